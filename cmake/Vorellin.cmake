@@ -1,0 +1,38 @@
+# Helpers shared by every module's CMakeLists.txt.
+
+# Warnings for our own targets only; third-party headers come in as system includes.
+set(VRL_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+
+# vrl_library(<name> SOURCES <files...> [DEPS <targets...>] [INCLUDE <dir>])
+# A static library; INCLUDE (default: the repository root) is its public include root.
+function(vrl_library name)
+  cmake_parse_arguments(ARG "" "INCLUDE" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  if(NOT ARG_INCLUDE)
+    set(ARG_INCLUDE ${PROJECT_SOURCE_DIR})
+  endif()
+  target_include_directories(${name} PUBLIC ${ARG_INCLUDE})
+  target_compile_options(${name} PRIVATE ${VRL_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# vrl_test(<name> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>])
+# A GoogleTest program; each test case becomes one CTest test, listed when CTest runs.
+function(vrl_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${VRL_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${ARG_LABELS}"
+    ENVIRONMENT "VRL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VRL_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
+
+# vrl_executable(<name> SOURCES <files...> [DEPS <targets...>])
+function(vrl_executable name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${VRL_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Threads::Threads)
+endfunction()
