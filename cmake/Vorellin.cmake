@@ -36,3 +36,13 @@ function(vrl_executable name)
   target_compile_options(${name} PRIVATE ${VRL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} Threads::Threads)
 endfunction()
+
+# vrl_mac_tool(<name> SOURCES <files...> [DEPS <targets...>])
+# A stand-in for a macOS command-line tool, built into VRL_MAC_BIN_DIR under its own name.
+function(vrl_mac_tool name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(mac-${name} ${ARG_SOURCES})
+  set_target_properties(mac-${name} PROPERTIES OUTPUT_NAME ${name} RUNTIME_OUTPUT_DIRECTORY ${VRL_MAC_BIN_DIR})
+  target_compile_options(mac-${name} PRIVATE ${VRL_WARNINGS})
+  target_link_libraries(mac-${name} PRIVATE ${ARG_DEPS} Threads::Threads)
+endfunction()
