@@ -16,17 +16,21 @@ function(vrl_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
 endfunction()
 
+# The main of every test program sets VRL_SOURCE_DIR and VRL_BINARY_DIR and puts VRL_MAC_BIN_DIR
+# first on PATH.
+add_library(vrl_test_main STATIC ${CMAKE_CURRENT_LIST_DIR}/testmain/TestMain.cpp)
+target_link_libraries(vrl_test_main PUBLIC GTest::gtest)
+target_compile_definitions(vrl_test_main PRIVATE
+  VRL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VRL_BINARY_DIR="${PROJECT_BINARY_DIR}" VRL_MAC_BIN_DIR="${VRL_MAC_BIN_DIR}")
+
 # vrl_test(<name> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>])
 # A GoogleTest program; each test case becomes one CTest test, listed when CTest runs.
 function(vrl_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${VRL_WARNINGS})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${ARG_LABELS}"
-    ENVIRONMENT "VRL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VRL_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} vrl_test_main GTest::gtest GTest::gmock Threads::Threads)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()
 
 # vrl_executable(<name> SOURCES <files...> [DEPS <targets...>])

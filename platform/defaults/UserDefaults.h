@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+namespace platform {
+
+// The user-defaults store of one domain, kept in $HOME/Library/Preferences/<domain>.plist.
+// Every change is written through atomically under a lock shared by all processes, so writers of
+// different keys never lose each other's keys. Reads pick up changes other processes have written.
+class UserDefaults {
+ public:
+  explicit UserDefaults(std::string domain);  // HOME is read here
+  static std::shared_ptr<UserDefaults> forDomain(const std::string& domain);  // one instance per domain and HOME
+
+  bool boolForKey(const std::string& key) const;        // absent -> false; "YES"/"true"/"1", numbers convert
+  int64_t integerForKey(const std::string& key) const;  // absent -> 0
+  double doubleForKey(const std::string& key) const;    // absent -> 0
+  std::optional<std::string> stringForKey(const std::string& key) const;  // numbers convert to text
+  std::optional<std::vector<std::string>> stringArrayForKey(const std::string& key) const;  // only arrays of strings
+  std::optional<Value> objectForKey(const std::string& key) const;
+  bool hasKey(const std::string& key) const;
+
+  void set(const std::string& key, Value v);  // a Null value removes the key
+  void removeObject(const std::string& key);
+  bool synchronize();  // re-reads changes of other processes, writes pending ones; false if a write failed
+  void removePersistentDomain();  // deletes every key and the file
+
+  std::string filePath() const;
+  const std::string& domain() const { return domain_; }
+  Dictionary dictionaryRepresentation() const;  // every key and value of the domain
+
+ private:
+  struct FileStamp {
+    ino_t inode = 0;
+    off_t size = -1;
+    int64_t modified = 0;
+    int64_t changed = 0;
+    bool operator==(const FileStamp& o) const {
+      return inode == o.inode && size == o.size && modified == o.modified && changed == o.changed;
+    }
+  };
+
+  void refreshIfChanged() const;  // mutex held
+  void reload() const;            // mutex held
+  bool persist();                 // mutex held; takes the file lock, merges, writes
+  std::optional<Value> lookup(const std::string& key) const;
+
+  std::string domain_;
+  std::string directory_;
+  std::string path_;
+  std::string lockPath_;
+
+  mutable std::mutex mutex_;
+  mutable Dictionary values_;  // what is on disk plus pending changes
+  mutable std::optional<FileStamp> stamp_;  // of the file last read; nullopt when there was none
+  mutable bool loaded_ = false;
+  std::map<std::string, std::optional<Value>> pending_;  // changes not yet on disk; nullopt removes
+};
+
+}  // namespace platform

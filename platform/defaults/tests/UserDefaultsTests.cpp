@@ -1,0 +1,300 @@
+#include "platform/defaults/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/defaults/tests/TempHome.h"
+#include "platform/foundation/PropertyList.h"
+
+namespace platform {
+namespace {
+
+using UserDefaultsTest = TempHomeTest;
+
+std::set<std::string> directoryEntries(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) names.insert(entry.path().filename());
+  return names;
+}
+
+TEST_F(UserDefaultsTest, AbsentKeysGiveTypedDefaultsAndCreateNoFile) {
+  UserDefaults defaults("mac.com.test.absent");
+  EXPECT_EQ(defaults.filePath(), home_ + "/Library/Preferences/mac.com.test.absent.plist");
+  EXPECT_FALSE(defaults.boolForKey("BlockerState"));
+  EXPECT_EQ(defaults.integerForKey("BlockerMode"), 0);
+  EXPECT_EQ(defaults.doubleForKey("x"), 0.0);
+  EXPECT_EQ(defaults.stringForKey("currentIp"), std::nullopt);
+  EXPECT_EQ(defaults.stringArrayForKey("normal"), std::nullopt);
+  EXPECT_EQ(defaults.objectForKey("pin"), std::nullopt);
+  EXPECT_FALSE(defaults.hasKey("pin"));
+  EXPECT_TRUE(defaults.synchronize());
+  EXPECT_FALSE(std::filesystem::exists(defaults.filePath()));
+}
+
+TEST_F(UserDefaultsTest, BooleanReadings) {
+  UserDefaults d("mac.com.test.bool");
+  const std::vector<std::pair<Value, bool>> cases = {
+      {Value(true), true},       {Value(false), false},     {Value(1), true},        {Value(0), false},
+      {Value(-2), true},         {Value(0.5), true},        {Value(0.0), false},     {Value("YES"), true},
+      {Value("yes"), true},      {Value("true"), true},     {Value("TRUE"), true},   {Value("1"), true},
+      {Value("7 apples"), true}, {Value("NO"), false},      {Value("false"), false}, {Value("0"), false},
+      {Value("banana"), false},  {Value(""), false},        {Value(Array{Value(true)}), false},
+      {Value::data("\x01"), false}};
+  for (const auto& [value, expected] : cases) {
+    d.set("k", value);
+    EXPECT_EQ(d.boolForKey("k"), expected) << value.description();
+  }
+}
+
+TEST_F(UserDefaultsTest, NumberAndTextReadings) {
+  UserDefaults d("mac.com.test.numbers");
+  d.set("int", Value(42));
+  d.set("big", Value(static_cast<long long>(1) << 40));
+  d.set("real", Value(3.9));
+  d.set("negReal", Value(-3.9));
+  d.set("yes", Value(true));
+  d.set("text", Value("  17 dwarves"));
+  d.set("realText", Value("2.5"));
+  d.set("word", Value("none"));
+  d.set("list", Value(Array{Value("a")}));
+  d.set("date", Value(Date{1000}));
+
+  EXPECT_EQ(d.integerForKey("int"), 42);
+  EXPECT_EQ(d.integerForKey("big"), int64_t(1) << 40);
+  EXPECT_EQ(d.integerForKey("real"), 3);
+  EXPECT_EQ(d.integerForKey("negReal"), -3);
+  EXPECT_EQ(d.integerForKey("yes"), 1);
+  EXPECT_EQ(d.integerForKey("text"), 17);
+  EXPECT_EQ(d.integerForKey("word"), 0);
+  EXPECT_EQ(d.integerForKey("list"), 0);
+
+  EXPECT_DOUBLE_EQ(d.doubleForKey("int"), 42.0);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("real"), 3.9);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("realText"), 2.5);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("word"), 0.0);
+
+  EXPECT_EQ(d.stringForKey("int"), "42");
+  EXPECT_EQ(d.stringForKey("real"), "3.9");
+  EXPECT_EQ(d.stringForKey("yes"), "1");
+  EXPECT_EQ(d.stringForKey("text"), "  17 dwarves");
+  EXPECT_EQ(d.stringForKey("list"), std::nullopt);
+  EXPECT_EQ(d.stringForKey("date"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, StringArraysOnlyFromArraysOfStrings) {
+  UserDefaults d("mac.com.test.arrays");
+  d.set("dns", Value(Array{Value("1.1.1.1"), Value("9.9.9.9")}));
+  d.set("empty", Value(Array{}));
+  d.set("mixed", Value(Array{Value("a"), Value(3)}));
+  d.set("text", Value("1.1.1.1"));
+  EXPECT_EQ(d.stringArrayForKey("dns"), (std::vector<std::string>{"1.1.1.1", "9.9.9.9"}));
+  EXPECT_EQ(d.stringArrayForKey("empty"), std::vector<std::string>{});
+  EXPECT_EQ(d.stringArrayForKey("mixed"), std::nullopt);
+  EXPECT_EQ(d.stringArrayForKey("text"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, ValuesPersistAcrossInstancesAndRemovalWritesThrough) {
+  const Value nested(Dictionary{{"list", Value(Array{Value(1), Value("two"), Value(2.5)})},
+                                {"bytes", Value::data(std::string("\0\xff", 2))},
+                                {"when", Value(Date{1700000000})}});
+  {
+    UserDefaults writer("mac.com.test.persist");
+    writer.set("BlockerMode", Value(2));
+    writer.set("pin", Value("1234"));
+    writer.set("nested", nested);
+    writer.set("gone", Value("soon"));
+    writer.removeObject("gone");
+    writer.set("currentIp", Value("1.2.3.4"));
+    writer.set("currentIp", Value());  // a null value removes the key
+  }
+  UserDefaults reader("mac.com.test.persist");
+  EXPECT_EQ(reader.integerForKey("BlockerMode"), 2);
+  EXPECT_EQ(reader.stringForKey("pin"), "1234");
+  ASSERT_TRUE(reader.objectForKey("nested").has_value());
+  EXPECT_EQ(*reader.objectForKey("nested"), nested);
+  EXPECT_FALSE(reader.hasKey("gone"));
+  EXPECT_FALSE(reader.hasKey("currentIp"));
+
+  // The file is a property list of the domain's keys, private to the user.
+  auto onDisk = readPropertyListFile(reader.filePath());
+  ASSERT_TRUE(onDisk.has_value());
+  ASSERT_NE(onDisk->asDictionary(), nullptr);
+  EXPECT_EQ(onDisk->asDictionary()->size(), 3u);
+  struct stat st;
+  ASSERT_EQ(stat(reader.filePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(UserDefaultsTest, ReadersNeverSeeAPartialFileAndNoTempFilesRemain) {
+  UserDefaults writer("mac.com.test.atomic");
+  const std::string path = writer.filePath();
+  std::atomic<bool> done{false};
+  std::atomic<int> parsed{0}, broken{0};
+  std::thread reader([&] {
+    while (!done) {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) continue;  // before the first write
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      auto v = parsePropertyList(bytes);
+      if (v && v->asDictionary() && v->asDictionary()->count("payload")) {
+        ++parsed;
+      } else {
+        ++broken;
+      }
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    // Large enough that a non-atomic write would be seen half done.
+    writer.set("payload", Value(std::string(20000 + i * 100, static_cast<char>('a' + i % 26))));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(broken.load(), 0);
+  EXPECT_GT(parsed.load(), 0);
+  EXPECT_EQ(directoryEntries(preferencesDir()),
+            (std::set<std::string>{"mac.com.test.atomic.plist", "mac.com.test.atomic.plist.lock"}));
+}
+
+TEST_F(UserDefaultsTest, SeveralProcessesWritingDifferentKeysLoseNothing) {
+  // Each write re-reads and rewrites the whole growing file, so unlocked writers would drop keys.
+  const std::string domain = "mac.com.test.processes";
+  const int children = 4, perProcess = 120;
+  std::vector<pid_t> pids;
+  for (int c = 0; c < children; ++c) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      UserDefaults d(domain);
+      for (int i = 0; i < perProcess; ++i) d.set("child" + std::to_string(c) + "-" + std::to_string(i), Value(i));
+      _exit(0);
+    }
+    pids.push_back(pid);
+  }
+  UserDefaults d(domain);
+  for (int i = 0; i < perProcess; ++i) d.set("parent" + std::to_string(i), Value(i));
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  ASSERT_TRUE(d.synchronize());
+  UserDefaults fresh(domain);
+  EXPECT_EQ(fresh.dictionaryRepresentation().size(), static_cast<size_t>((children + 1) * perProcess));
+  for (int i = 0; i < perProcess; ++i) {
+    EXPECT_EQ(fresh.objectForKey("parent" + std::to_string(i)), Value(i)) << i;
+    for (int c = 0; c < children; ++c) {
+      std::string key = "child" + std::to_string(c) + "-" + std::to_string(i);
+      EXPECT_EQ(d.objectForKey(key), Value(i)) << key;
+    }
+  }
+}
+
+TEST_F(UserDefaultsTest, SeveralThreadsAndInstancesShareOneDomain) {
+  const std::string domain = "mac.com.test.threads";
+  auto shared = UserDefaults::forDomain(domain);
+  EXPECT_EQ(shared, UserDefaults::forDomain(domain));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &shared, &domain] {
+      // Half the threads use the shared instance, half their own: both must keep every key.
+      std::unique_ptr<UserDefaults> own = t % 2 ? std::make_unique<UserDefaults>(domain) : nullptr;
+      UserDefaults& d = own ? *own : *shared;
+      for (int i = 0; i < 40; ++i) {
+        std::string key = "t" + std::to_string(t) + "k" + std::to_string(i);
+        d.set(key, Value(i));
+        EXPECT_EQ(d.integerForKey(key), i);
+        d.boolForKey("t0k0");
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  UserDefaults fresh(domain);
+  for (int t = 0; t < 8; ++t) {
+    for (int i = 0; i < 40; ++i) {
+      std::string key = "t" + std::to_string(t) + "k" + std::to_string(i);
+      EXPECT_EQ(fresh.integerForKey(key), i) << key;
+      EXPECT_EQ(shared->integerForKey(key), i) << key;
+    }
+  }
+}
+
+TEST_F(UserDefaultsTest, ForDomainFollowsTheCurrentHome) {
+  auto first = UserDefaults::forDomain("mac.com.test.home");
+  std::string otherHome = home_ + "/other";
+  std::filesystem::create_directory(otherHome);
+  setenv("HOME", otherHome.c_str(), 1);
+  auto second = UserDefaults::forDomain("mac.com.test.home");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(second->filePath(), otherHome + "/Library/Preferences/mac.com.test.home.plist");
+}
+
+TEST_F(UserDefaultsTest, RemovePersistentDomainDeletesEverything) {
+  UserDefaults d("mac.com.test.remove");
+  UserDefaults other("mac.com.test.remove");
+  d.set("BlockerState", Value(true));
+  d.set("pin", Value("0000"));
+  EXPECT_TRUE(other.boolForKey("BlockerState"));
+  d.removePersistentDomain();
+  EXPECT_FALSE(std::filesystem::exists(d.filePath()));
+  EXPECT_FALSE(d.hasKey("BlockerState"));
+  EXPECT_FALSE(d.hasKey("pin"));
+  ASSERT_TRUE(other.synchronize());
+  EXPECT_FALSE(other.hasKey("BlockerState"));
+  // The domain can be used again afterwards, without the old keys.
+  other.set("BlockerMode", Value(1));
+  UserDefaults fresh("mac.com.test.remove");
+  EXPECT_EQ(fresh.integerForKey("BlockerMode"), 1);
+  EXPECT_FALSE(fresh.hasKey("pin"));
+}
+
+TEST_F(UserDefaultsTest, SynchronizeSeesChangesOfOtherWriters) {
+  UserDefaults mine("mac.com.test.sync");
+  UserDefaults theirs("mac.com.test.sync");
+  mine.set("a", Value(1));
+  EXPECT_EQ(theirs.integerForKey("a"), 1);
+  theirs.set("b", Value(2));
+  ASSERT_TRUE(mine.synchronize());
+  EXPECT_EQ(mine.integerForKey("b"), 2);
+  mine.set("a", Value(3));
+  ASSERT_TRUE(theirs.synchronize());
+  EXPECT_EQ(theirs.integerForKey("a"), 3);
+  EXPECT_EQ(theirs.integerForKey("b"), 2);
+}
+
+TEST_F(UserDefaultsTest, MalformedFileReadsAsEmptyAndIsReplacedOnWrite) {
+  std::filesystem::create_directories(preferencesDir());
+  const std::string path = preferencesDir() + "/mac.com.test.malformed.plist";
+  std::ofstream(path) << "<?xml version=\"1.0\"?><plist><dict><key>half";
+  UserDefaults d("mac.com.test.malformed");
+  EXPECT_FALSE(d.hasKey("half"));
+  d.set("fixed", Value(true));
+  UserDefaults fresh("mac.com.test.malformed");
+  EXPECT_TRUE(fresh.boolForKey("fixed"));
+}
+
+TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndReportsOnSynchronize) {
+  // "Library" is a plain file, so the preferences folder cannot be made (whatever our rights).
+  std::ofstream(home_ + "/Library") << "not a folder";
+  UserDefaults d("mac.com.test.unwritable");
+  d.set("BlockerMode", Value(2));
+  EXPECT_EQ(d.integerForKey("BlockerMode"), 2);
+  EXPECT_FALSE(d.synchronize());
+  // Once the place is writable again, the pending change reaches the disk.
+  std::filesystem::remove(home_ + "/Library");
+  EXPECT_TRUE(d.synchronize());
+  UserDefaults fresh("mac.com.test.unwritable");
+  EXPECT_EQ(fresh.integerForKey("BlockerMode"), 2);
+}
+
+}  // namespace
+}  // namespace platform
