@@ -1,0 +1,103 @@
+#include "davedove/verorariv/util/async_queue.h"
+
+#include <utility>
+
+#include "davedove/verorariv/util/hard_assert.h"
+
+namespace davedove {
+namespace verorariv {
+namespace util {
+
+AsyncQueue::AsyncQueue(std::unique_ptr<Executor> executor) : executor_(std::move(executor)) {
+  is_operation_in_progress_ = false;
+}
+
+void AsyncQueue::VerifyIsCurrentExecutor() const {
+  if (!executor_->IsCurrentExecutor()) {
+    HARD_FAIL(
+        "Expected to be called by the executor associated with this queue (expected executor: "
+        "'%s', actual executor: '%s')",
+        executor_->Name(), executor_->CurrentExecutorName());
+  }
+}
+
+void AsyncQueue::VerifyIsCurrentQueue() const {
+  VerifyIsCurrentExecutor();
+  if (!is_operation_in_progress_) {
+    HARD_FAIL(
+        "VerifyIsCurrentQueue called when no operation is executing (expected executor: '%s', "
+        "actual executor: '%s')",
+        executor_->Name(), executor_->CurrentExecutorName());
+  }
+}
+
+void AsyncQueue::VerifySequentialOrder() const {
+  // Between operations the queue's own thread may enqueue; only nesting is refused.
+  if (is_operation_in_progress_ && executor_->IsCurrentExecutor()) {
+    HARD_FAIL(
+        "Enqueue methods cannot be called when we are already running on target executor (this "
+        "queue's executor: '%s', current executor: '%s')",
+        executor_->Name(), executor_->CurrentExecutorName());
+  }
+}
+
+void AsyncQueue::ExecuteBlocking(const Operation& operation) {
+  VerifyIsCurrentExecutor();
+  if (is_operation_in_progress_) {
+    HARD_FAIL("ExecuteBlocking may not be called before the previous operation finishes executing");
+  }
+  is_operation_in_progress_ = true;
+  operation();
+  is_operation_in_progress_ = false;
+}
+
+Operation AsyncQueue::Wrap(const Operation& operation) {
+  return [this, operation] { ExecuteBlocking(operation); };
+}
+
+void AsyncQueue::Enqueue(const Operation& operation) {
+  VerifySequentialOrder();
+  EnqueueRelaxed(operation);
+}
+
+void AsyncQueue::EnqueueRelaxed(const Operation& operation) { executor_->Execute(Wrap(operation)); }
+
+void AsyncQueue::EnqueueBlocking(const Operation& operation) {
+  VerifySequentialOrder();
+  executor_->ExecuteBlocking(Wrap(operation));
+}
+
+DelayedOperation AsyncQueue::EnqueueAfterDelay(Milliseconds delay, TimerId timer_id,
+                                               const Operation& operation) {
+  VerifyIsCurrentExecutor();
+  if (IsScheduled(timer_id)) {
+    HARD_FAIL("Attempted to schedule multiple operations with id %s", timer_id);
+  }
+  Executor::TaggedOperation tagged{static_cast<int>(timer_id), Wrap(operation)};
+  return executor_->Schedule(delay, std::move(tagged));
+}
+
+bool AsyncQueue::IsScheduled(TimerId timer_id) const {
+  return executor_->IsScheduled(static_cast<int>(timer_id));
+}
+
+void AsyncQueue::RunScheduledOperationsUntil(TimerId last_timer_id) {
+  if (executor_->IsCurrentExecutor()) {
+    HARD_FAIL("RunScheduledOperationsUntil must not be called on the queue");
+  }
+  // Not wrapped: the popped operations are wrapped themselves and set the in-progress flag.
+  executor_->ExecuteBlocking([this, last_timer_id] {
+    if (last_timer_id != TimerId::All && !IsScheduled(last_timer_id)) {
+      HARD_FAIL("Attempted to run scheduled operations until missing timer id: %s", last_timer_id);
+    }
+    for (absl::optional<Executor::TaggedOperation> next = executor_->PopFromSchedule(); next;
+         next = executor_->PopFromSchedule()) {
+      next->operation();
+      if (last_timer_id != TimerId::All && next->tag == static_cast<int>(last_timer_id)) break;
+    }
+  });
+}
+
+}  // namespace util
+}  // namespace verorariv
+}  // namespace davedove
