@@ -1,0 +1,294 @@
+#include "Vorellin/AppUtils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <random>
+#include <set>
+
+#include "Vorellin/VrlUserDefault.h"
+#include "platform/logging/Log.h"
+#include "platform/process/Process.h"
+
+namespace vorellin {
+namespace {
+
+constexpr const char* kSetDnsFunction = "setDns(force:clearDns:functionCaller:file:line:)";
+constexpr const char* kApplyDnsFunction = "applyDns(ips:)";
+constexpr const char* kClearVerifiedText = "There aren't any DNS Servers set";
+
+bool isValidUtf8(const std::string& bytes) {
+  size_t i = 0;
+  const size_t n = bytes.size();
+  while (i < n) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    size_t extra;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= n) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto cc = static_cast<unsigned char>(bytes[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+        (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::string trim(const std::string& text) {
+  const char* blank = " \t\r\n\f\v";
+  size_t first = text.find_first_not_of(blank);
+  if (first == std::string::npos) return "";
+  size_t last = text.find_last_not_of(blank);
+  return text.substr(first, last - first + 1);
+}
+
+std::string lowercase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::mutex& hookMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+AppUtils::FenwixServiceCheck& fenwixServiceCheckHook() {
+  static AppUtils::FenwixServiceCheck check;
+  return check;
+}
+
+AppUtils::AddressShuffle& addressShuffleHook() {
+  static AppUtils::AddressShuffle shuffle;
+  return shuffle;
+}
+
+void systemShuffle(std::vector<std::string>& ips) {
+  std::random_device source;
+  std::shuffle(ips.begin(), ips.end(), source);
+}
+
+// The wanted resolvers for one reading of the three switches.
+std::vector<std::string> wantedServers(bool blocker, bool customBlacklist, bool fenwix) {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  if (!blocker) return {};
+  if (!customBlacklist) return settings.getDnsPreferences(settings.blockerMode());
+  if (fenwix) return {AppUtils::kProxyAddress};
+  return settings.customBlacklistDns();
+}
+
+std::vector<std::string> knownResolverAddresses() {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  std::vector<std::string> known = settings.customBlacklistDns();
+  for (int64_t mode = 0; mode <= 2; ++mode) {
+    std::vector<std::string> list = settings.getDnsPreferences(mode);
+    known.insert(known.end(), list.begin(), list.end());
+  }
+  known.push_back(AppUtils::kProxyAddress);
+  return known;
+}
+
+}  // namespace
+
+ShellResult AppUtils::shellResult(const std::string& commandLine) {
+  platform::ProcessResult run = platform::runShell(commandLine);
+  ShellResult result;
+  result.status = run.status;
+  if (isValidUtf8(run.output)) result.output = std::move(run.output);
+  VRL_LOG_VERBOSE_AT(__FILE__, "shellResult(_:)", __LINE__, result.output);
+  return result;
+}
+
+const platform::dispatch::QueuePtr& AppUtils::dnsTransitionQueue() {
+  static const platform::dispatch::QueuePtr queue =
+      platform::dispatch::Queue::serial(kDnsTransitionQueueLabel, platform::dispatch::QoS::Utility);
+  return queue;
+}
+
+void AppUtils::setFenwixServiceCheck(FenwixServiceCheck check) {
+  std::lock_guard<std::mutex> lock(hookMutex());
+  fenwixServiceCheckHook() = std::move(check);
+}
+
+void AppUtils::setAddressShuffle(AddressShuffle shuffle) {
+  std::lock_guard<std::mutex> lock(hookMutex());
+  addressShuffleHook() = std::move(shuffle);
+}
+
+std::vector<std::string> AppUtils::chooseAddresses(std::vector<std::string> ips) {
+  if (ips.empty()) return {"empty"};
+  if (ips.size() == 1) return ips;
+  AddressShuffle shuffle;
+  {
+    std::lock_guard<std::mutex> lock(hookMutex());
+    shuffle = addressShuffleHook();
+  }
+  if (shuffle) {
+    shuffle(ips);
+  } else {
+    systemShuffle(ips);
+  }
+  ips.resize(2);
+  return ips;
+}
+
+std::vector<std::string> AppUtils::serviceNames(const std::string& listing) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= listing.size()) {
+    size_t end = listing.find('\n', start);
+    if (end == std::string::npos) end = listing.size();
+    if (end > start) names.push_back(listing.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+std::vector<std::string> AppUtils::dnsServersForCurrentState() {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  const bool blocker = settings.blockerState();
+  const bool customBlacklist = blocker && settings.customBlacklistState();
+  const bool fenwix = customBlacklist && settings.fenwixState();
+  return wantedServers(blocker, customBlacklist, fenwix);
+}
+
+void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std::string file, int line) {
+  VRL_LOG_DEBUG_AT(__FILE__, kSetDnsFunction, __LINE__,
+                   "Caller: " << functionCaller << " | " << file << " | " << line);
+  std::vector<std::string> wanted;
+  if (!clearDns) {
+    const VrlUserDefault& settings = VrlUserDefault::shared();
+    if (settings.blockerState() && settings.customBlacklistState() && settings.fenwixState()) {
+      FenwixServiceCheck check;
+      {
+        std::lock_guard<std::mutex> lock(hookMutex());
+        check = fenwixServiceCheckHook();
+      }
+      if (check) check(false);
+    }
+    // One reading of the switches, taken after the proxy check, decides both the list and the guard.
+    const bool blocker = settings.blockerState();
+    const bool customBlacklist = blocker && settings.customBlacklistState();
+    const bool fenwix = customBlacklist && settings.fenwixState();
+    wanted = wantedServers(blocker, customBlacklist, fenwix);
+    // Protection on but nothing to point at: clearing would drop the filtering, so keep what is set.
+    if (blocker && !fenwix && wanted.empty()) {
+      if (customBlacklist) {
+        VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                         "Filtered fallback DNS addresses are unavailable; leaving current DNS settings unchanged");
+      } else {
+        VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                         "DNS addresses of block mode " << settings.blockerMode()
+                                                        << " are unavailable; leaving current DNS settings unchanged");
+      }
+      return;
+    }
+  }
+  if (!force && dnsAlreadyApplied(wanted)) return;
+  applyDns(wanted);
+}
+
+// The addresses a command printed, one a line. Whole addresses only: 127.0.0.10 does not
+// stand for 127.0.0.1.
+static std::set<std::string> addressLines(const std::string& output) {
+  std::set<std::string> addresses;
+  for (const std::string& line : AppUtils::serviceNames(output)) {
+    std::string address = trim(line);
+    if (!address.empty()) addresses.insert(std::move(address));
+  }
+  return addresses;
+}
+
+bool AppUtils::dnsAlreadyApplied(const std::vector<std::string>& ips) {
+  const std::set<std::string> inForce = addressLines(shellResult(kResolverListCommand).output);
+  if (!ips.empty()) {
+    size_t found = 0;
+    for (const std::string& ip : ips)
+      if (inForce.count(ip)) ++found;
+    return found >= 2 || found == ips.size();
+  }
+  for (const std::string& known : knownResolverAddresses())
+    if (inForce.count(known)) return false;
+  return true;
+}
+
+void AppUtils::applyDns(const std::vector<std::string>& ips) {
+  const std::vector<std::string> chosen = chooseAddresses(ips);
+  const std::vector<std::string> services = serviceNames(shellResult(kListServicesCommand).output);
+  if (services.empty()) {
+    VRL_LOG_ERROR_AT(__FILE__, kApplyDnsFunction, __LINE__, "No network services were found while applying DNS settings");
+    return;
+  }
+  std::string addressWords;
+  for (const std::string& address : chosen) addressWords += " " + platform::shellQuote(address);
+
+  for (const std::string& service : services) {
+    const std::string quotedService = platform::shellQuote(service);
+    ShellResult set = shellResult("networksetup -setdnsservers " + quotedService + addressWords);
+    if (set.status != 0) {
+      VRL_LOG_ERROR_AT(__FILE__, kApplyDnsFunction, __LINE__, "Could not set DNS for " << service << ": " << set.output);
+      continue;
+    }
+    const std::string current = shellResult("networksetup -getdnsservers " + quotedService).output;
+    if (ips.empty()) {
+      if (lowercase(current).find(lowercase(kClearVerifiedText)) == std::string::npos) {
+        VRL_LOG_ERROR_AT(__FILE__, kApplyDnsFunction, __LINE__,
+                         "DNS clear could not be verified for " << service << ": " << current);
+      }
+      continue;
+    }
+    const std::set<std::string> written = addressLines(current);
+    for (const std::string& address : chosen) {
+      if (!written.count(address)) {
+        VRL_LOG_ERROR_AT(__FILE__, kApplyDnsFunction, __LINE__,
+                         "DNS change could not be verified for " << service << ": " << current);
+        break;
+      }
+    }
+  }
+}
+
+void AppUtils::disableIPV6() {
+  const std::vector<std::string> services =
+      serviceNames(shellResult("networksetup -listallnetworkservices | grep -v \"*\" ").output);
+  for (const std::string& service : services) {
+    // Runs whatever the log level; the name goes to the tool as one unchanged word.
+    const std::string output = shellResult("networksetup -setv6off " + platform::shellQuote(service)).output;
+    VRL_LOG_VERBOSE_AT(__FILE__, "disableIPV6()", __LINE__, output);
+  }
+}
+
+std::string AppUtils::serviceCommand(const std::string& command) {
+  return std::string("launchctl ") + command + " -w " + kServicePlistPath;
+}
+
+std::string AppUtils::restartServiceCommand() { return serviceCommand("unload") + " && " + serviceCommand("load"); }
+
+void AppUtils::rebootService() {
+  VRL_LOG_INFO_AT(__FILE__, "rebootService()", __LINE__, "reboot service");
+  // Runs whatever the log level; its output is the trace.
+  const std::string output = shellResult(restartServiceCommand()).output;
+  VRL_LOG_VERBOSE_AT(__FILE__, "rebootService()", __LINE__, output);
+}
+
+}  // namespace vorellin

@@ -1,0 +1,68 @@
+// Commands run as the user, DNS switching on the serial DNS-transition queue, and the launchd job.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/dispatch/Queue.h"
+
+namespace vorellin {
+
+struct ShellResult {
+  std::string output;
+  int status = -1;
+};
+
+class AppUtils {
+ public:
+  // ---- command runner ----
+  // Runs one command line through /bin/sh and waits; standard output (not trimmed; "" when not UTF-8)
+  // and the exit status.
+  static ShellResult shellResult(const std::string& commandLine);
+
+  // ---- DNS switching ----
+  static constexpr const char* kDnsTransitionQueueLabel = "mac.com.trennelwick.vorellin.dns-transition";
+  static constexpr const char* kProxyAddress = "127.0.0.1";
+  static constexpr const char* kListServicesCommand = "networksetup -listallnetworkservices | grep -v \"*\"";
+  static constexpr const char* kResolverListCommand = "scutil --dns | grep nameserver | awk '{print $3}'";
+
+  // Serial, quality of service utility, made on first use and kept for the life of the process.
+  static const platform::dispatch::QueuePtr& dnsTransitionQueue();
+
+  // Runs on the DNS-transition queue only: callers submit it there asynchronously and never wait.
+  static void setDns(bool force, bool clearDns, std::string functionCaller, std::string file, int line);
+
+  static std::vector<std::string> dnsServersForCurrentState();
+  static bool dnsAlreadyApplied(const std::vector<std::string>& ips);
+  static void applyDns(const std::vector<std::string>& ips);
+  static void disableIPV6();
+
+  // The proxy check run first by setDns while protection, the custom block list and the encrypted-DNS
+  // option are all on. Its argument is forceRestart; its result is not used. Unset: nothing runs.
+  using FenwixServiceCheck = std::function<bool(bool forceRestart)>;
+  static void setFenwixServiceCheck(FenwixServiceCheck check);
+
+  // Reorders a list of three or more wanted addresses before the first two are written. The default
+  // is a uniform shuffle from the system random source; nullptr restores it.
+  using AddressShuffle = std::function<void(std::vector<std::string>&)>;
+  static void setAddressShuffle(AddressShuffle shuffle);
+  // What applyDns writes for a wanted list: "empty" for none, else at most two of them.
+  static std::vector<std::string> chooseAddresses(std::vector<std::string> ips);
+
+  // Splits the output of the service listing into service names (empty lines dropped).
+  static std::vector<std::string> serviceNames(const std::string& listing);
+
+  // ---- launchd job of the application ----
+  static constexpr const char* kServicePlistPath = "/Applications/Vorellin.app/Contents/Resources/VorellinService.plist";
+  static constexpr const char* kServiceCheckCommand = "launchctl list | grep VorellinService";
+  // "launchctl <command> -w <job property list>", command "load" or "unload".
+  static std::string serviceCommand(const std::string& command);
+  // Unload, then load only when the unload succeeded.
+  static std::string restartServiceCommand();
+  // Restarts the job and logs what launchctl printed; blocks until done.
+  static void rebootService();
+};
+
+}  // namespace vorellin

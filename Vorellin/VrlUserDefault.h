@@ -1,0 +1,67 @@
+// Read side of the application's settings. Writers set values on `preferences` directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/defaults/UserDefaults.h"
+
+namespace vorellin {
+
+inline constexpr const char* kDefaultsDomain = "mac.com.trennelwick.vorellin";
+
+// Keys of the settings store.
+namespace keys {
+inline constexpr const char* kCustomBlacklist = "CustomBlacklist";
+inline constexpr const char* kFenwixState = "FenwixState";
+inline constexpr const char* kBlockerMode = "BlockerMode";
+inline constexpr const char* kBlockerState = "BlockerState";
+inline constexpr const char* kCurrentIp = "currentIp";
+inline constexpr const char* kPreviousIp = "previousIp";
+inline constexpr const char* kCustomBlacklistDns = "customBlacklistDns";
+inline constexpr const char* kFenwixDnsUrls = "fenwixDnsUrls";
+inline constexpr const char* kUpdateInstalled = "UpdateInstalled";
+inline constexpr const char* kPinProtect = "PinProtect";
+inline constexpr const char* kPin = "pin";
+inline constexpr const char* kMasterPin = "masterPin";
+inline constexpr const char* kNormal = "normal";
+inline constexpr const char* kExtreme = "extreme";
+inline constexpr const char* kUltraExtreme = "ultraExtreme";
+}  // namespace keys
+
+class VrlUserDefault {
+ public:
+  // Built on first use (thread-safe) and kept for the life of the process.
+  static VrlUserDefault& shared();
+
+  // Every getter reads the store afresh; a missing key gives the default and, for most keys, a
+  // verbose log line naming the key.
+  bool customBlacklistState() const;
+  bool fenwixState() const;
+  int64_t blockerMode() const;
+  bool blockerState() const;
+  std::optional<std::string> currentIp() const;
+  std::optional<std::string> previousIp() const;
+  std::vector<std::string> customBlacklistDns() const;
+  std::vector<std::string> fenwixDnsUrls() const;
+  bool UpdateInstalled() const;
+
+  // Resolver list of a block mode; empty when any mode list is missing, "empty", "" for an unknown mode.
+  std::vector<std::string> getDnsPreferences(int64_t mode) const;
+  // "pin" or "masterPin"; falls back to the master PIN, then to "".
+  std::string getPin(const std::string& type) const;
+
+  // The standard defaults of the application's domain, taken once.
+  const std::shared_ptr<platform::UserDefaults> preferences;
+
+ private:
+  VrlUserDefault();
+  bool boolSetting(const char* key, const char* getter, const char* missingText) const;
+  std::optional<std::string> textSetting(const char* key, const char* getter, const char* missingText) const;
+  std::vector<std::string> textList(const char* key) const;
+};
+
+}  // namespace vorellin
