@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include <cstdlib>
 #include <string>
 #include <sys/resource.h>
@@ -98,8 +101,15 @@ TEST(RunShell, ChildDoesNotInheritAnotherCallsPipe) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
   // Pipes above 2 in a shell: the ones this test process may itself have inherited, plus any leaked.
-  const std::string listPipes = "find /proc/$$/fd -mindepth 1 -lname 'pipe:*' -printf '%f\\n' | awk '$1 > 2' | sort";
-  const std::string baseline = runShell(listPipes).output;
+  // One plain command, no pipeline: a pipeline's own pipes would show up in the shell's table.
+  auto listPipes = [] {
+    std::istringstream names(runShell("find /proc/$$/fd -mindepth 1 -lname 'pipe:*' -printf '%f\\n'").output);
+    std::set<int> fds;
+    for (std::string name; std::getline(names, name);)
+      if (std::stoi(name) > 2) fds.insert(std::stoi(name));
+    return fds;
+  };
+  const std::set<int> baseline = listPipes();
 
   ProcessResult blocked;
   std::string marker = std::string(dirTemplate) + "/started";
@@ -109,7 +119,7 @@ TEST(RunShell, ChildDoesNotInheritAnotherCallsPipe) {
   // Once the first shell has started, its pipe exists.
   struct stat st;
   for (int i = 0; i < 1000 && stat(marker.c_str(), &st) != 0; ++i) usleep(10000);
-  std::string pipes = runShell(listPipes).output;
+  const std::set<int> pipes = listPipes();
   runShell("echo released > " + shellQuote(fifo));
   first.join();
 

@@ -1,0 +1,55 @@
+#ifndef DAVEDOVE_VERORARIV_API_DAVFIELDVALUECONVERTER_H_
+#define DAVEDOVE_VERORARIV_API_DAVFIELDVALUECONVERTER_H_
+
+#include <cstdint>
+
+#include "davedove/verorariv/api/DAVValue.h"
+#include "davedove/verorariv/model/VRVFieldValue.h"
+#include "davedove/verorariv/model/database_id.h"
+#include "davedove/verorariv/model/document_key.h"
+
+// How a snapshot shows a server timestamp that the server has not filled in yet.
+enum class DAVServerTimestampBehavior : int32_t {
+  // As null.
+  None = 0,
+  // As the local time of the write.
+  Estimate = 1,
+  // As the field's value before the write.
+  Previous = 2,
+};
+
+// Turns the field values of one snapshot's document into the application's plain values.
+class DAVFieldValueConverter {
+ public:
+  // `databaseID` is the snapshot's database, `documentKey` the snapshot's document;
+  // `timestampsInSnapshotsEnabled` is the database instance's setting.
+  DAVFieldValueConverter(davedove::verorariv::model::DatabaseId databaseID,
+                         bool timestampsInSnapshotsEnabled,
+                         davedove::verorariv::model::DocumentKey documentKey);
+
+  // The options for `behavior` under this database's setting; an unknown behavior stops the
+  // process.
+  davedove::verorariv::model::VRVFieldValueOptions optionsForServerTimestampBehavior(
+      DAVServerTimestampBehavior behavior) const;
+
+  // Objects entry by entry, arrays element by element, references as references within the
+  // snapshot's database, every other value by its own conversion under `options`.
+  DAVValue convertedValue(const davedove::verorariv::model::VRVFieldValue& value,
+                          const davedove::verorariv::model::VRVFieldValueOptions& options) const;
+  DAVValue::Map convertedObject(
+      const davedove::verorariv::model::VRVObjectValue& object,
+      const davedove::verorariv::model::VRVFieldValueOptions& options) const;
+  DAVValue::Array convertedArray(
+      const davedove::verorariv::model::VRVArrayValue& array,
+      const davedove::verorariv::model::VRVFieldValueOptions& options) const;
+
+ private:
+  DAVValue convertedReference(const davedove::verorariv::model::VRVReferenceValue& reference) const;
+  DAVValue convertedPlatformValue(const platform::Value& value) const;
+
+  davedove::verorariv::model::DatabaseId databaseID_;
+  bool timestampsInSnapshotsEnabled_;
+  davedove::verorariv::model::DocumentKey documentKey_;
+};
+
+#endif  // DAVEDOVE_VERORARIV_API_DAVFIELDVALUECONVERTER_H_
