@@ -1,0 +1,106 @@
+#include "backend/src/BackendServer.h"
+
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "backend/src/IdentityService.h"
+
+namespace backend {
+
+BackendServer::BackendServer(BackendOptions options) : options_(std::move(options)) {
+  auto identity = std::make_unique<IdentityService>(options_.projectId, options_.dataDir);
+  identity_ = identity.get();
+  services_.push_back(std::move(identity));
+}
+
+BackendServer::~BackendServer() { stop(); }
+
+void BackendServer::addService(std::unique_ptr<Service> service) { services_.push_back(std::move(service)); }
+
+std::string BackendServer::hostAndPort() const { return options_.host + ":" + std::to_string(port_); }
+std::string BackendServer::baseURL() const { return "http://" + hostAndPort(); }
+
+bool BackendServer::start(std::string* error) {
+  if (running_) return true;
+  auto fail = [&](const std::string& text) {
+    if (error) *error = text;
+    for (auto& s : services_) s->stop();
+    http_.reset();
+    return false;
+  };
+  if (!options_.dataDir.empty() && ::mkdir(options_.dataDir.c_str(), 0700) != 0 && errno != EEXIST)
+    return fail("cannot create the data directory " + options_.dataDir);
+
+  for (auto& s : services_) {
+    std::string err;
+    if (!s->open(&err)) return fail(s->name() + ": " + err);
+  }
+  std::vector<nlohmann::json> seeds;
+  if (!options_.seedFile.empty()) {
+    std::ifstream in(options_.seedFile);
+    if (!in) return fail("cannot read the seed file " + options_.seedFile);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    auto seed = nlohmann::json::parse(ss.str(), nullptr, false);
+    if (seed.is_discarded()) return fail("the seed file is not JSON: " + options_.seedFile);
+    seeds.push_back(std::move(seed));
+  }
+  if (options_.seed) seeds.push_back(*options_.seed);
+  for (const auto& seed : seeds)
+    for (auto& s : services_) {
+      std::string err;
+      if (!s->applySeed(seed, &err)) return fail(s->name() + ": " + err);
+    }
+
+  http_ = std::make_unique<httplib::Server>();
+  // After routing, so the body has been read; still before the reply goes out.
+  http_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+    RecordedRequest r;
+    r.method = req.method;
+    r.path = req.path;
+    for (const auto& [k, v] : req.params) r.query[k] = v;
+    for (const auto& [k, v] : req.headers) r.headers.emplace_back(k, v);
+    r.body = req.body;
+    auto parsed = nlohmann::json::parse(req.body, nullptr, false);
+    if (!parsed.is_discarded()) r.json = std::move(parsed);
+    recorder_.record(std::move(r));
+  });
+  if (!options_.quiet) {
+    // Method, path and status only: queries, headers and bodies carry keys, tokens and passwords.
+    http_->set_logger([](const httplib::Request& req, const httplib::Response& res) {
+      std::cerr << "vorellin-backend: " << req.method << " " << req.path << " " << res.status << std::endl;
+    });
+  }
+  for (auto& s : services_) s->registerRoutes(*http_);
+
+  int port = options_.port == 0 ? http_->bind_to_any_port(options_.host)
+                                : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
+  if (port <= 0) return fail("cannot listen on " + options_.host + ":" + std::to_string(options_.port));
+  port_ = static_cast<uint16_t>(port);
+
+  for (auto& s : services_) {
+    std::string err;
+    if (!s->start(&err)) return fail(s->name() + ": " + err);
+  }
+  running_ = true;
+  thread_ = std::thread([this] { http_->listen_after_bind(); });
+  // A stop() before the loop runs would be lost (and its join would never end): wait for the loop.
+  while (!http_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return true;
+}
+
+void BackendServer::stop() {
+  if (!running_) return;
+  running_ = false;
+  http_->stop();
+  if (thread_.joinable()) thread_.join();
+  for (auto it = services_.rbegin(); it != services_.rend(); ++it) (*it)->stop();
+  http_.reset();
+}
+
+}  // namespace backend

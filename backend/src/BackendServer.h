@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "backend/src/RequestRecorder.h"
+#include "backend/src/Service.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace backend {
+
+class IdentityService;
+
+struct BackendOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 0;        // 0: any free port
+  std::string dataDir;      // "": keep everything in memory
+  std::string seedFile;     // "": none
+  std::optional<nlohmann::json> seed;  // in-process seed, applied after seedFile
+  std::string projectId = "vorellin-local";
+  bool quiet = false;       // no request lines on stderr
+};
+
+// The local stand-in of the hosted backend: one loopback HTTP server carrying the HTTP services,
+// plus services with listeners of their own. Every HTTP request is recorded.
+class BackendServer {
+ public:
+  explicit BackendServer(BackendOptions options);
+  ~BackendServer();  // stops
+
+  // Adds a service before start().
+  void addService(std::unique_ptr<Service> service);
+
+  bool start(std::string* error = nullptr);  // binds, loads data, serves on a thread of its own
+  void stop();
+  bool running() const { return running_; }
+
+  uint16_t port() const { return port_; }
+  std::string hostAndPort() const;  // "127.0.0.1:<port>"
+  std::string baseURL() const;      // "http://127.0.0.1:<port>"
+
+  IdentityService& identity() { return *identity_; }
+  RequestRecorder& recorder() { return recorder_; }
+  const BackendOptions& options() const { return options_; }
+
+ private:
+  BackendOptions options_;
+  std::unique_ptr<httplib::Server> http_;
+  std::thread thread_;
+  IdentityService* identity_ = nullptr;  // owned by services_
+  std::vector<std::unique_ptr<Service>> services_;
+  RequestRecorder recorder_;
+  uint16_t port_ = 0;
+  bool running_ = false;
+};
+
+}  // namespace backend

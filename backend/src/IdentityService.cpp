@@ -1,0 +1,774 @@
+#include "backend/src/IdentityService.h"
+
+#include <httplib.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/PropertyList.h"
+
+namespace backend {
+namespace {
+
+using json = nlohmann::json;
+
+constexpr int kPBKDF2Iterations = 10000;
+constexpr size_t kMinimumPasswordLength = 6;
+// What account lookups show instead of the real hash: the hash itself never leaves the service.
+const char kRedactedPasswordHash[] = "UkVEQUNURUQ=";
+const char kRelyingPartyPrefix[] = "/identityservice/v3/relyingparty/";
+
+int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+int64_t nowMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string randomBytes(size_t n) {
+  std::string out(n, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n)) != 1)
+    throw std::runtime_error("no random bytes");
+  return out;
+}
+
+std::string hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::string sha256Hex(const std::string& text) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(text.data(), text.size(), md, &len, EVP_sha256(), nullptr);
+  return hex(std::string(reinterpret_cast<char*>(md), len));
+}
+
+std::string pbkdf2(const std::string& password, const std::string& salt) {
+  std::string out(32, '\0');
+  PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
+                    reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
+                    kPBKDF2Iterations, EVP_sha256(), static_cast<int>(out.size()),
+                    reinterpret_cast<unsigned char*>(out.data()));
+  return out;
+}
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+bool validEmail(const std::string& email) {
+  auto at = email.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 >= email.size()) return false;
+  if (email.find('@', at + 1) != std::string::npos) return false;
+  for (unsigned char c : email)
+    if (std::isspace(c) || c < 0x20) return false;
+  return true;
+}
+
+std::string stringField(const json& body, const char* key) {
+  auto it = body.find(key);
+  return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+bool boolField(const json& body, const char* key) {
+  auto it = body.find(key);
+  return it != body.end() && it->is_boolean() && it->get<bool>();
+}
+
+// A failure the client maps by its keyword: {"error":{"code":400,"message":"KEYWORD[ : detail]",...}}.
+struct Failure {
+  std::string keyword;
+  std::string detail;
+};
+
+void replyError(httplib::Response& res, int status, const std::string& message, const std::string& reason = "invalid",
+                const std::string& domain = "global") {
+  json body = {{"error",
+                {{"code", status},
+                 {"message", message},
+                 {"errors", json::array({{{"message", message}, {"domain", domain}, {"reason", reason}}})}}}};
+  res.status = status;
+  res.set_content(body.dump(), "application/json; charset=UTF-8");
+}
+
+void replyFailure(httplib::Response& res, const Failure& f) {
+  replyError(res, 400, f.detail.empty() ? f.keyword : f.keyword + " : " + f.detail);
+}
+
+void replyJSON(httplib::Response& res, const json& body) {
+  res.status = 200;
+  res.set_content(body.dump(), "application/json; charset=UTF-8");
+}
+
+struct StoredUser {
+  std::string uid;
+  std::string email;
+  std::string displayName;
+  std::string photoUrl;
+  bool disabled = false;
+  bool emailVerified = false;
+  std::string salt;          // raw bytes; empty: no password credential
+  std::string passwordHash;  // raw bytes
+  int64_t passwordUpdatedAtMs = 0;
+  int64_t createdAtMs = 0;
+  int64_t lastLoginAtMs = 0;
+  int64_t validSince = 0;  // ID tokens issued before this second are no longer accepted
+  bool hasPassword() const { return !passwordHash.empty(); }
+};
+
+struct RefreshRecord {
+  std::string uid;
+  bool revoked = false;
+  int64_t authTime = 0;
+};
+
+json userToJSON(const StoredUser& u) {
+  return {{"uid", u.uid},
+          {"email", u.email},
+          {"displayName", u.displayName},
+          {"photoUrl", u.photoUrl},
+          {"disabled", u.disabled},
+          {"emailVerified", u.emailVerified},
+          {"salt", platform::base64Encode(u.salt)},
+          {"passwordHash", platform::base64Encode(u.passwordHash)},
+          {"passwordUpdatedAt", u.passwordUpdatedAtMs},
+          {"createdAt", u.createdAtMs},
+          {"lastLoginAt", u.lastLoginAtMs},
+          {"validSince", u.validSince}};
+}
+
+std::optional<StoredUser> userFromJSON(const json& j) {
+  if (!j.is_object() || !j.contains("uid") || !j["uid"].is_string()) return std::nullopt;
+  StoredUser u;
+  u.uid = j["uid"].get<std::string>();
+  u.email = j.value("email", "");
+  u.displayName = j.value("displayName", "");
+  u.photoUrl = j.value("photoUrl", "");
+  u.disabled = j.value("disabled", false);
+  u.emailVerified = j.value("emailVerified", false);
+  u.salt = platform::base64Decode(j.value("salt", "")).value_or("");
+  u.passwordHash = platform::base64Decode(j.value("passwordHash", "")).value_or("");
+  u.passwordUpdatedAtMs = j.value("passwordUpdatedAt", int64_t{0});
+  u.createdAtMs = j.value("createdAt", int64_t{0});
+  u.lastLoginAtMs = j.value("lastLoginAt", int64_t{0});
+  u.validSince = j.value("validSince", int64_t{0});
+  return u;
+}
+
+UserInfo infoOf(const StoredUser& u) {
+  UserInfo i;
+  i.uid = u.uid;
+  i.email = u.email;
+  i.displayName = u.displayName;
+  i.photoUrl = u.photoUrl;
+  i.disabled = u.disabled;
+  i.emailVerified = u.emailVerified;
+  i.hasPassword = u.hasPassword();
+  i.createdAtMs = u.createdAtMs;
+  i.lastLoginAtMs = u.lastLoginAtMs;
+  return i;
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+struct IdentityService::Impl {
+  std::string dataDir;
+  mutable std::mutex mutex;
+  std::map<std::string, StoredUser> users;       // by uid
+  std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
+  std::vector<OobMail> mails;
+  std::vector<std::string> apiKeys;
+  int64_t lifetime = 3600;
+
+  StoredUser* byEmail(const std::string& email) {
+    std::string e = lower(email);
+    for (auto& [uid, u] : users)
+      if (!u.email.empty() && lower(u.email) == e) return &u;
+    return nullptr;
+  }
+  StoredUser* byID(const std::string& uid) {
+    auto it = users.find(uid);
+    return it == users.end() ? nullptr : &it->second;
+  }
+
+  void setPassword(StoredUser& u, const std::string& password) {
+    u.salt = randomBytes(16);
+    u.passwordHash = pbkdf2(password, u.salt);
+    u.passwordUpdatedAtMs = nowMillis();
+  }
+  static bool passwordMatches(const StoredUser& u, const std::string& password) {
+    if (!u.hasPassword()) return false;
+    std::string h = pbkdf2(password, u.salt);
+    return h.size() == u.passwordHash.size() && CRYPTO_memcmp(h.data(), u.passwordHash.data(), h.size()) == 0;
+  }
+
+  std::string newUID() {
+    for (;;) {
+      std::string uid = platform::base64URLEncode(randomBytes(21));
+      if (!users.count(uid)) return uid;
+    }
+  }
+
+  // Persistence: whole files, rewritten atomically, readable by the owner only.
+  void persist() {
+    if (dataDir.empty()) return;
+    json u = json::array();
+    for (const auto& [uid, user] : users) u.push_back(userToJSON(user));
+    platform::writeFileAtomically(dataDir + "/users.json", json{{"users", u}}.dump(2), nullptr, 0600);
+    json r = json::array();
+    for (const auto& [hash, rec] : refresh)
+      r.push_back({{"hash", hash}, {"uid", rec.uid}, {"revoked", rec.revoked}, {"authTime", rec.authTime}});
+    platform::writeFileAtomically(dataDir + "/refresh-tokens.json", json{{"tokens", r}}.dump(2), nullptr, 0600);
+  }
+};
+
+IdentityService::IdentityService(std::string projectId, std::string dataDir)
+    : impl_(std::make_unique<Impl>()),
+      projectId_(std::move(projectId)),
+      signer_(std::make_unique<TokenSigner>(TokenSigner::generateKey(), hex(randomBytes(8)))) {
+  impl_->dataDir = std::move(dataDir);
+}
+
+IdentityService::~IdentityService() = default;
+
+bool IdentityService::open(std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const std::string& dir = impl_->dataDir;
+  if (dir.empty()) return true;
+  ::mkdir(dir.c_str(), 0700);
+  auto fail = [&](const std::string& text) {
+    if (error) *error = text;
+    return false;
+  };
+  std::string keyPath = dir + "/signing-key.json";
+  if (auto text = readFile(keyPath)) {
+    auto j = json::parse(*text, nullptr, false);
+    auto key = j.is_object() ? platform::base64Decode(j.value("key", "")) : std::nullopt;
+    if (!key || key->empty() || !j.contains("kid") || !j["kid"].is_string()) return fail("malformed " + keyPath);
+    signer_ = std::make_unique<TokenSigner>(*key, j["kid"].get<std::string>());
+  } else {
+    json j = {{"key", platform::base64Encode(signer_->key())}, {"kid", signer_->keyID()}};
+    std::string werr;
+    if (!platform::writeFileAtomically(keyPath, j.dump(), &werr, 0600)) return fail(werr);
+  }
+  if (auto text = readFile(dir + "/users.json")) {
+    auto j = json::parse(*text, nullptr, false);
+    if (!j.is_object() || !j["users"].is_array()) return fail("malformed users.json in " + dir);
+    for (const auto& e : j["users"])
+      if (auto u = userFromJSON(e)) impl_->users[u->uid] = *u;
+  }
+  if (auto text = readFile(dir + "/refresh-tokens.json")) {
+    auto j = json::parse(*text, nullptr, false);
+    if (!j.is_object() || !j["tokens"].is_array()) return fail("malformed refresh-tokens.json in " + dir);
+    for (const auto& e : j["tokens"]) {
+      if (!e.is_object() || !e.contains("hash")) continue;
+      impl_->refresh[e.value("hash", "")] = RefreshRecord{e.value("uid", ""), e.value("revoked", false),
+                                                          e.value("authTime", int64_t{0})};
+    }
+  }
+  return true;
+}
+
+bool IdentityService::applySeed(const nlohmann::json& seed, std::string* error) {
+  auto fail = [&](const std::string& text) {
+    if (error) *error = text;
+    return false;
+  };
+  if (!seed.is_object()) return fail("the seed is not a JSON object");
+  if (seed.contains("apiKeys")) {
+    if (!seed["apiKeys"].is_array()) return fail("seed: \"apiKeys\" is not an array");
+    std::vector<std::string> keys;
+    for (const auto& k : seed["apiKeys"])
+      if (k.is_string()) keys.push_back(k.get<std::string>());
+    setAPIKeys(keys);
+  }
+  if (!seed.contains("users")) return true;
+  if (!seed["users"].is_array()) return fail("seed: \"users\" is not an array");
+  for (const auto& e : seed["users"]) {
+    if (!e.is_object()) return fail("seed: a user is not an object");
+    SeedUser u;
+    u.uid = e.value("uid", "");
+    u.email = e.value("email", "");
+    u.password = e.value("password", "");
+    u.displayName = e.value("displayName", "");
+    u.photoUrl = e.value("photoUrl", "");
+    u.disabled = e.value("disabled", false);
+    u.emailVerified = e.value("emailVerified", false);
+    {
+      std::lock_guard<std::mutex> lock(impl_->mutex);
+      if ((!u.email.empty() && impl_->byEmail(u.email)) || (!u.uid.empty() && impl_->byID(u.uid))) continue;
+    }
+    addUser(u);
+  }
+  return true;
+}
+
+void IdentityService::setAPIKeys(std::vector<std::string> keys) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->apiKeys = std::move(keys);
+}
+
+void IdentityService::setIDTokenLifetime(int64_t seconds) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->lifetime = seconds;
+}
+
+std::string IdentityService::addUser(const SeedUser& seed) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (!seed.email.empty())
+    if (StoredUser* old = impl_->byEmail(seed.email)) impl_->users.erase(old->uid);
+  StoredUser u;
+  u.uid = seed.uid.empty() ? impl_->newUID() : seed.uid;
+  u.email = seed.email;
+  u.displayName = seed.displayName;
+  u.photoUrl = seed.photoUrl;
+  u.disabled = seed.disabled;
+  u.emailVerified = seed.emailVerified;
+  if (!seed.password.empty()) impl_->setPassword(u, seed.password);
+  u.createdAtMs = nowMillis();
+  impl_->users[u.uid] = u;
+  impl_->persist();
+  return u.uid;
+}
+
+std::optional<UserInfo> IdentityService::userByEmail(const std::string& email) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const StoredUser* u = impl_->byEmail(email);
+  return u ? std::optional<UserInfo>(infoOf(*u)) : std::nullopt;
+}
+
+std::optional<UserInfo> IdentityService::userByID(const std::string& uid) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const StoredUser* u = impl_->byID(uid);
+  return u ? std::optional<UserInfo>(infoOf(*u)) : std::nullopt;
+}
+
+bool IdentityService::setUserDisabled(const std::string& uid, bool disabled) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  StoredUser* u = impl_->byID(uid);
+  if (!u) return false;
+  u->disabled = disabled;
+  impl_->persist();
+  return true;
+}
+
+bool IdentityService::deleteUser(const std::string& uid) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (!impl_->users.erase(uid)) return false;
+  impl_->persist();
+  return true;
+}
+
+void IdentityService::revokeRefreshTokens(const std::string& uid) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  for (auto& [hash, rec] : impl_->refresh)
+    if (rec.uid == uid) rec.revoked = true;
+  if (StoredUser* u = impl_->byID(uid)) u->validSince = nowSeconds();
+  impl_->persist();
+}
+
+bool IdentityService::revokeRefreshToken(const std::string& refreshToken) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  auto it = impl_->refresh.find(sha256Hex(refreshToken));
+  if (it == impl_->refresh.end()) return false;
+  it->second.revoked = true;
+  impl_->persist();
+  return true;
+}
+
+std::vector<OobMail> IdentityService::sentMails() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->mails;
+}
+
+namespace {
+
+// Claims of an ID token for the user, issued at `iat`.
+json claimsFor(const StoredUser& u, const std::string& projectId, int64_t iat, int64_t lifetime, int64_t authTime,
+               const std::string& jti) {
+  std::string provider = u.hasPassword() ? "password" : (u.email.empty() ? "anonymous" : "password");
+  json identities = json::object();
+  if (!u.email.empty()) identities["email"] = json::array({u.email});
+  json claims = {{"iss", "https://securetoken.vorellin.local/" + projectId},
+                 {"aud", projectId},
+                 {"auth_time", authTime},
+                 {"user_id", u.uid},
+                 {"sub", u.uid},
+                 {"iat", iat},
+                 {"exp", iat + lifetime},
+                 {"jti", jti},
+                 {"sign_in_provider", provider},
+                 {"davedove", {{"identities", identities}, {"sign_in_provider", provider}}}};
+  if (!u.email.empty()) {
+    claims["email"] = u.email;
+    claims["email_verified"] = u.emailVerified;
+  }
+  if (!u.displayName.empty()) claims["name"] = u.displayName;
+  if (!u.photoUrl.empty()) claims["picture"] = u.photoUrl;
+  return claims;
+}
+
+json providerInfo(const StoredUser& u) {
+  json list = json::array();
+  if (u.hasPassword() && !u.email.empty()) {
+    json p = {{"providerId", "password"}, {"federatedId", u.email}, {"email", u.email}, {"rawId", u.email}};
+    if (!u.displayName.empty()) p["displayName"] = u.displayName;
+    if (!u.photoUrl.empty()) p["photoUrl"] = u.photoUrl;
+    list.push_back(p);
+  }
+  return list;
+}
+
+json accountRecord(const StoredUser& u) {
+  json r = {{"localId", u.uid},
+            {"emailVerified", u.emailVerified},
+            {"providerUserInfo", providerInfo(u)},
+            {"validSince", std::to_string(u.validSince)},
+            {"lastLoginAt", std::to_string(u.lastLoginAtMs)},
+            {"createdAt", std::to_string(u.createdAtMs)}};
+  if (!u.email.empty()) r["email"] = u.email;
+  if (!u.displayName.empty()) r["displayName"] = u.displayName;
+  if (!u.photoUrl.empty()) r["photoUrl"] = u.photoUrl;
+  if (u.hasPassword()) {
+    r["passwordHash"] = kRedactedPasswordHash;
+    r["passwordUpdatedAt"] = u.passwordUpdatedAtMs;
+  }
+  if (u.disabled) r["disabled"] = true;
+  return r;
+}
+
+}  // namespace
+
+std::string IdentityService::mintIDToken(const std::string& uid, int64_t issuedAt, int64_t lifetimeSeconds) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const StoredUser* u = impl_->byID(uid);
+  if (!u) return {};
+  return signer_->sign(claimsFor(*u, projectId_, issuedAt, lifetimeSeconds, issuedAt, hex(randomBytes(8))));
+}
+
+std::optional<nlohmann::json> IdentityService::verifyIDToken(const std::string& idToken, std::string* keyword) const {
+  auto fail = [&](const char* k) -> std::optional<nlohmann::json> {
+    if (keyword) *keyword = k;
+    return std::nullopt;
+  };
+  auto claims = signer_->verify(idToken);
+  if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
+      !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId_)
+    return fail("INVALID_ID_TOKEN");
+  if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) return fail("TOKEN_EXPIRED");
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const StoredUser* u = impl_->byID((*claims)["sub"].get<std::string>());
+  if (!u) return fail("USER_NOT_FOUND");
+  if ((*claims)["iat"].get<int64_t>() < u->validSince) return fail("TOKEN_EXPIRED");
+  return claims;
+}
+
+// ---- HTTP ----
+
+namespace {
+
+// The token part of a sign-in reply; the caller holds the lock.
+struct Tokens {
+  std::string idToken;
+  std::string refreshToken;
+};
+
+}  // namespace
+
+void IdentityService::registerRoutes(httplib::Server& server) {
+  Impl* impl = impl_.get();
+
+  // Mints an ID token (and a refresh token when asked); the caller holds impl->mutex.
+  auto issue = [this, impl](const StoredUser& u, bool withRefresh, int64_t authTime) {
+    Tokens t;
+    int64_t now = nowSeconds();
+    t.idToken = signer_->sign(claimsFor(u, projectId_, now, impl->lifetime, authTime, hex(randomBytes(8))));
+    if (withRefresh) {
+      t.refreshToken = platform::base64URLEncode(randomBytes(48));
+      impl->refresh[sha256Hex(t.refreshToken)] = RefreshRecord{u.uid, false, authTime};
+    }
+    return t;
+  };
+
+  auto keyAccepted = [impl](const httplib::Request& req, httplib::Response& res) {
+    std::string key = req.has_param("key") ? req.get_param_value("key") : std::string();
+    bool ok;
+    {
+      std::lock_guard<std::mutex> lock(impl->mutex);
+      ok = impl->apiKeys.empty() ? !key.empty()
+                                 : std::find(impl->apiKeys.begin(), impl->apiKeys.end(), key) != impl->apiKeys.end();
+    }
+    if (!ok) replyError(res, 400, "API key not valid. Please pass a valid API key.", "keyInvalid", "usageLimits");
+    return ok;
+  };
+
+  // Checks an ID token and finds its user; the caller holds impl->mutex.
+  auto userForToken = [this, impl](const std::string& idToken, Failure* failure) -> StoredUser* {
+    if (idToken.empty()) {
+      *failure = {"INVALID_ID_TOKEN", ""};
+      return nullptr;
+    }
+    auto claims = signer_->verify(idToken);
+    if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
+        !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId_) {
+      *failure = {"INVALID_ID_TOKEN", ""};
+      return nullptr;
+    }
+    if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) {
+      *failure = {"TOKEN_EXPIRED", ""};
+      return nullptr;
+    }
+    StoredUser* u = impl->byID((*claims)["sub"].get<std::string>());
+    if (!u) {
+      *failure = {"USER_NOT_FOUND", ""};
+      return nullptr;
+    }
+    if ((*claims)["iat"].get<int64_t>() < u->validSince) {
+      *failure = {"TOKEN_EXPIRED", ""};
+      return nullptr;
+    }
+    if (u->disabled) {
+      *failure = {"USER_DISABLED", ""};
+      return nullptr;
+    }
+    return u;
+  };
+
+  auto verifyPassword = [=](const json& body, httplib::Response& res) {
+    std::string email = stringField(body, "email");
+    std::string password = stringField(body, "password");
+    if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
+    if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
+    if (password.empty()) return replyFailure(res, {"MISSING_PASSWORD", ""});
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    StoredUser* u = impl->byEmail(email);
+    if (!u) return replyFailure(res, {"EMAIL_NOT_FOUND", ""});
+    if (!Impl::passwordMatches(*u, password)) return replyFailure(res, {"INVALID_PASSWORD", ""});
+    if (u->disabled) return replyFailure(res, {"USER_DISABLED", "The user account has been disabled by an administrator."});
+    u->lastLoginAtMs = nowMillis();
+    Tokens t = issue(*u, boolField(body, "returnSecureToken"), nowSeconds());
+    impl->persist();
+    json reply = {{"kind", "identitytoolkit#VerifyPasswordResponse"},
+                  {"localId", u->uid},
+                  {"email", u->email},
+                  {"displayName", u->displayName},
+                  {"idToken", t.idToken},
+                  {"registered", true},
+                  {"expiresIn", std::to_string(impl->lifetime)}};
+    if (!t.refreshToken.empty()) reply["refreshToken"] = t.refreshToken;
+    if (!u->photoUrl.empty()) reply["photoUrl"] = u->photoUrl;
+    replyJSON(res, reply);
+  };
+
+  auto signupNewUser = [=](const json& body, httplib::Response& res) {
+    bool hasEmail = body.contains("email");
+    bool hasPassword = body.contains("password");
+    std::string email = stringField(body, "email");
+    std::string password = stringField(body, "password");
+    if (hasEmail || hasPassword) {
+      if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
+      if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
+      if (password.empty()) return replyFailure(res, {"MISSING_PASSWORD", ""});
+      if (password.size() < kMinimumPasswordLength)
+        return replyFailure(res, {"WEAK_PASSWORD", "Password should be at least 6 characters"});
+    }
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    if (!email.empty() && impl->byEmail(email)) return replyFailure(res, {"EMAIL_EXISTS", ""});
+    StoredUser u;
+    u.uid = impl->newUID();
+    u.email = email;
+    u.displayName = stringField(body, "displayName");
+    if (!password.empty()) impl->setPassword(u, password);
+    u.createdAtMs = u.lastLoginAtMs = nowMillis();
+    impl->users[u.uid] = u;
+    Tokens t = issue(u, boolField(body, "returnSecureToken"), nowSeconds());
+    impl->persist();
+    json reply = {{"kind", "identitytoolkit#SignupNewUserResponse"},
+                  {"localId", u.uid},
+                  {"idToken", t.idToken},
+                  {"expiresIn", std::to_string(impl->lifetime)}};
+    if (!u.email.empty()) reply["email"] = u.email;
+    if (!u.displayName.empty()) reply["displayName"] = u.displayName;
+    if (!t.refreshToken.empty()) reply["refreshToken"] = t.refreshToken;
+    replyJSON(res, reply);
+  };
+
+  auto getAccountInfo = [=](const json& body, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    Failure failure;
+    std::string idToken = stringField(body, "idToken");
+    // A disabled account can still be looked up; it shows "disabled".
+    auto claims = signer_->verify(idToken);
+    StoredUser* u = userForToken(idToken, &failure);
+    if (!u && failure.keyword == "USER_DISABLED" && claims) u = impl->byID((*claims)["sub"].get<std::string>());
+    if (!u) return replyFailure(res, failure);
+    replyJSON(res, {{"kind", "identitytoolkit#GetAccountInfoResponse"}, {"users", json::array({accountRecord(*u)})}});
+  };
+
+  auto setAccountInfo = [=](const json& body, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    Failure failure;
+    StoredUser* found = userForToken(stringField(body, "idToken"), &failure);
+    if (!found) return replyFailure(res, failure);
+    StoredUser u = *found;  // changed as a whole or not at all
+    bool credentialsChanged = false;
+    if (body.contains("email")) {
+      std::string email = stringField(body, "email");
+      if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
+      StoredUser* other = impl->byEmail(email);
+      if (other && other->uid != u.uid) return replyFailure(res, {"EMAIL_EXISTS", ""});
+      if (lower(email) != lower(u.email)) {
+        u.email = email;
+        u.emailVerified = false;
+        credentialsChanged = true;
+      }
+    }
+    if (body.contains("password")) {
+      std::string password = stringField(body, "password");
+      if (password.size() < kMinimumPasswordLength)
+        return replyFailure(res, {"WEAK_PASSWORD", "Password should be at least 6 characters"});
+      impl->setPassword(u, password);
+      credentialsChanged = true;
+    }
+    if (body.contains("displayName")) u.displayName = stringField(body, "displayName");
+    if (body.contains("photoUrl")) u.photoUrl = stringField(body, "photoUrl");
+    if (boolField(body, "emailVerified")) u.emailVerified = true;
+    auto strings = [&](const char* key) {
+      std::vector<std::string> out;
+      if (body.contains(key) && body[key].is_array())
+        for (const auto& v : body[key])
+          if (v.is_string()) out.push_back(v.get<std::string>());
+      return out;
+    };
+    for (const auto& attr : strings("deleteAttribute")) {
+      if (attr == "DISPLAY_NAME") u.displayName.clear();
+      if (attr == "PHOTO_URL") u.photoUrl.clear();
+      if (attr == "EMAIL") u.email.clear();
+      if (attr == "PASSWORD") u.salt.clear(), u.passwordHash.clear();
+    }
+    for (const auto& provider : strings("deleteProvider"))
+      if (provider == "password") u.salt.clear(), u.passwordHash.clear();
+    if (credentialsChanged) {
+      // Older sessions end with a credential change; the reply carries the new one.
+      for (auto& [hash, rec] : impl->refresh)
+        if (rec.uid == u.uid) rec.revoked = true;
+      u.validSince = nowSeconds();
+    }
+    *found = u;
+    json reply = {{"kind", "identitytoolkit#SetAccountInfoResponse"},
+                  {"localId", u.uid},
+                  {"emailVerified", u.emailVerified},
+                  {"providerUserInfo", providerInfo(u)}};
+    if (!u.email.empty()) reply["email"] = u.email;
+    if (!u.displayName.empty()) reply["displayName"] = u.displayName;
+    if (!u.photoUrl.empty()) reply["photoUrl"] = u.photoUrl;
+    if (u.hasPassword()) reply["passwordHash"] = kRedactedPasswordHash;
+    if (boolField(body, "returnSecureToken")) {
+      Tokens t = issue(u, true, nowSeconds());
+      reply["idToken"] = t.idToken;
+      reply["refreshToken"] = t.refreshToken;
+      reply["expiresIn"] = std::to_string(impl->lifetime);
+    }
+    impl->persist();
+    replyJSON(res, reply);
+  };
+
+  auto getOobConfirmationCode = [=](const json& body, httplib::Response& res) {
+    std::string type = stringField(body, "requestType");
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    std::string email;
+    if (type == "VERIFY_EMAIL") {
+      Failure failure;
+      StoredUser* u = userForToken(stringField(body, "idToken"), &failure);
+      if (!u) return replyFailure(res, failure);
+      if (u->email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
+      email = u->email;
+    } else if (type == "PASSWORD_RESET" || type == "EMAIL_SIGNIN") {
+      email = stringField(body, "email");
+      if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
+      if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
+      if (type == "PASSWORD_RESET" && !impl->byEmail(email)) return replyFailure(res, {"EMAIL_NOT_FOUND", ""});
+    } else {
+      return replyFailure(res, {"INVALID_REQUEST_TYPE", ""});
+    }
+    impl->mails.push_back({type, email, platform::base64URLEncode(randomBytes(24))});
+    replyJSON(res, {{"kind", "identitytoolkit#GetOobConfirmationCodeResponse"}, {"email", email}});
+  };
+
+  std::map<std::string, std::function<void(const json&, httplib::Response&)>> calls = {
+      {"verifyPassword", verifyPassword},
+      {"signupNewUser", signupNewUser},
+      {"getAccountInfo", getAccountInfo},
+      {"setAccountInfo", setAccountInfo},
+      {"getOobConfirmationCode", getOobConfirmationCode},
+  };
+
+  server.Post(std::string(kRelyingPartyPrefix) + "([A-Za-z]+)",
+              [calls, keyAccepted](const httplib::Request& req, httplib::Response& res) {
+                auto call = calls.find(req.matches[1].str());
+                if (call == calls.end()) return replyError(res, 404, "Not Found", "notFound");
+                if (!keyAccepted(req, res)) return;
+                json body = json::parse(req.body, nullptr, false);
+                if (!body.is_object()) return replyError(res, 400, "Invalid JSON payload received.", "badRequest");
+                call->second(body, res);
+              });
+
+  server.Post("/v1/token", [=](const httplib::Request& req, httplib::Response& res) {
+    if (!keyAccepted(req, res)) return;
+    std::string grantType;
+    std::string refreshToken;
+    json body = json::parse(req.body, nullptr, false);
+    if (body.is_object()) {
+      grantType = stringField(body, "grantType");
+      if (grantType.empty()) grantType = stringField(body, "grant_type");
+      refreshToken = stringField(body, "refreshToken");
+      if (refreshToken.empty()) refreshToken = stringField(body, "refresh_token");
+    } else {
+      httplib::Params form;
+      httplib::detail::parse_query_text(req.body, form);
+      if (auto it = form.find("grant_type"); it != form.end()) grantType = it->second;
+      if (auto it = form.find("refresh_token"); it != form.end()) refreshToken = it->second;
+    }
+    if (grantType != "refresh_token") return replyFailure(res, {"INVALID_GRANT_TYPE", ""});
+    if (refreshToken.empty()) return replyFailure(res, {"MISSING_REFRESH_TOKEN", ""});
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    auto rec = impl->refresh.find(sha256Hex(refreshToken));
+    if (rec == impl->refresh.end()) return replyFailure(res, {"INVALID_REFRESH_TOKEN", ""});
+    if (rec->second.revoked) return replyFailure(res, {"TOKEN_EXPIRED", ""});
+    StoredUser* u = impl->byID(rec->second.uid);
+    if (!u) return replyFailure(res, {"USER_NOT_FOUND", ""});
+    if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
+    Tokens t = issue(*u, false, rec->second.authTime);
+    replyJSON(res, {{"access_token", t.idToken},
+                    {"expires_in", std::to_string(impl->lifetime)},
+                    {"token_type", "Bearer"},
+                    {"refresh_token", refreshToken},
+                    {"id_token", t.idToken},
+                    {"user_id", u->uid},
+                    {"project_id", projectId_}});
+  });
+}
+
+}  // namespace backend

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "backend/src/Service.h"
+#include "backend/src/TokenSigner.h"
+
+namespace backend {
+
+// A user as the seed file gives it. The password is hashed on the way in and never kept as text.
+struct SeedUser {
+  std::string uid;  // "" : one is generated
+  std::string email;
+  std::string password;  // "" : no password credential
+  std::string displayName;
+  std::string photoUrl;
+  bool disabled = false;
+  bool emailVerified = false;
+};
+
+// A user as tests may inspect it (no password material).
+struct UserInfo {
+  std::string uid;
+  std::string email;
+  std::string displayName;
+  std::string photoUrl;
+  bool disabled = false;
+  bool emailVerified = false;
+  bool hasPassword = false;
+  int64_t createdAtMs = 0;
+  int64_t lastLoginAtMs = 0;
+};
+
+// An out-of-band mail the service would have sent.
+struct OobMail {
+  std::string requestType;  // "PASSWORD_RESET", "VERIFY_EMAIL", "EMAIL_SIGNIN"
+  std::string email;
+  std::string oobCode;
+};
+
+// The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>") and
+// the secure-token service ("/v1/token"). Thread-safe.
+class IdentityService : public Service {
+ public:
+  // dataDir "" keeps everything in memory; otherwise users, refresh tokens and the signing key
+  // persist there (files of mode 0600).
+  IdentityService(std::string projectId, std::string dataDir);
+  ~IdentityService() override;
+
+  std::string name() const override { return "identity"; }
+  void registerRoutes(httplib::Server& server) override;
+  bool open(std::string* error) override;  // loads the data directory (or makes a signing key)
+
+  // Seed: {"projectId": "...", "apiKeys": ["..."], "users": [{"uid", "email", "password",
+  // "displayName", "photoUrl", "disabled", "emailVerified"}]}. Users whose e-mail is already
+  // known are skipped. False (and error) on a malformed seed.
+  bool applySeed(const nlohmann::json& seed, std::string* error) override;
+
+  // API keys accepted in "?key="; none configured: any non-empty key.
+  void setAPIKeys(std::vector<std::string> keys);
+  // Lifetime of new ID tokens in seconds (default 3600); sent as "expiresIn" / "expires_in".
+  void setIDTokenLifetime(int64_t seconds);
+
+  std::string addUser(const SeedUser& user);  // returns the uid; an existing e-mail is replaced
+  std::optional<UserInfo> userByEmail(const std::string& email) const;
+  std::optional<UserInfo> userByID(const std::string& uid) const;
+  bool setUserDisabled(const std::string& uid, bool disabled);
+  bool deleteUser(const std::string& uid);
+  // Refresh tokens of the user stop working (exchange answers "TOKEN_EXPIRED"); so do ID tokens
+  // issued before now.
+  void revokeRefreshTokens(const std::string& uid);
+  // One refresh token; false when unknown.
+  bool revokeRefreshToken(const std::string& refreshToken);
+
+  // An ID token for the user as a sign-in would give it (for tests of expired or foreign tokens:
+  // issuedAt and lifetime are free). Empty when the uid is unknown.
+  std::string mintIDToken(const std::string& uid, int64_t issuedAt, int64_t lifetimeSeconds);
+  // Checks signature, expiry and revocation; the claims, or nullopt with the server keyword
+  // ("INVALID_ID_TOKEN", "TOKEN_EXPIRED", "USER_NOT_FOUND") in *keyword.
+  std::optional<nlohmann::json> verifyIDToken(const std::string& idToken, std::string* keyword = nullptr) const;
+  const TokenSigner& signer() const { return *signer_; }
+
+  std::vector<OobMail> sentMails() const;
+  const std::string& projectId() const { return projectId_; }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::string projectId_;
+  std::unique_ptr<TokenSigner> signer_;
+};
+
+}  // namespace backend

@@ -1,0 +1,304 @@
+#include "backend/src/IdentityService.h"
+
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "backend/src/TestBackend.h"
+#include "platform/foundation/Base64.h"
+
+namespace backend {
+namespace {
+
+using json = nlohmann::json;
+
+struct Reply {
+  int status = 0;
+  json body;
+};
+
+class IdentityServiceTest : public ::testing::Test {
+ protected:
+  IdentityServiceTest()
+      : backend_({SeedUser{"uid-ann", "ann@example.com", "secret123", "Ann", "", false, true},
+                  SeedUser{"uid-bob", "bob@example.com", "hunter22", "Bob", "", true, false}}) {}
+
+  Reply post(const std::string& path, const json& body, const std::string& key = "test-key") {
+    httplib::Client client("127.0.0.1", backend_.port());
+    auto res = client.Post((path + "?key=" + key).c_str(), body.dump(), "application/json");
+    if (!res) return {};
+    return {res->status, json::parse(res->body, nullptr, false)};
+  }
+  Reply call(const std::string& name, const json& body) {
+    return post("/identityservice/v3/relyingparty/" + name, body);
+  }
+  Reply exchange(const std::string& refreshToken) {
+    return post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", refreshToken}});
+  }
+  static std::string keyword(const Reply& r) {
+    return r.body.is_object() && r.body.contains("error") ? r.body["error"].value("message", "") : "";
+  }
+  Reply signIn(const std::string& email, const std::string& password) {
+    return call("verifyPassword", {{"email", email}, {"password", password}, {"returnSecureToken", true}});
+  }
+  static json payloadOf(const std::string& token) {
+    auto first = token.find('.');
+    auto second = token.find('.', first + 1);
+    auto bytes = platform::base64URLDecode(token.substr(first + 1, second - first - 1));
+    return bytes ? json::parse(*bytes, nullptr, false) : json();
+  }
+
+  TestBackend backend_;
+};
+
+TEST_F(IdentityServiceTest, SignInWithRightAndWrongPassword) {
+  auto ok = signIn("ann@example.com", "secret123");
+  ASSERT_EQ(ok.status, 200) << ok.body.dump();
+  EXPECT_EQ(ok.body["localId"], "uid-ann");
+  EXPECT_EQ(ok.body["email"], "ann@example.com");
+  EXPECT_EQ(ok.body["displayName"], "Ann");
+  EXPECT_EQ(ok.body["expiresIn"], "3600");
+  ASSERT_TRUE(ok.body["idToken"].is_string());
+  ASSERT_TRUE(ok.body["refreshToken"].is_string());
+  auto claims = backend_.identity().verifyIDToken(ok.body["idToken"].get<std::string>());
+  ASSERT_TRUE(claims.has_value());
+  EXPECT_EQ((*claims)["user_id"], "uid-ann");
+  EXPECT_EQ((*claims)["sub"], "uid-ann");
+  EXPECT_EQ((*claims)["email"], "ann@example.com");
+  EXPECT_EQ((*claims)["exp"].get<int64_t>() - (*claims)["iat"].get<int64_t>(), 3600);
+  EXPECT_EQ((*claims)["auth_time"], (*claims)["iat"]);
+
+  auto wrong = signIn("ann@example.com", "secret124");
+  EXPECT_EQ(wrong.status, 400);
+  EXPECT_EQ(keyword(wrong), "INVALID_PASSWORD");
+  EXPECT_EQ(wrong.body["error"]["code"], 400);
+  EXPECT_EQ(keyword(signIn("nobody@example.com", "secret123")), "EMAIL_NOT_FOUND");
+  EXPECT_EQ(keyword(signIn("not-an-address", "secret123")), "INVALID_EMAIL");
+  EXPECT_EQ(keyword(signIn("", "secret123")), "MISSING_EMAIL");
+  EXPECT_EQ(keyword(call("verifyPassword", {{"password", "x"}})), "MISSING_EMAIL");
+  // A disabled account says so only to whoever knows its password.
+  EXPECT_EQ(keyword(signIn("bob@example.com", "wrong-one")), "INVALID_PASSWORD");
+  auto disabled = signIn("bob@example.com", "hunter22");
+  EXPECT_EQ(disabled.status, 400);
+  EXPECT_EQ(keyword(disabled).rfind("USER_DISABLED", 0), 0u);
+  // E-mail addresses match whatever their case.
+  EXPECT_EQ(signIn("ANN@example.com", "secret123").status, 200);
+}
+
+TEST_F(IdentityServiceTest, SignUpAndItsRefusals) {
+  auto created = call("signupNewUser",
+                      {{"email", "cy@example.com"}, {"password", "longenough"}, {"displayName", "Cy"},
+                       {"returnSecureToken", true}});
+  ASSERT_EQ(created.status, 200) << created.body.dump();
+  std::string uid = created.body["localId"];
+  EXPECT_FALSE(uid.empty());
+  EXPECT_EQ(created.body["expiresIn"], "3600");
+  EXPECT_TRUE(created.body["refreshToken"].is_string());
+  EXPECT_EQ(signIn("cy@example.com", "longenough").body["localId"], uid);
+  ASSERT_TRUE(backend_.identity().userByID(uid).has_value());
+  EXPECT_EQ(backend_.identity().userByID(uid)->displayName, "Cy");
+
+  EXPECT_EQ(keyword(call("signupNewUser", {{"email", "Cy@example.com"}, {"password", "another1"}})), "EMAIL_EXISTS");
+  EXPECT_EQ(keyword(call("signupNewUser", {{"email", "dee@example.com"}, {"password", "12345"}})),
+            "WEAK_PASSWORD : Password should be at least 6 characters");
+  EXPECT_EQ(keyword(call("signupNewUser", {{"email", "bad address"}, {"password", "123456"}})), "INVALID_EMAIL");
+  EXPECT_EQ(keyword(call("signupNewUser", {{"password", "123456"}})), "MISSING_EMAIL");
+
+  auto anonymous = call("signupNewUser", {{"returnSecureToken", true}});
+  ASSERT_EQ(anonymous.status, 200);
+  EXPECT_EQ(payloadOf(anonymous.body["idToken"])["sign_in_provider"], "anonymous");
+}
+
+TEST_F(IdentityServiceTest, TokenExchangeGivesANewTokenUntilRevoked) {
+  auto session = signIn("ann@example.com", "secret123");
+  std::string idToken = session.body["idToken"];
+  std::string refresh = session.body["refreshToken"];
+
+  auto first = exchange(refresh);
+  ASSERT_EQ(first.status, 200) << first.body.dump();
+  EXPECT_EQ(first.body["expires_in"], "3600");
+  EXPECT_EQ(first.body["refresh_token"], refresh);
+  EXPECT_EQ(first.body["user_id"], "uid-ann");
+  EXPECT_EQ(first.body["access_token"], first.body["id_token"]);
+  EXPECT_NE(first.body["access_token"], idToken);
+  auto second = exchange(refresh);
+  ASSERT_EQ(second.status, 200);
+  EXPECT_NE(second.body["access_token"], first.body["access_token"]);
+  // The sign-in time travels with the refresh token.
+  EXPECT_EQ(payloadOf(second.body["access_token"])["auth_time"], payloadOf(idToken)["auth_time"]);
+
+  // The form-encoded variant of the exchange is understood as well.
+  httplib::Client client("127.0.0.1", backend_.port());
+  auto form = client.Post("/v1/token?key=k", "grant_type=refresh_token&refresh_token=" + refresh,
+                          "application/x-www-form-urlencoded");
+  ASSERT_TRUE(form);
+  EXPECT_EQ(form->status, 200);
+
+  EXPECT_EQ(keyword(exchange("no-such-token")), "INVALID_REFRESH_TOKEN");
+  EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "authorization_code"}, {"code", "x"}})), "INVALID_GRANT_TYPE");
+  EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "refresh_token"}})), "MISSING_REFRESH_TOKEN");
+
+  ASSERT_TRUE(backend_.identity().revokeRefreshToken(refresh));
+  EXPECT_EQ(keyword(exchange(refresh)), "TOKEN_EXPIRED");
+
+  auto other = signIn("ann@example.com", "secret123").body["refreshToken"].get<std::string>();
+  ASSERT_EQ(exchange(other).status, 200);
+  backend_.identity().setUserDisabled("uid-ann", true);
+  EXPECT_EQ(keyword(exchange(other)), "USER_DISABLED");
+  backend_.identity().setUserDisabled("uid-ann", false);
+  backend_.identity().revokeRefreshTokens("uid-ann");
+  EXPECT_EQ(keyword(exchange(other)), "TOKEN_EXPIRED");
+}
+
+TEST_F(IdentityServiceTest, TokensAreSignedAndTamperingIsDetected) {
+  std::string token = signIn("ann@example.com", "secret123").body["idToken"];
+  ASSERT_EQ(std::count(token.begin(), token.end(), '.'), 2);
+  EXPECT_TRUE(backend_.identity().signer().verify(token).has_value());
+  json payload = payloadOf(token);
+  payload["user_id"] = payload["sub"] = "uid-bob";
+  std::string forged = token.substr(0, token.find('.') + 1) + platform::base64URLEncode(payload.dump()) +
+                       token.substr(token.rfind('.'));
+  EXPECT_FALSE(backend_.identity().signer().verify(forged).has_value());
+  TokenSigner stranger(TokenSigner::generateKey(), "other");
+  EXPECT_FALSE(backend_.identity().signer().verify(stranger.sign(payload)).has_value());
+  EXPECT_EQ(keyword(call("getAccountInfo", {{"idToken", forged}})), "INVALID_ID_TOKEN");
+  EXPECT_EQ(keyword(call("getAccountInfo", {{"idToken", "a.b"}})), "INVALID_ID_TOKEN");
+  std::string expired = backend_.identity().mintIDToken("uid-ann", 1000, 3600);
+  EXPECT_EQ(keyword(call("getAccountInfo", {{"idToken", expired}})), "TOKEN_EXPIRED");
+}
+
+TEST_F(IdentityServiceTest, AccountInfoAndUpdates) {
+  std::string token = signIn("ann@example.com", "secret123").body["idToken"];
+  auto info = call("getAccountInfo", {{"idToken", token}});
+  ASSERT_EQ(info.status, 200) << info.body.dump();
+  ASSERT_EQ(info.body["users"].size(), 1u);
+  json user = info.body["users"][0];
+  EXPECT_EQ(user["localId"], "uid-ann");
+  EXPECT_EQ(user["email"], "ann@example.com");
+  EXPECT_EQ(user["emailVerified"], true);
+  EXPECT_TRUE(user["createdAt"].is_string());
+  EXPECT_TRUE(user["lastLoginAt"].is_string());
+  EXPECT_EQ(user["providerUserInfo"][0]["providerId"], "password");
+  // Present (the account has a password) but never the stored hash.
+  ASSERT_TRUE(user["passwordHash"].is_string());
+  EXPECT_EQ(user["passwordHash"], "UkVEQUNURUQ=");
+
+  auto renamed = call("setAccountInfo", {{"idToken", token}, {"displayName", "Annie"}, {"returnSecureToken", true}});
+  ASSERT_EQ(renamed.status, 200) << renamed.body.dump();
+  EXPECT_EQ(renamed.body["displayName"], "Annie");
+  EXPECT_EQ(renamed.body["expiresIn"], "3600");
+
+  std::string oldRefresh = signIn("ann@example.com", "secret123").body["refreshToken"];
+  EXPECT_EQ(keyword(call("setAccountInfo", {{"idToken", token}, {"password", "short"}})),
+            "WEAK_PASSWORD : Password should be at least 6 characters");
+  EXPECT_EQ(keyword(call("setAccountInfo", {{"idToken", token}, {"email", "bob@example.com"}})), "EMAIL_EXISTS");
+  auto changed = call("setAccountInfo", {{"idToken", token}, {"password", "newsecret"}, {"returnSecureToken", true}});
+  ASSERT_EQ(changed.status, 200);
+  // A new password ends the older sessions; the reply carries a working one.
+  EXPECT_EQ(keyword(exchange(oldRefresh)), "TOKEN_EXPIRED");
+  EXPECT_EQ(exchange(changed.body["refreshToken"]).status, 200);
+  EXPECT_EQ(keyword(signIn("ann@example.com", "secret123")), "INVALID_PASSWORD");
+  EXPECT_EQ(signIn("ann@example.com", "newsecret").status, 200);
+
+  EXPECT_EQ(keyword(call("setAccountInfo", {{"displayName", "x"}})), "INVALID_ID_TOKEN");
+  EXPECT_EQ(call("nonsense", json::object()).status, 404);
+}
+
+TEST_F(IdentityServiceTest, PasswordResetMailsAndAPIKeys) {
+  auto sent = call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}, {"email", "ann@example.com"}});
+  ASSERT_EQ(sent.status, 200) << sent.body.dump();
+  EXPECT_EQ(sent.body["email"], "ann@example.com");
+  ASSERT_EQ(backend_.identity().sentMails().size(), 1u);
+  EXPECT_EQ(backend_.identity().sentMails()[0].requestType, "PASSWORD_RESET");
+  EXPECT_EQ(keyword(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}, {"email", "x@example.com"}})),
+            "EMAIL_NOT_FOUND");
+  EXPECT_EQ(keyword(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}})), "MISSING_EMAIL");
+  EXPECT_EQ(backend_.identity().sentMails().size(), 1u);
+
+  auto noKey = post("/identityservice/v3/relyingparty/verifyPassword", {{"email", "ann@example.com"}}, "");
+  EXPECT_EQ(noKey.status, 400);
+  EXPECT_EQ(noKey.body["error"]["errors"][0]["reason"], "keyInvalid");
+  backend_.identity().setAPIKeys({"right"});
+  auto wrongKey = post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", "x"}}, "wrong");
+  EXPECT_EQ(wrongKey.body["error"]["errors"][0]["reason"], "keyInvalid");
+  EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", "x"}}, "right")),
+            "INVALID_REFRESH_TOKEN");
+}
+
+TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
+  backend_.clearRequests();
+  httplib::Client client("127.0.0.1", backend_.port());
+  httplib::Headers headers = {{"X-Client-Version", "v/1"}, {"X-Davedove-Locale", "fr"}};
+  std::string body = R"({"email":"ann@example.com","password":"secret123","returnSecureToken":true})";
+  ASSERT_TRUE(client.Post("/identityservice/v3/relyingparty/verifyPassword?key=abc", headers, body, "application/json"));
+  auto recorded = backend_.requestsForPath("/identityservice/v3/relyingparty/verifyPassword");
+  ASSERT_EQ(recorded.size(), 1u);
+  const auto& r = recorded[0];
+  EXPECT_EQ(r.method, "POST");
+  EXPECT_EQ(r.query.at("key"), "abc");
+  EXPECT_EQ(r.header("x-client-version"), "v/1");
+  EXPECT_EQ(r.header("X-Davedove-Locale"), "fr");
+  EXPECT_EQ(r.header("Content-Type"), "application/json");
+  EXPECT_FALSE(r.header("X-Missing").has_value());
+  EXPECT_EQ(r.body, body);
+  EXPECT_EQ(r.json, json::parse(body));
+  EXPECT_EQ(backend_.requests().size(), 1u);
+}
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClearPasswords) {
+  char tmpl[] = "/tmp/vrl-backend-data-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  std::string dir = tmpl;
+  BackendOptions options;
+  options.dataDir = dir;
+  options.quiet = true;
+  options.seed = json{{"users", {{{"email", "eve@example.com"}, {"password", "pa55word"}, {"uid", "uid-eve"}}}}};
+  std::string refresh;
+  {
+    BackendServer server(options);
+    ASSERT_TRUE(server.start());
+    httplib::Client client("127.0.0.1", server.port());
+    auto res = client.Post("/identityservice/v3/relyingparty/verifyPassword?key=k",
+                           R"({"email":"eve@example.com","password":"pa55word","returnSecureToken":true})",
+                           "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    refresh = json::parse(res->body)["refreshToken"];
+  }
+  for (const char* name : {"users.json", "refresh-tokens.json", "signing-key.json"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + "/" + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+  EXPECT_EQ(readAll(dir + "/users.json").find("pa55word"), std::string::npos);
+  EXPECT_EQ(readAll(dir + "/refresh-tokens.json").find(refresh), std::string::npos);
+
+  options.seed.reset();
+  BackendServer again(options);
+  ASSERT_TRUE(again.start());
+  httplib::Client client("127.0.0.1", again.port());
+  auto res = client.Post("/v1/token?key=k", json{{"grantType", "refresh_token"}, {"refreshToken", refresh}}.dump(),
+                         "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200) << res->body;
+  // The old signing key is kept, so the new token verifies with what the first run minted.
+  auto claims = again.identity().verifyIDToken(json::parse(res->body)["id_token"]);
+  ASSERT_TRUE(claims.has_value());
+  EXPECT_EQ((*claims)["user_id"], "uid-eve");
+  again.stop();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace backend

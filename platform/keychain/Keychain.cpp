@@ -1,0 +1,203 @@
+#include "platform/keychain/Keychain.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/System.h"
+
+namespace platform::keychain {
+namespace {
+
+const char kService[] = "svce";
+const char kAccount[] = "acct";
+const char kAccessGroup[] = "agrp";
+const char kAccessible[] = "pdmn";
+const char kData[] = "v_Data";
+const char kItems[] = "genp";
+
+// One mutex per file for the threads of this process; flock on a side file for other processes.
+std::mutex& processMutexFor(const std::string& path) {
+  static std::mutex guard;
+  static auto* mutexes = new std::map<std::string, std::unique_ptr<std::mutex>>();
+  std::lock_guard<std::mutex> lock(guard);
+  auto& m = (*mutexes)[path];
+  if (!m) m = std::make_unique<std::mutex>();
+  return *m;
+}
+
+std::string parentDir(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool makeDirs(const std::string& dir) {
+  if (dir.empty() || dir == "/" || dir == ".") return true;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (!makeDirs(parentDir(dir))) return false;
+  return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) : inProcess_(processMutexFor(path)) {
+    if (!makeDirs(parentDir(path))) return;
+    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) {
+      ::flock(fd_, LOCK_UN);
+      ::close(fd_);
+    }
+  }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  std::lock_guard<std::mutex> inProcess_;
+  int fd_ = -1;
+};
+
+std::string stringAt(const Dictionary& d, const char* key) {
+  auto it = d.find(key);
+  if (it == d.end() || !it->second.asString()) return {};
+  return *it->second.asString();
+}
+
+// Reads every item; false when the file exists but cannot be read or parsed.
+bool load(const std::string& path, std::vector<Item>* items) {
+  items->clear();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+  auto root = readPropertyListFile(path);
+  if (!root) return false;
+  const Value* list = root->find(kItems);
+  if (!list) return true;
+  if (!list->asArray()) return false;
+  for (const Value& v : *list->asArray()) {
+    const Dictionary* d = v.asDictionary();
+    if (!d) return false;
+    Item item;
+    item.service = stringAt(*d, kService);
+    item.account = stringAt(*d, kAccount);
+    item.accessGroup = stringAt(*d, kAccessGroup);
+    item.accessible = stringAt(*d, kAccessible);
+    auto data = d->find(kData);
+    if (data != d->end() && data->second.asData()) item.data = *data->second.asData();
+    items->push_back(std::move(item));
+  }
+  return true;
+}
+
+bool save(const std::string& path, const std::vector<Item>& items) {
+  Array list;
+  for (const Item& item : items) {
+    Dictionary d;
+    if (!item.service.empty()) d[kService] = Value(item.service);
+    if (!item.account.empty()) d[kAccount] = Value(item.account);
+    if (!item.accessGroup.empty()) d[kAccessGroup] = Value(item.accessGroup);
+    if (!item.accessible.empty()) d[kAccessible] = Value(item.accessible);
+    d[kData] = Value::data(item.data);
+    list.emplace_back(std::move(d));
+  }
+  Value root(Dictionary{{kItems, Value(std::move(list))}});
+  return writeFileAtomically(path, serializePropertyList(root, PlistFormat::Binary), nullptr, 0600);
+}
+
+bool matches(const Query& q, const Item& item) {
+  return (!q.service || *q.service == item.service) && (!q.account || *q.account == item.account) &&
+         (!q.accessGroup || *q.accessGroup == item.accessGroup);
+}
+
+bool samePrimaryKey(const Item& a, const Item& b) {
+  return a.service == b.service && a.account == b.account && a.accessGroup == b.accessGroup;
+}
+
+}  // namespace
+
+Keychain::Keychain(std::string path) : path_(std::move(path)) {}
+
+std::string Keychain::defaultPath() { return homeDirectory() + "/Library/Keychains/vorellin-keychain.plist"; }
+
+Keychain Keychain::standard() { return Keychain(defaultPath()); }
+
+Status Keychain::add(const Item& item) {
+  if (item.account.empty() && item.service.empty()) return kStatusParam;
+  FileLock lock(path_);
+  if (!lock.ok()) return kStatusIOError;
+  std::vector<Item> items;
+  if (!load(path_, &items)) return kStatusIOError;
+  for (const Item& existing : items)
+    if (samePrimaryKey(existing, item)) return kStatusDuplicateItem;
+  items.push_back(item);
+  return save(path_, items) ? kStatusSuccess : kStatusIOError;
+}
+
+Status Keychain::copyMatching(const Query& query, size_t limit, std::vector<Item>* out) const {
+  if (out) out->clear();
+  FileLock lock(path_);
+  if (!lock.ok()) return kStatusIOError;
+  std::vector<Item> items;
+  if (!load(path_, &items)) return kStatusIOError;
+  size_t found = 0;
+  for (Item& item : items) {
+    if (!matches(query, item)) continue;
+    ++found;
+    if (out) out->push_back(std::move(item));
+    if (limit != 0 && found == limit) break;
+  }
+  return found == 0 ? kStatusItemNotFound : kStatusSuccess;
+}
+
+Status Keychain::update(const Query& query, const Changes& changes) {
+  FileLock lock(path_);
+  if (!lock.ok()) return kStatusIOError;
+  std::vector<Item> items;
+  if (!load(path_, &items)) return kStatusIOError;
+  bool any = false;
+  for (Item& item : items) {
+    if (!matches(query, item)) continue;
+    any = true;
+    if (changes.service) item.service = *changes.service;
+    if (changes.account) item.account = *changes.account;
+    if (changes.accessGroup) item.accessGroup = *changes.accessGroup;
+    if (changes.accessible) item.accessible = *changes.accessible;
+    if (changes.data) item.data = *changes.data;
+  }
+  if (!any) return kStatusItemNotFound;
+  for (size_t i = 0; i < items.size(); ++i)
+    for (size_t j = i + 1; j < items.size(); ++j)
+      if (samePrimaryKey(items[i], items[j])) return kStatusDuplicateItem;
+  return save(path_, items) ? kStatusSuccess : kStatusIOError;
+}
+
+Status Keychain::deleteItems(const Query& query) {
+  FileLock lock(path_);
+  if (!lock.ok()) return kStatusIOError;
+  std::vector<Item> items;
+  if (!load(path_, &items)) return kStatusIOError;
+  size_t before = items.size();
+  std::vector<Item> kept;
+  for (Item& item : items)
+    if (!matches(query, item)) kept.push_back(std::move(item));
+  if (kept.size() == before) return kStatusItemNotFound;
+  return save(path_, kept) ? kStatusSuccess : kStatusIOError;
+}
+
+}  // namespace platform::keychain

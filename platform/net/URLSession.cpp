@@ -1,0 +1,20 @@
+#include "platform/net/URLSession.h"
+
+#include "platform/net/Transfer.h"
+
+namespace platform::net {
+
+std::shared_ptr<URLSession> URLSession::shared() {
+  static auto* session = new std::shared_ptr<URLSession>(std::make_shared<URLSession>());
+  return *session;
+}
+
+void URLSession::dataTask(const std::string& url, double timeoutSeconds, DataTaskCompletion completion) {
+  URLRequest request(url, timeoutSeconds);
+  detail::runInBackground([request = std::move(request), completion = std::move(completion)] {
+    auto result = detail::performTransfer(request, "", true, nullptr, nullptr);
+    if (completion) completion(std::move(result.body), result.status, result.error);
+  });
+}
+
+}  // namespace platform::net
