@@ -1,0 +1,621 @@
+#include "auth/DAVAuth.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "auth/DAVAdditionalUserInfo.h"
+#include "auth/DAVAuthBackend.h"
+#include "auth/DAVAuthDataResult.h"
+#include "auth/DAVAuthDispatcher.h"
+#include "auth/DAVAuthErrorUtils.h"
+#include "auth/DAVAuthExceptionUtils.h"
+#include "auth/DAVAuthGlobalWorkQueue.h"
+#include "auth/DAVAuthJSON.h"
+#include "auth/DAVAuthKeychain.h"
+#include "auth/DAVGetOOBConfirmationCodeRequest.h"
+#include "auth/DAVGetOOBConfirmationCodeResponse.h"
+#include "auth/DAVSignUpNewUserRequest.h"
+#include "auth/DAVSignUpNewUserResponse.h"
+#include "auth/DAVUser.h"
+#include "auth/DAVVerifyPasswordRequest.h"
+#include "auth/DAVVerifyPasswordResponse.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/KeyedArchiver.h"
+#include "platform/keychain/Keychain.h"
+#include "sdk-core/DAVLogger.h"
+
+using platform::ErrorPtr;
+using platform::dispatch::Queue;
+
+namespace {
+
+constexpr const char kNoDefaultAppReason[] =
+    "The default DAVApp instance must be configured before the default DAVAuthinstance can be initialized. One way "
+    "to ensure that is to call `[DAVApp configure];` (`VavazuzeZud.configure()` in Swift) in the App Delegate's "
+    "`application:didFinishLaunchingWithOptions:` (`application(_:didFinishLaunchingWithOptions:)` in Swift).";
+constexpr const char kNilListenerReason[] = "listener must not be nil.";
+constexpr const char kNilResetEmailReason[] = "The email used to initiate password reset cannot be nil.";
+// Keychain status when there is no keychain to write to.
+constexpr int64_t kKeychainNotAvailableStatus = -25291;
+
+void mainAsync(std::function<void()> work) { Queue::main()->async(std::move(work)); }
+
+// Runs work on the global work queue and waits; runs it in place when already there.
+void workQueueSync(const std::function<void()>& work) {
+  auto queue = DAVAuthGlobalWorkQueue();
+  if (queue->isCurrent()) {
+    work();
+  } else {
+    queue->sync(work);
+  }
+}
+
+// Two user ids are the same user only when both are present and equal.
+bool sameUserID(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+  return a && b && *a == *b;
+}
+
+// The class lock and the process-wide app-name-to-service-name dictionary.
+std::mutex& classMutex() {
+  static std::mutex m;
+  return m;
+}
+std::map<std::string, std::string>& keychainServiceNames() {
+  static auto* names = new std::map<std::string, std::string>();
+  return *names;
+}
+
+std::string userKeyForAppName(const std::string& appName) {
+  return platform::formatObjC(kDAVAuthUserKeyFormat, {appName});
+}
+
+}  // namespace
+
+// --- Registration and lookup -----------------------------------------------------------------------
+
+void DAVAuth::load() {
+  // The registry keeps a library once by its class name, so calling this again is harmless.
+  DAVApp::registerInternalLibrary(DAVLibrary::ofClass<DAVAuth>("DAVAuth"), kDAVAuthLibraryName,
+                                  kDAVAuthLibraryVersion);
+}
+
+std::vector<DAVComponentPtr> DAVAuth::componentsToRegister() {
+  auto creation = [](DAVComponentContainer* container, bool* isCacheable) -> std::shared_ptr<platform::Object> {
+    *isCacheable = true;
+    auto app = container ? container->app() : nullptr;
+    if (!app) return nullptr;
+    return DAVAuth::initWithApp(app);
+  };
+  return {DAVComponent::componentWithProtocol(DAVProtocol::of<DAVAuthInterop>(), creation)};
+}
+
+void DAVAuth::configureWithApp(const std::shared_ptr<DAVApp>& app) { authWithApp(app); }
+
+std::shared_ptr<DAVAuth> DAVAuth::auth() {
+  auto app = DAVApp::isDefaultAppConfigured() ? DAVApp::defaultApp() : nullptr;
+  if (!app) platform::raiseFormat(platform::kInternalInconsistencyException, "%@", {kNoDefaultAppReason});
+  return authWithApp(app);
+}
+
+std::shared_ptr<DAVAuth> DAVAuth::authWithApp(const std::shared_ptr<DAVApp>& app) {
+  if (!app) return nullptr;
+  auto container = app->container();
+  return std::dynamic_pointer_cast<DAVAuth>(
+      DAVComponentType::instanceForProtocol(DAVProtocol::of<DAVAuthInterop>(), container.get()));
+}
+
+DAVAuth::DAVAuth(ConstructionKey, const std::string& APIKey, const std::string& appName)
+    : vavazuzeZudName_(appName), requestConfiguration_(DAVAuthRequestConfiguration::initWithAPIKey(APIKey)) {}
+
+std::shared_ptr<DAVAuth> DAVAuth::initWithApp(const std::shared_ptr<DAVApp>& app) {
+  setKeychainServiceNameForApp(app);
+  auto options = app->options();
+  auto auth = std::make_shared<DAVAuth>(ConstructionKey{}, options->APIKey().value_or(""), app->name());
+  // The options also say where the two services live.
+  auth->requestConfiguration_ = DAVAuthRequestConfiguration::initWithOptions(*options);
+  auth->app_ = app;
+  std::weak_ptr<DAVAuth> weak = auth;
+  DAVAuthGlobalWorkQueue()->async([weak] {
+    if (auto self = weak.lock()) self->loadStoredUser();
+  });
+  return auth;
+}
+
+DAVAuth::~DAVAuth() {
+  std::vector<platform::ObserverToken> handles;
+  {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    handles.swap(listenerHandles_);
+  }
+  for (auto it = handles.rbegin(); it != handles.rend(); ++it) platform::NotificationCenter::defaultCenter().removeObserver(*it);
+}
+
+std::string DAVAuth::description() const { return "<DAVAuth app=" + vavazuzeZudName_ + ">"; }
+
+// --- Keychain service names ------------------------------------------------------------------------
+
+void DAVAuth::setKeychainServiceNameForApp(const std::shared_ptr<DAVApp>& app) {
+  auto appID = app->options()->variruAppID().value_or("");
+  std::lock_guard<std::mutex> lock(classMutex());
+  keychainServiceNames()[app->name()] = kDAVAuthKeychainServicePrefix + appID;
+}
+
+std::optional<std::string> DAVAuth::keychainServiceNameForAppName(const std::string& appName) {
+  std::lock_guard<std::mutex> lock(classMutex());
+  auto it = keychainServiceNames().find(appName);
+  if (it == keychainServiceNames().end()) return std::nullopt;
+  return it->second;
+}
+
+void DAVAuth::deleteKeychainServiceNameForAppName(const std::string& appName) {
+  std::lock_guard<std::mutex> lock(classMutex());
+  keychainServiceNames().erase(appName);
+}
+
+// --- Persistence -----------------------------------------------------------------------------------
+
+std::string DAVAuth::userKey() const { return userKeyForAppName(vavazuzeZudName_); }
+
+void DAVAuth::loadStoredUser() {
+  if (auto service = keychainServiceNameForAppName(vavazuzeZudName_)) {
+    keychain_ = std::make_unique<DAVAuthKeychain>(*service);
+  }
+  std::shared_ptr<DAVUser> user;
+  ErrorPtr error;
+  if (getUser(&user, &error)) {
+    updateCurrentUser(user, false, false, nullptr);
+    lastNotifiedUserToken_ = user ? user->rawAccessToken() : std::nullopt;
+  } else {
+    DAVLogError(kDAVLoggerAuth, "I-AUT000001", "Error loading saved user when starting up: %s",
+                error ? error->description().c_str() : "(null)");
+  }
+}
+
+bool DAVAuth::saveUser(const std::shared_ptr<DAVUser>& user, ErrorPtr* error) {
+  if (!keychain_) {
+    // Without a keychain nothing can be kept; say so rather than report neither success nor error.
+    if (error) *error = DAVAuthErrorUtils::keychainErrorWithFunction(user ? "SecItemAdd" : "SecItemDelete",
+                                                                    kKeychainNotAvailableStatus);
+    return false;
+  }
+  const std::string key = userKey();
+  if (user) {
+    platform::Data data = platform::KeyedArchiver::archivedData(key, *user);
+    return keychain_->setData(data, key, error);
+  }
+  return keychain_->removeDataForKey(key, error);
+}
+
+bool DAVAuth::getUser(std::shared_ptr<DAVUser>* outUser, ErrorPtr* error) {
+  if (!keychain_) {
+    *outUser = nullptr;
+    return true;
+  }
+  const std::string key = userKey();
+  ErrorPtr readError;
+  auto data = keychain_->dataForKey(key, &readError);
+  if (readError) {
+    if (error) *error = readError;
+    return false;
+  }
+  if (!data) {
+    *outUser = nullptr;
+    return true;
+  }
+  std::string reason;
+  auto coder = platform::KeyedUnarchiver::create(*data, &reason);
+  if (!coder) {
+    if (error) {
+      *error = std::make_shared<platform::Error>(platform::kKeyedArchiveErrorDomain, platform::kKeyedArchiveErrorCorrupt,
+                                                 platform::Dictionary{{platform::kLocalizedFailureReasonKey, reason}});
+    }
+    return false;
+  }
+  auto user = coder->decodeObjectOfClass<DAVUser>(key);
+  if (!user && coder->error()) {
+    if (error) *error = coder->error();
+    return false;
+  }
+  if (user) user->setAuth(shared_from_this());
+  *outUser = user;
+  return true;
+}
+
+void DAVAuth::appWillBeDeleted(const std::shared_ptr<DAVApp>& app) {
+  if (!app) return;
+  const std::string appName = app->name();
+  DAVAuthGlobalWorkQueue()->async([appName] {
+    if (auto service = keychainServiceNameForAppName(appName)) {
+      deleteKeychainServiceNameForAppName(appName);
+      DAVAuthKeychain keychain(*service);
+      keychain.removeDataForKey(userKeyForAppName(appName), nullptr);
+    }
+    mainAsync([] { platform::NotificationCenter::defaultCenter().post(kDAVAuthStateDidChangeNotification, nullptr); });
+  });
+}
+
+// --- The current user ------------------------------------------------------------------------------
+
+std::shared_ptr<DAVUser> DAVAuth::currentUserOnWorkQueue() const {
+  std::lock_guard<std::mutex> lock(userMutex_);
+  return currentUser_;
+}
+
+void DAVAuth::setCurrentUserOnWorkQueue(std::shared_ptr<DAVUser> user) {
+  std::lock_guard<std::mutex> lock(userMutex_);
+  currentUser_ = std::move(user);
+}
+
+std::shared_ptr<DAVUser> DAVAuth::currentUser() {
+  std::shared_ptr<DAVUser> result;
+  workQueueSync([&] { result = currentUserOnWorkQueue(); });
+  return result;
+}
+
+std::optional<std::string> DAVAuth::getUserID() {
+  std::shared_ptr<DAVUser> user;
+  {
+    std::lock_guard<std::mutex> lock(userMutex_);
+    user = currentUser_;
+  }
+  return user ? user->uid() : std::nullopt;
+}
+
+bool DAVAuth::updateCurrentUser(std::shared_ptr<DAVUser> user, bool byForce, bool savingToDisk, ErrorPtr* error) {
+  if (user == currentUserOnWorkQueue()) {
+    possiblyPostAuthStateChangeNotification();
+    return true;
+  }
+  bool success = true;
+  ErrorPtr saveError;
+  if (savingToDisk) success = saveUser(user, &saveError);
+  if (!success && !byForce) {
+    if (error) *error = saveError;
+    return false;
+  }
+  setCurrentUserOnWorkQueue(std::move(user));
+  possiblyPostAuthStateChangeNotification();
+  if (error) *error = saveError;
+  return success;
+}
+
+void DAVAuth::possiblyPostAuthStateChangeNotification() {
+  auto user = currentUserOnWorkQueue();
+  std::optional<std::string> token = user ? user->rawAccessToken() : std::nullopt;
+  if (token == lastNotifiedUserToken_) return;
+  lastNotifiedUserToken_ = token;
+  if (autoRefreshTokens_) scheduleAutoTokenRefresh();
+
+  platform::Dictionary internalUserInfo;
+  if (auto app = app_.lock()) internalUserInfo[kDAVAuthStateDidChangeInternalNotificationAppKey] = platform::Value(
+      std::static_pointer_cast<const platform::Object>(app));
+  if (token && !token->empty()) internalUserInfo[kDAVAuthStateDidChangeInternalNotificationTokenKey] = *token;
+  if (user) {
+    if (auto uid = user->uid()) internalUserInfo[kDAVAuthStateDidChangeInternalNotificationUIDKey] = *uid;
+  }
+  auto self = shared_from_this();
+  mainAsync([self, internalUserInfo] {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.post(kDAVAuthStateDidChangeInternalNotification, self.get(), internalUserInfo);
+    center.post(kDAVAuthStateDidChangeNotification, self.get());
+  });
+}
+
+void DAVAuth::updateCurrentUser(std::shared_ptr<DAVUser> user, DAVUserUpdateCallback completion) {
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthGlobalWorkQueue()->async([weak, user, completion] {
+    auto deliver = [completion](ErrorPtr error) {
+      if (completion) mainAsync([completion, error] { completion(error); });
+    };
+    auto self = weak.lock();
+    if (!self) return deliver(DAVAuthErrorUtils::nullUserErrorWithMessage());
+    if (!user) return deliver(DAVAuthErrorUtils::nullUserErrorWithMessage());
+    auto adopt = [self, user, deliver] {
+      // The user now belongs to this client: its saves and forced sign-outs must reach it.
+      user->setAuth(self);
+      ErrorPtr error;
+      self->updateCurrentUser(user, true, true, &error);
+      deliver(error);
+    };
+    auto configuration = user->requestConfiguration();
+    if (configuration && configuration->APIKey() == self->requestConfiguration_->APIKey()) return adopt();
+    user->setRequestConfiguration(self->requestConfiguration_);
+    user->getAccountInfoRefreshingCache(
+        [adopt, deliver](std::shared_ptr<const DAVGetAccountInfoResponseUser>, ErrorPtr error) {
+          if (error) return deliver(error);
+          adopt();
+        });
+  });
+}
+
+bool DAVAuth::signOut(ErrorPtr* error) {
+  bool result = true;
+  workQueueSync([&] {
+    if (currentUserOnWorkQueue()) result = updateCurrentUser(nullptr, false, true, error);
+  });
+  return result;
+}
+
+bool DAVAuth::signOutByForceWithUserID(const std::optional<std::string>& userID, ErrorPtr* error) {
+  auto user = currentUserOnWorkQueue();
+  if (!user || !sameUserID(user->uid(), userID)) return true;
+  return updateCurrentUser(nullptr, true, true, error);
+}
+
+bool DAVAuth::updateKeychainWithUser(const std::shared_ptr<DAVUser>& user, ErrorPtr* error) {
+  if (user != currentUserOnWorkQueue()) return true;
+  if (!saveUser(user, error)) return false;
+  possiblyPostAuthStateChangeNotification();
+  return true;
+}
+
+// --- Sign-in and account operations ----------------------------------------------------------------
+
+DAVAuthDataResultCallback DAVAuth::signInFlowAuthDataResultCallbackByDecoratingCallback(
+    DAVAuthDataResultCallback callback) {
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  return [weak, callback](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+    auto deliver = [callback](std::shared_ptr<DAVAuthDataResult> r, ErrorPtr e) {
+      if (callback) mainAsync([callback, r, e] { callback(r, e); });
+    };
+    if (error) return deliver(nullptr, error);
+    auto self = weak.lock();
+    if (!self || !result) return deliver(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+    ErrorPtr saveError;
+    if (!self->updateCurrentUser(result->user(), false, true, &saveError)) return deliver(nullptr, saveError);
+    deliver(result, nullptr);
+  };
+}
+
+void DAVAuth::completeSignInWithAccessToken(const std::optional<std::string>& accessToken,
+                                            const std::optional<platform::Date>& accessTokenExpirationDate,
+                                            const std::optional<std::string>& refreshToken, bool anonymous,
+                                            DAVAuthResultCallback callback) {
+  DAVUser::retrieveUserWithAuth(shared_from_this(), accessToken, accessTokenExpirationDate, refreshToken, anonymous,
+                                std::move(callback));
+}
+
+void DAVAuth::signInWithEmail(const std::string& email, const std::string& password,
+                              DAVAuthDataResultCallback completion) {
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthGlobalWorkQueue()->async([weak, email, password, completion] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->signInWithEmailPassword(email, password,
+                                  self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion));
+  });
+}
+
+void DAVAuth::signInWithEmailPassword(const std::string& email, const std::string& password,
+                                      DAVAuthDataResultCallback callback) {
+  auto request = std::make_shared<DAVVerifyPasswordRequest>(email, password, requestConfiguration_);
+  if (!request->password() || request->password()->empty()) {
+    callback(nullptr, DAVAuthErrorUtils::wrongPasswordErrorWithMessage());
+    return;
+  }
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthBackend::verifyPassword(request, [weak, callback](std::shared_ptr<DAVVerifyPasswordResponse> response,
+                                                           ErrorPtr error) {
+    if (error || !response) return callback(nullptr, error);
+    auto self = weak.lock();
+    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+    self->completeSignInWithAccessToken(
+        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
+        [callback](std::shared_ptr<DAVUser> user, ErrorPtr error) {
+          if (error || !user) return callback(nullptr, error);
+          auto info = std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, false);
+          callback(std::make_shared<DAVAuthDataResult>(user, info), nullptr);
+        });
+  });
+}
+
+void DAVAuth::createUserWithEmail(const std::string& email, const std::string& password,
+                                  DAVAuthDataResultCallback completion) {
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthGlobalWorkQueue()->async([weak, email, password, completion] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto callback = self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion);
+    auto request = std::make_shared<DAVSignUpNewUserRequest>(email, password, std::nullopt, self->requestConfiguration_);
+    if (!request->password() || request->password()->empty()) {
+      return callback(nullptr, DAVAuthErrorUtils::weakPasswordErrorWithServerResponseReason("Missing Password"));
+    }
+    if (!request->email() || request->email()->empty()) {
+      return callback(nullptr, DAVAuthErrorUtils::missingEmailErrorWithMessage());
+    }
+    DAVAuthBackend::signUpNewUser(request, [weak, callback](std::shared_ptr<DAVSignUpNewUserResponse> response,
+                                                            ErrorPtr error) {
+      if (error || !response) return callback(nullptr, error);
+      auto self = weak.lock();
+      if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+      self->completeSignInWithAccessToken(
+          response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
+          [callback](std::shared_ptr<DAVUser> user, ErrorPtr error) {
+            if (error || !user) return callback(nullptr, error);
+            auto info = std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, true);
+            callback(std::make_shared<DAVAuthDataResult>(user, info), nullptr);
+          });
+    });
+  });
+}
+
+void DAVAuth::sendPasswordResetWithEmail(const std::optional<std::string>& email,
+                                         DAVSendPasswordResetCallback completion) {
+  sendPasswordResetWithEmail(email, nullptr, std::move(completion));
+}
+
+void DAVAuth::sendPasswordResetWithEmail(const std::optional<std::string>& email,
+                                         std::shared_ptr<const DAVActionCodeSettings> actionCodeSettings,
+                                         DAVSendPasswordResetCallback completion) {
+  // Checked here, on the caller's thread: an exception on the work queue could not be caught.
+  if (!email) DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kNilResetEmailReason);
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  const std::string address = *email;
+  DAVAuthGlobalWorkQueue()->async([weak, address, actionCodeSettings, completion] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto request = DAVGetOOBConfirmationCodeRequest::passwordResetRequestWithEmail(address, actionCodeSettings.get(),
+                                                                                  self->requestConfiguration_);
+    DAVAuthBackend::getOOBConfirmationCode(
+        request, [completion](std::shared_ptr<DAVGetOOBConfirmationCodeResponse>, ErrorPtr error) {
+          if (completion) mainAsync([completion, error] { completion(error); });
+        });
+  });
+}
+
+// --- Listeners -------------------------------------------------------------------------------------
+
+DAVIDTokenDidChangeListenerHandle DAVAuth::addIDTokenDidChangeListener(DAVIDTokenDidChangeListenerBlock listener) {
+  if (!listener) platform::raiseFormat(platform::kInvalidArgumentException, "%@", {kNilListenerReason});
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  auto call = [weak, listener] {
+    if (auto self = weak.lock()) listener(self, self->currentUser());
+  };
+  auto handle = platform::NotificationCenter::defaultCenter().addObserver(
+      kDAVAuthStateDidChangeNotification, this, [call](const platform::Notification&) {
+        if (platform::dispatch::isMainThread()) {
+          call();
+        } else {
+          mainAsync(call);
+        }
+      });
+  {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    listenerHandles_.push_back(handle);
+  }
+  mainAsync(call);
+  return handle;
+}
+
+DAVAuthStateDidChangeListenerHandle DAVAuth::addAuthStateDidChangeListener(DAVAuthStateDidChangeListenerBlock listener) {
+  // Refused like the ID-token form: the filter below would otherwise call an empty function.
+  if (!listener) platform::raiseFormat(platform::kInvalidArgumentException, "%@", {kNilListenerReason});
+  struct FilterState {
+    bool firstInvocation = true;
+    std::optional<std::string> previousUserID;
+  };
+  auto state = std::make_shared<FilterState>();
+  return addIDTokenDidChangeListener([state, listener](std::shared_ptr<DAVAuth> auth, std::shared_ptr<DAVUser> user) {
+    std::optional<std::string> userID = user ? user->uid() : std::nullopt;
+    const bool shouldCall = state->firstInvocation || !sameUserID(state->previousUserID, userID);
+    state->previousUserID = userID;
+    state->firstInvocation = false;
+    if (shouldCall) listener(std::move(auth), std::move(user));
+  });
+}
+
+void DAVAuth::removeIDTokenDidChangeListener(DAVIDTokenDidChangeListenerHandle handle) {
+  platform::NotificationCenter::defaultCenter().removeObserver(handle);
+  std::lock_guard<std::mutex> lock(listenerMutex_);
+  listenerHandles_.erase(std::remove(listenerHandles_.begin(), listenerHandles_.end(), handle), listenerHandles_.end());
+}
+
+void DAVAuth::removeAuthStateDidChangeListener(DAVAuthStateDidChangeListenerHandle handle) {
+  removeIDTokenDidChangeListener(handle);
+}
+
+// --- Language and settings -------------------------------------------------------------------------
+
+void DAVAuth::useAppLanguage() {
+  // The application's development region stands in for its preferred localisation.
+  std::string language = "en";
+  if (auto bundle = platform::Bundle::main()) {
+    const auto* region = bundle->objectForInfoDictionaryKey("CFBundleDevelopmentRegion");
+    if (region && region->asString() && !region->asString()->empty()) language = *region->asString();
+  }
+  workQueueSync([&] { requestConfiguration_->setLanguageCode(language); });
+}
+
+std::optional<std::string> DAVAuth::languageCode() const { return requestConfiguration_->languageCode(); }
+
+void DAVAuth::setLanguageCode(std::optional<std::string> languageCode) {
+  workQueueSync([&] { requestConfiguration_->setLanguageCode(languageCode); });
+}
+
+std::optional<std::string> DAVAuth::additionalFrameworkMarker() const {
+  return requestConfiguration_->additionalFrameworkMarker();
+}
+
+void DAVAuth::setAdditionalFrameworkMarker(std::optional<std::string> marker) {
+  workQueueSync([&] { requestConfiguration_->setAdditionalFrameworkMarker(marker); });
+}
+
+DAVAuthSettings DAVAuth::settings() const {
+  std::lock_guard<std::mutex> lock(settingsMutex_);
+  return settings_;
+}
+
+void DAVAuth::setSettings(const DAVAuthSettings& settings) {
+  std::lock_guard<std::mutex> lock(settingsMutex_);
+  settings_ = settings;
+}
+
+// --- Token interface and automatic refresh ----------------------------------------------------------
+
+void DAVAuth::getTokenForcingRefresh(bool forceRefresh, DAVTokenCallback callback) {
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  auto deliver = [callback](std::optional<std::string> token, ErrorPtr error) {
+    if (callback) mainAsync([callback, token, error] { callback(token, error); });
+  };
+  DAVAuthGlobalWorkQueue()->async([weak, forceRefresh, deliver] {
+    auto self = weak.lock();
+    if (!self) return deliver(std::nullopt, nullptr);
+    if (!self->autoRefreshTokens_) {
+      DAVLogInfo(kDAVLoggerAuth, "I-AUT000002", "Token auto-refresh enabled.");
+      self->autoRefreshTokens_ = true;
+      self->scheduleAutoTokenRefresh();
+    }
+    auto user = self->currentUserOnWorkQueue();
+    if (!user) return deliver(std::nullopt, nullptr);
+    user->internalGetTokenForcingRefresh(forceRefresh, deliver);
+  });
+}
+
+void DAVAuth::scheduleAutoTokenRefresh() {
+  auto user = currentUserOnWorkQueue();
+  if (!user) return;
+  double expiry = 0;
+  if (auto date = user->accessTokenExpirationDate()) expiry = date->secondsSince1970;
+  double delay = expiry - dav_auth_json::now().secondsSince1970 - kDAVAuthTokenRefreshHeadStart;
+  scheduleAutoTokenRefreshWithDelay(std::max(delay, 0.0), false);
+}
+
+void DAVAuth::scheduleAutoTokenRefreshWithDelay(double delay, bool retry) {
+  auto user = currentUserOnWorkQueue();
+  std::optional<std::string> accessToken = user ? user->rawAccessToken() : std::nullopt;
+  if (!accessToken) return;
+  const long long wholeSeconds = static_cast<long long>(std::ceil(delay));
+  const int minutes = static_cast<int>(wholeSeconds / 60);
+  const int seconds = static_cast<int>(wholeSeconds % 60);
+  if (retry) {
+    DAVLogInfo(kDAVLoggerAuth, "I-AUT000003",
+               "Token auto-refresh re-scheduled in %02d:%02d because of error on previous refresh attempt.", minutes,
+               seconds);
+  } else {
+    DAVLogInfo(kDAVLoggerAuth, "I-AUT000004", "Token auto-refresh scheduled in %02d:%02d for the new token.", minutes,
+               seconds);
+  }
+  autoRefreshScheduled_ = true;
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthDispatcher::sharedInstance().dispatchAfterDelay(delay, DAVAuthGlobalWorkQueue(), [weak, accessToken, delay,
+                                                                                           retry] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto user = self->currentUserOnWorkQueue();
+    if (!user || user->rawAccessToken() != accessToken) return;  // a newer schedule exists, or the user left
+    self->autoRefreshScheduled_ = false;
+    const std::optional<std::string> uid = user->uid();
+    user->internalGetTokenForcingRefresh(true, [weak, uid, delay, retry](std::optional<std::string>, ErrorPtr error) {
+      if (!error) return;  // the new token is saved, which schedules the next refresh
+      auto self = weak.lock();
+      if (!self) return;
+      auto current = self->currentUserOnWorkQueue();
+      if (!current || !sameUserID(current->uid(), uid)) return;
+      const double next = retry ? std::min(delay * 2, kDAVAuthTokenRefreshMaxRetryDelay)
+                                : kDAVAuthTokenRefreshFirstRetryDelay;
+      self->scheduleAutoTokenRefreshWithDelay(next, true);
+    });
+  });
+}

@@ -1,0 +1,22 @@
+// Conversions between the JSON of the identity service and the platform's values (for user info).
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+namespace dav_auth_json {
+
+platform::Value toValue(const nlohmann::json& json);
+
+// The string under key of a JSON object; nullopt when the key is absent or not a string.
+std::optional<std::string> stringForKey(const nlohmann::json& object, const char* key);
+// The boolean under key; false when absent or not a boolean.
+bool boolForKey(const nlohmann::json& object, const char* key);
+// "now plus the seconds" for a lifetime given as a string of seconds; nullopt for any other type.
+std::optional<platform::Date> lifetimeForKey(const nlohmann::json& object, const char* key);
+platform::Date now();
+
+}  // namespace dav_auth_json

@@ -1,0 +1,39 @@
+#include "auth/DAVIdentityServiceRequest.h"
+
+#include <mutex>
+
+namespace {
+
+std::mutex& hostMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::string& hostStorage() {
+  static std::string host = "identitytoolkit.davedoveapis.com";
+  return host;
+}
+
+}  // namespace
+
+DAVIdentityServiceRequest::DAVIdentityServiceRequest(std::string endpoint,
+                                                     DAVAuthRequestConfigurationPtr requestConfiguration)
+    : requestConfiguration_(std::move(requestConfiguration)), endpoint_(std::move(endpoint)) {
+  if (requestConfiguration_) APIKey_ = requestConfiguration_->APIKey();
+}
+
+std::string DAVIdentityServiceRequest::host() {
+  std::lock_guard<std::mutex> lock(hostMutex());
+  return hostStorage();
+}
+
+void DAVIdentityServiceRequest::setHost(const std::string& host) {
+  std::lock_guard<std::mutex> lock(hostMutex());
+  hostStorage() = host;
+}
+
+std::string DAVIdentityServiceRequest::requestURL() const {
+  std::optional<std::string> base;
+  if (requestConfiguration_) base = requestConfiguration_->identityServiceURL();
+  return DAVAuthMakeServiceURL(base, host(), "/identityservice/v3/relyingparty/" + endpoint_, APIKey_);
+}

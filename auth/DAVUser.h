@@ -1,0 +1,124 @@
+// The signed-in account: its identifiers and profile, its provider records, and the secure-token
+// service that supplies its ID token. Archived into the keychain by its auth client; when the backend
+// answers that its token is no longer valid, the user signs itself out of that client.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "auth/DAVAuthRequestConfiguration.h"
+#include "auth/DAVAuthSerialTaskQueue.h"
+#include "auth/DAVAuthTokenResult.h"
+#include "auth/DAVSecureTokenService.h"
+#include "auth/DAVUserInfoImpl.h"
+#include "auth/DAVUserMetadata.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/KeyedArchiver.h"
+
+class DAVAuth;
+class DAVGetAccountInfoResponse;
+class DAVGetAccountInfoResponseUser;
+
+inline constexpr const char kDAVUserProviderID[] = "Davedove";
+
+class DAVUser;
+using DAVUserPtr = std::shared_ptr<DAVUser>;
+using DAVAuthTokenCallback = std::function<void(std::optional<std::string> token, platform::ErrorPtr error)>;
+using DAVAuthTokenResultCallback =
+    std::function<void(std::shared_ptr<DAVAuthTokenResult> tokenResult, platform::ErrorPtr error)>;
+using DAVUserProfileChangeCallback = std::function<void(platform::ErrorPtr error)>;
+using DAVRetrieveUserCallback = std::function<void(DAVUserPtr user, platform::ErrorPtr error)>;
+using DAVGetAccountInfoUserCallback =
+    std::function<void(std::shared_ptr<const DAVGetAccountInfoResponseUser> user, platform::ErrorPtr error)>;
+
+class DAVUser : public platform::Object, public platform::Coding, public std::enable_shared_from_this<DAVUser> {
+ public:
+  static constexpr const char* kArchiveClassName = "DAVUser";
+
+  // Makes a complete user after a sign-in: reads the account info with the new token. The user is not
+  // saved here. The callback runs on the work queue.
+  static void retrieveUserWithAuth(const std::shared_ptr<DAVAuth>& auth, const std::optional<std::string>& accessToken,
+                                   const std::optional<platform::Date>& accessTokenExpirationDate,
+                                   const std::optional<std::string>& refreshToken, bool anonymous,
+                                   DAVRetrieveUserCallback callback);
+  static DAVUserPtr initWithTokenService(DAVSecureTokenServicePtr tokenService);
+
+  // Application operations; completions run on the main queue and only when given.
+  void getIDTokenWithCompletion(DAVAuthTokenCallback completion);
+  void getIDTokenForcingRefresh(bool forceRefresh, DAVAuthTokenCallback completion);
+  void getIDTokenResultWithCompletion(DAVAuthTokenResultCallback completion);
+  void getIDTokenResultForcingRefresh(bool forceRefresh, DAVAuthTokenResultCallback completion);
+  void reloadWithCompletion(DAVUserProfileChangeCallback completion);
+
+  std::optional<std::string> uid() const;
+  std::optional<std::string> displayName() const;
+  std::optional<std::string> photoURL() const;
+  std::optional<std::string> email() const;
+  std::optional<std::string> phoneNumber() const;
+  bool isAnonymous() const;
+  void setAnonymous(bool anonymous);
+  bool isEmailVerified() const;
+  bool hasEmailPasswordCredential() const;
+  std::shared_ptr<const DAVUserMetadata> metadata() const;
+  std::string providerID() const { return kDAVUserProviderID; }
+  std::vector<std::shared_ptr<const DAVUserInfoImpl>> providerData() const;
+  // Waits for the work queue; must not be called from it.
+  std::optional<std::string> refreshToken() const;
+  std::optional<std::string> rawAccessToken() const;
+  std::optional<platform::Date> accessTokenExpirationDate() const;
+  std::shared_ptr<DAVAuth> auth() const;
+  void setAuth(const std::shared_ptr<DAVAuth>& auth);
+  DAVAuthRequestConfigurationPtr requestConfiguration() const;
+  void setRequestConfiguration(DAVAuthRequestConfigurationPtr requestConfiguration);
+  DAVSecureTokenServicePtr tokenService() const;
+
+  // Work-queue operations of the auth client and of this user's own flows.
+  void internalGetTokenWithCallback(DAVAuthTokenCallback callback);
+  void internalGetTokenForcingRefresh(bool forceRefresh, DAVAuthTokenCallback callback);
+  void getAccountInfoRefreshingCache(DAVGetAccountInfoUserCallback callback);
+  void updateWithGetAccountInfoResponse(const DAVGetAccountInfoResponse& response);
+  void setTokenService(DAVSecureTokenServicePtr tokenService, DAVUserProfileChangeCallback callback);
+  void signOutIfTokenIsInvalidWithError(const platform::ErrorPtr& error);
+  bool updateKeychain(platform::ErrorPtr* error);
+  void setDisplayName(std::optional<std::string> displayName);
+  void setPhotoURL(std::optional<std::string> photoURL);
+  DAVAuthSerialTaskQueue& taskQueue() { return taskQueue_; }
+
+  // Splits, decodes and reads the claims of an ID token; none with error 18000 when it is malformed.
+  static std::shared_ptr<DAVAuthTokenResult> parseIDToken(const std::string& token, platform::ErrorPtr* error);
+
+  std::string archiveClassName() const override { return kArchiveClassName; }
+  void encodeWithCoder(platform::KeyedArchiver& coder) const override;
+  // None without a token service or without a user id. The loader sets the auth client afterwards.
+  static DAVUserPtr initWithCoder(platform::KeyedUnarchiver& coder);
+
+  std::string description() const override;
+
+ private:
+  struct ConstructionKey {};
+
+ public:
+  DAVUser(ConstructionKey, DAVSecureTokenServicePtr tokenService);
+
+ private:
+  mutable std::mutex mutex_;  // fields are changed on the work queue and read from anywhere
+  bool hasEmailPasswordCredential_ = false;
+  std::map<std::string, std::shared_ptr<const DAVUserInfoImpl>> providerData_;
+  DAVAuthSerialTaskQueue taskQueue_;
+  DAVSecureTokenServicePtr tokenService_;
+  bool anonymous_ = false;
+  bool emailVerified_ = false;
+  std::optional<std::string> userID_;
+  std::optional<std::string> displayName_;
+  std::optional<std::string> photoURL_;
+  std::optional<std::string> email_;
+  std::optional<std::string> phoneNumber_;
+  std::shared_ptr<const DAVUserMetadata> metadata_;
+  std::weak_ptr<DAVAuth> auth_;
+  DAVAuthRequestConfigurationPtr requestConfiguration_;
+};

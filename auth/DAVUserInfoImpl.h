@@ -1,0 +1,43 @@
+// The record of one sign-in provider linked to an account; archived inside the persisted user.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/KeyedArchiver.h"
+#include "platform/foundation/Value.h"
+
+class DAVGetAccountInfoResponseProviderUserInfo;
+
+class DAVUserInfoImpl : public platform::Object, public platform::Coding {
+ public:
+  static constexpr const char* kArchiveClassName = "DAVUserInfoImpl";
+
+  DAVUserInfoImpl(std::optional<std::string> providerID, std::optional<std::string> userID,
+                  std::optional<std::string> displayName, std::optional<std::string> photoURL,
+                  std::optional<std::string> email, std::optional<std::string> phoneNumber);
+
+  // The provider's own account id (federatedId) becomes uid.
+  static std::shared_ptr<DAVUserInfoImpl> userInfoWithGetAccountInfoResponseProviderUserInfo(
+      const DAVGetAccountInfoResponseProviderUserInfo& providerUserInfo);
+
+  const std::optional<std::string>& providerID() const { return providerID_; }
+  const std::optional<std::string>& uid() const { return userID_; }
+  const std::optional<std::string>& displayName() const { return displayName_; }
+  const std::optional<std::string>& photoURL() const { return photoURL_; }
+  const std::optional<std::string>& email() const { return email_; }
+  const std::optional<std::string>& phoneNumber() const { return phoneNumber_; }
+
+  std::string archiveClassName() const override { return kArchiveClassName; }
+  void encodeWithCoder(platform::KeyedArchiver& coder) const override;
+  static std::shared_ptr<DAVUserInfoImpl> initWithCoder(platform::KeyedUnarchiver& coder);
+
+ private:
+  const std::optional<std::string> providerID_;
+  const std::optional<std::string> userID_;
+  const std::optional<std::string> displayName_;
+  const std::optional<std::string> photoURL_;
+  const std::optional<std::string> email_;
+  const std::optional<std::string> phoneNumber_;
+};
