@@ -1,14 +1,21 @@
 #include "Vorellin/AppUtils.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cctype>
+#include <iostream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
 
+#include "Vorellin/URLSessionSynchronous.h"
 #include "Vorellin/VrlUserDefault.h"
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
+#include "sdk-core/DAVApp.h"
+#include "sdk-core/DAVOptions.h"
 
 namespace vorellin {
 namespace {
@@ -81,6 +88,27 @@ AppUtils::FenwixServiceCheck& fenwixServiceCheckHook() {
 AppUtils::AddressShuffle& addressShuffleHook() {
   static AppUtils::AddressShuffle shuffle;
   return shuffle;
+}
+
+std::optional<std::vector<std::string>>& echoUrlsHook() {
+  static std::optional<std::vector<std::string>> urls;
+  return urls;
+}
+
+AppUtils::CurrentIpRegistration& currentIpRegistrationHook() {
+  static AppUtils::CurrentIpRegistration registration;
+  return registration;
+}
+
+// Refreshes read and write "currentIp" and "previousIp" one at a time.
+std::mutex& publicIpMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+bool isIPv4Address(const std::string& text) {
+  in_addr address{};
+  return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 void systemShuffle(std::vector<std::string>& ips) {
@@ -276,6 +304,100 @@ void AppUtils::disableIPV6() {
     const std::string output = shellResult("networksetup -setv6off " + platform::shellQuote(service)).output;
     VRL_LOG_VERBOSE_AT(__FILE__, "disableIPV6()", __LINE__, output);
   }
+}
+
+// ---- public IP ----
+
+std::vector<std::string> AppUtils::publicIpEchoUrls() {
+  {
+    std::lock_guard<std::mutex> lock(hookMutex());
+    if (echoUrlsHook()) return *echoUrlsHook();
+  }
+  if (DAVApp::isDefaultAppConfigured()) {
+    if (std::shared_ptr<DAVApp> app = DAVApp::defaultApp()) return app->options()->publicIPEchoURLs();
+  }
+  if (std::shared_ptr<DAVOptions> options = DAVOptions::defaultOptions()) return options->publicIPEchoURLs();
+  return DAVOptions().publicIPEchoURLs();
+}
+
+void AppUtils::setPublicIpEchoUrls(std::optional<std::vector<std::string>> urls) {
+  std::lock_guard<std::mutex> lock(hookMutex());
+  echoUrlsHook() = std::move(urls);
+}
+
+void AppUtils::setCurrentIpRegistration(CurrentIpRegistration registration) {
+  std::lock_guard<std::mutex> lock(hookMutex());
+  currentIpRegistrationHook() = std::move(registration);
+}
+
+void AppUtils::refreshPublicIp() {
+  platform::dispatch::Queue::global(platform::dispatch::QoS::Utility)->async([] {
+    const std::optional<std::string> address = getPublicIp();
+    if (!address) return;
+    storePublicIp(*address);
+    const VrlUserDefault& settings = VrlUserDefault::shared();
+    if (!(settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState())) return;
+    CurrentIpRegistration registration;
+    {
+      std::lock_guard<std::mutex> lock(hookMutex());
+      registration = currentIpRegistrationHook();
+    }
+    if (registration) registration(*address);
+  });
+}
+
+std::optional<std::string> AppUtils::storePublicIp(const std::string& address) {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  std::lock_guard<std::mutex> lock(publicIpMutex());
+  std::optional<std::string> old = settings.currentIp();
+  if (old && *old == address) return old;
+  settings.preferences->set(keys::kPreviousIp, old ? platform::Value(*old) : platform::Value());
+  settings.preferences->synchronize();
+  settings.preferences->set(keys::kCurrentIp, address);
+  settings.preferences->synchronize();
+  return old;
+}
+
+std::optional<std::string> AppUtils::getPublicIp() {
+  std::vector<std::string> answers;
+  for (const std::string& url : publicIpEchoUrls())
+    if (std::optional<std::string> answer = fetchPublicIp(url)) answers.push_back(std::move(*answer));
+  if (answers.empty()) return std::nullopt;
+  std::map<std::string, int> counts;
+  std::optional<std::string> best;
+  int bestCount = 0;
+  for (const std::string& answer : answers) {
+    const int count = ++counts[answer];
+    if (count > bestCount) {
+      best = answer;
+      bestCount = count;
+    }
+  }
+  return best;
+}
+
+std::optional<std::string> AppUtils::fetchPublicIp(const std::string& url) {
+  platform::net::URLRequest request(url, 60.0);
+  DataTaskResult result = synchronousDataTask(*platform::net::URLSession::shared(), request);
+  if (result.error) {
+    std::cout << "Synchronous task ended with error: " << result.error->description() << std::endl;
+    return std::nullopt;
+  }
+  if (!result.data) {
+    std::cout << "No IP data from " << url << std::endl;
+    return std::nullopt;
+  }
+  if (!isValidUtf8(*result.data)) {
+    std::cout << "returnData: nope" << std::endl;
+    return std::nullopt;
+  }
+  // An error page or anything but an address is no answer, so it cannot outvote a real one.
+  const std::string text = trim(*result.data);
+  if (result.httpStatus < 200 || result.httpStatus > 299 || !isIPv4Address(text)) {
+    std::cout << "No IP address from " << url << " (status " << result.httpStatus << ")" << std::endl;
+    return std::nullopt;
+  }
+  return text;
 }
 
 std::string AppUtils::serviceCommand(const std::string& command) {

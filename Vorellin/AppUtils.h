@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +54,30 @@ class AppUtils {
 
   // Splits the output of the service listing into service names (empty lines dropped).
   static std::vector<std::string> serviceNames(const std::string& listing);
+
+  // ---- public IP ----
+  // Returns at once; on the global utility queue finds the public address, stores it as "currentIp"
+  // (the old one moves to "previousIp") and registers it in the cloud while the custom block list's
+  // plain resolvers protect the Mac. Refreshes running at once take turns with the settings.
+  static void refreshPublicIp();
+  // Asks the three echo services in order (all three, always) and returns the answer most of them
+  // gave; ties go to the answer that reached the count first. Blocks.
+  static std::optional<std::string> getPublicIp();
+  // One echo service: the IPv4 address it answered (white space trimmed), or nullopt for a failed
+  // transfer, a status outside 2xx or a body that is not an IPv4 address. Blocks.
+  static std::optional<std::string> fetchPublicIp(const std::string& url);
+
+  // Stores the address as "currentIp", moving the old value to "previousIp" (removed when there was
+  // none), unless it is already stored; returns the old value. Callers take turns.
+  static std::optional<std::string> storePublicIp(const std::string& address);
+
+  // The echo services: set by a caller (tests), else the SDK's configured "PUBLIC_IP_ECHO_URLS".
+  static std::vector<std::string> publicIpEchoUrls();
+  static void setPublicIpEchoUrls(std::optional<std::vector<std::string>> urls);
+
+  // The cloud registration of the address. Unset: nothing is registered.
+  using CurrentIpRegistration = std::function<void(const std::string& ip)>;
+  static void setCurrentIpRegistration(CurrentIpRegistration registration);
 
   // ---- launchd job of the application ----
   static constexpr const char* kServicePlistPath = "/Applications/Vorellin.app/Contents/Resources/VorellinService.plist";

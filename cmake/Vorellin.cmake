@@ -23,14 +23,30 @@ target_link_libraries(vrl_test_main PUBLIC GTest::gtest)
 target_compile_definitions(vrl_test_main PRIVATE
   VRL_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VRL_BINARY_DIR="${PROJECT_BINARY_DIR}" VRL_MAC_BIN_DIR="${VRL_MAC_BIN_DIR}")
 
-# vrl_test(<name> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>])
-# A GoogleTest program; each test case becomes one CTest test, listed when CTest runs.
+# vrl_test(<name> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>]
+#          [RESOURCE_LOCK <lock>] [TIMEOUT <seconds>])
+# A GoogleTest program; each test case becomes one CTest test, listed when CTest runs. Cases that
+# share a RESOURCE_LOCK never run at the same time.
 function(vrl_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${VRL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} vrl_test_main GTest::gtest GTest::gmock Threads::Threads)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}")
+  set(properties "")
+  if(ARG_LABELS)
+    list(APPEND properties LABELS ${ARG_LABELS})
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  if(ARG_TIMEOUT)
+    list(APPEND properties TIMEOUT ${ARG_TIMEOUT})
+  endif()
+  if(properties)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST)
+  endif()
 endfunction()
 
 # vrl_executable(<name> SOURCES <files...> [DEPS <targets...>])

@@ -1,7 +1,27 @@
 #include "Vorellin/dnscrypt/FenwixHelper.h"
 
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "Vorellin/AppUtils.h"
+#include "Vorellin/VrlUserDefault.h"
 #include "platform/applescript/AppleScript.h"
+#include "platform/appkit/AlertPresenter.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/System.h"
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
 
@@ -9,6 +29,187 @@ namespace vorellin {
 namespace {
 
 constexpr const char* kRunRootCommandsFunction = "runRootCommands(commands:)";
+constexpr const char* kCheckServiceFunction = "checkFenwixService(forceRestart:)";
+constexpr const char* kHttpsPrefix = "https://";
+constexpr const char* kCannotWriteFile = "Cannot write file";
+constexpr size_t kMaxFieldLength = 255;
+
+// Writers of the live configuration (main queue and DNS-transition queue) take this in turn.
+std::mutex& configMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::mutex& hookMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+FenwixHelper::UserIdProvider& userIdProviderHook() {
+  static FenwixHelper::UserIdProvider provider;
+  return provider;
+}
+
+std::string trim(const std::string& text) {
+  const char* blank = " \t\r\n\f\v";
+  size_t first = text.find_first_not_of(blank);
+  if (first == std::string::npos) return "";
+  size_t last = text.find_last_not_of(blank);
+  return text.substr(first, last - first + 1);
+}
+
+// Marks that join the character before them into one (combining marks, joiners, variation selectors).
+bool isJoiningMark(uint32_t cp) {
+  return (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF) || (cp >= 0x1DC0 && cp <= 0x1DFF) ||
+         (cp >= 0x20D0 && cp <= 0x20FF) || (cp >= 0xFE20 && cp <= 0xFE2F) || (cp >= 0xFE00 && cp <= 0xFE0F) ||
+         cp == 0x200D || (cp >= 0xE0100 && cp <= 0xE01EF);
+}
+
+// Decodes UTF-8 into code points; a byte that does not start a valid sequence becomes U+FFFD.
+std::vector<uint32_t> codePoints(const std::string& text) {
+  std::vector<uint32_t> out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      out.push_back(c);
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    bool valid = true;
+    for (size_t k = 1; valid && k <= extra; ++k) {
+      if (i + k >= text.size()) {
+        valid = false;
+        break;
+      }
+      const auto cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms would smuggle ASCII bytes in; they and surrogates are not characters.
+    if (valid && ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+                  (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF))
+      valid = false;
+    if (!valid) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    out.push_back(cp);
+    i += extra + 1;
+  }
+  return out;
+}
+
+// Character by character: a lone ASCII character is its byte, carriage return + line feed is one
+// line feed, everything else (non-ASCII, or ASCII carrying a combining mark) is left out.
+std::string stampBytes(const std::string& text) {
+  const std::vector<uint32_t> cps = codePoints(text);
+  std::string out;
+  size_t i = 0;
+  while (i < cps.size()) {
+    size_t end = i + 1;
+    if (cps[i] == '\r' && end < cps.size() && cps[end] == '\n') ++end;
+    while (end < cps.size() && isJoiningMark(cps[end])) ++end;
+    const size_t length = end - i;
+    if (length == 1 && cps[i] < 0x80) {
+      out += static_cast<char>(cps[i]);
+    } else if (length == 2 && cps[i] == '\r' && cps[i + 1] == '\n') {
+      out += '\n';
+    }
+    i = end;
+  }
+  return out;
+}
+
+std::string removeAll(std::string text, const std::string& what) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at)) text.erase(at, what.size());
+  return text;
+}
+
+// A decimal integer: optional sign, then digits only.
+std::optional<long long> decimalInteger(const std::string& text) {
+  std::string digits = text;
+  bool negative = false;
+  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+    negative = digits[0] == '-';
+    digits.erase(0, 1);
+  }
+  if (digits.empty()) return std::nullopt;
+  for (char c : digits)
+    if (c < '0' || c > '9') return std::nullopt;
+  long long value = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+bool allSwitchesOn() {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  return settings.blockerState() && settings.customBlacklistState() && settings.fenwixState();
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return buffer.str();
+}
+
+// Writes a temporary file beside the target and renames it over the target, so readers see the old
+// file or the new one and never a part.
+bool replaceFileAtomically(const std::string& path, const std::string& content) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string temp = dir + "/.dnscrypt-proxy.toml.XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, 0644) == 0;
+  size_t written = 0;
+  while (ok && written < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else written += static_cast<size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+struct ExecutablePathState {
+  std::mutex mutex;
+  std::optional<std::string> path;
+};
+
+ExecutablePathState& executablePathState() {
+  static ExecutablePathState* state = new ExecutablePathState();
+  return *state;
+}
 
 // The printed form of a list of texts: ["a", "b"], with quotes and backslashes inside escaped.
 std::string printedList(const std::vector<std::string>& items) {
@@ -75,18 +276,185 @@ bool FenwixHelper::runRootCommands(const std::vector<std::string>& commands) {
   return result != nullptr;
 }
 
-const std::string& FenwixHelper::executablePath() {
-  static const std::string path = [] {
+std::string FenwixHelper::executablePath() {
+  ExecutablePathState& state = executablePathState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (!state.path) {
     std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
-    if (!bundle) return std::string("VRLFenwixService");
-    // A missing executable still gets its expected place, so the commands fail rather than run "''".
-    return bundle->pathForResource("VRLFenwixService", "").value_or(bundle->resourcePath() + "/VRLFenwixService");
-  }();
-  return path;
+    if (!bundle) {
+      state.path = serviceName;
+    } else {
+      // A missing executable still gets its expected place, so the commands fail rather than run "''".
+      state.path = bundle->pathForResource(serviceName, "").value_or(bundle->resourcePath() + "/" + serviceName);
+    }
+  }
+  return *state.path;
+}
+
+void FenwixHelper::resetExecutablePathForTesting() {
+  ExecutablePathState& state = executablePathState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.path.reset();
 }
 
 std::string FenwixHelper::proxyCommandLine(const std::string& executablePath, const std::string& suffix) {
   return platform::shellQuote(executablePath) + suffix;
+}
+
+// ---- configuration ----
+
+std::optional<std::string> FenwixHelper::makeDnsStamp(const std::string& url, const std::string& path) {
+  std::string hostText = url;
+  if (hostText.rfind(kHttpsPrefix, 0) == 0) hostText = removeAll(hostText, kHttpsPrefix);
+  if (!hostText.empty() && hostText.back() == '/') hostText.pop_back();
+
+  const std::string host = stampBytes(hostText);
+  const std::string pathBytes = stampBytes(path);
+  // A longer field cannot be counted in one byte; cutting it would make a stamp for another server.
+  if (host.size() > kMaxFieldLength || pathBytes.size() > kMaxFieldLength) {
+    VRL_LOG_ERROR_AT(__FILE__, "makeDnsStamp(url:path:)", __LINE__,
+                     "DNS stamp skipped: host (" << host.size() << " bytes) or path (" << pathBytes.size()
+                                                 << " bytes) is longer than " << kMaxFieldLength << " bytes");
+    return std::nullopt;
+  }
+
+  std::string record;
+  record += '\x02';                          // DNS-over-HTTPS
+  record += std::string("\x07\0\0\0\0\0\0\0", 8);  // DNSSEC, no logs, no filter
+  record += '\0';                            // no address
+  record += '\0';                            // one empty certificate hash
+  record += static_cast<char>(host.size());
+  record += host;
+  record += static_cast<char>(pathBytes.size());
+  record += pathBytes;
+  return "sdns://" + platform::base64URLEncode(record, false);
+}
+
+std::string FenwixHelper::configFilePath() {
+  std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
+  const std::string resources = bundle ? bundle->resourcePath() : ".";
+  return resources + "/" + kLiveConfigName + "." + kLiveConfigType;
+}
+
+void FenwixHelper::setUserIdProvider(UserIdProvider provider) {
+  std::lock_guard<std::mutex> lock(hookMutex());
+  userIdProviderHook() = std::move(provider);
+}
+
+void FenwixHelper::writeFenwixConfig() {
+  const std::vector<std::string> urls = VrlUserDefault::shared().fenwixDnsUrls();
+  UserIdProvider provider;
+  {
+    std::lock_guard<std::mutex> lock(hookMutex());
+    provider = userIdProviderHook();
+  }
+  std::vector<std::string> stamps;
+  if (const std::optional<std::string> uid = provider ? provider() : std::nullopt) {
+    for (const std::string& url : urls)
+      if (std::optional<std::string> stamp = makeDnsStamp(url, "/" + *uid)) stamps.push_back(std::move(*stamp));
+  }
+  if (stamps.empty()) return;
+  const std::string& first = stamps[0];
+  const std::string& second = stamps.size() > 1 ? stamps[1] : stamps[0];
+
+  std::lock_guard<std::mutex> lock(configMutex());
+  std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
+  std::string content;
+  if (bundle) {
+    if (std::optional<std::string> base = bundle->pathForResource(kBaseConfigName, kBaseConfigType)) {
+      std::optional<std::string> text = readWholeFile(*base);
+      if (!text) {
+        std::cout << kCannotWriteFile << std::endl;
+        return;
+      }
+      content = std::move(*text);
+    }
+  }
+  content += "[static.'vorellin-primary']\n";
+  content += "stamp = '" + first + "'\n";
+  content += "[static.'vorellin-secondary']\n";
+  content += "stamp = '" + second + "'\n";
+  if (!replaceFileAtomically(configFilePath(), content)) std::cout << kCannotWriteFile << std::endl;
+}
+
+void FenwixHelper::deleteConfigFile() {
+  {
+    std::lock_guard<std::mutex> lock(configMutex());
+    std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
+    if (bundle) {
+      if (std::optional<std::string> live = bundle->pathForResource(kLiveConfigName, kLiveConfigType))
+        ::unlink(live->c_str());
+    }
+  }
+  VRL_LOG_DEBUG_AT(__FILE__, "deleteConfigFile()", __LINE__, "delete FENWIX config");
+}
+
+// ---- supervision ----
+
+std::atomic<bool> FenwixHelper::unavailableAlertShown{false};
+
+bool FenwixHelper::checkFenwixService(bool forceRestart) {
+  if (!allSwitchesOn()) return false;
+  VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "checkFenwixService | fenwix ON");
+  writeFenwixConfig();
+
+  bool commandsOk = true;
+  if (!fileExists(platform::systemPath(launchDaemonPlistPath))) {
+    commandsOk = runRootCommands({proxyCommandLine(kServiceInstall), proxyCommandLine(kServiceStart)});
+  } else {
+    VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service is installed");
+    const std::optional<long long> count = decimalInteger(trim(AppUtils::shellResult(kProcessCountCommand).output));
+    const bool running = count && *count > 0;
+    if (!running) {
+      VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service is not running");
+      commandsOk = runRootCommands({proxyCommandLine(kServiceStart)});
+    } else if (forceRestart) {
+      VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service force restart");
+      commandsOk = runRootCommands({proxyCommandLine(kServiceRestart)});
+    } else {
+      VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service is running. Do nothing");
+    }
+  }
+  if (!commandsOk) {
+    fallBackFromFenwix();
+    return false;
+  }
+  if (checkFenwixHealth()) {
+    unavailableAlertShown = false;
+    return true;
+  }
+  fallBackFromFenwix();
+  return false;
+}
+
+bool FenwixHelper::checkFenwixHealth() {
+  const std::string query = std::string("/usr/bin/dig @127.0.0.1 ") + kHealthTestDomain + " +time=1 +tries=1 +short";
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!allSwitchesOn()) return false;
+    const ShellResult answer = AppUtils::shellResult(query);
+    if (answer.status == 0 && !trim(answer.output).empty()) return true;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  return false;
+}
+
+void FenwixHelper::fallBackFromFenwix() {
+  const std::shared_ptr<platform::UserDefaults>& preferences = VrlUserDefault::shared().preferences;
+  preferences->set(keys::kFenwixState, false);
+  preferences->synchronize();
+  AppUtils::refreshPublicIp();
+  bool shown = false;
+  if (unavailableAlertShown.compare_exchange_strong(shown, true))
+    platform::dispatch::Queue::main()->async([] { showFenwixUnavailableAlert(); });
+}
+
+void FenwixHelper::showFenwixUnavailableAlert() {
+  platform::appkit::AlertPresenter::shared()->runModal(
+      {kUnavailableMessage, kUnavailableInformative, platform::appkit::AlertStyle::Warning, {"OK"}});
+}
+
+void FenwixHelper::connectToDnsSwitching() {
+  AppUtils::setFenwixServiceCheck([](bool forceRestart) { return checkFenwixService(forceRestart); });
 }
 
 }  // namespace vorellin

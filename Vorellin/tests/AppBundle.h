@@ -1,0 +1,40 @@
+// Lays out the application folder for a test: the build tree's Vorellin.app (resources and the proxy
+// executable) copied to /Applications/Vorellin.app under the current platform root, and made the
+// main bundle of this process and of the commands it runs.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "Vorellin/dnscrypt/FenwixHelper.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/System.h"
+
+namespace vorellin::testing {
+
+inline std::string builtAppBundle() { return std::string(std::getenv("VRL_BINARY_DIR")) + "/Vorellin.app"; }
+
+// Returns the bundle's path. withProxy false leaves the proxy executable out.
+inline std::string layOutAppBundle(bool withProxy = true) {
+  namespace fs = std::filesystem;
+  const std::string target = platform::systemPath("/Applications/Vorellin.app");
+  fs::remove_all(target);
+  fs::create_directories(target + "/Contents/MacOS");
+  fs::copy(builtAppBundle() + "/Contents/Resources", target + "/Contents/Resources",
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  if (!withProxy) fs::remove(target + "/Contents/Resources/" + FenwixHelper::serviceName);
+  platform::Bundle::setMainBundleForTesting(platform::Bundle::atPath(target));
+  ::setenv("VRL_MAIN_BUNDLE", target.c_str(), 1);
+  FenwixHelper::resetExecutablePathForTesting();
+  return target;
+}
+
+inline void forgetAppBundle() {
+  platform::Bundle::setMainBundleForTesting(nullptr);
+  ::unsetenv("VRL_MAIN_BUNDLE");
+  FenwixHelper::resetExecutablePathForTesting();
+}
+
+}  // namespace vorellin::testing
