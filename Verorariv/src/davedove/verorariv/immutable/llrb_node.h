@@ -2,9 +2,11 @@
 #define DAVEDOVE_VERORARIV_IMMUTABLE_LLRB_NODE_H_
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
+#include "davedove/verorariv/immutable/node_cache.h"
 #include "davedove/verorariv/immutable/sorted_map_base.h"
 
 namespace davedove {
@@ -31,6 +33,20 @@ class LlrbNode : public SortedMapBase {
     Rep(const Rep&) = delete;
     Rep& operator=(const Rep&) = delete;
 
+    // Every insert allocates a path of nodes and dropping the previous version frees one.
+    static void* operator new(std::size_t size) {
+      static_assert(alignof(Rep) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "cached blocks are plain");
+      if (size != sizeof(Rep)) return ::operator new(size);
+      return NodeCache<sizeof(Rep)>::Allocate();
+    }
+    static void operator delete(void* pointer, std::size_t size) {
+      if (size != sizeof(Rep)) {
+        ::operator delete(pointer);
+        return;
+      }
+      NodeCache<sizeof(Rep)>::Deallocate(pointer);
+    }
+
     size_type size() const { return size_color_ >> 1; }
     uint32_t color() const { return size_color_ & 1u; }
     bool empty() const { return size_color_ < 2; }
@@ -43,6 +59,9 @@ class LlrbNode : public SortedMapBase {
     // Shared references to this representation; atomic, so that maps sharing it may live on
     // different threads.
     std::atomic<uint32_t> ref_count_{1};
+    // Set while the operation that made this representation runs, before any other map can reach
+    // it; cleared by Publish. Never written once cleared.
+    bool fresh_ = false;
   };
 
   // The shared empty node.
@@ -53,18 +72,21 @@ class LlrbNode : public SortedMapBase {
   LlrbNode(LlrbNode&& other) noexcept : rep_(other.rep_) { other.rep_ = EmptyRep(); }
   ~LlrbNode() { Release(rep_); }
 
+  // The old representation is released last: it may hold the one assigned from.
   LlrbNode& operator=(const LlrbNode& other) {
-    Retain(other.rep_);
-    Release(rep_);
+    Rep* old = rep_;
     rep_ = other.rep_;
+    Retain(rep_);
+    Release(old);
     return *this;
   }
 
   LlrbNode& operator=(LlrbNode&& other) noexcept {
     if (this != &other) {
-      Release(rep_);
+      Rep* old = rep_;
       rep_ = other.rep_;
       other.rep_ = EmptyRep();
+      Release(old);
     }
     return *this;
   }
@@ -94,6 +116,7 @@ class LlrbNode : public SortedMapBase {
   LlrbNode insert(const K& key, const V& value, const C& comparator) const {
     LlrbNode root = InnerInsert(key, value, comparator);
     if (root.red()) root.set_color(Black);
+    Publish(root.rep_);
     return root;
   }
 
@@ -102,10 +125,14 @@ class LlrbNode : public SortedMapBase {
   LlrbNode erase(const K& key, const C& comparator) const {
     LlrbNode root = InnerErase(key, comparator);
     if (root.red()) root.set_color(Black);
+    Publish(root.rep_);
     return root;
   }
 
  private:
+  template <typename, typename, typename>
+  friend class TreeSortedMap;
+
   // Adopts a reference already counted for it.
   explicit LlrbNode(Rep* rep) : rep_(rep) {}
 
@@ -121,8 +148,12 @@ class LlrbNode : public SortedMapBase {
     if (rep && !rep->empty()) rep->ref_count_.fetch_add(1, std::memory_order_relaxed);
   }
 
+  // A count of one is the caller's own reference: nobody else can reach the representation to
+  // raise it, so the decrement can be skipped. The acquire pairs with other owners' releases.
   static void Release(Rep* rep) {
-    if (rep && !rep->empty() && rep->ref_count_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (!rep || rep->empty()) return;
+    if (rep->ref_count_.load(std::memory_order_acquire) == 1 ||
+        rep->ref_count_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       delete rep;
     }
   }
@@ -138,46 +169,98 @@ class LlrbNode : public SortedMapBase {
     return empty;
   }
 
+  // A representation made by the running operation, which may write it until Publish.
+  static LlrbNode Fresh(const value_type& entry, uint32_t size_color, LlrbNode left,
+                        LlrbNode right) {
+    Rep* rep = new Rep(entry, size_color, std::move(left), std::move(right));
+    rep->fresh_ = true;
+    return LlrbNode(rep);
+  }
+
+  // Marks every representation the operation made as shared. They hang together from the root,
+  // since no earlier tree can point to them.
+  static void Publish(Rep* rep) {
+    while (rep->fresh_) {
+      rep->fresh_ = false;
+      Publish(rep->left_.rep_);
+      rep = rep->right_.rep_;
+    }
+  }
+
+  // Whether the running operation may write this representation in place: it made it, and this
+  // is the only reference.
+  bool owned() const {
+    return rep_->fresh_ && rep_->ref_count_.load(std::memory_order_relaxed) == 1;
+  }
+
   // A fresh representation with this node's entry, colour, size and (shared) children. The empty
   // node is never copied.
   LlrbNode Clone() const {
     if (empty()) return *this;
-    return LlrbNode(new Rep(rep_->entry_, rep_->size_color_, rep_->left_, rep_->right_));
+    return Fresh(rep_->entry_, rep_->size_color_, rep_->left_, rep_->right_);
   }
 
-  // A fresh copy of this node with new children.
-  LlrbNode CloneWith(LlrbNode left, LlrbNode right) const {
-    return LlrbNode(new Rep(rep_->entry_, rep_->size_color_, std::move(left), std::move(right)));
+  // Makes this node writable: a shared representation is replaced by a fresh copy.
+  void MakeOwned() {
+    if (!empty() && !owned()) *this = Clone();
   }
 
-  // The mutators below apply only to fresh representations that no map can reach yet.
-  Rep& fresh() const { return *rep_; }
+  // The mutators below apply only to representations this operation owns.
   void set_color(Color color) { rep_->size_color_ = (rep_->size_color_ & ~1u) | color; }
   void set_size(size_type size) { rep_->size_color_ = (size << 1) | rep_->color(); }
   void set_entry(const value_type& entry) { rep_->entry_ = entry; }
   void set_left(LlrbNode left) { rep_->left_ = std::move(left); }
   void set_right(LlrbNode right) { rep_->right_ = std::move(right); }
 
+  // Copies the search path; every node on it is a fresh copy that gets the new child directly.
   template <typename C>
   LlrbNode InnerInsert(const K& key, const V& value, const C& comparator) const {
     if (empty()) {
-      return Create(value_type(key, value), Red, LlrbNode(), LlrbNode());
+      return Fresh(value_type(key, value), (1u << 1) | Red, LlrbNode(), LlrbNode());
     }
-    // The copy of this node on the path gets the new child directly.
+    // The copy will share the other child, counting and reading it on the way back up: fetching
+    // it now overlaps that miss with the walk down.
     if (comparator(key, this->key())) {
-      LlrbNode n = CloneWith(left().InnerInsert(key, value, comparator), right());
+      __builtin_prefetch(right().rep_, 1);
+      LlrbNode child = left().InnerInsert(key, value, comparator);
+      LlrbNode n = Fresh(entry(), rep_->size_color_, std::move(child), right());
       n.Balance();
       return n;
     }
     if (comparator(this->key(), key)) {
-      LlrbNode n = CloneWith(left(), right().InnerInsert(key, value, comparator));
+      __builtin_prefetch(left().rep_, 1);
+      LlrbNode child = right().InnerInsert(key, value, comparator);
+      LlrbNode n = Fresh(entry(), rep_->size_color_, left(), std::move(child));
       n.Balance();
       return n;
     }
     // Same key: a set keeps the key it already holds.
     LlrbNode n = Clone();
-    n.fresh().entry_.second = value;
+    n.rep_->entry_.second = value;
     return n;
+  }
+
+  // Inserts into the tree held here, writing the nodes this operation owns in place and copying
+  // the path below the first shared one. Used to build a tree entry by entry before it is shared.
+  template <typename C>
+  void InsertOwned(const K& key, const V& value, const C& comparator) {
+    if (!empty() && !owned()) {
+      *this = InnerInsert(key, value, comparator);
+      return;
+    }
+    if (empty()) {
+      *this = Fresh(value_type(key, value), (1u << 1) | Red, LlrbNode(), LlrbNode());
+      return;
+    }
+    if (comparator(key, this->key())) {
+      rep_->left_.InsertOwned(key, value, comparator);
+      Balance();
+    } else if (comparator(this->key(), key)) {
+      rep_->right_.InsertOwned(key, value, comparator);
+      Balance();
+    } else {
+      rep_->entry_.second = value;
+    }
   }
 
   template <typename C>
@@ -201,7 +284,9 @@ class LlrbNode : public SortedMapBase {
         const LlrbNode* smallest = &n.right();
         while (!smallest->left().empty()) smallest = &smallest->left();
         value_type entry = smallest->entry();
-        n.set_right(RemoveMin(n.right().Clone()));
+        LlrbNode right = std::move(n.rep_->right_);
+        right.MakeOwned();
+        n.set_right(RemoveMin(std::move(right)));
         n.set_entry(entry);
       }
     }
@@ -209,10 +294,13 @@ class LlrbNode : public SortedMapBase {
     return n;
   }
 
+  // n is owned by the running operation.
   static LlrbNode RemoveMin(LlrbNode n) {
     if (n.left().empty()) return LlrbNode();
     if (!n.left().red() && !n.left().left().red()) n.MoveRedLeft();
-    n.set_left(RemoveMin(n.left().Clone()));
+    LlrbNode left = std::move(n.rep_->left_);
+    left.MakeOwned();
+    n.set_left(RemoveMin(std::move(left)));
     n.Balance();
     return n;
   }
@@ -224,43 +312,71 @@ class LlrbNode : public SortedMapBase {
     if (left().red() && right().red()) FlipColor();
   }
 
-  // This node's entry moves down-left into a new red node; the right child's entry moves up.
+  // This node's entry moves down-left into a new red node; the right child's entry moves up. An
+  // owned right child is reused as that new node.
   void RotateLeft() {
-    LlrbNode new_left = Create(entry(), Red, left(), right().left());
-    LlrbNode old_right = right();
+    LlrbNode old_right = std::move(rep_->right_);
+    if (old_right.owned()) {
+      Rep& moved = *old_right.rep_;
+      using std::swap;
+      swap(rep_->entry_, moved.entry_);
+      LlrbNode outer = std::move(moved.right_);
+      moved.right_ = std::move(moved.left_);
+      moved.left_ = std::move(rep_->left_);
+      moved.size_color_ = ((moved.left_.size() + moved.right_.size() + 1) << 1) | Red;
+      rep_->left_ = std::move(old_right);
+      rep_->right_ = std::move(outer);
+      return;
+    }
+    LlrbNode new_left = Fresh(entry(), 0u, std::move(rep_->left_), old_right.left());
+    new_left.rep_->size_color_ = ((new_left.left().size() + new_left.right().size() + 1) << 1) | Red;
     set_entry(old_right.entry());
     set_left(std::move(new_left));
     set_right(old_right.right());
   }
 
-  // This node's entry moves down-right into a new red node; the left child's entry moves up.
+  // This node's entry moves down-right into a new red node; the left child's entry moves up. An
+  // owned left child is reused as that new node.
   void RotateRight() {
-    LlrbNode new_right = Create(entry(), Red, left().right(), right());
-    LlrbNode old_left = left();
+    LlrbNode old_left = std::move(rep_->left_);
+    if (old_left.owned()) {
+      Rep& moved = *old_left.rep_;
+      using std::swap;
+      swap(rep_->entry_, moved.entry_);
+      LlrbNode outer = std::move(moved.left_);
+      moved.left_ = std::move(moved.right_);
+      moved.right_ = std::move(rep_->right_);
+      moved.size_color_ = ((moved.left_.size() + moved.right_.size() + 1) << 1) | Red;
+      rep_->right_ = std::move(old_left);
+      rep_->left_ = std::move(outer);
+      return;
+    }
+    LlrbNode new_right = Fresh(entry(), 0u, old_left.right(), std::move(rep_->right_));
+    new_right.rep_->size_color_ =
+        ((new_right.left().size() + new_right.right().size() + 1) << 1) | Red;
     set_entry(old_left.entry());
     set_left(old_left.left());
     set_right(std::move(new_right));
   }
 
   void FlipColor() {
-    set_color(red() ? Black : Red);
-    set_left(left().WithFlippedColor());
-    set_right(right().WithFlippedColor());
+    rep_->size_color_ ^= 1u;
+    rep_->left_.FlipOwnColor();
+    rep_->right_.FlipOwnColor();
   }
 
-  LlrbNode WithFlippedColor() const {
-    if (empty()) return *this;
-    LlrbNode n = Clone();
-    n.set_color(red() ? Black : Red);
-    return n;
+  // Inverts the colour of a child, copying it first unless the operation owns it.
+  void FlipOwnColor() {
+    if (empty()) return;
+    MakeOwned();
+    rep_->size_color_ ^= 1u;
   }
 
   void MoveRedLeft() {
     FlipColor();
     if (right().left().red()) {
-      LlrbNode new_right = right().Clone();
-      new_right.RotateRight();
-      set_right(std::move(new_right));
+      rep_->right_.MakeOwned();
+      rep_->right_.RotateRight();
       RotateLeft();
       FlipColor();
     }

@@ -29,10 +29,13 @@ class TreeSortedMap : public SortedMapBase {
   // A tree of the entries of another form, inserted one by one in its order.
   template <typename Range>
   static TreeSortedMap Create(const Range& entries, const C& comparator) {
+    // No map can reach the tree until it is complete, so its nodes are written in place.
     node_type root;
     for (const auto& entry : entries) {
-      root = root.insert(entry.first, entry.second, comparator);
+      root.InsertOwned(entry.first, entry.second, comparator);
+      if (root.red()) root.set_color(node_type::Black);
     }
+    node_type::Publish(root.rep_);
     return TreeSortedMap(std::move(root), comparator);
   }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "davedove/verorariv/immutable/array_sorted_map.h"
+#include "davedove/verorariv/immutable/llrb_node.h"
 #include "davedove/verorariv/immutable/tests/tree_checker.h"
 #include "davedove/verorariv/immutable/tree_sorted_map.h"
 
@@ -191,6 +192,30 @@ TEST(SortedMapTest, TreeFromArrayEntriesIsSound) {
   EXPECT_EQ(Entries(direct), Entries(full));
 }
 
+// Keys, colours and sizes in pre-order; empty subtrees as ".".
+std::string Shape(const LlrbNode<int, int>& node) {
+  if (node.empty()) return ".";
+  return "(" + std::to_string(node.key()) + (node.red() ? "r" : "b") + std::to_string(node.size()) +
+         Shape(node.left()) + Shape(node.right()) + ")";
+}
+
+// The conversion builds its tree in place; it must come out exactly as inserting the entries one by
+// one would, and later inserts must leave it as it was.
+TEST(SortedMapTest, TreeBuiltInPlaceMatchesRepeatedInserts) {
+  std::vector<std::pair<int, int>> entries;
+  std::mt19937 random(7);
+  for (int i = 0; i < 25; ++i) entries.emplace_back(static_cast<int>(random() % 1000), i);
+  IntTree stepwise;
+  for (const auto& entry : entries) stepwise = stepwise.insert(entry.first, entry.second);
+  IntTree direct = IntTree::Create(entries, util::Comparator<int>());
+  const std::string shape = Shape(direct.root());
+  EXPECT_EQ(shape, Shape(stepwise.root()));
+  IntTree later = direct;
+  for (int i = 0; i < 50; ++i) later = later.insert(static_cast<int>(random() % 1000), -i);
+  for (int i = 0; i < 50; ++i) later = later.erase(static_cast<int>(random() % 1000));
+  EXPECT_EQ(Shape(direct.root()), shape);
+}
+
 // A random walk of inserts and erases over one map, against std::map, keeping every version.
 class SortedMapRandomTest : public ::testing::TestWithParam<int> {};
 
@@ -326,6 +351,37 @@ TEST(SortedMapTest, SharedStorageAcrossThreads) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures, std::vector<int>(4, 0));
   EXPECT_EQ(Entries(shared), expected);
+}
+
+// Nodes made on a thread that has ended are freed on another, and the reverse; freed nodes are
+// kept per thread for reuse, so both directions must neither lose nor double-free a node.
+TEST(SortedMapTest, MapsOutliveTheThreadsThatMadeOrDroppedThem) {
+  std::vector<IntMap> made(3);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&made, t] {
+      IntMap map = MapOfRange(0, 400);
+      for (int i = 0; i < 400; i += 2) map = map.erase(i).insert(i + 1000 * (t + 1), t);
+      made[static_cast<size_t>(t)] = map;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < 3; ++t) {
+    IntMap map = made[static_cast<size_t>(t)];
+    ASSERT_EQ(map.size(), 400u);
+    EXPECT_EQ(map.find(1000 * (t + 1) + 398)->second, t);
+    EXPECT_FALSE(map.contains(398));
+  }
+
+  IntMap mine = MapOfRange(0, 500);
+  std::thread dropper([moved = std::move(mine), copy = made[0]]() mutable {
+    moved = IntMap();
+    copy = copy.insert(-1, -1);
+  });
+  dropper.join();
+  made.clear();
+  IntMap again = MapOfRange(0, 500);
+  EXPECT_EQ(again.size(), 500u);
 }
 
 TEST(SortedMapDeathTest, BrokenInvariantsStopTheProcess) {
