@@ -10,7 +10,7 @@ std::mutex& hostMutex() {
 }
 
 std::string& hostStorage() {
-  static std::string host = "identitytoolkit.davedoveapis.com";
+  static std::string host = "identityservice.davedoveapis.com";
   return host;
 }
 

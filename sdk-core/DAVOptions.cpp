@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr const char kDefaultIdentityServiceURL[] = "https://identitytoolkit.davedoveapis.com";
+constexpr const char kDefaultIdentityServiceURL[] = "https://identityservice.davedoveapis.com";
 constexpr const char kDefaultSecureTokenServiceURL[] = "https://securetoken.davedoveapis.com";
 constexpr const char kDefaultVerorarivHost[] = "verorariv.davedoveapis.com:443";
 const std::vector<std::string>& defaultPublicIPEchoURLs() {

@@ -3,7 +3,7 @@
 //
 // Besides the keys of the configuration file, the service addresses are read from these keys, so one
 // file can point the whole SDK at another backend (the local stand-in, say):
-//   "IDENTITY_SERVICE_URL"     identity service base URL       default "https://identitytoolkit.davedoveapis.com"
+//   "IDENTITY_SERVICE_URL"     identity service base URL       default "https://identityservice.davedoveapis.com"
 //   "SECURE_TOKEN_SERVICE_URL" secure-token service base URL   default "https://securetoken.davedoveapis.com"
 //   "VERORARIV_HOST"           document database host:port     default "verorariv.davedoveapis.com:443"
 //   "VERORARIV_SSL_ENABLED"    document database over TLS      default true

@@ -179,7 +179,7 @@ TEST_F(DAVAuthBackendTest, SuccessFillsTheResponseOnTheWorkQueue) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].contentType, "application/json");
   EXPECT_EQ(sent[0].URL,
-            "https://identitytoolkit.davedoveapis.com/identityservice/v3/relyingparty/verifyPassword?key=test-key");
+            "https://identityservice.davedoveapis.com/identityservice/v3/relyingparty/verifyPassword?key=test-key");
 }
 
 TEST_F(DAVAuthBackendTest, RequestsWithoutBodyOrWithUnusableBodies) {

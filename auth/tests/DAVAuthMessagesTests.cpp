@@ -45,7 +45,7 @@ TEST(DAVAuthMessages, ServiceURLsComeFromTheConfigurationOrTheProcessHosts) {
   auto config = DAVAuthRequestConfiguration::initWithAPIKey("a key&more");
   DAVSignUpNewUserRequest signUp(config);
   EXPECT_EQ(signUp.requestURL(),
-            "https://identitytoolkit.davedoveapis.com/identityservice/v3/relyingparty/signupNewUser?key=a%20key%26more");
+            "https://identityservice.davedoveapis.com/identityservice/v3/relyingparty/signupNewUser?key=a%20key%26more");
   auto refresh = DAVSecureTokenRequest::refreshRequestWithRefreshToken("r", config);
   EXPECT_EQ(refresh->requestURL(), "https://securetoken.davedoveapis.com/v1/token?key=a%20key%26more");
 
@@ -53,7 +53,7 @@ TEST(DAVAuthMessages, ServiceURLsComeFromTheConfigurationOrTheProcessHosts) {
   DAVSecureTokenRequest::setHost("sts.example.test");
   EXPECT_EQ(signUp.requestURL().rfind("https://idp.example.test/identityservice/", 0), 0u);
   EXPECT_EQ(refresh->requestURL().rfind("https://sts.example.test/v1/token", 0), 0u);
-  DAVIdentityServiceRequest::setHost("identitytoolkit.davedoveapis.com");
+  DAVIdentityServiceRequest::setHost("identityservice.davedoveapis.com");
   DAVSecureTokenRequest::setHost("securetoken.davedoveapis.com");
 
   config->setIdentityServiceURL("http://127.0.0.1:9000/");

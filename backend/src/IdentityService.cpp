@@ -570,7 +570,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     u->lastLoginAtMs = nowMillis();
     Tokens t = issue(*u, boolField(body, "returnSecureToken"), nowSeconds());
     impl->persist();
-    json reply = {{"kind", "identitytoolkit#VerifyPasswordResponse"},
+    json reply = {{"kind", "identityservice#VerifyPasswordResponse"},
                   {"localId", u->uid},
                   {"email", u->email},
                   {"displayName", u->displayName},
@@ -605,7 +605,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     impl->users[u.uid] = u;
     Tokens t = issue(u, boolField(body, "returnSecureToken"), nowSeconds());
     impl->persist();
-    json reply = {{"kind", "identitytoolkit#SignupNewUserResponse"},
+    json reply = {{"kind", "identityservice#SignupNewUserResponse"},
                   {"localId", u.uid},
                   {"idToken", t.idToken},
                   {"expiresIn", std::to_string(impl->lifetime)}};
@@ -624,7 +624,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     StoredUser* u = userForToken(idToken, &failure);
     if (!u && failure.keyword == "USER_DISABLED" && claims) u = impl->byID((*claims)["sub"].get<std::string>());
     if (!u) return replyFailure(res, failure);
-    replyJSON(res, {{"kind", "identitytoolkit#GetAccountInfoResponse"}, {"users", json::array({accountRecord(*u)})}});
+    replyJSON(res, {{"kind", "identityservice#GetAccountInfoResponse"}, {"users", json::array({accountRecord(*u)})}});
   };
 
   auto setAccountInfo = [=](const json& body, httplib::Response& res) {
@@ -677,7 +677,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       u.validSince = nowSeconds();
     }
     *found = u;
-    json reply = {{"kind", "identitytoolkit#SetAccountInfoResponse"},
+    json reply = {{"kind", "identityservice#SetAccountInfoResponse"},
                   {"localId", u.uid},
                   {"emailVerified", u.emailVerified},
                   {"providerUserInfo", providerInfo(u)}};
@@ -714,7 +714,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       return replyFailure(res, {"INVALID_REQUEST_TYPE", ""});
     }
     impl->mails.push_back({type, email, platform::base64URLEncode(randomBytes(24))});
-    replyJSON(res, {{"kind", "identitytoolkit#GetOobConfirmationCodeResponse"}, {"email", email}});
+    replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };
 
   std::map<std::string, std::function<void(const json&, httplib::Response&)>> calls = {

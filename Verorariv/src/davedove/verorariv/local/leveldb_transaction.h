@@ -15,12 +15,7 @@
 #include "leveldb/iterator.h"
 #include "leveldb/options.h"
 #include "leveldb/status.h"
-
-namespace google {
-namespace protobuf {
-class MessageLite;
-}  // namespace protobuf
-}  // namespace google
+#include <google/protobuf/message_lite.h>
 
 namespace davedove {
 namespace verorariv {
