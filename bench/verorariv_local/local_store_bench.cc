@@ -7,18 +7,17 @@
 #include <utility>
 #include <vector>
 
+#include "../local_store_bench_util.h"
 #include "davedove/verorariv/auth/user.h"
 #include "davedove/verorariv/core/VRVQuery.h"
 #include "davedove/verorariv/local/VRVLocalStore.h"
 #include "davedove/verorariv/local/VRVMemoryPersistence.h"
-#include "davedove/verorariv/model/VRVFieldValue.h"
 #include "davedove/verorariv/model/VRVMutation.h"
 #include "davedove/verorariv/model/precondition.h"
 #include "davedove/verorariv/remote/remote_event.h"
 
 namespace {
 
-using davedove::Timestamp;
 using davedove::verorariv::auth::User;
 using davedove::verorariv::core::QueryPtr;
 using davedove::verorariv::core::TargetId;
@@ -27,55 +26,24 @@ using davedove::verorariv::core::VRVQuery;
 using davedove::verorariv::core::VRVRelationFilterOperator;
 using davedove::verorariv::local::VRVLocalStore;
 using davedove::verorariv::local::VRVMemoryPersistence;
-using davedove::verorariv::model::DocumentKey;
-using davedove::verorariv::model::DocumentKeySet;
-using davedove::verorariv::model::DocumentState;
 using davedove::verorariv::model::FieldPath;
 using davedove::verorariv::model::kBatchIdUnknown;
 using davedove::verorariv::model::MutationPtr;
 using davedove::verorariv::model::ObjectValuePtr;
 using davedove::verorariv::model::Precondition;
 using davedove::verorariv::model::ResourcePath;
-using davedove::verorariv::model::SnapshotVersion;
-using davedove::verorariv::model::VRVDocument;
 using davedove::verorariv::model::VRVIntegerValue;
-using davedove::verorariv::model::VRVObjectValue;
 using davedove::verorariv::model::VRVSetMutation;
-using davedove::verorariv::model::VRVStringValue;
 using davedove::verorariv::remote::RemoteEvent;
-using davedove::verorariv::remote::TargetChange;
+using local_store_bench::Data;
+using local_store_bench::EventOf;
+using local_store_bench::KeyAt;
 
 std::unique_ptr<VRVLocalStore> NewStore() {
   auto store =
       std::make_unique<VRVLocalStore>(VRVMemoryPersistence::persistenceWithEagerGC(), User("bench"));
   store->start();
   return store;
-}
-
-DocumentKey KeyAt(const std::string& collection, int i) {
-  return DocumentKey::FromSegments({collection, "doc" + std::to_string(i)});
-}
-
-ObjectValuePtr Data(int bucket, size_t payloadBytes) {
-  return std::make_shared<const VRVObjectValue>(std::map<std::string, davedove::verorariv::model::FieldValuePtr>{
-      {"bucket", VRVIntegerValue::integerValue(bucket)},
-      {"payload", VRVStringValue::stringValue(std::string(payloadBytes, 'x'))}});
-}
-
-// One event that adds `count` documents of `collection` to the target.
-RemoteEvent EventOf(TargetId targetID, const std::string& collection, int count, size_t payloadBytes) {
-  SnapshotVersion version(Timestamp(100, 0));
-  DocumentKeySet keys;
-  RemoteEvent::DocumentUpdateMap updates;
-  for (int i = 0; i < count; ++i) {
-    DocumentKey key = KeyAt(collection, i);
-    keys = keys.insert(key);
-    updates[key] = VRVDocument::documentWithData(Data(i % 100, payloadBytes), key, version,
-                                                 DocumentState::Synced);
-  }
-  RemoteEvent::TargetChangeMap changes;
-  changes[targetID] = TargetChange("resume", true, keys, DocumentKeySet(), DocumentKeySet());
-  return RemoteEvent(version, std::move(changes), std::move(updates), DocumentKeySet());
 }
 
 // Local writes of one 1 KiB document each; items per second is writes per second.

@@ -77,7 +77,9 @@ model::DocumentMap LevelDbRemoteDocumentCache::GetMatching(const core::VRVQuery&
     if (rowKey.document_key().path().size() != wantedLength) continue;
     MaybeDocumentPtr document = DecodeMaybeDocument(it->value(), rowKey.document_key());
     auto existing = std::dynamic_pointer_cast<const model::VRVDocument>(document);
-    if (existing) result = result.insert(rowKey.document_key(), existing);
+    // Filtered here, as the memory cache does: the documents view adds what pending writes make
+    // match, and would otherwise remove the non-matching rest one by one.
+    if (existing && query.matchesDocument(*existing)) result = result.insert(rowKey.document_key(), existing);
   }
   return result;
 }
