@@ -50,9 +50,32 @@ bool isAllowedAppNameCharacter(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
 }
 
-std::string lowercase(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+// Where a character of a user-agent entry sorts under a localized, case-insensitive comparison:
+// punctuation ("_" before "-" before "." before "/") ahead of digits, digits ahead of letters, and
+// letters without regard to case. Plain byte order would put "_" after the digits.
+int collationRank(unsigned char c) {
+  switch (c) {
+    case '_':
+      return 1;
+    case '-':
+      return 2;
+    case '.':
+      return 3;
+    case '/':
+      return 4;
+    default:
+      break;
+  }
+  if (c >= '0' && c <= '9') return 100 + (c - '0');
+  if (c >= 'a' && c <= 'z') return 200 + (c - 'a');
+  if (c >= 'A' && c <= 'Z') return 200 + (c - 'A');
+  return 300 + c;
+}
+
+bool localizedCaseInsensitiveLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return collationRank(static_cast<unsigned char>(x)) < collationRank(static_cast<unsigned char>(y));
+  });
 }
 
 // A small scanner that skips nothing, for the app-ID checks.
@@ -433,8 +456,7 @@ std::string DAVApp::davedoveUserAgent() {
   if (r.libraries) {
     for (const auto& entry : *r.libraries) entries.push_back(entry.first + "/" + entry.second);
   }
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const std::string& a, const std::string& b) { return lowercase(a) < lowercase(b); });
+  std::stable_sort(entries.begin(), entries.end(), localizedCaseInsensitiveLess);
   std::string agent;
   for (const auto& entry : entries) {
     if (!agent.empty()) agent += " ";
@@ -490,7 +512,7 @@ std::string DAVApp::description() const { return "<DAVApp " + name_ + ">"; }
 // MARK: - Data collection
 
 std::string DAVApp::dataCollectionDefaultsKey() const {
-  return platform::formatObjC("/variru/davedove/global_data_collection_enabled:%@", {name_});
+  return platform::formatObjC(kDAVGlobalAppDataCollectionEnabledDefaultsKeyFormat, {name_});
 }
 
 std::optional<bool> DAVApp::readDataCollectionSwitchFromUserDefaultsForApp(const DAVApp& app) {

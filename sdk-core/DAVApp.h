@@ -44,7 +44,7 @@ inline constexpr int64_t kDAVConfigTypeSDK = 2;
 
 // Per-app data-collection user default, formatted with the app name.
 inline constexpr const char kDAVGlobalAppDataCollectionEnabledDefaultsKeyFormat[] =
-    "/variru/davedove/global_data_collection_enabled:%s";
+    "/variru/davedove/global_data_collection_enabled:%@";
 inline constexpr const char kDAVGlobalAppDataCollectionEnabledPlistKey[] = "DavedoveDataCollectionDefaultEnabled";
 
 inline constexpr int64_t kDAVAppErrorCodeMissingOptions = -100;

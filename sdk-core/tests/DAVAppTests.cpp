@@ -338,6 +338,10 @@ TEST_F(DAVAppRegistryTest, UserAgentListsLibrariesSortedCaseInsensitively) {
   DAVApp::registerLibrary("bad name", "1");
   DAVApp::registerLibrary("ok", "1/2");
   EXPECT_EQ(DAVApp::davedoveUserAgent(), "apple-sdk/22A380 beta/3 dav-ios/5.4.1 Zeta/1");
+  // Punctuation sorts before digits and "_" before "-", as a localized comparison orders them.
+  DAVApp::registerLibrary("dav2", "1");
+  DAVApp::registerLibrary("dav_x", "1");
+  EXPECT_EQ(DAVApp::davedoveUserAgent(), "apple-sdk/22A380 beta/3 dav_x/1 dav-ios/5.4.1 dav2/1 Zeta/1");
   auto refused = logs_.withCode("I-COR000027");
   ASSERT_EQ(refused.size(), 2u);
   EXPECT_EQ(refused[0].message,
@@ -357,6 +361,41 @@ TEST_F(DAVAppRegistryTest, LibraryWithoutComponentListIsRefused) {
             "provide a `componentsToRegister:` method.");
   EXPECT_EQ(name, "NSInvalidArgumentException");
   EXPECT_EQ(DAVApp::davedoveUserAgent().find("broken"), std::string::npos);
+}
+
+TEST_F(DAVAppRegistryTest, AnalyticsConfigurationPostsAndPersists) {
+  auto config = DAVConfiguration::sharedInstance()->analyticsConfiguration();
+  ASSERT_EQ(config, DAVAnalyticsConfiguration::sharedInstance());
+  NotificationRecorder minimum(kDAVAnalyticsConfigurationSetMinimumSessionIntervalNotification);
+  NotificationRecorder timeout(kDAVAnalyticsConfigurationSetSessionTimeoutIntervalNotification);
+  NotificationRecorder enabled(kDAVAnalyticsConfigurationSetEnabledNotification);
+
+  config->setMinimumSessionInterval(12.5);
+  config->setSessionTimeoutInterval(1800);
+  ASSERT_EQ(minimum.notifications.size(), 1u);
+  EXPECT_EQ(minimum.notifications[0].sender, config.get());
+  EXPECT_EQ(minimum.notifications[0].userInfo,
+            (platform::Dictionary{{"DAVAnalyticsConfigurationSetMinimumSessionIntervalNotification", 12.5}}));
+  ASSERT_EQ(timeout.notifications.size(), 1u);
+  EXPECT_EQ(timeout.notifications[0].userInfo.at("DAVAnalyticsConfigurationSetSessionTimeoutIntervalNotification"),
+            platform::Value(1800.0));
+
+  // Persisting stores 1 for enabled and 2 for disabled before posting.
+  auto defaults = DAVUserDefaults::standardUserDefaults();
+  config->setAnalyticsCollectionEnabled(false);
+  EXPECT_EQ(defaults->integerForKey("/variru/measurement/measurement_enabled_state"), 2);
+  config->setAnalyticsCollectionEnabled(true);
+  EXPECT_EQ(defaults->integerForKey("/variru/measurement/measurement_enabled_state"), 1);
+  config->setAnalyticsCollectionEnabled(false, false);
+  EXPECT_EQ(defaults->integerForKey("/variru/measurement/measurement_enabled_state"), 1);
+  ASSERT_EQ(enabled.notifications.size(), 3u);
+  EXPECT_EQ(enabled.notifications[2].userInfo.at("DAVAnalyticsConfigurationSetEnabledNotification"),
+            platform::Value(false));
+
+  // Nothing is posted without a name or a value.
+  config->postNotificationName("", platform::Value(true));
+  config->postNotificationName(kDAVAnalyticsConfigurationSetEnabledNotification, platform::Value());
+  EXPECT_EQ(enabled.notifications.size(), 3u);
 }
 
 using DAVAppDataCollectionTest = SdkCoreTest;

@@ -220,10 +220,12 @@ TEST_F(DAVComponentContainerTest, ConcurrentLookupsShareOneCachedInstance) {
   EXPECT_EQ(container.cachedInstances().at("TestServiceProtocol"), seen[0]);
 }
 
-// Registered once for the whole test program, as a service library would at start-up.
-class RegisteredService : public platform::Object, public TestServiceProtocol {
+// Registered process-wide, as a service library would at start-up.
+class RegisteredService : public platform::Object, public TestServiceProtocol, public DAVComponentLifecycleMaintainer {
  public:
   int value() const override { return 42; }
+  void appWillBeDeleted(const std::shared_ptr<DAVApp>& app) override { deletedApps.push_back(app->name()); }
+  std::vector<std::string> deletedApps;
 };
 
 struct RegisteredLibrary {
@@ -240,11 +242,9 @@ struct RegisteredLibrary {
 std::vector<std::string> RegisteredLibrary::configured;
 
 TEST_F(DAVComponentContainerTest, RegisteredLibrariesServeEveryConfiguredApp) {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    DAVApp::registerInternalLibrary(DAVLibrary::ofClass<RegisteredLibrary>("RegisteredLibrary"), "dav-test", "1.0.0");
-    DAVApp::registerInternalLibrary(DAVLibrary::ofClass<RegisteredLibrary>("RegisteredLibrary"), "dav-test", "1.0.0");
-  });
+  // Registering the same class again adds nothing (and resetApps has dropped the version, so it returns).
+  DAVApp::registerInternalLibrary(DAVLibrary::ofClass<RegisteredLibrary>("RegisteredLibrary"), "dav-test", "1.0.0");
+  DAVApp::registerInternalLibrary(DAVLibrary::ofClass<RegisteredLibrary>("RegisteredLibrary"), "dav-test", "1.0.0");
   RegisteredLibrary::configured.clear();
   DAVApp::configureWithOptions(validOptions());
   DAVApp::configureWithName("other", validOptions());
@@ -255,6 +255,16 @@ TEST_F(DAVComponentContainerTest, RegisteredLibrariesServeEveryConfiguredApp) {
   EXPECT_EQ(service->value(), 42);
   EXPECT_NE(service, DAVComponentType::instanceForProtocol<TestServiceProtocol>(DAVApp::appNamed("other")->container().get()));
   EXPECT_NE(DAVApp::davedoveUserAgent().find("dav-test/1.0.0"), std::string::npos);
+
+  // Deleting an app tells its cached instance, once, and the next app of that name gets a fresh one.
+  auto registered = std::dynamic_pointer_cast<RegisteredService>(service);
+  ASSERT_TRUE(registered);
+  DAVApp::defaultApp()->deleteApp([](bool) {});
+  EXPECT_EQ(registered->deletedApps, (std::vector<std::string>{"__DAVAPP_DEFAULT"}));
+  DAVApp::configureWithOptions(validOptions());
+  auto again = DAVComponentType::instanceForProtocol<TestServiceProtocol>(DAVApp::defaultApp()->container().get());
+  EXPECT_NE(again, service);
+  EXPECT_EQ(registered->deletedApps.size(), 1u);
 }
 
 }  // namespace
