@@ -137,7 +137,10 @@ void SessionFetcher::finish(std::optional<Data> data, ErrorPtr error) {
     queue = callbackQueue_;
   }
   if (!completion || stopped_) return;
-  queue->async([completion = std::move(completion), data = std::move(data), error = std::move(error)]() mutable {
+  // A stop that comes while the completion waits on its queue still keeps it from being called.
+  queue->async([self = shared_from_this(), completion = std::move(completion), data = std::move(data),
+                error = std::move(error)]() mutable {
+    if (self->stopped_) return;
     completion(std::move(data), std::move(error));
   });
 }

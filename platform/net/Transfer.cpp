@@ -144,6 +144,14 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
     return result;
   }
 
+  // A line break in a header would let its text add headers of its own (or end the head early).
+  for (const auto& [name, value] : request.headers) {
+    if ((name + value).find_first_of(std::string("\r\n\0", 3)) != std::string::npos || name.empty()) {
+      result.error = urlError(kURLErrorBadURL, "A request header holds a line break or is unnamed.");
+      return result;
+    }
+  }
+
   CURL* curl = curl_easy_init();
   if (!curl) {
     result.error = urlError(kURLErrorUnknown, "Cannot start a transfer.");
@@ -162,6 +170,8 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  // A proxy from the environment would carry loopback traffic (plain text included) off this machine.
+  if (isLoopbackHost(parsed->host)) curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   long timeoutMs = request.timeoutInterval > 0 ? static_cast<long>(request.timeoutInterval * 1000.0) : 0L;

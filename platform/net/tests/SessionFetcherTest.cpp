@@ -1,6 +1,8 @@
 #include "platform/net/SessionFetcher.h"
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <future>
 #include <regex>
 
@@ -219,6 +221,65 @@ TEST_F(SessionFetcherTest, DefaultCallbackQueueIsMainAndStoppedFetchNeverComplet
   stopped->stopFetching();
   dispatch::RunLoop::runUntil([&] { return called; }, std::chrono::milliseconds(500));
   EXPECT_FALSE(called);
+}
+
+TEST_F(SessionFetcherTest, StopWhileTheCompletionWaitsOnItsQueueStillDropsIt) {
+  LoopbackServer server([](httplib::Server& s) {
+    s.Get("/x", [](const httplib::Request&, httplib::Response& res) { res.set_content("x", "text/plain"); });
+  });
+  auto service = SessionFetcherService::create();
+  auto queue = dispatch::Queue::serial("test.fetcher.held");
+  queue->suspend();  // the finished fetch's completion waits here
+  service->setCallbackQueue(queue);
+  std::atomic<bool> called{false};
+  auto fetcher = service->fetcherWithRequest(URLRequest(server.url("/x")));
+  fetcher->beginFetchWithCompletionHandler([&](std::optional<Data>, ErrorPtr) { called = true; });
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fetcher->statusCode() != 200 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_EQ(fetcher->statusCode(), 200);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the completion reach the queue
+  fetcher->stopFetching();
+  queue->resume();
+  queue->sync([] {});
+  EXPECT_FALSE(called.load());
+}
+
+TEST_F(SessionFetcherTest, LoopbackTrafficNeverGoesThroughAProxyFromTheEnvironment) {
+  LoopbackServer server([](httplib::Server& s) {
+    s.Get("/x", [](const httplib::Request&, httplib::Response& res) { res.set_content("x", "text/plain"); });
+  });
+  struct ProxyEnv {  // a proxy nobody listens on: a request sent there fails
+    ProxyEnv() {
+      ::setenv("http_proxy", "http://127.0.0.1:9", 1);
+      ::setenv("ALL_PROXY", "http://127.0.0.1:9", 1);
+    }
+    ~ProxyEnv() {
+      ::unsetenv("http_proxy");
+      ::unsetenv("ALL_PROXY");
+    }
+  } proxy;
+  auto out = fetch(URLRequest(server.url("/x"), 10));
+  ASSERT_EQ(out.error, nullptr) << out.error->description();
+  EXPECT_EQ(out.data, Data("x"));
+}
+
+TEST_F(SessionFetcherTest, HeaderWithALineBreakIsRefusedBeforeAnythingIsSent) {
+  std::atomic<int> hits{0};
+  LoopbackServer server([&](httplib::Server& s) {
+    s.Get("/x", [&](const httplib::Request&, httplib::Response& res) {
+      ++hits;
+      res.set_content("x", "text/plain");
+    });
+  });
+  URLRequest request(server.url("/x"));
+  request.setValue("1\r\nX-Injected: yes", "X-Client-Version");
+  auto out = fetch(request);
+  ASSERT_NE(out.error, nullptr);
+  EXPECT_EQ(out.error->domain(), kURLErrorDomain);
+  EXPECT_EQ(out.error->code(), kURLErrorBadURL);
+  EXPECT_FALSE(out.data.has_value());
+  EXPECT_EQ(hits.load(), 0);
 }
 
 TEST_F(SessionFetcherTest, ReusedSessionServesManyFetchesAtOnce) {
