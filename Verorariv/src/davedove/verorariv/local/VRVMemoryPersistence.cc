@@ -6,6 +6,7 @@
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
 #include "davedove/verorariv/local/reference_set.h"
 #include "davedove/verorariv/model/model_assert.h"
+#include "davedove/verorariv/util/hard_assert.h"
 
 namespace davedove {
 namespace verorariv {
@@ -224,6 +225,9 @@ std::shared_ptr<VRVLRUGarbageCollector> VRVMemoryLRUReferenceDelegate::gc() {
 }
 
 void VRVMemoryLRUReferenceDelegate::startTransaction(absl::string_view) {
+  // A nested start would hand the inner transaction's number to the rest of the outer one.
+  HARD_ASSERT(currentSequenceNumber_ == kVRVListenSequenceNumberInvalid,
+              "Previous sequence number is still in effect");
   currentSequenceNumber_ = listenSequence_->Next();
 }
 

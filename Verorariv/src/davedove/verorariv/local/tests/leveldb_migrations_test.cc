@@ -90,6 +90,22 @@ class CommitLog {
     }
     return false;
   }
+  // How many messages contain `text`, once the count has reached `expected` or time ran out.
+  size_t Count(const std::string& text, size_t expected) {
+    size_t count = 0;
+    for (int i = 0; i < 200; i++) {
+      count = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& message : messages_) {
+          count += message.find(text) != std::string::npos;
+        }
+      }
+      if (count >= expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return count;
+  }
 
  private:
   platform::VULLogObserverToken token_ = 0;
@@ -159,7 +175,11 @@ TEST(LevelDbMigrationsTest, VersionTwoStoreLosesItsTargetsInPassesAndKeepsTheRes
   WriteOldTargets(db.get(), 2500);
   RawPut(db.get(), LevelDbRemoteDocumentKey::Key(Key("rooms/a")), "doc");
   RawPut(db.get(), LevelDbMutationKey::Key("bob", 4), Batch(4));
+  CommitLog log;
   ASSERT_TRUE(LevelDbMigrations::RunMigrations(db.get(), 3).ok());
+  // 2500 target rows and 2500 query_target rows: passes of 1000, 1000 and 500 each.
+  EXPECT_EQ(log.Count("<LevelDbTransaction Delete everything with prefix: 1000 changes", 4), 4u);
+  EXPECT_EQ(log.Count("<LevelDbTransaction Delete everything with prefix: 500 changes", 2), 2u);
   EXPECT_EQ(RawGet(db.get(), LevelDbVersionKey::Key()), "3");
   EXPECT_EQ(CountPrefix(db.get(), LevelDbTargetKey::KeyPrefix()), 0u);
   EXPECT_EQ(CountPrefix(db.get(), LevelDbQueryTargetKey::KeyPrefix()), 0u);

@@ -188,6 +188,14 @@ TEST_F(LruPersistenceTest, EachTransactionHasTheNextNumber) {
                "Asking for a sequence number outside of a transaction");
 }
 
+TEST_F(LruPersistenceTest, NestedTransactionIsRefused) {
+  // The inner commit would leave the rest of the outer transaction without a number.
+  persistence_->run()("outer", [&] {
+    EXPECT_DEATH(persistence_->run()("inner", [] {}),
+                 "Previous sequence number is still in effect");
+  });
+}
+
 TEST(LruPersistenceSeedTest, ListenSequenceStartsAfterTheCachesHighestNumber) {
   auto persistence = std::make_shared<VRVMemoryPersistence>();
   persistence->queryCache()->AddTarget(Target("rooms", 2, 7));
