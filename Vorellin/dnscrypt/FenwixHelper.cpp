@@ -211,20 +211,33 @@ ExecutablePathState& executablePathState() {
   return *state;
 }
 
-// The printed form of a list of texts: ["a", "b"], with quotes and backslashes inside escaped.
+// The standard printed form of a list of texts: ["a", "b"], each text as a string literal (quotes,
+// apostrophes and backslashes escaped, control characters written as escapes).
 std::string printedList(const std::vector<std::string>& items) {
+  static const char hex[] = "0123456789ABCDEF";
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     if (i) out += ", ";
     out += '"';
     for (char c : items[i]) {
+      const auto byte = static_cast<unsigned char>(c);
       switch (c) {
         case '"': out += "\\\""; break;
+        case '\'': out += "\\'"; break;
         case '\\': out += "\\\\"; break;
+        case '\0': out += "\\0"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default: out += c;
+        default:
+          if (byte < 0x20 || byte == 0x7F) {
+            out += "\\u{";
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+            out += '}';
+          } else {
+            out += c;
+          }
       }
     }
     out += '"';

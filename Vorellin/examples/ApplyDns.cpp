@@ -11,7 +11,10 @@
 int main(int argc, char** argv) {
   const bool clear = argc > 1 && std::strcmp(argv[1], "--clear") == 0;
   platform::logging::Log::shared().addLogger(platform::logging::ConsoleLogger::shared());
-  vorellin::AppUtils::setDns(true, clear, clear ? "applicationWillTerminate(_:)" : "btnVRL(_:)", __FILE__, __LINE__);
+  // Like every requester: one task on the DNS-transition queue; then wait for the queue to reach it.
+  vorellin::AppUtils::dnsTransitionQueue()->async([clear] {
+    vorellin::AppUtils::setDns(true, clear, clear ? "applicationWillTerminate(_:)" : "btnVRL(_:)", __FILE__, __LINE__);
+  });
   vorellin::AppUtils::dnsTransitionQueue()->sync([] {});
   platform::logging::Log::shared().flush();
   std::cout << "wanted resolvers:";

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -249,8 +251,11 @@ TEST_F(FenwixConfigTest, MissingBaseLeavesOnlyTheStaticSections) {
 TEST_F(FenwixConfigTest, FileIsReplacedWholeAndConcurrentWritersNeverShowAPart) {
   set(keys::kFenwixDnsUrls, list({"https://doh-a.example/"}));
   FenwixHelper::writeFenwixConfig();
+  // Held open, the first file keeps its inode, so no later file can be given the same number.
+  const int held = ::open(live().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
   struct stat first {};
-  ASSERT_EQ(::stat(live().c_str(), &first), 0);
+  ASSERT_EQ(::fstat(held, &first), 0);
 
   const std::string expected = base() + sections(stamp("https://doh-a.example/", "user-1"),
                                                  stamp("https://doh-a.example/", "user-1"));
@@ -281,6 +286,10 @@ TEST_F(FenwixConfigTest, FileIsReplacedWholeAndConcurrentWritersNeverShowAPart) 
   struct stat last {};
   ASSERT_EQ(::stat(live().c_str(), &last), 0);
   EXPECT_NE(first.st_ino, last.st_ino);
+  struct stat old {};
+  ASSERT_EQ(::fstat(held, &old), 0);
+  EXPECT_EQ(old.st_nlink, 0u);  // the first file is gone from the folder, not rewritten
+  ::close(held);
 }
 
 TEST_F(FenwixConfigTest, FailedReplacementSaysSoAndLeavesNoTemporaryFile) {

@@ -48,6 +48,15 @@ TEST_F(RootCommandsTest, LinesRunInOrderUnderOnePrompt) {
   EXPECT_EQ(verbose[1], "cmd: echo one > " + out + " && echo two >> " + out + " && echo three >> " + out);
 }
 
+TEST_F(RootCommandsTest, ListIsLoggedInItsStandardPrintedForm) {
+  // Every proxy line carries single quotes; the printed form writes them escaped, like double quotes.
+  EXPECT_TRUE(FenwixHelper::runRootCommands({"echo 'it''s' \"q\" \\\\", "true # \t\x01"}));
+  const Strings verbose = log->texts(LogFlag::Verbose, kFunction);
+  ASSERT_EQ(verbose.size(), 2u);
+  EXPECT_EQ(verbose[0], R"(["echo \'it\'\'s\' \"q\" \\\\", "true # \t\u{01}"])");
+  EXPECT_EQ(verbose[1], "cmd: echo 'it''s' \"q\" \\\\ && true # \t\x01");
+}
+
 TEST_F(RootCommandsTest, FailingFirstLineStopsTheRestAndIsLogged) {
   const std::string marker = file("second-ran");
   EXPECT_FALSE(FenwixHelper::runRootCommands({"echo broken >&2; exit 3", "touch " + marker}));

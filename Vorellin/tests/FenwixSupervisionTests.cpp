@@ -315,6 +315,24 @@ TEST_F(FenwixSupervisionTest, ProxyThatCannotStartFallsBack) {
   expectOneUnavailableAlert();
 }
 
+TEST_F(FenwixSupervisionTest, HealthCheckAcceptsAProxyThatAnswersOnlyTheThirdQuery) {
+  // Nothing listens for the first two attempts (at about 0 and 1 second); the proxy comes up before
+  // the third (at about 2 seconds).
+  FenwixHelper::writeFenwixConfig();
+  std::thread bringUp([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1400));
+    platform::runShell(FenwixHelper::proxyCommandLine(FenwixHelper::kServiceInstall) + " && " +
+                       FenwixHelper::proxyCommandLine(FenwixHelper::kServiceStart) + " >/dev/null 2>&1");
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const bool healthy = FenwixHelper::checkFenwixHealth();
+  const auto took = std::chrono::steady_clock::now() - started;
+  bringUp.join();
+  EXPECT_TRUE(healthy);
+  EXPECT_GE(took, std::chrono::seconds(2));  // two failed attempts, each followed by its one-second pause
+  EXPECT_TRUE(fenwixState());
+}
+
 TEST_F(FenwixSupervisionTest, HealthCheckStopsWaitingOnceASwitchGoesOff) {
   // Nothing listens on port 53: every attempt fails, and the option goes off during the first pause.
   std::thread switchOff([] {
