@@ -20,7 +20,6 @@
 #include "auth/DAVVerifyPasswordRequest.h"
 #include "auth/DAVVerifyPasswordResponse.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/keychain/Keychain.h"
@@ -65,6 +64,20 @@ std::mutex& classMutex() {
 std::map<std::string, std::string>& keychainServiceNames() {
   static auto* names = new std::map<std::string, std::string>();
   return *names;
+}
+
+// A sign-in whose client went away before its work ran still answers its caller, on the main queue.
+void answerClientGone(const DAVAuthDataResultCallback& completion) {
+  if (completion) mainAsync([completion] { completion(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage()); });
+}
+
+// Turns the made user into a sign-in result with the given provider information.
+DAVAuthResultCallback resultCallbackWithAdditionalUserInfo(std::shared_ptr<DAVAdditionalUserInfo> info,
+                                                           DAVAuthDataResultCallback callback) {
+  return [info = std::move(info), callback = std::move(callback)](std::shared_ptr<DAVUser> user, ErrorPtr error) {
+    if (error || !user) return callback(nullptr, error);
+    callback(std::make_shared<DAVAuthDataResult>(user, info), nullptr);
+  };
 }
 
 std::string userKeyForAppName(const std::string& appName) {
@@ -382,10 +395,15 @@ void DAVAuth::signInWithEmail(const std::string& email, const std::string& passw
   std::weak_ptr<DAVAuth> weak = weak_from_this();
   DAVAuthGlobalWorkQueue()->async([weak, email, password, completion] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) return answerClientGone(completion);
     self->signInWithEmailPassword(email, password,
                                   self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion));
   });
+}
+
+void DAVAuth::signInAndRetrieveDataWithEmail(const std::string& email, const std::string& password,
+                                             DAVAuthDataResultCallback completion) {
+  signInWithEmail(email, password, std::move(completion));
 }
 
 void DAVAuth::signInWithEmailPassword(const std::string& email, const std::string& password,
@@ -403,11 +421,8 @@ void DAVAuth::signInWithEmailPassword(const std::string& email, const std::strin
     if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
     self->completeSignInWithAccessToken(
         response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-        [callback](std::shared_ptr<DAVUser> user, ErrorPtr error) {
-          if (error || !user) return callback(nullptr, error);
-          auto info = std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, false);
-          callback(std::make_shared<DAVAuthDataResult>(user, info), nullptr);
-        });
+        resultCallbackWithAdditionalUserInfo(
+            std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, false), callback));
   });
 }
 
@@ -416,7 +431,7 @@ void DAVAuth::createUserWithEmail(const std::string& email, const std::string& p
   std::weak_ptr<DAVAuth> weak = weak_from_this();
   DAVAuthGlobalWorkQueue()->async([weak, email, password, completion] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) return answerClientGone(completion);
     auto callback = self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion);
     auto request = std::make_shared<DAVSignUpNewUserRequest>(email, password, std::nullopt, self->requestConfiguration_);
     if (!request->password() || request->password()->empty()) {
@@ -432,13 +447,15 @@ void DAVAuth::createUserWithEmail(const std::string& email, const std::string& p
       if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
       self->completeSignInWithAccessToken(
           response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-          [callback](std::shared_ptr<DAVUser> user, ErrorPtr error) {
-            if (error || !user) return callback(nullptr, error);
-            auto info = std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, true);
-            callback(std::make_shared<DAVAuthDataResult>(user, info), nullptr);
-          });
+          resultCallbackWithAdditionalUserInfo(
+              std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, true), callback));
     });
   });
+}
+
+void DAVAuth::createUserAndRetrieveDataWithEmail(const std::string& email, const std::string& password,
+                                                 DAVAuthDataResultCallback completion) {
+  createUserWithEmail(email, password, std::move(completion));
 }
 
 void DAVAuth::sendPasswordResetWithEmail(const std::optional<std::string>& email,
@@ -455,7 +472,11 @@ void DAVAuth::sendPasswordResetWithEmail(const std::optional<std::string>& email
   const std::string address = *email;
   DAVAuthGlobalWorkQueue()->async([weak, address, actionCodeSettings, completion] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) {
+      // The client went away before the work ran: the caller still gets an answer.
+      if (completion) mainAsync([completion] { completion(DAVAuthErrorUtils::nullUserErrorWithMessage()); });
+      return;
+    }
     auto request = DAVGetOOBConfirmationCodeRequest::passwordResetRequestWithEmail(address, actionCodeSettings.get(),
                                                                                   self->requestConfiguration_);
     DAVAuthBackend::getOOBConfirmationCode(
@@ -519,12 +540,8 @@ void DAVAuth::removeAuthStateDidChangeListener(DAVAuthStateDidChangeListenerHand
 // --- Language and settings -------------------------------------------------------------------------
 
 void DAVAuth::useAppLanguage() {
-  // The application's development region stands in for its preferred localisation.
-  std::string language = "en";
-  if (auto bundle = platform::Bundle::main()) {
-    const auto* region = bundle->objectForInfoDictionaryKey("CFBundleDevelopmentRegion");
-    if (region && region->asString() && !region->asString()->empty()) language = *region->asString();
-  }
+  // The same localisation the transport sends as "Accept-Language".
+  const std::optional<std::string> language = DAVAuthPreferredLocalization();
   workQueueSync([&] { requestConfiguration_->setLanguageCode(language); });
 }
 

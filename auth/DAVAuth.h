@@ -85,8 +85,12 @@ class DAVAuth : public platform::Object,
 
   // Completions run on the main queue.
   void signInWithEmail(const std::string& email, const std::string& password, DAVAuthDataResultCallback completion);
+  void signInAndRetrieveDataWithEmail(const std::string& email, const std::string& password,
+                                      DAVAuthDataResultCallback completion);  // the same as signInWithEmail
   void createUserWithEmail(const std::string& email, const std::string& password,
                            DAVAuthDataResultCallback completion);
+  void createUserAndRetrieveDataWithEmail(const std::string& email, const std::string& password,
+                                          DAVAuthDataResultCallback completion);  // the same as createUserWithEmail
   // A missing e-mail raises the invalid-argument exception on the caller's thread.
   void sendPasswordResetWithEmail(const std::optional<std::string>& email, DAVSendPasswordResetCallback completion);
   void sendPasswordResetWithEmail(const std::optional<std::string>& email,

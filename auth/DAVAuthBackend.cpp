@@ -48,19 +48,6 @@ std::string trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// The first of the main bundle's localizations, when it names any.
-std::optional<std::string> preferredLocalization() {
-  auto bundle = platform::Bundle::main();
-  if (!bundle) return std::nullopt;
-  if (const platform::Value* list = bundle->objectForInfoDictionaryKey("CFBundleLocalizations"))
-    if (const platform::Array* array = list->asArray())
-      for (const platform::Value& entry : *array)
-        if (const std::string* text = entry.asString(); text && !text->empty()) return *text;
-  if (const platform::Value* region = bundle->objectForInfoDictionaryKey("CFBundleDevelopmentRegion"))
-    if (const std::string* text = region->asString(); text && !text->empty()) return *text;
-  return std::nullopt;
-}
-
 ErrorPtr jsonParseError(const std::string& reason) {
   return platform::makeError("NSCocoaErrorDomain", 3840, reason);
 }
@@ -76,6 +63,18 @@ std::shared_ptr<DAVAuthBackendImplementation>& implementationStorage() {
 }
 
 }  // namespace
+
+std::optional<std::string> DAVAuthPreferredLocalization() {
+  auto bundle = platform::Bundle::main();
+  if (!bundle) return std::nullopt;
+  if (const platform::Value* list = bundle->objectForInfoDictionaryKey("CFBundleLocalizations"))
+    if (const platform::Array* array = list->asArray())
+      for (const platform::Value& entry : *array)
+        if (const std::string* text = entry.asString(); text && !text->empty()) return *text;
+  if (const platform::Value* region = bundle->objectForInfoDictionaryKey("CFBundleDevelopmentRegion"))
+    if (const std::string* text = region->asString(); text && !text->empty()) return *text;
+  return std::nullopt;
+}
 
 // ---- issuer ----
 
@@ -103,7 +102,7 @@ void DAVAuthBackendRPCIssuerImplementation::asyncPostToURLWithRequestConfigurati
                    "X-Client-Version");
   auto bundle = platform::Bundle::main();
   request.setValue(bundle ? bundle->bundleIdentifier() : std::string(), "X-Ios-Bundle-Identifier");
-  if (auto localization = preferredLocalization()) request.setValue(*localization, "Accept-Language");
+  if (auto localization = DAVAuthPreferredLocalization()) request.setValue(*localization, "Accept-Language");
   if (languageCode && !languageCode->empty()) request.setValue(*languageCode, "X-Davedove-Locale");
 
   platform::net::SessionFetcherPtr fetcher = fetcherService_->fetcherWithRequest(request);

@@ -40,6 +40,10 @@ class DAVResetPasswordResponse;
 // The client version sent in the user agent and in "X-Client-Version".
 inline constexpr const char kDAVAuthClientVersion[] = "5.4.2";
 
+// The first of the main bundle's preferred localizations, or none: sent as "Accept-Language" and taken by
+// the auth client's useAppLanguage.
+std::optional<std::string> DAVAuthPreferredLocalization();
+
 // (filled response, none) on success, (none, error) otherwise.
 template <class Response>
 using DAVAuthBackendCallback = std::function<void(std::shared_ptr<Response> response, platform::ErrorPtr error)>;

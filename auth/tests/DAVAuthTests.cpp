@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <regex>
 
 #include "auth/DAVAuthDataResult.h"
@@ -20,7 +21,9 @@
 #include "auth/DAVUser.h"
 #include "backend/src/TestBackend.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/keychain/Keychain.h"
 #include "platform/net/URLRequest.h"
 #include "platform/utilities/Logger.h"
@@ -180,9 +183,10 @@ class DAVAuthTest : public ::testing::Test {
     return DAVAuth::auth();
   }
 
-  Outcome signIn(const std::string& email, const std::string& password, std::shared_ptr<DAVAuth> auth = nullptr) {
+  // Starts a sign-in flow with a recording completion and waits for it.
+  static Outcome await(const std::function<void(DAVAuthDataResultCallback)>& start) {
     auto out = std::make_shared<Outcome>();
-    (auth ? auth : auth_)->signInWithEmail(email, password, [out](std::shared_ptr<DAVAuthDataResult> r, ErrorPtr e) {
+    start([out](std::shared_ptr<DAVAuthDataResult> r, ErrorPtr e) {
       out->onMain = platform::dispatch::isMainThread();
       out->result = r;
       out->error = e;
@@ -191,16 +195,13 @@ class DAVAuthTest : public ::testing::Test {
     EXPECT_TRUE(spin([out] { return out->done; }));
     return *out;
   }
-  Outcome createUser(const std::string& email, const std::string& password) {
-    auto out = std::make_shared<Outcome>();
-    auth_->createUserWithEmail(email, password, [out](std::shared_ptr<DAVAuthDataResult> r, ErrorPtr e) {
-      out->onMain = platform::dispatch::isMainThread();
-      out->result = r;
-      out->error = e;
-      out->done = true;
+  Outcome signIn(const std::string& email, const std::string& password, std::shared_ptr<DAVAuth> auth = nullptr) {
+    return await([&](DAVAuthDataResultCallback done) {
+      (auth ? auth : auth_)->signInWithEmail(email, password, std::move(done));
     });
-    EXPECT_TRUE(spin([out] { return out->done; }));
-    return *out;
+  }
+  Outcome createUser(const std::string& email, const std::string& password) {
+    return await([&](DAVAuthDataResultCallback done) { auth_->createUserWithEmail(email, password, std::move(done)); });
   }
   std::shared_ptr<DAVUser> signInAlice() {
     auto outcome = signIn("alice@example.com", kPassword);
@@ -878,6 +879,87 @@ TEST_F(DAVAuthTest, UpdatingTheCurrentUserAdoptsAUserOfAnotherClient) {
 }  // namespace
 
 namespace {
+
+TEST_F(DAVAuthTest, TheRetrieveDataFormsCreateAndSignInLikeTheShortOnes) {
+  auto created = await([&](DAVAuthDataResultCallback done) {
+    auth_->createUserAndRetrieveDataWithEmail("erin@example.com", kPassword, done);
+  });
+  ASSERT_EQ(created.error, nullptr) << created.error->description();
+  EXPECT_TRUE(created.onMain);
+  ASSERT_NE(created.result, nullptr);
+  EXPECT_TRUE(created.result->additionalUserInfo()->isNewUser());
+  EXPECT_EQ(created.result->user()->uid(), backend_->identity().userByEmail("erin@example.com")->uid);
+  EXPECT_EQ(auth_->currentUser(), created.result->user());
+
+  auto signedIn = await([&](DAVAuthDataResultCallback done) {
+    auth_->signInAndRetrieveDataWithEmail("alice@example.com", kPassword, done);
+  });
+  ASSERT_EQ(signedIn.error, nullptr) << signedIn.error->description();
+  EXPECT_TRUE(signedIn.onMain);
+  ASSERT_NE(signedIn.result, nullptr);
+  EXPECT_EQ(signedIn.result->user()->uid(), aliceUID_);
+  EXPECT_EQ(signedIn.result->additionalUserInfo()->providerID(), std::optional<std::string>("password"));
+  EXPECT_FALSE(signedIn.result->additionalUserInfo()->isNewUser());
+  EXPECT_EQ(auth_->currentUser(), signedIn.result->user());
+  EXPECT_EQ(storedUserItems().size(), 1u);
+}
+
+TEST_F(DAVAuthTest, OperationsWhoseClientWentAwayStillAnswer) {
+  // The work queue is held until the client is gone.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  DAVAuthGlobalWorkQueue()->async([released] { released.wait(); });
+  Outcome signedIn, created;
+  bool resetAnswered = false;
+  ErrorPtr resetError;
+  auth_->signInWithEmail("alice@example.com", kPassword, [&](std::shared_ptr<DAVAuthDataResult> r, ErrorPtr e) {
+    signedIn = {true, platform::dispatch::isMainThread(), r, e};
+  });
+  auth_->createUserWithEmail("frank@example.com", kPassword, [&](std::shared_ptr<DAVAuthDataResult> r, ErrorPtr e) {
+    created = {true, platform::dispatch::isMainThread(), r, e};
+  });
+  auth_->sendPasswordResetWithEmail(std::string("alice@example.com"), [&](ErrorPtr e) {
+    resetAnswered = true;
+    resetError = e;
+  });
+  auth_.reset();
+  DAVApp::resetApps();
+  release.set_value();
+
+  ASSERT_TRUE(spin([&] { return signedIn.done && created.done && resetAnswered; }));
+  for (const Outcome* o : {&signedIn, &created}) {
+    EXPECT_TRUE(o->onMain);
+    EXPECT_EQ(o->result, nullptr);
+    ASSERT_NE(o->error, nullptr);
+    EXPECT_EQ(o->error->code(), DAVAuthErrorCodeNullUser);
+  }
+  ASSERT_NE(resetError, nullptr);
+  EXPECT_EQ(resetError->code(), DAVAuthErrorCodeNullUser);
+  EXPECT_TRUE(backend_->requests().empty());
+  EXPECT_FALSE(backend_->identity().userByEmail("frank@example.com"));
+}
+
+TEST_F(DAVAuthTest, UseAppLanguageTakesTheLocalizationSentAsAcceptLanguage) {
+  // A bundle whose first localization differs from its development region.
+  const auto dir = home_ / "Language.app";
+  std::filesystem::create_directories(dir);
+  platform::Dictionary info{{"CFBundleIdentifier", std::string("mac.com.trennelwick.vorellin.language")},
+                            {"CFBundleDevelopmentRegion", std::string("fr")},
+                            {"CFBundleLocalizations", platform::Array{std::string("de"), std::string("fr")}}};
+  ASSERT_TRUE(platform::writePropertyListFile((dir / "Info.plist").string(), platform::Value(info)));
+  platform::Bundle::setMainBundleForTesting(platform::Bundle::atPath(dir.string()));
+
+  auth_->useAppLanguage();
+  const auto language = auth_->languageCode();
+  signInAlice();
+  platform::Bundle::setMainBundleForTesting(nullptr);
+
+  EXPECT_EQ(language, std::optional<std::string>("de"));
+  auto sent = backend_->requestsForPath(rp("verifyPassword"));
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].header("Accept-Language"), std::optional<std::string>("de"));
+  EXPECT_EQ(sent[0].header("X-Davedove-Locale"), std::optional<std::string>("de"));
+}
 
 TEST_F(DAVAuthTest, TheExampleSignsInAndPrintsTheUIDAndTheExpiry) {
   const char* binaryDir = std::getenv("VRL_BINARY_DIR");
