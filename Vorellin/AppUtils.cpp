@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 
+#include "Vorellin/Text.h"
 #include "Vorellin/URLSessionSynchronous.h"
 #include "Vorellin/VrlUserDefault.h"
 #include "platform/logging/Log.h"
@@ -20,60 +21,13 @@
 namespace vorellin {
 namespace {
 
+using text::isValidUtf8;
+using text::lowercase;
+using text::trim;
+
 constexpr const char* kSetDnsFunction = "setDns(force:clearDns:functionCaller:file:line:)";
 constexpr const char* kApplyDnsFunction = "applyDns(ips:)";
 constexpr const char* kClearVerifiedText = "There aren't any DNS Servers set";
-
-bool isValidUtf8(const std::string& bytes) {
-  size_t i = 0;
-  const size_t n = bytes.size();
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= n) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(bytes[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
-        (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-      return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-std::string trim(const std::string& text) {
-  const char* blank = " \t\r\n\f\v";
-  size_t first = text.find_first_not_of(blank);
-  if (first == std::string::npos) return "";
-  size_t last = text.find_last_not_of(blank);
-  return text.substr(first, last - first + 1);
-}
-
-std::string lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::mutex& hookMutex() {
   static std::mutex mutex;

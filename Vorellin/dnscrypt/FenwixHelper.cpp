@@ -17,6 +17,7 @@
 #include "Vorellin/AppUtils.h"
 #include "Vorellin/VrlUserDefault.h"
 #include "platform/applescript/AppleScript.h"
+#include "Vorellin/Text.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Base64.h"
@@ -27,6 +28,8 @@
 
 namespace vorellin {
 namespace {
+
+using text::trim;
 
 constexpr const char* kRunRootCommandsFunction = "runRootCommands(commands:)";
 constexpr const char* kCheckServiceFunction = "checkFenwixService(forceRestart:)";
@@ -50,14 +53,6 @@ FenwixHelper::UserIdProvider& userIdProviderHook() {
   return provider;
 }
 
-std::string trim(const std::string& text) {
-  const char* blank = " \t\r\n\f\v";
-  size_t first = text.find_first_not_of(blank);
-  if (first == std::string::npos) return "";
-  size_t last = text.find_last_not_of(blank);
-  return text.substr(first, last - first + 1);
-}
-
 // Marks that join the character before them into one (combining marks, joiners, variation selectors).
 bool isJoiningMark(uint32_t cp) {
   return (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF) || (cp >= 0x1DC0 && cp <= 0x1DFF) ||
@@ -68,51 +63,7 @@ bool isJoiningMark(uint32_t cp) {
 // Decodes UTF-8 into code points; a byte that does not start a valid sequence becomes U+FFFD.
 std::vector<uint32_t> codePoints(const std::string& text) {
   std::vector<uint32_t> out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    uint32_t cp = 0;
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    bool valid = true;
-    for (size_t k = 1; valid && k <= extra; ++k) {
-      if (i + k >= text.size()) {
-        valid = false;
-        break;
-      }
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Overlong forms would smuggle ASCII bytes in; they and surrogates are not characters.
-    if (valid && ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
-                  (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF))
-      valid = false;
-    if (!valid) {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    out.push_back(cp);
-    i += extra + 1;
-  }
+  text::decodeUtf8(text, &out);
   return out;
 }
 
