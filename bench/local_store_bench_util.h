@@ -2,16 +2,22 @@
 #ifndef BENCH_LOCAL_STORE_BENCH_UTIL_H_
 #define BENCH_LOCAL_STORE_BENCH_UTIL_H_
 
+#include <benchmark/benchmark.h>
+
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "davedove/verorariv/core/VRVQuery.h"
+#include "davedove/verorariv/local/VRVLocalStore.h"
+#include "davedove/verorariv/model/VRVMutation.h"
 #include "davedove/verorariv/model/VRVDocument.h"
 #include "davedove/verorariv/model/VRVFieldValue.h"
 #include "davedove/verorariv/model/document_key.h"
 #include "davedove/verorariv/model/document_key_set.h"
+#include "davedove/verorariv/model/precondition.h"
 #include "davedove/verorariv/model/snapshot_version.h"
 #include "davedove/verorariv/remote/remote_event.h"
 
@@ -56,6 +62,85 @@ inline davedove::verorariv::remote::RemoteEvent EventOf(
   RemoteEvent::TargetChangeMap changes;
   changes[targetID] = TargetChange("resume", true, keys, DocumentKeySet(), DocumentKeySet());
   return RemoteEvent(version, std::move(changes), std::move(updates), DocumentKeySet());
+}
+
+// Local writes drop their batches every this many writes, as a live client's queue drains.
+constexpr int kWritesPerDrain = 1000;
+
+// Sets document i % kWritesPerDrain of collection "writes".
+inline std::vector<davedove::verorariv::model::MutationPtr> WriteOf(
+    int i, const davedove::verorariv::model::ObjectValuePtr& data) {
+  using davedove::verorariv::model::Precondition;
+  using davedove::verorariv::model::VRVSetMutation;
+  return {std::make_shared<const VRVSetMutation>(KeyAt("writes", i % kWritesPerDrain), data,
+                                                 Precondition::None())};
+}
+
+// Local writes of one 1 KiB document each; items per second is writes per second.
+inline void RunLocalWrites1KiB(benchmark::State& state,
+                               davedove::verorariv::local::VRVLocalStore& store) {
+  davedove::verorariv::model::ObjectValuePtr data = Data(0, 1024);
+  int i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(store.locallyWriteMutations(WriteOf(i, data)));
+    // Keep the queue at the size a live client has: drop the batches now and then, untimed.
+    if (++i % kWritesPerDrain == 0) {
+      state.PauseTiming();
+      while (auto batch =
+                 store.nextMutationBatchAfterBatchID(davedove::verorariv::model::kBatchIdUnknown)) {
+        store.rejectBatchID(batch->batchID());
+      }
+      state.ResumeTiming();
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * 1024);
+}
+
+// One remote event of 1,000 documents applied to an active target.
+inline void RunApplyRemoteEvent1000Documents(benchmark::State& state,
+                                             davedove::verorariv::local::VRVLocalStore& store) {
+  using davedove::verorariv::core::VRVQuery;
+  using davedove::verorariv::model::ResourcePath;
+  auto query = VRVQuery::queryWithPath(ResourcePath::FromString("events"));
+  davedove::verorariv::core::TargetId targetID = store.allocateQuery(query)->targetID();
+  davedove::verorariv::remote::RemoteEvent event = EventOf(targetID, "events", 1000, 64);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(store.applyRemoteEvent(event));
+  }
+  state.SetItemsProcessed(state.iterations() * 1000);
+}
+
+// 10,000 documents of collection "cached" in the remote document cache, one target holding them.
+inline void Cache10000Documents(davedove::verorariv::local::VRVLocalStore& store) {
+  using davedove::verorariv::core::VRVQuery;
+  using davedove::verorariv::model::ResourcePath;
+  auto all = VRVQuery::queryWithPath(ResourcePath::FromString("cached"));
+  davedove::verorariv::core::TargetId targetID = store.allocateQuery(all)->targetID();
+  store.applyRemoteEvent(EventOf(targetID, "cached", 10000, 64));
+}
+
+// A query that matches 1 % of the documents Cache10000Documents added.
+inline void RunQueryMatchingOnePercent(benchmark::State& state,
+                                       davedove::verorariv::local::VRVLocalStore& store) {
+  using davedove::verorariv::core::VRVFilter;
+  using davedove::verorariv::core::VRVQuery;
+  using davedove::verorariv::core::VRVRelationFilterOperator;
+  using davedove::verorariv::model::FieldPath;
+  using davedove::verorariv::model::ResourcePath;
+  using davedove::verorariv::model::VRVIntegerValue;
+  auto onePercent =
+      VRVQuery::queryWithPath(ResourcePath::FromString("cached"))
+          ->queryByAddingFilter(VRVFilter::filterWithField(FieldPath::FromServerFormat("bucket"),
+                                                           VRVRelationFilterOperator::Equal,
+                                                           VRVIntegerValue::integerValue(7)));
+  size_t matched = 0;
+  for (auto _ : state) {
+    auto result = store.executeQuery(*onePercent);
+    matched = result.size();
+    benchmark::DoNotOptimize(result);
+  }
+  state.counters["matched"] = static_cast<double>(matched);
 }
 
 }  // namespace local_store_bench

@@ -19,12 +19,8 @@
 #include "davedove/verorariv/local/VRVLocalStore.h"
 #include "davedove/verorariv/local/leveldb_key.h"
 #include "davedove/verorariv/local/leveldb_transaction.h"
-#include "davedove/verorariv/model/VRVFieldValue.h"
-#include "davedove/verorariv/model/VRVMutation.h"
 #include "davedove/verorariv/model/database_id.h"
-#include "davedove/verorariv/model/precondition.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
-#include "davedove/verorariv/remote/remote_event.h"
 #include "davedove/verorariv/util/filesystem.h"
 #include "davedove/verorariv/util/path.h"
 #include "leveldb/db.h"
@@ -35,9 +31,7 @@ namespace {
 using davedove::verorariv::auth::User;
 using davedove::verorariv::core::QueryPtr;
 using davedove::verorariv::core::TargetId;
-using davedove::verorariv::core::VRVFilter;
 using davedove::verorariv::core::VRVQuery;
-using davedove::verorariv::core::VRVRelationFilterOperator;
 using davedove::verorariv::local::LevelDbDocumentMutationKey;
 using davedove::verorariv::local::LevelDbMutationKey;
 using davedove::verorariv::local::LevelDbRemoteDocumentKey;
@@ -47,22 +41,17 @@ using davedove::verorariv::local::LruResults;
 using davedove::verorariv::local::VRVLevelDB;
 using davedove::verorariv::local::VRVLocalSerializer;
 using davedove::verorariv::local::VRVLocalStore;
-using davedove::verorariv::model::FieldPath;
-using davedove::verorariv::model::kBatchIdUnknown;
-using davedove::verorariv::model::MutationPtr;
-using davedove::verorariv::model::ObjectValuePtr;
-using davedove::verorariv::model::Precondition;
 using davedove::verorariv::model::ResourcePath;
-using davedove::verorariv::model::VRVIntegerValue;
-using davedove::verorariv::model::VRVSetMutation;
-using davedove::verorariv::remote::RemoteEvent;
 using davedove::verorariv::util::Path;
+using local_store_bench::Cache10000Documents;
 using local_store_bench::Data;
 using local_store_bench::EventOf;
 using local_store_bench::KeyAt;
-
-// Local writes drop their batches every this many writes, as a live client's queue drains.
-constexpr int kWritesPerDrain = 1000;
+using local_store_bench::kWritesPerDrain;
+using local_store_bench::RunApplyRemoteEvent1000Documents;
+using local_store_bench::RunLocalWrites1KiB;
+using local_store_bench::RunQueryMatchingOnePercent;
+using local_store_bench::WriteOf;
 
 // A fresh directory, removed with everything in it when the object goes.
 class TempDir {
@@ -122,28 +111,9 @@ struct RawLevelDb {
   std::unique_ptr<leveldb::DB> db;
 };
 
-std::vector<MutationPtr> WriteOf(int i, const ObjectValuePtr& data) {
-  return {std::make_shared<const VRVSetMutation>(KeyAt("writes", i % kWritesPerDrain), data,
-                                                 Precondition::None())};
-}
-
-// Local writes of one 1 KiB document each; items per second is writes per second.
 void BM_LocalWrite1KiBDocument(benchmark::State& state) {
   LevelDbStore ldb;
-  ObjectValuePtr data = Data(0, 1024);
-  int i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(ldb.store->locallyWriteMutations(WriteOf(i, data)));
-    if (++i % kWritesPerDrain == 0) {
-      state.PauseTiming();
-      while (auto batch = ldb.store->nextMutationBatchAfterBatchID(kBatchIdUnknown)) {
-        ldb.store->rejectBatchID(batch->batchID());
-      }
-      state.ResumeTiming();
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.SetBytesProcessed(state.iterations() * 1024);
+  RunLocalWrites1KiB(state, *ldb.store);
 }
 // Wall time: LevelDB flushes and compacts on its own thread.
 BENCHMARK(BM_LocalWrite1KiBDocument)->UseRealTime();
@@ -194,43 +164,21 @@ void BM_RawLevelDbPutsOfLocalWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_RawLevelDbPutsOfLocalWrite)->UseRealTime();
 
-// One remote event of 1,000 documents applied to an active target.
 void BM_ApplyRemoteEvent1000Documents(benchmark::State& state) {
   LevelDbStore ldb;
-  QueryPtr query = VRVQuery::queryWithPath(ResourcePath::FromString("events"));
-  TargetId targetID = ldb.store->allocateQuery(query)->targetID();
-  RemoteEvent event = EventOf(targetID, "events", 1000, 64);
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(ldb.store->applyRemoteEvent(event));
-  }
-  state.SetItemsProcessed(state.iterations() * 1000);
+  RunApplyRemoteEvent1000Documents(state, *ldb.store);
 }
 BENCHMARK(BM_ApplyRemoteEvent1000Documents)->Unit(benchmark::kMillisecond);
 
-// 10,000 documents of collection "cached" in the remote document cache, one target holding them.
 std::unique_ptr<LevelDbStore> StoreWith10000CachedDocuments() {
   auto ldb = std::make_unique<LevelDbStore>();
-  QueryPtr all = VRVQuery::queryWithPath(ResourcePath::FromString("cached"));
-  TargetId targetID = ldb->store->allocateQuery(all)->targetID();
-  ldb->store->applyRemoteEvent(EventOf(targetID, "cached", 10000, 64));
+  Cache10000Documents(*ldb->store);
   return ldb;
 }
 
-// A query that matches 1 % of 10,000 cached documents.
 void BM_QueryMatchingOnePercentOf10000(benchmark::State& state) {
   std::unique_ptr<LevelDbStore> ldb = StoreWith10000CachedDocuments();
-  QueryPtr onePercent =
-      VRVQuery::queryWithPath(ResourcePath::FromString("cached"))
-          ->queryByAddingFilter(VRVFilter::filterWithField(FieldPath::FromServerFormat("bucket"),
-                                                           VRVRelationFilterOperator::Equal,
-                                                           VRVIntegerValue::integerValue(7)));
-  size_t matched = 0;
-  for (auto _ : state) {
-    auto result = ldb->store->executeQuery(*onePercent);
-    matched = result.size();
-    benchmark::DoNotOptimize(result);
-  }
-  state.counters["matched"] = static_cast<double>(matched);
+  RunQueryMatchingOnePercent(state, *ldb->store);
 }
 BENCHMARK(BM_QueryMatchingOnePercentOf10000)->Unit(benchmark::kMicrosecond);
 

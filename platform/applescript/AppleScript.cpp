@@ -1,18 +1,9 @@
 #include "platform/applescript/AppleScript.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include "platform/applescript/AdministratorApproval.h"
-
-extern char** environ;
+#include "platform/process/Process.h"
 
 namespace platform {
 namespace {
@@ -60,101 +51,6 @@ bool readLiteral(const std::string& s, size_t& pos, std::string& out) {
     }
   }
   return false;
-}
-
-struct ShellRun {
-  std::string out, err;
-  int status = -1;
-  std::string spawnError;
-};
-
-int aboveStandardFds(int fd) {
-  if (fd > STDERR_FILENO || fd < 0) return fd;
-  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  ::close(fd);
-  return moved;
-}
-
-// /bin/sh -c line with no input; both output streams are collected.
-ShellRun runLine(const std::string& line) {
-  ShellRun run;
-  int outPipe[2], errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) {
-    run.spawnError = std::strerror(errno);
-    return run;
-  }
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-    run.spawnError = std::strerror(errno);
-    ::close(outPipe[0]);
-    ::close(outPipe[1]);
-    return run;
-  }
-  int fds[4] = {aboveStandardFds(outPipe[0]), aboveStandardFds(outPipe[1]), aboveStandardFds(errPipe[0]),
-                aboveStandardFds(errPipe[1])};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fds[3], STDERR_FILENO);
-  sigset_t empty, defaults;
-  sigemptyset(&empty);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &empty);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
-  pid_t pid = -1;
-  int spawnError = ::posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char* const*>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  ::close(fds[1]);
-  ::close(fds[3]);
-  if (spawnError != 0) {
-    run.spawnError = std::strerror(spawnError);
-    ::close(fds[0]);
-    ::close(fds[2]);
-    return run;
-  }
-
-  // Read both pipes together so a chatty standard error never stalls the child.
-  struct pollfd polls[2] = {{fds[0], POLLIN, 0}, {fds[2], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  char buf[4096];
-  while (open > 0) {
-    if (::poll(polls, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (polls[i].fd < 0 || polls[i].revents == 0) continue;
-      ssize_t n = ::read(polls[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        ::close(polls[i].fd);
-        polls[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (auto& p : polls)
-    if (p.fd >= 0) ::close(p.fd);
-
-  int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0) {
-    if (errno != EINTR) {
-      run.spawnError = std::strerror(errno);
-      return run;
-    }
-  }
-  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  return run;
 }
 
 // The statement's own rendering of output: no trailing line feed, line feeds as carriage returns.
@@ -212,19 +108,19 @@ std::shared_ptr<AppleEventDescriptor> AppleScript::executeAndReturnError(Diction
       return nullptr;
     }
   }
-  ShellRun run = runLine(command_);
-  if (!run.spawnError.empty()) {
-    fillError(errorInfo, -1, "The command could not be started: " + run.spawnError, source_.size());
+  ShellCapture run = runShellCapturingErrors(command_);
+  if (!run.failure.empty()) {
+    fillError(errorInfo, -1, "The command could not be started: " + run.failure, source_.size());
     return nullptr;
   }
   if (run.status != 0) {
-    std::string message = !run.err.empty() ? run.err : run.out;
+    std::string message = !run.errorOutput.empty() ? run.errorOutput : run.output;
     message = message.empty() ? "The command exited with a non-zero status." : asScriptText(message);
     fillError(errorInfo, run.status, message, source_.size());
     return nullptr;
   }
   if (errorInfo) errorInfo->clear();
-  return std::make_shared<AppleEventDescriptor>(asScriptText(run.out));
+  return std::make_shared<AppleEventDescriptor>(asScriptText(run.output));
 }
 
 std::string describeErrorInfo(const Dictionary& errorInfo) { return Value(errorInfo).description(); }

@@ -7,37 +7,15 @@
 #include <fcntl.h>
 #include <limits>
 #include <strings.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/System.h"
 
 namespace platform {
 namespace {
-
-// Exclusive lock on the domain's side lock file for one read-modify-write, across processes.
-// flock belongs to the open file description, so separate instances in one process exclude each other too.
-class FileLock {
- public:
-  explicit FileLock(const std::string& path) {
-    do {
-      fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 // A failure here shows up in the write that follows.
 void makeDirectory(const std::string& dir) { ::mkdir(dir.c_str(), 0700); }

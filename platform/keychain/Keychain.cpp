@@ -1,7 +1,5 @@
 #include "platform/keychain/Keychain.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +7,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/System.h"
 
@@ -47,31 +47,17 @@ bool makeDirs(const std::string& dir) {
   return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-class FileLock {
+// The threads of this process by mutex, other processes by the side lock file.
+class ItemsLock {
  public:
-  explicit FileLock(const std::string& path) : inProcess_(processMutexFor(path)) {
-    if (!makeDirs(parentDir(path))) return;
-    fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
-    }
+  explicit ItemsLock(const std::string& path) : inProcess_(processMutexFor(path)) {
+    if (makeDirs(parentDir(path))) fileLock_.emplace(path + ".lock", 0600);
   }
-  ~FileLock() {
-    if (fd_ >= 0) {
-      ::flock(fd_, LOCK_UN);
-      ::close(fd_);
-    }
-  }
-  bool ok() const { return fd_ >= 0; }
+  bool ok() const { return fileLock_ && fileLock_->locked(); }
 
  private:
   std::lock_guard<std::mutex> inProcess_;
-  int fd_ = -1;
+  std::optional<FileLock> fileLock_;
 };
 
 std::string stringAt(const Dictionary& d, const char* key) {
@@ -139,7 +125,7 @@ Keychain Keychain::standard() { return Keychain(defaultPath()); }
 
 Status Keychain::add(const Item& item) {
   if (item.account.empty() && item.service.empty()) return kStatusParam;
-  FileLock lock(path_);
+  ItemsLock lock(path_);
   if (!lock.ok()) return kStatusIOError;
   std::vector<Item> items;
   if (!load(path_, &items)) return kStatusIOError;
@@ -151,7 +137,7 @@ Status Keychain::add(const Item& item) {
 
 Status Keychain::copyMatching(const Query& query, size_t limit, std::vector<Item>* out) const {
   if (out) out->clear();
-  FileLock lock(path_);
+  ItemsLock lock(path_);
   if (!lock.ok()) return kStatusIOError;
   std::vector<Item> items;
   if (!load(path_, &items)) return kStatusIOError;
@@ -166,7 +152,7 @@ Status Keychain::copyMatching(const Query& query, size_t limit, std::vector<Item
 }
 
 Status Keychain::update(const Query& query, const Changes& changes) {
-  FileLock lock(path_);
+  ItemsLock lock(path_);
   if (!lock.ok()) return kStatusIOError;
   std::vector<Item> items;
   if (!load(path_, &items)) return kStatusIOError;
@@ -188,7 +174,7 @@ Status Keychain::update(const Query& query, const Changes& changes) {
 }
 
 Status Keychain::deleteItems(const Query& query) {
-  FileLock lock(path_);
+  ItemsLock lock(path_);
   if (!lock.ok()) return kStatusIOError;
   std::vector<Item> items;
   if (!load(path_, &items)) return kStatusIOError;

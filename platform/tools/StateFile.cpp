@@ -1,51 +1,14 @@
 #include "platform/tools/StateFile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
 
 namespace platform {
 namespace {
-
-// flock belongs to the open file description, so two threads of one process exclude each other as well.
-class FileLock {
- public:
-  explicit FileLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      error_ = std::strerror(errno);
-      return;
-    }
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno == EINTR) continue;
-      error_ = std::strerror(errno);
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
-  bool locked() const { return fd_ >= 0; }
-  const std::string& error() const { return error_; }
-
- private:
-  int fd_ = -1;
-  std::string error_;
-};
 
 void setError(std::string* error, const std::string& text) {
   if (error) *error = text;
@@ -80,7 +43,7 @@ bool StateFile::update(const std::function<bool(nlohmann::json&)>& fn, std::stri
     setError(error, path_ + ": " + ec.message());
     return false;
   }
-  FileLock lock(path_ + ".lock");
+  FileLock lock(path_ + ".lock", 0644);
   if (!lock.locked()) {
     setError(error, path_ + ".lock: " + lock.error());
     return false;

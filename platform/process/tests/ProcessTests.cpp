@@ -146,6 +146,30 @@ TEST(RunShellDeathTest, SpawnFailureIsANonZeroStatus) {
   EXPECT_EXIT(runWithoutDescriptors(), ::testing::ExitedWithCode(42), "runShell");
 }
 
+TEST(RunShellCapturingErrors, BothStreamsStatusAndNoInput) {
+  ShellCapture r = runShellCapturingErrors("echo out; echo err >&2; exit 2");
+  EXPECT_EQ(r.output, "out\n");
+  EXPECT_EQ(r.errorOutput, "err\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.failure, "");
+
+  // Standard input is /dev/null rather than the caller's.
+  EXPECT_EQ(runShellCapturingErrors("readlink /proc/$$/fd/0").output, "/dev/null\n");
+
+  EXPECT_EQ(runShellCapturingErrors("kill -TERM $$").status, 128 + 15);
+}
+
+TEST(RunShellCapturingErrors, LargeErrorOutputDoesNotDeadlock) {
+  // Standard error fills far beyond a pipe buffer before anything goes to standard output.
+  const size_t size = 4u * 1024 * 1024;
+  const std::string n = std::to_string(size);
+  ShellCapture r = runShellCapturingErrors("head -c " + n + " /dev/zero | tr '\\0' e >&2; head -c " + n +
+                                           " /dev/zero | tr '\\0' o");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.errorOutput, std::string(size, 'e'));
+  EXPECT_EQ(r.output, std::string(size, 'o'));
+}
+
 TEST(ShellQuote, QuotesPlainAndSpecialWords) {
   EXPECT_EQ(shellQuote(""), "''");
   EXPECT_EQ(shellQuote("abc"), "'abc'");

@@ -1,14 +1,12 @@
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
 #include <string>
 #include <typeinfo>
 #include <utility>
 #include <vector>
 
 #include "davedove/verorariv/util/hard_assert.h"
+#include "davedove/verorariv/util/string_util.h"
 
 namespace davedove {
 namespace verorariv {
@@ -29,18 +27,6 @@ using model::VRVMutationBatch;
 using model::VRVUnknownDocument;
 using remote::GPBTimestamp;
 using remote::VCVDocument;
-
-namespace {
-
-std::string ClassName(const std::type_info& type) {
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled ? demangled : type.name();
-  std::free(demangled);
-  return name;
-}
-
-}  // namespace
 
 VRVLocalSerializer::VRVLocalSerializer(
     std::shared_ptr<const remote::VRVSerializerBeta> remoteSerializer)
@@ -66,7 +52,7 @@ VRVPBMaybeDocument VRVLocalSerializer::encodedMaybeDocument(
     *proto.mutable_unknown_document() = encodedUnknownDocument(*unknown);
     proto.set_has_committed_mutations(true);
   } else {
-    HARD_FAIL("Unknown document type %s", ClassName(typeid(document)));
+    HARD_FAIL("Unknown document type %s", util::ClassName(typeid(document)));
   }
   return proto;
 }

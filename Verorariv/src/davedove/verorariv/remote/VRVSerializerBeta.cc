@@ -1,8 +1,5 @@
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,6 +10,7 @@
 #include "davedove/verorariv/model/model_assert.h"
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/util/hard_assert.h"
+#include "davedove/verorariv/util/string_util.h"
 
 namespace davedove {
 namespace verorariv {
@@ -39,15 +37,6 @@ using VCVUnaryFilter = VCVStructuredQuery::UnaryFilter;
 using VCVCompositeFilter = VCVStructuredQuery::CompositeFilter;
 
 namespace {
-
-// The readable name of a class, for failure messages.
-std::string ClassName(const std::type_info& type) {
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled ? demangled : type.name();
-  std::free(demangled);
-  return name;
-}
 
 VCVFieldFilter::Operator EncodedOperator(VRVRelationFilterOperator op) {
   switch (op) {
@@ -213,7 +202,7 @@ VCVValue VRVSerializerBeta::encodedFieldValue(const model::VRVFieldValue& value)
   } else if (auto object = dynamic_cast<const model::VRVObjectValue*>(v)) {
     *result.mutable_map_value() = encodedMapValue(*object);
   } else {
-    HARD_FAIL("Unhandled type %s on %s", ClassName(typeid(value)), value.ToString());
+    HARD_FAIL("Unhandled type %s on %s", util::ClassName(typeid(value)), value.ToString());
   }
   return result;
 }
@@ -403,7 +392,7 @@ VCVWrite VRVSerializerBeta::encodedMutation(const model::VRVMutation& mutation) 
   } else if (dynamic_cast<const model::VRVDeleteMutation*>(&mutation)) {
     write.set_delete_(name);
   } else {
-    HARD_FAIL("Unknown mutation type %s", ClassName(typeid(mutation)));
+    HARD_FAIL("Unknown mutation type %s", util::ClassName(typeid(mutation)));
   }
   if (!mutation.precondition().IsNone()) {
     *write.mutable_current_document() = encodedPrecondition(mutation.precondition());
@@ -478,7 +467,7 @@ VCVStructuredQuery::Filter VRVSerializerBeta::encodedFilter(const VRVFilter& fil
     unary->mutable_field()->set_field_path(field);
     unary->set_op(VCVUnaryFilter::IS_NULL);
   } else {
-    HARD_FAIL("Unknown filter type %s", ClassName(typeid(filter)));
+    HARD_FAIL("Unknown filter type %s", util::ClassName(typeid(filter)));
   }
   return result;
 }

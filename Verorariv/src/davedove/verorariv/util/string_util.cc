@@ -1,5 +1,9 @@
 #include "davedove/verorariv/util/string_util.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+
 namespace davedove {
 namespace verorariv {
 namespace util {
@@ -26,6 +30,14 @@ std::string ImmediateSuccessor(absl::string_view s) {
 std::string MakeString(absl::string_view str) {
   if (str.empty()) return std::string();
   return std::string(str);
+}
+
+std::string ClassName(const std::type_info& type) {
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : type.name();
+  std::free(demangled);
+  return name;
 }
 
 }  // namespace util

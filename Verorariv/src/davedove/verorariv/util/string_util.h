@@ -2,6 +2,7 @@
 #define DAVEDOVE_VERORARIV_UTIL_STRING_UTIL_H_
 
 #include <string>
+#include <typeinfo>
 
 #include "absl/strings/string_view.h"
 
@@ -18,6 +19,9 @@ std::string ImmediateSuccessor(absl::string_view s);
 
 // A platform string as UTF-8 bytes. Platform strings are UTF-8 here already, so this is a copy.
 std::string MakeString(absl::string_view str);
+
+// The readable name of a type, for failure messages; the mangled name when it cannot be demangled.
+std::string ClassName(const std::type_info& type);
 
 }  // namespace util
 }  // namespace verorariv
