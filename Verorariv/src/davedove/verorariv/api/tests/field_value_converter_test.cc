@@ -1,11 +1,15 @@
 #include "davedove/verorariv/api/DAVFieldValueConverter.h"
 
 #include <cmath>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "davedove/verorariv/api/DAVValue.h"
 #include "davedove/verorariv/core/tests/core_testutil.h"
+#include "davedove/verorariv/util/log.h"
 #include "gtest/gtest.h"
+#include "platform/utilities/Logger.h"
 
 namespace davedove {
 namespace verorariv {
@@ -162,6 +166,29 @@ TEST(DAVFieldValueConverterTest, ForeignReferenceBecomesLocal) {
   ASSERT_NE(value.asReference(), nullptr);
   EXPECT_EQ(value.asReference()->path, "users/bob");
   EXPECT_EQ(value.asReference()->databaseID, DatabaseId("p", "(default)"));
+}
+
+TEST(DAVFieldValueConverterTest, ForeignReferenceLogsTheWarningOnce) {
+  std::mutex mutex;
+  std::vector<std::string> messages;
+  platform::VULLogObserverToken token =
+      platform::VULAddLogObserver([&](const platform::VULLogRecord& record) {
+        std::lock_guard<std::mutex> lock(mutex);
+        messages.push_back(record.message);
+      });
+  util::LogSetLevel(util::LogLevel::Warning);
+  DAVFieldValueConverter converter = Converter(true);
+  auto options = converter.optionsForServerTimestampBehavior(DAVServerTimestampBehavior::None);
+  converter.convertedValue(*Ref("users/bob"), options);
+  converter.convertedValue(*Ref("users/bob", "other", "db2"), options);
+  platform::VULRemoveLogObserver(token);
+
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0],
+            "WARNING: Document rooms/eros contains a document reference within a different "
+            "database (other/db2) which is not supported. It will be treated as a reference "
+            "within the current database (p/(default)) instead.");
 }
 
 TEST(DAVFieldValueConverterDeathTest, UnknownBehaviorStops) {

@@ -189,6 +189,24 @@ TEST(QueryMatchTest, BoundsBeforeAndAfter) {
   EXPECT_EQ(matching(withLowerKey), (std::vector<bool>{false, true, true}));
 }
 
+TEST(QueryMatchTest, BoundsSeeOnlyDocumentsThatPassedPathAndOrderBy) {
+  // The bounds read the order-by field, so a document without it, or outside the collection,
+  // must be refused before they run.
+  QueryPtr query = Query("coll")
+                       ->queryByAddingSortOrder(OrderBy("n"))
+                       ->queryByAddingStartAt(VRVBound({Int(2)}, true))
+                       ->queryByAddingEndAt(VRVBound({Int(5)}, false));
+  EXPECT_FALSE(Matches(query, Doc("coll/a", {{"m", Int(3)}})));
+  EXPECT_FALSE(Matches(query, Doc("other/a", {{"m", Int(3)}})));
+  EXPECT_FALSE(Matches(query, Doc("coll/a/sub/b", {{"m", Int(3)}})));
+  EXPECT_TRUE(Matches(query, Doc("coll/a", {{"n", Int(3)}})));
+  // A filter on another field is not consulted before the order-by refuses.
+  QueryPtr filtered = query->queryByAddingFilter(Filter("m", Op::Equal, Int(3)));
+  EXPECT_FALSE(Matches(filtered, Doc("coll/a", {{"m", Int(3)}})));
+  EXPECT_TRUE(Matches(filtered, Doc("coll/a", {{"m", Int(3)}, {"n", Int(4)}})));
+  EXPECT_FALSE(Matches(filtered, Doc("coll/a", {{"m", Int(2)}, {"n", Int(4)}})));
+}
+
 TEST(QuerySortOrderTest, ImplicitOrdersEndOnTheKey) {
   QueryPtr plain = Query("coll");
   ASSERT_EQ(plain->sortOrders().size(), 1u);

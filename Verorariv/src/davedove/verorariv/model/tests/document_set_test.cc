@@ -145,6 +145,37 @@ TEST(DocumentSetTest, GrowsPastTheArrayForm) {
   EXPECT_EQ(set.IndexOf(DocumentKey::FromPathString("c/d2")), DocumentSet::npos);
 }
 
+TEST(DocumentSetTest, ReplacingInTheTreeFormMovesTheDocument) {
+  DocumentSet set(BySortThenKey);
+  for (int i = 0; i < 40; ++i) set = set.insert(Doc(absl::StrCat("c/d", i), i));
+  const DocumentSet before = set;
+
+  // c/d3 moves from position 3 to the end, c/d39 to the front.
+  DocumentSet moved = set.insert(Doc("c/d3", 100, 2)).insert(Doc("c/d39", -1, 2));
+  ASSERT_EQ(moved.size(), 40u);
+  EXPECT_EQ(moved.IndexOf(DocumentKey::FromPathString("c/d3")), 39u);
+  EXPECT_EQ(moved.IndexOf(DocumentKey::FromPathString("c/d39")), 0u);
+  EXPECT_EQ(moved.IndexOf(DocumentKey::FromPathString("c/d4")), 4u);  // d39 ahead, d3 gone
+  EXPECT_EQ(moved.GetLastDocument()->version(), SnapshotVersion(Timestamp(2, 0)));
+  EXPECT_EQ(Keys(moved).size(), 40u);
+  EXPECT_EQ(set, before);
+
+  // The same documents reached by another path are equal and hash alike.
+  DocumentSet rebuilt(ByKey);
+  for (const DocumentPtr& doc : moved) rebuilt = rebuilt.insert(doc);
+  DocumentSet resorted(BySortThenKey);
+  for (const DocumentPtr& doc : rebuilt) resorted = resorted.insert(doc);
+  EXPECT_EQ(resorted, moved);
+  EXPECT_EQ(resorted.Hash(), moved.Hash());
+  EXPECT_NE(rebuilt, moved);  // key order differs from sort order here
+
+  // Erasing down to empty from the tree form.
+  for (int i = 0; i < 40; ++i) moved = moved.erase(DocumentKey::FromPathString(absl::StrCat("c/d", i)));
+  EXPECT_TRUE(moved.empty());
+  EXPECT_EQ(moved.GetFirstDocument(), nullptr);
+  EXPECT_EQ(moved.Hash(), 0u);
+}
+
 }  // namespace
 }  // namespace model
 }  // namespace verorariv
