@@ -16,8 +16,21 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/utilities/Logger.h"
+#include "sdk-core/DAVOptions.h"
 
 namespace authtest {
+
+// Options of an app whose identity and secure-token services are both the stand-in at baseURL.
+inline std::shared_ptr<DAVOptions> standInOptions(const std::string& appID, const std::string& apiKey,
+                                                  const std::string& baseURL) {
+  auto options = DAVOptions::initWithVariruAppID(appID, "123456789012");
+  options->setAPIKey(apiKey);
+  auto dictionary = options->optionsDictionary();
+  dictionary[kDAVIdentityServiceURL] = baseURL;
+  dictionary[kDAVSecureTokenServiceURL] = baseURL;
+  options->setOptionsDictionary(dictionary);
+  return options;
+}
 
 // Waits for a value delivered on another queue.
 template <class T>

@@ -19,6 +19,7 @@
 #include "auth/DAVAuthErrors.h"
 #include "auth/DAVAuthGlobalWorkQueue.h"
 #include "auth/DAVUser.h"
+#include "auth/tests/AuthTestSupport.h"
 #include "backend/src/TestBackend.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/Bundle.h"
@@ -164,13 +165,7 @@ class DAVAuthTest : public ::testing::Test {
   }
 
   std::shared_ptr<DAVOptions> options() const {
-    auto options = DAVOptions::initWithVariruAppID(kAppID, "123456789012");
-    options->setAPIKey(kAPIKey);
-    auto dictionary = options->optionsDictionary();
-    dictionary[kDAVIdentityServiceURL] = backend_->baseURL();
-    dictionary[kDAVSecureTokenServiceURL] = backend_->baseURL();
-    options->setOptionsDictionary(dictionary);
-    return options;
+    return authtest::standInOptions(kAppID, kAPIKey, backend_->baseURL());
   }
   void configure() { DAVApp::configureWithOptions(options()); }
 

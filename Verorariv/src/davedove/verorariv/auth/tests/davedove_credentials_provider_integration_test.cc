@@ -15,6 +15,7 @@
 #include "auth/DAVAuth.h"
 #include "auth/DAVAuthDataResult.h"
 #include "auth/DAVAuthGlobalWorkQueue.h"
+#include "auth/tests/AuthTestSupport.h"
 #include "backend/src/TestBackend.h"
 #include "davedove/verorariv/auth/davedove_credentials_provider.h"
 #include "davedove/verorariv/util/status.h"
@@ -91,13 +92,7 @@ class CredentialsProviderIntegrationTest : public ::testing::Test {
   }
 
   std::shared_ptr<DAVOptions> Options() const {
-    auto options = DAVOptions::initWithVariruAppID(kAppID, "123456789012");
-    options->setAPIKey(kAPIKey);
-    auto dictionary = options->optionsDictionary();
-    dictionary[kDAVIdentityServiceURL] = backend_->baseURL();
-    dictionary[kDAVSecureTokenServiceURL] = backend_->baseURL();
-    options->setOptionsDictionary(dictionary);
-    return options;
+    return authtest::standInOptions(kAppID, kAPIKey, backend_->baseURL());
   }
 
   // The provider for the default app, with a listener that records every user it is told about.
