@@ -1,6 +1,7 @@
 // Lays out the application folder for a test: the build tree's Vorellin.app (resources and the proxy
 // executable) copied to /Applications/Vorellin.app under the current platform root, and made the
-// main bundle of this process and of the commands it runs.
+// main bundle of this process and of the commands it runs. The proxy is its test build, which may be
+// pointed at the local resolver stand-in's certificate authority.
 #pragma once
 
 #include <cstdlib>
@@ -24,7 +25,12 @@ inline std::string layOutAppBundle(bool withProxy = true) {
   fs::create_directories(target + "/Contents/MacOS");
   fs::copy(builtAppBundle() + "/Contents/Resources", target + "/Contents/Resources",
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  if (!withProxy) fs::remove(target + "/Contents/Resources/" + FenwixHelper::serviceName);
+  const std::string proxy = target + "/Contents/Resources/" + FenwixHelper::serviceName;
+  if (withProxy) {
+    fs::copy_file(VRL_FENWIX_TEST_BUILD_EXE, proxy, fs::copy_options::overwrite_existing);
+  } else {
+    fs::remove(proxy);
+  }
   platform::Bundle::setMainBundleForTesting(platform::Bundle::atPath(target));
   ::setenv("VRL_MAIN_BUNDLE", target.c_str(), 1);
   FenwixHelper::resetExecutablePathForTesting();

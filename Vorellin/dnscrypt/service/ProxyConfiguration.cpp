@@ -18,15 +18,17 @@ std::nullopt_t fail(std::string* error, const std::string& text) {
 
 }  // namespace
 
-std::optional<ProxyConfiguration> ProxyConfiguration::load(const std::string& path, std::string* error) {
+std::optional<ProxyConfiguration> ProxyConfiguration::load(const std::string& path, std::string* error,
+                                                          TrustOverride trust) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return fail(error, "cannot read " + path);
   std::stringstream ss;
   ss << in.rdbuf();
-  return parse(ss.str(), error);
+  return parse(ss.str(), error, trust);
 }
 
-std::optional<ProxyConfiguration> ProxyConfiguration::parse(const std::string& text, std::string* error) {
+std::optional<ProxyConfiguration> ProxyConfiguration::parse(const std::string& text, std::string* error,
+                                                           TrustOverride trust) {
   toml::table root;
   try {
     root = toml::parse(text);
@@ -48,10 +50,12 @@ std::optional<ProxyConfiguration> ProxyConfiguration::parse(const std::string& t
     if (*timeout <= 0 || *timeout > 60000) return fail(error, "timeout must be 1 to 60000 milliseconds");
     config.timeoutMs = static_cast<int>(*timeout);
   }
-  if (auto ca = root["vorellin_ca_file"].value<std::string>()) {
-    config.caFile = *ca;
-  } else if (const char* env = std::getenv(kCaFileEnv); env && *env) {
-    config.caFile = env;
+  if (trust == TrustOverride::Honoured) {
+    if (auto ca = root["vorellin_ca_file"].value<std::string>()) {
+      config.caFile = *ca;
+    } else if (const char* env = std::getenv(kCaFileEnv); env && *env) {
+      config.caFile = env;
+    }
   }
 
   std::vector<std::string> names;

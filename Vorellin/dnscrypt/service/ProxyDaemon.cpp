@@ -32,7 +32,7 @@ void report(int fd, const std::string& text) {
 
 }  // namespace
 
-int ProxyDaemon::run(const std::string& configPath) {
+int ProxyDaemon::run(const std::string& configPath, TrustOverride trust) {
   int readyFd = takeReadyFd();
   // Signals are taken by sigwait below; the serving threads inherit the mask.
   sigset_t signals;
@@ -44,7 +44,7 @@ int ProxyDaemon::run(const std::string& configPath) {
   ::signal(SIGPIPE, SIG_IGN);
 
   std::string error;
-  std::optional<ProxyConfiguration> config = ProxyConfiguration::load(configPath, &error);
+  std::optional<ProxyConfiguration> config = ProxyConfiguration::load(configPath, &error, trust);
   if (!config) {
     std::fprintf(stderr, "[FATAL] %s\n", error.c_str());
     report(readyFd, error);

@@ -22,7 +22,6 @@ namespace vorellin::fenwix {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr int kReadyTimeoutMs = 10000;
 constexpr auto kStopWait = std::chrono::seconds(5);
 
 std::string dirName(const std::string& path) {
@@ -270,7 +269,7 @@ bool ServiceController::launch(const std::vector<std::string>& arguments, const 
   ::waitpid(child, &status, 0);
 
   std::string line;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + readyTimeout_;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
@@ -287,6 +286,9 @@ bool ServiceController::launch(const std::vector<std::string>& arguments, const 
   ::close(ready[0]);
   line = line.substr(0, line.find('\n'));
   if (line.rfind("ready ", 0) != 0) {
+    // A daemon that comes up late would hold the port untracked, beyond the reach of stop and
+    // uninstall: end its whole process group (the session the first child made).
+    ::kill(-child, SIGKILL);
     *why = line.empty() ? "the service did not come up (see " + std::string(kLogPath) + ")" : line;
     return false;
   }

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ class ServiceController {
 
   // executablePath: this program as invoked; the daemon runs it from the folder it lies in.
   ServiceController(std::string executablePath, std::ostream& out, std::ostream& err);
+
+  // How long start and restart wait for the daemon's "ready" before they kill it.
+  static constexpr std::chrono::milliseconds kReadyTimeout{10000};
+  void setReadyTimeoutForTesting(std::chrono::milliseconds timeout) { readyTimeout_ = timeout; }
 
   // Exit status of "-service <action>": 0 done, 1 failed, 2 unknown action.
   int run(const std::string& action);
@@ -44,6 +49,7 @@ class ServiceController {
   std::string executablePath_;
   std::ostream& out_;
   std::ostream& err_;
+  std::chrono::milliseconds readyTimeout_ = kReadyTimeout;
 };
 
 // This program's path from argv[0] (made absolute, symlinks kept); /proc/self/exe as the fallback.

@@ -9,6 +9,13 @@
 
 namespace {
 
+// Only the build the tests run may be pointed at another certificate authority.
+#ifdef VRL_FENWIX_TEST_BUILD
+constexpr vorellin::fenwix::TrustOverride kTrust = vorellin::fenwix::TrustOverride::Honoured;
+#else
+constexpr vorellin::fenwix::TrustOverride kTrust = vorellin::fenwix::TrustOverride::Ignored;
+#endif
+
 int usage() {
   std::cerr << "usage: VRLFenwixService [-config FILE] | -service install|start|restart|uninstall" << std::endl;
   return 2;
@@ -37,5 +44,5 @@ int main(int argc, char** argv) {
     config = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" +
              ServiceController::kConfigName;
   }
-  return vorellin::fenwix::ProxyDaemon::run(config);
+  return vorellin::fenwix::ProxyDaemon::run(config, kTrust);
 }

@@ -24,7 +24,7 @@ class FenwixProxyTest : public ::testing::Test {
   bool startProxy(const std::string& primary, const std::string& secondary, bool trustCa = true) {
     port_ = freePort();
     auto config = ProxyConfiguration::parse(proxyToml(port_, primary, secondary, trustCa ? resolver_.caFile() : ""),
-                                            &error_);
+                                            &error_, TrustOverride::Honoured);
     if (!config) return false;
     proxy_ = std::make_unique<DnsProxyServer>(*config);
     return proxy_->start(&error_);
@@ -97,7 +97,8 @@ TEST_F(FenwixProxyTest, RefusesAnUntrustedCertificate) {
 
 TEST_F(FenwixProxyTest, RefusesAListenAddressInUse) {
   ASSERT_TRUE(startProxy(stamp(), stamp())) << error_;
-  auto config = ProxyConfiguration::parse(proxyToml(port_, stamp(), stamp(), resolver_.caFile()));
+  auto config = ProxyConfiguration::parse(proxyToml(port_, stamp(), stamp(), resolver_.caFile()), nullptr,
+                                          TrustOverride::Honoured);
   ASSERT_TRUE(config);
   DnsProxyServer second(*config);
   std::string error;
@@ -108,7 +109,8 @@ TEST_F(FenwixProxyTest, RefusesAListenAddressInUse) {
 }
 
 TEST_F(FenwixProxyTest, TruncatesAnAnswerTooBigForTheDatagram) {
-  auto config = ProxyConfiguration::parse(proxyToml(freePort(), stamp(), stamp(), resolver_.caFile()));
+  auto config = ProxyConfiguration::parse(proxyToml(freePort(), stamp(), stamp(), resolver_.caFile()), nullptr,
+                                          TrustOverride::Honoured);
   ASSERT_TRUE(config);
   DohForwarder forwarder(*config);
   const char raw[] = "\x00\x07\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00\x01x\x07" "example\x00\x00\x01\x00\x01";

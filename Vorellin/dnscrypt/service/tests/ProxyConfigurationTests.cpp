@@ -77,22 +77,28 @@ TEST(ProxyConfigurationTest, RejectsUnusableConfigurations) {
   EXPECT_FALSE(ProxyConfiguration::load("/nonexistent/dnscrypt-proxy.toml", &error));
 }
 
-TEST(ProxyConfigurationTest, TakesTheTrustedCertificateFromTheFileOrTheEnvironment) {
+TEST(ProxyConfigurationTest, OnlyATestBuildTakesTheTrustedCertificateFromTheFileOrTheEnvironment) {
   const std::string base = "listen_addresses = ['127.0.0.1:53']\ntimeout = 700\n[static.'a']\nstamp = '" +
                            makeStamp("a.example", "/x") + "'\n";
   ::unsetenv("VRL_FENWIX_CA_FILE");
-  auto plain = ProxyConfiguration::parse(base);
+  auto plain = ProxyConfiguration::parse(base, nullptr, TrustOverride::Honoured);
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->caFile, "");
   EXPECT_EQ(plain->timeoutMs, 700);
 
   ::setenv("VRL_FENWIX_CA_FILE", "/env/ca.pem", 1);
-  auto fromEnv = ProxyConfiguration::parse(base);
-  auto fromFile = ProxyConfiguration::parse("vorellin_ca_file = '/toml/ca.pem'\n" + base);
+  auto fromEnv = ProxyConfiguration::parse(base, nullptr, TrustOverride::Honoured);
+  auto fromFile = ProxyConfiguration::parse("vorellin_ca_file = '/toml/ca.pem'\n" + base, nullptr,
+                                            TrustOverride::Honoured);
+  // The shipped proxy keeps the system's trust store whatever the file or the environment say.
+  auto shippedEnv = ProxyConfiguration::parse(base);
+  auto shippedFile = ProxyConfiguration::parse("vorellin_ca_file = '/toml/ca.pem'\n" + base);
   ::unsetenv("VRL_FENWIX_CA_FILE");
-  ASSERT_TRUE(fromEnv && fromFile);
+  ASSERT_TRUE(fromEnv && fromFile && shippedEnv && shippedFile);
   EXPECT_EQ(fromEnv->caFile, "/env/ca.pem");
   EXPECT_EQ(fromFile->caFile, "/toml/ca.pem");
+  EXPECT_EQ(shippedEnv->caFile, "");
+  EXPECT_EQ(shippedFile->caFile, "");
 }
 
 }  // namespace

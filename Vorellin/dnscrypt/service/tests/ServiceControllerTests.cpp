@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "Vorellin/dnscrypt/service/ServiceController.h"
@@ -187,6 +188,65 @@ TEST_F(ServiceControllerTest, AKilledDaemonCountsAsStopped) {
   EXPECT_EQ(started.status, 0) << started.output;
   EXPECT_NE(ServiceController::runningPid(), pid);
   EXPECT_EQ(shortAnswer("blocked.example"), "0.0.0.0");
+}
+
+TEST_F(ServiceControllerTest, OnlyTheTestBuildTrustsTheConfiguredCertificateAuthority) {
+  // The configuration names the stand-in's authority, and so does the environment.
+  ::setenv("VRL_FENWIX_CA_FILE", resolver_.caFile().c_str(), 1);
+  fs::copy_file(VRL_FENWIX_SHIPPED_EXE, exe_, fs::copy_options::overwrite_existing);
+  ASSERT_EQ(service("install").status, 0);
+  auto started = service("start");
+  ASSERT_EQ(started.status, 0) << started.output;
+  auto refused = dig(port_, "blocked.example", "+time=5 +tries=1");
+  EXPECT_NE(refused.output.find("status: SERVFAIL"), std::string::npos) << refused.output;
+  EXPECT_TRUE(resolver_.requestPaths().empty()) << "the shipped proxy sent a query to an untrusted resolver";
+  ASSERT_EQ(service("uninstall").status, 0);
+
+  fs::copy_file(VRL_FENWIX_SERVICE_EXE, exe_, fs::copy_options::overwrite_existing);
+  ASSERT_EQ(service("install").status, 0);
+  ASSERT_EQ(service("start").status, 0);
+  ::unsetenv("VRL_FENWIX_CA_FILE");
+  EXPECT_EQ(shortAnswer("blocked.example"), "0.0.0.0");
+  EXPECT_EQ(resolver_.requestPaths(), std::vector<std::string>{"/uid-7"});
+}
+
+// Gone, or a zombie waiting for init.
+bool processGone(pid_t pid) {
+  const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z';
+}
+
+// No fixture: the starter forks from this process, which should then run no other threads.
+TEST(ServiceControllerStartTest, ADaemonThatIsNotReadyInTimeIsKilledWithItsProcessGroup) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  platform::setPlatformRoot(dir.path() + "/mac");
+  // A daemon that never says it is ready and has a child of its own, both holding the ready pipe.
+  const std::string exe = dir.path() + "/VRLFenwixService";
+  writeFile(exe, "#!/bin/sh\nsleep 300 &\necho $! > '" + dir.path() + "/child.pid'\necho $$ > '" + dir.path() +
+                     "/daemon.pid'\nexec sleep 300\n");
+  fs::permissions(exe, fs::perms::owner_all);
+  std::ostringstream out, err;
+  ServiceController controller(exe, out, err);
+  ASSERT_EQ(controller.install(), 0) << err.str();
+  controller.setReadyTimeoutForTesting(std::chrono::milliseconds(1500));
+
+  EXPECT_EQ(controller.start(), 1);
+  EXPECT_NE(err.str().find("did not come up"), std::string::npos) << err.str();
+  EXPECT_EQ(ServiceController::runningPid(), 0);
+  const pid_t daemon = std::atoi(readFile(dir.path() + "/daemon.pid").c_str());
+  const pid_t child = std::atoi(readFile(dir.path() + "/child.pid").c_str());
+  ASSERT_GT(daemon, 0);
+  ASSERT_GT(child, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((!processGone(daemon) || !processGone(child)) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(processGone(daemon)) << "the late daemon still runs";
+  EXPECT_TRUE(processGone(child)) << "the late daemon's child still runs";
+  if (!processGone(daemon)) ::kill(daemon, SIGKILL);
+  if (!processGone(child)) ::kill(child, SIGKILL);
+  controller.uninstall();
 }
 
 }  // namespace
