@@ -13,6 +13,7 @@
 #include "Vorellin/Text.h"
 #include "Vorellin/URLSessionSynchronous.h"
 #include "Vorellin/VrlUserDefault.h"
+#include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
 #include "sdk-core/DAVApp.h"
@@ -166,7 +167,11 @@ void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std
         std::lock_guard<std::mutex> lock(hookMutex());
         check = fenwixServiceCheckHook();
       }
-      if (check) check(false);
+      if (check) {
+        check(false);
+      } else {
+        FenwixHelper::checkFenwixService(false);
+      }
     }
     // One reading of the switches, taken after the proxy check, decides both the list and the guard.
     const bool blocker = settings.blockerState();
@@ -267,11 +272,21 @@ std::vector<std::string> AppUtils::publicIpEchoUrls() {
     std::lock_guard<std::mutex> lock(hookMutex());
     if (echoUrlsHook()) return *echoUrlsHook();
   }
+  std::shared_ptr<DAVOptions> options;
   if (DAVApp::isDefaultAppConfigured()) {
-    if (std::shared_ptr<DAVApp> app = DAVApp::defaultApp()) return app->options()->publicIPEchoURLs();
+    if (std::shared_ptr<DAVApp> app = DAVApp::defaultApp()) options = app->options();
   }
-  if (std::shared_ptr<DAVOptions> options = DAVOptions::defaultOptions()) return options->publicIPEchoURLs();
-  return DAVOptions().publicIPEchoURLs();
+  if (!options) options = DAVOptions::defaultOptions();
+  const std::vector<std::string> defaults = DAVOptions().publicIPEchoURLs();
+  if (!options) return defaults;
+  std::vector<std::string> urls = options->publicIPEchoURLs();
+  if (urls.size() != defaults.size()) {
+    VRL_LOG_ERROR_AT(__FILE__, "publicIpEchoUrls", __LINE__,
+                     "PUBLIC_IP_ECHO_URLS lists " << urls.size() << " echo services instead of "
+                                                  << defaults.size() << "; using the default services");
+    return defaults;
+  }
+  return urls;
 }
 
 void AppUtils::setPublicIpEchoUrls(std::optional<std::vector<std::string>> urls) {
@@ -286,23 +301,13 @@ void AppUtils::setCurrentIpRegistration(CurrentIpRegistration registration) {
 
 void AppUtils::refreshPublicIp() {
   platform::dispatch::Queue::global(platform::dispatch::QoS::Utility)->async([] {
-    const std::optional<std::string> address = getPublicIp();
-    if (!address) return;
-    storePublicIp(*address);
-    const VrlUserDefault& settings = VrlUserDefault::shared();
-    if (!(settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState())) return;
-    CurrentIpRegistration registration;
-    {
-      std::lock_guard<std::mutex> lock(hookMutex());
-      registration = currentIpRegistrationHook();
-    }
-    if (registration) registration(*address);
+    if (const std::optional<std::string> address = getPublicIp()) storeAndRegisterPublicIp(*address);
   });
 }
 
-std::optional<std::string> AppUtils::storePublicIp(const std::string& address) {
+// Callers hold publicIpMutex.
+static std::optional<std::string> storePublicIpInTurn(const std::string& address) {
   const VrlUserDefault& settings = VrlUserDefault::shared();
-  std::lock_guard<std::mutex> lock(publicIpMutex());
   std::optional<std::string> old = settings.currentIp();
   if (old && *old == address) return old;
   settings.preferences->set(keys::kPreviousIp, old ? platform::Value(*old) : platform::Value());
@@ -310,6 +315,25 @@ std::optional<std::string> AppUtils::storePublicIp(const std::string& address) {
   settings.preferences->set(keys::kCurrentIp, address);
   settings.preferences->synchronize();
   return old;
+}
+
+std::optional<std::string> AppUtils::storePublicIp(const std::string& address) {
+  std::lock_guard<std::mutex> lock(publicIpMutex());
+  return storePublicIpInTurn(address);
+}
+
+void AppUtils::storeAndRegisterPublicIp(const std::string& address) {
+  // One turn for both: a refresh that stored an older address can never register it after a newer one.
+  std::lock_guard<std::mutex> lock(publicIpMutex());
+  storePublicIpInTurn(address);
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  if (!(settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState())) return;
+  CurrentIpRegistration registration;
+  {
+    std::lock_guard<std::mutex> hookLock(hookMutex());
+    registration = currentIpRegistrationHook();
+  }
+  if (registration) registration(address);
 }
 
 std::optional<std::string> AppUtils::getPublicIp() {

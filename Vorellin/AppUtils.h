@@ -41,7 +41,8 @@ class AppUtils {
   static void disableIPV6();
 
   // The proxy check run first by setDns while protection, the custom block list and the encrypted-DNS
-  // option are all on. Its argument is forceRestart; its result is not used. Unset: nothing runs.
+  // option are all on. Its argument is forceRestart; its result is not used. Unset (the running
+  // program): FenwixHelper::checkFenwixService. Tests may put another in its place.
   using FenwixServiceCheck = std::function<bool(bool forceRestart)>;
   static void setFenwixServiceCheck(FenwixServiceCheck check);
 
@@ -70,8 +71,14 @@ class AppUtils {
   // Stores the address as "currentIp", moving the old value to "previousIp" (removed when there was
   // none), unless it is already stored; returns the old value. Callers take turns.
   static std::optional<std::string> storePublicIp(const std::string& address);
+  // What a refresh does with the address it found: stores it and, while the custom block list's plain
+  // resolvers protect the Mac, registers it, in one turn, so registrations arrive in the order the
+  // addresses were stored.
+  static void storeAndRegisterPublicIp(const std::string& address);
 
-  // The echo services: set by a caller (tests), else the SDK's configured "PUBLIC_IP_ECHO_URLS".
+  // The echo services: set by a caller (tests), else the SDK's configured "PUBLIC_IP_ECHO_URLS". A
+  // configured list of other than three entries is refused with an error line: the vote needs three,
+  // so the default services are used.
   static std::vector<std::string> publicIpEchoUrls();
   static void setPublicIpEchoUrls(std::optional<std::vector<std::string>> urls);
 

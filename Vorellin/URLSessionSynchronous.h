@@ -16,8 +16,8 @@ struct DataTaskResult {
   platform::ErrorPtr error;            // a transfer failure, else nullptr
 };
 
-// Starts a GET data task for the request and waits for its completion; the request's own timeout is
-// the only limit.
+// Starts a data task for the whole request (method, headers, body, timeout) and waits for its
+// completion; the request's own timeout is the only limit.
 DataTaskResult synchronousDataTask(platform::net::URLSession& session, const platform::net::URLRequest& request);
 
 }  // namespace vorellin

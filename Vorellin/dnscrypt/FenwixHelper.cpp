@@ -16,15 +16,19 @@
 
 #include "Vorellin/AppUtils.h"
 #include "Vorellin/VrlUserDefault.h"
+#include "auth/DAVAuth.h"
+#include "auth/DAVUser.h"
 #include "platform/applescript/AppleScript.h"
 #include "Vorellin/Text.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/System.h"
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
+#include "sdk-core/DAVApp.h"
 
 namespace vorellin {
 namespace {
@@ -41,6 +45,26 @@ constexpr size_t kMaxFieldLength = 255;
 std::mutex& configMutex() {
   static std::mutex mutex;
   return mutex;
+}
+
+// The signed-in user of the default app's authentication client, if any.
+std::optional<std::string> signedInUserId() {
+  if (!DAVApp::isDefaultAppConfigured()) return std::nullopt;
+  try {
+    std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
+    std::shared_ptr<DAVUser> user = auth ? auth->currentUser() : nullptr;
+    if (user) return user->uid();
+  } catch (const platform::Exception& e) {
+    VRL_LOG_ERROR_AT(__FILE__, "writeFenwixConfig", __LINE__, "No authentication client: " << e.what());
+  }
+  return std::nullopt;
+}
+
+// The main bundle's resource folder; without a main bundle there is no place for the proxy's files.
+std::optional<std::string> resourceFolder(const char* function) {
+  if (std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main()) return bundle->resourcePath();
+  VRL_LOG_ERROR_AT(__FILE__, function, __LINE__, "No main bundle: the FENWIX proxy's files cannot be found");
+  return std::nullopt;
 }
 
 std::mutex& hookMutex() {
@@ -240,17 +264,18 @@ bool FenwixHelper::runRootCommands(const std::vector<std::string>& commands) {
   return result != nullptr;
 }
 
-std::string FenwixHelper::executablePath() {
+std::optional<std::string> FenwixHelper::executablePath() {
   ExecutablePathState& state = executablePathState();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (!state.path) {
     std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
     if (!bundle) {
-      state.path = serviceName;
-    } else {
-      // A missing executable still gets its expected place, so the commands fail rather than run "''".
-      state.path = bundle->pathForResource(serviceName, "").value_or(bundle->resourcePath() + "/" + serviceName);
+      VRL_LOG_ERROR_AT(__FILE__, "executablePath", __LINE__,
+                       "No main bundle: the FENWIX proxy executable cannot be found");
+      return std::nullopt;
     }
+    // A missing executable still gets its expected place, so the commands fail rather than run "''".
+    state.path = bundle->pathForResource(serviceName, "").value_or(bundle->resourcePath() + "/" + serviceName);
   }
   return *state.path;
 }
@@ -263,6 +288,12 @@ void FenwixHelper::resetExecutablePathForTesting() {
 
 std::string FenwixHelper::proxyCommandLine(const std::string& executablePath, const std::string& suffix) {
   return platform::shellQuote(executablePath) + suffix;
+}
+
+std::optional<std::string> FenwixHelper::proxyCommandLine(const std::string& suffix) {
+  const std::optional<std::string> path = executablePath();
+  if (!path) return std::nullopt;
+  return proxyCommandLine(*path, suffix);
 }
 
 // ---- configuration ----
@@ -294,10 +325,10 @@ std::optional<std::string> FenwixHelper::makeDnsStamp(const std::string& url, co
   return "sdns://" + platform::base64URLEncode(record, false);
 }
 
-std::string FenwixHelper::configFilePath() {
-  std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
-  const std::string resources = bundle ? bundle->resourcePath() : ".";
-  return resources + "/" + kLiveConfigName + "." + kLiveConfigType;
+std::optional<std::string> FenwixHelper::configFilePath() {
+  const std::optional<std::string> resources = resourceFolder("configFilePath");
+  if (!resources) return std::nullopt;
+  return *resources + "/" + kLiveConfigName + "." + kLiveConfigType;
 }
 
 void FenwixHelper::setUserIdProvider(UserIdProvider provider) {
@@ -306,14 +337,16 @@ void FenwixHelper::setUserIdProvider(UserIdProvider provider) {
 }
 
 void FenwixHelper::writeFenwixConfig() {
+  // The settings are read in turn too: a writer that read older ones could otherwise replace a newer file.
+  std::lock_guard<std::mutex> lock(configMutex());
   const std::vector<std::string> urls = VrlUserDefault::shared().fenwixDnsUrls();
   UserIdProvider provider;
   {
-    std::lock_guard<std::mutex> lock(hookMutex());
+    std::lock_guard<std::mutex> hookLock(hookMutex());
     provider = userIdProviderHook();
   }
   std::vector<std::string> stamps;
-  if (const std::optional<std::string> uid = provider ? provider() : std::nullopt) {
+  if (const std::optional<std::string> uid = provider ? provider() : signedInUserId()) {
     for (const std::string& url : urls)
       if (std::optional<std::string> stamp = makeDnsStamp(url, "/" + *uid)) stamps.push_back(std::move(*stamp));
   }
@@ -321,24 +354,26 @@ void FenwixHelper::writeFenwixConfig() {
   const std::string& first = stamps[0];
   const std::string& second = stamps.size() > 1 ? stamps[1] : stamps[0];
 
-  std::lock_guard<std::mutex> lock(configMutex());
   std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
+  const std::optional<std::string> live = configFilePath();
+  if (!bundle || !live) {
+    std::cout << kCannotWriteFile << std::endl;
+    return;
+  }
   std::string content;
-  if (bundle) {
-    if (std::optional<std::string> base = bundle->pathForResource(kBaseConfigName, kBaseConfigType)) {
-      std::optional<std::string> text = readWholeFile(*base);
-      if (!text) {
-        std::cout << kCannotWriteFile << std::endl;
-        return;
-      }
-      content = std::move(*text);
+  if (std::optional<std::string> base = bundle->pathForResource(kBaseConfigName, kBaseConfigType)) {
+    std::optional<std::string> text = readWholeFile(*base);
+    if (!text) {
+      std::cout << kCannotWriteFile << std::endl;
+      return;
     }
+    content = std::move(*text);
   }
   content += "[static.'vorellin-primary']\n";
   content += "stamp = '" + first + "'\n";
   content += "[static.'vorellin-secondary']\n";
   content += "stamp = '" + second + "'\n";
-  if (!replaceFileAtomically(configFilePath(), content)) std::cout << kCannotWriteFile << std::endl;
+  if (!replaceFileAtomically(*live, content)) std::cout << kCannotWriteFile << std::endl;
 }
 
 void FenwixHelper::deleteConfigFile() {
@@ -362,19 +397,26 @@ bool FenwixHelper::checkFenwixService(bool forceRestart) {
   VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "checkFenwixService | fenwix ON");
   writeFenwixConfig();
 
+  // Without the executable's place there is nothing to install or start.
+  const std::optional<std::string> executable = executablePath();
+  if (!executable) {
+    fallBackFromFenwix();
+    return false;
+  }
   bool commandsOk = true;
   if (!fileExists(platform::systemPath(launchDaemonPlistPath))) {
-    commandsOk = runRootCommands({proxyCommandLine(kServiceInstall), proxyCommandLine(kServiceStart)});
+    commandsOk = runRootCommands(
+        {proxyCommandLine(*executable, kServiceInstall), proxyCommandLine(*executable, kServiceStart)});
   } else {
     VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service is installed");
     const std::optional<long long> count = decimalInteger(trim(AppUtils::shellResult(kProcessCountCommand).output));
     const bool running = count && *count > 0;
     if (!running) {
       VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service is not running");
-      commandsOk = runRootCommands({proxyCommandLine(kServiceStart)});
+      commandsOk = runRootCommands({proxyCommandLine(*executable, kServiceStart)});
     } else if (forceRestart) {
       VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service force restart");
-      commandsOk = runRootCommands({proxyCommandLine(kServiceRestart)});
+      commandsOk = runRootCommands({proxyCommandLine(*executable, kServiceRestart)});
     } else {
       VRL_LOG_DEBUG_AT(__FILE__, kCheckServiceFunction, __LINE__, "fenwix service is running. Do nothing");
     }
@@ -383,23 +425,31 @@ bool FenwixHelper::checkFenwixService(bool forceRestart) {
     fallBackFromFenwix();
     return false;
   }
-  if (checkFenwixHealth()) {
-    unavailableAlertShown = false;
-    return true;
+  switch (fenwixHealth()) {
+    case Health::Answers:
+      unavailableAlertShown = false;
+      return true;
+    case Health::SwitchedOff:
+      // The user turned something off meanwhile: nothing to fall back from, nothing to tell.
+      return false;
+    case Health::Silent:
+      break;
   }
   fallBackFromFenwix();
   return false;
 }
 
-bool FenwixHelper::checkFenwixHealth() {
+bool FenwixHelper::checkFenwixHealth() { return fenwixHealth() == Health::Answers; }
+
+FenwixHelper::Health FenwixHelper::fenwixHealth() {
   const std::string query = std::string("/usr/bin/dig @127.0.0.1 ") + kHealthTestDomain + " +time=1 +tries=1 +short";
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!allSwitchesOn()) return false;
+    if (!allSwitchesOn()) return Health::SwitchedOff;
     const ShellResult answer = AppUtils::shellResult(query);
-    if (answer.status == 0 && !trim(answer.output).empty()) return true;
+    if (answer.status == 0 && !trim(answer.output).empty()) return Health::Answers;
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  return false;
+  return Health::Silent;
 }
 
 void FenwixHelper::fallBackFromFenwix() {
@@ -415,10 +465,6 @@ void FenwixHelper::fallBackFromFenwix() {
 void FenwixHelper::showFenwixUnavailableAlert() {
   platform::appkit::AlertPresenter::shared()->runModal(
       {kUnavailableMessage, kUnavailableInformative, platform::appkit::AlertStyle::Warning, {"OK"}});
-}
-
-void FenwixHelper::connectToDnsSwitching() {
-  AppUtils::setFenwixServiceCheck([](bool forceRestart) { return checkFenwixService(forceRestart); });
 }
 
 }  // namespace vorellin

@@ -23,11 +23,13 @@ class FenwixHelper {
   // refused. Blocks for as long as the prompt and the commands take.
   static bool runRootCommands(const std::vector<std::string>& commands);
 
-  // The proxy executable inside the application's resources; worked out once.
-  static std::string executablePath();
+  // The proxy executable inside the application's resources; worked out once. nullopt (with an error
+  // line) when there is no main bundle: a bare name would be looked up on PATH.
+  static std::optional<std::string> executablePath();
   // The executable path as one single-quoted shell word followed by a suffix such as kServiceStart.
   static std::string proxyCommandLine(const std::string& executablePath, const std::string& suffix);
-  static std::string proxyCommandLine(const std::string& suffix) { return proxyCommandLine(executablePath(), suffix); }
+  // The same for the bundle's executable; nullopt without a main bundle.
+  static std::optional<std::string> proxyCommandLine(const std::string& suffix);
 
   // ---- configuration ----
   static constexpr const char* kBaseConfigName = "original-config";
@@ -43,10 +45,12 @@ class FenwixHelper {
   // (temporary file, then rename), and writers run one at a time.
   static void writeFenwixConfig();
   static void deleteConfigFile();
-  // The live configuration's path in the main bundle's resources (whether it exists or not).
-  static std::string configFilePath();
+  // The live configuration's path in the main bundle's resources (whether it exists or not); nullopt
+  // (with an error line) when there is no main bundle.
+  static std::optional<std::string> configFilePath();
 
-  // Where the signed-in user's id comes from; nullopt: nobody is signed in. Unset: nobody.
+  // Where the signed-in user's id comes from; nullopt: nobody is signed in. Unset (the running
+  // program): the current user of the default app's authentication client. Tests may replace it.
   using UserIdProvider = std::function<std::optional<std::string>()>;
   static void setUserIdProvider(UserIdProvider provider);
 
@@ -66,6 +70,9 @@ class FenwixHelper {
   static bool checkFenwixService(bool forceRestart);
   // Up to three queries to 127.0.0.1 one second apart; false at once when a switch goes off.
   static bool checkFenwixHealth();
+  enum class Health { Answers, Silent, SwitchedOff };
+  // The same, telling a silent proxy from a switch that went off during the attempts.
+  static Health fenwixHealth();
   // Switches the encrypted-DNS option off, refreshes the public IP, and shows the alert once.
   static void fallBackFromFenwix();
   // Main thread only.
@@ -75,9 +82,6 @@ class FenwixHelper {
 
   // Makes executablePath look again, for a test that lays out a new bundle.
   static void resetExecutablePathForTesting();
-
-  // Makes the DNS switching run checkFenwixService first while all three switches are on.
-  static void connectToDnsSwitching();
 };
 
 }  // namespace vorellin

@@ -10,7 +10,14 @@
 #include <thread>
 
 #include "Vorellin/AppUtils.h"
+#include "Vorellin/dnscrypt/FenwixHelper.h"
+#include "Vorellin/tests/AppBundle.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
+#include "backend/dns/PublicIpEchoServer.h"
+#include "platform/appkit/AlertPresenter.h"
+#include "platform/applescript/AdministratorApproval.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/net/URLRequest.h"
 #include "platform/process/Process.h"
 
 namespace vorellin {
@@ -93,6 +100,7 @@ TEST_F(DnsSwitchTest, EachRowIsWrittenToEveryEnabledServiceAndVerified) {
   EXPECT_EQ(sorted(current("Wi-Fi").dnsServers), (Strings{"8.8.4.4", "9.9.9.9"}));
   EXPECT_EQ(sorted(current("Ethernet").dnsServers), (Strings{"8.8.4.4", "9.9.9.9"}));
 
+  AppUtils::setFenwixServiceCheck([](bool) { return true; });  // the proxy answers
   setSwitches(true, true, true);
   request(false, false);
   EXPECT_EQ(current("Wi-Fi").dnsServers, Strings{"127.0.0.1"});
@@ -180,6 +188,7 @@ TEST_F(DnsSwitchTest, AlreadyAppliedComparesWholeAddresses) {
 
 TEST_F(DnsSwitchTest, ProxyAddressIsWrittenWhenOnlyALongerAddressIsInForce) {
   writeServices({service("Wi-Fi", true, {"127.0.0.10"})});
+  AppUtils::setFenwixServiceCheck([](bool) { return true; });  // the proxy answers
   setSwitches(true, true, true);
   request(false, false);
   EXPECT_EQ(current("Wi-Fi").dnsServers, Strings{"127.0.0.1"});
@@ -408,6 +417,50 @@ TEST_F(DnsSwitchTest, RequestsFromSeveralThreadsRunOneAtATimeInSubmissionOrder) 
   EXPECT_EQ(maxActive.load(), 1);
   EXPECT_FALSE(offQueue.load());
   EXPECT_EQ(current("Wi-Fi").dnsServers, Strings{"127.0.0.1"});
+}
+
+// Nothing set in place of the proxy check: DNS switching runs the real one, as the application does.
+TEST_F(DnsSwitchTest, WithAllThreeSwitchesOnTheRealProxyCheckRunsAndARefusedPromptFallsBack) {
+  using platform::AdministratorApproval;
+  testing::layOutAppBundle();
+  auto alerts = std::make_shared<platform::appkit::RecordingAlertPresenter>();
+  platform::appkit::AlertPresenter::setShared(alerts);
+  backend::PublicIpEchoServer echo{"198.51.100.77", "/"};
+  std::string error;
+  ASSERT_TRUE(echo.start(0, &error)) << error;
+  platform::net::setAllowsInsecureLoopbackHTTP(true);
+  AppUtils::setPublicIpEchoUrls(Strings{echo.url(), echo.url(), echo.url()});
+  FenwixHelper::unavailableAlertShown = false;
+  ASSERT_TRUE(AdministratorApproval::setPolicy(AdministratorApproval::Policy::Cancel));
+  set(keys::kCustomBlacklistDns, list({"10.9.0.1"}));
+  set(keys::kFenwixDnsUrls, list({"https://doh.example/"}));
+  setSwitches(true, true, true);
+
+  request(true, false);
+  // One prompt to install and start the proxy that is not installed; refused, so the option goes off
+  // and the plain resolvers of the custom block list are written in the same run.
+  EXPECT_EQ(AdministratorApproval::promptCount(), 1);
+  const Strings commands = log->texts(LogFlag::Verbose, "runRootCommands(commands:)");
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[1], "cmd: " + *FenwixHelper::proxyCommandLine(FenwixHelper::kServiceInstall) + " && " +
+                             *FenwixHelper::proxyCommandLine(FenwixHelper::kServiceStart));
+  prefs()->synchronize();
+  EXPECT_FALSE(VrlUserDefault::shared().fenwixState());
+  EXPECT_EQ(current("Wi-Fi").dnsServers, Strings{"10.9.0.1"});
+  EXPECT_EQ(current("Ethernet").dnsServers, Strings{"10.9.0.1"});
+  // The fallback's alert, once, and its public-IP refresh.
+  EXPECT_TRUE(platform::dispatch::RunLoop::runUntil([&] { return alerts->alerts().size() == 1; },
+                                                    std::chrono::seconds(10)));
+  EXPECT_EQ(alerts->alerts().at(0).messageText, FenwixHelper::kUnavailableMessage);
+  EXPECT_TRUE(platform::dispatch::RunLoop::runUntil(
+      [] { return prefs()->stringForKey(keys::kCurrentIp) == std::optional<std::string>("198.51.100.77"); },
+      std::chrono::seconds(20)));
+
+  AppUtils::setPublicIpEchoUrls(std::nullopt);
+  platform::net::setAllowsInsecureLoopbackHTTP(false);
+  platform::appkit::AlertPresenter::setShared(nullptr);
+  FenwixHelper::unavailableAlertShown = false;
+  testing::forgetAppBundle();
 }
 
 }  // namespace

@@ -6,13 +6,25 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 #include <toml++/toml.h>
 
 #include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "Vorellin/tests/AppBundle.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
+#include "auth/DAVAuth.h"
+#include "auth/DAVAuthDataResult.h"
+#include "auth/DAVUser.h"
+#include "backend/dns/PublicIpEchoServer.h"
+#include "backend/src/TestBackend.h"
+#include "platform/applescript/AdministratorApproval.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/Base64.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/net/URLRequest.h"
+#include "sdk-core/DAVApp.h"
+#include "sdk-core/DAVOptions.h"
 
 namespace vorellin {
 namespace {
@@ -155,7 +167,9 @@ class FenwixConfigTest : public testing::SimulatedMacTest {
     size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(resources_)) {
       const std::string name = entry.path().filename().string();
-      if (name != "original-config.data" && name != "dnscrypt-proxy.toml" && name != FenwixHelper::serviceName) ++n;
+      if (name != "original-config.data" && name != "dnscrypt-proxy.toml" && name != FenwixHelper::serviceName &&
+          name != "VorellinService.plist")
+        ++n;
     }
     return n;
   }
@@ -312,6 +326,122 @@ TEST_F(FenwixConfigTest, DeleteRemovesTheLiveFileAndAlwaysLogs) {
   EXPECT_TRUE(std::filesystem::exists(resources_ + "/original-config.data"));
   FenwixHelper::deleteConfigFile();
   EXPECT_EQ(log->texts(LogFlag::Debug, "deleteConfigFile()"), Strings({"delete FENWIX config", "delete FENWIX config"}));
+}
+
+TEST_F(FenwixConfigTest, SettingsAreReadInTurnSoAWriterWithOlderOnesNeverReplacesANewerFile) {
+  set(keys::kFenwixDnsUrls, list({"https://doh-old.example/"}));
+  std::promise<void> olderReading;
+  std::atomic<bool> first{true}, newerDone{false};
+  // The first writer is held while it looks up the user, after it has read the resolvers.
+  FenwixHelper::setUserIdProvider([&]() -> std::optional<std::string> {
+    if (first.exchange(false)) {
+      olderReading.set_value();
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      while (!newerDone && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return "user-1";
+  });
+  std::thread older([] { FenwixHelper::writeFenwixConfig(); });
+  olderReading.get_future().wait();
+  set(keys::kFenwixDnsUrls, list({"https://doh-new.example/"}));
+  std::thread newer([&] {
+    FenwixHelper::writeFenwixConfig();
+    newerDone = true;
+  });
+  older.join();
+  newer.join();
+  const std::string s = stamp("https://doh-new.example/", "user-1");
+  EXPECT_EQ(readFile(live()), base() + sections(s, s));
+}
+
+TEST_F(FenwixConfigTest, WithoutAMainBundleNothingIsRunByBareNameNorWrittenInTheCurrentFolder) {
+  backend::PublicIpEchoServer echo{"198.51.100.5", "/"};
+  std::string error;
+  ASSERT_TRUE(echo.start(0, &error)) << error;
+  platform::net::setAllowsInsecureLoopbackHTTP(true);
+  AppUtils::setPublicIpEchoUrls(Strings{echo.url(), echo.url(), echo.url()});
+  const std::string here = root_ + "/current";
+  std::filesystem::create_directories(here);
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(here);
+  set(keys::kFenwixDnsUrls, list({"https://doh-a.example/"}));
+  setSwitches(true, true, true);
+
+  platform::Bundle::removeMainBundleForTesting();
+  FenwixHelper::resetExecutablePathForTesting();
+  EXPECT_EQ(FenwixHelper::executablePath(), std::nullopt);
+  EXPECT_EQ(FenwixHelper::configFilePath(), std::nullopt);
+  EXPECT_EQ(FenwixHelper::proxyCommandLine(FenwixHelper::kServiceStart), std::nullopt);
+  ::testing::internal::CaptureStdout();
+  FenwixHelper::writeFenwixConfig();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Cannot write file\n");
+  // The check cannot install or start what it cannot find: no prompt, and the plain resolvers take over.
+  bool healthy = true;
+  AppUtils::dnsTransitionQueue()->sync([&] { healthy = FenwixHelper::checkFenwixService(false); });
+  EXPECT_FALSE(healthy);
+  EXPECT_EQ(platform::AdministratorApproval::promptCount(), 0);
+  prefs()->synchronize();
+  EXPECT_FALSE(VrlUserDefault::shared().fenwixState());
+  EXPECT_TRUE(std::filesystem::is_empty(here));
+  EXPECT_FALSE(log->texts(LogFlag::Error).empty());
+
+  std::filesystem::current_path(before);
+  // The fallback's refresh has asked all three before the echo service goes away.
+  EXPECT_TRUE(platform::dispatch::RunLoop::runUntil([&] { return echo.requestCount() == 3; }, std::chrono::seconds(20)));
+  AppUtils::setPublicIpEchoUrls(std::nullopt);
+  platform::net::setAllowsInsecureLoopbackHTTP(false);
+}
+
+// No provider set: the user is the one signed in through the default app's authentication client.
+TEST_F(FenwixConfigTest, StampsCarryTheIdOfTheUserSignedInThroughTheAuthClient) {
+  FenwixHelper::setUserIdProvider(nullptr);
+  backend::SeedUser alice;
+  alice.email = "alice@example.com";
+  alice.password = "correct-horse-battery";
+  backend::TestBackend backend({alice}, {"test-api-key"});
+  const std::string uid = backend.identity().userByEmail("alice@example.com")->uid;
+  ASSERT_FALSE(uid.empty());
+  platform::net::setAllowsInsecureLoopbackHTTP(true);
+  DAVApp::resetApps();
+  DAVAuth::load();
+  auto options = DAVOptions::initWithVariruAppID("1:123456789012:ios:0123456789abcdef", "123456789012");
+  options->setAPIKey("test-api-key");
+  auto dictionary = options->optionsDictionary();
+  dictionary[kDAVIdentityServiceURL] = backend.baseURL();
+  dictionary[kDAVSecureTokenServiceURL] = backend.baseURL();
+  options->setOptionsDictionary(dictionary);
+  DAVApp::configureWithOptions(options);
+  std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
+
+  // Signed out: nothing to stamp.
+  set(keys::kFenwixDnsUrls, list({"https://doh-a.example/", "https://doh-b.example/"}));
+  FenwixHelper::writeFenwixConfig();
+  EXPECT_FALSE(std::filesystem::exists(live()));
+
+  bool done = false;
+  platform::ErrorPtr signInError;
+  auth->signInWithEmail("alice@example.com", "correct-horse-battery",
+                        [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr error) {
+                          signInError = error;
+                          done = true;
+                        });
+  ASSERT_TRUE(platform::dispatch::RunLoop::runUntil([&] { return done; }, std::chrono::seconds(20)));
+  ASSERT_EQ(signInError, nullptr) << signInError->localizedDescription();
+  FenwixHelper::writeFenwixConfig();
+  EXPECT_EQ(readFile(live()), base() + sections(stamp("https://doh-a.example/", uid), stamp("https://doh-b.example/", uid)));
+
+  // Signed out again: the file stays as it was.
+  const std::string signedIn = readFile(live());
+  platform::ErrorPtr signOutError;
+  ASSERT_TRUE(auth->signOut(&signOutError));
+  set(keys::kFenwixDnsUrls, list({"https://doh-c.example/"}));
+  FenwixHelper::writeFenwixConfig();
+  EXPECT_EQ(readFile(live()), signedIn);
+
+  auth.reset();
+  DAVApp::resetApps();
+  platform::net::setAllowsInsecureLoopbackHTTP(false);
 }
 
 }  // namespace

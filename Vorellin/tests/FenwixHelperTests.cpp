@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -116,6 +117,21 @@ TEST_F(RootCommandsTest, ProxyCommandLineQuotesTheExecutablePath) {
                                              FenwixHelper::proxyCommandLine(exe, FenwixHelper::kServiceStart)}));
   EXPECT_EQ(readFile(out), exe + "\n-service\nstart\n");
   EXPECT_EQ(AdministratorApproval::promptCount(), 1);
+}
+
+// The supervision tests need root for port 53. Run as an ordinary user they may be skipped on a
+// developer's machine, but under CI they must fail, so a CI run can never pass without them.
+TEST(SupervisionTestsWithoutRootTest, FailUnderCIAndAreSkippedOtherwise) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run them as another user";
+  const std::string run = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                          platform::shellQuote(VRL_FENWIX_SUPERVISION_TESTS_EXE) +
+                          " --gtest_filter=FenwixSupervisionTest.NothingHappensUnlessAllThreeSwitchesAreOn 2>&1";
+  const platform::ProcessResult underCI = platform::runShell("CI=1 " + run);
+  EXPECT_NE(underCI.status, 0) << underCI.output;
+  EXPECT_NE(underCI.output.find("must run as root under CI"), std::string::npos) << underCI.output;
+  const platform::ProcessResult elsewhere = platform::runShell("env -u CI " + run);
+  EXPECT_EQ(elsewhere.status, 0) << elsewhere.output;
+  EXPECT_NE(elsewhere.output.find("[  SKIPPED ] 1 test"), std::string::npos) << elsewhere.output;
 }
 
 }  // namespace

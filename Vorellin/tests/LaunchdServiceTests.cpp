@@ -4,6 +4,7 @@
 
 #include "Vorellin/AppUtils.h"
 #include "Vorellin/LoginServiceKit.h"
+#include "Vorellin/tests/AppBundle.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/servicemanagement/AppService.h"
@@ -28,6 +29,32 @@ class LaunchdServiceTest : public testing::SimulatedMacTest {
   }
   static bool loaded() { return platform::SimulatedMac::isJobLoaded(kLabel); }
 };
+
+// The job definition the application folder ships, not one made by the test.
+class ShippedJobTest : public testing::SimulatedMacTest {};
+
+TEST_F(ShippedJobTest, TheShippedJobDefinitionLoadsAndStartsTheApplication) {
+  const std::string bundle = testing::layOutAppBundle();
+  const std::string plist = platform::systemPath(AppUtils::kServicePlistPath);
+  ASSERT_EQ(plist, bundle + "/Contents/Resources/VorellinService.plist");
+  std::string error;
+  std::optional<platform::Value> job = platform::readPropertyListFile(plist, &error);
+  ASSERT_TRUE(job && job->asDictionary()) << error;
+  const platform::Value* label = job->find("Label");
+  ASSERT_TRUE(label && label->asString());
+  EXPECT_NE(label->asString()->find("VorellinService"), std::string::npos);
+  const platform::Value* program = job->find("ProgramArguments");
+  ASSERT_TRUE(program && program->asArray() && !program->asArray()->empty());
+  const std::string* executable = program->asArray()->front().asString();
+  ASSERT_TRUE(executable);
+  EXPECT_EQ(platform::systemPath(*executable), platform::Bundle::atPath(bundle)->executablePath());
+
+  ShellResult load = AppUtils::shellResult(AppUtils::serviceCommand("load"));
+  EXPECT_EQ(load.status, 0) << load.output;
+  EXPECT_EQ(AppUtils::shellResult(AppUtils::kServiceCheckCommand).output,
+            "-\t0\t" + *label->asString() + "\n");
+  testing::forgetAppBundle();
+}
 
 TEST_F(LaunchdServiceTest, CommandLinesAreTheJobForms) {
   EXPECT_STREQ(AppUtils::kServiceCheckCommand, "launchctl list | grep VorellinService");

@@ -7,14 +7,22 @@
 #include <mutex>
 #include <thread>
 
+#include <httplib.h>
+
+#include <future>
+
 #include "backend/dns/PublicIpEchoServer.h"
+#include "Vorellin/URLSessionSynchronous.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
 #include "platform/net/URLRequest.h"
+#include "sdk-core/DAVApp.h"
+#include "sdk-core/DAVOptions.h"
 
 namespace vorellin {
 namespace {
 
 using backend::PublicIpEchoServer;
+using platform::logging::LogFlag;
 using Strings = std::vector<std::string>;
 
 class PublicIpTest : public testing::SimulatedMacTest {
@@ -235,6 +243,114 @@ TEST_F(PublicIpTest, EchoAddressesComeFromTheSdkConfigurationUnlessSet) {
   EXPECT_EQ(configured[2].substr(configured[2].size() - 3), "/ip");
   AppUtils::setPublicIpEchoUrls(Strings{"http://x/", "http://y/", "http://z/ip"});
   EXPECT_EQ(AppUtils::publicIpEchoUrls(), Strings({"http://x/", "http://y/", "http://z/ip"}));
+}
+
+TEST_F(PublicIpTest, RegistrationsArriveInTheOrderTheAddressesWereStored) {
+  setSwitches(true, true, false);
+  a.setAnswer("198.51.100.1");
+  b.setAnswer("198.51.100.1");
+  c.setAnswer("198.51.100.1");
+  std::promise<void> firstRegistering;
+  std::atomic<bool> first{true};
+  // The first registration is slow: a second refresh gets every chance to overtake it.
+  AppUtils::setCurrentIpRegistration([&](const std::string& ip) {
+    if (first.exchange(false)) {
+      firstRegistering.set_value();
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      while (registered().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    registered_.push_back(ip);
+  });
+  AppUtils::refreshPublicIp();
+  firstRegistering.get_future().wait();
+  a.setAnswer("198.51.100.2");
+  b.setAnswer("198.51.100.2");
+  c.setAnswer("198.51.100.2");
+  AppUtils::refreshPublicIp();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (registered().size() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(registered(), Strings({"198.51.100.1", "198.51.100.2"}));
+  EXPECT_EQ(stored(keys::kCurrentIp), "198.51.100.2");
+  EXPECT_EQ(stored(keys::kPreviousIp), "198.51.100.1");
+}
+
+TEST_F(PublicIpTest, AConfiguredListOfOtherThanThreeServicesIsRefused) {
+  AppUtils::setPublicIpEchoUrls(std::nullopt);
+  const Strings defaults = DAVOptions().publicIPEchoURLs();
+  ASSERT_EQ(defaults.size(), 3u);
+  auto configure = [](const Strings& urls) {
+    DAVApp::resetApps();
+    auto options = DAVOptions::initWithVariruAppID("1:123456789012:ios:0123456789abcdef", "123456789012");
+    auto dictionary = options->optionsDictionary();
+    dictionary[kDAVPublicIPEchoURLs] = platform::Value(platform::Array(urls.begin(), urls.end()));
+    options->setOptionsDictionary(dictionary);
+    DAVApp::configureWithOptions(options);
+  };
+  const Strings three = {a.url(), b.url(), c.url()};
+  configure(three);
+  EXPECT_EQ(AppUtils::publicIpEchoUrls(), three);
+  EXPECT_TRUE(log->texts(LogFlag::Error).empty());
+  for (const Strings& wrong : {Strings{a.url(), b.url()}, Strings{a.url(), b.url(), c.url(), a.url()}}) {
+    log->clear();
+    configure(wrong);
+    EXPECT_EQ(AppUtils::publicIpEchoUrls(), defaults);
+    const Strings errors = log->texts(LogFlag::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("PUBLIC_IP_ECHO_URLS"), std::string::npos) << errors[0];
+  }
+  DAVApp::resetApps();
+}
+
+TEST(SynchronousDataTaskTest, TheWholeRequestIsSent) {
+  httplib::Server server;
+  std::mutex mutex;
+  std::string method, header, body;
+  server.Post("/echo", [&](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(mutex);
+    method = request.method;
+    header = request.get_header_value("X-Vorellin-Test");
+    body = request.body;
+    response.set_content("received", "text/plain");
+  });
+  server.Get("/slow", [](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    response.set_content("late", "text/plain");
+  });
+  const int port = server.bind_to_any_port("127.0.0.1");
+  ASSERT_GT(port, 0);
+  std::thread serving([&] { server.listen_after_bind(); });
+  // Connections queue on the bound socket until the server accepts them.
+  platform::net::setAllowsInsecureLoopbackHTTP(true);
+  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+
+  platform::net::URLRequest post(base + "/echo", 10.0);
+  post.method = "POST";
+  post.setValue("yes", "X-Vorellin-Test");
+  post.setValue("text/plain", "Content-Type");
+  post.body = "payload";
+  DataTaskResult result = synchronousDataTask(*platform::net::URLSession::shared(), post);
+  EXPECT_EQ(result.error, nullptr);
+  EXPECT_EQ(result.httpStatus, 200);
+  EXPECT_EQ(result.data, std::optional<platform::Data>("received"));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(method, "POST");
+    EXPECT_EQ(header, "yes");
+    EXPECT_EQ(body, "payload");
+  }
+
+  // The request's own timeout bounds the wait.
+  DataTaskResult late = synchronousDataTask(*platform::net::URLSession::shared(), platform::net::URLRequest(base + "/slow", 0.5));
+  ASSERT_NE(late.error, nullptr);
+  EXPECT_EQ(late.error->code(), platform::net::kURLErrorTimedOut);
+  EXPECT_FALSE(late.data.has_value());
+
+  server.stop();
+  serving.join();
+  platform::net::setAllowsInsecureLoopbackHTTP(false);
 }
 
 }  // namespace

@@ -52,6 +52,7 @@ std::string selfExecutable() {
 struct MainState {
   std::mutex mutex;
   std::shared_ptr<Bundle> override;
+  bool removed = false;
   std::shared_ptr<Bundle> cached;
   std::string cachedFor;  // the VRL_MAIN_BUNDLE value the cache was made for
 };
@@ -80,6 +81,7 @@ std::shared_ptr<Bundle> Bundle::atPath(const std::string& path) {
 std::shared_ptr<Bundle> Bundle::main() {
   MainState& st = mainState();
   std::lock_guard<std::mutex> lock(st.mutex);
+  if (st.removed) return nullptr;
   if (st.override) return st.override;
   const char* env = std::getenv("VRL_MAIN_BUNDLE");
   std::string envPath = env ? env : "";
@@ -108,6 +110,14 @@ void Bundle::setMainBundleForTesting(std::shared_ptr<Bundle> bundle) {
   MainState& st = mainState();
   std::lock_guard<std::mutex> lock(st.mutex);
   st.override = std::move(bundle);
+  st.removed = false;
+}
+
+void Bundle::removeMainBundleForTesting() {
+  MainState& st = mainState();
+  std::lock_guard<std::mutex> lock(st.mutex);
+  st.override.reset();
+  st.removed = true;
 }
 
 bool Bundle::isAppFolder() const { return isDirectory(path_ + "/Contents"); }

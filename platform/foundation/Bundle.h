@@ -16,6 +16,7 @@ class Bundle {
   static std::shared_ptr<Bundle> main();
   static std::shared_ptr<Bundle> atPath(const std::string& path);  // nullptr if the folder does not exist
   static void setMainBundleForTesting(std::shared_ptr<Bundle> bundle);  // nullptr restores the default
+  static void removeMainBundleForTesting();  // main() gives nullptr until the next setMainBundleForTesting
 
   const std::string& bundlePath() const { return path_; }
   std::string contentsPath() const;  // <bundle>/Contents for an application folder, else the bundle itself

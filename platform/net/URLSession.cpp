@@ -10,7 +10,10 @@ std::shared_ptr<URLSession> URLSession::shared() {
 }
 
 void URLSession::dataTask(const std::string& url, double timeoutSeconds, DataTaskCompletion completion) {
-  URLRequest request(url, timeoutSeconds);
+  dataTask(URLRequest(url, timeoutSeconds), std::move(completion));
+}
+
+void URLSession::dataTask(URLRequest request, DataTaskCompletion completion) {
   detail::runInBackground([request = std::move(request), completion = std::move(completion)] {
     auto result = detail::performTransfer(request, "", true, nullptr, nullptr);
     if (completion) completion(std::move(result.body), result.status, result.error);

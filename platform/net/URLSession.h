@@ -7,10 +7,11 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
+#include "platform/net/URLRequest.h"
 
 namespace platform::net {
 
-// A plain GET session for small lookups. The HTTP status is reported, never turned into an error.
+// A session for small lookups. The HTTP status is reported, never turned into an error.
 class URLSession {
  public:
   static std::shared_ptr<URLSession> shared();
@@ -22,6 +23,8 @@ class URLSession {
   // Starts at once and returns; the completion runs on a background thread of the transfer pool.
   // timeoutSeconds bounds the whole transfer. Same http:// rule as the session fetcher.
   void dataTask(const std::string& url, double timeoutSeconds, DataTaskCompletion completion);
+  // The same for a whole request: its method, headers, body and timeout.
+  void dataTask(URLRequest request, DataTaskCompletion completion);
 };
 
 }  // namespace platform::net
