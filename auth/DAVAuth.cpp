@@ -239,9 +239,19 @@ bool DAVAuth::getUser(std::shared_ptr<DAVUser>* outUser, ErrorPtr* error) {
 void DAVAuth::appWillBeDeleted(const std::shared_ptr<DAVApp>& app) {
   if (!app) return;
   const std::string appName = app->name();
-  DAVAuthGlobalWorkQueue()->async([appName] {
-    if (auto service = keychainServiceNameForAppName(appName)) {
-      deleteKeychainServiceNameForAppName(appName);
+  // The name is taken out now, not on the work queue: a new app of the same name configured right
+  // after this call sets its own name, which a later removal would take away again.
+  std::optional<std::string> service;
+  {
+    std::lock_guard<std::mutex> lock(classMutex());
+    auto it = keychainServiceNames().find(appName);
+    if (it != keychainServiceNames().end()) {
+      service = it->second;
+      keychainServiceNames().erase(it);
+    }
+  }
+  DAVAuthGlobalWorkQueue()->async([appName, service] {
+    if (service) {
       DAVAuthKeychain keychain(*service);
       keychain.removeDataForKey(userKeyForAppName(appName), nullptr);
     }

@@ -138,7 +138,7 @@ TEST_F(IdentityServiceTest, TokenExchangeGivesANewTokenUntilRevoked) {
   ASSERT_TRUE(form);
   EXPECT_EQ(form->status, 200);
 
-  EXPECT_EQ(keyword(exchange("no-such-token")), "INVALID_REFRESH_TOKEN");
+  EXPECT_EQ(keyword(exchange("no-such-token")), "INVALID_ID_TOKEN");
   EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "authorization_code"}, {"code", "x"}})), "INVALID_GRANT_TYPE");
   EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "refresh_token"}})), "MISSING_REFRESH_TOKEN");
 
@@ -226,7 +226,7 @@ TEST_F(IdentityServiceTest, PasswordResetMailsAndAPIKeys) {
   auto wrongKey = post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", "x"}}, "wrong");
   EXPECT_EQ(wrongKey.body["error"]["errors"][0]["reason"], "keyInvalid");
   EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", "x"}}, "right")),
-            "INVALID_REFRESH_TOKEN");
+            "INVALID_ID_TOKEN");
 }
 
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
