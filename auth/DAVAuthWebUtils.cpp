@@ -184,3 +184,7 @@ std::optional<std::string> DAVAuthWebUtils::stringByUnescapingFromURLArgument(co
   std::replace(text.begin(), text.end(), '+', ' ');
   return percentDecode(text);
 }
+
+std::optional<std::string> DAVAuthWebUtils::stringByRemovingPercentEncoding(const std::string& text) {
+  return percentDecode(text);
+}
