@@ -15,6 +15,8 @@
 #include "auth/DAVAuthDataResult.h"
 #include "auth/DAVAuthErrors.h"
 #include "auth/DAVAuthGlobalWorkQueue.h"
+#include "auth/DAVAuthKeychain.h"
+#include "auth/DAVAuthWebUtils.h"
 #include "auth/DAVOAuthProvider.h"
 #include "auth/DAVUser.h"
 #include "auth/DAVUserProfileChangeRequest.h"
@@ -637,6 +639,127 @@ TEST_F(DAVAuthFlowsTest, ANewAppOfADeletedAppsNameKeepsItsKeychain) {
   auto [result, freshError] = dataFlow([&](auto done) { fresh->signInWithEmail("bob@example.com", kPassword, done); });
   ASSERT_EQ(freshError, nullptr) << freshError->description();
   EXPECT_EQ(fresh->currentUser(), result->user());
+}
+
+// Archives one record into the keychain under its own key and reads it back.
+template <class T>
+std::shared_ptr<T> throughTheKeychain(DAVAuthKeychain& keychain, const std::string& key, const platform::Coding& record) {
+  ErrorPtr error;
+  EXPECT_TRUE(keychain.setData(platform::KeyedArchiver::archivedData(key, record), key, &error));
+  auto data = keychain.dataForKey(key, &error);
+  EXPECT_TRUE(data) << key;
+  if (!data) return nullptr;
+  auto coder = platform::KeyedUnarchiver::create(*data);
+  return coder ? coder->decodeObjectOfClass<T>(key) : nullptr;
+}
+
+TEST_F(DAVAuthFlowsTest, EveryArchivableRecordRoundTripsThroughTheKeychain) {
+  DAVAuthKeychain keychain("davedove_auth_records");
+  auto email = throughTheKeychain<DAVEmailPasswordAuthCredential>(
+      keychain, "email", *DAVEmailAuthProvider::credentialWithEmail("a@b.c", "pw"));
+  ASSERT_TRUE(email);
+  EXPECT_EQ(email->password(), std::optional<std::string>("pw"));
+  EXPECT_EQ(email->provider(), "password");
+  auto link = throughTheKeychain<DAVEmailPasswordAuthCredential>(
+      keychain, "link", *DAVEmailAuthProvider::credentialWithEmailLink("a@b.c", "https://l.example/?mode=signIn"));
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->password(), std::nullopt);
+  EXPECT_EQ(link->link(), std::optional<std::string>("https://l.example/?mode=signIn"));
+  EXPECT_FALSE((throughTheKeychain<DAVEmailPasswordAuthCredential>(
+      keychain, "neither", DAVEmailPasswordAuthCredential("a@b.c", DAVEmailPasswordAuthCredential::Password{""}))));
+
+  auto facebook = throughTheKeychain<DAVFacebookAuthCredential>(keychain, "fb", DAVFacebookAuthCredential("fb-t"));
+  EXPECT_EQ(facebook->accessToken(), std::optional<std::string>("fb-t"));
+  EXPECT_EQ(facebook->provider(), kDAVFacebookAuthProviderID);
+  auto variru = throughTheKeychain<DAVVariruAuthCredential>(keychain, "v", DAVVariruAuthCredential("id", "at"));
+  EXPECT_EQ(variru->IDToken(), std::optional<std::string>("id"));
+  EXPECT_EQ(variru->accessToken(), std::optional<std::string>("at"));
+  EXPECT_EQ(throughTheKeychain<DAVGitHubAuthCredential>(keychain, "gh", DAVGitHubAuthCredential("g"))->token(),
+            std::optional<std::string>("g"));
+  auto twitter = throughTheKeychain<DAVTwitterAuthCredential>(keychain, "tw", DAVTwitterAuthCredential("t", "s"));
+  EXPECT_EQ(twitter->secret(), std::optional<std::string>("s"));
+  auto player = throughTheKeychain<DAVGameCenterAuthCredential>(
+      keychain, "gc",
+      DAVGameCenterAuthCredential("G:1", "https://k.example/k.cer", std::string("\0sig", 4), std::string("salt"),
+                                  1700000000123ULL, "Player One"));
+  EXPECT_EQ(player->signature(), std::optional<std::string>(std::string("\0sig", 4)));
+  EXPECT_EQ(player->timestamp(), 1700000000123ULL);
+  EXPECT_EQ(player->publicKeyURL(), std::optional<std::string>("https://k.example/k.cer"));
+  EXPECT_EQ(player->displayName(), std::optional<std::string>("Player One"));
+  // The OAuth credential keeps its provider id.
+  auto oauth = throughTheKeychain<DAVOAuthCredential>(
+      keychain, "oauth", *DAVOAuthProvider::credentialWithProviderID("oidc.example", "i", "a", "p"));
+  EXPECT_EQ(oauth->provider(), "oidc.example");
+  EXPECT_EQ(oauth->pendingToken(), std::optional<std::string>("p"));
+  EXPECT_EQ(throughTheKeychain<DAVAuthAppCredential>(keychain, "app", DAVAuthAppCredential("r", "s"))->secret(),
+            std::optional<std::string>("s"));
+
+  // A federated user with its provider records, its metadata and its sign-in result.
+  auto [result, error] = dataFlow([&](auto done) {
+    auth_->signInAndRetrieveDataWithCredential(DAVVariruAuthProvider::credentialWithIDToken("variru-id-token", ""), done);
+  });
+  ASSERT_EQ(error, nullptr);
+  auto back = throughTheKeychain<DAVAuthDataResult>(keychain, "result", *result);
+  ASSERT_TRUE(back && back->user() && back->additionalUserInfo());
+  EXPECT_EQ(back->user()->uid(), result->user()->uid());
+  EXPECT_EQ(back->user()->refreshToken(), result->user()->refreshToken());
+  ASSERT_EQ(back->user()->providerData().size(), 1u);
+  EXPECT_EQ(back->user()->providerData()[0]->uid(), std::optional<std::string>("v-1001"));
+  EXPECT_EQ(back->user()->metadata()->creationDate().has_value(), result->user()->metadata()->creationDate().has_value());
+  EXPECT_FALSE(back->user()->isAnonymous());
+  EXPECT_EQ(back->additionalUserInfo()->profile(), result->additionalUserInfo()->profile());
+  EXPECT_TRUE(back->additionalUserInfo()->isNewUser());
+}
+
+TEST_F(DAVAuthFlowsTest, TheWebSignInAddressEscapesEveryArgumentOnItsOwn) {
+  auto options = authtest::standInOptions(kAppID, kAPIKey, backend_->baseURL());
+  auto dictionary = options->optionsDictionary();
+  dictionary["CLIENT_ID"] = std::string("123.apps.example");
+  options->setOptionsDictionary(dictionary);
+  DAVApp::configureWithName("web", options);
+  auto auth = DAVAuth::authWithApp(DAVApp::appNamed("web"));
+  auth->setLanguageCode(std::string("de"));
+  auto provider = DAVOAuthProvider::providerWithProviderID("oidc.example", auth);
+  EXPECT_EQ(provider->callbackScheme(), "example.apps.123");
+  provider->setScopes({"email", "profile"});
+  provider->setCustomParameters({{"prompt", "a&b=c#d"}});
+
+  std::promise<std::pair<std::optional<std::string>, ErrorPtr>> promise;
+  provider->getHeadFulLiteURLWithEventID("E1", "session-1", [&promise](std::optional<std::string> url, ErrorPtr e) {
+    promise.set_value({url, e});
+  });
+  auto future = promise.get_future();
+  auto [url, error] = authtest::waitFor(future);
+  ASSERT_EQ(error, nullptr) << error->description();
+  const std::string prefix = "https://vorellin-local.davedoveapp.com/__/auth/handler?";
+  ASSERT_EQ(url->rfind(prefix, 0), 0u) << *url;
+  EXPECT_EQ(url->find_first_of("# "), std::string::npos);
+  auto items = DAVAuthWebUtils::queryItemsOfURL(*url);
+  std::map<std::string, std::string> query;
+  for (const auto& item : items) query[item.name] = item.value.value_or("");
+  EXPECT_EQ(items.size(), 11u);  // nothing inside a value split the query
+  EXPECT_EQ(query["customParameters"], R"({"prompt":"a&b=c#d"})");
+  EXPECT_EQ(query["scopes"], "email,profile");
+  EXPECT_EQ(query["hl"], "de");
+  EXPECT_EQ(query["authType"], "signInWithRedirect");
+  EXPECT_EQ(query["apiKey"], kAPIKey);
+  EXPECT_EQ(query["eventId"], "E1");
+  EXPECT_EQ(query["clientId"], "123.apps.example");
+  EXPECT_EQ(query["v"], DAVAuthBackend::authUserAgent());
+  EXPECT_EQ(query["sessionId"], "84097828fc31a8c8d29210df48901a85de7fd013f686b17be77d1be29cb7a98b");  // SHA-256 of "session-1"
+
+  // The page's answer: the link, or the error it names.
+  const std::string linkAnswer = "app://davedoveauth/link?deep_link_id=" +
+                                 std::string("https%3A%2F%2Fx.example%2F%3Flink%3Dhttps%253A%252F%252Fdone.example");
+  EXPECT_EQ(DAVOAuthProvider::OAuthResponseForURL(linkAnswer, nullptr), std::optional<std::string>("https://done.example"));
+  ErrorPtr answerError;
+  const std::string errorAnswer =
+      "app://davedoveauth/link?deep_link_id=" +
+      std::string("https%3A%2F%2Fx.example%2F%3FdavedoveError%3D%257B%2522code%2522%253A%2522auth%252Fweb-storage-unsupported%2522%252C%2522message%2522%253A%2522no%2522%257D");
+  EXPECT_EQ(DAVOAuthProvider::OAuthResponseForURL(errorAnswer, &answerError), std::nullopt);
+  ASSERT_NE(answerError, nullptr);
+  EXPECT_EQ(answerError->code(), DAVAuthErrorCodeWebSignInUserInteractionFailure);
+  EXPECT_EQ(answerError->localizedFailureReason(), "[auth/web-storage-unsupported] - no");
 }
 
 }  // namespace
