@@ -30,6 +30,9 @@
 #include "auth/DAVVerifyAssertionRequest.h"
 #include "auth/DAVVerifyAssertionResponse.h"
 #include "auth/DAVVerifyCustomTokenResponse.h"
+#include "auth/DAVSendVerificationCodeRequest.h"
+#include "auth/DAVVerifyClientRequest.h"
+#include "auth/DAVVerifyPhoneNumberRequest.h"
 #include "platform/foundation/Exception.h"
 #include "auth/tests/AuthTestSupport.h"
 
@@ -487,6 +490,35 @@ TEST(DAVAuthMessages, GameCenterBytesAreURLSafeAndItsLifetimeIsWholeSeconds) {
   const double signUpSeconds = secondsFromNow(*signUp.approximateExpirationDate());
   EXPECT_NEAR(signUpSeconds - gameSeconds, 0.9, 0.05);
   EXPECT_LT(gameSeconds, 3599.01);
+}
+
+TEST(DAVAuthMessages, PhoneVerificationMessages) {
+  DAVVerifyPhoneNumberRequest withCode({"session-1", "123456"}, 4, configuration());
+  EXPECT_EQ(body(withCode), (json{{"sessionInfo", "session-1"}, {"code", "123456"}, {"operation", "LINK"}}));
+  withCode.setAccessToken(std::string("id-token"));
+  EXPECT_EQ(body(withCode)["idToken"], "id-token");
+  for (int64_t unspecified : {0, 5, -1})
+    EXPECT_EQ(body(DAVVerifyPhoneNumberRequest("proof", "+15550100", unspecified, configuration()))["operation"],
+              "VERIFY_OP_UNSPECIFIED");
+  EXPECT_EQ(body(DAVVerifyPhoneNumberRequest("proof", "+15550100", 2, configuration())),
+            (json{{"temporaryProof", "proof"}, {"phoneNumber", "+15550100"}, {"operation", "REAUTH"}}));
+  DAVVerifyPhoneNumberResponse phone;
+  phone.setWithDictionary(json{{"isNewUser", true}, {"phoneNumber", "+15550100"}, {"expiresIn", "30"}}, nullptr);
+  EXPECT_TRUE(phone.isNewUser());
+  EXPECT_NEAR(secondsFromNow(*phone.approximateExpirationDate()), 30, 2);
+
+  auto app = std::make_shared<DAVAuthAppCredential>("receipt-1", std::nullopt);
+  EXPECT_EQ(body(DAVSendVerificationCodeRequest("+15550100", app, std::nullopt, configuration())),
+            (json{{"phoneNumber", "+15550100"}, {"iosReceipt", "receipt-1"}}));
+  DAVSendVerificationCodeResponse sent;
+  sent.setWithDictionary(json{{"sessionInfo", "s-9"}}, nullptr);
+  EXPECT_EQ(sent.verificationID(), std::optional<std::string>("s-9"));
+
+  EXPECT_EQ(body(DAVVerifyClientRequest("apns", false, configuration())), (json{{"appToken", "apns"}}));
+  EXPECT_EQ(body(DAVVerifyClientRequest("apns", true, configuration()))["isSandbox"], true);
+  DAVVerifyClientResponse client;
+  client.setWithDictionary(json{{"receipt", "r"}, {"suggestedTimeout", "5"}}, nullptr);
+  EXPECT_NEAR(secondsFromNow(*client.suggestedTimeOutDate()), 5, 2);
 }
 
 }  // namespace

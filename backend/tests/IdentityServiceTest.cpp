@@ -302,3 +302,57 @@ TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClear
 
 }  // namespace
 }  // namespace backend
+
+namespace backend {
+namespace {
+
+TEST(IdentityServiceSeedTest, MalformedProviderSeedsAreRefusedAndLinkedAccountsSurviveARestart) {
+  std::string error;
+  IdentityService service("p", "");
+  EXPECT_FALSE(service.applySeed(json{{"customTokenKey", "not base64!"}}, &error));
+  EXPECT_NE(error.find("customTokenKey"), std::string::npos);
+  EXPECT_FALSE(service.applySeed(json{{"federatedIdentities", {{{"providerId", "x.example"}, {"token", "t"}}}}}, &error));
+  EXPECT_NE(error.find("federatedId"), std::string::npos);
+
+  char tmpl[] = "/tmp/vrl-backend-links-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  BackendOptions options;
+  options.dataDir = dir;
+  options.quiet = true;
+  options.seed = json{{"federatedIdentities",
+                       {{{"providerId", "variru.com"}, {"token", "vt"}, {"federatedId", "v-1"}, {"email", "v@example.com"}}}}};
+  std::string uid;
+  {
+    BackendServer server(options);
+    ASSERT_TRUE(server.start());
+    httplib::Client client("127.0.0.1", server.port());
+    auto res = client.Post("/identityservice/v3/relyingparty/verifyAssertion?key=k",
+                           R"({"requestUri":"http://localhost","postBody":"providerId=variru.com&id_token=vt","autoCreate":true})",
+                           "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    auto body = json::parse(res->body);
+    EXPECT_EQ(body["isNewUser"], true);
+    EXPECT_FALSE(body.contains("refreshToken"));  // only when asked for
+    uid = body["localId"];
+    server.stop();
+  }
+  BackendServer again(options);
+  ASSERT_TRUE(again.start());
+  EXPECT_EQ(again.identity().linkedProviders(uid), std::vector<std::string>{"variru.com"});
+  // The provider's account signs in to the same user, no longer new.
+  httplib::Client client("127.0.0.1", again.port());
+  auto res = client.Post("/identityservice/v3/relyingparty/verifyAssertion?key=k",
+                         R"({"requestUri":"http://localhost","postBody":"providerId=variru.com&id_token=vt","autoCreate":true})",
+                         "application/json");
+  ASSERT_TRUE(res);
+  auto body = json::parse(res->body);
+  EXPECT_EQ(body["localId"], uid);
+  EXPECT_EQ(body["isNewUser"], false);
+  again.stop();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace backend
