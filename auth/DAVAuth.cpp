@@ -788,39 +788,32 @@ void DAVAuth::signInWithProvider(std::shared_ptr<DAVOAuthProvider>, const void*,
   }
 }
 
-void DAVAuth::fetchProvidersForEmail(const std::string& email, DAVProviderQueryCallback completion) {
-  auto deliver = [completion](std::optional<std::vector<std::string>> providers, ErrorPtr error) {
-    if (completion) mainAsync([completion, providers, error] { completion(providers, error); });
+// One look-up serves both lists of the reply: the providers, or the sign-in methods.
+void DAVAuth::fetchAuthURIListForEmail(const std::string& email, bool signInMethods,
+                                       DAVProviderQueryCallback completion) {
+  auto deliver = [completion](std::optional<std::vector<std::string>> list, ErrorPtr error) {
+    if (completion) mainAsync([completion, list, error] { completion(list, error); });
   };
   onWorkQueue(
-      [email, deliver](const std::shared_ptr<DAVAuth>& self) {
+      [email, signInMethods, deliver](const std::shared_ptr<DAVAuth>& self) {
         auto request = std::make_shared<DAVCreateAuthURIRequest>(email, kCreateAuthURIContinueURI,
                                                                  self->requestConfiguration_);
-        DAVAuthBackend::createAuthURI(request, [deliver](std::shared_ptr<DAVCreateAuthURIResponse> response,
-                                                         ErrorPtr error) {
+        DAVAuthBackend::createAuthURI(request, [signInMethods, deliver](
+                                                   std::shared_ptr<DAVCreateAuthURIResponse> response, ErrorPtr error) {
           if (error || !response) return deliver(std::nullopt, error);
-          deliver(response->allProviders() ? std::optional(stringsOf(response->allProviders())) : std::nullopt, nullptr);
+          const auto& list = signInMethods ? response->signinMethods() : response->allProviders();
+          deliver(list ? std::optional(stringsOf(list)) : std::nullopt, nullptr);
         });
       },
       [deliver](ErrorPtr error) { deliver(std::nullopt, error); });
 }
 
+void DAVAuth::fetchProvidersForEmail(const std::string& email, DAVProviderQueryCallback completion) {
+  fetchAuthURIListForEmail(email, false, std::move(completion));
+}
+
 void DAVAuth::fetchSignInMethodsForEmail(const std::string& email, DAVSignInMethodQueryCallback completion) {
-  auto deliver = [completion](std::optional<std::vector<std::string>> methods, ErrorPtr error) {
-    if (completion) mainAsync([completion, methods, error] { completion(methods, error); });
-  };
-  onWorkQueue(
-      [email, deliver](const std::shared_ptr<DAVAuth>& self) {
-        auto request = std::make_shared<DAVCreateAuthURIRequest>(email, kCreateAuthURIContinueURI,
-                                                                 self->requestConfiguration_);
-        DAVAuthBackend::createAuthURI(request, [deliver](std::shared_ptr<DAVCreateAuthURIResponse> response,
-                                                         ErrorPtr error) {
-          if (error || !response) return deliver(std::nullopt, error);
-          deliver(response->signinMethods() ? std::optional(stringsOf(response->signinMethods())) : std::nullopt,
-                  nullptr);
-        });
-      },
-      [deliver](ErrorPtr error) { deliver(std::nullopt, error); });
+  fetchAuthURIListForEmail(email, true, std::move(completion));
 }
 
 void DAVAuth::confirmPasswordResetWithCode(const std::string& code, const std::string& newPassword,

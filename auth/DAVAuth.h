@@ -207,6 +207,7 @@ class DAVAuth : public platform::Object,
   void internalSignInAndRetrieveDataWithEmailLink(const std::string& email, const std::string& link,
                                                   DAVAuthDataResultCallback callback);
   void internalSignInAnonymously(bool retrieveData, DAVAuthDataResultCallback callback);
+  void fetchAuthURIListForEmail(const std::string& email, bool signInMethods, DAVProviderQueryCallback completion);
   // Runs work on the work queue with this client, or answers "client gone" on the main queue.
   void onWorkQueue(std::function<void(const std::shared_ptr<DAVAuth>&)> work,
                    std::function<void(platform::ErrorPtr)> clientGone);

@@ -8,6 +8,7 @@
 #include "auth/DAVAuthBackend.h"
 #include "auth/DAVAuthErrorUtils.h"
 #include "auth/DAVAuthExceptionUtils.h"
+#include "auth/DAVAuthRPCRequest.h"
 #include "auth/DAVAuthWebUtils.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Bundle.h"
@@ -27,21 +28,6 @@ std::string sha256Hex(const std::string& text) {
   for (unsigned int i = 0; i < length; ++i) {
     std::snprintf(hex, sizeof hex, "%02x", digest[i]);
     out += hex;
-  }
-  return out;
-}
-
-// Everything but the unreserved characters is escaped, so "&", "=" and "#" inside a value stay data.
-std::string escapeQueryComponent(const std::string& text) {
-  std::string out;
-  char escape[4];
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      std::snprintf(escape, sizeof escape, "%%%02X", c);
-      out += escape;
-    }
   }
   return out;
 }
@@ -190,7 +176,7 @@ void DAVOAuthProvider::getHeadFulLiteURLWithEventID(const std::string& eventID, 
         if (auto language = configuration->languageCode()) arguments.emplace_back("hl", *language);
         std::string query;
         for (const auto& [key, value] : arguments)
-          query += (query.empty() ? "" : "&") + escapeQueryComponent(key) + "=" + escapeQueryComponent(value);
+          query += (query.empty() ? "" : "&") + DAVAuthPercentEncodeQueryComponent(key) + "=" + DAVAuthPercentEncodeQueryComponent(value);
         if (completion) completion("https://" + *authDomain + "/__/auth/handler?" + query, nullptr);
       });
 }

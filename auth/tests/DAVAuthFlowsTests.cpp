@@ -368,8 +368,7 @@ TEST_F(DAVAuthFlowsTest, LinkingAProviderAlreadyLinkedElsewhereHandsBackItsCrede
 
 TEST_F(DAVAuthFlowsTest, ReauthenticationRefreshesTheSessionOfTheSameUserOnly) {
   auto alice = signIn("alice@example.com");
-  const std::string tokenBefore = *alice->rawAccessToken();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new token differs in its issue time
+  const std::string tokenBefore = *alice->rawAccessToken();  // every token the stand-in mints is new
 
   Await<std::shared_ptr<DAVAuthDataResult>, ErrorPtr> same;
   alice->reauthenticateAndRetrieveDataWithCredential(DAVEmailAuthProvider::credentialWithEmail("alice@example.com", kPassword),
@@ -591,7 +590,7 @@ TEST_F(DAVAuthFlowsTest, DeletingTheAccountSignsOutAndForgetsTheStoredUser) {
   DAVApp::configureWithOptions(authtest::standInOptions(kAppID, kAPIKey, backend_->baseURL()));
   auth_ = DAVAuth::auth();
   EXPECT_EQ(auth_->currentUser(), nullptr);
-  // The old session is dead: its token cannot be refreshed (and signs nobody else out).
+  // The account is gone on the server: the old user object can no longer read it.
   EXPECT_EQ(codeOf(errorFlow([&](auto done) { alice->reloadWithCompletion(done); })), DAVAuthErrorCodeUserNotFound);
 }
 
@@ -709,6 +708,17 @@ TEST_F(DAVAuthFlowsTest, EveryArchivableRecordRoundTripsThroughTheKeychain) {
   EXPECT_FALSE(back->user()->isAnonymous());
   EXPECT_EQ(back->additionalUserInfo()->profile(), result->additionalUserInfo()->profile());
   EXPECT_TRUE(back->additionalUserInfo()->isNewUser());
+
+  Await<std::shared_ptr<DAVAuthTokenResult>, ErrorPtr> token;
+  result->user()->getIDTokenResultWithCompletion(token.callback());
+  auto parsed = std::get<0>(token.wait());
+  ASSERT_TRUE(parsed);
+  auto tokenBack = throughTheKeychain<DAVAuthTokenResult>(keychain, "token", *parsed);
+  ASSERT_TRUE(tokenBack);
+  EXPECT_EQ(tokenBack->token(), parsed->token());
+  EXPECT_EQ(tokenBack->signInProvider(), std::optional<std::string>("variru.com"));
+  EXPECT_EQ(tokenBack->expirationDate().secondsSince1970, parsed->expirationDate().secondsSince1970);
+  EXPECT_EQ(tokenBack->claims(), parsed->claims());
 }
 
 TEST_F(DAVAuthFlowsTest, TheWebSignInAddressEscapesEveryArgumentOnItsOwn) {
