@@ -15,6 +15,7 @@
 #include "auth/DAVAuthDataResult.h"
 #include "auth/DAVAuthErrors.h"
 #include "auth/DAVAuthGlobalWorkQueue.h"
+#include "auth/DAVAuthJSON.h"
 #include "auth/DAVAuthKeychain.h"
 #include "auth/DAVAuthWebUtils.h"
 #include "auth/DAVOAuthProvider.h"
@@ -80,6 +81,13 @@ class Await {
 };
 
 int64_t codeOf(const ErrorPtr& error) { return error ? error->code() : 0; }
+
+std::vector<std::string> providerIDs(const std::shared_ptr<DAVUser>& user) {
+  std::vector<std::string> out;
+  for (const auto& info : user->providerData()) out.push_back(info->providerID().value_or(""));
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 class DAVAuthFlowsTest : public ::testing::Test {
  protected:
@@ -161,12 +169,6 @@ class DAVAuthFlowsTest : public ::testing::Test {
       if (mails.back().requestType == type) return mails.back().oobCode;
     ADD_FAILURE() << "no " << type << " mail";
     return {};
-  }
-  std::vector<std::string> providerIDs(const std::shared_ptr<DAVUser>& user) const {
-    std::vector<std::string> out;
-    for (const auto& info : user->providerData()) out.push_back(info->providerID().value_or(""));
-    std::sort(out.begin(), out.end());
-    return out;
   }
 
   std::filesystem::path home_;
@@ -770,6 +772,53 @@ TEST_F(DAVAuthFlowsTest, TheWebSignInAddressEscapesEveryArgumentOnItsOwn) {
   ASSERT_NE(answerError, nullptr);
   EXPECT_EQ(answerError->code(), DAVAuthErrorCodeWebSignInUserInteractionFailure);
   EXPECT_EQ(answerError->localizedFailureReason(), "[auth/web-storage-unsupported] - no");
+}
+
+// The link flow's steps over a scripted transport, where each answer can be chosen.
+class DAVUserLinkScriptTest : public authtest::FakeBackendTest {
+ protected:
+  std::shared_ptr<DAVUser> userWithFreshToken() {
+    auto configuration = DAVAuthRequestConfiguration::initWithAPIKey("k");
+    auto service = std::make_shared<DAVSecureTokenService>(
+        configuration, std::string("session-token"), platform::Date{dav_auth_json::now().secondsSince1970 + 3600},
+        std::string("session-refresh"));
+    auto user = DAVUser::initWithTokenService(service);
+    user->setRequestConfiguration(configuration);
+    return user;
+  }
+  std::tuple<std::shared_ptr<DAVAuthDataResult>, ErrorPtr> link(const std::shared_ptr<DAVUser>& user) {
+    Await<std::shared_ptr<DAVAuthDataResult>, ErrorPtr> done;
+    user->linkAndRetrieveDataWithCredential(DAVFacebookAuthProvider::credentialWithAccessToken("fb"), done.callback());
+    return done.wait();
+  }
+};
+
+TEST_F(DAVUserLinkScriptTest, ALinkWhoseTokenFetchFailsDeliversThatErrorNeverSuccess) {
+  auto user = userWithFreshToken();
+  // The reply's session expires within minutes, so the next token is fetched, and that fails.
+  issuer_->replyOK(R"({"providerId":"facebook.com","idToken":"short-lived","expiresIn":"10","refreshToken":"r2"})");
+  issuer_->replyServerMessage("TOKEN_EXPIRED");
+  auto [result, error] = link(user);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(codeOf(error), DAVAuthErrorCodeUserTokenExpired);
+  ASSERT_EQ(issuer_->sent().size(), 2u);
+  EXPECT_NE(issuer_->sent()[1].URL.find("/v1/token"), std::string::npos);
+  EXPECT_TRUE(user->providerData().empty());  // the account was not refreshed as linked
+}
+
+TEST_F(DAVUserLinkScriptTest, ALinkReplyWithoutTokensKeepsTheSession) {
+  auto user = userWithFreshToken();
+  issuer_->replyOK(R"({"providerId":"facebook.com","federatedId":"fb-1"})");
+  issuer_->replyOK(R"({"users":[{"localId":"u-1","providerUserInfo":[{"providerId":"facebook.com","federatedId":"fb-1"}]}]})");
+  auto [result, error] = link(user);
+  ASSERT_EQ(error, nullptr) << error->description();
+  EXPECT_EQ(result->user(), user);
+  EXPECT_EQ(user->rawAccessToken(), std::optional<std::string>("session-token"));
+  EXPECT_EQ(user->refreshToken(), std::optional<std::string>("session-refresh"));
+  EXPECT_EQ(providerIDs(user), std::vector<std::string>{"facebook.com"});
+  // The account-info read went with the kept session's token.
+  ASSERT_EQ(issuer_->sent().size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(*issuer_->sent()[1].body)["idToken"], "session-token");
 }
 
 }  // namespace

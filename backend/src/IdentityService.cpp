@@ -784,6 +784,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       if (attr == "PHOTO_URL") u.photoUrl.clear();
       if (attr == "EMAIL") u.email.clear();
       if (attr == "PASSWORD") u.salt.clear(), u.passwordHash.clear();
+      if (attr == "PROVIDER") u.providers.clear();
     }
     for (const auto& provider : strings("deleteProvider")) {
       if (provider == "password") u.salt.clear(), u.passwordHash.clear();
