@@ -1,5 +1,7 @@
 #include "auth/DAVAdditionalUserInfo.h"
 
+#include "auth/DAVVerifyAssertionResponse.h"
+
 DAVAdditionalUserInfo::DAVAdditionalUserInfo(std::optional<std::string> providerID,
                                              std::optional<platform::Dictionary> profile,
                                              std::optional<std::string> username, bool isNewUser)
@@ -21,4 +23,10 @@ std::shared_ptr<DAVAdditionalUserInfo> DAVAdditionalUserInfo::initWithCoder(plat
     if (const platform::Dictionary* dictionary = value->asDictionary()) profile = *dictionary;
   return std::make_shared<DAVAdditionalUserInfo>(coder.decodeString("providerID"), std::move(profile),
                                                  coder.decodeString("username"), coder.decodeBool("newUser"));
+}
+
+std::shared_ptr<DAVAdditionalUserInfo> DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(
+    const DAVVerifyAssertionResponse& response) {
+  return std::make_shared<DAVAdditionalUserInfo>(response.providerID(), response.profile(), response.username(),
+                                                 response.isNewUser());
 }

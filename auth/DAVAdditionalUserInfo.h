@@ -8,12 +8,17 @@
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/Value.h"
 
+class DAVVerifyAssertionResponse;
+
 class DAVAdditionalUserInfo : public platform::Coding {
  public:
   static constexpr const char* kArchiveClassName = "DAVAdditionalUserInfo";
 
   DAVAdditionalUserInfo(std::optional<std::string> providerID, std::optional<platform::Dictionary> profile,
                         std::optional<std::string> username, bool isNewUser);
+  // From a federated sign-in reply's provider, profile, user name and new-user flag.
+  static std::shared_ptr<DAVAdditionalUserInfo> userInfoWithVerifyAssertionResponse(
+      const DAVVerifyAssertionResponse& response);
 
   const std::optional<std::string>& providerID() const { return providerID_; }
   const std::optional<platform::Dictionary>& profile() const { return profile_; }

@@ -3,7 +3,26 @@
 #include <algorithm>
 #include <cmath>
 
+#include "auth/DAVActionCodeInfo.h"
+#include "auth/DAVActionCodeSettings.h"
 #include "auth/DAVAdditionalUserInfo.h"
+#include "auth/DAVAuthCredential.h"
+#include "auth/DAVAuthWebUtils.h"
+#include "auth/DAVCreateAuthURIRequest.h"
+#include "auth/DAVCreateAuthURIResponse.h"
+#include "auth/DAVEmailLinkSignInRequest.h"
+#include "auth/DAVEmailLinkSignInResponse.h"
+#include "auth/DAVOAuthProvider.h"
+#include "auth/DAVResetPasswordRequest.h"
+#include "auth/DAVResetPasswordResponse.h"
+#include "auth/DAVSetAccountInfoRequest.h"
+#include "auth/DAVSetAccountInfoResponse.h"
+#include "auth/DAVSignInWithGameCenterRequest.h"
+#include "auth/DAVSignInWithGameCenterResponse.h"
+#include "auth/DAVVerifyAssertionRequest.h"
+#include "auth/DAVVerifyAssertionResponse.h"
+#include "auth/DAVVerifyCustomTokenRequest.h"
+#include "auth/DAVVerifyCustomTokenResponse.h"
 #include "auth/DAVAuthBackend.h"
 #include "auth/DAVAuthDataResult.h"
 #include "auth/DAVAuthDispatcher.h"
@@ -239,9 +258,19 @@ bool DAVAuth::getUser(std::shared_ptr<DAVUser>* outUser, ErrorPtr* error) {
 void DAVAuth::appWillBeDeleted(const std::shared_ptr<DAVApp>& app) {
   if (!app) return;
   const std::string appName = app->name();
-  DAVAuthGlobalWorkQueue()->async([appName] {
-    if (auto service = keychainServiceNameForAppName(appName)) {
-      deleteKeychainServiceNameForAppName(appName);
+  // The name is taken out now, not on the work queue: a new app of the same name configured right
+  // after this call sets its own name, which a later removal would take away again.
+  std::optional<std::string> service;
+  {
+    std::lock_guard<std::mutex> lock(classMutex());
+    auto it = keychainServiceNames().find(appName);
+    if (it != keychainServiceNames().end()) {
+      service = it->second;
+      keychainServiceNames().erase(it);
+    }
+  }
+  DAVAuthGlobalWorkQueue()->async([appName, service] {
+    if (service) {
       DAVAuthKeychain keychain(*service);
       keychain.removeDataForKey(userKeyForAppName(appName), nullptr);
     }
@@ -484,6 +513,383 @@ void DAVAuth::sendPasswordResetWithEmail(const std::optional<std::string>& email
           if (completion) mainAsync([completion, error] { completion(error); });
         });
   });
+}
+
+// --- Other sign-in flows, look-ups and action codes --------------------------------------------------
+
+void DAVAuth::onWorkQueue(std::function<void(const std::shared_ptr<DAVAuth>&)> work,
+                          std::function<void(ErrorPtr)> clientGone) {
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthGlobalWorkQueue()->async([weak, work = std::move(work), clientGone = std::move(clientGone)] {
+    if (auto self = weak.lock()) return work(self);
+    // The client went away before the work ran: the caller still gets an answer.
+    if (clientGone) mainAsync([clientGone] { clientGone(DAVAuthErrorUtils::nullUserErrorWithMessage()); });
+  });
+}
+
+namespace {
+
+// The query of a link read as a URL: the text after the first "?" up to a "#"; none without "?".
+std::optional<std::string> queryOfLink(const std::string& link) {
+  size_t question = link.find('?');
+  if (question == std::string::npos) return std::nullopt;
+  std::string query = link.substr(question + 1);
+  return query.substr(0, query.find('#'));
+}
+
+// Pieces with "=" give percent-decoded pairs; undecodable pairs are skipped; a later key replaces.
+std::map<std::string, std::string> parseLinkQuery(const std::string& link) {
+  std::map<std::string, std::string> result;
+  std::optional<std::string> query = queryOfLink(link);
+  if (!query) return result;
+  size_t start = 0;
+  while (start <= query->size()) {
+    size_t end = query->find('&', start);
+    if (end == std::string::npos) end = query->size();
+    std::string piece = query->substr(start, end - start);
+    size_t equals = piece.find('=');
+    if (equals != std::string::npos) {
+      auto key = DAVAuthWebUtils::stringByRemovingPercentEncoding(piece.substr(0, equals));
+      auto value = DAVAuthWebUtils::stringByRemovingPercentEncoding(piece.substr(equals + 1));
+      if (key && value) result[*key] = *value;
+    }
+    start = end + 1;
+  }
+  return result;
+}
+
+// The link's own query, or, when that holds nothing, the query of the link inside its query text.
+std::map<std::string, std::string> linkArguments(const std::string& link) {
+  auto arguments = parseLinkQuery(link);
+  if (arguments.empty()) {
+    if (auto query = queryOfLink(link)) arguments = parseLinkQuery(*query);
+  }
+  return arguments;
+}
+
+constexpr const char kInvalidEmailLinkReason[] =
+    "The link provided is not valid for email/link sign-in. Please check the link by calling "
+    "isSignInWithEmailLink:link: on Auth before attempting to use it for email/link sign-in.";
+constexpr const char kNilSignInLinkEmailReason[] = "The email used to initiate email link sign-in cannot be nil.";
+constexpr const char kHandleCodeInAppReason[] =
+    "You must set handleCodeInApp in your ActionCodeSettings to true for Email-link Authentication.";
+// The continue address sent with the provider look-ups.
+constexpr const char kCreateAuthURIContinueURI[] = "http://www.davedove.com/";
+
+std::vector<std::string> stringsOf(const std::optional<platform::Array>& array) {
+  std::vector<std::string> out;
+  if (array)
+    for (const auto& value : *array)
+      if (const std::string* text = value.asString()) out.push_back(*text);
+  return out;
+}
+
+// Raised on the caller's thread: an exception on the work queue could not be caught.
+void checkEmailLinkCredential(const std::shared_ptr<const DAVAuthCredential>& credential) {
+  auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential);
+  if (email && email->link() && !DAVAuth::isSignInWithEmailLink(*email->link()))
+    DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kInvalidEmailLinkReason);
+}
+
+}  // namespace
+
+bool DAVAuth::isSignInWithEmailLink(const std::string& link) {
+  if (link.empty()) return false;
+  auto arguments = linkArguments(link);
+  auto mode = arguments.find("mode");
+  return arguments.count("oobCode") && mode != arguments.end() && mode->second == "signIn";
+}
+
+void DAVAuth::signInWithEmailLink(const std::string& email, const std::string& link,
+                                  DAVAuthDataResultCallback completion) {
+  if (!isSignInWithEmailLink(link)) DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kInvalidEmailLinkReason);
+  onWorkQueue(
+      [email, link, completion](const std::shared_ptr<DAVAuth>& self) {
+        self->internalSignInAndRetrieveDataWithEmailLink(
+            email, link, self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion));
+      },
+      completion ? [completion](ErrorPtr error) { completion(nullptr, error); } : std::function<void(ErrorPtr)>());
+}
+
+void DAVAuth::internalSignInAndRetrieveDataWithEmailLink(const std::string& email, const std::string& link,
+                                                         DAVAuthDataResultCallback callback) {
+  if (!isSignInWithEmailLink(link)) {
+    callback(nullptr, DAVAuthErrorUtils::invalidActionCodeErrorWithMessage(kInvalidEmailLinkReason));
+    return;
+  }
+  const std::string oobCode = linkArguments(link)["oobCode"];
+  auto request = std::make_shared<DAVEmailLinkSignInRequest>(email, oobCode, requestConfiguration_);
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthBackend::emailLinkSignin(request, [weak, callback](std::shared_ptr<DAVEmailLinkSignInResponse> response,
+                                                            ErrorPtr error) {
+    if (error || !response) return callback(nullptr, error);
+    auto self = weak.lock();
+    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+    self->completeSignInWithAccessToken(
+        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
+        resultCallbackWithAdditionalUserInfo(
+            std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, response->isNewUser()),
+            callback));
+  });
+}
+
+void DAVAuth::signInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                                  DAVAuthDataResultCallback completion) {
+  checkEmailLinkCredential(credential);
+  onWorkQueue(
+      [credential, completion](const std::shared_ptr<DAVAuth>& self) {
+        self->internalSignInAndRetrieveDataWithCredential(
+            credential, false, self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion));
+      },
+      completion ? [completion](ErrorPtr error) { completion(nullptr, error); } : std::function<void(ErrorPtr)>());
+}
+
+void DAVAuth::signInWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                   DAVAuthResultCallback completion) {
+  // The decorated result already arrives on the main queue.
+  signInAndRetrieveDataWithCredential(
+      std::move(credential), [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+        if (completion) completion(result ? result->user() : nullptr, error);
+      });
+}
+
+void DAVAuth::internalSignInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                                          bool isReauthentication,
+                                                          DAVAuthDataResultCallback callback) {
+  if (!credential) {
+    callback(nullptr, DAVAuthErrorUtils::invalidCredentialErrorWithMessage());
+    return;
+  }
+  if (auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential)) {
+    if (email->link()) return internalSignInAndRetrieveDataWithEmailLink(email->email(), *email->link(), callback);
+    return signInWithEmailPassword(email->email(), email->password().value_or(""), callback);
+  }
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  if (auto player = std::dynamic_pointer_cast<const DAVGameCenterAuthCredential>(credential)) {
+    auto request = std::make_shared<DAVSignInWithGameCenterRequest>(
+        player->playerID(), player->publicKeyURL(), player->signature(), player->salt(), player->timestamp(),
+        player->displayName(), requestConfiguration_);
+    DAVAuthBackend::signInWithGameCenter(
+        request, [weak, callback](std::shared_ptr<DAVSignInWithGameCenterResponse> response, ErrorPtr error) {
+          if (error || !response) return callback(nullptr, error);
+          auto self = weak.lock();
+          if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+          self->completeSignInWithAccessToken(
+              response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
+              resultCallbackWithAdditionalUserInfo(
+                  std::make_shared<DAVAdditionalUserInfo>(kDAVGameCenterAuthProviderID, std::nullopt, std::nullopt,
+                                                          response->isNewUser()),
+                  callback));
+        });
+    return;
+  }
+  auto request = std::make_shared<DAVVerifyAssertionRequest>(credential->provider(), requestConfiguration_);
+  request->setAutoCreate(!isReauthentication);
+  credential->prepareVerifyAssertionRequest(*request);
+  if (auto oauth = std::dynamic_pointer_cast<const DAVOAuthCredential>(credential)) {
+    request->setRequestURI(oauth->OAuthResponseURLString());
+    request->setSessionID(oauth->sessionID());
+    request->setPendingToken(oauth->pendingToken());
+  }
+  DAVAuthBackend::verifyAssertion(request, [weak, callback](std::shared_ptr<DAVVerifyAssertionResponse> response,
+                                                            ErrorPtr error) {
+    if (error || !response) return callback(nullptr, error);
+    if (response->needConfirmation()) {
+      return callback(nullptr,
+                      DAVAuthErrorUtils::accountExistsWithDifferentCredentialErrorWithEmail(response->email().value_or("")));
+    }
+    if (!response->providerID() || response->providerID()->empty()) {
+      return callback(nullptr, DAVAuthErrorUtils::unexpectedResponseWithDeserializedResponse(
+                                   platform::Value(std::static_pointer_cast<const platform::Object>(response))));
+    }
+    auto self = weak.lock();
+    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+    self->completeSignInWithAccessToken(
+        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
+        resultCallbackWithAdditionalUserInfo(DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(*response),
+                                             callback));
+  });
+}
+
+void DAVAuth::signInWithCustomToken(const std::string& token, DAVAuthDataResultCallback completion) {
+  onWorkQueue(
+      [token, completion](const std::shared_ptr<DAVAuth>& self) {
+        auto callback = self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion);
+        auto request = std::make_shared<DAVVerifyCustomTokenRequest>(token, self->requestConfiguration_);
+        std::weak_ptr<DAVAuth> weak = self;
+        DAVAuthBackend::verifyCustomToken(
+            request, [weak, callback](std::shared_ptr<DAVVerifyCustomTokenResponse> response, ErrorPtr error) {
+              if (error || !response) return callback(nullptr, error);
+              auto self = weak.lock();
+              if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+              self->completeSignInWithAccessToken(
+                  response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
+                  resultCallbackWithAdditionalUserInfo(
+                      std::make_shared<DAVAdditionalUserInfo>(std::nullopt, std::nullopt, std::nullopt,
+                                                              response->isNewUser()),
+                      callback));
+            });
+      },
+      completion ? [completion](ErrorPtr error) { completion(nullptr, error); } : std::function<void(ErrorPtr)>());
+}
+
+void DAVAuth::signInAndRetrieveDataWithCustomToken(const std::string& token, DAVAuthDataResultCallback completion) {
+  signInWithCustomToken(token, std::move(completion));
+}
+
+void DAVAuth::signInAnonymouslyWithCompletion(DAVAuthDataResultCallback completion) {
+  onWorkQueue(
+      [completion](const std::shared_ptr<DAVAuth>& self) {
+        self->internalSignInAnonymously(false, self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion));
+      },
+      completion ? [completion](ErrorPtr error) { completion(nullptr, error); } : std::function<void(ErrorPtr)>());
+}
+
+void DAVAuth::signInAnonymouslyAndRetrieveDataWithCompletion(DAVAuthDataResultCallback completion) {
+  onWorkQueue(
+      [completion](const std::shared_ptr<DAVAuth>& self) {
+        self->internalSignInAnonymously(true, self->signInFlowAuthDataResultCallbackByDecoratingCallback(completion));
+      },
+      completion ? [completion](ErrorPtr error) { completion(nullptr, error); } : std::function<void(ErrorPtr)>());
+}
+
+void DAVAuth::internalSignInAnonymously(bool retrieveData, DAVAuthDataResultCallback callback) {
+  auto current = currentUserOnWorkQueue();
+  if (current && current->isAnonymous()) {
+    // Already anonymous: that user, without a request.
+    auto info = retrieveData ? std::make_shared<DAVAdditionalUserInfo>(std::nullopt, std::nullopt, std::nullopt, false)
+                             : nullptr;
+    callback(std::make_shared<DAVAuthDataResult>(current, info), nullptr);
+    return;
+  }
+  auto request = std::make_shared<DAVSignUpNewUserRequest>(requestConfiguration_);
+  std::weak_ptr<DAVAuth> weak = weak_from_this();
+  DAVAuthBackend::signUpNewUser(request, [weak, retrieveData, callback](
+                                             std::shared_ptr<DAVSignUpNewUserResponse> response, ErrorPtr error) {
+    if (error || !response) return callback(nullptr, error);
+    auto self = weak.lock();
+    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+    std::optional<std::string> provider;
+    if (!retrieveData) provider = "password";
+    self->completeSignInWithAccessToken(
+        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), true,
+        resultCallbackWithAdditionalUserInfo(
+            std::make_shared<DAVAdditionalUserInfo>(provider, std::nullopt, std::nullopt, true), callback));
+  });
+}
+
+void DAVAuth::signInWithProvider(std::shared_ptr<DAVOAuthProvider>, const void*, DAVAuthDataResultCallback completion) {
+  // No web view to show the provider's page in: answer at once rather than never.
+  if (completion) {
+    mainAsync([completion] {
+      completion(nullptr, DAVAuthErrorUtils::webSignInUserInteractionFailureWithReason(
+                              "Web sign-in is not available on this platform."));
+    });
+  }
+}
+
+// One look-up serves both lists of the reply: the providers, or the sign-in methods.
+void DAVAuth::fetchAuthURIListForEmail(const std::string& email, bool signInMethods,
+                                       DAVProviderQueryCallback completion) {
+  auto deliver = [completion](std::optional<std::vector<std::string>> list, ErrorPtr error) {
+    if (completion) mainAsync([completion, list, error] { completion(list, error); });
+  };
+  onWorkQueue(
+      [email, signInMethods, deliver](const std::shared_ptr<DAVAuth>& self) {
+        auto request = std::make_shared<DAVCreateAuthURIRequest>(email, kCreateAuthURIContinueURI,
+                                                                 self->requestConfiguration_);
+        DAVAuthBackend::createAuthURI(request, [signInMethods, deliver](
+                                                   std::shared_ptr<DAVCreateAuthURIResponse> response, ErrorPtr error) {
+          if (error || !response) return deliver(std::nullopt, error);
+          const auto& list = signInMethods ? response->signinMethods() : response->allProviders();
+          deliver(list ? std::optional(stringsOf(list)) : std::nullopt, nullptr);
+        });
+      },
+      [deliver](ErrorPtr error) { deliver(std::nullopt, error); });
+}
+
+void DAVAuth::fetchProvidersForEmail(const std::string& email, DAVProviderQueryCallback completion) {
+  fetchAuthURIListForEmail(email, false, std::move(completion));
+}
+
+void DAVAuth::fetchSignInMethodsForEmail(const std::string& email, DAVSignInMethodQueryCallback completion) {
+  fetchAuthURIListForEmail(email, true, std::move(completion));
+}
+
+void DAVAuth::confirmPasswordResetWithCode(const std::string& code, const std::string& newPassword,
+                                           DAVConfirmPasswordResetCallback completion) {
+  auto deliver = [completion](ErrorPtr error) {
+    if (completion) mainAsync([completion, error] { completion(error); });
+  };
+  onWorkQueue(
+      [code, newPassword, deliver](const std::shared_ptr<DAVAuth>& self) {
+        auto request = std::make_shared<DAVResetPasswordRequest>(code, newPassword, self->requestConfiguration_);
+        DAVAuthBackend::resetPassword(
+            request, [deliver](std::shared_ptr<DAVResetPasswordResponse>, ErrorPtr error) { deliver(error); });
+      },
+      deliver);
+}
+
+void DAVAuth::checkActionCode(const std::string& code, DAVCheckActionCodeCallback completion) {
+  auto deliver = [completion](std::shared_ptr<DAVActionCodeInfo> info, ErrorPtr error) {
+    if (completion) mainAsync([completion, info, error] { completion(info, error); });
+  };
+  onWorkQueue(
+      [code, deliver](const std::shared_ptr<DAVAuth>& self) {
+        auto request = std::make_shared<DAVResetPasswordRequest>(code, std::nullopt, self->requestConfiguration_);
+        DAVAuthBackend::resetPassword(request, [deliver](std::shared_ptr<DAVResetPasswordResponse> response,
+                                                         ErrorPtr error) {
+          if (error || !response) return deliver(nullptr, error);
+          deliver(std::make_shared<DAVActionCodeInfo>(
+                      DAVActionCodeInfo::actionCodeOperationForRequestType(response->requestType()), response->email(),
+                      response->verifiedEmail()),
+                  nullptr);
+        });
+      },
+      [deliver](ErrorPtr error) { deliver(nullptr, error); });
+}
+
+void DAVAuth::verifyPasswordResetCode(const std::string& code, DAVVerifyPasswordResetCodeCallback completion) {
+  checkActionCode(code, [completion](std::shared_ptr<DAVActionCodeInfo> info, ErrorPtr error) {
+    if (!completion) return;
+    std::optional<std::string> email;
+    if (info && !error) email = info->dataForKey(DAVActionCodeEmailKey);
+    mainAsync([completion, email, error] { completion(email, error); });
+  });
+}
+
+void DAVAuth::applyActionCode(const std::string& code, DAVApplyActionCodeCallback completion) {
+  auto deliver = [completion](ErrorPtr error) {
+    if (completion) mainAsync([completion, error] { completion(error); });
+  };
+  onWorkQueue(
+      [code, deliver](const std::shared_ptr<DAVAuth>& self) {
+        auto request = std::make_shared<DAVSetAccountInfoRequest>(self->requestConfiguration_);
+        request->setOOBCode(code);
+        DAVAuthBackend::setAccountInfo(
+            request, [deliver](std::shared_ptr<DAVSetAccountInfoResponse>, ErrorPtr error) { deliver(error); });
+      },
+      deliver);
+}
+
+void DAVAuth::sendSignInLinkToEmail(const std::optional<std::string>& email,
+                                    const DAVActionCodeSettings& actionCodeSettings,
+                                    DAVSendSignInLinkToEmailCallback completion) {
+  if (!email) DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kNilSignInLinkEmailReason);
+  if (!actionCodeSettings.handleCodeInApp())
+    DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kHandleCodeInAppReason);
+  auto deliver = [completion](ErrorPtr error) {
+    if (completion) mainAsync([completion, error] { completion(error); });
+  };
+  auto settings = std::make_shared<const DAVActionCodeSettings>(actionCodeSettings);
+  onWorkQueue(
+      [address = *email, settings, deliver](const std::shared_ptr<DAVAuth>& self) {
+        auto request = DAVGetOOBConfirmationCodeRequest::signInWithEmailLinkRequest(address, settings.get(),
+                                                                                   self->requestConfiguration_);
+        DAVAuthBackend::getOOBConfirmationCode(
+            request, [deliver](std::shared_ptr<DAVGetOOBConfirmationCodeResponse>, ErrorPtr error) { deliver(error); });
+      },
+      deliver);
 }
 
 // --- Listeners -------------------------------------------------------------------------------------

@@ -23,8 +23,11 @@
 #include "sdk-core/DAVComponent.h"
 #include "sdk-core/DAVComponentLifecycleMaintainer.h"
 
+class DAVActionCodeInfo;
 class DAVActionCodeSettings;
+class DAVAuthCredential;
 class DAVAuthDataResult;
+class DAVOAuthProvider;
 class DAVUser;
 
 // Public: posted on the main queue with the client as sender, no user info.
@@ -51,6 +54,17 @@ using DAVAuthDataResultCallback = std::function<void(std::shared_ptr<DAVAuthData
 using DAVAuthResultCallback = std::function<void(std::shared_ptr<DAVUser> user, platform::ErrorPtr error)>;
 using DAVSendPasswordResetCallback = std::function<void(platform::ErrorPtr error)>;
 using DAVUserUpdateCallback = std::function<void(platform::ErrorPtr error)>;
+using DAVProviderQueryCallback =
+    std::function<void(std::optional<std::vector<std::string>> providers, platform::ErrorPtr error)>;
+using DAVSignInMethodQueryCallback = DAVProviderQueryCallback;
+using DAVActionCodeCallback = std::function<void(platform::ErrorPtr error)>;
+using DAVCheckActionCodeCallback =
+    std::function<void(std::shared_ptr<DAVActionCodeInfo> info, platform::ErrorPtr error)>;
+using DAVVerifyPasswordResetCodeCallback =
+    std::function<void(std::optional<std::string> email, platform::ErrorPtr error)>;
+using DAVSendSignInLinkToEmailCallback = std::function<void(platform::ErrorPtr error)>;
+using DAVConfirmPasswordResetCallback = std::function<void(platform::ErrorPtr error)>;
+using DAVApplyActionCodeCallback = std::function<void(platform::ErrorPtr error)>;
 
 class DAVAuth : public platform::Object,
                 public DAVAuthInterop,
@@ -91,6 +105,41 @@ class DAVAuth : public platform::Object,
                            DAVAuthDataResultCallback completion);
   void createUserAndRetrieveDataWithEmail(const std::string& email, const std::string& password,
                                           DAVAuthDataResultCallback completion);  // the same as createUserWithEmail
+  // E-mail link: the link must pass isSignInWithEmailLink, else the invalid-argument exception is
+  // raised on the caller's thread.
+  void signInWithEmailLink(const std::string& email, const std::string& link, DAVAuthDataResultCallback completion);
+  // An e-mail credential with a link that is not a sign-in link raises on the caller's thread.
+  void signInWithCredential(std::shared_ptr<const DAVAuthCredential> credential, DAVAuthResultCallback completion);
+  void signInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                           DAVAuthDataResultCallback completion);
+  void signInAnonymouslyWithCompletion(DAVAuthDataResultCallback completion);
+  void signInAnonymouslyAndRetrieveDataWithCompletion(DAVAuthDataResultCallback completion);
+  void signInWithCustomToken(const std::string& token, DAVAuthDataResultCallback completion);
+  void signInAndRetrieveDataWithCustomToken(const std::string& token,
+                                            DAVAuthDataResultCallback completion);  // the same as signInWithCustomToken
+  // This platform has no web sign-in: the completion gets 17063 on the main queue.
+  void signInWithProvider(std::shared_ptr<DAVOAuthProvider> provider, const void* UIDelegate,
+                          DAVAuthDataResultCallback completion);
+
+  void fetchProvidersForEmail(const std::string& email, DAVProviderQueryCallback completion);
+  void fetchSignInMethodsForEmail(const std::string& email, DAVSignInMethodQueryCallback completion);
+  void confirmPasswordResetWithCode(const std::string& code, const std::string& newPassword,
+                                    DAVConfirmPasswordResetCallback completion);
+  void checkActionCode(const std::string& code, DAVCheckActionCodeCallback completion);
+  void verifyPasswordResetCode(const std::string& code, DAVVerifyPasswordResetCodeCallback completion);
+  void applyActionCode(const std::string& code, DAVApplyActionCodeCallback completion);
+  // A missing e-mail, or settings without handleCodeInApp, raise the invalid-argument exception on the
+  // caller's thread, before any request.
+  void sendSignInLinkToEmail(const std::optional<std::string>& email, const DAVActionCodeSettings& actionCodeSettings,
+                             DAVSendSignInLinkToEmailCallback completion);
+  // Runs on the caller's thread.
+  static bool isSignInWithEmailLink(const std::string& link);
+
+  // Work-queue only; the callback runs there and the user is not adopted. For a reauthentication the
+  // backend creates no account.
+  void internalSignInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                                   bool isReauthentication, DAVAuthDataResultCallback callback);
+
   // A missing e-mail raises the invalid-argument exception on the caller's thread.
   void sendPasswordResetWithEmail(const std::optional<std::string>& email, DAVSendPasswordResetCallback completion);
   void sendPasswordResetWithEmail(const std::optional<std::string>& email,
@@ -155,6 +204,13 @@ class DAVAuth : public platform::Object,
                                      const std::optional<std::string>& refreshToken, bool anonymous,
                                      DAVAuthResultCallback callback);
   DAVAuthDataResultCallback signInFlowAuthDataResultCallbackByDecoratingCallback(DAVAuthDataResultCallback callback);
+  void internalSignInAndRetrieveDataWithEmailLink(const std::string& email, const std::string& link,
+                                                  DAVAuthDataResultCallback callback);
+  void internalSignInAnonymously(bool retrieveData, DAVAuthDataResultCallback callback);
+  void fetchAuthURIListForEmail(const std::string& email, bool signInMethods, DAVProviderQueryCallback completion);
+  // Runs work on the work queue with this client, or answers "client gone" on the main queue.
+  void onWorkQueue(std::function<void(const std::shared_ptr<DAVAuth>&)> work,
+                   std::function<void(platform::ErrorPtr)> clientGone);
 
   // Reads and writes of the current user pointer, so getUserID can read it from any thread.
   mutable std::mutex userMutex_;

@@ -28,6 +28,13 @@
 #include "auth/DAVSignUpNewUserResponse.h"
 #include "auth/DAVVerifyPasswordRequest.h"
 #include "auth/DAVVerifyPasswordResponse.h"
+#include "auth/DAVAuthCredential.h"
+#include "auth/DAVSignInWithGameCenterRequest.h"
+#include "auth/DAVSignInWithGameCenterResponse.h"
+#include "auth/DAVVerifyAssertionRequest.h"
+#include "auth/DAVVerifyAssertionResponse.h"
+#include "auth/DAVVerifyCustomTokenRequest.h"
+#include "auth/DAVVerifyCustomTokenResponse.h"
 #include "platform/foundation/Bundle.h"
 
 using platform::ErrorPtr;
@@ -101,7 +108,9 @@ void DAVAuthBackendRPCIssuerImplementation::asyncPostToURLWithRequestConfigurati
   request.setValue(std::string("iOS/DavedoveSDK/") + kDAVAuthClientVersion + "/" + marker.value_or("DavedoveCore-iOS"),
                    "X-Client-Version");
   auto bundle = platform::Bundle::main();
-  request.setValue(bundle ? bundle->bundleIdentifier() : std::string(), "X-Ios-Bundle-Identifier");
+  // Absent, not empty, without a bundle identifier.
+  if (bundle && !bundle->bundleIdentifier().empty())
+    request.setValue(bundle->bundleIdentifier(), "X-Ios-Bundle-Identifier");
   if (auto localization = DAVAuthPreferredLocalization()) request.setValue(*localization, "Accept-Language");
   if (languageCode && !languageCode->empty()) request.setValue(*languageCode, "X-Davedove-Locale");
 
@@ -179,6 +188,20 @@ void DAVAuthBackendRPCImplementation::resetPassword(std::shared_ptr<DAVResetPass
   post(std::move(request), std::move(callback));
 }
 
+void DAVAuthBackendRPCImplementation::verifyAssertion(std::shared_ptr<DAVVerifyAssertionRequest> request,
+                                                      DAVAuthBackendCallback<DAVVerifyAssertionResponse> callback) {
+  post(std::move(request), std::move(callback));
+}
+void DAVAuthBackendRPCImplementation::verifyCustomToken(std::shared_ptr<DAVVerifyCustomTokenRequest> request,
+                                                        DAVAuthBackendCallback<DAVVerifyCustomTokenResponse> callback) {
+  post(std::move(request), std::move(callback));
+}
+void DAVAuthBackendRPCImplementation::signInWithGameCenter(
+    std::shared_ptr<DAVSignInWithGameCenterRequest> request,
+    DAVAuthBackendCallback<DAVSignInWithGameCenterResponse> callback) {
+  post(std::move(request), std::move(callback));
+}
+
 void DAVAuthBackendRPCImplementation::postWithRequest(std::shared_ptr<const DAVAuthRPCRequest> request,
                                                       std::shared_ptr<DAVAuthRPCResponse> response,
                                                       DAVAuthBackendErrorCallback callback) {
@@ -206,7 +229,7 @@ void DAVAuthBackendRPCImplementation::postWithRequest(std::shared_ptr<const DAVA
   auto issuer = RPCIssuer_;
   issuer->asyncPostToURLWithRequestConfiguration(
       request->requestConfiguration(), request->requestURL(), bodyData, kJSONContentType,
-      [response, callback = std::move(callback)](std::optional<platform::Data> data, ErrorPtr fetchError) {
+      [request, response, callback = std::move(callback)](std::optional<platform::Data> data, ErrorPtr fetchError) {
         if (!data && fetchError) {
           callback(Utils::networkErrorWithUnderlyingError(fetchError));
           return;
@@ -260,6 +283,17 @@ void DAVAuthBackendRPCImplementation::postWithRequest(std::shared_ptr<const DAVA
           callback(Utils::RPCResponseDecodingErrorWithDeserializedResponse(dav_auth_json::toValue(reply), decodingError));
           return;
         }
+        // A federated sign-in that asked for the provider's credential may be refused in a 200 reply.
+        if (auto assertion = std::dynamic_pointer_cast<const DAVVerifyAssertionRequest>(request);
+            assertion && assertion->returnIDPCredential()) {
+          if (std::optional<std::string> message = dav_auth_json::stringForKey(reply, "errorMessage")) {
+            if (ErrorPtr clientError = DAVAuthBackendRPCImplementation::clientErrorWithServerErrorMessage(
+                    *message, nlohmann::json::object(), response.get())) {
+              callback(clientError);
+              return;
+            }
+          }
+        }
         callback(nullptr);
       });
 }
@@ -294,8 +328,21 @@ ErrorPtr DAVAuthBackendRPCImplementation::clientErrorWithServerErrorMessage(cons
   if (s == "INVALID_PASSWORD") return Utils::wrongPasswordErrorWithMessage(detail);
   if (s == "CREDENTIAL_TOO_OLD_LOGIN_AGAIN") return Utils::requiresRecentLoginErrorWithMessage(detail);
   if (s == "INVALID_ID_TOKEN") return Utils::invalidUserTokenErrorWithMessage(detail);
-  // Only a federated sign-in reply carries a credential and an e-mail; none of this client's replies do.
-  if (s == "FEDERATED_USER_ID_ALREADY_LINKED") return Utils::credentialAlreadyInUseErrorWithMessage(detail, nullptr, {});
+  if (s == "FEDERATED_USER_ID_ALREADY_LINKED") {
+    // Only a federated sign-in reply carries the provider's tokens and the e-mail.
+    std::shared_ptr<const platform::Object> credential;
+    std::string email;
+    if (const auto* assertion = dynamic_cast<const DAVVerifyAssertionResponse*>(response)) {
+      const bool hasIDToken = assertion->oauthIDToken() && !assertion->oauthIDToken()->empty();
+      const bool hasAccessToken = assertion->oauthAccessToken() && !assertion->oauthAccessToken()->empty();
+      if (hasIDToken || hasAccessToken) {
+        credential = std::make_shared<DAVOAuthCredential>(assertion->providerID().value_or(""), assertion->oauthIDToken(),
+                                                          assertion->oauthAccessToken(), assertion->pendingToken());
+      }
+      email = assertion->email().value_or("");
+    }
+    return Utils::credentialAlreadyInUseErrorWithMessage(detail, credential, email);
+  }
   if (s == "WEAK_PASSWORD") return Utils::weakPasswordErrorWithServerResponseReason(detail);
   if (s == "EXPIRED_OOB_CODE") return Utils::expiredActionCodeErrorWithMessage(detail);
   if (s == "INVALID_OOB_CODE") return Utils::invalidActionCodeErrorWithMessage(detail);
@@ -402,4 +449,16 @@ void DAVAuthBackend::deleteAccount(std::shared_ptr<DAVDeleteAccountRequest> requ
 void DAVAuthBackend::resetPassword(std::shared_ptr<DAVResetPasswordRequest> request,
                                    DAVAuthBackendCallback<DAVResetPasswordResponse> callback) {
   implementation()->resetPassword(std::move(request), std::move(callback));
+}
+void DAVAuthBackend::verifyAssertion(std::shared_ptr<DAVVerifyAssertionRequest> request,
+                                     DAVAuthBackendCallback<DAVVerifyAssertionResponse> callback) {
+  implementation()->verifyAssertion(std::move(request), std::move(callback));
+}
+void DAVAuthBackend::verifyCustomToken(std::shared_ptr<DAVVerifyCustomTokenRequest> request,
+                                       DAVAuthBackendCallback<DAVVerifyCustomTokenResponse> callback) {
+  implementation()->verifyCustomToken(std::move(request), std::move(callback));
+}
+void DAVAuthBackend::signInWithGameCenter(std::shared_ptr<DAVSignInWithGameCenterRequest> request,
+                                          DAVAuthBackendCallback<DAVSignInWithGameCenterResponse> callback) {
+  implementation()->signInWithGameCenter(std::move(request), std::move(callback));
 }

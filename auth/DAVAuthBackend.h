@@ -36,6 +36,12 @@ class DAVSignUpNewUserResponse;
 class DAVDeleteAccountRequest;
 class DAVResetPasswordRequest;
 class DAVResetPasswordResponse;
+class DAVVerifyAssertionRequest;
+class DAVVerifyAssertionResponse;
+class DAVVerifyCustomTokenRequest;
+class DAVVerifyCustomTokenResponse;
+class DAVSignInWithGameCenterRequest;
+class DAVSignInWithGameCenterResponse;
 
 // The client version sent in the user agent and in "X-Client-Version".
 inline constexpr const char kDAVAuthClientVersion[] = "5.4.2";
@@ -85,6 +91,12 @@ class DAVAuthBackendImplementation {
   virtual void deleteAccount(std::shared_ptr<DAVDeleteAccountRequest> request, DAVAuthBackendErrorCallback callback) = 0;
   virtual void resetPassword(std::shared_ptr<DAVResetPasswordRequest> request,
                              DAVAuthBackendCallback<DAVResetPasswordResponse> callback) = 0;
+  virtual void verifyAssertion(std::shared_ptr<DAVVerifyAssertionRequest> request,
+                               DAVAuthBackendCallback<DAVVerifyAssertionResponse> callback) = 0;
+  virtual void verifyCustomToken(std::shared_ptr<DAVVerifyCustomTokenRequest> request,
+                                 DAVAuthBackendCallback<DAVVerifyCustomTokenResponse> callback) = 0;
+  virtual void signInWithGameCenter(std::shared_ptr<DAVSignInWithGameCenterRequest> request,
+                                    DAVAuthBackendCallback<DAVSignInWithGameCenterResponse> callback) = 0;
 };
 
 // Performs the HTTP exchange through one session fetcher service whose completions run on the auth
@@ -129,6 +141,13 @@ class DAVAuthBackendRPCImplementation : public DAVAuthBackendImplementation {
   void deleteAccount(std::shared_ptr<DAVDeleteAccountRequest> request, DAVAuthBackendErrorCallback callback) override;
   void resetPassword(std::shared_ptr<DAVResetPasswordRequest> request,
                      DAVAuthBackendCallback<DAVResetPasswordResponse> callback) override;
+  void verifyAssertion(std::shared_ptr<DAVVerifyAssertionRequest> request,
+                       DAVAuthBackendCallback<DAVVerifyAssertionResponse> callback) override;
+  void verifyCustomToken(std::shared_ptr<DAVVerifyCustomTokenRequest> request,
+                         DAVAuthBackendCallback<DAVVerifyCustomTokenResponse> callback) override;
+  // A missing callback is allowed.
+  void signInWithGameCenter(std::shared_ptr<DAVSignInWithGameCenterRequest> request,
+                            DAVAuthBackendCallback<DAVSignInWithGameCenterResponse> callback) override;
 
   // The one transport routine: encodes the request, posts it, decodes the reply into response.
   // callback receives none on success or the error.
@@ -178,4 +197,10 @@ class DAVAuthBackend {
   static void deleteAccount(std::shared_ptr<DAVDeleteAccountRequest> request, DAVAuthBackendErrorCallback callback);
   static void resetPassword(std::shared_ptr<DAVResetPasswordRequest> request,
                             DAVAuthBackendCallback<DAVResetPasswordResponse> callback);
+  static void verifyAssertion(std::shared_ptr<DAVVerifyAssertionRequest> request,
+                              DAVAuthBackendCallback<DAVVerifyAssertionResponse> callback);
+  static void verifyCustomToken(std::shared_ptr<DAVVerifyCustomTokenRequest> request,
+                                DAVAuthBackendCallback<DAVVerifyCustomTokenResponse> callback);
+  static void signInWithGameCenter(std::shared_ptr<DAVSignInWithGameCenterRequest> request,
+                                   DAVAuthBackendCallback<DAVSignInWithGameCenterResponse> callback);
 };

@@ -8,9 +8,7 @@ std::optional<nlohmann::json> DAVAuthRPCRequest::unencodedHTTPRequestBodyWithErr
   return nlohmann::json::object();
 }
 
-namespace {
-
-std::string percentEncodeQueryValue(const std::string& value) {
+std::string DAVAuthPercentEncodeQueryComponent(const std::string& value) {
   std::string out;
   for (unsigned char c : value) {
     if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
@@ -24,11 +22,9 @@ std::string percentEncodeQueryValue(const std::string& value) {
   return out;
 }
 
-}  // namespace
-
 std::string DAVAuthMakeServiceURL(const std::optional<std::string>& baseURL, const std::string& host,
                                   const std::string& path, const std::string& APIKey) {
   std::string base = baseURL && !baseURL->empty() ? *baseURL : "https://" + host;
   while (!base.empty() && base.back() == '/') base.pop_back();
-  return base + path + "?key=" + percentEncodeQueryValue(APIKey);
+  return base + path + "?key=" + DAVAuthPercentEncodeQueryComponent(APIKey);
 }

@@ -19,6 +19,9 @@ class DAVAuthRPCRequest {
   virtual DAVAuthRequestConfigurationPtr requestConfiguration() const { return nullptr; }
 };
 
+// Everything but the unreserved characters (letters, digits, "-", "_", ".", "~") percent-escaped.
+std::string DAVAuthPercentEncodeQueryComponent(const std::string& text);
+
 // "<base>/<path>?key=<API key>" where base is the configured service URL or "https://" + host.
 std::string DAVAuthMakeServiceURL(const std::optional<std::string>& baseURL, const std::string& host,
                                   const std::string& path, const std::string& APIKey);

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <random>
+#include <openssl/rand.h>
 
 #include "auth/DAVAuthBackend.h"
 #include "auth/DAVAuthErrorUtils.h"
 #include "auth/DAVGetProjectConfigRequest.h"
 #include "auth/DAVGetProjectConfigResponse.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Exception.h"
 
 namespace {
 
@@ -48,11 +49,20 @@ std::string stripQueryAndFragment(const std::string& URL) {
 }  // namespace
 
 std::string DAVAuthWebUtils::randomStringWithLength(unsigned length) {
-  static thread_local std::mt19937 generator{std::random_device{}()};
-  std::uniform_int_distribution<int> letter(0, 25);
+  // Bytes from the system's cryptographic source; those at or above 234 (9 * 26) are drawn again so
+  // that every letter is equally likely.
   std::string out;
   out.reserve(length);
-  for (unsigned i = 0; i < length; ++i) out += static_cast<char>('a' + letter(generator));
+  unsigned char buffer[64];
+  while (out.size() < length) {
+    if (RAND_bytes(buffer, sizeof buffer) != 1) {
+      platform::raise(platform::kInternalInconsistencyException, "The system's random source failed.");
+    }
+    for (unsigned char byte : buffer) {
+      if (out.size() == length) break;
+      if (byte < 234) out += static_cast<char>('a' + byte % 26);
+    }
+  }
   return out;
 }
 
@@ -172,5 +182,9 @@ std::map<std::string, std::string> DAVAuthWebUtils::dictionaryWithHttpArgumentsS
 std::optional<std::string> DAVAuthWebUtils::stringByUnescapingFromURLArgument(const std::string& argument) {
   std::string text = argument;
   std::replace(text.begin(), text.end(), '+', ' ');
+  return percentDecode(text);
+}
+
+std::optional<std::string> DAVAuthWebUtils::stringByRemovingPercentEncoding(const std::string& text) {
   return percentDecode(text);
 }

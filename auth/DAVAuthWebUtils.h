@@ -34,6 +34,8 @@ class DAVAuthWebUtils {
   static std::map<std::string, std::string> dictionaryWithHttpArgumentsString(const std::string& argumentsString);
   // "+" becomes " ", then percent-escapes are removed; none when an escape is malformed.
   static std::optional<std::string> stringByUnescapingFromURLArgument(const std::string& argument);
+  // Percent-escapes removed ("+" stays); none when an escape is malformed.
+  static std::optional<std::string> stringByRemovingPercentEncoding(const std::string& text);
   // The query items of a URL (percent-escapes removed); empty without a query.
   static std::vector<DAVURLQueryItem> queryItemsOfURL(const std::string& URL);
 };

@@ -9,8 +9,10 @@ std::mutex& hostMutex() {
   return mutex;
 }
 
+constexpr const char kDefaultHost[] = "identityservice.davedoveapis.com";
+
 std::string& hostStorage() {
-  static std::string host = "identityservice.davedoveapis.com";
+  static std::string host = kDefaultHost;
   return host;
 }
 
@@ -34,6 +36,8 @@ void DAVIdentityServiceRequest::setHost(const std::string& host) {
 
 std::string DAVIdentityServiceRequest::requestURL() const {
   std::optional<std::string> base;
-  if (requestConfiguration_) base = requestConfiguration_->identityServiceURL();
-  return DAVAuthMakeServiceURL(base, host(), "/identityservice/v3/relyingparty/" + endpoint_, APIKey_);
+  // A host set on the class wins over the options' service URL; at its default, the options decide.
+  const std::string classHost = host();
+  if (requestConfiguration_ && classHost == kDefaultHost) base = requestConfiguration_->identityServiceURL();
+  return DAVAuthMakeServiceURL(base, classHost, "/identityservice/v3/relyingparty/" + endpoint_, APIKey_);
 }

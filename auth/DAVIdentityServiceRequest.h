@@ -9,7 +9,8 @@ class DAVIdentityServiceRequest : public DAVAuthRPCRequest {
  public:
   DAVIdentityServiceRequest(std::string endpoint, DAVAuthRequestConfigurationPtr requestConfiguration);
 
-  // Process-wide host name used when the configuration names no service URL.
+  // Process-wide host name. Set to anything but its default it wins over the configuration's service
+  // URL; at its default it is used only when the configuration names no service URL.
   static std::string host();
   static void setHost(const std::string& host);
 

@@ -9,8 +9,10 @@ std::mutex& hostMutex() {
   return mutex;
 }
 
+constexpr const char kDefaultHost[] = "securetoken.davedoveapis.com";
+
 std::string& hostStorage() {
-  static std::string host = "securetoken.davedoveapis.com";
+  static std::string host = kDefaultHost;
   return host;
 }
 
@@ -55,8 +57,10 @@ void DAVSecureTokenRequest::setHost(const std::string& host) {
 
 std::string DAVSecureTokenRequest::requestURL() const {
   std::optional<std::string> base;
-  if (requestConfiguration_) base = requestConfiguration_->secureTokenServiceURL();
-  return DAVAuthMakeServiceURL(base, host(), "/v1/token", APIKey_);
+  // A host set on the class wins over the options' service URL; at its default, the options decide.
+  const std::string classHost = host();
+  if (requestConfiguration_ && classHost == kDefaultHost) base = requestConfiguration_->secureTokenServiceURL();
+  return DAVAuthMakeServiceURL(base, classHost, "/v1/token", APIKey_);
 }
 
 std::optional<nlohmann::json> DAVSecureTokenRequest::unencodedHTTPRequestBodyWithError(

@@ -25,7 +25,8 @@ class DAVSecureTokenRequest : public DAVAuthRPCRequest {
   // 1 "refresh_token", anything else "authorization_code".
   static std::string grantTypeStringWithGrantType(uint64_t grantType);
 
-  // Process-wide host name used when the configuration names no service URL.
+  // Process-wide host name. Set to anything but its default it wins over the configuration's service
+  // URL; at its default it is used only when the configuration names no service URL.
   static std::string host();
   static void setHost(const std::string& host);
 

@@ -9,6 +9,20 @@
 #include "auth/DAVAuthJSON.h"
 #include "auth/DAVGetAccountInfoRequest.h"
 #include "auth/DAVGetAccountInfoResponse.h"
+#include "auth/DAVActionCodeSettings.h"
+#include "auth/DAVAdditionalUserInfo.h"
+#include "auth/DAVAuthCredential.h"
+#include "auth/DAVAuthDataResult.h"
+#include "auth/DAVDeleteAccountRequest.h"
+#include "auth/DAVGetOOBConfirmationCodeRequest.h"
+#include "auth/DAVGetOOBConfirmationCodeResponse.h"
+#include "auth/DAVSetAccountInfoRequest.h"
+#include "auth/DAVSetAccountInfoResponse.h"
+#include "auth/DAVSignInWithGameCenterRequest.h"
+#include "auth/DAVSignInWithGameCenterResponse.h"
+#include "auth/DAVUserProfileChangeRequest.h"
+#include "auth/DAVVerifyAssertionRequest.h"
+#include "auth/DAVVerifyAssertionResponse.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Base64.h"
 #include "sdk-core/DAVLogger.h"
@@ -445,4 +459,364 @@ std::string DAVUser::description() const {
   // Never the tokens: descriptions end up in logs.
   std::lock_guard<std::mutex> lock(mutex_);
   return "<DAVUser uid=" + userID_.value_or("(none)") + ">";
+}
+
+// --- Account operations ------------------------------------------------------------------------------
+
+DAVAuthRequestConfigurationPtr DAVUser::authRequestConfiguration() const {
+  auto auth = this->auth();
+  return auth ? auth->requestConfiguration() : requestConfiguration();
+}
+
+void DAVUser::executeUserUpdateWithChanges(DAVUserUpdateChangeBlock changes, DAVUserErrorCallback callback) {
+  auto self = shared_from_this();
+  taskQueue_.enqueueTask([self, changes, callback](DAVAuthSerialTaskCompletionBlock complete) {
+    // Every exit ends the task first, so that the next update of this user starts only after it.
+    auto finish = [complete, callback](ErrorPtr error) {
+      complete();
+      callback(error);
+    };
+    self->getAccountInfoRefreshingCache([self, changes, finish](
+                                            std::shared_ptr<const DAVGetAccountInfoResponseUser> record, ErrorPtr error) {
+      if (error) return finish(error);
+      self->internalGetTokenWithCallback([self, changes, finish, record](std::optional<std::string> token, ErrorPtr error) {
+        if (error) return finish(error);
+        auto configuration = self->authRequestConfiguration();
+        auto request = std::make_shared<DAVSetAccountInfoRequest>(configuration);
+        request->setAccessToken(token);
+        changes(record, *request);
+        DAVAuthBackend::setAccountInfo(request, [self, configuration, finish](
+                                                    std::shared_ptr<DAVSetAccountInfoResponse> response, ErrorPtr error) {
+          if (error || !response) {
+            self->signOutIfTokenIsInvalidWithError(error);
+            return finish(error);
+          }
+          if (response->IDToken() && response->refreshToken()) {
+            auto service = std::make_shared<DAVSecureTokenService>(configuration, response->IDToken(),
+                                                                   response->approximateExpirationDate(),
+                                                                   response->refreshToken());
+            return self->setTokenService(service, finish);
+          }
+          finish(nullptr);
+        });
+      });
+    });
+  });
+}
+
+void DAVUser::updateEmail(std::optional<std::string> email, std::optional<std::string> password,
+                          DAVUserErrorCallback callback) {
+  if (password && password->empty()) {
+    callback(DAVAuthErrorUtils::weakPasswordErrorWithServerResponseReason("Missing Password"));
+    return;
+  }
+  const bool hadEmailPasswordCredential = hasEmailPasswordCredential();
+  auto self = shared_from_this();
+  executeUserUpdateWithChanges(
+      [email, password](std::shared_ptr<const DAVGetAccountInfoResponseUser>, DAVSetAccountInfoRequest& request) {
+        if (email) request.setEmail(email);
+        if (password) request.setPassword(password);
+      },
+      [self, email, hadEmailPasswordCredential, callback](ErrorPtr error) {
+        if (error) return callback(error);
+        if (email) {
+          std::lock_guard<std::mutex> lock(self->mutex_);
+          self->email_ = email;
+        }
+        auto save = [self, callback] {
+          ErrorPtr saveError;
+          self->updateKeychain(&saveError);
+          callback(saveError);
+        };
+        if (!self->email() || hadEmailPasswordCredential) return save();
+        // A first e-mail credential: the account's provider records decide whether it stays anonymous.
+        self->internalGetTokenWithCallback([self, callback, save](std::optional<std::string> token, ErrorPtr error) {
+          if (error) return callback(error);
+          auto request = std::make_shared<DAVGetAccountInfoRequest>(*token, self->authRequestConfiguration());
+          DAVAuthBackend::getAccountInfo(request, [self, callback, save](
+                                                      std::shared_ptr<DAVGetAccountInfoResponse> response, ErrorPtr error) {
+            if (error || !response) {
+              self->signOutIfTokenIsInvalidWithError(error);
+              return callback(error);
+            }
+            for (const auto& user : response->users())
+              if (user && user->providerUserInfo() && !user->providerUserInfo()->empty()) self->setAnonymous(false);
+            self->updateWithGetAccountInfoResponse(*response);
+            save();
+          });
+        });
+      });
+}
+
+void DAVUser::updateEmail(const std::string& email, DAVUserErrorCallback completion) {
+  auto self = shared_from_this();
+  DAVAuthGlobalWorkQueue()->async([self, email, completion] {
+    self->updateEmail(email, std::nullopt, [completion](ErrorPtr error) {
+      if (completion) mainAsync([completion, error] { completion(error); });
+    });
+  });
+}
+
+void DAVUser::updatePassword(const std::string& password, DAVUserErrorCallback completion) {
+  auto self = shared_from_this();
+  DAVAuthGlobalWorkQueue()->async([self, password, completion] {
+    self->updateEmail(std::nullopt, password, [completion](ErrorPtr error) {
+      if (completion) mainAsync([completion, error] { completion(error); });
+    });
+  });
+}
+
+std::shared_ptr<DAVUserProfileChangeRequest> DAVUser::profileChangeRequest() {
+  std::shared_ptr<DAVUserProfileChangeRequest> request;
+  auto make = [&] { request = std::make_shared<DAVUserProfileChangeRequest>(shared_from_this()); };
+  auto queue = DAVAuthGlobalWorkQueue();
+  if (queue->isCurrent()) {
+    make();
+  } else {
+    queue->sync(make);
+  }
+  return request;
+}
+
+void DAVUser::reauthenticateWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                           DAVUserErrorCallback completion) {
+  reauthenticateAndRetrieveDataWithCredential(
+      std::move(credential), [completion](std::shared_ptr<DAVAuthDataResult>, ErrorPtr error) {
+        if (completion) completion(error);  // already on the main queue
+      });
+}
+
+void DAVUser::reauthenticateAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                                          DAVUserDataResultCallback completion) {
+  auto self = shared_from_this();
+  auto deliver = [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+    if (completion) mainAsync([completion, result, error] { completion(result, error); });
+  };
+  DAVAuthGlobalWorkQueue()->async([self, credential, deliver] {
+    auto auth = self->auth();
+    if (!auth) return deliver(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+    auth->internalSignInAndRetrieveDataWithCredential(
+        credential, true, [self, auth, deliver](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+          if (error) {
+            // No account for this credential is another user than this one.
+            if (error->code() == DAVAuthErrorCodeUserNotFound) error = DAVAuthErrorUtils::userMismatchError();
+            return deliver(result, error);
+          }
+          auto other = result ? result->user() : nullptr;
+          if (!other || !other->uid() || other->uid() != auth->getUserID())
+            return deliver(result, DAVAuthErrorUtils::userMismatchError());
+          self->setTokenService(other->tokenService(), [result, deliver](ErrorPtr error) { deliver(result, error); });
+        });
+  });
+}
+
+void DAVUser::linkWithCredential(std::shared_ptr<const DAVAuthCredential> credential, DAVUserResultCallback completion) {
+  linkAndRetrieveDataWithCredential(std::move(credential),
+                                    [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+                                      if (completion) completion(result ? result->user() : nullptr, error);
+                                    });
+}
+
+void DAVUser::linkAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                                DAVUserDataResultCallback completion) {
+  auto self = shared_from_this();
+  auto deliver = [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+    if (completion) mainAsync([completion, result, error] { completion(result, error); });
+  };
+  DAVAuthGlobalWorkQueue()->async([self, credential, deliver] {
+    if (!credential) return deliver(nullptr, DAVAuthErrorUtils::invalidCredentialErrorWithMessage());
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      if (self->providerData_.count(credential->provider()))
+        return deliver(nullptr, DAVAuthErrorUtils::providerAlreadyLinkedError());
+    }
+    auto result = std::make_shared<DAVAuthDataResult>(self, nullptr);
+    if (auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential)) {
+      if (self->hasEmailPasswordCredential()) return deliver(nullptr, DAVAuthErrorUtils::providerAlreadyLinkedError());
+      // A link credential has no password: only the e-mail changes.
+      self->updateEmail(email->email(), email->password(), [result, deliver](ErrorPtr error) {
+        if (error) return deliver(nullptr, error);
+        deliver(result, nullptr);
+      });
+      return;
+    }
+    if (std::dynamic_pointer_cast<const DAVGameCenterAuthCredential>(credential))
+      return self->linkWithGameCenterCredential(credential, result, deliver);
+    self->linkWithFederatedCredential(credential, deliver);
+  });
+}
+
+void DAVUser::linkWithGameCenterCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                           std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver) {
+  auto player = std::static_pointer_cast<const DAVGameCenterAuthCredential>(credential);
+  auto self = shared_from_this();
+  // The token's error is not examined: the request goes without one and the backend decides.
+  internalGetTokenWithCallback([self, player, result, deliver](std::optional<std::string> token, ErrorPtr) {
+    auto request = std::make_shared<DAVSignInWithGameCenterRequest>(
+        player->playerID(), player->publicKeyURL(), player->signature(), player->salt(), player->timestamp(),
+        player->displayName(), self->authRequestConfiguration());
+    request->setAccessToken(token);
+    DAVAuthBackend::signInWithGameCenter(
+        request, [self, result, deliver](std::shared_ptr<DAVSignInWithGameCenterResponse>, ErrorPtr error) {
+          if (error) return deliver(nullptr, error);
+          self->finishLink(result, deliver);
+        });
+  });
+}
+
+void DAVUser::linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                          DAVUserDataResultCallback deliver) {
+  auto self = shared_from_this();
+  taskQueue_.enqueueTask([self, credential, deliver](DAVAuthSerialTaskCompletionBlock complete) {
+    auto finish = [complete, deliver](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
+      complete();
+      deliver(result, error);
+    };
+    self->internalGetTokenWithCallback([self, credential, finish](std::optional<std::string> token, ErrorPtr error) {
+      if (error) return finish(nullptr, error);
+      auto configuration = self->authRequestConfiguration();
+      auto request = std::make_shared<DAVVerifyAssertionRequest>(credential->provider(), configuration);
+      credential->prepareVerifyAssertionRequest(*request);
+      request->setAccessToken(token);
+      DAVAuthBackend::verifyAssertion(request, [self, configuration, finish](
+                                                   std::shared_ptr<DAVVerifyAssertionResponse> response, ErrorPtr error) {
+        if (error || !response) {
+          self->signOutIfTokenIsInvalidWithError(error);
+          return finish(nullptr, error);
+        }
+        auto result = std::make_shared<DAVAuthDataResult>(
+            self, DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(*response));
+        if (response->IDToken() && response->refreshToken()) {
+          // Taken at once, without a fetch: the reply's tokens are the account's new session. A reply
+          // without them leaves the session as it is rather than one that cannot refresh.
+          std::lock_guard<std::mutex> lock(self->mutex_);
+          self->tokenService_ = std::make_shared<DAVSecureTokenService>(
+              configuration, response->IDToken(), response->approximateExpirationDate(), response->refreshToken());
+        }
+        self->finishLink(result, finish);
+      });
+    });
+  });
+}
+
+void DAVUser::finishLink(std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver) {
+  auto self = shared_from_this();
+  internalGetTokenWithCallback([self, result, deliver](std::optional<std::string> token, ErrorPtr error) {
+    if (error) return deliver(nullptr, error);
+    auto request = std::make_shared<DAVGetAccountInfoRequest>(*token, self->authRequestConfiguration());
+    DAVAuthBackend::getAccountInfo(request, [self, result, deliver](std::shared_ptr<DAVGetAccountInfoResponse> response,
+                                                                    ErrorPtr error) {
+      if (error || !response) {
+        self->signOutIfTokenIsInvalidWithError(error);
+        return deliver(nullptr, error);
+      }
+      self->setAnonymous(false);
+      self->updateWithGetAccountInfoResponse(*response);
+      ErrorPtr saveError;
+      if (!self->updateKeychain(&saveError)) return deliver(nullptr, saveError);
+      deliver(result, nullptr);
+    });
+  });
+}
+
+void DAVUser::unlinkFromProvider(const std::string& provider, DAVUserResultCallback completion) {
+  auto self = shared_from_this();
+  taskQueue_.enqueueTask([self, provider, completion](DAVAuthSerialTaskCompletionBlock complete) {
+    auto finish = [self, complete, completion](ErrorPtr error) {
+      complete();
+      if (!completion) return;
+      DAVUserPtr user = error ? nullptr : self;
+      mainAsync([completion, user, error] { completion(user, error); });
+    };
+    self->internalGetTokenWithCallback([self, provider, finish](std::optional<std::string> token, ErrorPtr error) {
+      if (error) return finish(error);
+      auto configuration = self->authRequestConfiguration();
+      auto request = std::make_shared<DAVSetAccountInfoRequest>(configuration);
+      request->setAccessToken(token);
+      const bool isPassword = provider == kDAVEmailAuthProviderID;
+      if (isPassword) {
+        if (!self->hasEmailPasswordCredential()) return finish(DAVAuthErrorUtils::noSuchProviderError());
+        request->setDeleteAttributes(std::vector<std::string>{kDAVSetAccountInfoUserAttributePassword});
+      } else {
+        bool linked;
+        {
+          std::lock_guard<std::mutex> lock(self->mutex_);
+          linked = self->providerData_.count(provider) > 0;
+        }
+        if (!linked) return finish(DAVAuthErrorUtils::noSuchProviderError());
+        request->setDeleteProviders(std::vector<std::string>{provider});
+      }
+      DAVAuthBackend::setAccountInfo(request, [self, provider, isPassword, configuration, finish](
+                                                  std::shared_ptr<DAVSetAccountInfoResponse> response, ErrorPtr error) {
+        if (error || !response) {
+          self->signOutIfTokenIsInvalidWithError(error);
+          return finish(error);
+        }
+        {
+          std::lock_guard<std::mutex> lock(self->mutex_);
+          self->providerData_.erase(provider);
+          if (isPassword) self->hasEmailPasswordCredential_ = false;
+        }
+        if (response->IDToken() && response->refreshToken()) {
+          auto service = std::make_shared<DAVSecureTokenService>(configuration, response->IDToken(),
+                                                                 response->approximateExpirationDate(),
+                                                                 response->refreshToken());
+          return self->setTokenService(service, finish);
+        }
+        ErrorPtr saveError;
+        self->updateKeychain(&saveError);
+        finish(saveError);
+      });
+    });
+  });
+}
+
+void DAVUser::sendEmailVerificationWithCompletion(DAVUserErrorCallback completion) {
+  sendEmailVerificationWithNullableActionCodeSettings(nullptr, std::move(completion));
+}
+
+void DAVUser::sendEmailVerificationWithActionCodeSettings(const DAVActionCodeSettings& actionCodeSettings,
+                                                          DAVUserErrorCallback completion) {
+  sendEmailVerificationWithNullableActionCodeSettings(std::make_shared<const DAVActionCodeSettings>(actionCodeSettings),
+                                                      std::move(completion));
+}
+
+void DAVUser::sendEmailVerificationWithNullableActionCodeSettings(std::shared_ptr<const DAVActionCodeSettings> settings,
+                                                                  DAVUserErrorCallback completion) {
+  auto self = shared_from_this();
+  auto deliver = [completion](ErrorPtr error) {
+    if (completion) mainAsync([completion, error] { completion(error); });
+  };
+  DAVAuthGlobalWorkQueue()->async([self, settings, deliver] {
+    self->internalGetTokenWithCallback([self, settings, deliver](std::optional<std::string> token, ErrorPtr error) {
+      if (error) return deliver(error);
+      auto request = DAVGetOOBConfirmationCodeRequest::verifyEmailRequestWithAccessToken(
+          *token, settings.get(), self->authRequestConfiguration());
+      DAVAuthBackend::getOOBConfirmationCode(
+          request, [self, deliver](std::shared_ptr<DAVGetOOBConfirmationCodeResponse>, ErrorPtr error) {
+            self->signOutIfTokenIsInvalidWithError(error);
+            deliver(error);
+          });
+    });
+  });
+}
+
+void DAVUser::deleteWithCompletion(DAVUserErrorCallback completion) {
+  auto self = shared_from_this();
+  auto deliver = [completion](ErrorPtr error) {
+    if (completion) mainAsync([completion, error] { completion(error); });
+  };
+  DAVAuthGlobalWorkQueue()->async([self, deliver] {
+    self->internalGetTokenWithCallback([self, deliver](std::optional<std::string> token, ErrorPtr error) {
+      if (error) return deliver(error);
+      auto request = std::make_shared<DAVDeleteAccountRequest>(self->uid().value_or(""), *token,
+                                                               self->authRequestConfiguration());
+      DAVAuthBackend::deleteAccount(request, [self, deliver](ErrorPtr error) {
+        if (error) return deliver(error);
+        ErrorPtr signOutError;
+        if (auto auth = self->auth()) auth->signOutByForceWithUserID(self->uid(), &signOutError);
+        deliver(signOutError);
+      });
+    });
+  });
 }

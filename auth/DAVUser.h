@@ -20,9 +20,14 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/KeyedArchiver.h"
 
+class DAVActionCodeSettings;
 class DAVAuth;
+class DAVAuthCredential;
+class DAVAuthDataResult;
 class DAVGetAccountInfoResponse;
 class DAVGetAccountInfoResponseUser;
+class DAVSetAccountInfoRequest;
+class DAVUserProfileChangeRequest;
 
 inline constexpr const char kDAVUserProviderID[] = "Davedove";
 
@@ -35,6 +40,12 @@ using DAVUserProfileChangeCallback = std::function<void(platform::ErrorPtr error
 using DAVRetrieveUserCallback = std::function<void(DAVUserPtr user, platform::ErrorPtr error)>;
 using DAVGetAccountInfoUserCallback =
     std::function<void(std::shared_ptr<const DAVGetAccountInfoResponseUser> user, platform::ErrorPtr error)>;
+using DAVUserUpdateChangeBlock =
+    std::function<void(std::shared_ptr<const DAVGetAccountInfoResponseUser> user, DAVSetAccountInfoRequest& request)>;
+using DAVUserErrorCallback = std::function<void(platform::ErrorPtr error)>;
+using DAVUserDataResultCallback =
+    std::function<void(std::shared_ptr<DAVAuthDataResult> result, platform::ErrorPtr error)>;
+using DAVUserResultCallback = std::function<void(DAVUserPtr user, platform::ErrorPtr error)>;
 
 class DAVUser : public platform::Object, public platform::Coding, public std::enable_shared_from_this<DAVUser> {
  public:
@@ -54,6 +65,25 @@ class DAVUser : public platform::Object, public platform::Coding, public std::en
   void getIDTokenResultWithCompletion(DAVAuthTokenResultCallback completion);
   void getIDTokenResultForcingRefresh(bool forceRefresh, DAVAuthTokenResultCallback completion);
   void reloadWithCompletion(DAVUserProfileChangeCallback completion);
+
+  // Account operations; completions run on the main queue and only when given.
+  void updateEmail(const std::string& email, DAVUserErrorCallback completion);
+  void updatePassword(const std::string& password, DAVUserErrorCallback completion);
+  // Waits for the work queue; must not be called from it.
+  std::shared_ptr<DAVUserProfileChangeRequest> profileChangeRequest();
+  void reauthenticateWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                    DAVUserErrorCallback completion);
+  void reauthenticateAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                                   DAVUserDataResultCallback completion);
+  void linkWithCredential(std::shared_ptr<const DAVAuthCredential> credential, DAVUserResultCallback completion);
+  void linkAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                         DAVUserDataResultCallback completion);
+  // (this user, none) on success, (none, error) on failure.
+  void unlinkFromProvider(const std::string& provider, DAVUserResultCallback completion);
+  void sendEmailVerificationWithCompletion(DAVUserErrorCallback completion);
+  void sendEmailVerificationWithActionCodeSettings(const DAVActionCodeSettings& actionCodeSettings,
+                                                   DAVUserErrorCallback completion);
+  void deleteWithCompletion(DAVUserErrorCallback completion);
 
   std::optional<std::string> uid() const;
   std::optional<std::string> displayName() const;
@@ -83,11 +113,20 @@ class DAVUser : public platform::Object, public platform::Coding, public std::en
   void getAccountInfoRefreshingCache(DAVGetAccountInfoUserCallback callback);
   void updateWithGetAccountInfoResponse(const DAVGetAccountInfoResponse& response);
   void setTokenService(DAVSecureTokenServicePtr tokenService, DAVUserProfileChangeCallback callback);
+  // One task on this user's task queue: fresh account info, then one set-account-info call that
+  // changes fills in; new tokens of the reply replace the token service. Callback on the work queue.
+  void executeUserUpdateWithChanges(DAVUserUpdateChangeBlock changes, DAVUserErrorCallback callback);
+  // A given but empty password fails with 17026 "Missing Password" before any request.
+  void updateEmail(std::optional<std::string> email, std::optional<std::string> password,
+                   DAVUserErrorCallback callback);
+  void sendEmailVerificationWithNullableActionCodeSettings(std::shared_ptr<const DAVActionCodeSettings> settings,
+                                                           DAVUserErrorCallback completion);
   void signOutIfTokenIsInvalidWithError(const platform::ErrorPtr& error);
   bool updateKeychain(platform::ErrorPtr* error);
   void setDisplayName(std::optional<std::string> displayName);
   void setPhotoURL(std::optional<std::string> photoURL);
   DAVAuthSerialTaskQueue& taskQueue() { return taskQueue_; }
+  DAVAuthRequestConfigurationPtr authRequestConfiguration() const;
 
   // Splits, decodes and reads the claims of an ID token; none with error 18000 when it is malformed.
   static std::shared_ptr<DAVAuthTokenResult> parseIDToken(const std::string& token, platform::ErrorPtr* error);
@@ -106,6 +145,13 @@ class DAVUser : public platform::Object, public platform::Coding, public std::en
   DAVUser(ConstructionKey, DAVSecureTokenServicePtr tokenService);
 
  private:
+  void linkWithGameCenterCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                    std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver);
+  void linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredential> credential,
+                                   DAVUserDataResultCallback deliver);
+  // Token, account info, not anonymous any more, fields refreshed, saved: the end of every link.
+  void finishLink(std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver);
+
   mutable std::mutex mutex_;  // fields are changed on the work queue and read from anywhere
   bool hasEmailPasswordCredential_ = false;
   std::map<std::string, std::shared_ptr<const DAVUserInfoImpl>> providerData_;

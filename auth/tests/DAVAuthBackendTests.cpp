@@ -9,6 +9,10 @@
 #include "auth/DAVGetProjectConfigResponse.h"
 #include "auth/DAVVerifyPasswordRequest.h"
 #include "auth/DAVVerifyPasswordResponse.h"
+#include "auth/DAVAuthCredential.h"
+#include "auth/DAVAuthErrors.h"
+#include "auth/DAVVerifyAssertionRequest.h"
+#include "auth/DAVVerifyAssertionResponse.h"
 #include "auth/tests/AuthTestSupport.h"
 
 namespace {
@@ -253,6 +257,52 @@ TEST(DAVAuthBackendFacade, ReplacingTheImplementation) {
   DAVAuthBackend::setBackendImplementation(nullptr);
 
   EXPECT_EQ(DAVAuthBackend::authUserAgent().rfind("DavedoveAuth.iOS/5.4.2 ", 0), 0u);
+}
+
+TEST_F(DAVAuthBackendTest, AFederatedSignInRefusedInASuccessfulReplyIsAnError) {
+  auto assertion = [](bool returnIDPCredential) {
+    auto request = std::make_shared<DAVVerifyAssertionRequest>("oidc.example", configuration());
+    request->setProviderAccessToken(std::string("provider-access"));
+    request->setReturnIDPCredential(returnIDPCredential);
+    return authtest::call(&DAVAuthBackend::verifyAssertion, request);
+  };
+  const std::string linkedElsewhere = R"({"errorMessage":"FEDERATED_USER_ID_ALREADY_LINKED : taken","providerId":"oidc.example",
+      "oauthAccessToken":"provider-access","pendingToken":"pt","email":"fay@example.com"})";
+  issuer_->replyOK(linkedElsewhere);
+  auto [none, error] = assertion(true);
+  EXPECT_EQ(none, nullptr);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), DAVAuthErrorCodeCredentialAlreadyInUse);
+  EXPECT_EQ(*error->userInfo().at(kDAVAuthErrorUserInfoEmailKey).asString(), "fay@example.com");
+  auto credential = std::dynamic_pointer_cast<const DAVOAuthCredential>(
+      error->userInfo().at(kDAVAuthErrorUserInfoUpdatedCredentialKey).asObject());
+  ASSERT_NE(credential, nullptr);
+  EXPECT_EQ(credential->provider(), "oidc.example");
+  EXPECT_EQ(credential->accessToken(), std::optional<std::string>("provider-access"));
+  EXPECT_EQ(credential->IDToken(), std::nullopt);
+  EXPECT_EQ(credential->pendingToken(), std::optional<std::string>("pt"));
+
+  // Without the provider's tokens there is no credential to hand back; the e-mail still comes.
+  issuer_->replyOK(R"({"errorMessage":"FEDERATED_USER_ID_ALREADY_LINKED","email":"fay@example.com"})");
+  auto [none2, bare] = assertion(true);
+  ASSERT_NE(bare, nullptr);
+  EXPECT_EQ(bare->code(), DAVAuthErrorCodeCredentialAlreadyInUse);
+  EXPECT_FALSE(bare->userInfo().count(kDAVAuthErrorUserInfoUpdatedCredentialKey));
+
+  // Not asked for the credential, or a message the table does not know: the reply is a success.
+  issuer_->replyOK(linkedElsewhere);
+  auto [ignored, ignoredError] = assertion(false);
+  EXPECT_EQ(ignoredError, nullptr);
+  ASSERT_NE(ignored, nullptr);
+  EXPECT_EQ(ignored->email(), std::optional<std::string>("fay@example.com"));
+  issuer_->replyOK(R"({"errorMessage":"SOMETHING_NEW","providerId":"oidc.example"})");
+  EXPECT_EQ(assertion(true).second, nullptr);
+
+  // Other replies with that keyword carry neither credential nor e-mail.
+  issuer_->replyServerMessage("FEDERATED_USER_ID_ALREADY_LINKED : detail text");
+  auto other = verifyPasswordError();
+  EXPECT_EQ(other->code(), DAVAuthErrorCodeCredentialAlreadyInUse);
+  EXPECT_EQ(other->localizedDescription(), "detail text");
 }
 
 }  // namespace

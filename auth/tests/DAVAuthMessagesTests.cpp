@@ -21,6 +21,19 @@
 #include "auth/DAVSignUpNewUserRequest.h"
 #include "auth/DAVSignUpNewUserResponse.h"
 #include "auth/DAVVerifyPasswordResponse.h"
+#include "auth/DAVAuthCredential.h"
+#include "auth/DAVAuthExceptionUtils.h"
+#include "auth/DAVIdentityServiceRequest.h"
+#include "auth/DAVOAuthProvider.h"
+#include "auth/DAVSignInWithGameCenterRequest.h"
+#include "auth/DAVSignInWithGameCenterResponse.h"
+#include "auth/DAVVerifyAssertionRequest.h"
+#include "auth/DAVVerifyAssertionResponse.h"
+#include "auth/DAVVerifyCustomTokenResponse.h"
+#include "auth/DAVSendVerificationCodeRequest.h"
+#include "auth/DAVVerifyClientRequest.h"
+#include "auth/DAVVerifyPhoneNumberRequest.h"
+#include "platform/foundation/Exception.h"
 #include "auth/tests/AuthTestSupport.h"
 
 namespace {
@@ -60,6 +73,15 @@ TEST(DAVAuthMessages, ServiceURLsComeFromTheConfigurationOrTheProcessHosts) {
   config->setSecureTokenServiceURL("http://127.0.0.1:9001");
   EXPECT_EQ(signUp.requestURL(), "http://127.0.0.1:9000/identityservice/v3/relyingparty/signupNewUser?key=a%20key%26more");
   EXPECT_EQ(refresh->requestURL(), "http://127.0.0.1:9001/v1/token?key=a%20key%26more");
+
+  // A host set on the classes wins over the configured service URLs; back at the default, they win.
+  DAVIdentityServiceRequest::setHost("idp.example.test");
+  DAVSecureTokenRequest::setHost("sts.example.test");
+  EXPECT_EQ(signUp.requestURL(), "https://idp.example.test/identityservice/v3/relyingparty/signupNewUser?key=a%20key%26more");
+  EXPECT_EQ(refresh->requestURL(), "https://sts.example.test/v1/token?key=a%20key%26more");
+  DAVIdentityServiceRequest::setHost("identityservice.davedoveapis.com");
+  DAVSecureTokenRequest::setHost("securetoken.davedoveapis.com");
+  EXPECT_EQ(signUp.requestURL().rfind("http://127.0.0.1:9000/", 0), 0u);
 }
 
 TEST(DAVAuthMessages, SignUpAndSetAccountInfoLeaveUnsetKeysOut) {
@@ -306,6 +328,10 @@ TEST(DAVAuthWebUtils, QueryArgumentsAndUnescaping) {
   EXPECT_EQ(random.size(), 64u);
   EXPECT_EQ(random.find_first_not_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos);
   EXPECT_EQ(DAVAuthWebUtils::randomStringWithLength(0), "");
+  // Every letter turns up in a long draw, and two draws differ.
+  std::string many = DAVAuthWebUtils::randomStringWithLength(26 * 400);
+  for (char c = 'a'; c <= 'z'; ++c) EXPECT_NE(many.find(c), std::string::npos) << c;
+  EXPECT_NE(DAVAuthWebUtils::randomStringWithLength(32), DAVAuthWebUtils::randomStringWithLength(32));
 }
 
 TEST(DAVAuthWebUtils, CallbackURLsAndSchemes) {
@@ -343,6 +369,156 @@ TEST_F(DAVAuthWebUtilsDomain, AuthDomainIsTheFirstLongEnoughHostedDomain) {
   EXPECT_EQ(none.second->underlyingError()->code(), 3);
   issuer_->replyServerMessage("INVALID_API_KEY_X");
   EXPECT_EQ(fetch().second->code(), 17999);
+}
+
+TEST(DAVAuthMessages, VerifyAssertionBodiesAndTheirOneRule) {
+  DAVVerifyAssertionRequest pending("oidc.example", configuration());
+  pending.setPendingToken(std::string("p-1"));
+  EXPECT_EQ(body(pending), (json{{"requestUri", "http://localhost"},
+                                 {"postBody", "providerId=oidc.example"},
+                                 {"pendingToken", "p-1"},
+                                 {"returnSecureToken", true},
+                                 {"returnIdpCredential", true},
+                                 {"autoCreate", true}}));
+  pending.setAutoCreate(false);
+  pending.setReturnIDPCredential(false);
+  pending.setAccessToken(std::string("user-id-token"));
+  EXPECT_EQ(body(pending)["autoCreate"], false);
+  EXPECT_FALSE(body(pending).contains("returnIdpCredential"));
+  EXPECT_EQ(body(pending)["idToken"], "user-id-token");
+
+  DAVVerifyAssertionRequest twitter(kDAVTwitterAuthProviderID, configuration());
+  DAVTwitterAuthProvider::credentialWithToken("t&k", "s=cr")->prepareVerifyAssertionRequest(twitter);
+  twitter.setInputEmail(std::string("x@y.z"));
+  EXPECT_EQ(body(twitter)["postBody"], "providerId=twitter.com&access_token=t&k&oauth_token_secret=s=cr&identifier=x@y.z");
+
+  DAVVerifyAssertionRequest oauth("oidc.example", configuration());
+  oauth.setProviderIDToken(std::string("stale"));
+  auto accessOnly = DAVOAuthProvider::credentialWithProviderID("oidc.example", "a-1");
+  EXPECT_EQ(accessOnly->IDToken(), std::nullopt);
+  EXPECT_EQ(accessOnly->pendingToken(), std::nullopt);
+  accessOnly->prepareVerifyAssertionRequest(oauth);
+  EXPECT_EQ(oauth.providerIDToken(), std::nullopt);
+  EXPECT_EQ(oauth.providerAccessToken(), std::optional<std::string>("a-1"));
+
+  DAVVerifyAssertionRequest empty("oidc.example", configuration());
+  try {
+    empty.unencodedHTTPRequestBodyWithError(nullptr);
+    ADD_FAILURE() << "a request without any proof must raise";
+  } catch (const platform::Exception& e) {
+    EXPECT_EQ(e.name(), platform::kInvalidArgumentException);
+    EXPECT_EQ(e.reason(), "One of IDToken, accessToken, pendingToken, or requestURI must be supplied.");
+  }
+}
+
+TEST(DAVAuthMessages, CredentialGuardsRaiseTheirTexts) {
+  auto expectRaise = [](const std::function<void()>& call, const std::string& name, const std::string& reason) {
+    try {
+      call();
+      ADD_FAILURE() << "expected " << name;
+    } catch (const platform::Exception& e) {
+      EXPECT_EQ(e.name(), name);
+      EXPECT_EQ(e.reason(), reason);
+    }
+  };
+  DAVVerifyAssertionRequest request("x", configuration());
+  expectRaise([&] { DAVEmailAuthProvider::credentialWithEmail("a@b.c", "p")->prepareVerifyAssertionRequest(request); },
+              kDAVMethodNotImplementedException,
+              "Attempt to call prepareVerifyAssertionRequest: on a DAVEmailPasswordAuthCredential.");
+  expectRaise([&] { DAVGameCenterAuthCredential("p", std::nullopt, std::nullopt, std::nullopt, 0, std::nullopt)
+                        .prepareVerifyAssertionRequest(request); },
+              kDAVMethodNotImplementedException,
+              "Attempt to call prepareVerifyAssertionRequest: on a DAVGameCenterAuthCredential.");
+  expectRaise([] { DAVAuthCredential::init(); }, "Attempt to call unavailable initializer.",
+              "This class is an abstract base class. It's init method should not be called directly.");
+  expectRaise([] { DAVEmailAuthProvider::init(); }, "Attempt to call unavailable initializer.",
+              "This class is not meant to be initialized.");
+  for (auto init : {&DAVFacebookAuthProvider::init, &DAVVariruAuthProvider::init, &DAVGitHubAuthProvider::init,
+                    &DAVTwitterAuthProvider::init, &DAVGameCenterAuthProvider::init})
+    expectRaise(init, kDAVMethodNotImplementedException, "This class is not meant to be initialized.");
+  EXPECT_EQ(DAVEmailAuthProvider::credentialWithEmail("a@b.c", "p")->provider(), "password");
+}
+
+TEST(DAVAuthMessages, FederatedRepliesReadTheirProfileAndProviders) {
+  DAVVerifyAssertionResponse asText, asObject, asArray;
+  asText.setWithDictionary(json{{"rawUserInfo", R"({"id":"9","name":{"first":"Vic"}})"},
+                                {"verifiedProvider", R"(["variru.com"])"},
+                                {"providerId", "variru.com"},
+                                {"needConfirmation", true},
+                                {"expiresIn", "60"},
+                                {"oauthExpireIn", 3600}},
+                           nullptr);
+  asObject.setWithDictionary(json{{"rawUserInfo", {{"id", "9"}, {"name", {{"first", "Vic"}}}}},
+                                  {"verifiedProvider", json::array({"variru.com"})}},
+                             nullptr);
+  asArray.setWithDictionary(json{{"rawUserInfo", json::array({1, 2})}, {"verifiedProvider", "not json"}}, nullptr);
+  ASSERT_TRUE(asText.profile());
+  EXPECT_EQ(asText.profile(), asObject.profile());
+  EXPECT_EQ(asText.verifiedProvider(), asObject.verifiedProvider());
+  EXPECT_FALSE(asArray.profile());
+  EXPECT_FALSE(asArray.verifiedProvider());
+  EXPECT_TRUE(asText.needConfirmation());
+  EXPECT_NEAR(secondsFromNow(*asText.approximateExpirationDate()), 60, 2);
+  EXPECT_FALSE(asText.oauthExpirationDate());  // a number, not a text of seconds
+
+  auto info = DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(asText);
+  EXPECT_EQ(info->providerID(), std::optional<std::string>("variru.com"));
+  EXPECT_EQ(info->profile(), asText.profile());
+
+  DAVVerifyCustomTokenResponse custom;
+  custom.setWithDictionary(json{{"idToken", "i"}, {"isNewUser", true}, {"expiresIn", 10}}, nullptr);
+  EXPECT_TRUE(custom.isNewUser());
+  EXPECT_FALSE(custom.approximateExpirationDate());
+}
+
+TEST(DAVAuthMessages, GameCenterBytesAreURLSafeAndItsLifetimeIsWholeSeconds) {
+  // 0xfb 0xff encodes as "+/8=" in the standard alphabet.
+  EXPECT_EQ(fir_base64URLEncodedStringWithOptions(std::string("\xfb\xff", 2)), "-_8");
+  EXPECT_EQ(fir_base64URLEncodedStringWithOptions("ab"), "YWI");
+  DAVSignInWithGameCenterRequest request("p", "https://k.example/key", std::string("\xfb\xff", 2), std::string("s"), 0,
+                                         std::nullopt, configuration());
+  EXPECT_FALSE(body(request).contains("timestamp"));
+  request.setTimestamp(1700000000123ULL);
+  EXPECT_EQ(body(request)["timestamp"], 1700000000123ULL);
+  EXPECT_EQ(body(request)["signature"], "-_8");
+
+  DAVSignInWithGameCenterResponse game;
+  game.setWithDictionary(json{{"expiresIn", "3599.9"}}, nullptr);
+  DAVSignUpNewUserResponse signUp;
+  signUp.setWithDictionary(json{{"expiresIn", "3599.9"}}, nullptr);
+  const double gameSeconds = secondsFromNow(*game.approximateExpirationDate());
+  const double signUpSeconds = secondsFromNow(*signUp.approximateExpirationDate());
+  EXPECT_NEAR(signUpSeconds - gameSeconds, 0.9, 0.05);
+  EXPECT_LT(gameSeconds, 3599.01);
+}
+
+TEST(DAVAuthMessages, PhoneVerificationMessages) {
+  DAVVerifyPhoneNumberRequest withCode({"session-1", "123456"}, 4, configuration());
+  EXPECT_EQ(body(withCode), (json{{"sessionInfo", "session-1"}, {"code", "123456"}, {"operation", "LINK"}}));
+  withCode.setAccessToken(std::string("id-token"));
+  EXPECT_EQ(body(withCode)["idToken"], "id-token");
+  for (int64_t unspecified : {0, 5, -1})
+    EXPECT_EQ(body(DAVVerifyPhoneNumberRequest("proof", "+15550100", unspecified, configuration()))["operation"],
+              "VERIFY_OP_UNSPECIFIED");
+  EXPECT_EQ(body(DAVVerifyPhoneNumberRequest("proof", "+15550100", 2, configuration())),
+            (json{{"temporaryProof", "proof"}, {"phoneNumber", "+15550100"}, {"operation", "REAUTH"}}));
+  DAVVerifyPhoneNumberResponse phone;
+  phone.setWithDictionary(json{{"isNewUser", true}, {"phoneNumber", "+15550100"}, {"expiresIn", "30"}}, nullptr);
+  EXPECT_TRUE(phone.isNewUser());
+  EXPECT_NEAR(secondsFromNow(*phone.approximateExpirationDate()), 30, 2);
+
+  auto app = std::make_shared<DAVAuthAppCredential>("receipt-1", std::nullopt);
+  EXPECT_EQ(body(DAVSendVerificationCodeRequest("+15550100", app, std::nullopt, configuration())),
+            (json{{"phoneNumber", "+15550100"}, {"iosReceipt", "receipt-1"}}));
+  DAVSendVerificationCodeResponse sent;
+  sent.setWithDictionary(json{{"sessionInfo", "s-9"}}, nullptr);
+  EXPECT_EQ(sent.verificationID(), std::optional<std::string>("s-9"));
+
+  EXPECT_EQ(body(DAVVerifyClientRequest("apns", false, configuration())), (json{{"appToken", "apns"}}));
+  EXPECT_EQ(body(DAVVerifyClientRequest("apns", true, configuration()))["isSandbox"], true);
+  DAVVerifyClientResponse client;
+  client.setWithDictionary(json{{"receipt", "r"}, {"suggestedTimeout", "5"}}, nullptr);
+  EXPECT_NEAR(secondsFromNow(*client.suggestedTimeOutDate()), 5, 2);
 }
 
 }  // namespace

@@ -254,6 +254,21 @@ TEST_F(DAVAuthStandInTest, TokenExchangeRefreshesAndFailsAfterRevocation) {
   ASSERT_TRUE(revokedError);
   EXPECT_EQ(revokedError->code(), 17021);
   EXPECT_EQ(service->rawAccessToken(), fresh);
+
+  // A refresh token the service never issued maps to an invalid-token code too (one that signs out).
+  service = std::make_shared<DAVSecureTokenService>(config_, std::nullopt, std::nullopt, std::string("never-issued"));
+  auto [unknown, unknownError, unknownUpdated] = fetch(true);
+  EXPECT_FALSE(unknown);
+  ASSERT_TRUE(unknownError);
+  EXPECT_EQ(unknownError->code(), 17017);
+}
+
+TEST_F(DAVAuthStandInTest, NoBundleIdentifierHeaderWithoutABundleIdentifier) {
+  signIn(kAnnEmail, kAnnPassword);
+  EXPECT_EQ(lastRequest("verifyPassword").header("X-Ios-Bundle-Identifier"), std::optional<std::string>(kBundleID));
+  authtest::ScopedTestBundle anonymous("", "en");
+  signIn(kAnnEmail, kAnnPassword);
+  EXPECT_EQ(lastRequest("verifyPassword").header("X-Ios-Bundle-Identifier"), std::nullopt);
 }
 
 TEST_F(DAVAuthStandInTest, PlainHTTPNeedsTheLoopbackSwitch) {

@@ -114,6 +114,15 @@ void replyJSON(httplib::Response& res, const json& body) {
   res.set_content(body.dump(), "application/json; charset=UTF-8");
 }
 
+// An outside provider's account linked to a user.
+struct LinkedProvider {
+  std::string providerId;
+  std::string federatedId;
+  std::string email;
+  std::string displayName;
+  std::string photoUrl;
+};
+
 struct StoredUser {
   std::string uid;
   std::string email;
@@ -127,7 +136,14 @@ struct StoredUser {
   int64_t createdAtMs = 0;
   int64_t lastLoginAtMs = 0;
   int64_t validSince = 0;  // ID tokens issued before this second are no longer accepted
+  bool emailLinkSignin = false;
+  std::vector<LinkedProvider> providers;
   bool hasPassword() const { return !passwordHash.empty(); }
+  const LinkedProvider* provider(const std::string& providerId) const {
+    for (const auto& p : providers)
+      if (p.providerId == providerId) return &p;
+    return nullptr;
+  }
 };
 
 struct RefreshRecord {
@@ -135,6 +151,17 @@ struct RefreshRecord {
   bool revoked = false;
   int64_t authTime = 0;
 };
+
+json providersToJSON(const StoredUser& u) {
+  json list = json::array();
+  for (const auto& p : u.providers)
+    list.push_back({{"providerId", p.providerId},
+                    {"federatedId", p.federatedId},
+                    {"email", p.email},
+                    {"displayName", p.displayName},
+                    {"photoUrl", p.photoUrl}});
+  return list;
+}
 
 json userToJSON(const StoredUser& u) {
   return {{"uid", u.uid},
@@ -148,7 +175,9 @@ json userToJSON(const StoredUser& u) {
           {"passwordUpdatedAt", u.passwordUpdatedAtMs},
           {"createdAt", u.createdAtMs},
           {"lastLoginAt", u.lastLoginAtMs},
-          {"validSince", u.validSince}};
+          {"validSince", u.validSince},
+          {"emailLinkSignin", u.emailLinkSignin},
+          {"providers", providersToJSON(u)}};
 }
 
 std::optional<StoredUser> userFromJSON(const json& j) {
@@ -166,6 +195,12 @@ std::optional<StoredUser> userFromJSON(const json& j) {
   u.createdAtMs = j.value("createdAt", int64_t{0});
   u.lastLoginAtMs = j.value("lastLoginAt", int64_t{0});
   u.validSince = j.value("validSince", int64_t{0});
+  u.emailLinkSignin = j.value("emailLinkSignin", false);
+  if (j.contains("providers") && j["providers"].is_array())
+    for (const auto& p : j["providers"])
+      if (p.is_object())
+        u.providers.push_back({p.value("providerId", ""), p.value("federatedId", ""), p.value("email", ""),
+                               p.value("displayName", ""), p.value("photoUrl", "")});
   return u;
 }
 
@@ -199,6 +234,10 @@ struct IdentityService::Impl {
   std::map<std::string, StoredUser> users;       // by uid
   std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
   std::vector<OobMail> mails;
+  std::map<std::string, OobMail> oobCodes;  // unused codes, by code
+  std::string customTokenKey;
+  std::vector<FederatedIdentity> identities;
+  std::vector<std::string> authorizedDomains;
   std::vector<std::string> apiKeys;
   int64_t lifetime = 3600;
 
@@ -211,6 +250,18 @@ struct IdentityService::Impl {
   StoredUser* byID(const std::string& uid) {
     auto it = users.find(uid);
     return it == users.end() ? nullptr : &it->second;
+  }
+  StoredUser* byFederatedID(const std::string& providerId, const std::string& federatedId) {
+    for (auto& [uid, u] : users)
+      if (const LinkedProvider* p = u.provider(providerId); p && p->federatedId == federatedId) return &u;
+    return nullptr;
+  }
+  // The identity whose token the provider's proof carries.
+  const FederatedIdentity* identityFor(const std::string& providerId, const std::string& token) const {
+    if (token.empty()) return nullptr;
+    for (const auto& i : identities)
+      if (i.providerId == providerId && i.token == token) return &i;
+    return nullptr;
   }
 
   void setPassword(StoredUser& u, const std::string& password) {
@@ -303,6 +354,29 @@ bool IdentityService::applySeed(const nlohmann::json& seed, std::string* error) 
     for (const auto& k : seed["apiKeys"])
       if (k.is_string()) keys.push_back(k.get<std::string>());
     setAPIKeys(keys);
+  }
+  if (seed.contains("customTokenKey")) {
+    auto key = seed["customTokenKey"].is_string() ? platform::base64Decode(seed["customTokenKey"].get<std::string>())
+                                                  : std::nullopt;
+    if (!key || key->empty()) return fail("seed: \"customTokenKey\" is not a base64 key");
+    setCustomTokenKey(*key);
+  }
+  if (seed.contains("federatedIdentities")) {
+    if (!seed["federatedIdentities"].is_array()) return fail("seed: \"federatedIdentities\" is not an array");
+    for (const auto& e : seed["federatedIdentities"]) {
+      if (!e.is_object() || e.value("providerId", "").empty() || e.value("token", "").empty() ||
+          e.value("federatedId", "").empty())
+        return fail("seed: a federated identity needs \"providerId\", \"token\" and \"federatedId\"");
+      addFederatedIdentity({e.value("providerId", ""), e.value("token", ""), e.value("federatedId", ""),
+                            e.value("email", ""), e.value("displayName", ""), e.value("photoUrl", "")});
+    }
+  }
+  if (seed.contains("authorizedDomains")) {
+    if (!seed["authorizedDomains"].is_array()) return fail("seed: \"authorizedDomains\" is not an array");
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->authorizedDomains.clear();
+    for (const auto& d : seed["authorizedDomains"])
+      if (d.is_string()) impl_->authorizedDomains.push_back(d.get<std::string>());
   }
   if (!seed.contains("users")) return true;
   if (!seed["users"].is_array()) return fail("seed: \"users\" is not an array");
@@ -398,6 +472,24 @@ bool IdentityService::revokeRefreshToken(const std::string& refreshToken) {
   return true;
 }
 
+void IdentityService::setCustomTokenKey(const std::string& key) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->customTokenKey = key;
+}
+
+void IdentityService::addFederatedIdentity(const FederatedIdentity& identity) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->identities.push_back(identity);
+}
+
+std::vector<std::string> IdentityService::linkedProviders(const std::string& uid) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  std::vector<std::string> out;
+  if (const StoredUser* u = impl_->byID(uid))
+    for (const auto& p : u->providers) out.push_back(p.providerId);
+  return out;
+}
+
 std::vector<OobMail> IdentityService::sentMails() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->mails;
@@ -408,7 +500,10 @@ namespace {
 // Claims of an ID token for the user, issued at `iat`.
 json claimsFor(const StoredUser& u, const std::string& projectId, int64_t iat, int64_t lifetime, int64_t authTime,
                const std::string& jti) {
-  std::string provider = u.hasPassword() ? "password" : (u.email.empty() ? "anonymous" : "password");
+  std::string provider = u.hasPassword() || u.emailLinkSignin ? "password"
+                         : !u.providers.empty()             ? u.providers.front().providerId
+                         : u.email.empty()                  ? "anonymous"
+                                                            : "password";
   json identities = json::object();
   if (!u.email.empty()) identities["email"] = json::array({u.email});
   json claims = {{"iss", "https://securetoken.vorellin.local/" + projectId},
@@ -436,6 +531,13 @@ json providerInfo(const StoredUser& u) {
     json p = {{"providerId", "password"}, {"federatedId", u.email}, {"email", u.email}, {"rawId", u.email}};
     if (!u.displayName.empty()) p["displayName"] = u.displayName;
     if (!u.photoUrl.empty()) p["photoUrl"] = u.photoUrl;
+    list.push_back(p);
+  }
+  for (const auto& linked : u.providers) {
+    json p = {{"providerId", linked.providerId}, {"federatedId", linked.federatedId}, {"rawId", linked.federatedId}};
+    if (!linked.email.empty()) p["email"] = linked.email;
+    if (!linked.displayName.empty()) p["displayName"] = linked.displayName;
+    if (!linked.photoUrl.empty()) p["photoUrl"] = linked.photoUrl;
     list.push_back(p);
   }
   return list;
@@ -629,6 +731,21 @@ void IdentityService::registerRoutes(httplib::Server& server) {
 
   auto setAccountInfo = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
+    if (!body.contains("idToken") && body.contains("oobCode")) {
+      // Applying a mailed action code: only e-mail verification changes the account here.
+      auto code = impl->oobCodes.find(stringField(body, "oobCode"));
+      if (code == impl->oobCodes.end() || code->second.requestType != "VERIFY_EMAIL")
+        return replyFailure(res, {"INVALID_OOB_CODE", ""});
+      StoredUser* u = impl->byEmail(code->second.email);
+      if (!u) return replyFailure(res, {"USER_NOT_FOUND", ""});
+      impl->oobCodes.erase(code);
+      u->emailVerified = true;
+      impl->persist();
+      return replyJSON(res, {{"kind", "identityservice#SetAccountInfoResponse"},
+                             {"localId", u->uid},
+                             {"email", u->email},
+                             {"emailVerified", true}});
+    }
     Failure failure;
     StoredUser* found = userForToken(stringField(body, "idToken"), &failure);
     if (!found) return replyFailure(res, failure);
@@ -667,9 +784,14 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       if (attr == "PHOTO_URL") u.photoUrl.clear();
       if (attr == "EMAIL") u.email.clear();
       if (attr == "PASSWORD") u.salt.clear(), u.passwordHash.clear();
+      if (attr == "PROVIDER") u.providers.clear();
     }
-    for (const auto& provider : strings("deleteProvider"))
+    for (const auto& provider : strings("deleteProvider")) {
       if (provider == "password") u.salt.clear(), u.passwordHash.clear();
+      u.providers.erase(std::remove_if(u.providers.begin(), u.providers.end(),
+                                       [&](const LinkedProvider& p) { return p.providerId == provider; }),
+                        u.providers.end());
+    }
     if (credentialsChanged) {
       // Older sessions end with a credential change; the reply carries the new one.
       for (auto& [hash, rec] : impl->refresh)
@@ -713,11 +835,241 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     } else {
       return replyFailure(res, {"INVALID_REQUEST_TYPE", ""});
     }
-    impl->mails.push_back({type, email, platform::base64URLEncode(randomBytes(24))});
+    OobMail mail{type, email, platform::base64URLEncode(randomBytes(24))};
+    impl->mails.push_back(mail);
+    impl->oobCodes[mail.oobCode] = mail;
     replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };
 
+  // The sign-in reply fields every token-issuing call shares; the caller holds impl->mutex.
+  auto tokenReply = [=](const StoredUser& u, const char* kind, bool withRefresh) {
+    Tokens t = issue(u, withRefresh, nowSeconds());
+    json reply = {{"kind", kind},
+                  {"localId", u.uid},
+                  {"idToken", t.idToken},
+                  {"expiresIn", std::to_string(impl->lifetime)}};
+    if (!t.refreshToken.empty()) reply["refreshToken"] = t.refreshToken;
+    if (!u.email.empty()) reply["email"] = u.email;
+    if (!u.displayName.empty()) reply["displayName"] = u.displayName;
+    return reply;
+  };
+
+  auto createAuthUri = [=](const json& body, httplib::Response& res) {
+    std::string identifier = stringField(body, "identifier");
+    if (identifier.empty()) return replyFailure(res, {"MISSING_IDENTIFIER", ""});
+    if (!validEmail(identifier)) return replyFailure(res, {"INVALID_IDENTIFIER", ""});
+    if (stringField(body, "continueUri").empty()) return replyFailure(res, {"MISSING_CONTINUE_URI", ""});
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    json reply = {{"kind", "identityservice#CreateAuthUriResponse"}, {"registered", false}};
+    if (const StoredUser* u = impl->byEmail(identifier)) {
+      json providers = json::array(), methods = json::array();
+      if (u->hasPassword()) providers.push_back("password"), methods.push_back("password");
+      else if (u->emailLinkSignin) methods.push_back("emailLink");
+      for (const auto& p : u->providers) providers.push_back(p.providerId), methods.push_back(p.providerId);
+      reply["registered"] = true;
+      reply["allProviders"] = providers;
+      reply["signinMethods"] = methods;
+    }
+    replyJSON(res, reply);
+  };
+
+  auto deleteAccount = [=](const json& body, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    Failure failure;
+    StoredUser* u = userForToken(stringField(body, "idToken"), &failure);
+    if (!u) return replyFailure(res, failure);
+    if (body.contains("localId") && stringField(body, "localId") != u->uid) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
+    const std::string uid = u->uid;
+    impl->users.erase(uid);
+    for (auto& [hash, rec] : impl->refresh)
+      if (rec.uid == uid) rec.revoked = true;
+    impl->persist();
+    replyJSON(res, {{"kind", "identityservice#DeleteAccountResponse"}});
+  };
+
+  auto emailLinkSignin = [=](const json& body, httplib::Response& res) {
+    std::string email = stringField(body, "email");
+    if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
+    if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    auto code = impl->oobCodes.find(stringField(body, "oobCode"));
+    if (code == impl->oobCodes.end() || code->second.requestType != "EMAIL_SIGNIN")
+      return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    if (lower(code->second.email) != lower(email)) return replyFailure(res, {"INVALID_EMAIL", "The code was sent to another address."});
+    StoredUser* u = impl->byEmail(email);
+    bool isNewUser = false;
+    if (u && u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
+    impl->oobCodes.erase(code);
+    if (!u) {
+      StoredUser created;
+      created.uid = impl->newUID();
+      created.email = email;
+      created.createdAtMs = nowMillis();
+      u = &(impl->users[created.uid] = created);
+      isNewUser = true;
+    }
+    u->emailVerified = true;
+    u->emailLinkSignin = true;
+    u->lastLoginAtMs = nowMillis();
+    json reply = tokenReply(*u, "identityservice#EmailLinkSigninResponse", true);
+    reply["isNewUser"] = isNewUser;
+    impl->persist();
+    replyJSON(res, reply);
+  };
+
+  auto getProjectConfig = [=](const json&, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    json domains = json::array();
+    if (impl->authorizedDomains.empty()) {
+      domains = {"localhost", projectId_ + ".davedoveapp.com"};
+    } else {
+      for (const auto& d : impl->authorizedDomains) domains.push_back(d);
+    }
+    replyJSON(res, {{"projectId", projectId_}, {"authorizedDomains", domains}});
+  };
+
+  auto resetPassword = [=](const json& body, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    auto code = impl->oobCodes.find(stringField(body, "oobCode"));
+    if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    const OobMail mail = code->second;
+    json reply = {{"kind", "identityservice#ResetPasswordResponse"}, {"email", mail.email}, {"requestType", mail.requestType}};
+    if (!body.contains("newPassword")) return replyJSON(res, reply);  // only checks the code
+    if (mail.requestType != "PASSWORD_RESET") return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    std::string password = stringField(body, "newPassword");
+    if (password.size() < kMinimumPasswordLength)
+      return replyFailure(res, {"WEAK_PASSWORD", "Password should be at least 6 characters"});
+    StoredUser* u = impl->byEmail(mail.email);
+    if (!u) return replyFailure(res, {"EMAIL_NOT_FOUND", ""});
+    if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
+    impl->oobCodes.erase(code);
+    impl->setPassword(*u, password);
+    for (auto& [hash, rec] : impl->refresh)
+      if (rec.uid == u->uid) rec.revoked = true;
+    u->validSince = nowSeconds();
+    impl->persist();
+    replyJSON(res, reply);
+  };
+
+  auto verifyCustomToken = [=](const json& body, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    if (impl->customTokenKey.empty()) return replyFailure(res, {"OPERATION_NOT_ALLOWED", "No custom-token key is configured."});
+    auto claims = TokenSigner(impl->customTokenKey, "").verify(stringField(body, "token"));
+    if (!claims || !(*claims)["uid"].is_string() || (*claims)["uid"].get<std::string>().empty() ||
+        !(*claims)["exp"].is_number_integer())
+      return replyFailure(res, {"INVALID_CUSTOM_TOKEN", ""});
+    if ((*claims)["exp"].get<int64_t>() <= nowSeconds())
+      return replyFailure(res, {"INVALID_CUSTOM_TOKEN", "The custom token has expired."});
+    if (claims->contains("aud") && claims->value("aud", "") != projectId_) return replyFailure(res, {"CREDENTIAL_MISMATCH", ""});
+    const std::string uid = (*claims)["uid"].get<std::string>();
+    StoredUser* u = impl->byID(uid);
+    bool isNewUser = false;
+    if (!u) {
+      StoredUser created;
+      created.uid = uid;
+      created.createdAtMs = nowMillis();
+      u = &(impl->users[uid] = created);
+      isNewUser = true;
+    }
+    if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
+    u->lastLoginAtMs = nowMillis();
+    json reply = tokenReply(*u, "identityservice#VerifyCustomTokenResponse", boolField(body, "returnSecureToken"));
+    reply["isNewUser"] = isNewUser;
+    impl->persist();
+    replyJSON(res, reply);
+  };
+
+  auto verifyAssertion = [=](const json& body, httplib::Response& res) {
+    // The provider's proof is a query text inside the JSON.
+    httplib::Params proof;
+    httplib::detail::parse_query_text(stringField(body, "postBody"), proof);
+    auto param = [&](const char* key) {
+      auto it = proof.find(key);
+      return it == proof.end() ? std::string() : it->second;
+    };
+    const std::string providerId = param("providerId");
+    if (providerId.empty()) return replyFailure(res, {"INVALID_PROVIDER_ID", ""});
+    if (stringField(body, "requestUri").empty()) return replyFailure(res, {"MISSING_REQUEST_URI", ""});
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    const FederatedIdentity* identity = impl->identityFor(providerId, param("id_token"));
+    if (!identity) identity = impl->identityFor(providerId, param("access_token"));
+    if (!identity) identity = impl->identityFor(providerId, stringField(body, "pendingToken"));
+    if (!identity) return replyFailure(res, {"INVALID_IDP_RESPONSE", "The provider's token is not valid."});
+    const bool returnIdpCredential = boolField(body, "returnIdpCredential");
+    json reply = {{"kind", "identityservice#VerifyAssertionResponse"},
+                  {"providerId", identity->providerId},
+                  {"federatedId", identity->federatedId},
+                  {"rawUserInfo", json{{"id", identity->federatedId}, {"email", identity->email},
+                                       {"name", identity->displayName}}.dump()}};
+    if (!identity->email.empty()) reply["email"] = identity->email;
+    if (!identity->displayName.empty()) reply["displayName"] = identity->displayName;
+    if (returnIdpCredential) {
+      if (!param("id_token").empty()) reply["oauthIdToken"] = param("id_token");
+      if (!param("access_token").empty()) reply["oauthAccessToken"] = param("access_token");
+    }
+    const LinkedProvider linked{identity->providerId, identity->federatedId, identity->email, identity->displayName,
+                                identity->photoUrl};
+    StoredUser* owner = impl->byFederatedID(identity->providerId, identity->federatedId);
+    StoredUser* u = nullptr;
+    bool isNewUser = false;
+    if (body.contains("idToken")) {
+      // Linking to the signed-in account.
+      Failure failure;
+      u = userForToken(stringField(body, "idToken"), &failure);
+      if (!u) return replyFailure(res, failure);
+      if (owner && owner != u) {
+        // Answered in a successful reply so that the client learns the provider's credential.
+        reply["errorMessage"] = "FEDERATED_USER_ID_ALREADY_LINKED";
+        return replyJSON(res, reply);
+      }
+      if (u->provider(identity->providerId)) return replyFailure(res, {"PROVIDER_ALREADY_LINKED", ""});
+      u->providers.push_back(linked);
+      if (u->email.empty()) u->email = identity->email;
+    } else if (owner) {
+      u = owner;
+    } else {
+      StoredUser* sameEmail = identity->email.empty() ? nullptr : impl->byEmail(identity->email);
+      if (sameEmail) {
+        // The address belongs to an account that this provider does not sign in to.
+        reply["needConfirmation"] = true;
+        return replyJSON(res, reply);
+      }
+      if (!body.contains("autoCreate") || !boolField(body, "autoCreate")) return replyFailure(res, {"USER_NOT_FOUND", ""});
+      StoredUser created;
+      created.uid = impl->newUID();
+      created.email = identity->email;
+      created.displayName = identity->displayName;
+      created.photoUrl = identity->photoUrl;
+      created.createdAtMs = nowMillis();
+      created.providers.push_back(linked);
+      u = &(impl->users[created.uid] = created);
+      isNewUser = true;
+    }
+    if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
+    u->lastLoginAtMs = nowMillis();
+    json tokens = tokenReply(*u, "identityservice#VerifyAssertionResponse", boolField(body, "returnSecureToken"));
+    for (const char* key : {"localId", "idToken", "refreshToken", "expiresIn"})
+      if (tokens.contains(key)) reply[key] = tokens[key];
+    reply["isNewUser"] = isNewUser;
+    impl->persist();
+    replyJSON(res, reply);
+  };
+
+  // The stand-in knows no game players: like a machine without a signed-in local player, every
+  // game-centre proof is refused.
+  auto signInWithGameCenter = [=](const json&, httplib::Response& res) {
+    replyFailure(res, {"INVALID_IDP_RESPONSE", "No local game player could be verified."});
+  };
+
   std::map<std::string, std::function<void(const json&, httplib::Response&)>> calls = {
+      {"createAuthUri", createAuthUri},
+      {"deleteAccount", deleteAccount},
+      {"emailLinkSignin", emailLinkSignin},
+      {"getProjectConfig", getProjectConfig},
+      {"resetPassword", resetPassword},
+      {"verifyCustomToken", verifyCustomToken},
+      {"verifyAssertion", verifyAssertion},
+      {"signInWithGameCenter", signInWithGameCenter},
       {"verifyPassword", verifyPassword},
       {"signupNewUser", signupNewUser},
       {"getAccountInfo", getAccountInfo},
@@ -730,7 +1082,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                 auto call = calls.find(req.matches[1].str());
                 if (call == calls.end()) return replyError(res, 404, "Not Found", "notFound");
                 if (!keyAccepted(req, res)) return;
-                json body = json::parse(req.body, nullptr, false);
+                // A call without a body (the project configuration) reads as an empty object.
+                json body = req.body.empty() ? json::object() : json::parse(req.body, nullptr, false);
                 if (!body.is_object()) return replyError(res, 400, "Invalid JSON payload received.", "badRequest");
                 call->second(body, res);
               });
@@ -755,7 +1108,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (refreshToken.empty()) return replyFailure(res, {"MISSING_REFRESH_TOKEN", ""});
     std::lock_guard<std::mutex> lock(impl->mutex);
     auto rec = impl->refresh.find(sha256Hex(refreshToken));
-    if (rec == impl->refresh.end()) return replyFailure(res, {"INVALID_REFRESH_TOKEN", ""});
+    // Keywords the client maps to an invalid-token error, so that it signs the user out.
+    if (rec == impl->refresh.end()) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
     if (rec->second.revoked) return replyFailure(res, {"TOKEN_EXPIRED", ""});
     StoredUser* u = impl->byID(rec->second.uid);
     if (!u) return replyFailure(res, {"USER_NOT_FOUND", ""});

@@ -39,6 +39,16 @@ struct UserInfo {
   int64_t lastLoginAtMs = 0;
 };
 
+// An account at an outside identity provider, and the token by which the stand-in provider proves it.
+struct FederatedIdentity {
+  std::string providerId;  // e.g. "variru.com"
+  std::string token;       // accepted as the provider's ID token or access token
+  std::string federatedId;
+  std::string email;
+  std::string displayName;
+  std::string photoUrl;
+};
+
 // An out-of-band mail the service would have sent.
 struct OobMail {
   std::string requestType;  // "PASSWORD_RESET", "VERIFY_EMAIL", "EMAIL_SIGNIN"
@@ -60,8 +70,10 @@ class IdentityService : public Service {
   bool open(std::string* error) override;  // loads the data directory (or makes a signing key)
 
   // Seed: {"projectId": "...", "apiKeys": ["..."], "users": [{"uid", "email", "password",
-  // "displayName", "photoUrl", "disabled", "emailVerified"}]}. Users whose e-mail is already
-  // known are skipped. False (and error) on a malformed seed.
+  // "displayName", "photoUrl", "disabled", "emailVerified"}], "customTokenKey": "<base64 HMAC key>",
+  // "federatedIdentities": [{"providerId", "token", "federatedId", "email", "displayName",
+  // "photoUrl"}], "authorizedDomains": ["..."]}. Users whose e-mail is already known are skipped.
+  // False (and error) on a malformed seed.
   bool applySeed(const nlohmann::json& seed, std::string* error) override;
 
   // API keys accepted in "?key="; none configured: any non-empty key.
@@ -87,6 +99,13 @@ class IdentityService : public Service {
   // ("INVALID_ID_TOKEN", "TOKEN_EXPIRED", "USER_NOT_FOUND") in *keyword.
   std::optional<nlohmann::json> verifyIDToken(const std::string& idToken, std::string* keyword = nullptr) const;
   const TokenSigner& signer() const { return *signer_; }
+
+  // Custom tokens: HMAC-SHA256 signed like ID tokens, payload {"uid", "exp", optional "aud" (must be
+  // the project), optional "claims"}.
+  void setCustomTokenKey(const std::string& key);
+  void addFederatedIdentity(const FederatedIdentity& identity);
+  // Provider ids linked to the user, in the order they were linked.
+  std::vector<std::string> linkedProviders(const std::string& uid) const;
 
   std::vector<OobMail> sentMails() const;
   const std::string& projectId() const { return projectId_; }

@@ -138,7 +138,7 @@ TEST_F(IdentityServiceTest, TokenExchangeGivesANewTokenUntilRevoked) {
   ASSERT_TRUE(form);
   EXPECT_EQ(form->status, 200);
 
-  EXPECT_EQ(keyword(exchange("no-such-token")), "INVALID_REFRESH_TOKEN");
+  EXPECT_EQ(keyword(exchange("no-such-token")), "INVALID_ID_TOKEN");
   EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "authorization_code"}, {"code", "x"}})), "INVALID_GRANT_TYPE");
   EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "refresh_token"}})), "MISSING_REFRESH_TOKEN");
 
@@ -226,7 +226,7 @@ TEST_F(IdentityServiceTest, PasswordResetMailsAndAPIKeys) {
   auto wrongKey = post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", "x"}}, "wrong");
   EXPECT_EQ(wrongKey.body["error"]["errors"][0]["reason"], "keyInvalid");
   EXPECT_EQ(keyword(post("/v1/token", {{"grantType", "refresh_token"}, {"refreshToken", "x"}}, "right")),
-            "INVALID_REFRESH_TOKEN");
+            "INVALID_ID_TOKEN");
 }
 
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
@@ -296,6 +296,60 @@ TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClear
   auto claims = again.identity().verifyIDToken(json::parse(res->body)["id_token"]);
   ASSERT_TRUE(claims.has_value());
   EXPECT_EQ((*claims)["user_id"], "uid-eve");
+  again.stop();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace backend
+
+namespace backend {
+namespace {
+
+TEST(IdentityServiceSeedTest, MalformedProviderSeedsAreRefusedAndLinkedAccountsSurviveARestart) {
+  std::string error;
+  IdentityService service("p", "");
+  EXPECT_FALSE(service.applySeed(json{{"customTokenKey", "not base64!"}}, &error));
+  EXPECT_NE(error.find("customTokenKey"), std::string::npos);
+  EXPECT_FALSE(service.applySeed(json{{"federatedIdentities", {{{"providerId", "x.example"}, {"token", "t"}}}}}, &error));
+  EXPECT_NE(error.find("federatedId"), std::string::npos);
+
+  char tmpl[] = "/tmp/vrl-backend-links-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  BackendOptions options;
+  options.dataDir = dir;
+  options.quiet = true;
+  options.seed = json{{"federatedIdentities",
+                       {{{"providerId", "variru.com"}, {"token", "vt"}, {"federatedId", "v-1"}, {"email", "v@example.com"}}}}};
+  std::string uid;
+  {
+    BackendServer server(options);
+    ASSERT_TRUE(server.start());
+    httplib::Client client("127.0.0.1", server.port());
+    auto res = client.Post("/identityservice/v3/relyingparty/verifyAssertion?key=k",
+                           R"({"requestUri":"http://localhost","postBody":"providerId=variru.com&id_token=vt","autoCreate":true})",
+                           "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    auto body = json::parse(res->body);
+    EXPECT_EQ(body["isNewUser"], true);
+    EXPECT_FALSE(body.contains("refreshToken"));  // only when asked for
+    uid = body["localId"];
+    server.stop();
+  }
+  BackendServer again(options);
+  ASSERT_TRUE(again.start());
+  EXPECT_EQ(again.identity().linkedProviders(uid), std::vector<std::string>{"variru.com"});
+  // The provider's account signs in to the same user, no longer new.
+  httplib::Client client("127.0.0.1", again.port());
+  auto res = client.Post("/identityservice/v3/relyingparty/verifyAssertion?key=k",
+                         R"({"requestUri":"http://localhost","postBody":"providerId=variru.com&id_token=vt","autoCreate":true})",
+                         "application/json");
+  ASSERT_TRUE(res);
+  auto body = json::parse(res->body);
+  EXPECT_EQ(body["localId"], uid);
+  EXPECT_EQ(body["isNewUser"], false);
   again.stop();
   std::filesystem::remove_all(dir);
 }

@@ -116,6 +116,13 @@ void SessionFetcher::run() {
     finish(std::nullopt, result.error);
     return;
   }
+  if (result.status >= 300 && result.status < 400 && detail::requestCarriesBody(request_)) {
+    // A redirect that was not followed is a failed transfer, not a reply to read.
+    finish(std::nullopt, makeError(kFetcherStatusDomain, result.status,
+                                   "The server redirected a request with a body (HTTP status " +
+                                       std::to_string(result.status) + "); it is not re-sent."));
+    return;
+  }
   if (result.status >= 300) {
     Dictionary info{{kFetcherStatusDataKey, Value::data(result.body ? *result.body : Data())}};
     auto error = makeError(kFetcherStatusDomain, result.status,

@@ -124,6 +124,8 @@ int progress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 }  // namespace
 
+bool requestCarriesBody(const URLRequest& request) { return request.method == "POST" || request.body.has_value(); }
+
 TransferResult performTransfer(const URLRequest& request, const std::string& userAgent, bool reuse, CURLSH* share,
                                const std::atomic<bool>* stop) {
   globalInit();
@@ -167,9 +169,13 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, plain ? "http" : "https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  // A body (passwords, refresh tokens) is never re-sent to another host: only body-less requests
+  // follow redirects.
+  if (!requestCarriesBody(request)) {
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  }
   // A proxy from the environment would carry loopback traffic (plain text included) off this machine.
   if (isLoopbackHost(parsed->host)) curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);

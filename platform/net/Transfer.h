@@ -21,6 +21,9 @@ struct TransferResult {
   ErrorPtr error;                   // transfer failures only; statuses are the caller's concern
 };
 
+// POST requests and requests with a body: they never follow a redirect.
+bool requestCarriesBody(const URLRequest& request);
+
 // Runs the request on the calling thread. share: connection cache or nullptr; reuse off forces a
 // fresh connection; stop (optional) aborts the transfer when it turns true.
 TransferResult performTransfer(const URLRequest& request, const std::string& userAgent, bool reuse, CURLSH* share,

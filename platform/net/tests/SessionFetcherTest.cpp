@@ -318,3 +318,30 @@ TEST(SessionFetcherUserAgentTest, StandardStringNamesProductSystemAndFetcher) {
 
 }  // namespace
 }  // namespace platform::net
+
+namespace platform::net {
+namespace {
+
+TEST_F(SessionFetcherTest, ARedirectedPostIsNeverSentOnAndFailsWithTheStatus) {
+  std::atomic<int> posts{0};
+  LoopbackServer server([&](httplib::Server& s) {
+    s.Post("/call", [&](const httplib::Request&, httplib::Response& res) {
+      ++posts;
+      // Elsewhere over https, which a redirect may otherwise use.
+      res.status = 307;
+      res.set_header("Location", "https://127.0.0.1:9/stolen");
+      res.set_content("{\"moved\":true}", "application/json");
+    });
+  });
+  URLRequest request(server.url("/call"));
+  request.method = "POST";
+  auto out = fetch(request, [](SessionFetcher& f) { f.setBodyData(Data("{\"refreshToken\":\"secret\"}")); });
+  ASSERT_NE(out.error, nullptr);
+  EXPECT_EQ(out.error->domain(), kFetcherStatusDomain);
+  EXPECT_EQ(out.error->code(), 307);
+  EXPECT_FALSE(out.data.has_value());  // a failed transfer, not a reply to read
+  EXPECT_EQ(posts.load(), 1);
+}
+
+}  // namespace
+}  // namespace platform::net
