@@ -132,7 +132,7 @@ void Application::activateIgnoringOtherApps(bool) {
   active_ = true;
   ++activations_;
   if (auto key = keyWindow())
-    if (key->widget()) key->widget()->activateWindow();
+    if (key->widget() && QGuiApplication::platformName() != "offscreen") key->widget()->activateWindow();
 }
 
 bool Application::sendAction(const std::string& action, const std::shared_ptr<Responder>& target, Object* sender) {

@@ -206,13 +206,13 @@ void Window::orderFront(Object*) {
     impl_->widget->show();
     if (controller) controller->endAppearance(true);
   }
-  impl_->widget->raise();
+  if (QGuiApplication::platformName() != "offscreen") impl_->widget->raise();  // offscreen has no stacking
 }
 
 void Window::makeKeyAndOrderFront(Object* sender) {
   orderFront(sender);
   if (!impl_->widget) return;
-  impl_->widget->activateWindow();
+  if (QGuiApplication::platformName() != "offscreen") impl_->widget->activateWindow();
   Application::shared().windowBecameKey(this);
 }
 
