@@ -196,6 +196,11 @@ bool Application::runUntil(const std::function<bool()>& pred, std::chrono::milli
   }
 }
 
+std::string Application::platformName() {
+  qt::ensureApplication();
+  return qt::s(QGuiApplication::platformName());
+}
+
 void Application::setExitHandlerForTesting(std::function<void()> handler) { exitHandler_ = std::move(handler); }
 
 void Application::resetForTesting() {

@@ -71,6 +71,9 @@ class Application : public Responder {
   // Closes every window, drops the delegate and the termination mark.
   void resetForTesting();
 
+  // The window system in use: "offscreen", "xcb", "wayland", ...
+  static std::string platformName();
+
   NotificationCenter& notificationCenter() { return NotificationCenter::defaultCenter(); }
 
   // Internal: window bookkeeping.

@@ -13,6 +13,8 @@ namespace platform::appkit::qt {
 
 // Lets the widget find its view again; every view is registered once made.
 void registerView(const std::shared_ptr<View>& view);
+// Ends the view's running alpha animation, if any (it still counts as finished for its group).
+void endAlphaAnimation(const View* view);
 
 inline QString q(const std::string& s) { return QString::fromStdString(s); }
 inline std::string s(const QString& q) { return q.toStdString(); }

@@ -89,6 +89,7 @@ View::View(QWidget* widget) : impl_(std::make_unique<Impl>()) {
 }
 
 View::~View() {
+  qt::endAlphaAnimation(this);
   {
     std::lock_guard<std::mutex> lock(registryMutex());
     registry().erase(impl_->widget.data());
@@ -195,6 +196,11 @@ void View::setHidden(bool hidden) {
 }
 
 void View::setAlphaValue(double alpha) {
+  qt::endAlphaAnimation(this);
+  applyAlpha(alpha);
+}
+
+void View::applyAlpha(double alpha) {
   alpha_ = alpha < 0 ? 0 : (alpha > 1 ? 1 : alpha);
   if (!impl_->widget) return;
   if (alpha_ >= 1.0) {
