@@ -9,6 +9,7 @@
 
 #include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/SharingService.h"
 #include "platform/appkit/StatusBar.h"
 #include "platform/appkit/Storyboard.h"
 #include "platform/appkit/View.h"
@@ -380,6 +381,32 @@ TEST_F(AppKitTest, WorkspaceOpensOnlyValidAddressesAndPostsWakeOnSignal) {
   ASSERT_EQ(::raise(SIGUSR1), 0);
   ASSERT_TRUE(Application::shared().runUntil([&] { return wakes == 1; }, std::chrono::seconds(5)));
   Workspace::shared().notificationCenter().removeObserver(token);
+}
+
+TEST_F(AppKitTest, ComposedMailTakesTextsAsBodyLinesAndFileAddressesAsAttachments) {
+  EXPECT_EQ(SharingService::sharingServiceNamed("com.example.unknown"), nullptr);
+  SharingService::setAvailableForTesting(false);
+  EXPECT_EQ(SharingService::sharingServiceNamed(kSharingServiceNameComposeEmail), nullptr);
+
+  std::vector<SharingService::Message> sent;
+  SharingService::setAvailableForTesting(true);
+  SharingService::setComposerForTesting([&](const SharingService::Message& m) {
+    sent.push_back(m);
+    return true;
+  });
+  auto mail = SharingService::sharingServiceNamed(kSharingServiceNameComposeEmail);
+  ASSERT_NE(mail, nullptr);
+  mail->setRecipients({"support@vorellin.test"});
+  mail->setSubject("Bug report from Vorellin user (macOS)");
+  EXPECT_TRUE(mail->performWithItems({"file:///tmp/logs/Vorellin%202024.log", "", "--------------", "User ID: u1",
+                                      "Email: Unknown"}));
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].recipients, std::vector<std::string>{"support@vorellin.test"});
+  EXPECT_EQ(sent[0].subject, "Bug report from Vorellin user (macOS)");
+  EXPECT_EQ(sent[0].attachments, std::vector<std::string>{"/tmp/logs/Vorellin 2024.log"});
+  EXPECT_EQ(sent[0].body, "\n--------------\nUser ID: u1\nEmail: Unknown");
+  SharingService::setComposerForTesting(nullptr);
+  SharingService::setAvailableForTesting(std::nullopt);
 }
 
 }  // namespace
