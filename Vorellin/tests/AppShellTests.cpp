@@ -303,7 +303,7 @@ TEST_F(AppShell, UpdaterCallbacksLogAndMarkTheInstalledUpdate) {
   const std::string archive = "/Library/Application Support/Vorellin/Vorellin-2.0.zip";
   auto writeFeed = [&](const std::string& version, const std::string& url) {
     platform::Dictionary item{{"version", platform::Value(version)},
-                              {"displayVersion", platform::Value(version + ".0")},
+                              {"displayVersion", platform::Value("Vorellin " + version)},
                               {"url", platform::Value(url)}};
     ASSERT_TRUE(platform::writePropertyListFile(
         feed, platform::Value(platform::Dictionary{{"items", platform::Value(platform::Array{platform::Value(item)})}})));
@@ -312,14 +312,14 @@ TEST_F(AppShell, UpdaterCallbacksLogAndMarkTheInstalledUpdate) {
   auto installed = [] { return VrlUserDefault::shared().UpdateInstalled(); };
 
   // Nothing newer than this build.
-  writeFeed("1", "file://" + archive);
+  writeFeed("1.0", "file://" + archive);  // 1.0 is 1.0.0
   set(keys::kUpdateInstalled, platform::Value(true));
   updater.checkForUpdates();
   EXPECT_EQ(debug("updaterDidNotFindUpdate(_:)"), std::vector<std::string>{"updaterDidNotFindUpdate"});
   EXPECT_FALSE(installed());
 
   // A newer version whose archive is missing.
-  writeFeed("200", "file://" + archive);
+  writeFeed("1.10", "file://" + archive);  // compared part by part: newer than 1.0.0
   set(keys::kUpdateInstalled, platform::Value(true));
   updater.checkForUpdates();
   EXPECT_EQ(debug("updater(_:failedToDownloadUpdate:error:)"), std::vector<std::string>{"updaterFailedToDownloadUpdate"});
@@ -328,9 +328,9 @@ TEST_F(AppShell, UpdaterCallbacksLogAndMarkTheInstalledUpdate) {
   // Installed: the relaunch notice sets the mark; install and relaunch are recorded.
   std::ofstream(platform::systemPath(archive)) << "archive";
   updater.checkForUpdates();
-  ASSERT_EQ(alerts->count(), 3u - 1u);  // asked twice: the failed download and this one
+  ASSERT_EQ(alerts->count(), 2u);  // asked twice: before the failed download and before this one
   EXPECT_EQ(alerts->alerts().back().buttons, (std::vector<std::string>{"Install Update", "Cancel"}));
-  EXPECT_EQ(debug("updater(_:willInstallUpdate:)"), std::vector<std::string>{"willInstallUpdate file://" + archive + "|200.0"});
+  EXPECT_EQ(debug("updater(_:willInstallUpdate:)"), std::vector<std::string>{"willInstallUpdate file://" + archive + "|Vorellin 1.10"});
   EXPECT_EQ(debug("updaterShouldRelaunchApplication(_:)"), std::vector<std::string>{"updaterShouldRelaunchApplication"});
   EXPECT_EQ(debug("updaterWillRelaunchApplication(_:)"), std::vector<std::string>{"updaterWillRelaunchApplication"});
   EXPECT_TRUE(installed());
