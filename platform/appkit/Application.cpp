@@ -1,5 +1,6 @@
 #include "platform/appkit/Application.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -177,6 +178,10 @@ void Application::terminate(Object*) {
   ::_exit(0);  // as the platform does: the process ends here, without unwinding the event loop
 }
 
+void Application::installTerminationSignalHandlers() {
+  for (int signo : {SIGTERM, SIGINT}) qt::handleSignal(signo, [] { Application::shared().terminate(nullptr); });
+}
+
 void Application::processEvents() {
   QCoreApplication::sendPostedEvents();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -264,6 +269,7 @@ int applicationMain(int argc, char** argv, const std::function<std::shared_ptr<A
   Application& app = Application::shared();
   AlertPresenter::setShared(std::make_shared<QtAlertPresenter>());
   Workspace::shared().installWakeSignalHandler();
+  app.installTerminationSignalHandlers();
   std::shared_ptr<WindowController> initial = launchApplication(makeDelegate);
   if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) {
     std::cerr << "resident after launch: " << residentKilobytes() << " kB" << std::endl;

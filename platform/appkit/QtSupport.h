@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,9 @@ void endAlphaAnimation(const View* view);
 
 inline QString q(const std::string& s) { return QString::fromStdString(s); }
 inline std::string s(const QString& q) { return q.toStdString(); }
+
+// From now on the signal runs `action` on the main thread (through the main queue).
+void handleSignal(int signo, std::function<void()> action);
 
 // Makes the Qt application on first use (offscreen when the process has no display).
 void ensureApplication(int* argc = nullptr, char** argv = nullptr);
