@@ -280,3 +280,11 @@ int applicationMain(int argc, char** argv, const std::function<std::shared_ptr<A
 }
 
 }  // namespace platform::appkit
+
+#if defined(__SANITIZE_ADDRESS__)
+// The desktop libraries under Qt keep caches for the life of the process (font configuration, the
+// session bus); they are not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
+}
+#endif
