@@ -175,6 +175,13 @@ TEST_F(AppShell, LaunchRecordsAndClosesTheWindowThenLoggersStatusItemMenuLoginIt
   EXPECT_EQ(menu->items()[1]->action(), "checkForUpdates:");
   EXPECT_EQ(menu->items()[1]->keyEquivalent(), "U");
 
+  // Every picture the application names ships in its folder.
+  for (const char* name : {"menuIcon", "VRL Active", "Circle On", "Circle Off", "eyeON", "eyeOFF"}) {
+    auto image = platform::appkit::Image::named(name);
+    ASSERT_NE(image, nullptr) << name;
+    EXPECT_GT(image->size().height, 0) << name;
+  }
+
   EXPECT_TRUE(delegate->reachability->isNotifierRunning());
   ASSERT_NE(delegate->fenwixHealthTimer, nullptr);
   EXPECT_TRUE(delegate->fenwixHealthTimer->isValid());
