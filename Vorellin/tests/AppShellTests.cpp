@@ -16,6 +16,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/appkit/Workspace.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/process/Process.h"
 #include "platform/servicemanagement/AppService.h"
 
 namespace vorellin::testing {
@@ -493,6 +494,30 @@ TEST_F(AppShell, PresentationFadesTheOldViewOutThenSwapsTheContentAndFadesTheNew
                 "Loading viewWillAppear", "Loading viewDidAppear",                             // Show Vorellin
                 "Login viewDidLoad", "Loading viewWillDisappear", "Login viewWillAppear",      // presentation
                 "Loading viewDidDisappear", "Login viewDidAppear"}));
+}
+
+TEST_F(AppShell, TheInstalledProgramRegistersItsServiceFirstThenRunsAndClearsTheDnsWhenQuit) {
+  const std::string installed = platform::systemPath("/Applications/Vorellin.app/Contents/MacOS/Vorellin");
+  std::filesystem::copy_file(builtAppBundle() + "/Contents/MacOS/Vorellin", installed);
+  const std::string exe = platform::shellQuote(installed);
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"1.1.1.3"})});
+
+  // First start: no service yet, so it loads it and quits.
+  platform::ShellCapture first = platform::runShellCapturingErrors("VRL_QUIT_AFTER_LAUNCH=1 " + exe);
+  EXPECT_EQ(first.status, 0) << first.errorOutput;
+  EXPECT_NE(first.output.find("FILE AVAILABLE\n"), std::string::npos) << first.output;
+  EXPECT_TRUE(serviceRegistered());
+  EXPECT_EQ(current("Wi-Fi").dnsServers, std::vector<std::string>{"1.1.1.3"});  // it never launched
+
+  // Second start: the window comes up; a session's quit request ends it through the quit sequence.
+  const std::string err = root_ + "/app-stderr";
+  platform::ShellCapture second = platform::runShellCapturingErrors(
+      "VRL_LAUNCH_REPORT=1 " + exe + " 2>" + platform::shellQuote(err) + " & pid=$!; for i in $(seq 1 400); do grep -q 'first window shown' " +
+      platform::shellQuote(err) + " && break; sleep 0.05; done; kill -TERM $pid; wait $pid; echo \"exit=$?\"");
+  EXPECT_NE(second.output.find("exit=0"), std::string::npos) << second.output << readFile(err);
+  EXPECT_NE(readFile(err).find("first window shown"), std::string::npos);
+  EXPECT_EQ(second.output.find("FILE"), std::string::npos);
+  EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
 }
 
 TEST_F(AppShell, MainServiceRunsLaunchctlWhateverTheLogLevel) {

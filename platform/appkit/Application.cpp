@@ -78,6 +78,9 @@ class QtAlertPresenter : public AlertPresenter {
   }
 };
 
+// Start-up figures on standard error, for benchmarks and scripts that wait for the window.
+bool launchReport() { return std::getenv("VRL_LAUNCH_REPORT") || std::getenv("VRL_QUIT_AFTER_LAUNCH"); }
+
 long residentKilobytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -258,7 +261,7 @@ std::shared_ptr<WindowController> launchApplication(
     initial = Storyboard::storyboardWithName(*storyboardName->asString(), bundle)->instantiateInitialController();
     if (initial) initial->showWindow(nullptr);
   }
-  if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) std::cerr << "first window shown" << std::endl;
+  if (launchReport()) std::cerr << "first window shown" << std::endl;
   app.finishLaunching();
   return initial;
 }
@@ -271,10 +274,8 @@ int applicationMain(int argc, char** argv, const std::function<std::shared_ptr<A
   Workspace::shared().installWakeSignalHandler();
   app.installTerminationSignalHandlers();
   std::shared_ptr<WindowController> initial = launchApplication(makeDelegate);
-  if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) {
-    std::cerr << "resident after launch: " << residentKilobytes() << " kB" << std::endl;
-    app.terminate(nullptr);
-  }
+  if (launchReport()) std::cerr << "resident after launch: " << residentKilobytes() << " kB" << std::endl;
+  if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) app.terminate(nullptr);
   app.run();
   return 0;
 }

@@ -109,7 +109,8 @@ std::shared_ptr<WindowController> launchApplication(
 // The program's entry: makes the shared application, installs the on-screen alert presenter, the
 // wake signal and the termination signals, makes the delegate, shows the initial controller of the storyboard named under
 // "NSMainStoryboardFile" in the main bundle's Info.plist, finishes launching and runs the main loop.
-// With VRL_QUIT_AFTER_LAUNCH=1 in the environment it terminates as soon as launching finished.
+// With VRL_LAUNCH_REPORT set it writes "first window shown" and, once launched, "resident after
+// launch: <n> kB" to standard error; VRL_QUIT_AFTER_LAUNCH does the same and then terminates.
 int applicationMain(int argc, char** argv, const std::function<std::shared_ptr<ApplicationDelegate>()>& makeDelegate);
 
 }  // namespace platform::appkit
