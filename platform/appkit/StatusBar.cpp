@@ -94,7 +94,9 @@ void StatusItem::refreshTray() {
     tray_->bar = std::make_unique<QToolButton>();
     tray_->bar->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     tray_->bar->setPopupMode(QToolButton::InstantPopup);
-    tray_->bar->setAutoRaise(true);
+    tray_->bar->setStyleSheet(
+        "QToolButton { background: #f4f4f4; border: 1px solid #b8b8b8; border-radius: 5px; }"
+        "QToolButton::menu-indicator { image: none; }");
     tray_->bar->setFixedSize(28, 28);
     tray_->bar->setIconSize(QSize(20, 20));
   }
