@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,16 +51,11 @@ std::string FieldOf(const model::MaybeDocumentPtr& doc, const std::string& field
   return value ? value->ToString() : "";
 }
 
-std::set<std::string> Paths(const model::DocumentKeySet& keys) {
-  std::set<std::string> out;
-  for (const auto& k : keys) out.insert(k.ToString());
-  return out;
-}
 
 class RemoteStoreTest : public ::testing::Test {
  protected:
   RemoteStoreTest()
-      : backend_({backend::SeedUser{"", "alice@example.com", kPassword}, backend::SeedUser{"", "bob@example.com", kPassword}},
+      : backend_({backend::TestBackend::passwordUser("alice@example.com", kPassword), backend::TestBackend::passwordUser("bob@example.com", kPassword)},
                  {}, json{{"dnsServers/default", {{"primary", "192.0.2.1"}}}}) {}
 
   void SetUp() override {
@@ -94,7 +91,6 @@ TEST_F(RemoteStoreTest, ListensGetTheCurrentStateThenEveryCloudChange) {
       for (const auto& [id, change] : e.target_changes())
         if (change.current() && !change.resume_token().empty()) current.insert(id);
     EXPECT_EQ(current, (std::set<core::TargetId>{doc_target, query_target}));
-    return 0;
   });
   EXPECT_EQ(client->OnQueue([&] { return FieldOf(client->local_store->readDocument(Key("customBlacklist/a")), "host"); }),
             "a.test");
@@ -129,7 +125,6 @@ TEST_F(RemoteStoreTest, ListensGetTheCurrentStateThenEveryCloudChange) {
                             dynamic_cast<const model::VRVDeletedDocument*>(it->second.get()));
     }
     EXPECT_TRUE(deleted) << "a deletion reaches the client as a deleted document";
-    return 0;
   });
   EXPECT_TRUE(syncer.rejected_listens_.empty());
 
@@ -153,6 +148,117 @@ TEST_F(RemoteStoreTest, ListensGetTheCurrentStateThenEveryCloudChange) {
     }
     return false;
   }));
+}
+
+model::MutationPtr Set(const std::string& path, const std::map<std::string, model::FieldValuePtr>& fields) {
+  return std::make_shared<model::VRVSetMutation>(Key(path), Obj(fields), model::Precondition::None());
+}
+
+TEST_F(RemoteStoreTest, WriteBatchesAreAcknowledgedWithTheirCommitVersionOrRejected) {
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  const std::string mine = "users/" + alice_uid_;
+
+  model::BatchId accepted = client->Write(
+      {Set(mine, {{"userId", Str(alice_uid_)}, {"name", Str("Alice")}}),
+       std::make_shared<model::VRVTransformMutation>(
+           Key(mine), std::vector<model::FieldTransform>{model::FieldTransform(
+                          Field("seenAt"), model::ServerTimestampTransform::Get())})});
+  model::BatchId refused = client->Write({Set("users/" + bob_uid_, {{"name", Str("Mallory")}})});
+  model::BatchId after = client->Write({Set("customBlacklist/x", {{"userId", Str(alice_uid_)}})});
+
+  ASSERT_TRUE(syncer.WaitFor([&] { return syncer.acks_.size() + syncer.rejected_writes_.size() >= 3; }));
+  syncer.Read([&] {
+    ASSERT_EQ(syncer.acks_.size(), 2u);
+    EXPECT_EQ(syncer.acks_[0].batch_id, accepted);
+    EXPECT_EQ(syncer.acks_[1].batch_id, after) << "a refused batch does not hold up the ones behind it";
+    ASSERT_EQ(syncer.rejected_writes_.size(), 1u);
+    EXPECT_EQ(syncer.rejected_writes_[0].first, refused);
+    EXPECT_EQ(syncer.rejected_writes_[0].second.code(), VerorarivErrorCode::PermissionDenied);
+
+    // The server's commit time is the batch's version and the server timestamp's value.
+    const auto& ack = syncer.acks_[0];
+    EXPECT_GT(ack.commit_version, model::SnapshotVersion::None());
+    ASSERT_EQ(ack.results.size(), 2u);
+    EXPECT_EQ(ack.results[0].version(), ack.commit_version);
+    ASSERT_TRUE(ack.results[1].transformResults().has_value());
+    ASSERT_EQ(ack.results[1].transformResults()->size(), 1u);
+    auto stamp = std::dynamic_pointer_cast<const model::VRVTimestampValue>(ack.results[1].transformResults()->at(0));
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->internalValue().seconds(), ack.commit_version.timestamp().seconds());
+    EXPECT_EQ(stamp->internalValue().nanoseconds(), ack.commit_version.timestamp().nanoseconds());
+  });
+
+  json stored = backend_.getDocument(mine);
+  ASSERT_FALSE(stored.is_null());
+  EXPECT_EQ(stored["fields"]["name"], "Alice");
+  EXPECT_TRUE(stored["fields"]["seenAt"].contains("__timestamp"));
+  EXPECT_TRUE(backend_.getDocument("users/" + bob_uid_).is_null());
+  EXPECT_FALSE(backend_.getDocument("customBlacklist/x").is_null());
+  // Acknowledged and rejected batches have left the queue; the stream token was kept.
+  EXPECT_EQ(client->OnQueue([&] { return client->local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown); }),
+            nullptr);
+  EXPECT_FALSE(client->OnQueue([&] { return client->local_store->lastStreamToken(); }).empty());
+}
+
+TEST_F(RemoteStoreTest, RefusedTokensAreReplacedByAFreshOneBeforeReconnecting) {
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  // A token with the right claims signed with a foreign key, then one of ours that has expired.
+  backend::TokenSigner foreign(backend::TokenSigner::generateKey(), backend_.identity().signer().keyID());
+  client->credentials.HandOut(foreign.sign(*backend_.identity().signer().verify(client->credentials.token())));
+  client->credentials.HandOut(backend_.identity().mintIDToken(alice_uid_, std::time(nullptr) - 7200, 3600));
+
+  core::TargetId target = client->Listen(DocumentQuery("dnsServers/default"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/default"}));
+  syncer.Read([&] {
+    // Refused: offline at once; then back online with the fresh token.
+    ASSERT_GE(syncer.online_states_.size(), 2u);
+    EXPECT_EQ(syncer.online_states_.front(), OnlineState::Offline);
+    EXPECT_EQ(syncer.online_states_.back(), OnlineState::Online);
+  });
+  EXPECT_EQ(client->credentials.forced_refreshes(), 1)
+      << "each refusal makes the next fetch force a refresh; the second refusal came from a handed-out token";
+}
+
+TEST_F(RemoteStoreTest, ListenSurvivesABackendRestartAndResumesWithoutMissingAChange) {
+  for (const char* id : {"a", "b", "c"})
+    ASSERT_TRUE(backend_.setDocument(std::string("customBlacklist/") + id, {{"userId", alice_uid_}, {"host", id}}));
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  core::TargetId target = client->Listen(OwnedBy("customBlacklist", alice_uid_));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/b", "customBlacklist/c"}));
+  size_t before = syncer.Read([&] { return syncer.events_.size(); });
+
+  // The stream breaks; while the client waits to reconnect, the cloud changes.
+  backend_.restart();
+  ASSERT_TRUE(backend_.mergeDocument("customBlacklist/a", {{"host", "a2"}}));
+  ASSERT_TRUE(backend_.deleteDocument("customBlacklist/b"));
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/d", {{"userId", alice_uid_}, {"host", "d"}}));
+
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/c", "customBlacklist/d"}));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    for (size_t i = before; i < syncer.events_.size(); ++i) {
+      auto it = syncer.events_[i].document_updates().find(Key("customBlacklist/a"));
+      if (it != syncer.events_[i].document_updates().end() && FieldOf(it->second, "host") == "a2") return true;
+    }
+    return false;
+  }));
+  syncer.Read([&] {
+    for (size_t i = before; i < syncer.events_.size(); ++i) {
+      // Resumed from the token: the unchanged document is not sent again.
+      EXPECT_EQ(syncer.events_[i].document_updates().count(Key("customBlacklist/c")), 0u);
+    }
+    std::vector<OnlineState> states(syncer.online_states_.begin(), syncer.online_states_.end());
+    ASSERT_GE(states.size(), 3u);
+    EXPECT_EQ(states.back(), OnlineState::Online);
+    EXPECT_NE(std::find(states.begin(), states.end(), OnlineState::Offline), states.end())
+        << "the broken stream was noticed";
+  });
+
+  // The resumed stream keeps delivering.
+  ASSERT_TRUE(backend_.deleteDocument("customBlacklist/d"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/c"}));
 }
 
 }  // namespace
