@@ -144,7 +144,7 @@ class Validator {
       case v1::Value::kMapValue:
         return fields(v.map_value().fields(), depth + 1);
       case v1::Value::kTimestampValue:
-        return v.timestamp_value().nanos() >= 0 && v.timestamp_value().nanos() < 1000000000;
+        return timestamp(v.timestamp_value());
       default:
         return true;
     }
@@ -156,7 +156,16 @@ class Validator {
     return true;
   }
 
+  // Within the years 1 to 9999, as the client's timestamps are.
+  static bool timestamp(const google::protobuf::Timestamp& t) {
+    return t.nanos() >= 0 && t.nanos() < 1000000000 && t.seconds() >= -62135596800LL &&
+           t.seconds() < 253402300800LL;
+  }
+
   bool write(const v1::Write& w) const {
+    if (w.current_document().condition_type_case() == v1::Precondition::kUpdateTime &&
+        !timestamp(w.current_document().update_time()))
+      return false;
     for (const auto& p : w.update_mask().field_paths())
       if (!validFieldPath(p)) return false;
     switch (w.operation_case()) {

@@ -158,6 +158,16 @@ TEST_F(RemoteStoreTest, WriteBatchesAreAcknowledgedWithTheirCommitVersionOrRejec
   auto client = Alice();
   auto& syncer = *client->syncer;
   const std::string mine = "users/" + alice_uid_;
+  // The document does not exist yet: the listen reports it deleted once current.
+  core::TargetId target = client->Listen(DocumentQuery(mine));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    for (const auto& e : syncer.events_) {
+      auto it = e.document_updates().find(Key(mine));
+      if (it != e.document_updates().end() && dynamic_cast<const model::VRVDeletedDocument*>(it->second.get()))
+        return true;
+    }
+    return false;
+  }));
 
   model::BatchId accepted = client->Write(
       {Set(mine, {{"userId", Str(alice_uid_)}, {"name", Str("Alice")}}),
@@ -199,6 +209,8 @@ TEST_F(RemoteStoreTest, WriteBatchesAreAcknowledgedWithTheirCommitVersionOrRejec
   EXPECT_EQ(client->OnQueue([&] { return client->local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown); }),
             nullptr);
   EXPECT_FALSE(client->OnQueue([&] { return client->local_store->lastStreamToken(); }).empty());
+  // The write comes back through the listen as the server stored it.
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {mine}));
 }
 
 TEST_F(RemoteStoreTest, RefusedTokensAreReplacedByAFreshOneBeforeReconnecting) {
@@ -259,6 +271,32 @@ TEST_F(RemoteStoreTest, ListenSurvivesABackendRestartAndResumesWithoutMissingACh
   // The resumed stream keeps delivering.
   ASSERT_TRUE(backend_.deleteDocument("customBlacklist/d"));
   ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/c"}));
+}
+
+TEST_F(RemoteStoreTest, AUserChangeReopensBothStreams) {
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  core::TargetId target = client->Listen(DocumentQuery("dnsServers/default"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/default"}));
+  client->Write({Set("pin/" + alice_uid_, {{"userId", Str(alice_uid_)}, {"pin", Str("1234")}})});
+  ASSERT_TRUE(syncer.WaitFor([&] { return syncer.acks_.size() == 1; }));
+
+  client->OnQueue([&] { client->remote_store->HandleCredentialChange(); });
+  // The watch stream starts over (unknown until it hears from the server again) ...
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    auto& s = syncer.online_states_;
+    auto unknown = std::find(s.begin(), s.end(), OnlineState::Unknown);
+    return unknown != s.end() && std::find(unknown, s.end(), OnlineState::Online) != s.end();
+  }));
+  // ... and the write stream serves the next batch.
+  client->Write({Set("pin/" + alice_uid_, {{"userId", Str(alice_uid_)}, {"pin", Str("5678")}})});
+  ASSERT_TRUE(syncer.WaitFor([&] { return syncer.acks_.size() == 2; }));
+  EXPECT_EQ(backend_.getDocument("pin/" + alice_uid_)["fields"]["pin"], "5678");
+  ASSERT_TRUE(backend_.mergeDocument("dnsServers/default", {{"primary", "203.0.113.1"}}));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    auto it = syncer.events_.back().document_updates().find(Key("dnsServers/default"));
+    return it != syncer.events_.back().document_updates().end() && FieldOf(it->second, "primary") == "203.0.113.1";
+  }));
 }
 
 }  // namespace
