@@ -168,12 +168,14 @@ class RecordingSyncer : public RemoteSyncer {
 // Queue, local store (memory), datastore and remote store of one client, signed in as one user.
 class RemoteClient {
  public:
-  RemoteClient(backend::TestBackend* backend, const std::string& email, const std::string& password)
+  // `host` replaces the backend's document service (to talk to something else).
+  RemoteClient(backend::TestBackend* backend, const std::string& email, const std::string& password,
+               const std::string& host = "")
       : credentials(backend, email, password),
         queue(std::make_shared<util::AsyncQueue>(std::make_unique<util::ExecutorLibdispatch>(
             platform::dispatch::Queue::serial("com.variru.davedove.verorariv")))) {
     core::DatabaseInfo info(model::DatabaseId(backend->projectId(), model::DatabaseId::kDefault), "remote-test",
-                            backend->documentsHost(), /*ssl_enabled=*/false);
+                            host.empty() ? backend->documentsHost() : host, /*ssl_enabled=*/false);
     queue->EnqueueBlocking([&] {
       local_store = std::make_unique<local::VRVLocalStore>(local::VRVMemoryPersistence::persistenceWithEagerGC(),
                                                            auth::User(credentials.uid()));

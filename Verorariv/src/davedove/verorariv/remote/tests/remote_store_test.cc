@@ -2,7 +2,11 @@
 // loopback, over the real local store.
 #include "davedove/verorariv/remote/remote_store.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -343,6 +347,31 @@ TEST_F(RemoteStoreTest, DatastoreLooksUpAndCommitsOutsideTheStreams) {
   EXPECT_EQ(refused_commit.code(), VerorarivErrorCode::PermissionDenied);
   EXPECT_EQ(backend_.getDocument("users/" + alice_uid_)["fields"]["name"], "Alice");
   EXPECT_TRUE(backend_.getDocument("users/" + bob_uid_).is_null());
+}
+
+TEST_F(RemoteStoreTest, AServiceThatNeverAnswersCountsAsOfflineAfterTheTimeout) {
+  // Accepts connections and says nothing.
+  int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::string host = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  {
+    RemoteClient client(&backend_, "alice@example.com", kPassword, host);
+    client.Listen(DocumentQuery("dnsServers/default"));
+    ASSERT_TRUE(client.queue->IsScheduled(util::TimerId::OnlineStateTimeout));
+    EXPECT_EQ(client.OnQueue([&] { return client.remote_store->online_state(); }), OnlineState::Unknown);
+    client.queue->RunScheduledOperationsUntil(util::TimerId::OnlineStateTimeout);
+    EXPECT_EQ(client.OnQueue([&] { return client.remote_store->online_state(); }), OnlineState::Offline);
+    EXPECT_TRUE(client.syncer->Read([&] { return client.syncer->events_.empty(); }));
+  }  // shutting down cancels the call that still hangs
+  ::close(silent);
 }
 
 }  // namespace
