@@ -985,6 +985,38 @@ TEST_P(LocalStoreContractTest, ExecuteQueryCombinesCacheAndPendingWrites) {
   EXPECT_TRUE(store_->executeQuery(*Query("foo/a")).empty());
 }
 
+TEST_P(LocalStoreContractTest, PendingPatchesAndTransformsDecideWhatAFilteredQueryMatches) {
+  QueryDataPtr target = store_->allocateQuery(Query("foo"));
+  store_->applyRemoteEvent(Event(
+      Version(10),
+      {{target->targetID(), Change("t", Keys({"foo/e", "foo/t", "foo/p", "foo/q", "foo/k"}))}},
+      {Doc("foo/e", 10, Obj({{"n", Int(0)}})), Doc("foo/t", 10, Obj({{"n", Int(0)}})),
+       Doc("foo/p", 10, Obj({{"n", Int(5)}})), Doc("foo/q", 10, Obj({{"n", Int(5)}})),
+       Doc("foo/k", 10, Obj({{"n", Int(5)}}))}));
+  // Two writes that make a stored non-match match, two that break a stored match; foo/k is
+  // left alone.
+  store_->locallyWriteMutations({PatchMutation("foo/e", {{"n", Int(5)}}),
+                                 IncrementMutation("foo/t", "n", 3)});
+  store_->locallyWriteMutations({PatchMutation("foo/p", {{"n", Int(0)}}),
+                                 IncrementMutation("foo/q", "n", -10)});
+
+  QueryPtr query = Query("foo")->queryByAddingFilter(
+      VRVFilter::filterWithField(Field("n"), VRVRelationFilterOperator::GreaterThan, Int(1)));
+  DocumentMap matched = store_->executeQuery(*query);
+  EXPECT_EQ(MapKeys(matched), (std::set<std::string>{"foo/e", "foo/k", "foo/t"}));
+  // The query shows each document as readDocument does, pending writes applied.
+  for (const std::string& path : {"foo/e", "foo/t", "foo/p", "foo/q", "foo/k"}) {
+    MaybeDocumentPtr read = store_->readDocument(Key(path));
+    ASSERT_NE(AsDoc(read), nullptr) << path;
+    auto found = matched.find(Key(path));
+    EXPECT_EQ(found != matched.end(), query->matchesDocument(*AsDoc(read))) << path;
+    if (found != matched.end()) EXPECT_TRUE(SameDoc(found->second, read)) << path;
+  }
+  ASSERT_EQ(matched.size(), 3u);
+  EXPECT_TRUE(AsDoc(matched.find(Key("foo/t"))->second)->fieldForPath(Field("n"))->isEqual(*Int(3)));
+  EXPECT_TRUE(AsDoc(matched.find(Key("foo/e"))->second)->hasLocalMutations());
+}
+
 TEST_P(LocalStoreContractTest, CollectionGroupQueryUnitesEveryParent) {
   QueryDataPtr target = store_->allocateQuery(Query("rooms/a/messages"));
   store_->applyRemoteEvent(Event(Version(10),
