@@ -1,5 +1,6 @@
 #include "davedove/verorariv/local/leveldb_mutation_queue.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "absl/strings/match.h"
@@ -76,12 +77,24 @@ void LevelDbMutationQueue::Start() {
   next_batch_id_ = LoadNextBatchIdFromDb(db_->ptr());
   metadata_ = MetadataForKey(LevelDbMutationQueueKey::Key(user_id_));
   if (!metadata_) metadata_ = std::make_unique<VRVPBMutationQueue>();
+  // Batch ids are never negative; one scan from the start finds the first stored batch.
+  first_possible_batch_id_ = 0;
+  if (IsEmpty()) first_possible_batch_id_ = next_batch_id_;
+}
+
+std::unique_ptr<LevelDbTransaction::Iterator> LevelDbMutationQueue::SeekFirstBatch() {
+  auto it = db_->currentTransaction()->NewIterator();
+  it->Seek(LevelDbMutationKey::Key(user_id_, first_possible_batch_id_));
+  LevelDbMutationKey rowKey;
+  if (it->Valid() && rowKey.Decode(it->key()) && rowKey.user_id() == user_id_) {
+    first_possible_batch_id_ = rowKey.batch_id();
+  }
+  return it;
 }
 
 bool LevelDbMutationQueue::IsEmpty() {
   std::string prefix = LevelDbMutationKey::KeyPrefix(user_id_);
-  auto it = db_->currentTransaction()->NewIterator();
-  it->Seek(prefix);
+  auto it = SeekFirstBatch();
   return !(it->Valid() && absl::StartsWith(it->key(), prefix));
 }
 
@@ -119,6 +132,7 @@ void LevelDbMutationQueue::RemoveMutationBatch(const model::VRVMutationBatch& ba
                "Mutation batch %s not found; found %s", DescribeKey(key),
                DescribeKey(checkIterator->key()));
   transaction->Delete(key);
+  if (batch.batchID() == first_possible_batch_id_) first_possible_batch_id_ = batch.batchID() + 1;
 
   auto delegate = db_->referenceDelegate();
   for (const MutationPtr& mutation : batch.mutations()) {
@@ -131,8 +145,7 @@ void LevelDbMutationQueue::RemoveMutationBatch(const model::VRVMutationBatch& ba
 std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatches() {
   std::vector<MutationBatchPtr> result;
   std::string prefix = LevelDbMutationKey::KeyPrefix(user_id_);
-  auto it = db_->currentTransaction()->NewIterator();
-  for (it->Seek(prefix); it->Valid() && absl::StartsWith(it->key(), prefix); it->Next()) {
+  for (auto it = SeekFirstBatch(); it->Valid() && absl::StartsWith(it->key(), prefix); it->Next()) {
     result.push_back(ParseMutationBatch(it->value()));
   }
   return result;
@@ -144,7 +157,9 @@ std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesAffectingD
   auto it = db_->currentTransaction()->NewIterator();
   for (const DocumentKey& documentKey : documentKeys) {
     std::string prefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_, documentKey.path());
-    for (it->Seek(prefix); it->Valid(); it->Next()) {
+    // Index rows go with their batches: none lies below the first batch.
+    it->Seek(LevelDbDocumentMutationKey::Key(user_id_, documentKey, first_possible_batch_id_));
+    for (; it->Valid(); it->Next()) {
       LevelDbDocumentMutationKey rowKey;
       // Rows of documents beneath this one share the prefix and follow its own rows.
       if (!absl::StartsWith(it->key(), prefix) || !rowKey.Decode(it->key()) ||
@@ -221,7 +236,7 @@ MutationBatchPtr LevelDbMutationQueue::LookupMutationBatch(BatchId batchID) {
 MutationBatchPtr LevelDbMutationQueue::NextMutationBatchAfterBatchId(BatchId batchID) {
   BatchId nextBatchId = batchID + 1;
   auto it = db_->currentTransaction()->NewIterator();
-  it->Seek(LevelDbMutationKey::Key(user_id_, nextBatchId));
+  it->Seek(LevelDbMutationKey::Key(user_id_, std::max(nextBatchId, first_possible_batch_id_)));
   LevelDbMutationKey rowKey;
   if (!it->Valid() || !rowKey.Decode(it->key()) || rowKey.user_id() != user_id_) return nullptr;
   MODEL_ASSERT(rowKey.batch_id() >= nextBatchId, "row_key.batch_id() >= next_batch_id",

@@ -9,6 +9,7 @@
 #include "absl/strings/string_view.h"
 #include "davedove/verorariv/auth/user.h"
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
+#include "davedove/verorariv/local/leveldb_transaction.h"
 #include "davedove/verorariv/local/mutation_queue.h"
 #include "leveldb/db.h"
 
@@ -58,11 +59,17 @@ class LevelDbMutationQueue : public MutationQueue {
   std::unique_ptr<VRVPBMutationQueue> MetadataForKey(const std::string& key);
   std::vector<model::MutationBatchPtr> AllMutationBatchesWithIds(const std::set<BatchId>& ids);
   model::MutationBatchPtr ParseMutationBatch(absl::string_view encoded);
+  // The first mutation row of this user at or after first_possible_batch_id_, learning its id.
+  std::unique_ptr<LevelDbTransaction::Iterator> SeekFirstBatch();
 
   VRVLevelDB* db_;
   std::shared_ptr<const VRVLocalSerializer> serializer_;
   std::string user_id_;
   BatchId next_batch_id_ = 0;
+  // No batch of this user has a lower id. Reads seek from here, not from the start of the user's
+  // rows: LevelDB steps over every removed row until compaction drops it, and a draining queue
+  // leaves one behind for each batch.
+  BatchId first_possible_batch_id_ = 0;
   std::unique_ptr<VRVPBMutationQueue> metadata_;
 };
 

@@ -741,6 +741,51 @@ TEST_P(LocalStoreContractTest, RejectingAnUnknownBatchIsFatal) {
   EXPECT_DEATH(store_->rejectBatchID(12345), "Attempt to reject nonexistent batch!");
 }
 
+TEST_P(LocalStoreContractTest, QueueDrainedFromTheFrontKeepsItsOrderAcrossRestartAndUsers) {
+  std::vector<model::BatchId> ids;
+  for (int i = 0; i < 5; ++i) {
+    ids.push_back(store_->locallyWriteMutations(
+                            {SetMutation("foo/d" + std::to_string(i % 2), {{"v", Int(i)}})})
+                      .batchID());
+  }
+  store_->rejectBatchID(ids[0]);
+  store_->rejectBatchID(ids[1]);
+  MutationBatchPtr third = store_->nextMutationBatchAfterBatchID(model::kBatchIdUnknown);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->batchID(), ids[2]);
+  store_->acknowledgeBatchWithResult(*VRVMutationBatchResult::resultWithBatch(
+      third, Version(7), {VRVMutationResult(Version(7), std::nullopt)}, "ack"));
+
+  auto expectQueue = [&](const std::vector<model::BatchId>& expected) {
+    std::vector<model::BatchId> seen;
+    model::BatchId after = model::kBatchIdUnknown;
+    while (MutationBatchPtr next = store_->nextMutationBatchAfterBatchID(after)) {
+      seen.push_back(next->batchID());
+      after = next->batchID();
+    }
+    EXPECT_EQ(seen, expected);
+  };
+  expectQueue({ids[3], ids[4]});
+  // foo/d1 shows the last of its two pending sets; the acknowledged one is in the cache.
+  EXPECT_TRUE(AsDoc(store_->readDocument(Key("foo/d1")))->fieldForPath(Field("v"))->isEqual(*Int(3)));
+  EXPECT_TRUE(AsDoc(store_->readDocument(Key("foo/d0")))->fieldForPath(Field("v"))->isEqual(*Int(4)));
+
+  RestartStore();
+  expectQueue({ids[3], ids[4]});
+  store_->userDidChange(User("bob"));
+  expectQueue({});
+  store_->userDidChange(Alice());
+  expectQueue({ids[3], ids[4]});
+
+  store_->rejectBatchID(ids[3]);
+  store_->rejectBatchID(ids[4]);
+  expectQueue({});
+  model::BatchId later =
+      store_->locallyWriteMutations({SetMutation("foo/d9", {{"v", Int(9)}})}).batchID();
+  EXPECT_GT(later, ids[4]);
+  expectQueue({later});
+}
+
 TEST_P(LocalStoreContractTest, StreamTokenIsStoredWithTheQueue) {
   EXPECT_EQ(store_->lastStreamToken(), "");
   store_->setLastStreamToken(std::string("\x01\x00\x02", 3));
