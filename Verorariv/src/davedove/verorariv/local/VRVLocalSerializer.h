@@ -8,6 +8,8 @@
 #include "davedove/verorariv/model/VRVMutationBatch.h"
 #include "davedove/verorariv/model/snapshot_version.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
+#include "davedove/verorariv/util/status.h"
+#include "davedove/verorariv/util/statusor.h"
 #include "verorariv/client/maybe_document.pb.h"
 #include "verorariv/client/mutation.pb.h"
 #include "verorariv/client/target.pb.h"
@@ -53,6 +55,12 @@ class VRVLocalSerializer {
 
   VRVPBWriteBatch encodedMutationBatch(const model::VRVMutationBatch& batch) const;
   model::MutationBatchPtr decodedMutationBatch(const VRVPBWriteBatch& batch) const;
+
+  // As the decoders above, for stored bytes that may not be what this database wrote (another
+  // build, another database, damage): a data-loss status says why a message does not decode,
+  // where the decoders above would stop the process.
+  util::StatusOr<model::MaybeDocumentPtr> decodeMaybeDocument(const VRVPBMaybeDocument& proto) const;
+  util::StatusOr<model::MutationBatchPtr> decodeMutationBatch(const VRVPBWriteBatch& batch) const;
 
   // Only targets of purpose listen may be stored.
   VRVPBTarget encodedQueryData(const VRVQueryData& queryData) const;

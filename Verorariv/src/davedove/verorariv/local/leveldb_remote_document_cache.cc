@@ -87,16 +87,23 @@ model::DocumentMap LevelDbRemoteDocumentCache::GetMatching(const core::VRVQuery&
 MaybeDocumentPtr LevelDbRemoteDocumentCache::DecodeMaybeDocument(absl::string_view encoded,
                                                                  const DocumentKey& key) {
   VRVPBMaybeDocument proto;
-  if (!proto.ParseFromArray(encoded.data(), static_cast<int>(encoded.size())) ||
-      proto.document_type_case() == VRVPBMaybeDocument::DOCUMENT_TYPE_NOT_SET) {
+  if (!proto.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
     LOG_WARN("The cached document %s does not decode (%s bytes); it is treated as absent",
              key.ToString(), encoded.size());
     return nullptr;
   }
-  MaybeDocumentPtr document = serializer_->decodedMaybeDocument(proto);
-  MODEL_ASSERT(document->key() == key, "maybeDocument.key == key",
-               "Read document has key (%s) instead of expected key (%s).",
-               document->key().ToString(), key.ToString());
+  util::StatusOr<MaybeDocumentPtr> decoded = serializer_->decodeMaybeDocument(proto);
+  if (!decoded.ok()) {
+    LOG_WARN("The cached document %s does not decode (%s); it is treated as absent",
+             key.ToString(), decoded.status().ToString());
+    return nullptr;
+  }
+  MaybeDocumentPtr document = std::move(decoded).value();
+  if (document->key() != key) {
+    LOG_WARN("The cached document %s holds the document %s; it is treated as absent",
+             key.ToString(), document->key().ToString());
+    return nullptr;
+  }
   return document;
 }
 
