@@ -1,6 +1,7 @@
 #include "davedove/verorariv/local/tests/local_store_contract.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -1114,6 +1115,51 @@ TEST_P(LocalStoreContractTest, CollectGarbageHandsTheActiveTargetsToTheCollector
   ASSERT_TRUE(delegate->live.has_value());
   ASSERT_EQ(delegate->live->size(), 1u);
   EXPECT_EQ(*delegate->live->at(active->targetID()), *active);
+}
+
+TEST_P(LocalStoreContractTest, AStoreGoingAwayWithdrawsItsPinsButNotANewerStores) {
+  auto cache = [&](std::initializer_list<const char*> paths) {
+    Tx([&] {
+      for (const char* path : paths) persistence_->remoteDocumentCache()->Add(Doc(path, 1, Obj()));
+    });
+  };
+  // Every document loses its last reference; whatever the family collects, only pins hold.
+  auto dropReferences = [&] {
+    Tx([&] {
+      for (const char* path : {"foo/gone", "foo/old", "foo/new"}) {
+        persistence_->referenceDelegate()->removeReference(Key(path));
+      }
+    });
+    if (auto lru = std::dynamic_pointer_cast<VRVLRUDelegate>(persistence_->referenceDelegate())) {
+      Tx([&] {
+        lru->removeOrphanedDocumentsThroughSequenceNumber(std::numeric_limits<int64_t>::max());
+      });
+    }
+  };
+  auto cached = [&](const char* path) {
+    return Tx([&] { return persistence_->remoteDocumentCache()->Get(Key(path)) != nullptr; });
+  };
+
+  // The persistence outlives the store: the store's pins must not hold anything after it.
+  cache({"foo/gone"});
+  store_->notifyLocalViewChanges({VRVLocalViewChanges(2, Keys({"foo/gone"}), NoKeys())});
+  dropReferences();
+  EXPECT_TRUE(cached("foo/gone"));
+  store_.reset();
+  dropReferences();
+  EXPECT_FALSE(cached("foo/gone"));
+
+  // A newer store over the same persistence keeps its pins when an older one goes.
+  cache({"foo/old", "foo/new"});
+  auto older = std::make_unique<VRVLocalStore>(persistence_, Alice());
+  older->notifyLocalViewChanges({VRVLocalViewChanges(2, Keys({"foo/old"}), NoKeys())});
+  auto newer = std::make_unique<VRVLocalStore>(persistence_, Alice());
+  newer->notifyLocalViewChanges({VRVLocalViewChanges(2, Keys({"foo/new"}), NoKeys())});
+  older.reset();
+  dropReferences();
+  EXPECT_FALSE(cached("foo/old"));
+  EXPECT_TRUE(cached("foo/new"));
+  newer.reset();
 }
 
 // ----- local store: transaction labels -----
