@@ -1,5 +1,8 @@
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
 
+#include <algorithm>
+#include <cstring>
+#include <map>
 #include <string>
 #include <typeinfo>
 #include <utility>
@@ -208,6 +211,92 @@ Status CheckWrite(const remote::VCVWrite& write, const model::DatabaseId& databa
   return Undecodable("a write of unknown operation");
 }
 
+
+// Reads protocol-buffer wire bytes field by field, for the few places that want one field of a
+// stored message without parsing the rest. Every read fails on truncated or malformed input.
+class WireReader {
+ public:
+  explicit WireReader(absl::string_view bytes)
+      : next_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+
+  bool done() const { return next_ == end_; }
+
+  bool ReadTag(uint32_t* field, uint32_t* wireType) {
+    uint64_t tag = 0;
+    if (!ReadVarint(&tag) || tag > UINT32_MAX) return false;
+    *field = static_cast<uint32_t>(tag >> 3);
+    *wireType = static_cast<uint32_t>(tag & 7);
+    return *field != 0;
+  }
+
+  bool ReadLengthDelimited(absl::string_view* bytes) {
+    uint64_t length = 0;
+    if (!ReadVarint(&length) || length > static_cast<uint64_t>(end_ - next_)) return false;
+    *bytes = absl::string_view(next_, static_cast<size_t>(length));
+    next_ += length;
+    return true;
+  }
+
+  bool ReadVarint(uint64_t* value) {
+    uint64_t result = 0;
+    for (int shift = 0; shift < 64 && next_ != end_; shift += 7) {
+      uint8_t byte = static_cast<uint8_t>(*next_++);
+      result |= static_cast<uint64_t>(byte & 0x7f) << shift;
+      if ((byte & 0x80) == 0) {
+        *value = result;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Little-endian, as the wire has it.
+  bool ReadFixed64(uint64_t* value) {
+    if (end_ - next_ < 8) return false;
+    uint64_t result = 0;
+    for (int i = 7; i >= 0; --i) result = (result << 8) | static_cast<uint8_t>(next_[i]);
+    next_ += 8;
+    *value = result;
+    return true;
+  }
+
+  bool Skip(uint32_t wireType) {
+    uint64_t ignored = 0;
+    absl::string_view skipped;
+    switch (wireType) {
+      case 0:
+        return ReadVarint(&ignored);
+      case 1:
+        return Advance(8);
+      case 2:
+        return ReadLengthDelimited(&skipped);
+      case 5:
+        return Advance(4);
+      default:
+        return false;
+    }
+  }
+
+ private:
+  bool Advance(size_t count) {
+    if (count > static_cast<size_t>(end_ - next_)) return false;
+    next_ += count;
+    return true;
+  }
+
+  const char* next_;
+  const char* end_;
+};
+
+// Wire field numbers of the stored document messages.
+constexpr uint32_t kMaybeDocumentNoDocument = 1;
+constexpr uint32_t kMaybeDocumentDocument = 2;
+constexpr uint32_t kMaybeDocumentUnknownDocument = 3;
+constexpr uint32_t kDocumentFields = 2;
+constexpr uint32_t kMapEntryKey = 1;
+constexpr uint32_t kMapEntryValue = 2;
+constexpr uint32_t kLengthDelimited = 2;
+
 }  // namespace
 
 VRVLocalSerializer::VRVLocalSerializer(
@@ -368,6 +457,122 @@ util::StatusOr<MutationBatchPtr> VRVLocalSerializer::decodeMutationBatch(
   for (const auto& write : batch.writes()) status.Update(CheckWrite(write, database));
   if (!status.ok()) return status;
   return decodedMutationBatch(batch);
+}
+
+bool VRVLocalSerializer::findStoredFields(absl::string_view encoded,
+                                          const std::vector<std::string>& names,
+                                          StoredFields* found) const {
+  found->clear();
+  // The last document kind in the bytes wins, as when the message is parsed.
+  WireReader maybeDocument(encoded);
+  absl::string_view document;
+  uint32_t kind = 0;
+  while (!maybeDocument.done()) {
+    uint32_t field = 0;
+    uint32_t wireType = 0;
+    if (!maybeDocument.ReadTag(&field, &wireType)) return false;
+    if (wireType == kLengthDelimited &&
+        (field == kMaybeDocumentNoDocument || field == kMaybeDocumentUnknownDocument)) {
+      kind = field;
+      if (!maybeDocument.Skip(wireType)) return false;
+    } else if (wireType == kLengthDelimited && field == kMaybeDocumentDocument) {
+      kind = field;
+      if (!maybeDocument.ReadLengthDelimited(&document)) return false;
+    } else if (!maybeDocument.Skip(wireType)) {
+      return false;
+    }
+  }
+  if (kind != kMaybeDocumentDocument) return false;
+
+  WireReader reader(document);
+  while (!reader.done()) {
+    uint32_t field = 0;
+    uint32_t wireType = 0;
+    if (!reader.ReadTag(&field, &wireType)) return false;
+    if (field != kDocumentFields || wireType != kLengthDelimited) {
+      if (!reader.Skip(wireType)) return false;
+      continue;
+    }
+    absl::string_view entry;
+    if (!reader.ReadLengthDelimited(&entry)) return false;
+    absl::string_view name;
+    absl::string_view value;
+    WireReader entryReader(entry);
+    while (!entryReader.done()) {
+      uint32_t entryField = 0;
+      uint32_t entryWireType = 0;
+      if (!entryReader.ReadTag(&entryField, &entryWireType)) return false;
+      if (entryWireType == kLengthDelimited && entryField == kMapEntryKey) {
+        if (!entryReader.ReadLengthDelimited(&name)) return false;
+      } else if (entryWireType == kLengthDelimited && entryField == kMapEntryValue) {
+        if (!entryReader.ReadLengthDelimited(&value)) return false;
+      } else if (!entryReader.Skip(entryWireType)) {
+        return false;
+      }
+    }
+    if (std::find(names.begin(), names.end(), name) == names.end()) continue;
+    // A later entry for the same name wins, as when the message is parsed.
+    auto same = std::find_if(found->begin(), found->end(),
+                             [&](const auto& earlier) { return earlier.first == name; });
+    if (same != found->end()) {
+      same->second = value;
+    } else {
+      found->emplace_back(name, value);
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// A value made of one scalar field, decoded without the message parser; null when it is anything
+// else.
+model::FieldValuePtr DecodedScalarValue(absl::string_view bytes) {
+  WireReader reader(bytes);
+  uint32_t field = 0;
+  uint32_t wireType = 0;
+  if (!reader.ReadTag(&field, &wireType)) return nullptr;
+  uint64_t number = 0;
+  model::FieldValuePtr value;
+  if (wireType == 0 && field >= 1 && field <= 3) {
+    if (!reader.ReadVarint(&number)) return nullptr;
+    if (field == 1) {
+      value = model::VRVNullValue::nullValue();
+    } else if (field == 2) {
+      value = model::VRVBooleanValue::booleanValue(number != 0);
+    } else {
+      value = model::VRVIntegerValue::integerValue(static_cast<int64_t>(number));
+    }
+  } else if (wireType == 1 && field == 4) {
+    if (!reader.ReadFixed64(&number)) return nullptr;
+    double real = 0;
+    std::memcpy(&real, &number, sizeof(real));
+    value = model::VRVDoubleValue::doubleValue(real);
+  }
+  return reader.done() ? value : nullptr;
+}
+
+}  // namespace
+
+std::optional<model::ObjectValuePtr> VRVLocalSerializer::decodedStoredFields(
+    const StoredFields& fields) const {
+  if (fields.empty()) return model::VRVObjectValue::objectValue();
+  model::VRVObjectValue::Dictionary::Entries entries;
+  entries.reserve(fields.size());
+  for (const auto& field : fields) {
+    model::FieldValuePtr value = DecodedScalarValue(field.second);
+    if (!value) {
+      remote::VCVValue message;
+      if (!message.ParseFromArray(field.second.data(), static_cast<int>(field.second.size())) ||
+          !CheckValue(message).ok()) {
+        return std::nullopt;
+      }
+      value = remoteSerializer_->decodedFieldValue(message);
+    }
+    entries.emplace_back(std::string(field.first), std::move(value));
+  }
+  return std::make_shared<const model::VRVObjectValue>(model::VRVObjectValue::Dictionary::dictionaryWithDictionary(
+      entries, &model::VRVObjectValue::CompareFieldNames));
 }
 
 VRVPBTarget VRVLocalSerializer::encodedQueryData(const VRVQueryData& queryData) const {

@@ -481,16 +481,21 @@ TEST_F(LevelDbLruDelegateTest, CollectionScanStopsAtTheFirstKeyOutsideTheCollect
     db_->remoteDocumentCache()->Add(Doc("rooms/a/messages/m", 1, Obj()));
     db_->remoteDocumentCache()->Add(Deleted("rooms/c", 1));
     // A row of the next collection that must never be read: it holds another key's document,
-    // which is fatal on reading.
+    // which would be reported on reading.
     db_->currentTransaction()->Put(
         LevelDbRemoteDocumentKey::Key(Key("roomz/x")),
         leveldb_testutil::Serializer()->encodedMaybeDocument(*Doc("other/y", 1, Obj())));
   });
+  std::vector<std::string> warnings;
+  platform::VULLogObserverToken token = platform::VULAddLogObserver(
+      [&](const platform::VULLogRecord& record) { warnings.push_back(record.message); });
   db_->run()("scan", [&] {
     model::DocumentMap matching = db_->remoteDocumentCache()->GetMatching(*Query("rooms"));
     ASSERT_EQ(matching.size(), 1u);
     EXPECT_TRUE(matching.contains(Key("rooms/a")));
   });
+  platform::VULRemoveLogObserver(token);
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
 }
 
 // ----- stored rows, byte for byte -----
