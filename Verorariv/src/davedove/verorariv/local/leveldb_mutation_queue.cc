@@ -80,6 +80,17 @@ void LevelDbMutationQueue::Start() {
   // Batch ids are never negative; one scan from the start finds the first stored batch.
   first_possible_batch_id_ = 0;
   if (IsEmpty()) first_possible_batch_id_ = next_batch_id_;
+
+  batches_by_document_.clear();
+  std::string indexPrefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_);
+  auto it = db_->currentTransaction()->NewIterator();
+  for (it->Seek(indexPrefix); it->Valid() && absl::StartsWith(it->key(), indexPrefix);
+       it->Next()) {
+    LevelDbDocumentMutationKey rowKey;
+    if (rowKey.Decode(it->key())) {
+      batches_by_document_.emplace(rowKey.document_key(), rowKey.batch_id());
+    }
+  }
 }
 
 std::unique_ptr<LevelDbTransaction::Iterator> LevelDbMutationQueue::SeekFirstBatch() {
@@ -116,6 +127,7 @@ MutationBatchPtr LevelDbMutationQueue::AddMutationBatch(const DAVTimestamp& loca
   for (const MutationPtr& mutation : batch->mutations()) {
     transaction->Put(LevelDbDocumentMutationKey::Key(user_id_, mutation->key(), batchId),
                      std::string());
+    batches_by_document_.emplace(mutation->key(), batchId);
     db_->indexManager()->AddToCollectionParentIndex(mutation->key().path().PopLast());
   }
   return batch;
@@ -138,6 +150,7 @@ void LevelDbMutationQueue::RemoveMutationBatch(const model::VRVMutationBatch& ba
   for (const MutationPtr& mutation : batch.mutations()) {
     transaction->Delete(
         LevelDbDocumentMutationKey::Key(user_id_, mutation->key(), batch.batchID()));
+    batches_by_document_.erase({mutation->key(), batch.batchID()});
     delegate->removeMutationReference(mutation->key());
   }
 }
@@ -154,19 +167,10 @@ std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatches() {
 std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesAffectingDocumentKeys(
     const DocumentKeySet& documentKeys) {
   std::set<BatchId> batchIds;
-  auto it = db_->currentTransaction()->NewIterator();
   for (const DocumentKey& documentKey : documentKeys) {
-    std::string prefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_, documentKey.path());
-    // Index rows go with their batches: none lies below the first batch.
-    it->Seek(LevelDbDocumentMutationKey::Key(user_id_, documentKey, first_possible_batch_id_));
-    for (; it->Valid(); it->Next()) {
-      LevelDbDocumentMutationKey rowKey;
-      // Rows of documents beneath this one share the prefix and follow its own rows.
-      if (!absl::StartsWith(it->key(), prefix) || !rowKey.Decode(it->key()) ||
-          rowKey.document_key() != documentKey) {
-        break;
-      }
-      batchIds.insert(rowKey.batch_id());
+    for (auto it = batches_by_document_.lower_bound({documentKey, 0});
+         it != batches_by_document_.end() && it->first == documentKey; ++it) {
+      batchIds.insert(it->second);
     }
   }
   return AllMutationBatchesWithIds(batchIds);
@@ -186,14 +190,15 @@ std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesAffectingQ
 
   const model::ResourcePath& queryPath = query.path();
   size_t wantedLength = queryPath.size() + 1;
-  std::string prefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_, queryPath);
+  // An empty last segment sorts before every document of the collection.
+  DocumentKey start(queryPath.size() % 2 == 1 ? queryPath.Append("") : queryPath);
   std::set<BatchId> batchIds;
-  auto it = db_->currentTransaction()->NewIterator();
-  for (it->Seek(prefix); it->Valid(); it->Next()) {
-    LevelDbDocumentMutationKey rowKey;
-    if (!absl::StartsWith(it->key(), prefix) || !rowKey.Decode(it->key())) break;
+  for (auto it = batches_by_document_.lower_bound({start, 0}); it != batches_by_document_.end();
+       ++it) {
+    const model::ResourcePath& path = it->first.path();
+    if (!queryPath.IsPrefixOf(path)) break;
     // Documents deeper in subcollections are skipped; the scan goes on.
-    if (rowKey.document_key().path().size() == wantedLength) batchIds.insert(rowKey.batch_id());
+    if (path.size() == wantedLength) batchIds.insert(it->second);
   }
   return AllMutationBatchesWithIds(batchIds);
 }

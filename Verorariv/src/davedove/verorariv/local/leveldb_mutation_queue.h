@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "absl/strings/string_view.h"
@@ -11,6 +12,7 @@
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
 #include "davedove/verorariv/local/leveldb_transaction.h"
 #include "davedove/verorariv/local/mutation_queue.h"
+#include "davedove/verorariv/model/document_key.h"
 #include "leveldb/db.h"
 
 namespace davedove {
@@ -70,6 +72,10 @@ class LevelDbMutationQueue : public MutationQueue {
   // rows: LevelDB steps over every removed row until compaction drops it, and a draining queue
   // leaves one behind for each batch.
   BatchId first_possible_batch_id_ = 0;
+  // The user's document_mutation rows, (document, batch id), mirrored from Start on: a document
+  // without pending writes would otherwise cost a seek over the removed rows of every document
+  // after it.
+  std::set<std::pair<model::DocumentKey, BatchId>> batches_by_document_;
   std::unique_ptr<VRVPBMutationQueue> metadata_;
 };
 
