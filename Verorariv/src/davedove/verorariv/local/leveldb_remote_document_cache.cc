@@ -106,8 +106,10 @@ class MatchFromStoredBytes {
     if (!serializer.findStoredFields(encoded, names_, &fields_)) return true;
     if (standIn_) {
       if (names_.size() == 1 && fields_.size() == 1) {
-        // One field the query reads: its bytes alone tell the rows apart.
-        valueKey_.assign(fields_[0].second.data(), fields_[0].second.size());
+        // One field the query reads: its bytes alone tell the rows apart. The first byte keeps
+        // this form apart from the general one, which starts with a field count.
+        valueKey_.assign(1, '\xff');
+        valueKey_.append(fields_[0].second.data(), fields_[0].second.size());
       } else {
         valueKey_.assign(1, static_cast<char>(fields_.size()));
         for (const auto& field : fields_) {
