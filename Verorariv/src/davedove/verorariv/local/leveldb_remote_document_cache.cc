@@ -30,6 +30,13 @@ using model::DocumentKeySet;
 using model::MaybeDocumentMap;
 using model::MaybeDocumentPtr;
 
+namespace {
+
+// Up to this many keys, GetAll reads each with its own lookup.
+constexpr size_t kKeysReadOneByOne = 8;
+
+}  // namespace
+
 LevelDbRemoteDocumentCache::LevelDbRemoteDocumentCache(
     VRVLevelDB* db, std::shared_ptr<const VRVLocalSerializer> serializer)
     : db_(db), serializer_(std::move(serializer)) {}
@@ -57,6 +64,12 @@ MaybeDocumentPtr LevelDbRemoteDocumentCache::Get(const DocumentKey& key) {
 
 MaybeDocumentMap LevelDbRemoteDocumentCache::GetAll(const DocumentKeySet& keys) {
   MaybeDocumentMap result;
+  // A few keys are read one by one: an iterator over every level costs more to make than the
+  // point reads it would save.
+  if (keys.size() <= kKeysReadOneByOne) {
+    for (const DocumentKey& key : keys) result = result.insert(key, Get(key));
+    return result;
+  }
   auto it = db_->currentTransaction()->NewIterator();
   for (const DocumentKey& key : keys) {
     it->Seek(LevelDbRemoteDocumentKey::Key(key));

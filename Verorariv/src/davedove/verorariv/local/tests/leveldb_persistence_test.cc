@@ -475,6 +475,19 @@ TEST_F(LevelDbLruDelegateTest, RemoteDocumentRowThatDoesNotDecodeIsLoggedAbsentA
   }
 }
 
+TEST_F(LevelDbLruDelegateTest, IndexRowWithoutItsBatchIsFatal) {
+  db_->run()("dangling", [&] {
+    db_->currentTransaction()->Put(LevelDbDocumentMutationKey::Key("alice", Key("rooms/a"), 9),
+                                   std::string());
+  });
+  LevelDbMutationQueue* queue = db_->mutationQueueForUser(auth::User("alice"));
+  db_->run()("start", [&] { queue->Start(); });
+  EXPECT_DEATH(db_->run()("read",
+                          [&] { queue->AllMutationBatchesAffectingDocumentKey(Key("rooms/a")); }),
+               "Dangling document-mutation reference found: Missing batch \\[mutation: "
+               "user_id=alice batch_id=9\\]; seeking there found");
+}
+
 TEST_F(LevelDbLruDelegateTest, CollectionScanStopsAtTheFirstKeyOutsideTheCollection) {
   db_->run()("setup", [&] {
     db_->remoteDocumentCache()->Add(Doc("rooms/a", 1, Obj()));
