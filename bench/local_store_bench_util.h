@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "davedove/verorariv/core/VRVQuery.h"
 #include "davedove/verorariv/local/VRVLocalStore.h"
 #include "davedove/verorariv/model/VRVMutation.h"
+#include "davedove/verorariv/model/VRVMutationBatch.h"
 #include "davedove/verorariv/model/VRVDocument.h"
 #include "davedove/verorariv/model/VRVFieldValue.h"
 #include "davedove/verorariv/model/document_key.h"
@@ -141,6 +143,79 @@ inline void RunQueryMatchingOnePercent(benchmark::State& state,
     benchmark::DoNotOptimize(result);
   }
   state.counters["matched"] = static_cast<double>(matched);
+}
+
+
+// ----- the mutation queue under load -----
+
+// Writes `count` batches, each setting a small document of its own in collection "queued": the
+// local view of a document costs one read per pending write on it, so documents shared between
+// batches would measure that rather than the queue.
+inline void QueueBatches(davedove::verorariv::local::VRVLocalStore& store, int first, int count) {
+  davedove::verorariv::model::ObjectValuePtr data = Data(0, 16);
+  for (int i = first; i < first + count; ++i) {
+    using davedove::verorariv::model::Precondition;
+    using davedove::verorariv::model::VRVSetMutation;
+    store.locallyWriteMutations({std::make_shared<const VRVSetMutation>(
+        KeyAt("queued", i), data, Precondition::None())});
+  }
+}
+
+// Seconds spent in `operation`, for benchmarks that time one call of each iteration by hand.
+template <typename Operation>
+double SecondsIn(Operation&& operation) {
+  auto start = std::chrono::steady_clock::now();
+  operation();
+  auto end = std::chrono::steady_clock::now();
+  return std::chrono::duration<double>(end - start).count();
+}
+
+// What each iteration does to the oldest of `state.range(0)` queued batches. After it, untimed,
+// the queue is brought back to its length with one new batch, so rows of removed batches pile up
+// behind the queue as they do in a live client.
+enum class QueueOperation { Acknowledge, Reject, FindFirst };
+
+inline void RunQueueOperation(benchmark::State& state,
+                              davedove::verorariv::local::VRVLocalStore& store,
+                              QueueOperation operation) {
+  using davedove::verorariv::model::kBatchIdUnknown;
+  using davedove::verorariv::model::MutationBatchPtr;
+  using davedove::verorariv::model::SnapshotVersion;
+  using davedove::verorariv::model::VRVMutationBatchResult;
+  using davedove::verorariv::model::VRVMutationResult;
+  const int queued = static_cast<int>(state.range(0));
+  QueueBatches(store, 0, queued);
+  int written = queued;
+  int64_t commitSeconds = 1000;
+  for (auto _ : state) {
+    MutationBatchPtr first = store.nextMutationBatchAfterBatchID(kBatchIdUnknown);
+    if (!first) {
+      state.SkipWithError("the queue ran dry");
+      return;
+    }
+    double seconds = 0;
+    switch (operation) {
+      case QueueOperation::Acknowledge: {
+        SnapshotVersion version(davedove::Timestamp(++commitSeconds, 0));
+        auto result = VRVMutationBatchResult::resultWithBatch(
+            first, version, {VRVMutationResult(version, std::nullopt)}, "token");
+        seconds = SecondsIn([&] { benchmark::DoNotOptimize(store.acknowledgeBatchWithResult(*result)); });
+        break;
+      }
+      case QueueOperation::Reject:
+        seconds = SecondsIn([&] { benchmark::DoNotOptimize(store.rejectBatchID(first->batchID())); });
+        break;
+      case QueueOperation::FindFirst:
+        seconds = SecondsIn([&] {
+          benchmark::DoNotOptimize(store.nextMutationBatchAfterBatchID(kBatchIdUnknown));
+        });
+        store.rejectBatchID(first->batchID());
+        break;
+    }
+    state.SetIterationTime(seconds);
+    QueueBatches(store, written++, 1);
+  }
+  state.counters["queued"] = queued;
 }
 
 }  // namespace local_store_bench

@@ -47,6 +47,8 @@ using local_store_bench::Cache10000Documents;
 using local_store_bench::Data;
 using local_store_bench::EventOf;
 using local_store_bench::KeyAt;
+using local_store_bench::QueueOperation;
+using local_store_bench::RunQueueOperation;
 using local_store_bench::kWritesPerDrain;
 using local_store_bench::RunApplyRemoteEvent1000Documents;
 using local_store_bench::RunLocalWrites1KiB;
@@ -204,6 +206,28 @@ void BM_RawLevelDbScanOf10000Documents(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_RawLevelDbScanOf10000Documents)->Unit(benchmark::kMicrosecond);
+
+// Each with 1,000 and then 10,000 batches queued; per-call time of the one operation.
+void BM_AcknowledgeOldestBatch(benchmark::State& state) {
+  LevelDbStore ldb;
+  RunQueueOperation(state, *ldb.store, QueueOperation::Acknowledge);
+}
+BENCHMARK(BM_AcknowledgeOldestBatch)
+    ->Arg(1000)->Arg(10000)->Iterations(3000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_RejectOldestBatch(benchmark::State& state) {
+  LevelDbStore ldb;
+  RunQueueOperation(state, *ldb.store, QueueOperation::Reject);
+}
+BENCHMARK(BM_RejectOldestBatch)
+    ->Arg(1000)->Arg(10000)->Iterations(3000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_NextBatchFromTheStart(benchmark::State& state) {
+  LevelDbStore ldb;
+  RunQueueOperation(state, *ldb.store, QueueOperation::FindFirst);
+}
+BENCHMARK(BM_NextBatchFromTheStart)
+    ->Arg(1000)->Arg(10000)->Iterations(3000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 constexpr int kLruTargets = 1000;
 constexpr int kLruDocumentsPerTarget = 100;

@@ -15,6 +15,8 @@ using davedove::verorariv::auth::User;
 using davedove::verorariv::local::VRVLocalStore;
 using davedove::verorariv::local::VRVMemoryPersistence;
 using local_store_bench::Cache10000Documents;
+using local_store_bench::QueueOperation;
+using local_store_bench::RunQueueOperation;
 using local_store_bench::RunApplyRemoteEvent1000Documents;
 using local_store_bench::RunLocalWrites1KiB;
 using local_store_bench::RunQueryMatchingOnePercent;
@@ -44,5 +46,27 @@ void BM_QueryMatchingOnePercentOf10000(benchmark::State& state) {
   RunQueryMatchingOnePercent(state, *store);
 }
 BENCHMARK(BM_QueryMatchingOnePercentOf10000)->Unit(benchmark::kMicrosecond);
+
+// Each with 1,000 and then 10,000 batches queued; per-call time of the one operation.
+void BM_AcknowledgeOldestBatch(benchmark::State& state) {
+  std::unique_ptr<VRVLocalStore> store = NewStore();
+  RunQueueOperation(state, *store, QueueOperation::Acknowledge);
+}
+BENCHMARK(BM_AcknowledgeOldestBatch)
+    ->Arg(1000)->Arg(10000)->Iterations(3000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_RejectOldestBatch(benchmark::State& state) {
+  std::unique_ptr<VRVLocalStore> store = NewStore();
+  RunQueueOperation(state, *store, QueueOperation::Reject);
+}
+BENCHMARK(BM_RejectOldestBatch)
+    ->Arg(1000)->Arg(10000)->Iterations(3000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_NextBatchFromTheStart(benchmark::State& state) {
+  std::unique_ptr<VRVLocalStore> store = NewStore();
+  RunQueueOperation(state, *store, QueueOperation::FindFirst);
+}
+BENCHMARK(BM_NextBatchFromTheStart)
+    ->Arg(1000)->Arg(10000)->Iterations(3000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -39,19 +39,27 @@ Status CheckDirectoryName(absl::string_view what, const std::string& name) {
   return Status::OK();
 }
 
-// Every pending write must decode: a batch that cannot be read would be lost without a word.
-Status CheckPendingWrites(leveldb::DB* db) {
+// Every pending write must decode: a batch that cannot be read would be lost without a word, or
+// stop the process at its first read.
+Status CheckPendingWrites(leveldb::DB* db, const VRVLocalSerializer& serializer) {
   LevelDbTransaction transaction(db, "Check pending writes");
   std::string prefix = LevelDbMutationKey::KeyPrefix();
   auto it = transaction.NewIterator();
   for (it->Seek(prefix); it->Valid() && absl::StartsWith(it->key(), prefix); it->Next()) {
     LevelDbMutationKey key;
     VRVPBWriteBatch batch;
+    Status decoded;
     if (!key.Decode(it->key()) || !batch.ParseFromArray(it->value().data(),
                                                         static_cast<int>(it->value().size()))) {
+      decoded = Status(VerorarivErrorCode::DataLoss, "not a stored write batch");
+    } else {
+      decoded = serializer.decodeMutationBatch(batch).status();
+    }
+    if (!decoded.ok()) {
       return Status(VerorarivErrorCode::DataLoss,
                     util::StringFormat("The pending write row %s does not decode",
-                                       DescribeKey(it->key())));
+                                       DescribeKey(it->key())))
+          .CausedBy(decoded);
     }
   }
   return Status::OK();
@@ -95,7 +103,7 @@ StatusOr<std::shared_ptr<VRVLevelDB>> VRVLevelDB::dbWithDirectory(
 
   status = LevelDbMigrations::RunMigrations(db.get());
   if (!status.ok()) return status;
-  status = CheckPendingWrites(db.get());
+  status = CheckPendingWrites(db.get(), *serializer);
   if (!status.ok()) return status;
 
   std::set<std::string> users;

@@ -126,6 +126,9 @@ class VRVLevelDBLRUDelegate : public VRVReferenceDelegate,
 
   // VRVReferenceDelegate
   void addInMemoryPins(ReferenceSet* pins) override { additionalReferences_ = pins; }
+  void removeInMemoryPins(ReferenceSet* pins) override {
+    if (additionalReferences_ == pins) additionalReferences_ = nullptr;
+  }
   // Keeps the target, stamped with the current number.
   void removeTarget(const QueryDataPtr& queryData) override;
   void addReference(const model::DocumentKey& key) override { writeSentinelForKey(key); }

@@ -2,12 +2,19 @@
 #define DAVEDOVE_VERORARIV_LOCAL_VRVLOCALSERIALIZER_H_
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "absl/strings/string_view.h"
 #include "davedove/verorariv/local/VRVQueryData.h"
 #include "davedove/verorariv/model/VRVDocument.h"
 #include "davedove/verorariv/model/VRVMutationBatch.h"
 #include "davedove/verorariv/model/snapshot_version.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
+#include "davedove/verorariv/util/status.h"
+#include "davedove/verorariv/util/statusor.h"
 #include "verorariv/client/maybe_document.pb.h"
 #include "verorariv/client/mutation.pb.h"
 #include "verorariv/client/target.pb.h"
@@ -53,6 +60,23 @@ class VRVLocalSerializer {
 
   VRVPBWriteBatch encodedMutationBatch(const model::VRVMutationBatch& batch) const;
   model::MutationBatchPtr decodedMutationBatch(const VRVPBWriteBatch& batch) const;
+
+  // As the decoders above, for stored bytes that may not be what this database wrote (another
+  // build, another database, damage): a data-loss status says why a message does not decode,
+  // where the decoders above would stop the process.
+  util::StatusOr<model::MaybeDocumentPtr> decodeMaybeDocument(const VRVPBMaybeDocument& proto) const;
+  util::StatusOr<model::MutationBatchPtr> decodeMutationBatch(const VRVPBWriteBatch& batch) const;
+
+  // Top-level fields of a stored document as (name, wire bytes of the value), views into the
+  // stored bytes.
+  using StoredFields = std::vector<std::pair<absl::string_view, absl::string_view>>;
+  // The fields named in `names` of the existing document stored as `encoded` (the bytes of a
+  // VRVPBMaybeDocument), found without parsing anything else. False when the bytes hold no
+  // existing document or cannot be read this way; decodeMaybeDocument then says why.
+  bool findStoredFields(absl::string_view encoded, const std::vector<std::string>& names,
+                        StoredFields* found) const;
+  // Those fields as an object; none when a value does not decode.
+  std::optional<model::ObjectValuePtr> decodedStoredFields(const StoredFields& fields) const;
 
   // Only targets of purpose listen may be stored.
   VRVPBTarget encodedQueryData(const VRVQueryData& queryData) const;

@@ -62,6 +62,10 @@ VRVLocalStore::VRVLocalStore(std::shared_ptr<VRVPersistence> persistence,
   persistence_->referenceDelegate()->addInMemoryPins(&localViewReferences_);
 }
 
+VRVLocalStore::~VRVLocalStore() {
+  persistence_->referenceDelegate()->removeInMemoryPins(&localViewReferences_);
+}
+
 void VRVLocalStore::start() {
   startMutationQueue();
   targetIDGenerator_ = QueryCacheGenerator(queryCache_->highest_target_id());

@@ -41,6 +41,9 @@ class VRVLocalStore {
  public:
   VRVLocalStore(std::shared_ptr<VRVPersistence> persistence, const auth::User& initialUser);
 
+  // Withdraws the store's pins from the reference delegate: the persistence may outlive the store.
+  ~VRVLocalStore();
+
   VRVLocalStore(const VRVLocalStore&) = delete;
   VRVLocalStore& operator=(const VRVLocalStore&) = delete;
 

@@ -183,11 +183,21 @@ int32_t VRVMemoryLRUReferenceDelegate::removeOrphanedDocumentsThroughSequenceNum
     model::ListenSequenceNumber upperBound) {
   std::shared_ptr<VRVMemoryPersistence> persistence = persistence_.lock();
   if (!persistence) return 0;
-  std::vector<model::DocumentKey> removed =
-      persistence->remoteDocumentCache()->RemoveOrphanedDocuments(this, upperBound);
+  MemoryRemoteDocumentCache* documents = persistence->remoteDocumentCache();
+  std::vector<model::DocumentKey> removed = documents->RemoveOrphanedDocuments(this, upperBound);
   for (const model::DocumentKey& key : removed) {
     sequenceNumbers_.erase(key);
   }
+  // Keys that never reached the cache (a rejected write to a new document) have nothing to
+  // remove, but their numbers would pile up and keep counting.
+  std::vector<model::DocumentKey> forgotten;
+  for (const auto& entry : sequenceNumbers_) {
+    if (entry.second <= upperBound && documents->Get(entry.first) == nullptr &&
+        !isPinnedAtSequenceNumber(upperBound, entry.first)) {
+      forgotten.push_back(entry.first);
+    }
+  }
+  for (const model::DocumentKey& key : forgotten) sequenceNumbers_.erase(key);
   return static_cast<int32_t>(removed.size());
 }
 

@@ -84,6 +84,9 @@ class VRVMemoryEagerReferenceDelegate : public VRVReferenceDelegate, public VRVT
       : persistence_(std::move(persistence)) {}
 
   void addInMemoryPins(ReferenceSet* pins) override { additionalReferences_ = pins; }
+  void removeInMemoryPins(ReferenceSet* pins) override {
+    if (additionalReferences_ == pins) additionalReferences_ = nullptr;
+  }
   void removeTarget(const QueryDataPtr& queryData) override;
   void addReference(const model::DocumentKey& key) override;
   void removeReference(const model::DocumentKey& key) override;
@@ -124,6 +127,9 @@ class VRVMemoryLRUReferenceDelegate
 
   // VRVReferenceDelegate
   void addInMemoryPins(ReferenceSet* pins) override { additionalReferences_ = pins; }
+  void removeInMemoryPins(ReferenceSet* pins) override {
+    if (additionalReferences_ == pins) additionalReferences_ = nullptr;
+  }
   // Keeps the target, stamped with the current number.
   void removeTarget(const QueryDataPtr& queryData) override;
   void addReference(const model::DocumentKey& key) override { StampKey(key); }

@@ -83,6 +83,8 @@ class VRVReferenceDelegate {
 
   // Documents referenced in `pins` count as in use; the set is the caller's and outlives this.
   virtual void addInMemoryPins(ReferenceSet* pins) = 0;
+  // Forgets `pins` when they are the ones in use: their owner is going away.
+  virtual void removeInMemoryPins(ReferenceSet* pins) = 0;
   // The target was released.
   virtual void removeTarget(const QueryDataPtr& queryData) = 0;
   virtual void addReference(const model::DocumentKey& key) = 0;

@@ -45,6 +45,12 @@ enum ComponentLabel : int64_t {
   PathSegment = 62,
 };
 
+std::string EncodedLabel(ComponentLabel label) {
+  std::string encoded;
+  OrderedCode::WriteSignedNumIncreasing(&encoded, label);
+  return encoded;
+}
+
 class Writer {
  public:
   void WriteLabel(ComponentLabel label) { OrderedCode::WriteSignedNumIncreasing(&dest_, label); }
@@ -498,6 +504,25 @@ std::string LevelDbRemoteDocumentKey::Key(const DocumentKey& document_key) {
   writer.WriteResourcePath(document_key.path());
   writer.WriteTerminator();
   return writer.Release();
+}
+
+bool LevelDbRemoteDocumentKey::IsDirectlyInCollection(absl::string_view key,
+                                                      size_t prefix_length) {
+  // The two labels as encoded, compared as bytes: this runs for every row of a scan.
+  static const std::string* const kSegment = new std::string(EncodedLabel(PathSegment));
+  static const std::string* const kEnd = new std::string(EncodedLabel(Terminator));
+  auto startsWith = [](absl::string_view bytes, const std::string& label) {
+    if (bytes.size() < label.size()) return false;
+    for (size_t i = 0; i < label.size(); ++i) {
+      if (bytes[i] != label[i]) return false;
+    }
+    return true;
+  };
+  if (key.size() <= prefix_length) return false;
+  absl::string_view tail = key.substr(prefix_length);
+  if (!startsWith(tail, *kSegment)) return false;
+  tail.remove_prefix(kSegment->size());
+  return OrderedCode::ReadString(&tail, nullptr) && startsWith(tail, *kEnd);
 }
 
 bool LevelDbRemoteDocumentKey::Decode(absl::string_view key) {

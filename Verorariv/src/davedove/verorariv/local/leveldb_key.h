@@ -182,6 +182,10 @@ class LevelDbRemoteDocumentKey {
   // Also matches the rows of every path beneath `resource_path`.
   static std::string KeyPrefix(const model::ResourcePath& resource_path);
   static std::string Key(const model::DocumentKey& document_key);
+  // Whether `key`, which starts with the KeyPrefix of a collection path `prefix_length` bytes
+  // long, is the row of a document directly in that collection, not beneath one of its documents.
+  // Reads only the key's tail: a collection scan needs it for every row.
+  static bool IsDirectlyInCollection(absl::string_view key, size_t prefix_length);
 
   bool Decode(absl::string_view key);
 

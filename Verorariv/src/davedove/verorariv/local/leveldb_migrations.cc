@@ -114,6 +114,8 @@ void RemoveAcknowledgedMutations(leveldb::DB* db) {
                 "Failed to deserialize MutationQueue");
     const std::string& user_id = queue_key.user_id();
     BatchId last_acknowledged = queue.last_acknowledged_batch_id();
+    // The field's default: nothing was acknowledged, and batch 0 is a real batch.
+    if (last_acknowledged <= 0) continue;
 
     std::string batches_prefix = LevelDbMutationKey::KeyPrefix(user_id);
     std::string last_key = LevelDbMutationKey::Key(user_id, last_acknowledged);

@@ -1,5 +1,6 @@
 #include "davedove/verorariv/local/leveldb_mutation_queue.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "absl/strings/match.h"
@@ -76,12 +77,35 @@ void LevelDbMutationQueue::Start() {
   next_batch_id_ = LoadNextBatchIdFromDb(db_->ptr());
   metadata_ = MetadataForKey(LevelDbMutationQueueKey::Key(user_id_));
   if (!metadata_) metadata_ = std::make_unique<VRVPBMutationQueue>();
+  // Batch ids are never negative; one scan from the start finds the first stored batch.
+  first_possible_batch_id_ = 0;
+  if (IsEmpty()) first_possible_batch_id_ = next_batch_id_;
+
+  batches_by_document_.clear();
+  std::string indexPrefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_);
+  auto it = db_->currentTransaction()->NewIterator();
+  for (it->Seek(indexPrefix); it->Valid() && absl::StartsWith(it->key(), indexPrefix);
+       it->Next()) {
+    LevelDbDocumentMutationKey rowKey;
+    if (rowKey.Decode(it->key())) {
+      batches_by_document_.emplace(rowKey.document_key(), rowKey.batch_id());
+    }
+  }
+}
+
+std::unique_ptr<LevelDbTransaction::Iterator> LevelDbMutationQueue::SeekFirstBatch() {
+  auto it = db_->currentTransaction()->NewIterator();
+  it->Seek(LevelDbMutationKey::Key(user_id_, first_possible_batch_id_));
+  LevelDbMutationKey rowKey;
+  if (it->Valid() && rowKey.Decode(it->key()) && rowKey.user_id() == user_id_) {
+    first_possible_batch_id_ = rowKey.batch_id();
+  }
+  return it;
 }
 
 bool LevelDbMutationQueue::IsEmpty() {
   std::string prefix = LevelDbMutationKey::KeyPrefix(user_id_);
-  auto it = db_->currentTransaction()->NewIterator();
-  it->Seek(prefix);
+  auto it = SeekFirstBatch();
   return !(it->Valid() && absl::StartsWith(it->key(), prefix));
 }
 
@@ -103,6 +127,7 @@ MutationBatchPtr LevelDbMutationQueue::AddMutationBatch(const DAVTimestamp& loca
   for (const MutationPtr& mutation : batch->mutations()) {
     transaction->Put(LevelDbDocumentMutationKey::Key(user_id_, mutation->key(), batchId),
                      std::string());
+    batches_by_document_.emplace(mutation->key(), batchId);
     db_->indexManager()->AddToCollectionParentIndex(mutation->key().path().PopLast());
   }
   return batch;
@@ -119,11 +144,13 @@ void LevelDbMutationQueue::RemoveMutationBatch(const model::VRVMutationBatch& ba
                "Mutation batch %s not found; found %s", DescribeKey(key),
                DescribeKey(checkIterator->key()));
   transaction->Delete(key);
+  if (batch.batchID() == first_possible_batch_id_) first_possible_batch_id_ = batch.batchID() + 1;
 
   auto delegate = db_->referenceDelegate();
   for (const MutationPtr& mutation : batch.mutations()) {
     transaction->Delete(
         LevelDbDocumentMutationKey::Key(user_id_, mutation->key(), batch.batchID()));
+    batches_by_document_.erase({mutation->key(), batch.batchID()});
     delegate->removeMutationReference(mutation->key());
   }
 }
@@ -131,8 +158,7 @@ void LevelDbMutationQueue::RemoveMutationBatch(const model::VRVMutationBatch& ba
 std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatches() {
   std::vector<MutationBatchPtr> result;
   std::string prefix = LevelDbMutationKey::KeyPrefix(user_id_);
-  auto it = db_->currentTransaction()->NewIterator();
-  for (it->Seek(prefix); it->Valid() && absl::StartsWith(it->key(), prefix); it->Next()) {
+  for (auto it = SeekFirstBatch(); it->Valid() && absl::StartsWith(it->key(), prefix); it->Next()) {
     result.push_back(ParseMutationBatch(it->value()));
   }
   return result;
@@ -141,17 +167,10 @@ std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatches() {
 std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesAffectingDocumentKeys(
     const DocumentKeySet& documentKeys) {
   std::set<BatchId> batchIds;
-  auto it = db_->currentTransaction()->NewIterator();
   for (const DocumentKey& documentKey : documentKeys) {
-    std::string prefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_, documentKey.path());
-    for (it->Seek(prefix); it->Valid(); it->Next()) {
-      LevelDbDocumentMutationKey rowKey;
-      // Rows of documents beneath this one share the prefix and follow its own rows.
-      if (!absl::StartsWith(it->key(), prefix) || !rowKey.Decode(it->key()) ||
-          rowKey.document_key() != documentKey) {
-        break;
-      }
-      batchIds.insert(rowKey.batch_id());
+    for (auto it = batches_by_document_.lower_bound({documentKey, 0});
+         it != batches_by_document_.end() && it->first == documentKey; ++it) {
+      batchIds.insert(it->second);
     }
   }
   return AllMutationBatchesWithIds(batchIds);
@@ -171,14 +190,15 @@ std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesAffectingQ
 
   const model::ResourcePath& queryPath = query.path();
   size_t wantedLength = queryPath.size() + 1;
-  std::string prefix = LevelDbDocumentMutationKey::KeyPrefix(user_id_, queryPath);
+  // An empty last segment sorts before every document of the collection.
+  DocumentKey start(queryPath.size() % 2 == 1 ? queryPath.Append("") : queryPath);
   std::set<BatchId> batchIds;
-  auto it = db_->currentTransaction()->NewIterator();
-  for (it->Seek(prefix); it->Valid(); it->Next()) {
-    LevelDbDocumentMutationKey rowKey;
-    if (!absl::StartsWith(it->key(), prefix) || !rowKey.Decode(it->key())) break;
+  for (auto it = batches_by_document_.lower_bound({start, 0}); it != batches_by_document_.end();
+       ++it) {
+    const model::ResourcePath& path = it->first.path();
+    if (!queryPath.IsPrefixOf(path)) break;
     // Documents deeper in subcollections are skipped; the scan goes on.
-    if (rowKey.document_key().path().size() == wantedLength) batchIds.insert(rowKey.batch_id());
+    if (path.size() == wantedLength) batchIds.insert(it->second);
   }
   return AllMutationBatchesWithIds(batchIds);
 }
@@ -186,17 +206,21 @@ std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesAffectingQ
 std::vector<MutationBatchPtr> LevelDbMutationQueue::AllMutationBatchesWithIds(
     const std::set<BatchId>& ids) {
   std::vector<MutationBatchPtr> result;
-  auto it = db_->currentTransaction()->NewIterator();
+  // Point reads: every id names a row that exists, and making an iterator costs more than a
+  // read.
   for (BatchId batchId : ids) {
     std::string key = LevelDbMutationKey::Key(user_id_, batchId);
-    it->Seek(key);
-    if (it->Valid() && it->key() == key) {
-      result.push_back(ParseMutationBatch(it->value()));
-    } else {
-      HARD_FAIL("Dangling document-mutation reference found: Missing batch %s; seeking there "
-                "found %s",
-                DescribeKey(key), DescribeKey(it));
+    std::string encoded;
+    leveldb::Status status = db_->currentTransaction()->Get(key, &encoded);
+    if (status.ok()) {
+      result.push_back(ParseMutationBatch(encoded));
+      continue;
     }
+    auto it = db_->currentTransaction()->NewIterator();
+    it->Seek(key);
+    HARD_FAIL("Dangling document-mutation reference found: Missing batch %s; seeking there "
+              "found %s",
+              DescribeKey(key), DescribeKey(it));
   }
   return result;
 }
@@ -221,7 +245,7 @@ MutationBatchPtr LevelDbMutationQueue::LookupMutationBatch(BatchId batchID) {
 MutationBatchPtr LevelDbMutationQueue::NextMutationBatchAfterBatchId(BatchId batchID) {
   BatchId nextBatchId = batchID + 1;
   auto it = db_->currentTransaction()->NewIterator();
-  it->Seek(LevelDbMutationKey::Key(user_id_, nextBatchId));
+  it->Seek(LevelDbMutationKey::Key(user_id_, std::max(nextBatchId, first_possible_batch_id_)));
   LevelDbMutationKey rowKey;
   if (!it->Valid() || !rowKey.Decode(it->key()) || rowKey.user_id() != user_id_) return nullptr;
   MODEL_ASSERT(rowKey.batch_id() >= nextBatchId, "row_key.batch_id() >= next_batch_id",

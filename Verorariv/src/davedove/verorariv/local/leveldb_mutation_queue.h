@@ -4,12 +4,15 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "absl/strings/string_view.h"
 #include "davedove/verorariv/auth/user.h"
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
+#include "davedove/verorariv/local/leveldb_transaction.h"
 #include "davedove/verorariv/local/mutation_queue.h"
+#include "davedove/verorariv/model/document_key.h"
 #include "leveldb/db.h"
 
 namespace davedove {
@@ -58,11 +61,21 @@ class LevelDbMutationQueue : public MutationQueue {
   std::unique_ptr<VRVPBMutationQueue> MetadataForKey(const std::string& key);
   std::vector<model::MutationBatchPtr> AllMutationBatchesWithIds(const std::set<BatchId>& ids);
   model::MutationBatchPtr ParseMutationBatch(absl::string_view encoded);
+  // The first mutation row of this user at or after first_possible_batch_id_, learning its id.
+  std::unique_ptr<LevelDbTransaction::Iterator> SeekFirstBatch();
 
   VRVLevelDB* db_;
   std::shared_ptr<const VRVLocalSerializer> serializer_;
   std::string user_id_;
   BatchId next_batch_id_ = 0;
+  // No batch of this user has a lower id. Reads seek from here, not from the start of the user's
+  // rows: LevelDB steps over every removed row until compaction drops it, and a draining queue
+  // leaves one behind for each batch.
+  BatchId first_possible_batch_id_ = 0;
+  // The user's document_mutation rows, (document, batch id), mirrored from Start on: a document
+  // without pending writes would otherwise cost a seek over the removed rows of every document
+  // after it.
+  std::set<std::pair<model::DocumentKey, BatchId>> batches_by_document_;
   std::unique_ptr<VRVPBMutationQueue> metadata_;
 };
 

@@ -29,8 +29,9 @@ class LevelDbRemoteDocumentCache : public RemoteDocumentCache {
  private:
   // None, after a warning, for a row that does not decode: the backend sends the document again,
   // and the row stays for whoever looks into the store.
+  // Safe to call from several threads at once.
   model::MaybeDocumentPtr DecodeMaybeDocument(absl::string_view encoded,
-                                              const model::DocumentKey& key);
+                                              const model::DocumentKey& key) const;
 
   VRVLevelDB* db_;
   std::shared_ptr<const VRVLocalSerializer> serializer_;

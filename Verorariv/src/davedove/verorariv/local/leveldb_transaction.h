@@ -66,7 +66,11 @@ class LevelDbTransaction {
     int32_t last_version_ = 0;
     LevelDbTransaction* txn_;
     std::map<std::string, std::string, std::less<>>::const_iterator mutations_iter_;
+    // A pending entry is copied (a later Put or Delete may drop it from the transaction); a
+    // stored one is read in place, where the database iterator keeps it until it moves.
     std::pair<std::string, std::string> current_;
+    absl::string_view current_key_;
+    absl::string_view current_value_;
     bool is_mutation_ = false;
     bool is_valid_ = false;
   };

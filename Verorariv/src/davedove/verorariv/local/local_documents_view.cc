@@ -122,9 +122,28 @@ DocumentMap LocalDocumentsView::GetDocumentsMatchingCollectionGroupQuery(const V
 }
 
 DocumentMap LocalDocumentsView::GetDocumentsMatchingCollectionQuery(const VRVQuery& query) {
+  // The cache may leave out documents that do not match as stored; a pending write can make them
+  // match, so every document a pending write starts from is read as well.
   DocumentMap results = remoteDocumentCache_->GetMatching(query);
   std::vector<MutationBatchPtr> matchingBatches =
       mutationQueue_->AllMutationBatchesAffectingQuery(query);
+  DocumentKeySet missingBases;
+  for (const MutationBatchPtr& batch : matchingBatches) {
+    for (const MutationPtr& mutation : batch->mutations()) {
+      const DocumentKey& key = mutation->key();
+      if (query.path() == key.path().PopLast() && results.find(key) == results.end()) {
+        missingBases = missingBases.insert(key);
+      }
+    }
+  }
+  if (!missingBases.empty()) {
+    for (const auto& entry : remoteDocumentCache_->GetAll(missingBases)) {
+      if (DocumentPtr document = AsDocumentPtr(entry.second)) {
+        results = results.insert(entry.first, document);
+      }
+    }
+  }
+
   for (const MutationBatchPtr& batch : matchingBatches) {
     for (const MutationPtr& mutation : batch->mutations()) {
       const DocumentKey& key = mutation->key();

@@ -1,6 +1,7 @@
 // Schema migrations over stores that the tests write row by row as each older version left them.
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -10,6 +11,8 @@
 #include "davedove/verorariv/local/leveldb_key.h"
 #include "davedove/verorariv/local/leveldb_migrations.h"
 #include "davedove/verorariv/local/tests/leveldb_testutil.h"
+#include "davedove/verorariv/model/VRVMutationBatch.h"
+#include "davedove/verorariv/model/precondition.h"
 #include "davedove/verorariv/model/tests/value_testutil.h"
 #include "davedove/verorariv/util/log.h"
 #include "gtest/gtest.h"
@@ -30,10 +33,12 @@ using model::ResourcePath;
 using model::testutil::Key;
 using util::VerorarivErrorCode;
 
+// A stored batch that decodes: the store refuses to open over one that does not.
 std::string Batch(BatchId id) {
-  VRVPBWriteBatch batch;
-  batch.set_batch_id(id);
-  return batch.SerializeAsString();
+  model::VRVMutationBatch batch(id, DAVTimestamp(1700000000, 0), {},
+                                {std::make_shared<const model::VRVDeleteMutation>(
+                                    Key("rooms/a"), model::Precondition::None())});
+  return leveldb_testutil::Serializer()->encodedMutationBatch(batch).SerializeAsString();
 }
 
 std::string Queue(BatchId lastAcknowledged) {
@@ -221,7 +226,8 @@ TEST(LevelDbMigrationsTest, VersionFourStoreDropsAcknowledgedBatchesPerUser) {
     RawPut(db.get(), LevelDbDocumentMutationKey::Key("alice", Key("rooms/a"), id), "");
   }
   RawPut(db.get(), LevelDbDocumentMutationKey::Key("alice", Key("rooms/b"), 6), "");
-  for (BatchId id : {3, 7}) {
+  // Batch ids start at 0: a last acknowledged id of 0 means none was acknowledged.
+  for (BatchId id : {0, 3, 7}) {
     RawPut(db.get(), LevelDbMutationKey::Key("bob", id), Batch(id));
     RawPut(db.get(), LevelDbDocumentMutationKey::Key("bob", Key("rooms/a"), id), "");
   }
@@ -236,7 +242,7 @@ TEST(LevelDbMigrationsTest, VersionFourStoreDropsAcknowledgedBatchesPerUser) {
             "<absent>");
   EXPECT_EQ(RawGet(db.get(), LevelDbMutationKey::Key("alice", 8)), Batch(8));
   EXPECT_EQ(RawGet(db.get(), LevelDbDocumentMutationKey::Key("alice", Key("rooms/a"), 8)), "");
-  for (BatchId id : {3, 7}) {
+  for (BatchId id : {0, 3, 7}) {
     EXPECT_EQ(RawGet(db.get(), LevelDbMutationKey::Key("bob", id)), Batch(id));
     EXPECT_EQ(RawGet(db.get(), LevelDbDocumentMutationKey::Key("bob", Key("rooms/a"), id)), "");
   }

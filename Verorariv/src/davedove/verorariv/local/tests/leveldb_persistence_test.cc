@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "absl/strings/escaping.h"
@@ -14,7 +17,10 @@
 #include "davedove/verorariv/local/reference_set.h"
 #include "davedove/verorariv/local/tests/leveldb_testutil.h"
 #include "davedove/verorariv/local/tests/memory_testutil.h"
+#include "davedove/verorariv/model/field_transform.h"
+#include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/util/directory_iterator.h"
+#include "platform/utilities/Logger.h"
 #include "gtest/gtest.h"
 
 namespace davedove {
@@ -177,25 +183,55 @@ TEST(LevelDbOpenTest, UnreadableVersionRowFailsTheOpenWithDataLoss) {
   EXPECT_EQ(RawGet(raw.get(), LevelDbTargetGlobalKey::Key()), "<absent>");
 }
 
+// Whatever keeps a pending write from decoding, the open fails naming the row, and the row stays
+// for whoever looks into the store.
 TEST(LevelDbOpenTest, PendingWriteThatDoesNotDecodeFailsTheOpenNamingTheRow) {
-  TempDir temp;
-  Path directory = temp.Sub("main");
+  model::VRVMutationBatch batch(
+      3, DAVTimestamp(1700000000, 0), {},
+      {std::make_shared<const model::VRVSetMutation>(Key("rooms/a"), Obj({{"n", Int(1)}}),
+                                                     model::Precondition::None()),
+       std::make_shared<const model::VRVTransformMutation>(
+           Key("rooms/a"),
+           std::vector<model::FieldTransform>{model::FieldTransform(
+               Field("n"), std::make_shared<const model::NumericIncrementTransform>(Int(1)))})});
+  auto encodedFor = [&](const std::string& project) {
+    return leveldb_testutil::Serializer(project)->encodedMutationBatch(batch);
+  };
+  VRVPBWriteBatch noOperation = encodedFor("p");
+  noOperation.mutable_writes(0)->clear_update();
+  VRVPBWriteBatch transformWithoutPrecondition = encodedFor("p");
+  transformWithoutPrecondition.mutable_writes(1)->clear_current_document();
+  const std::vector<std::pair<std::string, std::string>> badRows{
+      {"garbage", "\xff\xff\xff garbage"},
+      {"another project", encodedFor("q").SerializeAsString()},
+      {"no operation", noOperation.SerializeAsString()},
+      {"transform without precondition", transformWithoutPrecondition.SerializeAsString()},
+  };
   std::string badRow = LevelDbMutationKey::Key("alice", 3);
-  {
-    std::shared_ptr<VRVLevelDB> db = Open(directory);
-    db->shutdown();
+  for (const auto& bad : badRows) {
+    TempDir temp;
+    Path directory = temp.Sub("main");
+    {
+      std::shared_ptr<VRVLevelDB> db = Open(directory);
+      // A good batch of another user before it does not hide the bad one.
+      db->run()("good batch", [&] {
+        db->currentTransaction()->Put(LevelDbMutationKey::Key("", 2),
+                                      encodedFor("p").SerializeAsString());
+      });
+      db->shutdown();
+      auto raw = RawOpen(directory);
+      RawPut(raw.get(), badRow, bad.second);
+    }
+    auto opened = VRVLevelDB::dbWithDirectory(directory, leveldb_testutil::Serializer(),
+                                              leveldb_testutil::DefaultLru());
+    ASSERT_FALSE(opened.ok()) << bad.first;
+    EXPECT_EQ(opened.status().code(), VerorarivErrorCode::DataLoss) << bad.first;
+    EXPECT_NE(opened.status().error_message().find("[mutation: user_id=alice batch_id=3]"),
+              std::string::npos)
+        << bad.first << ": " << opened.status().ToString();
     auto raw = RawOpen(directory);
-    RawPut(raw.get(), badRow, "\xff\xff\xff garbage");
+    EXPECT_EQ(RawGet(raw.get(), badRow), bad.second) << bad.first;
   }
-  auto opened = VRVLevelDB::dbWithDirectory(directory, leveldb_testutil::Serializer(),
-                                            leveldb_testutil::DefaultLru());
-  ASSERT_FALSE(opened.ok());
-  EXPECT_EQ(opened.status().code(), VerorarivErrorCode::DataLoss);
-  EXPECT_NE(opened.status().error_message().find("[mutation: user_id=alice batch_id=3]"),
-            std::string::npos)
-      << opened.status().ToString();
-  auto raw = RawOpen(directory);
-  EXPECT_EQ(RawGet(raw.get(), badRow), "\xff\xff\xff garbage");
 }
 
 // ----- transactions and sequence numbers -----
@@ -387,28 +423,69 @@ TEST_F(LevelDbLruDelegateTest, RemovedTargetStaysStoredWithTheCurrentNumber) {
 
 // ----- rows that do not decode, and scans -----
 
-TEST_F(LevelDbLruDelegateTest, RemoteDocumentRowThatDoesNotDecodeIsAbsentAndKept) {
-  std::string badKey = LevelDbRemoteDocumentKey::Key(Key("rooms/bad"));
+TEST_F(LevelDbLruDelegateTest, RemoteDocumentRowThatDoesNotDecodeIsLoggedAbsentAndKept) {
+  // Rows that do not parse, parse as no kind of document, belong to another project, or hold
+  // another document than their key says.
+  std::map<std::string, std::string> badRows{
+      {"rooms/bad", std::string("\x0a\xff\x01", 3)},
+      {"rooms/empty", std::string("\x20\x01", 2)},
+      {"rooms/foreign", leveldb_testutil::Serializer("q")
+                            ->encodedMaybeDocument(*Doc("rooms/foreign", 1, Obj()))
+                            .SerializeAsString()},
+      {"rooms/moved", leveldb_testutil::Serializer()
+                          ->encodedMaybeDocument(*Doc("rooms/elsewhere", 1, Obj()))
+                          .SerializeAsString()},
+  };
   db_->run()("setup", [&] {
     db_->remoteDocumentCache()->Add(Doc("rooms/good", 1, Obj()));
-    db_->currentTransaction()->Put(badKey, std::string("\x0a\xff\x01", 3));
-    // Parses, but names no kind of document.
-    db_->currentTransaction()->Put(LevelDbRemoteDocumentKey::Key(Key("rooms/empty")),
-                                   std::string("\x20\x01", 2));
+    for (const auto& bad : badRows) {
+      db_->currentTransaction()->Put(LevelDbRemoteDocumentKey::Key(Key(bad.first)), bad.second);
+    }
   });
+
+  std::vector<std::string> warnings;
+  platform::VULLogObserverToken token =
+      platform::VULAddLogObserver([&](const platform::VULLogRecord& record) {
+        warnings.push_back(record.message);
+      });
   db_->run()("read", [&] {
-    EXPECT_EQ(db_->remoteDocumentCache()->Get(Key("rooms/bad")), nullptr);
-    EXPECT_EQ(db_->remoteDocumentCache()->Get(Key("rooms/empty")), nullptr);
-    model::MaybeDocumentMap all =
-        db_->remoteDocumentCache()->GetAll(Keys({"rooms/bad", "rooms/good"}));
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all.find(Key("rooms/bad"))->second, nullptr);
+    model::DocumentKeySet keys = Keys({"rooms/good"});
+    for (const auto& bad : badRows) {
+      EXPECT_EQ(db_->remoteDocumentCache()->Get(Key(bad.first)), nullptr) << bad.first;
+      keys = keys.insert(Key(bad.first));
+    }
+    model::MaybeDocumentMap all = db_->remoteDocumentCache()->GetAll(keys);
+    ASSERT_EQ(all.size(), badRows.size() + 1);
+    for (const auto& bad : badRows) EXPECT_EQ(all.find(Key(bad.first))->second, nullptr);
     EXPECT_NE(all.find(Key("rooms/good"))->second, nullptr);
     model::DocumentMap matching = db_->remoteDocumentCache()->GetMatching(*Query("rooms"));
     EXPECT_EQ(matching.size(), 1u);
     EXPECT_TRUE(matching.contains(Key("rooms/good")));
   });
-  EXPECT_EQ(RawGet(db_->ptr(), badKey), std::string("\x0a\xff\x01", 3));
+  platform::VULRemoveLogObserver(token);
+  for (const auto& bad : badRows) {
+    std::string named = "The cached document " + bad.first + " ";
+    EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(),
+                            [&](const std::string& message) {
+                              return message.find(named) != std::string::npos &&
+                                     message.find("treated as absent") != std::string::npos;
+                            }))
+        << bad.first;
+    EXPECT_EQ(RawGet(db_->ptr(), LevelDbRemoteDocumentKey::Key(Key(bad.first))), bad.second);
+  }
+}
+
+TEST_F(LevelDbLruDelegateTest, IndexRowWithoutItsBatchIsFatal) {
+  db_->run()("dangling", [&] {
+    db_->currentTransaction()->Put(LevelDbDocumentMutationKey::Key("alice", Key("rooms/a"), 9),
+                                   std::string());
+  });
+  LevelDbMutationQueue* queue = db_->mutationQueueForUser(auth::User("alice"));
+  db_->run()("start", [&] { queue->Start(); });
+  EXPECT_DEATH(db_->run()("read",
+                          [&] { queue->AllMutationBatchesAffectingDocumentKey(Key("rooms/a")); }),
+               "Dangling document-mutation reference found: Missing batch \\[mutation: "
+               "user_id=alice batch_id=9\\]; seeking there found");
 }
 
 TEST_F(LevelDbLruDelegateTest, CollectionScanStopsAtTheFirstKeyOutsideTheCollection) {
@@ -417,16 +494,21 @@ TEST_F(LevelDbLruDelegateTest, CollectionScanStopsAtTheFirstKeyOutsideTheCollect
     db_->remoteDocumentCache()->Add(Doc("rooms/a/messages/m", 1, Obj()));
     db_->remoteDocumentCache()->Add(Deleted("rooms/c", 1));
     // A row of the next collection that must never be read: it holds another key's document,
-    // which is fatal on reading.
+    // which would be reported on reading.
     db_->currentTransaction()->Put(
         LevelDbRemoteDocumentKey::Key(Key("roomz/x")),
         leveldb_testutil::Serializer()->encodedMaybeDocument(*Doc("other/y", 1, Obj())));
   });
+  std::vector<std::string> warnings;
+  platform::VULLogObserverToken token = platform::VULAddLogObserver(
+      [&](const platform::VULLogRecord& record) { warnings.push_back(record.message); });
   db_->run()("scan", [&] {
     model::DocumentMap matching = db_->remoteDocumentCache()->GetMatching(*Query("rooms"));
     ASSERT_EQ(matching.size(), 1u);
     EXPECT_TRUE(matching.contains(Key("rooms/a")));
   });
+  platform::VULRemoveLogObserver(token);
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
 }
 
 // ----- stored rows, byte for byte -----

@@ -1,6 +1,8 @@
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
 
+#include <functional>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -252,6 +254,137 @@ TEST_F(LocalSerializerTest, MutationBatchesKeepOrderAndExactWriteTime) {
   EXPECT_EQ(*decoded->baseMutations()[0], *base[0]);
   EXPECT_EQ(decoded->localWriteTime().nanoseconds(), 123456789);
   for (size_t i = 0; i < writes.size(); ++i) EXPECT_EQ(*decoded->mutations()[i], *writes[i]);
+}
+
+// Stored bytes that parse but that this database cannot have written: each is reported with a
+// data-loss status, where the fatal decoders would stop the process.
+TEST_F(LocalSerializerTest, StoredMessagesThatDoNotDecodeAreReportedNotFatal) {
+  VRVMutationBatch batch(
+      7, DAVTimestamp(1700000000, 5), {},
+      {std::make_shared<const model::VRVPatchMutation>(
+           Key("rooms/a"), Obj({{"ref", Ref("p", "(default)", "rooms/b")}, {"when", Str("x")}}),
+           model::FieldMask{Field("ref"), Field("`a.b`.c")}, model::Precondition::Exists(true)),
+       std::make_shared<const model::VRVTransformMutation>(
+           Key("rooms/a"),
+           std::vector<model::FieldTransform>{model::FieldTransform(
+               Field("n"), std::make_shared<const model::NumericIncrementTransform>(Int(1)))})});
+  const VRVPBWriteBatch good = serializer_.encodedMutationBatch(batch);
+  util::StatusOr<MutationBatchPtr> decoded = serializer_.decodeMutationBatch(good);
+  ASSERT_TRUE(decoded.ok()) << decoded.status().ToString();
+  EXPECT_EQ(*decoded.value(), batch);
+
+  using Edit = std::function<void(VRVPBWriteBatch*)>;
+  std::vector<std::pair<std::string, Edit>> badBatches{
+      {"no writes", [](VRVPBWriteBatch* b) { b->clear_writes(); }},
+      {"another project",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(0)->mutable_update()->set_name(
+             "projects/q/databases/(default)/documents/rooms/a");
+       }},
+      {"another database",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(0)->mutable_update()->set_name(
+             "projects/p/databases/other/documents/rooms/a");
+       }},
+      {"a collection name",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(0)->mutable_update()->set_name(
+             "projects/p/databases/(default)/documents/rooms");
+       }},
+      {"a double slash",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(0)->mutable_update()->set_name(
+             "projects/p/databases/(default)/documents//rooms/a");
+       }},
+      {"no operation", [](VRVPBWriteBatch* b) { b->mutable_writes(0)->clear_update(); }},
+      {"transform without exists",
+       [](VRVPBWriteBatch* b) { b->mutable_writes(1)->clear_current_document(); }},
+      {"transform that must not exist",
+       [](VRVPBWriteBatch* b) { b->mutable_writes(1)->mutable_current_document()->set_exists(false); }},
+      {"increment by a string",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(1)->mutable_transform()->mutable_field_transforms(0)->mutable_increment()->set_string_value("1");
+       }},
+      {"unknown server value",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(1)->mutable_transform()->mutable_field_transforms(0)->set_set_to_server_value(
+             static_cast<remote::VCVDocumentTransform_FieldTransform::ServerValue>(7));
+       }},
+      {"empty transform path",
+       [](VRVPBWriteBatch* b) {
+         b->mutable_writes(1)->mutable_transform()->mutable_field_transforms(0)->set_field_path("");
+       }},
+      {"unterminated backquote",
+       [](VRVPBWriteBatch* b) { b->mutable_writes(0)->mutable_update_mask()->add_field_paths("`a.b"); }},
+      {"empty segment",
+       [](VRVPBWriteBatch* b) { b->mutable_writes(0)->mutable_update_mask()->add_field_paths("a..b"); }},
+      {"trailing escape",
+       [](VRVPBWriteBatch* b) { b->mutable_writes(0)->mutable_update_mask()->add_field_paths("a\\"); }},
+      {"value of no type",
+       [](VRVPBWriteBatch* b) {
+         (*b->mutable_writes(0)->mutable_update()->mutable_fields())["when"].Clear();
+       }},
+      {"reference to a collection",
+       [](VRVPBWriteBatch* b) {
+         (*b->mutable_writes(0)->mutable_update()->mutable_fields())["ref"].set_reference_value(
+             "projects/x/databases/y/documents/rooms");
+       }},
+      {"nested timestamp out of range",
+       [](VRVPBWriteBatch* b) {
+         auto* value = (*b->mutable_writes(0)->mutable_update()->mutable_fields())["when"]
+                           .mutable_array_value()
+                           ->add_values();
+         value->mutable_timestamp_value()->set_nanos(1000000000);
+       }},
+      {"write time before year 1",
+       [](VRVPBWriteBatch* b) { b->mutable_local_write_time()->set_seconds(-62135596801LL); }},
+      {"base write of another project",
+       [&](VRVPBWriteBatch* b) {
+         *b->add_base_writes() = b->writes(0);
+         b->mutable_base_writes(0)->mutable_update()->set_name(
+             "projects/q/databases/(default)/documents/rooms/a");
+       }},
+  };
+  for (const auto& bad : badBatches) {
+    VRVPBWriteBatch edited = good;
+    bad.second(&edited);
+    VRVPBWriteBatch parsed;
+    ASSERT_TRUE(parsed.ParseFromString(edited.SerializeAsString())) << bad.first;
+    util::StatusOr<MutationBatchPtr> result = serializer_.decodeMutationBatch(parsed);
+    EXPECT_FALSE(result.ok()) << bad.first;
+    EXPECT_EQ(result.status().code(), util::VerorarivErrorCode::DataLoss) << bad.first;
+  }
+  // A reference into another database is a value like any other.
+  VRVPBWriteBatch foreignReference = good;
+  (*foreignReference.mutable_writes(0)->mutable_update()->mutable_fields())["ref"]
+      .set_reference_value("projects/x/databases/y/documents/rooms/b");
+  EXPECT_TRUE(serializer_.decodeMutationBatch(foreignReference).ok());
+
+  MaybeDocumentPtr document = Doc("rooms/a", 3, Obj({{"n", Int(1)}}));
+  VRVPBMaybeDocument stored = serializer_.encodedMaybeDocument(*document);
+  ASSERT_TRUE(serializer_.decodeMaybeDocument(stored).ok());
+  EXPECT_TRUE(SameDoc(serializer_.decodeMaybeDocument(stored).value(), document));
+  std::vector<std::pair<std::string, std::function<void(VRVPBMaybeDocument*)>>> badDocuments{
+      {"no kind", [](VRVPBMaybeDocument* d) { d->clear_document(); }},
+      {"another project",
+       [](VRVPBMaybeDocument* d) {
+         d->mutable_document()->set_name("projects/q/databases/(default)/documents/rooms/a");
+       }},
+      {"version out of range",
+       [](VRVPBMaybeDocument* d) { d->mutable_document()->mutable_update_time()->set_nanos(-1); }},
+      {"deleted in another database",
+       [](VRVPBMaybeDocument* d) {
+         d->mutable_no_document()->set_name("projects/p/databases/x/documents/rooms/a");
+       }},
+      {"unknown with a bad name",
+       [](VRVPBMaybeDocument* d) { d->mutable_unknown_document()->set_name("rooms/a"); }},
+  };
+  for (const auto& bad : badDocuments) {
+    VRVPBMaybeDocument edited = stored;
+    bad.second(&edited);
+    util::StatusOr<MaybeDocumentPtr> result = serializer_.decodeMaybeDocument(edited);
+    EXPECT_EQ(result.status().code(), util::VerorarivErrorCode::DataLoss) << bad.first;
+  }
 }
 
 TEST_F(LocalSerializerTest, BatchWithoutBaseMutationsStoresNone) {

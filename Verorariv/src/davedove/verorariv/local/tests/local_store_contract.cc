@@ -1,6 +1,9 @@
 #include "davedove/verorariv/local/tests/local_store_contract.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -601,6 +604,77 @@ TEST_P(RemoteDocumentCacheContractTest, MatchingScansOnlyExistingDocumentsOfTheC
   });
 }
 
+// Whatever a cache leaves out of a scan, it never leaves out a document the query matches. Enough
+// documents, of every kind of value and with values repeated across documents, for each family's
+// shortcuts to come into play; each query's result is checked against the query itself.
+TEST_P(RemoteDocumentCacheContractTest, MatchingNeverLosesADocumentTheQueryMatches) {
+  RemoteDocumentCache* cache = persistence_->remoteDocumentCache();
+  std::vector<model::DocumentPtr> documents;
+  std::vector<model::FieldValuePtr> values{
+      Int(1),      Int(-7),     Dbl(1.0),  Dbl(2.5),       Dbl(std::nan("")), Str("1"),
+      Str("b"),    Null(),      Bool(true), Arr({Int(1), Str("b")}),          Ts(5, 7),
+      Obj({{"b", Int(1)}}),     Ref("contract-project", "(default)", "rooms/x"),
+      Geo(1, 2),   Blob("\x01")};
+  for (int i = 0; i < 600; ++i) {
+    std::map<std::string, model::FieldValuePtr> fields{
+        {"payload", Str(std::string(static_cast<size_t>(i % 40), 'p'))}};
+    // Most documents hold every field; some lack one, so that order-by and filters meet gaps.
+    if (i % 11 != 0) fields["v"] = values[static_cast<size_t>(i) % values.size()];
+    if (i % 13 != 0) fields["w"] = Int(i % 5);
+    fields["m"] = Obj({{"a", values[static_cast<size_t>(i * 7) % values.size()]}});
+    char name[16];
+    std::snprintf(name, sizeof(name), "rooms/d%03d", i);
+    documents.push_back(Doc(name, 1 + i % 3, Obj(fields)));
+  }
+  Tx([&] {
+    for (const model::DocumentPtr& document : documents) cache->Add(document);
+    cache->Add(Deleted("rooms/gone", 1));
+    cache->Add(Doc("rooms/d001/sub/x", 1, Obj({{"v", Int(1)}, {"w", Int(1)}})));
+  });
+
+  using Op = VRVRelationFilterOperator;
+  auto where = [](const std::string& field, Op op, model::FieldValuePtr value) {
+    return Query("rooms")->queryByAddingFilter(VRVFilter::filterWithField(Field(field), op, value));
+  };
+  std::vector<QueryPtr> queries{
+      Query("rooms"),
+      where("v", Op::Equal, Int(1)),
+      where("v", Op::GreaterThan, Int(0)),
+      where("v", Op::LessThanOrEqual, Str("b")),
+      where("v", Op::ArrayContains, Str("b")),
+      where("v", Op::Equal, Null()),
+      where("v", Op::Equal, Dbl(std::nan(""))),
+      where("m.a", Op::GreaterThanOrEqual, Dbl(1.0)),
+      where("m.a.b", Op::Equal, Int(1)),
+      where("w", Op::Equal, Int(3))->queryByAddingFilter(
+          VRVFilter::filterWithField(Field("v"), Op::LessThan, Ts(6, 0))),
+      Query("rooms")->queryByAddingSortOrder(VRVSortOrder(Field("v"), true)),
+      Query("rooms")
+          ->queryByAddingSortOrder(VRVSortOrder(Field("w"), false))
+          ->queryByAddingStartAt(core::VRVBound({Int(3)}, true)),
+      where(model::FieldPath::KeyFieldPath().CanonicalString(), Op::LessThan,
+            Ref("contract-project", "(default)", "rooms/d100")),
+  };
+  Tx([&] {
+    for (const QueryPtr& query : queries) {
+      std::set<std::string> expected;
+      for (const model::DocumentPtr& document : documents) {
+        if (query->matchesDocument(*document)) expected.insert(document->key().ToString());
+      }
+      DocumentMap scanned = cache->GetMatching(*query);
+      std::set<std::string> matched;
+      for (const auto& entry : scanned) {
+        auto original = std::find_if(documents.begin(), documents.end(),
+                                     [&](const model::DocumentPtr& d) { return d->key() == entry.first; });
+        ASSERT_NE(original, documents.end()) << entry.first.ToString();
+        EXPECT_TRUE(SameDoc(entry.second, *original)) << entry.first.ToString();
+        if (query->matchesDocument(*AsDoc(entry.second))) matched.insert(entry.first.ToString());
+      }
+      EXPECT_EQ(matched, expected) << query->ToString();
+    }
+  });
+}
+
 TEST_P(RemoteDocumentCacheContractTest, AddRecordsTheCollectionParent) {
   RemoteDocumentCache* cache = persistence_->remoteDocumentCache();
   Tx([&] {
@@ -739,6 +813,51 @@ TEST_P(LocalStoreContractTest, RejectionDropsTheBatchAndReturnsItsDocuments) {
 
 TEST_P(LocalStoreContractTest, RejectingAnUnknownBatchIsFatal) {
   EXPECT_DEATH(store_->rejectBatchID(12345), "Attempt to reject nonexistent batch!");
+}
+
+TEST_P(LocalStoreContractTest, QueueDrainedFromTheFrontKeepsItsOrderAcrossRestartAndUsers) {
+  std::vector<model::BatchId> ids;
+  for (int i = 0; i < 5; ++i) {
+    ids.push_back(store_->locallyWriteMutations(
+                            {SetMutation("foo/d" + std::to_string(i % 2), {{"v", Int(i)}})})
+                      .batchID());
+  }
+  store_->rejectBatchID(ids[0]);
+  store_->rejectBatchID(ids[1]);
+  MutationBatchPtr third = store_->nextMutationBatchAfterBatchID(model::kBatchIdUnknown);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->batchID(), ids[2]);
+  store_->acknowledgeBatchWithResult(*VRVMutationBatchResult::resultWithBatch(
+      third, Version(7), {VRVMutationResult(Version(7), std::nullopt)}, "ack"));
+
+  auto expectQueue = [&](const std::vector<model::BatchId>& expected) {
+    std::vector<model::BatchId> seen;
+    model::BatchId after = model::kBatchIdUnknown;
+    while (MutationBatchPtr next = store_->nextMutationBatchAfterBatchID(after)) {
+      seen.push_back(next->batchID());
+      after = next->batchID();
+    }
+    EXPECT_EQ(seen, expected);
+  };
+  expectQueue({ids[3], ids[4]});
+  // foo/d1 shows the last of its two pending sets; the acknowledged one is in the cache.
+  EXPECT_TRUE(AsDoc(store_->readDocument(Key("foo/d1")))->fieldForPath(Field("v"))->isEqual(*Int(3)));
+  EXPECT_TRUE(AsDoc(store_->readDocument(Key("foo/d0")))->fieldForPath(Field("v"))->isEqual(*Int(4)));
+
+  RestartStore();
+  expectQueue({ids[3], ids[4]});
+  store_->userDidChange(User("bob"));
+  expectQueue({});
+  store_->userDidChange(Alice());
+  expectQueue({ids[3], ids[4]});
+
+  store_->rejectBatchID(ids[3]);
+  store_->rejectBatchID(ids[4]);
+  expectQueue({});
+  model::BatchId later =
+      store_->locallyWriteMutations({SetMutation("foo/d9", {{"v", Int(9)}})}).batchID();
+  EXPECT_GT(later, ids[4]);
+  expectQueue({later});
 }
 
 TEST_P(LocalStoreContractTest, StreamTokenIsStoredWithTheQueue) {
@@ -985,6 +1104,38 @@ TEST_P(LocalStoreContractTest, ExecuteQueryCombinesCacheAndPendingWrites) {
   EXPECT_TRUE(store_->executeQuery(*Query("foo/a")).empty());
 }
 
+TEST_P(LocalStoreContractTest, PendingPatchesAndTransformsDecideWhatAFilteredQueryMatches) {
+  QueryDataPtr target = store_->allocateQuery(Query("foo"));
+  store_->applyRemoteEvent(Event(
+      Version(10),
+      {{target->targetID(), Change("t", Keys({"foo/e", "foo/t", "foo/p", "foo/q", "foo/k"}))}},
+      {Doc("foo/e", 10, Obj({{"n", Int(0)}})), Doc("foo/t", 10, Obj({{"n", Int(0)}})),
+       Doc("foo/p", 10, Obj({{"n", Int(5)}})), Doc("foo/q", 10, Obj({{"n", Int(5)}})),
+       Doc("foo/k", 10, Obj({{"n", Int(5)}}))}));
+  // Two writes that make a stored non-match match, two that break a stored match; foo/k is
+  // left alone.
+  store_->locallyWriteMutations({PatchMutation("foo/e", {{"n", Int(5)}}),
+                                 IncrementMutation("foo/t", "n", 3)});
+  store_->locallyWriteMutations({PatchMutation("foo/p", {{"n", Int(0)}}),
+                                 IncrementMutation("foo/q", "n", -10)});
+
+  QueryPtr query = Query("foo")->queryByAddingFilter(
+      VRVFilter::filterWithField(Field("n"), VRVRelationFilterOperator::GreaterThan, Int(1)));
+  DocumentMap matched = store_->executeQuery(*query);
+  EXPECT_EQ(MapKeys(matched), (std::set<std::string>{"foo/e", "foo/k", "foo/t"}));
+  // The query shows each document as readDocument does, pending writes applied.
+  for (const std::string& path : {"foo/e", "foo/t", "foo/p", "foo/q", "foo/k"}) {
+    MaybeDocumentPtr read = store_->readDocument(Key(path));
+    ASSERT_NE(AsDoc(read), nullptr) << path;
+    auto found = matched.find(Key(path));
+    EXPECT_EQ(found != matched.end(), query->matchesDocument(*AsDoc(read))) << path;
+    if (found != matched.end()) EXPECT_TRUE(SameDoc(found->second, read)) << path;
+  }
+  ASSERT_EQ(matched.size(), 3u);
+  EXPECT_TRUE(AsDoc(matched.find(Key("foo/t"))->second)->fieldForPath(Field("n"))->isEqual(*Int(3)));
+  EXPECT_TRUE(AsDoc(matched.find(Key("foo/e"))->second)->hasLocalMutations());
+}
+
 TEST_P(LocalStoreContractTest, CollectionGroupQueryUnitesEveryParent) {
   QueryDataPtr target = store_->allocateQuery(Query("rooms/a/messages"));
   store_->applyRemoteEvent(Event(Version(10),
@@ -1037,6 +1188,51 @@ TEST_P(LocalStoreContractTest, CollectGarbageHandsTheActiveTargetsToTheCollector
   ASSERT_TRUE(delegate->live.has_value());
   ASSERT_EQ(delegate->live->size(), 1u);
   EXPECT_EQ(*delegate->live->at(active->targetID()), *active);
+}
+
+TEST_P(LocalStoreContractTest, AStoreGoingAwayWithdrawsItsPinsButNotANewerStores) {
+  auto cache = [&](std::initializer_list<const char*> paths) {
+    Tx([&] {
+      for (const char* path : paths) persistence_->remoteDocumentCache()->Add(Doc(path, 1, Obj()));
+    });
+  };
+  // Every document loses its last reference; whatever the family collects, only pins hold.
+  auto dropReferences = [&] {
+    Tx([&] {
+      for (const char* path : {"foo/gone", "foo/old", "foo/new"}) {
+        persistence_->referenceDelegate()->removeReference(Key(path));
+      }
+    });
+    if (auto lru = std::dynamic_pointer_cast<VRVLRUDelegate>(persistence_->referenceDelegate())) {
+      Tx([&] {
+        lru->removeOrphanedDocumentsThroughSequenceNumber(std::numeric_limits<int64_t>::max());
+      });
+    }
+  };
+  auto cached = [&](const char* path) {
+    return Tx([&] { return persistence_->remoteDocumentCache()->Get(Key(path)) != nullptr; });
+  };
+
+  // The persistence outlives the store: the store's pins must not hold anything after it.
+  cache({"foo/gone"});
+  store_->notifyLocalViewChanges({VRVLocalViewChanges(2, Keys({"foo/gone"}), NoKeys())});
+  dropReferences();
+  EXPECT_TRUE(cached("foo/gone"));
+  store_.reset();
+  dropReferences();
+  EXPECT_FALSE(cached("foo/gone"));
+
+  // A newer store over the same persistence keeps its pins when an older one goes.
+  cache({"foo/old", "foo/new"});
+  auto older = std::make_unique<VRVLocalStore>(persistence_, Alice());
+  older->notifyLocalViewChanges({VRVLocalViewChanges(2, Keys({"foo/old"}), NoKeys())});
+  auto newer = std::make_unique<VRVLocalStore>(persistence_, Alice());
+  newer->notifyLocalViewChanges({VRVLocalViewChanges(2, Keys({"foo/new"}), NoKeys())});
+  older.reset();
+  dropReferences();
+  EXPECT_FALSE(cached("foo/old"));
+  EXPECT_TRUE(cached("foo/new"));
+  newer.reset();
 }
 
 // ----- local store: transaction labels -----

@@ -255,6 +255,38 @@ TEST_F(LruPersistenceTest, PinningFollowsReferencesAndLastUse) {
   EXPECT_EQ(2, Delegate()->sequenceNumberCount());
 }
 
+TEST_F(LruPersistenceTest, KeysThatNeverReachedTheCacheAreForgottenByACollection) {
+  // A write to a new document, rejected: the key is stamped but no document was ever cached.
+  MemoryMutationQueue* queue = persistence_->mutationQueueForUser(auth::User("alice"));
+  model::MutationBatchPtr batch;
+  persistence_->run()("write", [&] {
+    queue->Start();
+    batch = queue->AddMutationBatch(DAVTimestamp(1, 0), {}, {SetMutation("rooms/never")});
+  });
+  persistence_->run()("reject", [&] { queue->RemoveMutationBatch(*batch); });
+  persistence_->run()("cached", [&] {
+    documents_->Add(Doc("rooms/cached", 1, Obj()));
+    Delegate()->removeReference(Key("rooms/cached"));
+  });
+  // A key stamped after the bound stays for a later run.
+  persistence_->run()("late", [&] { Delegate()->removeReference(Key("rooms/late")); });
+  EXPECT_EQ(3, Delegate()->sequenceNumberCount());
+
+  int32_t removed = 0;
+  persistence_->run()("collect", [&] {
+    removed = Delegate()->removeOrphanedDocumentsThroughSequenceNumber(3);
+  });
+  // Only the cached document counts as removed; the uncached key's number is gone as well.
+  EXPECT_EQ(1, removed);
+  std::vector<std::string> left;
+  Delegate()->enumerateMutationsUsingCallback(
+      [&](const model::DocumentKey& key, model::ListenSequenceNumber) {
+        left.push_back(key.ToString());
+      });
+  EXPECT_EQ(std::vector<std::string>{"rooms/late"}, left);
+  EXPECT_EQ(1, Delegate()->sequenceNumberCount());
+}
+
 TEST_F(LruPersistenceTest, ByteSizeCountsEveryStore) {
   EXPECT_EQ(0, Delegate()->byteSize());
   persistence_->run()("fill", [&] {
