@@ -1124,12 +1124,14 @@ TEST_P(LocalStoreContractTest, PendingPatchesAndTransformsDecideWhatAFilteredQue
   DocumentMap matched = store_->executeQuery(*query);
   EXPECT_EQ(MapKeys(matched), (std::set<std::string>{"foo/e", "foo/k", "foo/t"}));
   // The query shows each document as readDocument does, pending writes applied.
-  for (const std::string& path : {"foo/e", "foo/t", "foo/p", "foo/q", "foo/k"}) {
+  for (const char* path : {"foo/e", "foo/t", "foo/p", "foo/q", "foo/k"}) {
     MaybeDocumentPtr read = store_->readDocument(Key(path));
     ASSERT_NE(AsDoc(read), nullptr) << path;
     auto found = matched.find(Key(path));
     EXPECT_EQ(found != matched.end(), query->matchesDocument(*AsDoc(read))) << path;
-    if (found != matched.end()) EXPECT_TRUE(SameDoc(found->second, read)) << path;
+    if (found != matched.end()) {
+      EXPECT_TRUE(SameDoc(found->second, read)) << path;
+    }
   }
   ASSERT_EQ(matched.size(), 3u);
   EXPECT_TRUE(AsDoc(matched.find(Key("foo/t"))->second)->fieldForPath(Field("n"))->isEqual(*Int(3)));
