@@ -32,20 +32,27 @@ using vrvtest::Spin;
 using vrvtest::SpinPolling;
 using Code = davedove::verorariv::util::VerorarivErrorCode;
 
-// Every snapshot a listener received, checked to arrive on the main thread.
+// Every snapshot a listener received, checked to arrive on the main thread. The block keeps the
+// record alive, so a listener left running (its handle released) never writes to freed memory.
 template <typename Snapshot>
 struct Recorder {
-  std::vector<std::shared_ptr<Snapshot>> snapshots;
-  std::vector<platform::ErrorPtr> errors;
-  bool offMainThread = false;
+  struct Log {
+    std::vector<std::shared_ptr<Snapshot>> snapshots;
+    std::vector<platform::ErrorPtr> errors;
+    bool offMainThread = false;
+  };
+  std::shared_ptr<Log> log = std::make_shared<Log>();
+  std::vector<std::shared_ptr<Snapshot>>& snapshots = log->snapshots;
+  std::vector<platform::ErrorPtr>& errors = log->errors;
+  bool& offMainThread = log->offMainThread;
 
   std::function<void(std::shared_ptr<Snapshot>, platform::ErrorPtr)> block() {
-    return [this](std::shared_ptr<Snapshot> snapshot, platform::ErrorPtr error) {
-      if (!platform::dispatch::isMainThread()) offMainThread = true;
+    return [log = log](std::shared_ptr<Snapshot> snapshot, platform::ErrorPtr error) {
+      if (!platform::dispatch::isMainThread()) log->offMainThread = true;
       if (error) {
-        errors.push_back(error);
+        log->errors.push_back(error);
       } else {
-        snapshots.push_back(std::move(snapshot));
+        log->snapshots.push_back(std::move(snapshot));
       }
     };
   }

@@ -75,6 +75,13 @@ class StandIn {
   }
 
   ~StandIn() {
+    // The client lets go of its storage before HOME goes away.
+    if (db) {
+      bool shutDown = false;
+      db->shutdownWithCompletion([&](platform::ErrorPtr) { shutDown = true; });
+      Spin([&] { return shutDown; });
+      db.reset();
+    }
     DAVApp::resetApps();
     Settle();
     backend_.reset();
