@@ -69,6 +69,32 @@ class Stream : public std::enable_shared_from_this<Stream> {
   void FailStream(const util::Status& status) { Close(status, true); }
   // Stops the idle timer (use of the stream).
   void CancelIdleCheck();
+  // Opens a streaming call with `token`: `open` starts the method on the stub, and the call's
+  // events reach this stream's handlers (`on_response` for each message) while it lives.
+  template <typename Request, typename Response, typename Self, typename Open>
+  std::shared_ptr<GrpcCall> OpenCall(const auth::Token& token, Open open,
+                                     void (Self::*on_response)(const GrpcCall*, const Response&)) {
+    using Call = GrpcStream<Request, Response>;
+    std::weak_ptr<Self> weak = std::static_pointer_cast<Self>(shared_from_this());
+    typename Call::Observer observer;
+    observer.on_open = [weak](const GrpcCall* call) {
+      if (auto self = weak.lock()) self->OnCallOpen(call);
+    };
+    observer.on_read = [weak, on_response](const GrpcCall* call, const Response& response) {
+      if (auto self = weak.lock()) ((*self).*on_response)(call, response);
+    };
+    observer.on_close = [weak](const GrpcCall* call, const util::Status& status) {
+      if (auto self = weak.lock()) self->OnCallClose(call, status);
+    };
+    // The call keeps the connection alive for as long as it runs.
+    GrpcConnection* connection = connection_.get();
+    auto call = std::make_shared<Call>(
+        connection_, connection_->CreateContext(token),
+        [connection, open](grpc::ClientContext* context) { return open(connection->stub(), context); },
+        std::move(observer));
+    if (!call->Start()) return nullptr;
+    return call;
+  }
   std::shared_ptr<GrpcCall> current_call() const { return call_; }
   const std::shared_ptr<GrpcConnection>& connection() const { return connection_; }
   util::AsyncQueue& worker_queue() const { return *connection_->worker_queue(); }

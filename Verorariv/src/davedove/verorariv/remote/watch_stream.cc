@@ -22,27 +22,10 @@ WatchStream::WatchStream(std::shared_ptr<GrpcConnection> connection,
       callback_(callback) {}
 
 std::shared_ptr<GrpcCall> WatchStream::CreateCall(const auth::Token& token) {
-  using Call = GrpcStream<v1::ListenRequest, v1::ListenResponse>;
-  std::weak_ptr<WatchStream> weak = std::static_pointer_cast<WatchStream>(shared_from_this());
-  Call::Observer observer;
-  observer.on_open = [weak](const GrpcCall* call) {
-    if (auto self = weak.lock()) self->OnCallOpen(call);
-  };
-  observer.on_read = [weak](const GrpcCall* call, const v1::ListenResponse& response) {
-    if (auto self = weak.lock()) self->OnResponse(call, response);
-  };
-  observer.on_close = [weak](const GrpcCall* call, const util::Status& status) {
-    if (auto self = weak.lock()) self->OnCallClose(call, status);
-  };
-  std::weak_ptr<GrpcConnection> weak_connection = connection();
-  auto call = std::make_shared<Call>(
-      connection(), connection()->CreateContext(token),
-      [weak_connection](grpc::ClientContext* context) {
-        return weak_connection.lock()->stub().Listen(context);
-      },
-      std::move(observer));
-  if (!call->Start()) return nullptr;
-  return call;
+  return OpenCall<v1::ListenRequest, v1::ListenResponse>(
+      token,
+      [](v1::Verorariv::Stub& stub, grpc::ClientContext* context) { return stub.Listen(context); },
+      &WatchStream::OnResponse);
 }
 
 void WatchStream::NotifyStreamOpen() { callback_->OnWatchStreamOpen(); }

@@ -20,27 +20,10 @@ WriteStream::WriteStream(std::shared_ptr<GrpcConnection> connection,
       callback_(callback) {}
 
 std::shared_ptr<GrpcCall> WriteStream::CreateCall(const auth::Token& token) {
-  using Call = GrpcStream<v1::WriteRequest, v1::WriteResponse>;
-  std::weak_ptr<WriteStream> weak = std::static_pointer_cast<WriteStream>(shared_from_this());
-  Call::Observer observer;
-  observer.on_open = [weak](const GrpcCall* call) {
-    if (auto self = weak.lock()) self->OnCallOpen(call);
-  };
-  observer.on_read = [weak](const GrpcCall* call, const v1::WriteResponse& response) {
-    if (auto self = weak.lock()) self->OnResponse(call, response);
-  };
-  observer.on_close = [weak](const GrpcCall* call, const util::Status& status) {
-    if (auto self = weak.lock()) self->OnCallClose(call, status);
-  };
-  std::weak_ptr<GrpcConnection> weak_connection = connection();
-  auto call = std::make_shared<Call>(
-      connection(), connection()->CreateContext(token),
-      [weak_connection](grpc::ClientContext* context) {
-        return weak_connection.lock()->stub().Write(context);
-      },
-      std::move(observer));
-  if (!call->Start()) return nullptr;
-  return call;
+  return OpenCall<v1::WriteRequest, v1::WriteResponse>(
+      token,
+      [](v1::Verorariv::Stub& stub, grpc::ClientContext* context) { return stub.Write(context); },
+      &WriteStream::OnResponse);
 }
 
 void WriteStream::NotifyStreamOpen() { callback_->OnWriteStreamOpen(); }
