@@ -411,6 +411,16 @@ DAVAuthDataResultCallback DAVAuth::signInFlowAuthDataResultCallbackByDecoratingC
   };
 }
 
+template <typename Response>
+void DAVAuth::signInWithReply(const std::weak_ptr<DAVAuth>& weak, const Response& response, bool anonymous,
+                              std::shared_ptr<DAVAdditionalUserInfo> info, DAVAuthDataResultCallback callback) {
+  auto self = weak.lock();
+  if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
+  self->completeSignInWithAccessToken(response.IDToken(), response.approximateExpirationDate(), response.refreshToken(),
+                                      anonymous,
+                                      resultCallbackWithAdditionalUserInfo(std::move(info), std::move(callback)));
+}
+
 void DAVAuth::completeSignInWithAccessToken(const std::optional<std::string>& accessToken,
                                             const std::optional<platform::Date>& accessTokenExpirationDate,
                                             const std::optional<std::string>& refreshToken, bool anonymous,
@@ -446,12 +456,8 @@ void DAVAuth::signInWithEmailPassword(const std::string& email, const std::strin
   DAVAuthBackend::verifyPassword(request, [weak, callback](std::shared_ptr<DAVVerifyPasswordResponse> response,
                                                            ErrorPtr error) {
     if (error || !response) return callback(nullptr, error);
-    auto self = weak.lock();
-    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-    self->completeSignInWithAccessToken(
-        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-        resultCallbackWithAdditionalUserInfo(
-            std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, false), callback));
+    signInWithReply(weak, *response, false,
+                    std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, false), callback);
   });
 }
 
@@ -472,12 +478,8 @@ void DAVAuth::createUserWithEmail(const std::string& email, const std::string& p
     DAVAuthBackend::signUpNewUser(request, [weak, callback](std::shared_ptr<DAVSignUpNewUserResponse> response,
                                                             ErrorPtr error) {
       if (error || !response) return callback(nullptr, error);
-      auto self = weak.lock();
-      if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-      self->completeSignInWithAccessToken(
-          response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-          resultCallbackWithAdditionalUserInfo(
-              std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, true), callback));
+      signInWithReply(weak, *response, false,
+                      std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, true), callback);
     });
   });
 }
@@ -623,13 +625,10 @@ void DAVAuth::internalSignInAndRetrieveDataWithEmailLink(const std::string& emai
   DAVAuthBackend::emailLinkSignin(request, [weak, callback](std::shared_ptr<DAVEmailLinkSignInResponse> response,
                                                             ErrorPtr error) {
     if (error || !response) return callback(nullptr, error);
-    auto self = weak.lock();
-    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-    self->completeSignInWithAccessToken(
-        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-        resultCallbackWithAdditionalUserInfo(
-            std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, response->isNewUser()),
-            callback));
+    signInWithReply(
+        weak, *response, false,
+        std::make_shared<DAVAdditionalUserInfo>("password", std::nullopt, std::nullopt, response->isNewUser()),
+        callback);
   });
 }
 
@@ -672,14 +671,10 @@ void DAVAuth::internalSignInAndRetrieveDataWithCredential(std::shared_ptr<const 
     DAVAuthBackend::signInWithGameCenter(
         request, [weak, callback](std::shared_ptr<DAVSignInWithGameCenterResponse> response, ErrorPtr error) {
           if (error || !response) return callback(nullptr, error);
-          auto self = weak.lock();
-          if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-          self->completeSignInWithAccessToken(
-              response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-              resultCallbackWithAdditionalUserInfo(
-                  std::make_shared<DAVAdditionalUserInfo>(kDAVGameCenterAuthProviderID, std::nullopt, std::nullopt,
-                                                          response->isNewUser()),
-                  callback));
+          signInWithReply(weak, *response, false,
+                          std::make_shared<DAVAdditionalUserInfo>(kDAVGameCenterAuthProviderID, std::nullopt,
+                                                                  std::nullopt, response->isNewUser()),
+                          callback);
         });
     return;
   }
@@ -702,12 +697,8 @@ void DAVAuth::internalSignInAndRetrieveDataWithCredential(std::shared_ptr<const 
       return callback(nullptr, DAVAuthErrorUtils::unexpectedResponseWithDeserializedResponse(
                                    platform::Value(std::static_pointer_cast<const platform::Object>(response))));
     }
-    auto self = weak.lock();
-    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-    self->completeSignInWithAccessToken(
-        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-        resultCallbackWithAdditionalUserInfo(DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(*response),
-                                             callback));
+    signInWithReply(weak, *response, false, DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(*response),
+                    callback);
   });
 }
 
@@ -720,14 +711,10 @@ void DAVAuth::signInWithCustomToken(const std::string& token, DAVAuthDataResultC
         DAVAuthBackend::verifyCustomToken(
             request, [weak, callback](std::shared_ptr<DAVVerifyCustomTokenResponse> response, ErrorPtr error) {
               if (error || !response) return callback(nullptr, error);
-              auto self = weak.lock();
-              if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-              self->completeSignInWithAccessToken(
-                  response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), false,
-                  resultCallbackWithAdditionalUserInfo(
-                      std::make_shared<DAVAdditionalUserInfo>(std::nullopt, std::nullopt, std::nullopt,
-                                                              response->isNewUser()),
-                      callback));
+              signInWithReply(weak, *response, false,
+                              std::make_shared<DAVAdditionalUserInfo>(std::nullopt, std::nullopt, std::nullopt,
+                                                                      response->isNewUser()),
+                              callback);
             });
       },
       completion ? [completion](ErrorPtr error) { completion(nullptr, error); } : std::function<void(ErrorPtr)>());
@@ -764,18 +751,14 @@ void DAVAuth::internalSignInAnonymously(bool retrieveData, DAVAuthDataResultCall
   }
   auto request = std::make_shared<DAVSignUpNewUserRequest>(requestConfiguration_);
   std::weak_ptr<DAVAuth> weak = weak_from_this();
-  DAVAuthBackend::signUpNewUser(request, [weak, retrieveData, callback](
-                                             std::shared_ptr<DAVSignUpNewUserResponse> response, ErrorPtr error) {
-    if (error || !response) return callback(nullptr, error);
-    auto self = weak.lock();
-    if (!self) return callback(nullptr, DAVAuthErrorUtils::nullUserErrorWithMessage());
-    std::optional<std::string> provider;
-    if (!retrieveData) provider = "password";
-    self->completeSignInWithAccessToken(
-        response->IDToken(), response->approximateExpirationDate(), response->refreshToken(), true,
-        resultCallbackWithAdditionalUserInfo(
-            std::make_shared<DAVAdditionalUserInfo>(provider, std::nullopt, std::nullopt, true), callback));
-  });
+  DAVAuthBackend::signUpNewUser(
+      request, [weak, retrieveData, callback](std::shared_ptr<DAVSignUpNewUserResponse> response, ErrorPtr error) {
+        if (error || !response) return callback(nullptr, error);
+        std::optional<std::string> provider;
+        if (!retrieveData) provider = "password";
+        signInWithReply(weak, *response, true,
+                        std::make_shared<DAVAdditionalUserInfo>(provider, std::nullopt, std::nullopt, true), callback);
+      });
 }
 
 void DAVAuth::signInWithProvider(std::shared_ptr<DAVOAuthProvider>, const void*, DAVAuthDataResultCallback completion) {

@@ -23,6 +23,7 @@
 #include "sdk-core/DAVComponent.h"
 #include "sdk-core/DAVComponentLifecycleMaintainer.h"
 
+class DAVAdditionalUserInfo;
 class DAVActionCodeInfo;
 class DAVActionCodeSettings;
 class DAVAuthCredential;
@@ -203,6 +204,11 @@ class DAVAuth : public platform::Object,
                                      const std::optional<platform::Date>& accessTokenExpirationDate,
                                      const std::optional<std::string>& refreshToken, bool anonymous,
                                      DAVAuthResultCallback callback);
+  // Signs in with the tokens of a sign-in call's reply, `info` saying how; a client that is gone
+  // answers the null-user error.
+  template <typename Response>
+  static void signInWithReply(const std::weak_ptr<DAVAuth>& weak, const Response& response, bool anonymous,
+                              std::shared_ptr<DAVAdditionalUserInfo> info, DAVAuthDataResultCallback callback);
   DAVAuthDataResultCallback signInFlowAuthDataResultCallbackByDecoratingCallback(DAVAuthDataResultCallback callback);
   void internalSignInAndRetrieveDataWithEmailLink(const std::string& email, const std::string& link,
                                                   DAVAuthDataResultCallback callback);
