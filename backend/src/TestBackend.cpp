@@ -5,8 +5,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <random>
 
 namespace backend {
+
+std::string randomLoopbackAddress() {
+  static std::mutex mutex;
+  static std::mt19937 random{std::random_device{}()};
+  std::lock_guard<std::mutex> lock(mutex);
+  std::uniform_int_distribution<int> high(64, 254), mid(0, 255), low(1, 254);
+  return "127." + std::to_string(high(random)) + "." + std::to_string(mid(random)) + "." +
+         std::to_string(low(random));
+}
 
 TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> apiKeys) {
   const char* tmp = std::getenv("TMPDIR");

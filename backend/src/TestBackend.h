@@ -8,6 +8,10 @@
 
 namespace backend {
 
+// A loopback address in 127.64.0.0 to 127.254.255.254 picked at random, for a test's own port-53
+// resolver, so parallel test runs do not collide.
+std::string randomLoopbackAddress();
+
 // The stand-in started in-process on a free loopback port, with a fresh data directory that is
 // removed again; for tests. Aborts the test program when it cannot start.
 class TestBackend {

@@ -16,6 +16,8 @@
 #include "davedove/verorariv/model/database_id.h"
 #include "platform/foundation/Value.h"
 
+class DAVFieldValue;
+
 // A plain value of a document field as the application reads and writes it:
 //
 //   DAVValue::Map data = {{"name", "Ada"}, {"age", 36}, {"tags", DAVValue::Array{"a", "b"}}};
@@ -37,6 +39,8 @@ class DAVValue {
     Reference,
     Array,
     Map,
+    // A write sentinel (DAVFieldValue): delete, server timestamp, array union or remove.
+    FieldValue,
   };
 
   using Array = std::vector<DAVValue>;
@@ -56,10 +60,12 @@ class DAVValue {
   DAVValue() = default;
   DAVValue(std::nullptr_t) {}  // NOLINT(runtime/explicit)
   DAVValue(bool value) : value_(value) {}  // NOLINT(runtime/explicit)
+  // An unsigned number above the signed 64-bit range raises DAVInvalidArgumentException rather
+  // than wrapping round to a negative one.
   template <typename T, typename std::enable_if_t<std::is_integral<T>::value &&
                                                       !std::is_same<T, bool>::value,
                                                   int> = 0>
-  DAVValue(T value) : value_(static_cast<int64_t>(value)) {}  // NOLINT(runtime/explicit)
+  DAVValue(T value) : value_(checkedInteger(value)) {}  // NOLINT(runtime/explicit)
   DAVValue(double value) : value_(value) {}                   // NOLINT(runtime/explicit)
   DAVValue(const char* value);                                // NOLINT(runtime/explicit)
   DAVValue(std::string value) : value_(std::move(value)) {}  // NOLINT(runtime/explicit)
@@ -71,6 +77,7 @@ class DAVValue {
       : value_(std::make_shared<const Array>(std::move(value))) {}
   DAVValue(Map value)  // NOLINT(runtime/explicit)
       : value_(std::make_shared<const Map>(std::move(value))) {}
+  DAVValue(std::shared_ptr<const DAVFieldValue> sentinel);  // NOLINT(runtime/explicit)
   // Other pointers would silently become booleans.
   template <typename T>
   DAVValue(T*) = delete;
@@ -93,6 +100,7 @@ class DAVValue {
   const Reference* asReference() const { return std::get_if<Reference>(&value_); }
   const Array* asArray() const;
   const Map* asMap() const;
+  const DAVFieldValue* asFieldValue() const;
 
   // The entry of a map under `key`, or null (also when this is not a map).
   const DAVValue* find(const std::string& key) const;
@@ -112,9 +120,18 @@ class DAVValue {
   using Storage =
       std::variant<std::monostate, bool, int64_t, double, std::string, BytesValue, DAVTimestamp,
                    platform::Date, DAVGeoPoint, Reference, std::shared_ptr<const Array>,
-                   std::shared_ptr<const Map>>;
+                   std::shared_ptr<const Map>, std::shared_ptr<const DAVFieldValue>>;
 
   explicit DAVValue(Storage value) : value_(std::move(value)) {}
+
+  template <typename T>
+  static int64_t checkedInteger(T value) {
+    if constexpr (std::is_unsigned<T>::value && sizeof(T) >= sizeof(int64_t)) {
+      if (value > static_cast<T>(INT64_MAX)) raiseUnsignedOverflow(static_cast<uint64_t>(value));
+    }
+    return static_cast<int64_t>(value);
+  }
+  [[noreturn]] static void raiseUnsignedOverflow(uint64_t value);
 
   Storage value_;
 };

@@ -1,0 +1,45 @@
+#ifndef DAVEDOVE_VERORARIV_API_VRVVERORARIVCOMPONENT_H_
+#define DAVEDOVE_VERORARIV_API_VRVVERORARIVCOMPONENT_H_
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+#include "sdk-core/DAVComponent.h"
+#include "sdk-core/DAVComponentLifecycleMaintainer.h"
+
+class DAVApp;
+class DAVVerorariv;
+
+// What the app's container hands out for the document database: the instances of one app, one
+// per database id.
+class VRVVerorarivInstanceProvider {
+ public:
+  static constexpr const char kDAVProtocolName[] = "VRVVerorarivInstanceProvider";
+  virtual ~VRVVerorarivInstanceProvider() = default;
+  virtual std::shared_ptr<DAVVerorariv> verorarivForDatabase(const std::string& database) = 0;
+};
+
+// The component registered with the SDK core: one per app; makes and keeps that app's database
+// instances. The persistence key of each is the app's name.
+class VRVVerorarivComponent : public platform::Object,
+                              public VRVVerorarivInstanceProvider,
+                              public DAVComponentLifecycleMaintainer {
+ public:
+  explicit VRVVerorarivComponent(const std::shared_ptr<DAVApp>& app);
+
+  static std::vector<DAVComponentPtr> componentsToRegister();
+
+  std::shared_ptr<DAVVerorariv> verorarivForDatabase(const std::string& database) override;
+  void appWillBeDeleted(const std::shared_ptr<DAVApp>& app) override;
+
+ private:
+  std::weak_ptr<DAVApp> app_;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<DAVVerorariv>> instances_;
+};
+
+#endif  // DAVEDOVE_VERORARIV_API_VRVVERORARIVCOMPONENT_H_
