@@ -111,10 +111,9 @@ void VRVVerorarivClient::initializeWithUser(const auth::User& user,
   localStore_ = std::make_unique<local::VRVLocalStore>(persistence_, user);
   datastore_ =
       std::make_shared<remote::Datastore>(databaseInfo_, workerQueue_, credentialsProvider_.get());
-  remoteStore_ = std::make_unique<remote::RemoteStore>(
-      localStore_.get(), datastore_, workerQueue_, [this](model::OnlineState onlineState) {
-        syncEngine_->HandleOnlineStateChange(onlineState);
-      });
+  // Without a handler of its own the remote store reports the online state to the sync engine.
+  remoteStore_ = std::make_unique<remote::RemoteStore>(localStore_.get(), datastore_, workerQueue_,
+                                                       nullptr);
   syncEngine_ = std::make_unique<SyncEngine>(localStore_.get(), remoteStore_.get(), user);
   eventManager_ = std::make_unique<EventManager>(syncEngine_.get());
   syncEngine_->SetCallback(eventManager_.get());
