@@ -1,5 +1,5 @@
-// Lays out the application folder for a test: the build tree's Vorellin.app (resources and the proxy
-// executable) copied to /Applications/Vorellin.app under the current platform root, and made the
+// Lays out the application folder for a test: the build tree's Vorellin.app (Info.plist, resources and
+// the proxy executable) copied to /Applications/Vorellin.app under the current platform root, and made the
 // main bundle of this process and of the commands it runs. The proxy is its test build, which may be
 // pointed at the local resolver stand-in's certificate authority.
 #pragma once
@@ -25,6 +25,9 @@ inline std::string layOutAppBundle(bool withProxy = true) {
   fs::create_directories(target + "/Contents/MacOS");
   fs::copy(builtAppBundle() + "/Contents/Resources", target + "/Contents/Resources",
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  if (fs::exists(builtAppBundle() + "/Contents/Info.plist"))
+    fs::copy_file(builtAppBundle() + "/Contents/Info.plist", target + "/Contents/Info.plist",
+                  fs::copy_options::overwrite_existing);
   const std::string proxy = target + "/Contents/Resources/" + FenwixHelper::serviceName;
   if (withProxy) {
     fs::copy_file(VRL_FENWIX_TEST_BUILD_EXE, proxy, fs::copy_options::overwrite_existing);
