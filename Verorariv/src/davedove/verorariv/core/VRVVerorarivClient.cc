@@ -36,6 +36,19 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
                                                      std::move(credentialsProvider),
                                                      std::move(workerQueue));
 
+  // Opening the storage on the caller's behalf lets a failure reach the caller as an exception
+  // instead of ending the process on the worker thread. Nothing is registered yet, so a later
+  // attempt starts afresh.
+  std::exception_ptr failure;
+  client->workerQueue_->EnqueueBlocking([&] {
+    try {
+      client->openPersistence(settings);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  if (failure) std::rethrow_exception(failure);
+
   // The provider tells the current user at once, then every change on its own thread.
   std::weak_ptr<VRVVerorarivClient> weakClient = client;
   auto initialUser = std::make_shared<std::promise<auth::User>>();
@@ -53,22 +66,7 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
         client->enqueue([user](VRVVerorarivClient& self) { self.credentialDidChange(user); });
       });
   auth::User user = initialUser->get_future().get();
-
-  // Opening the storage on the caller's behalf lets a failure reach the caller as an exception
-  // instead of ending the process on the worker thread.
-  std::exception_ptr failure;
-  client->workerQueue_->EnqueueBlocking([&] {
-    try {
-      client->initializeWithUser(user, settings);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  });
-  if (failure) {
-    client->shutDown_ = true;
-    client->credentialsProvider_->SetCredentialChangeListener(nullptr);
-    std::rethrow_exception(failure);
-  }
+  client->workerQueue_->EnqueueBlocking([&] { client->initializeWithUser(user); });
   return client;
 }
 
@@ -82,8 +80,7 @@ VRVVerorarivClient::VRVVerorarivClient(ConstructionKey, const DatabaseInfo& data
 
 VRVVerorarivClient::~VRVVerorarivClient() = default;
 
-void VRVVerorarivClient::initializeWithUser(const auth::User& user,
-                                            const DAVVerorarivSettings& settings) {
+void VRVVerorarivClient::openPersistence(const DAVVerorarivSettings& settings) {
   if (settings.isPersistenceEnabled()) {
     util::StatusOr<util::Path> directory = local::VRVLevelDB::storageDirectoryForDatabaseInfo(
         databaseInfo_, local::VRVLevelDB::documentsDirectory());
@@ -107,7 +104,9 @@ void VRVVerorarivClient::initializeWithUser(const auth::User& user,
   } else {
     persistence_ = local::VRVMemoryPersistence::persistenceWithEagerGC();
   }
+}
 
+void VRVVerorarivClient::initializeWithUser(const auth::User& user) {
   localStore_ = std::make_unique<local::VRVLocalStore>(persistence_, user);
   datastore_ =
       std::make_shared<remote::Datastore>(databaseInfo_, workerQueue_, credentialsProvider_.get());

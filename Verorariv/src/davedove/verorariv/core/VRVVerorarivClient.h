@@ -76,7 +76,10 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
                      std::shared_ptr<util::AsyncQueue> workerQueue);
 
  private:
-  void initializeWithUser(const auth::User& user, const DAVVerorarivSettings& settings);
+  // Both on the worker queue: the storage first (LevelDB or memory), then the stores for the
+  // first user.
+  void openPersistence(const DAVVerorarivSettings& settings);
+  void initializeWithUser(const auth::User& user);
   void credentialDidChange(const auth::User& user);
   void scheduleLruGarbageCollection();
   // Runs the operation on the worker queue unless the client is shut down.
