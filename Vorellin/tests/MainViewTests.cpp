@@ -195,7 +195,6 @@ TEST_F(MainViewTest, ProtectionModesAndPinLockQueueDnsRequestsThatSwitchTheMac) 
 
 TEST_F(MainViewTest, CustomBlacklistAndEncryptedDnsNeedTheirPrerequisitesAndGoOffTogether) {
   set(keys::kBlockerState, true);
-  set(keys::kCurrentIp, "198.51.100.4");
   set(keys::kCustomBlacklistDns, list({"10.9.9.9", "10.9.9.8"}));
   std::vector<bool> proxyChecks;
   AppUtils::setFenwixServiceCheck([&](bool forceRestart) {
@@ -204,6 +203,8 @@ TEST_F(MainViewTest, CustomBlacklistAndEncryptedDnsNeedTheirPrerequisitesAndGoOf
   });
   auto main = launchSignedIn();
   ASSERT_TRUE(main);
+  // The network came up at launch: the public address was looked up on the echo services.
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().currentIp() == std::string(testing::kPublicIp); }));
   click(main->btnMenuOutlet);
   takeCallers();
 
@@ -240,7 +241,7 @@ TEST_F(MainViewTest, CustomBlacklistAndEncryptedDnsNeedTheirPrerequisitesAndGoOf
   }));
   EXPECT_EQ(fields["blockMode"], 0);
   EXPECT_EQ(fields["userId"], uid);
-  EXPECT_EQ(fields["latestIpAddress"], nlohmann::json::array({"198.51.100.4"}));
+  EXPECT_EQ(fields["latestIpAddress"], nlohmann::json::array({testing::kPublicIp}));
 
   click(main->fenwixMode);
   EXPECT_TRUE(VrlUserDefault::shared().fenwixState());

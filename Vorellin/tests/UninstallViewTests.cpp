@@ -1,0 +1,137 @@
+// The uninstall view: from the menu's button to the end of the process, with the record in the cloud,
+// the countdown, and the turn-off steps in their order as the simulated Mac saw them.
+#include <fstream>
+
+#include "Vorellin/Uninstall.h"
+#include "Vorellin/dnscrypt/FenwixHelper.h"
+#include "Vorellin/tests/AppViewTest.h"
+#include "platform/applescript/AdministratorApproval.h"
+
+namespace vorellin {
+namespace {
+
+using platform::AdministratorApproval;
+using platform::appkit::Button;
+using testing::AppViewTest;
+using Strings = std::vector<std::string>;
+
+class UninstallViewTest : public AppViewTest {
+ protected:
+  void SetUp() override {
+    AppViewTest::SetUp();
+    const std::string dir = toolOverrideDir();
+    order_ = dir + "/order";
+    // Each step notes itself and whether the user was still signed in (the keychain holds the user).
+    const std::string note = "printf '%s %s signed-in=%s\\n' \"$(basename \"$0\")\" \"$*\" "
+                             "\"$(grep -c _davedove_user \"$HOME/Library/Keychains/vorellin-keychain.plist\" 2>/dev/null "
+                             "| head -1)\" >> " + platform::shellQuote(order_) + "\n";
+    for (const char* tool : {"defaults", "launchctl"})
+      writeScript(dir + "/" + tool, note + "exec " + platform::shellQuote(testing::macBinDir() + "/" + tool) + " \"$@\"\n");
+    // The proxy executable of the application folder, and its launch daemon as an installed proxy leaves it.
+    writeScript(platform::systemPath("/Applications/Vorellin.app/Contents/Resources/") + FenwixHelper::serviceName,
+                note);
+    FenwixHelper::resetExecutablePathForTesting();
+    std::filesystem::create_directories(platform::systemPath("/Library/LaunchDaemons"));
+    std::ofstream(platform::systemPath(FenwixHelper::launchDaemonPlistPath)) << "<plist/>\n";
+    configFile_ = platform::systemPath("/Applications/Vorellin.app/Contents/Resources/dnscrypt-proxy.toml");
+    std::ofstream(configFile_) << "listen_addresses = ['127.0.0.1:53']\n";
+  }
+
+  static void writeScript(const std::string& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  }
+
+  Strings steps() {
+    Strings out;
+    std::ifstream in(order_);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+
+  // Protection on, then the menu's uninstall button: the window goes to the uninstall view.
+  std::shared_ptr<Uninstall> uninstallFromTheMenu() {
+    set(keys::kBlockerState, true);
+    auto main = launchSignedIn();
+    EXPECT_TRUE(main);
+    if (!main) return nullptr;
+    main->btnMenuOutlet->performClick();
+    log->clear();
+    std::ofstream(order_, std::ios::trunc);  // the start-up's own "launchctl list" is not a step
+    main->view()->find<Button>("btnUninstall")->performClick();
+    auto uninstall = waitForContent<Uninstall>();
+    EXPECT_TRUE(uninstall);
+    drainDns();
+    return uninstall;
+  }
+
+  std::string order_;
+  std::string configFile_;
+};
+
+TEST_F(UninstallViewTest, TurnOffNowRunsEveryStepOnceInOrderAndLeavesARecord) {
+  const std::string ownUid = uid;
+  auto uninstall = uninstallFromTheMenu();
+  ASSERT_TRUE(uninstall);
+  // The main view switched protection off and removed the proxy once; the new view cleared the DNS.
+  EXPECT_EQ(steps(), Strings{"VRLFenwixService -service uninstall signed-in=1"});
+  EXPECT_EQ(dnsCallers(), Strings{"viewDidLoad()"});
+  EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
+  EXPECT_EQ(uninstall->btnTurnOffOutlet->attributedTitle(),
+            (platform::appkit::AttributedString{"Turn off app now", platform::appkit::Color::black(),
+                                                platform::appkit::TextAlignment::Center}));
+
+  // The label counts down from 19; it never shows 20.
+  uninstall->countdown->fire();
+  EXPECT_EQ(uninstall->secs->stringValue(), "Automatically turning off in 19 secs\u2026");
+  uninstall->countdown->fire();
+  EXPECT_EQ(uninstall->secs->stringValue(), "Automatically turning off in 18 secs\u2026");
+
+  std::vector<nlohmann::json> records;
+  ASSERT_TRUE(spin([&] { return (records = backend().listDocuments("uninstall")).size() == 1; }));
+  const nlohmann::json& fields = records[0]["fields"];
+  EXPECT_EQ(fields["userId"], ownUid);
+  EXPECT_EQ(fields["device"], (nlohmann::json{{"manufacturer", "Apple"}, {"model", "macOS"}, {"osVersion", majorMinorOSVersion()}}));
+  EXPECT_EQ(fields["deviceTimezone"], Uninstall::timeZoneAbbreviation());
+  EXPECT_TRUE(fields["time"].contains("__timestamp")) << fields.dump();
+
+  uninstall->btnTurnOffOutlet->performClick();
+  ASSERT_TRUE(spin([&] { return exits == 1; }));
+  EXPECT_FALSE(uninstall->countdown->isValid());
+  EXPECT_EQ(steps(), (Strings{"VRLFenwixService -service uninstall signed-in=1",
+                              "defaults delete mac.com.trennelwick.vorellin signed-in=1",
+                              "launchctl unload -w /Applications/Vorellin.app/Contents/Resources/VorellinService.plist signed-in=0",
+                              "VRLFenwixService -service uninstall signed-in=0"}));
+  EXPECT_FALSE(DAVAuth::auth()->currentUser());
+  EXPECT_FALSE(platform::SimulatedMac::isJobLoaded("mac.com.trennelwick.vorellin.VorellinService"));
+  prefs()->synchronize();
+  EXPECT_FALSE(prefs()->hasKey(keys::kBlockerState));
+  EXPECT_TRUE(std::filesystem::exists(configFile_));
+
+  // A late tick of the countdown starts nothing again.
+  uninstall->counter();
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(exits, 1);
+  EXPECT_EQ(steps().size(), 4u);
+}
+
+TEST_F(UninstallViewTest, TheLastTickTurnsOffAndARefusedPromptStillRemovesTheProxyConfiguration) {
+  ASSERT_TRUE(AdministratorApproval::setPolicy(AdministratorApproval::Policy::Cancel));
+  auto uninstall = uninstallFromTheMenu();
+  ASSERT_TRUE(uninstall);
+  EXPECT_FALSE(std::filesystem::exists(configFile_));
+  std::ofstream(configFile_) << "listen_addresses = ['127.0.0.1:53']\n";
+
+  for (int tick = 0; tick < 20; ++tick) uninstall->countdown->fire();
+  EXPECT_EQ(uninstall->secs->stringValue(), "Automatically turning off in 0 secs\u2026");
+  EXPECT_EQ(exits, 0);
+  uninstall->countdown->fire();
+  ASSERT_TRUE(spin([&] { return exits == 1; }));
+  EXPECT_FALSE(uninstall->countdown->isValid());
+  EXPECT_EQ(AdministratorApproval::promptCount(), 2);
+  EXPECT_FALSE(std::filesystem::exists(configFile_));
+  EXPECT_EQ(steps().size(), 2u);  // defaults and launchctl; the refused proxy command never ran
+}
+
+}  // namespace
+}  // namespace vorellin
