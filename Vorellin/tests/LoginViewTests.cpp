@@ -30,6 +30,10 @@ TEST_F(LoginViewTest, SignInGivesEachErrorTextThenListsThisMacAndShowsTheMainVie
             (platform::appkit::AttributedString{"Log in", platform::appkit::Color::black(),
                                                 platform::appkit::TextAlignment::Center}));
   EXPECT_EQ(windowController->window()->styleMask() & platform::appkit::WindowStyleMaskResizable, 0u);
+  login->inputEmail->setStringValue(kUserEmail);
+  login->inputPasswordField->setStringValue("a password");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("login")));
 
   // Too short (characters, not bytes: "ä" is two bytes): no request at all.
   submitAndWait(login, "a@b.c", "longenough");
