@@ -50,7 +50,7 @@ class UninstallViewTest : public AppViewTest {
   }
 
   // Protection on, then the menu's uninstall button: the window goes to the uninstall view.
-  std::shared_ptr<Uninstall> uninstallFromTheMenu() {
+  std::shared_ptr<Uninstall> uninstallFromTheMenu(const std::function<void()>& beforeClick = nullptr) {
     set(keys::kBlockerState, true);
     auto main = launchSignedIn();
     EXPECT_TRUE(main);
@@ -58,6 +58,7 @@ class UninstallViewTest : public AppViewTest {
     main->btnMenuOutlet->performClick();
     log->clear();
     std::ofstream(order_, std::ios::trunc);  // the start-up's own "launchctl list" is not a step
+    if (beforeClick) beforeClick();
     main->view()->find<Button>("btnUninstall")->performClick();
     auto uninstall = waitForContent<Uninstall>();
     EXPECT_TRUE(uninstall);
@@ -131,6 +132,20 @@ TEST_F(UninstallViewTest, TheLastTickTurnsOffAndARefusedPromptStillRemovesThePro
   EXPECT_EQ(AdministratorApproval::promptCount(), 2);
   EXPECT_FALSE(std::filesystem::exists(configFile_));
   EXPECT_EQ(steps().size(), 2u);  // defaults and launchctl; the refused proxy command never ran
+}
+
+TEST_F(UninstallViewTest, AnUnacknowledgedRecordHoldsTheQuitForAtMostItsWait) {
+  // The cloud is down when the view loads: the record stays pending.
+  auto uninstall = uninstallFromTheMenu([this] { backend().stop(); });
+  ASSERT_TRUE(uninstall);
+  const auto start = std::chrono::steady_clock::now();
+  uninstall->btnTurnOffOutlet->performClick();
+  EXPECT_EQ(exits, 0);
+  EXPECT_EQ(steps().size(), 4u);  // every step ran; only the quit waits
+  ASSERT_TRUE(spin([&] { return exits == 1; }, std::chrono::seconds(15)));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, Uninstall::kRecordWait - std::chrono::milliseconds(100));
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(exits, 1);
 }
 
 }  // namespace
