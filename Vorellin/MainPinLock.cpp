@@ -87,7 +87,12 @@ void Main::pinProtectClick() {
 void Main::btnPinContinue() {
   const std::string entered = inputPinVrl ? inputPinVrl->stringValue() : "";
   const VrlUserDefault& settings = VrlUserDefault::shared();
-  const bool accepted = entered == settings.getPin(keys::kMasterPin) || entered == settings.getPin(keys::kPin);
+  const std::string masterPin = settings.getPin(keys::kMasterPin);
+  const std::string userPin = settings.getPin(keys::kPin);
+  // A PIN that is not stored reads as "", which must not let an empty entry through while the other
+  // PIN exists; only with no PIN at all does the empty entry open the box (nothing else could).
+  const bool accepted = (!masterPin.empty() && entered == masterPin) || (!userPin.empty() && entered == userPin) ||
+                        (masterPin.empty() && userPin.empty() && entered.empty());
   if (!accepted) {
     showAlert("Pin is incorrect", "Ok");
     // The click that opened the box is refused: the switches show the settings again.

@@ -102,6 +102,8 @@ TEST_F(MainViewTest, ProtectionModesAndPinLockQueueDnsRequestsThatSwitchTheMac) 
   EXPECT_DOUBLE_EQ(main->imgVRLActive->alphaValue(), 0.1);
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-normal")));
+  click(main->view()->find<Button>("btnHere"));
+  EXPECT_EQ(opened, Strings{kDownloadPage});
 
   // The menu: 150 points taller with the top edge in place, however often it is asked for.
   const auto normal = frame();
@@ -149,9 +151,13 @@ TEST_F(MainViewTest, ProtectionModesAndPinLockQueueDnsRequestsThatSwitchTheMac) 
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-pin")));
 
+  // Before the master PIN came from the cloud, the empty entry must not pass for it.
+  prefs()->removeObject(keys::kMasterPin);
+  enterPin(main, "");
+  set(keys::kMasterPin, "9876");
   // A PIN with a trailing blank is wrong: the box stays and the radio buttons show the mode in force.
   enterPin(main, "1234 ");
-  EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+  EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
   EXPECT_FALSE(main->boxAskPin->isHidden());
   EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
   EXPECT_EQ(main->normalMode->state(), ControlStateOff);
