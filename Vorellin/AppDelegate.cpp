@@ -10,6 +10,7 @@
 #include "Vorellin/LoginServiceKit.h"
 #include "Vorellin/Main.h"
 #include "Vorellin/VrlUserDefault.h"
+#include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
@@ -19,6 +20,8 @@
 #include "platform/logging/ConsoleLogger.h"
 #include "platform/logging/Log.h"
 #include "platform/logging/SystemLogger.h"
+#include "auth/DAVAuth.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
 #include "sdk-core/DAVApp.h"
 
 namespace vorellin {
@@ -66,7 +69,10 @@ AppDelegate::AppDelegate() {
   registerAction("showAppWindow:", [this](platform::appkit::Object* sender) { showAppWindow(sender); });
   registerAction("checkForUpdates:", [this](platform::appkit::Object* sender) { checkForUpdates(sender); });
 
-  // 6: the SDK, before any window and before the cloud listeners.
+  // 6: the SDK, before any window and before the cloud listeners. Its clients register first, as
+  // their classes would when loaded on the Mac.
+  DAVAuth::load();
+  DAVVerorariv::load();
   DAVApp::configure();
 
   // 7-8: the launchd service must be registered, else the application cannot run.

@@ -178,9 +178,7 @@ void Login::btnSupport() {
   std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
   const std::string uid = user && user->uid() ? *user->uid() : "unknown";
   const std::string email = user && user->email() ? *user->email() : "unknown";
-  using platform::appkit::SharingItem;
-  service->performWithItems({SharingItem::text(""), SharingItem::text(kMailSeparator),
-                             SharingItem::text("User ID: " + uid + ", Email: " + email)});
+  service->performWithItems({"", kMailSeparator, "User ID: " + uid + ", Email: " + email});
 }
 
 void Login::btnQuit() {

@@ -12,18 +12,16 @@
 
 namespace vorellin {
 
-using platform::appkit::SharingItem;
 using platform::appkit::SharingService;
 
 namespace {
 
 // The four text items; without a signed-in user both values say "unknown", as the sign-in view does.
-std::vector<SharingItem> identityItems(const std::string& missingEmail) {
+std::vector<std::string> identityItems(const std::string& missingEmail) {
   std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
   const std::string uid = user ? user->uid().value_or("") : "unknown";
   const std::string email = user ? user->email().value_or(missingEmail) : "unknown";
-  return {SharingItem::text(""), SharingItem::text(kMailSeparator), SharingItem::text("User ID: " + uid),
-          SharingItem::text("Email: " + email)};
+  return {"", kMailSeparator, "User ID: " + uid, "Email: " + email};
 }
 
 std::shared_ptr<SharingService> composeService(const std::string& subject) {
@@ -43,12 +41,12 @@ void Main::sendSupportMail() {
 }
 
 void Main::sendBugReport() {
-  std::vector<SharingItem> items;
+  std::vector<std::string> items;
   auto delegate = AppDelegate::shared();
   if (delegate && delegate->fileLogger && delegate->fileLogger->logFileManager()) {
     for (const auto& path : delegate->fileLogger->logFileManager()->sortedLogFilePaths()) {
       std::error_code ec;
-      if (std::filesystem::is_regular_file(path, ec)) items.push_back(SharingItem::fileURL(path));
+      if (std::filesystem::is_regular_file(path, ec)) items.push_back(SharingService::fileURLWithPath(path));
     }
   }
   auto service = composeService(kBugReportSubject);

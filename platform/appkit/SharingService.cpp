@@ -16,7 +16,10 @@
 #include <random>
 #include <sstream>
 
+#include <QUrl>
+
 #include "platform/appkit/AlertPresenter.h"
+#include "platform/appkit/QtSupport.h"
 #include "platform/appkit/Workspace.h"
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/System.h"
@@ -27,8 +30,17 @@ namespace platform::appkit {
 
 namespace {
 
-std::mutex lastDraftMutex;
-std::string lastDraft;
+struct State {
+  std::mutex mutex;
+  std::string lastDraft;
+  SharingService::Composer composer;
+  std::optional<bool> available;
+};
+
+State& state() {
+  static auto* s = new State();
+  return *s;
+}
 
 // Header values never carry line breaks: a subject or an address with one could add headers.
 std::string headerSafe(const std::string& text) {
@@ -163,37 +175,43 @@ void tell(const std::string& message, const std::string& informative) {
 
 std::shared_ptr<SharingService> SharingService::sharingServiceNamed(const std::string& name) {
   if (name != kSharingServiceNameComposeEmail) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    if (state().available == false) return nullptr;
+  }
   return std::make_shared<SharingService>();
+}
+
+std::string SharingService::fileURLWithPath(const std::string& path) {
+  return qt::s(QUrl::fromLocalFile(qt::q(path)).toString(QUrl::FullyEncoded));
 }
 
 std::string SharingService::draftsDirectory() { return platform::homeDirectory() + "/Library/Mail Drafts"; }
 
 std::string SharingService::lastDraftPath() {
-  std::lock_guard<std::mutex> lock(lastDraftMutex);
-  return lastDraft;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().lastDraft;
 }
 
-std::string SharingService::mailtoURL(const std::vector<std::string>& recipients, const std::string& subject,
-                                      const std::string& body) {
+std::string SharingService::mailtoURL(const Message& message) {
   std::string to;
-  for (const auto& r : recipients) to += (to.empty() ? "" : ",") + percentEncode(headerSafe(r));
-  return "mailto:" + to + "?subject=" + percentEncode(headerSafe(subject)) + "&body=" + percentEncode(crlf(body));
+  for (const auto& r : message.recipients) to += (to.empty() ? "" : ",") + percentEncode(headerSafe(r));
+  return "mailto:" + to + "?subject=" + percentEncode(headerSafe(message.subject)) +
+         "&body=" + percentEncode(crlf(message.body));
 }
 
-std::string SharingService::emlMessage(const std::vector<std::string>& recipients, const std::string& subject,
-                                       const std::string& body, const std::vector<std::string>& attachments,
-                                       std::string* error) {
+std::string SharingService::emlMessage(const Message& message, std::string* error) {
   std::ostringstream out;
   std::string to;
-  for (const auto& r : recipients) to += (to.empty() ? "" : ", ") + headerSafe(r);
+  for (const auto& r : message.recipients) to += (to.empty() ? "" : ", ") + headerSafe(r);
   out << "To: " << to << "\r\n"
-      << "Subject: " << headerText(subject) << "\r\n"
+      << "Subject: " << headerText(message.subject) << "\r\n"
       << "Date: " << rfc5322Date() << "\r\n"
       << "X-Unsent: 1\r\n"
       << "MIME-Version: 1.0\r\n";
-  const std::string textPart =
-      "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + crlf(body) + "\r\n";
-  if (attachments.empty()) {
+  const std::string textPart = "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
+                               crlf(message.body) + "\r\n";
+  if (message.attachments.empty()) {
     out << textPart;
     return out.str();
   }
@@ -202,7 +220,7 @@ std::string SharingService::emlMessage(const std::vector<std::string>& recipient
   out << "Content-Type: multipart/mixed; boundary=\"" << boundary << "\"\r\n\r\n"
       << "--" << boundary << "\r\n"
       << textPart;
-  for (const auto& path : attachments) {
+  for (const auto& path : message.attachments) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
       if (error) *error = "cannot read the attachment " + path;
@@ -220,39 +238,59 @@ std::string SharingService::emlMessage(const std::vector<std::string>& recipient
   return out.str();
 }
 
-void SharingService::performWithItems(const std::vector<SharingItem>& items) {
-  std::string body;
-  std::vector<std::string> attachments;
+bool SharingService::performWithItems(const std::vector<std::string>& items) {
+  Message message;
+  message.recipients = recipients_;
+  message.subject = subject_;
   bool firstLine = true;
   for (const auto& item : items) {
-    if (item.kind == SharingItem::Kind::File) {
-      attachments.push_back(item.value);
+    const QUrl url(qt::q(item), QUrl::StrictMode);
+    if (url.isValid() && url.isLocalFile()) {
+      message.attachments.push_back(qt::s(url.toLocalFile()));
     } else {
-      body += (firstLine ? "" : "\n") + item.value;
+      message.body += (firstLine ? "" : "\n") + item;
       firstLine = false;
     }
   }
+  Composer composer;
+  {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    composer = state().composer;
+  }
+  if (composer) return composer(message);
+
   // A link cannot carry attachments, so a message with files always becomes a draft file.
-  if (attachments.empty() && desktopHasMailHandler() &&
-      Workspace::shared().openURL(mailtoURL(recipients_, subject_, body))) {
-    std::lock_guard<std::mutex> lock(lastDraftMutex);
-    lastDraft.clear();
-    return;
+  if (message.attachments.empty() && desktopHasMailHandler() &&
+      Workspace::shared().openURL(mailtoURL(message))) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().lastDraft.clear();
+    return true;
   }
   std::string error;
-  std::string message = emlMessage(recipients_, subject_, body, attachments, &error);
-  std::string path = message.empty() ? "" : createDraftFile(message, &error);
+  std::string text = emlMessage(message, &error);
+  std::string path = text.empty() ? "" : createDraftFile(text, &error);
   {
-    std::lock_guard<std::mutex> lock(lastDraftMutex);
-    lastDraft = path;
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().lastDraft = path;
   }
   if (path.empty()) {
     VRL_LOG_ERROR_AT(__FILE__, "performWithItems(_:)", __LINE__, "Could not write the mail draft: " << error);
     tell("The message could not be prepared.", error);
-    return;
+    return false;
   }
   std::cout << "Mail draft written to " << path << std::endl;
   tell("The message was saved as a draft.", "Open " + path + " in your mail program to send it.");
+  return true;
+}
+
+void SharingService::setComposerForTesting(Composer composer) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().composer = std::move(composer);
+}
+
+void SharingService::setAvailableForTesting(std::optional<bool> available) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().available = available;
 }
 
 }  // namespace platform::appkit
