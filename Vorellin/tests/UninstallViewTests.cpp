@@ -87,6 +87,8 @@ TEST_F(UninstallViewTest, TurnOffNowRunsEveryStepOnceInOrderAndLeavesARecord) {
   EXPECT_EQ(uninstall->secs->stringValue(), "Automatically turning off in 19 secs\u2026");
   uninstall->countdown->fire();
   EXPECT_EQ(uninstall->secs->stringValue(), "Automatically turning off in 18 secs\u2026");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("uninstall")));
 
   std::vector<nlohmann::json> records;
   ASSERT_TRUE(spin([&] { return (records = backend().listDocuments("uninstall")).size() == 1; }));
@@ -116,12 +118,17 @@ TEST_F(UninstallViewTest, TurnOffNowRunsEveryStepOnceInOrderAndLeavesARecord) {
   EXPECT_EQ(steps().size(), 4u);
 }
 
-TEST_F(UninstallViewTest, TheLastTickTurnsOffAndARefusedPromptStillRemovesTheProxyConfiguration) {
+TEST_F(UninstallViewTest, TheLastTickTurnsOffDespiteARefusedPromptAndAFailedSignOut) {
   ASSERT_TRUE(AdministratorApproval::setPolicy(AdministratorApproval::Policy::Cancel));
   auto uninstall = uninstallFromTheMenu();
   ASSERT_TRUE(uninstall);
   EXPECT_FALSE(std::filesystem::exists(configFile_));
   std::ofstream(configFile_) << "listen_addresses = ['127.0.0.1:53']\n";
+
+  // A keychain that cannot be written makes the sign-out fail: said in the log, and the rest goes on.
+  const std::string keychain = platform::homeDirectory() + "/Library/Keychains/vorellin-keychain.plist";
+  std::filesystem::remove(keychain);
+  std::filesystem::create_directories(keychain);
 
   for (int tick = 0; tick < 20; ++tick) uninstall->countdown->fire();
   EXPECT_EQ(uninstall->secs->stringValue(), "Automatically turning off in 0 secs\u2026");
@@ -132,6 +139,10 @@ TEST_F(UninstallViewTest, TheLastTickTurnsOffAndARefusedPromptStillRemovesThePro
   EXPECT_EQ(AdministratorApproval::promptCount(), 2);
   EXPECT_FALSE(std::filesystem::exists(configFile_));
   EXPECT_EQ(steps().size(), 2u);  // defaults and launchctl; the refused proxy command never ran
+  const auto errors = log->texts(platform::logging::LogFlag::Error, "btnTurnOff(_:)");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Sign-out failed, uninstalling anyway: ", 0), 0u) << errors[0];
+  std::filesystem::remove_all(keychain);
 }
 
 TEST_F(UninstallViewTest, AnUnacknowledgedRecordHoldsTheQuitForAtMostItsWait) {
