@@ -1,5 +1,6 @@
 #include "backend/src/DocumentStore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "davedove/verorariv/model/timestamp.h"
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
+#include "davedove/verorariv/remote/wire_validator.h"
 
 namespace backend {
 
@@ -62,7 +64,9 @@ StoreVersion versionOfTimestamp(const google::protobuf::Timestamp& timestamp) {
 
 DocumentStore::DocumentStore(std::string projectId)
     : projectId_(std::move(projectId)),
-      databaseName_("projects/" + projectId_ + "/databases/(default)") {}
+      databaseName_("projects/" + projectId_ + "/databases/(default)"),
+      // An empty store is still at a version: snapshots read from it need a non-zero read time.
+      version_(nowMicros()) {}
 
 DocumentStore::~DocumentStore() = default;
 
@@ -71,22 +75,8 @@ std::string DocumentStore::documentName(const std::string& path) const {
 }
 
 std::optional<std::string> DocumentStore::pathOfName(const std::string& name) const {
-  std::string prefix = databaseName_ + "/documents/";
-  if (name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-  std::string path = name.substr(prefix.size());
-  // Non-empty segments, an even number of them.
-  size_t segments = 0;
-  size_t start = 0;
-  while (true) {
-    size_t slash = path.find('/', start);
-    size_t end = slash == std::string::npos ? path.size() : slash;
-    if (end == start) return std::nullopt;
-    ++segments;
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  if (segments % 2 != 0) return std::nullopt;
-  return path;
+  return davedove::verorariv::remote::WireValidator(model::DatabaseId(projectId_, model::DatabaseId::kDefault))
+      .DocumentPath(name);
 }
 
 bool DocumentStore::open(const std::string& directory, std::string* error) {
@@ -116,7 +106,7 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
     } else if (key.rfind(kTombPrefix, 0) == 0) {
       tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = decodeVersion(value);
     } else if (key == kVersionKey) {
-      version_ = decodeVersion(value);
+      version_ = std::max(version_, decodeVersion(value));
     }
   }
   return true;
@@ -225,7 +215,8 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     working[path] = after;
   }
 
-  // Every write is valid: make it so.
+  // Every write is valid: store it, then make it visible. A change that could not be stored is
+  // refused as a whole, so no client is told of a write that a restart would lose.
   ChangeSet changeSet;
   changeSet.version = version;
   leveldb::WriteBatch batch;
@@ -235,31 +226,34 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (d != documents_.end()) before = d->second;
     DocumentPtr after = working[path];
     if (after) {
-      documents_[path] = after;
-      tombstones_.erase(path);
       batch.Put(kDocPrefix + path, after->SerializeAsString());
       batch.Delete(kTombPrefix + path);
-    } else {
-      documents_.erase(path);
-      if (before) {
-        tombstones_[path] = version;
-        batch.Delete(kDocPrefix + path);
-        batch.Put(kTombPrefix + path, encodeVersion(version));
-      }
+    } else if (before) {
+      batch.Delete(kDocPrefix + path);
+      batch.Put(kTombPrefix + path, encodeVersion(version));
     }
     if (before || after) changeSet.changes.push_back({path, before, after});
   }
-  version_ = version;
   batch.Put(kVersionKey, encodeVersion(version));
   if (db_) {
-    leveldb::WriteOptions options;
-    options.sync = false;
-    leveldb::Status s = db_->Write(options, &batch);
+    leveldb::Status s = db_->Write(leveldb::WriteOptions(), &batch);
     if (!s.ok()) {
-      // The memory state is ahead of the disk; report it, the change stays visible.
-      outcome.message = "storing failed: " + s.ToString();
+      outcome.code = 14;  // UNAVAILABLE: worth retrying
+      outcome.message = "The document store cannot write: " + s.ToString();
+      outcome.results.clear();
+      return outcome;
     }
   }
+  for (const auto& change : changeSet.changes) {
+    if (change.after) {
+      documents_[change.path] = change.after;
+      tombstones_.erase(change.path);
+    } else {
+      documents_.erase(change.path);
+      tombstones_[change.path] = version;
+    }
+  }
+  version_ = version;
   outcome.version = version;
   for (auto& [id, subscriber] : subscribers_) subscriber(changeSet);
   return outcome;

@@ -94,9 +94,7 @@ class DocumentStore {
   mutable std::mutex mutex_;
   std::map<std::string, DocumentPtr> documents_;
   std::map<std::string, StoreVersion> tombstones_;  // deletion versions
-  // Never 0, even for an empty store: clients take a zero read time for "no version" and would
-  // never count a listen of a missing document as answered.
-  StoreVersion version_ = 1;
+  StoreVersion version_ = 0;
   std::unique_ptr<leveldb::DB> db_;
   std::map<int, Subscriber> subscribers_;
   int nextSubscriber_ = 1;

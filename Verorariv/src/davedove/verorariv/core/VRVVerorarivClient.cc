@@ -32,7 +32,7 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
     const DatabaseInfo& databaseInfo, const DAVVerorarivSettings& settings,
     std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
     std::shared_ptr<util::AsyncQueue> workerQueue) {
-  auto client = std::make_shared<VRVVerorarivClient>(ConstructionKey{}, databaseInfo, settings,
+  auto client = std::make_shared<VRVVerorarivClient>(ConstructionKey{}, databaseInfo,
                                                      std::move(credentialsProvider),
                                                      std::move(workerQueue));
 
@@ -71,7 +71,6 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
 }
 
 VRVVerorarivClient::VRVVerorarivClient(ConstructionKey, const DatabaseInfo& databaseInfo,
-                                       const DAVVerorarivSettings& /*settings*/,
                                        std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
                                        std::shared_ptr<util::AsyncQueue> workerQueue)
     : databaseInfo_(databaseInfo),

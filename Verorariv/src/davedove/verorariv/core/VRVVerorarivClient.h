@@ -65,13 +65,13 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
 
   // Worker queue only (tests).
   local::VRVLocalStore* localStore() const { return localStore_.get(); }
+  SyncEngine* syncEngineForTesting() const { return syncEngine_.get(); }
   bool hasGarbageCollectionRun() const { return gcHasRun_; }
   int64_t initialGcDelay() const { return initialGcDelay_; }
   int64_t regularGcDelay() const { return regularGcDelay_; }
 
   struct ConstructionKey {};
   VRVVerorarivClient(ConstructionKey, const DatabaseInfo& databaseInfo,
-                     const DAVVerorarivSettings& settings,
                      std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
                      std::shared_ptr<util::AsyncQueue> workerQueue);
 

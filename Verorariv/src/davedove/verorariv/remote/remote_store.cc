@@ -148,6 +148,8 @@ void RemoteStore::CleanUpWatchStreamState() { watch_change_aggregator_.reset(); 
 void RemoteStore::OnWatchStreamOpen() {
   // A new connection knows no targets: send every one, each from its resume token.
   for (const auto& entry : listen_targets_) SendWatchRequest(entry.second);
+  // Every target went away while connecting: nothing to keep the stream open for.
+  if (listen_targets_.empty()) watch_stream_->MarkIdle();
 }
 
 void RemoteStore::OnWatchStreamChange(const WatchChange& change,
@@ -270,7 +272,10 @@ void RemoteStore::OnWriteStreamHandshakeComplete() {
 
 void RemoteStore::OnWriteStreamMutationResult(const model::SnapshotVersion& commit_version,
                                               std::vector<model::VRVMutationResult> results) {
-  HARD_ASSERT(!write_pipeline_.empty(), "Got a result for an empty write pipeline");
+  if (write_pipeline_.empty()) {
+    LOG_WARN("A write result arrived with no batch in flight; ignored");
+    return;
+  }
   model::MutationBatchPtr batch = write_pipeline_.front();
   write_pipeline_.pop_front();
   if (results.size() != batch->mutations().size()) {

@@ -308,6 +308,44 @@ TEST_F(VerorarivEndToEndTest, RefusedWritesRevertTheLocalViewAndAreReported) {
   registration->remove();
 }
 
+TEST_F(VerorarivEndToEndTest, ACachedDocumentTheServerNoLongerMatchesIsResolvedAndLeaves) {
+  backend().setDocument("customBlacklist/" + alice_, {{"userId", alice_}, {"domain", "old.example"}});
+  backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "b.example"}});
+  auto db = standIn_->Database(true);
+  auto own = db->collectionWithPath("customBlacklist")->documentWithPath(alice_);
+  {
+    // Read once, so the document stays in the cache after its listen ends.
+    std::shared_ptr<DAVDocumentSnapshot> read;
+    own->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { read = s; });
+    ASSERT_TRUE(Spin([&] { return read != nullptr; }));
+    ASSERT_TRUE(read->exists());
+  }
+  // Meanwhile the document moves to another user; the cache still says it is Alice's.
+  backend().mergeDocument("customBlacklist/" + alice_, {{"userId", bob_}});
+
+  auto query = db->collectionWithPath("customBlacklist")->queryWhereField("userId", alice_);
+  Recorder<DAVQuerySnapshot> recorder;
+  auto registration = query->addSnapshotListener(recorder.block());
+  auto ids = [](const std::shared_ptr<DAVQuerySnapshot>& snapshot) {
+    std::vector<std::string> result;
+    for (const auto& document : snapshot->documents()) result.push_back(document->documentID());
+    return result;
+  };
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  EXPECT_TRUE(recorder.snapshots[0]->metadata().isFromCache());
+  EXPECT_EQ(ids(recorder.snapshots[0]), std::vector<std::string>{alice_}) << "the stale cached match";
+
+  // The server's result lacks it: the client asks about the document alone and drops it.
+  ASSERT_TRUE(Spin([&] {
+    return !recorder.snapshots.back()->metadata().isFromCache();
+  }));
+  EXPECT_EQ(ids(recorder.snapshots.back()), std::vector<std::string>{"b1"});
+  size_t limbo = 1;
+  db->workerQueue()->EnqueueBlocking([&] { limbo = db->client()->syncEngineForTesting()->CurrentLimboDocuments().size(); });
+  EXPECT_EQ(limbo, 0u);
+  registration->remove();
+}
+
 TEST_F(VerorarivEndToEndTest, ReadsComeFromTheCacheWhileOffline) {
   backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 7}});
   auto db = standIn_->Database(false);
@@ -503,6 +541,15 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
   EXPECT_EQ(Reason([&] { db->setSettings(settings); }, &name).substr(0, 42),
             "Verorariv instance has already been starte");
   EXPECT_EQ(DAVVerorariv::verorariv(), db) << "the same instance on every call";
+
+  // Shut down, an instance refuses further use and the next request makes a new one.
+  bool shutDown = false;
+  db->shutdownWithCompletion([&](platform::ErrorPtr) { shutDown = true; });
+  ASSERT_TRUE(Spin([&] { return shutDown; }));
+  EXPECT_EQ(Reason([&] { users->documentWithPath("u1")->setData({{"n", 1}}, true); }, &name),
+            "The client has already been shutdown.");
+  EXPECT_EQ(name, "DAVIllegalStateException");
+  EXPECT_NE(DAVVerorariv::verorariv(), db);
   DAVApp::resetApps();
   EXPECT_EQ(Reason([] { DAVVerorariv::verorariv(); }, &name),
             "Failed to get VavazuzeZud instance. Please call VavazuzeZud.configure() before using "
