@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "backend/src/DocumentService.h"
 #include "backend/src/IdentityService.h"
 
 namespace backend {
@@ -16,6 +17,10 @@ BackendServer::BackendServer(BackendOptions options) : options_(std::move(option
   auto identity = std::make_unique<IdentityService>(options_.projectId, options_.dataDir);
   identity_ = identity.get();
   services_.push_back(std::move(identity));
+  auto documents = std::make_unique<DocumentService>(*identity_, options_.projectId, options_.dataDir,
+                                                     options_.host, options_.documentsPort);
+  documents_ = documents.get();
+  services_.push_back(std::move(documents));
 }
 
 BackendServer::~BackendServer() { stop(); }
@@ -23,6 +28,8 @@ BackendServer::~BackendServer() { stop(); }
 void BackendServer::addService(std::unique_ptr<Service> service) { services_.push_back(std::move(service)); }
 
 std::string BackendServer::hostAndPort() const { return options_.host + ":" + std::to_string(port_); }
+std::string BackendServer::documentsHostAndPort() const { return documents_->hostAndPort(); }
+
 std::string BackendServer::baseURL() const { return "http://" + hostAndPort(); }
 
 bool BackendServer::start(std::string* error) {

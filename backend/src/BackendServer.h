@@ -19,10 +19,12 @@ class Server;
 namespace backend {
 
 class IdentityService;
+class DocumentService;
 
 struct BackendOptions {
   std::string host = "127.0.0.1";
   uint16_t port = 0;        // 0: any free port
+  uint16_t documentsPort = 0;  // the document service's gRPC port; 0: any free port
   std::string dataDir;      // "": keep everything in memory
   std::string seedFile;     // "": none
   std::optional<nlohmann::json> seed;  // in-process seed, applied after seedFile
@@ -49,6 +51,9 @@ class BackendServer {
   std::string baseURL() const;      // "http://127.0.0.1:<port>"
 
   IdentityService& identity() { return *identity_; }
+  DocumentService& documents() { return *documents_; }
+  // "127.0.0.1:<port>" of the document service.
+  std::string documentsHostAndPort() const;
   RequestRecorder& recorder() { return recorder_; }
   const BackendOptions& options() const { return options_; }
 
@@ -57,6 +62,7 @@ class BackendServer {
   std::unique_ptr<httplib::Server> http_;
   std::thread thread_;
   IdentityService* identity_ = nullptr;  // owned by services_
+  DocumentService* documents_ = nullptr;  // owned by services_
   std::vector<std::unique_ptr<Service>> services_;
   RequestRecorder recorder_;
   uint16_t port_ = 0;

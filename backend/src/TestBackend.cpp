@@ -1,5 +1,6 @@
 #include "backend/src/TestBackend.h"
 
+#include <httplib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,7 +20,17 @@ std::string randomLoopbackAddress() {
          std::to_string(low(random));
 }
 
-TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> apiKeys) {
+namespace {
+
+[[noreturn]] void die(const std::string& what) {
+  std::fprintf(stderr, "TestBackend: %s\n", what.c_str());
+  std::abort();
+}
+
+}  // namespace
+
+TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> apiKeys,
+                         nlohmann::json documents) {
   const char* tmp = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vorellin-backend-XXXXXX";
   if (!::mkdtemp(tmpl.data())) {
@@ -27,11 +38,15 @@ TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> a
     std::abort();
   }
   dataDir_ = tmpl;
-  BackendOptions options;
-  options.dataDir = dataDir_;
-  options.quiet = true;
+  options_.dataDir = dataDir_;
+  options_.quiet = true;
   nlohmann::json seed = {{"users", nlohmann::json::array()}};
-  if (!apiKeys.empty()) seed["apiKeys"] = apiKeys;
+  if (!apiKeys.empty()) {
+    seed["apiKeys"] = apiKeys;
+    apiKey_ = apiKeys.front();
+  } else {
+    apiKey_ = "test-api-key";
+  }
   for (const auto& u : users)
     seed["users"].push_back({{"uid", u.uid},
                              {"email", u.email},
@@ -40,20 +55,90 @@ TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> a
                              {"photoUrl", u.photoUrl},
                              {"disabled", u.disabled},
                              {"emailVerified", u.emailVerified}});
-  options.seed = seed;
-  server_ = std::make_unique<BackendServer>(options);
-  std::string error;
-  if (!server_->start(&error)) {
-    std::fprintf(stderr, "TestBackend: cannot start the backend stand-in: %s\n", error.c_str());
-    std::abort();
-  }
+  if (!documents.is_null()) seed["documents"] = documents;
+  options_.seed = seed;
+  start();
 }
 
 TestBackend::~TestBackend() {
-  server_->stop();
-  server_.reset();
+  stop();
   std::error_code ec;
   std::filesystem::remove_all(dataDir_, ec);
+}
+
+void TestBackend::start() {
+  if (server_) return;
+  server_ = std::make_unique<BackendServer>(options_);
+  std::string error;
+  if (!server_->start(&error)) die("cannot start the backend stand-in: " + error);
+  // A restart comes back where the clients expect it.
+  options_.port = server_->port();
+  options_.documentsPort = server_->documents().port();
+}
+
+void TestBackend::stop() {
+  if (!server_) return;
+  server_->stop();
+  server_.reset();
+}
+
+void TestBackend::restart() {
+  stop();
+  start();
+}
+
+SignedInUser TestBackend::signIn(const std::string& email, const std::string& password) {
+  httplib::Client client("127.0.0.1", port());
+  nlohmann::json body = {{"email", email}, {"password", password}, {"returnSecureToken", true}};
+  auto res = client.Post("/identityservice/v3/relyingparty/verifyPassword?key=" + apiKey_, body.dump(),
+                         "application/json");
+  if (!res || res->status != 200) die("sign-in of " + email + " failed");
+  auto reply = nlohmann::json::parse(res->body, nullptr, false);
+  if (reply.is_discarded() || !reply.contains("idToken")) die("sign-in of " + email + ": no ID token");
+  return {reply.value("localId", ""), reply.value("idToken", ""), reply.value("refreshToken", "")};
+}
+
+std::optional<int64_t> TestBackend::adminWrite(const std::string& method, const std::string& path,
+                                               const nlohmann::json& fields) {
+  httplib::Client client("127.0.0.1", port());
+  std::string url = "/admin/v1/documents/" + path;
+  httplib::Result res = method == "PUT"     ? client.Put(url, fields.dump(), "application/json")
+                        : method == "PATCH" ? client.Patch(url, fields.dump(), "application/json")
+                                            : client.Delete(url);
+  if (!res || res->status != 200) return std::nullopt;
+  auto reply = nlohmann::json::parse(res->body, nullptr, false);
+  if (reply.is_discarded() || !reply["version"].is_number_integer()) return std::nullopt;
+  return reply["version"].get<int64_t>();
+}
+
+std::optional<int64_t> TestBackend::setDocument(const std::string& path, const nlohmann::json& fields) {
+  return adminWrite("PUT", path, fields);
+}
+
+std::optional<int64_t> TestBackend::mergeDocument(const std::string& path, const nlohmann::json& fields) {
+  return adminWrite("PATCH", path, fields);
+}
+
+std::optional<int64_t> TestBackend::deleteDocument(const std::string& path) {
+  return adminWrite("DELETE", path, nullptr);
+}
+
+nlohmann::json TestBackend::getDocument(const std::string& path) {
+  httplib::Client client("127.0.0.1", port());
+  auto res = client.Get("/admin/v1/documents/" + path);
+  if (!res) die("the admin interface does not answer");
+  if (res->status == 404) return nullptr;
+  auto reply = nlohmann::json::parse(res->body, nullptr, false);
+  if (res->status != 200 || reply.is_discarded()) die("admin GET " + path + " failed: " + res->body);
+  return reply;
+}
+
+std::vector<nlohmann::json> TestBackend::listDocuments(const std::string& collectionPath) {
+  nlohmann::json reply = getDocument(collectionPath);
+  std::vector<nlohmann::json> out;
+  if (reply.is_object() && reply["documents"].is_array())
+    for (const auto& d : reply["documents"]) out.push_back(d);
+  return out;
 }
 
 }  // namespace backend

@@ -8,12 +8,15 @@
 #include "backend/dns/FilteringDnsService.h"
 #include "backend/dns/PublicNetworkServices.h"
 #include "backend/src/BackendServer.h"
+#include "backend/src/DocumentService.h"
 
 namespace {
 
 void usage() {
-  std::cerr << "usage: vorellin-backend [--port N] [--data-dir DIR] [--seed FILE] [--project-id ID] [--quiet]\n"
-               "  --port 0 (the default) picks a free port; the port is printed as \"port=N\" once serving.\n";
+  std::cerr << "usage: vorellin-backend [--port N] [--documents-port N] [--data-dir DIR] [--seed FILE]\n"
+               "                        [--project-id ID] [--quiet]\n"
+               "  --port 0 (the default) picks a free port; the port is printed as \"port=N\" once serving,\n"
+               "  then the document service's gRPC port as \"documents_port=N\".\n";
 }
 
 }  // namespace
@@ -29,7 +32,7 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (arg == "--port") {
+    if (arg == "--port" || arg == "--documents-port") {
       std::string v = value();
       char* end = nullptr;
       long port = std::strtol(v.c_str(), &end, 10);
@@ -37,7 +40,7 @@ int main(int argc, char** argv) {
         std::cerr << "vorellin-backend: bad port " << v << "\n";
         return 2;
       }
-      options.port = static_cast<uint16_t>(port);
+      (arg == "--port" ? options.port : options.documentsPort) = static_cast<uint16_t>(port);
     } else if (arg == "--data-dir") {
       options.dataDir = value();
     } else if (arg == "--seed") {
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << "port=" << server.port() << std::endl;
+  std::cout << "documents_port=" << server.documents().port() << std::endl;
   int sig = 0;
   sigwait(&signals, &sig);
   server.stop();

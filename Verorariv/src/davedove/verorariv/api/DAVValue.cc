@@ -2,10 +2,26 @@
 
 #include "absl/strings/escaping.h"
 #include "absl/strings/str_cat.h"
+#include "davedove/verorariv/api/DAVFieldValue.h"
+#include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/util/comparison.h"
 
 DAVValue::DAVValue(const char* value) {
   if (value) value_ = std::string(value);
+}
+
+DAVValue::DAVValue(std::shared_ptr<const DAVFieldValue> sentinel) : value_(std::move(sentinel)) {}
+
+void DAVValue::raiseUnsignedOverflow(uint64_t value) {
+  DAVThrowInvalidArgument(
+      "The value %llu is too large to be stored as a signed 64-bit integer; numbers above "
+      "9223372036854775807 are not supported.",
+      {absl::StrCat(value)});
+}
+
+const DAVFieldValue* DAVValue::asFieldValue() const {
+  auto sentinel = std::get_if<std::shared_ptr<const DAVFieldValue>>(&value_);
+  return sentinel ? sentinel->get() : nullptr;
 }
 
 DAVValue DAVValue::bytes(std::string data) { return DAVValue(Storage(BytesValue{std::move(data)})); }
@@ -63,6 +79,8 @@ bool operator==(const DAVValue& lhs, const DAVValue& rhs) {
       return *lhs.asArray() == *rhs.asArray();
     case DAVValue::Kind::Map:
       return *lhs.asMap() == *rhs.asMap();
+    case DAVValue::Kind::FieldValue:
+      return *lhs.asFieldValue() == *rhs.asFieldValue();
   }
   return false;
 }
@@ -107,6 +125,15 @@ std::string DAVValue::ToString() const {
         separator = ", ";
       }
       return text + "}";
+    }
+    case Kind::FieldValue: {
+      static const char* const kNames[] = {"delete", "serverTimestamp", "arrayUnion",
+                                           "arrayRemove"};
+      std::string text = absl::StrCat("FieldValue.", kNames[static_cast<int>(asFieldValue()->kind())]);
+      if (!asFieldValue()->elements().empty()) {
+        absl::StrAppend(&text, DAVValue(asFieldValue()->elements()).ToString());
+      }
+      return text;
     }
   }
   return "";

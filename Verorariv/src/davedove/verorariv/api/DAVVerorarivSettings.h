@@ -7,7 +7,7 @@
 #include "platform/dispatch/Queue.h"
 
 // The default host of the document service.
-inline constexpr const char kDAVVerorarivDefaultHost[] = "verorariv.davedoveapis.com";
+inline constexpr const char kDAVVerorarivDefaultHost[] = "verorariv.davedoveapis.com:443";
 // The cache size that disables the LRU collection.
 inline constexpr int64_t kDAVVerorarivCacheSizeUnlimited = -1;
 inline constexpr int64_t kDAVVerorarivDefaultCacheSizeBytes = 100 * 1024 * 1024;

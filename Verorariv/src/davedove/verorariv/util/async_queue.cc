@@ -8,9 +8,22 @@ namespace davedove {
 namespace verorariv {
 namespace util {
 
-AsyncQueue::AsyncQueue(std::unique_ptr<Executor> executor) : executor_(std::move(executor)) {
+AsyncQueue::AsyncQueue(std::unique_ptr<Executor> executor)
+    : executor_(std::move(executor)), handle_(std::make_shared<Handle>(this)) {
   is_operation_in_progress_ = false;
 }
+
+AsyncQueue::~AsyncQueue() {
+  Shutdown();
+  // A wrapped operation checks the flag on the executor's serial queue, so once this barrier has
+  // run none is running and none will start. The executor's own destruction passes through the
+  // queue the same way (or runs directly when called from it).
+  executor_.reset();
+}
+
+void AsyncQueue::Shutdown() { handle_->shutting_down = true; }
+
+bool AsyncQueue::IsShuttingDown() const { return handle_->shutting_down; }
 
 void AsyncQueue::VerifyIsCurrentExecutor() const {
   if (!executor_->IsCurrentExecutor()) {
@@ -52,7 +65,11 @@ void AsyncQueue::ExecuteBlocking(const Operation& operation) {
 }
 
 Operation AsyncQueue::Wrap(const Operation& operation) {
-  return [this, operation] { ExecuteBlocking(operation); };
+  std::shared_ptr<Handle> handle = handle_;
+  return [handle, operation] {
+    if (handle->shutting_down) return;
+    handle->queue->ExecuteBlocking(operation);
+  };
 }
 
 void AsyncQueue::Enqueue(const Operation& operation) {

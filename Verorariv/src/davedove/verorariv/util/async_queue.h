@@ -31,9 +31,21 @@ enum class TimerId : int32_t {
 
 // Serial queue of the client's operations: one at a time, never nested, with delayed
 // operations tagged by TimerId.
+//
+// The queue may go away while operations wait on its executor: each wrapped operation holds a
+// checked handle, so that what runs after Shutdown() or destruction is dropped rather than run
+// on freed memory.
 class AsyncQueue {
  public:
   explicit AsyncQueue(std::unique_ptr<Executor> executor);
+  // Drops every operation that has not started and waits for the one running (unless called from
+  // it).
+  ~AsyncQueue();
+
+  // From now on, operations that have not started yet are dropped, as is anything enqueued
+  // later.
+  void Shutdown();
+  bool IsShuttingDown() const;
 
   AsyncQueue(const AsyncQueue&) = delete;
   AsyncQueue& operator=(const AsyncQueue&) = delete;
@@ -69,8 +81,16 @@ class AsyncQueue {
   Operation Wrap(const Operation& operation);
 
  private:
+  // Outlives the queue in the hands of wrapped operations.
+  struct Handle {
+    explicit Handle(AsyncQueue* queue) : queue(queue) {}
+    AsyncQueue* queue;
+    std::atomic<bool> shutting_down{false};
+  };
+
   std::atomic<bool> is_operation_in_progress_;
   std::unique_ptr<Executor> executor_;
+  std::shared_ptr<Handle> handle_;
 };
 
 }  // namespace util

@@ -1,0 +1,62 @@
+#include "davedove/verorariv/api/VRVVerorarivComponent.h"
+
+#include <utility>
+
+#include "auth/DAVAuthInterop.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
+#include "davedove/verorariv/auth/davedove_credentials_provider.h"
+#include "davedove/verorariv/model/database_id.h"
+#include "davedove/verorariv/api/DAVVerorarivExceptions.h"
+#include "platform/foundation/Exception.h"
+#include "sdk-core/DAVApp.h"
+
+VRVVerorarivComponent::VRVVerorarivComponent(const std::shared_ptr<DAVApp>& app) : app_(app) {}
+
+std::vector<DAVComponentPtr> VRVVerorarivComponent::componentsToRegister() {
+  auto creation = [](DAVComponentContainer* container,
+                     bool* isCacheable) -> std::shared_ptr<platform::Object> {
+    *isCacheable = true;
+    std::shared_ptr<DAVApp> app = container ? container->app() : nullptr;
+    if (!app) return nullptr;
+    return std::make_shared<VRVVerorarivComponent>(app);
+  };
+  return {DAVComponent::componentWithProtocol(DAVProtocol::of<VRVVerorarivInstanceProvider>(),
+                                              creation)};
+}
+
+std::shared_ptr<DAVVerorariv> VRVVerorarivComponent::verorarivForDatabase(
+    const std::string& database) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = instances_.find(database);
+  if (found != instances_.end()) return found->second;
+
+  std::shared_ptr<DAVApp> app = app_.lock();
+  if (!app) {
+    platform::raise(platform::kInternalInconsistencyException,
+                    "The app of this Verorariv component has been deleted.");
+  }
+  std::optional<std::string> projectID = app->options()->projectID();
+  if (!projectID || projectID->empty()) {
+    platform::raise(kDAVInvalidArgumentException,
+                    "DAVOptions.projectID must be set to a valid project ID.");
+  }
+  std::shared_ptr<DAVAuthInterop> auth =
+      DAVComponentType::instanceForProtocol<DAVAuthInterop>(app->container().get());
+  auto credentials =
+      std::make_shared<davedove::verorariv::auth::DavedoveCredentialsProvider>(app, auth);
+  // The app's name keeps each app's storage apart.
+  auto instance = std::make_shared<DAVVerorariv>(
+      davedove::verorariv::model::DatabaseId(*projectID, database), app->name(),
+      std::move(credentials), app);
+  instances_[database] = instance;
+  return instance;
+}
+
+void VRVVerorarivComponent::appWillBeDeleted(const std::shared_ptr<DAVApp>& /*app*/) {
+  std::map<std::string, std::shared_ptr<DAVVerorariv>> instances;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    instances.swap(instances_);
+  }
+  for (auto& entry : instances) entry.second->shutdownWithCompletion(nullptr);
+}

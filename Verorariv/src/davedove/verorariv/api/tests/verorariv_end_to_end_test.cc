@@ -1,0 +1,423 @@
+// The document database as the application uses it, end to end: public API, sync core, local
+// store, remote layer and the backend stand-in's document service on loopback, with a user
+// signed in through the real authentication client.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "davedove/verorariv/api/DAVCollectionReference.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
+#include "davedove/verorariv/api/DAVDocumentSnapshot.h"
+#include "davedove/verorariv/api/DAVFieldValue.h"
+#include "davedove/verorariv/api/DAVListenerRegistration.h"
+#include "davedove/verorariv/api/DAVQuery.h"
+#include "davedove/verorariv/api/DAVQuerySnapshot.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
+#include "davedove/verorariv/api/DAVVerorarivExceptions.h"
+#include "davedove/verorariv/api/DAVWriteBatch.h"
+#include "davedove/verorariv/api/tests/verorariv_test_support.h"
+#include "davedove/verorariv/util/verorariv_error_code.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/Exception.h"
+#include "platform/utilities/Logger.h"
+
+namespace {
+
+using vrvtest::Spin;
+using vrvtest::SpinPolling;
+using Code = davedove::verorariv::util::VerorarivErrorCode;
+
+// Every snapshot a listener received, checked to arrive on the main thread.
+template <typename Snapshot>
+struct Recorder {
+  std::vector<std::shared_ptr<Snapshot>> snapshots;
+  std::vector<platform::ErrorPtr> errors;
+  bool offMainThread = false;
+
+  std::function<void(std::shared_ptr<Snapshot>, platform::ErrorPtr)> block() {
+    return [this](std::shared_ptr<Snapshot> snapshot, platform::ErrorPtr error) {
+      if (!platform::dispatch::isMainThread()) offMainThread = true;
+      if (error) {
+        errors.push_back(error);
+      } else {
+        snapshots.push_back(std::move(snapshot));
+      }
+    };
+  }
+};
+
+std::optional<int64_t> IntField(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
+                                const std::string& field) {
+  std::optional<DAVValue> value = (*snapshot)[field];
+  if (!value || !value->asInteger()) return std::nullopt;
+  return *value->asInteger();
+}
+
+std::string Reason(const std::function<void()>& action, std::string* name = nullptr) {
+  try {
+    action();
+  } catch (const platform::Exception& exception) {
+    if (name) *name = exception.name();
+    return exception.reason();
+  }
+  return "<nothing raised>";
+}
+
+class VerorarivEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    standIn_ = std::make_unique<vrvtest::StandIn>(
+        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+    alice_ = standIn_->aliceUid;
+    bob_ = standIn_->bobUid;
+  }
+  void TearDown() override { standIn_.reset(); }
+
+  backend::TestBackend& backend() { return standIn_->backend(); }
+
+  // The server's answer to a write with a completion, or the code of its error.
+  static Code WaitForWrite(const std::function<void(DAVVerorarivErrorBlock)>& write) {
+    bool done = false;
+    platform::ErrorPtr error;
+    write([&](platform::ErrorPtr e) {
+      error = e;
+      done = true;
+    });
+    EXPECT_TRUE(Spin([&] { return done; }));
+    return error ? static_cast<Code>(error->code()) : Code::Ok;
+  }
+
+  std::unique_ptr<vrvtest::StandIn> standIn_;
+  std::string alice_;
+  std::string bob_;
+};
+
+TEST_F(VerorarivEndToEndTest, DocumentListenerSeesCurrentStateThenCloudChangesUntilRemoved) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+  auto db = standIn_->Database(false);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  EXPECT_EQ(doc->documentID(), alice_);
+
+  Recorder<DAVDocumentSnapshot> first;
+  auto registration = doc->addSnapshotListener(first.block());
+  ASSERT_TRUE(Spin([&] { return !first.snapshots.empty(); }));
+  EXPECT_TRUE(first.snapshots[0]->exists());
+  EXPECT_FALSE(first.snapshots[0]->metadata().isFromCache());
+  EXPECT_EQ(IntField(first.snapshots[0], "n"), 1);
+  EXPECT_EQ(first.snapshots[0]->documentID(), alice_);
+
+  backend().mergeDocument("users/" + alice_, {{"n", 2}});
+  ASSERT_TRUE(Spin([&] { return first.snapshots.size() == 2; }));
+  EXPECT_EQ(IntField(first.snapshots[1], "n"), 2);
+  EXPECT_EQ(first.snapshots[1]->data()->at("userId"), DAVValue(alice_));
+
+  // Removed: nothing more, while a listener still registered sees the next change. Both ride
+  // the same watch stream, so once the second one has it the first would have had it too.
+  registration->remove();
+  Recorder<DAVDocumentSnapshot> second;
+  auto secondRegistration = doc->addSnapshotListener(second.block());
+  ASSERT_TRUE(Spin([&] { return second.snapshots.size() == 1; }));
+  backend().mergeDocument("users/" + alice_, {{"n", 3}});
+  ASSERT_TRUE(Spin([&] { return second.snapshots.size() == 2; }));
+  EXPECT_EQ(IntField(second.snapshots[1], "n"), 3);
+  EXPECT_EQ(first.snapshots.size(), 2u);
+  EXPECT_TRUE(first.errors.empty());
+  EXPECT_FALSE(first.offMainThread || second.offMainThread);
+
+  // Releasing the handle leaves the listener running.
+  secondRegistration.reset();
+  backend().mergeDocument("users/" + alice_, {{"n", 4}});
+  ASSERT_TRUE(Spin([&] { return second.snapshots.size() == 3; }));
+  EXPECT_EQ(IntField(second.snapshots[2], "n"), 4);
+}
+
+TEST_F(VerorarivEndToEndTest, QueryListenerOnTheUsersIdFollowsItsDocuments) {
+  backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "a.example"}});
+  backend().setDocument("customBlacklist/b2", {{"userId", alice_}, {"domain", "b.example"}});
+  backend().setDocument("customBlacklist/b3", {{"userId", bob_}, {"domain", "c.example"}});
+  auto db = standIn_->Database(false);
+  auto query = db->collectionWithPath("customBlacklist")->queryWhereField("userId", alice_);
+
+  Recorder<DAVQuerySnapshot> recorder;
+  auto registration = query->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  auto documents = recorder.snapshots[0]->documents();
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(documents[0]->documentID(), "b1");
+  EXPECT_EQ(documents[1]->data().at("domain"), DAVValue("b.example"));
+
+  backend().setDocument("customBlacklist/b0", {{"userId", alice_}, {"domain", "z.example"}});
+  backend().setDocument("customBlacklist/b4", {{"userId", bob_}, {"domain", "y.example"}});
+  backend().mergeDocument("customBlacklist/b2", {{"userId", bob_}});
+  ASSERT_TRUE(Spin([&] {
+    if (recorder.snapshots.empty()) return false;
+    auto latest = recorder.snapshots.back()->documents();
+    return latest.size() == 2 && latest[0]->documentID() == "b0";
+  }));
+  auto latest = recorder.snapshots.back()->documents();
+  EXPECT_EQ(latest[1]->documentID(), "b1");
+  EXPECT_TRUE(recorder.errors.empty());
+
+  // The one-off read gives the same result from the server.
+  std::shared_ptr<DAVQuerySnapshot> once;
+  query->getDocumentsWithCompletion([&](std::shared_ptr<DAVQuerySnapshot> s, platform::ErrorPtr e) {
+    EXPECT_EQ(e, nullptr);
+    once = s;
+  });
+  ASSERT_TRUE(Spin([&] { return once != nullptr; }));
+  EXPECT_EQ(once->count(), 2u);
+  registration->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, WritesReachTheServerAndShowLocallyAtOnce) {
+  auto db = standIn_->Database(false);
+  auto users = db->collectionWithPath("users");
+  auto doc = users->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  EXPECT_FALSE(recorder.snapshots[0]->exists());
+  EXPECT_EQ(recorder.snapshots[0]->data(), std::nullopt);
+
+  // A merge creates the missing document; the local view shows it before the server answers.
+  doc->setData({{"userId", alice_}, {"mode", "family"}, {"tags", DAVValue::Array{"a", "b", "c"}}},
+               /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return recorder.snapshots.size() >= 2; }));
+  EXPECT_TRUE(recorder.snapshots[1]->exists());
+  EXPECT_TRUE(recorder.snapshots[1]->metadata().hasPendingWrites());
+  ASSERT_TRUE(SpinPolling([&] { return !backend().getDocument("users/" + alice_).is_null(); }));
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["mode"], "family");
+
+  // A merge keeps the other fields; the batch applies union and remove together.
+  doc->setData({{"pin", 1234}}, /*merge=*/true);
+  backend().setDocument("customBlacklist/" + alice_, {{"userId", alice_}, {"domains", nlohmann::json::array({"x"})}});
+  auto blacklist = db->collectionWithPath("customBlacklist")->documentWithPath(alice_);
+  auto batch = db->batch();
+  batch->updateData({{"tags", DAVFieldValue::fieldValueForArrayUnion({"d", "a"})}}, doc)
+      ->updateData({{"domains", DAVFieldValue::fieldValueForArrayRemove({"x"})},
+                    {"stamp", DAVFieldValue::fieldValueForServerTimestamp()},
+                    {"gone", DAVFieldValue::fieldValueForDelete()}},
+                   blacklist);
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) { batch->commitWithCompletion(done); }),
+            Code::Ok);
+  nlohmann::json user = backend().getDocument("users/" + alice_)["fields"];
+  EXPECT_EQ(user["mode"], "family");
+  EXPECT_EQ(user["pin"], 1234);
+  EXPECT_EQ(user["tags"], nlohmann::json({"a", "b", "c", "d"}));
+  nlohmann::json list = backend().getDocument("customBlacklist/" + alice_)["fields"];
+  EXPECT_EQ(list["domains"], nlohmann::json::array());
+  EXPECT_TRUE(list.contains("stamp"));
+
+  // The listener ends at the server's state, which it saw through the local writes.
+  ASSERT_TRUE(Spin([&] {
+    auto tags = (*recorder.snapshots.back())["tags"];
+    return tags && tags->asArray() && tags->asArray()->size() == 4;
+  }));
+  EXPECT_EQ(IntField(recorder.snapshots.back(), "pin"), 1234);
+
+  // addDocument: a generated id, the fields stored, the completion called once.
+  std::shared_ptr<DAVDocumentReference> added;
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              added = db->collectionWithPath("uninstall")->addDocumentWithData(
+                  {{"userId", alice_}, {"reason", "test"}}, done);
+            }),
+            Code::Ok);
+  ASSERT_EQ(added->documentID().size(), 20u);
+  EXPECT_EQ(backend().getDocument("uninstall/" + added->documentID())["fields"]["reason"], "test");
+  registration->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, RefusedWritesRevertTheLocalViewAndAreReported) {
+  backend().setDocument("dnsServers/default", {{"primary", "192.0.2.1"}});
+  auto db = standIn_->Database(false);
+
+  std::vector<std::string> warnings;
+  platform::VULLogObserverToken token = platform::VULAddLogObserver([&](const platform::VULLogRecord& record) {
+    if (record.message.find("dnsServers/default") != std::string::npos) {
+      warnings.push_back(record.message);
+    }
+  });
+
+  // Readable by everyone, writable by nobody: the write shows, is refused, and the view returns
+  // to the server's value; the refusal is logged once with the path and the reason.
+  auto servers = db->collectionWithPath("dnsServers")->documentWithPath("default");
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = servers->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  servers->setData({{"primary", "203.0.113.9"}}, /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return recorder.snapshots.size() >= 3; }));
+  auto primary = [](const std::shared_ptr<DAVDocumentSnapshot>& s) { return *(*s)["primary"]->asString(); };
+  EXPECT_EQ(primary(recorder.snapshots[1]), "203.0.113.9");
+  EXPECT_TRUE(recorder.snapshots[1]->metadata().hasPendingWrites());
+  EXPECT_EQ(primary(recorder.snapshots[2]), "192.0.2.1");
+  EXPECT_FALSE(recorder.snapshots[2]->metadata().hasPendingWrites());
+  ASSERT_TRUE(SpinPolling([&] { return !warnings.empty(); }));
+  platform::VULRemoveLogObserver(token);
+  EXPECT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("ermission"), std::string::npos) << warnings[0];
+  EXPECT_EQ(backend().getDocument("dnsServers/default")["fields"]["primary"], "192.0.2.1");
+
+  // An update of a missing document is refused by the server.
+  auto missing = db->collectionWithPath("users")->documentWithPath(alice_);
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) { missing->updateData({{"n", 1}}, done); }),
+            Code::NotFound);
+  EXPECT_TRUE(backend().getDocument("users/" + alice_).is_null());
+
+  // Another user's documents: neither read nor written.
+  backend().setDocument("users/" + bob_, {{"userId", bob_}, {"n", 1}});
+  auto bobs = db->collectionWithPath("users")->documentWithPath(bob_);
+  platform::ErrorPtr readError;
+  bool read = false;
+  bobs->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr e) {
+    EXPECT_EQ(s, nullptr);
+    readError = e;
+    read = true;
+  });
+  ASSERT_TRUE(Spin([&] { return read; }));
+  ASSERT_NE(readError, nullptr);
+  EXPECT_EQ(static_cast<Code>(readError->code()), Code::PermissionDenied);
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              bobs->setData({{"n", 2}}, /*merge=*/true, done);
+            }),
+            Code::PermissionDenied);
+  EXPECT_EQ(backend().getDocument("users/" + bob_)["fields"]["n"], 1);
+
+  // A query not restricted to the user fails its listener once, with no snapshot.
+  Recorder<DAVQuerySnapshot> everyone;
+  auto all = db->collectionWithPath("users")->addSnapshotListener(everyone.block());
+  ASSERT_TRUE(Spin([&] { return !everyone.errors.empty(); }));
+  EXPECT_EQ(static_cast<Code>(everyone.errors[0]->code()), Code::PermissionDenied);
+  EXPECT_TRUE(everyone.snapshots.empty());
+  registration->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, ReadsComeFromTheCacheWhileOffline) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 7}});
+  auto db = standIn_->Database(false);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+
+  bool offline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
+  ASSERT_TRUE(Spin([&] { return offline; }));
+
+  std::shared_ptr<DAVDocumentSnapshot> cached;
+  doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { cached = s; });
+  ASSERT_TRUE(Spin([&] { return cached != nullptr; }));
+  EXPECT_TRUE(cached->metadata().isFromCache());
+  EXPECT_EQ(IntField(cached, "n"), 7);
+
+  // What the cache does not hold cannot be told missing while offline.
+  platform::ErrorPtr error;
+  db->collectionWithPath("pin")->documentWithPath(alice_)->getDocumentWithCompletion(
+      [&](std::shared_ptr<DAVDocumentSnapshot>, platform::ErrorPtr e) { error = e; });
+  ASSERT_TRUE(Spin([&] { return error != nullptr; }));
+  EXPECT_EQ(static_cast<Code>(error->code()), Code::Unavailable);
+  registration->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, PendingWritesSurviveARestartOfflineAndAreSentWhenTheBackendIsBack) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+
+  bool offline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
+  ASSERT_TRUE(Spin([&] { return offline; }));
+  doc->setData({{"n", 5}}, /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 5; }));
+  registration->remove();
+
+  // The program ends while the backend is away; a new client starts over the same storage.
+  backend().stop();
+  standIn_->Reconfigure();
+  db = standIn_->Database(true);
+  doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> restarted;
+  auto again = doc->addSnapshotListener(restarted.block());
+  ASSERT_TRUE(Spin([&] { return !restarted.snapshots.empty(); }));
+  EXPECT_EQ(IntField(restarted.snapshots[0], "n"), 5);
+  EXPECT_TRUE(restarted.snapshots[0]->metadata().hasPendingWrites());
+  EXPECT_TRUE(restarted.snapshots[0]->metadata().isFromCache());
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
+
+  // The backend returns: the write goes out without anything else being done.
+  backend().start();
+  bool online = false;
+  db->disableNetworkWithCompletion(nullptr);
+  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
+  ASSERT_TRUE(Spin([&] { return online; }));
+  ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 5; }));
+  again->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
+  auto db = standIn_->Database(false);
+  std::string name;
+  EXPECT_EQ(Reason([&] { db->collectionWithPath(std::nullopt); }, &name), "Collection path cannot be nil.");
+  EXPECT_EQ(name, "DAVInvalidArgumentException");
+  EXPECT_EQ(Reason([&] { db->collectionWithPath("users//x"); }),
+            "Invalid path (users//x). Paths must not contain // in them.");
+  name.clear();
+  Reason([&] { db->collectionWithPath("users/u1"); }, &name);
+  EXPECT_EQ(name, "DAVInvalidArgumentException");
+
+  auto users = db->collectionWithPath("users");
+  EXPECT_EQ(Reason([&] { users->documentWithPath(std::nullopt); }), "Document path cannot be nil.");
+  name.clear();
+  Reason([&] { users->documentWithPath("u1/pins"); }, &name);
+  EXPECT_EQ(name, "DAVInvalidArgumentException");
+
+  auto batch = db->batch();
+  batch->commitWithCompletion(nullptr);
+  EXPECT_EQ(Reason([&] { batch->updateData({{"n", 1}}, users->documentWithPath("u1")); }, &name),
+            "A write batch can no longer be used after commit has been called.");
+  EXPECT_EQ(name, "DAVIllegalStateException");
+
+  DAVDocumentSnapshot snapshot(db, davedove::verorariv::model::DocumentKey::FromPathString("users/u1"),
+                               nullptr, DAVSnapshotMetadata(false, false));
+  EXPECT_EQ(Reason([&] { snapshot.objectForKeyedSubscript(DAVValue(int64_t{3})); }, &name),
+            "Subscript key must be an NSString or DAVFieldPath.");
+  EXPECT_EQ(name, "DAVInvalidArgumentException");
+  EXPECT_EQ(snapshot.objectForKeyedSubscript(DAVValue("n")), std::nullopt);
+
+  // Above the signed range a number is refused rather than stored negative.
+  name.clear();
+  Reason([] { DAVValue value(std::numeric_limits<uint64_t>::max()); }, &name);
+  EXPECT_EQ(name, "DAVInvalidArgumentException");
+  EXPECT_EQ(*DAVValue(uint64_t{9223372036854775807ULL}).asInteger(), INT64_MAX);
+
+  // A set may not delete; settings refuse a tiny cache.
+  EXPECT_EQ(Reason([&] {
+              users->documentWithPath("u1")->setData({{"n", DAVFieldValue::fieldValueForDelete()}}, false);
+            }),
+            "DAVFieldValue.delete() can only be used with updateData() and setData() with merge:true.");
+  DAVVerorarivSettings settings;
+  name.clear();
+  Reason([&] { settings.setCacheSizeBytes(1000); }, &name);
+  EXPECT_EQ(name, "DAVInvalidArgumentException");
+  settings.setCacheSizeBytes(kDAVVerorarivCacheSizeUnlimited);
+
+  // Started, the settings are fixed; with no default app there is no instance.
+  EXPECT_EQ(Reason([&] { db->setSettings(settings); }, &name).substr(0, 42),
+            "Verorariv instance has already been starte");
+  EXPECT_EQ(DAVVerorariv::verorariv(), db) << "the same instance on every call";
+  DAVApp::resetApps();
+  EXPECT_EQ(Reason([] { DAVVerorariv::verorariv(); }, &name),
+            "Failed to get VavazuzeZud instance. Please call VavazuzeZud.configure() before using "
+            "Verorariv");
+  EXPECT_EQ(name, "DAVAppNotConfiguredException");
+}
+
+}  // namespace

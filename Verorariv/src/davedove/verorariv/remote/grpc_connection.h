@@ -1,0 +1,189 @@
+#ifndef DAVEDOVE_VERORARIV_REMOTE_GRPC_CONNECTION_H_
+#define DAVEDOVE_VERORARIV_REMOTE_GRPC_CONNECTION_H_
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include <grpcpp/grpcpp.h>
+
+#include "davedove/verorariv/auth/token.h"
+#include "davedove/verorariv/core/database_info.h"
+#include "davedove/verorariv/util/async_queue.h"
+#include "davedove/verorariv/util/status.h"
+#include "platform/dispatch/Queue.h"
+#include "variru/verorariv/v1/verorariv.grpc.pb.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+
+// The value of "x-vari-api-client" on every call.
+extern const char kApiClientHeaderValue[];
+
+// A call in flight that the connection can cancel when it shuts down.
+class GrpcCall {
+ public:
+  virtual ~GrpcCall() = default;
+  virtual void Cancel() = 0;
+};
+
+// The gRPC status as the database's status.
+util::Status ConvertStatus(const grpc::Status& status);
+
+// One channel to the document service, the serial rpc queue on which calls are made, and the
+// registry of calls in flight. Results are handed to the worker (async) queue.
+class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
+ public:
+  GrpcConnection(const core::DatabaseInfo& database_info,
+                 std::shared_ptr<util::AsyncQueue> worker_queue);
+  ~GrpcConnection();
+
+  // A client context carrying the bearer token and the two metadata entries.
+  std::unique_ptr<grpc::ClientContext> CreateContext(const auth::Token& token) const;
+
+  variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
+  const platform::dispatch::QueuePtr& rpc_queue() const { return rpc_queue_; }
+  const std::shared_ptr<util::AsyncQueue>& worker_queue() const { return worker_queue_; }
+  const core::DatabaseInfo& database_info() const { return database_info_; }
+  // "projects/<project>/databases/<database>".
+  const std::string& resource_prefix() const { return resource_prefix_; }
+
+  // Starts a thread that belongs to a call; false (and nothing runs) after Shutdown.
+  bool StartThread(std::shared_ptr<GrpcCall> call, std::function<void()> body);
+  // Keeps `call` cancellable until Unregister; false after Shutdown.
+  bool Register(const std::shared_ptr<GrpcCall>& call);
+  void Unregister(const std::shared_ptr<GrpcCall>& call);
+  // Runs `operation` on the worker queue unless the connection has shut down.
+  void PostToWorker(util::Operation operation);
+
+  // Cancels every call in flight and waits for their threads; nothing reaches the worker queue
+  // afterwards.
+  void Shutdown();
+  bool is_shut_down() const;
+
+ private:
+  core::DatabaseInfo database_info_;
+  std::string resource_prefix_;
+  std::shared_ptr<util::AsyncQueue> worker_queue_;
+  platform::dispatch::QueuePtr rpc_queue_;
+  std::shared_ptr<grpc::Channel> channel_;
+  std::unique_ptr<variru::verorariv::v1::Verorariv::Stub> stub_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  bool shut_down_ = false;
+  int running_threads_ = 0;
+  std::set<std::shared_ptr<GrpcCall>> calls_;
+};
+
+// One bidirectional streaming call. A thread of its own opens the call and reads; writes go
+// through the rpc queue. Every event reaches its observer on the worker queue: on_open once the
+// call is established, on_read per message, on_close once at the end (not after Cancel).
+template <typename Request, typename Response>
+class GrpcStream : public GrpcCall, public std::enable_shared_from_this<GrpcStream<Request, Response>> {
+ public:
+  using Opener = std::function<std::unique_ptr<grpc::ClientReaderWriter<Request, Response>>(
+      grpc::ClientContext*)>;
+  struct Observer {
+    std::function<void()> on_open;
+    std::function<void(const Response&)> on_read;
+    std::function<void(const util::Status&)> on_close;
+  };
+
+  GrpcStream(std::shared_ptr<GrpcConnection> connection, std::unique_ptr<grpc::ClientContext> context,
+             Opener opener, Observer observer)
+      : connection_(std::move(connection)),
+        context_(std::move(context)),
+        opener_(std::move(opener)),
+        observer_(std::move(observer)) {}
+
+  // Starts the call; false when the connection has shut down.
+  bool Start() {
+    auto self = this->shared_from_this();
+    return connection_->StartThread(self, [self] { self->Run(); });
+  }
+
+  // Sends a message after the ones before it; dropped once the call has ended.
+  void Write(Request request) {
+    auto self = this->shared_from_this();
+    connection_->rpc_queue()->async([self, request = std::move(request)] {
+      std::lock_guard<std::mutex> lock(self->write_mutex_);
+      if (self->stream_ && !self->write_failed_ && !self->cancelled_) {
+        if (!self->stream_->Write(request)) self->write_failed_ = true;
+      }
+    });
+  }
+
+  // Ends the call without telling the observer.
+  void Cancel() override {
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      cancelled_ = true;
+    }
+    context_->TryCancel();
+  }
+
+ private:
+  bool cancelled() {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return cancelled_;
+  }
+
+  void Post(util::Operation operation) {
+    auto self = this->shared_from_this();
+    connection_->PostToWorker([self, operation = std::move(operation)] {
+      if (!self->cancelled()) operation();
+    });
+  }
+
+  void Run() {
+    auto stream = opener_(context_.get());
+    {
+      std::lock_guard<std::mutex> lock(write_mutex_);
+      stream_ = std::move(stream);
+    }
+    Post([this] {
+      if (observer_.on_open) observer_.on_open();
+    });
+    Response response;
+    while (stream_->Read(&response)) {
+      Post([this, response] {
+        if (observer_.on_read) observer_.on_read(response);
+      });
+      response.Clear();
+    }
+    grpc::Status status;
+    {
+      std::lock_guard<std::mutex> lock(write_mutex_);
+      status = stream_->Finish();
+    }
+    util::Status result = ConvertStatus(status);
+    Post([this, result] {
+      if (observer_.on_close) observer_.on_close(result);
+    });
+  }
+
+  std::shared_ptr<GrpcConnection> connection_;
+  std::unique_ptr<grpc::ClientContext> context_;
+  Opener opener_;
+  Observer observer_;
+
+  std::mutex write_mutex_;  // guards stream_ creation, writes and Finish
+  std::unique_ptr<grpc::ClientReaderWriter<Request, Response>> stream_;
+  bool write_failed_ = false;
+
+  std::mutex state_mutex_;
+  bool cancelled_ = false;
+};
+
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove
+
+#endif  // DAVEDOVE_VERORARIV_REMOTE_GRPC_CONNECTION_H_

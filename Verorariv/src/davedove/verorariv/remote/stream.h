@@ -1,0 +1,96 @@
+#ifndef DAVEDOVE_VERORARIV_REMOTE_STREAM_H_
+#define DAVEDOVE_VERORARIV_REMOTE_STREAM_H_
+
+#include <memory>
+#include <string>
+
+#include "davedove/verorariv/auth/credentials_provider.h"
+#include "davedove/verorariv/auth/token.h"
+#include "davedove/verorariv/remote/exponential_backoff.h"
+#include "davedove/verorariv/remote/grpc_connection.h"
+#include "davedove/verorariv/util/async_queue.h"
+#include "davedove/verorariv/util/status.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+
+// The life of one of the two long-lived streams, on the async queue:
+//
+//   Initial --Start--> Starting (token fetch, connect) --> Open --error--> Error
+//   Error --Start--> Backoff --delay--> Starting ...      any --Stop--> Initial
+//
+// A stream that stays idle (MarkIdle with nothing asked of it) for 60 s is closed; the next
+// use opens it again. A failure with UNAUTHENTICATED makes the next token fetch force a refresh;
+// a failure with RESOURCE_EXHAUSTED waits the longest back-off.
+class Stream : public std::enable_shared_from_this<Stream> {
+ public:
+  enum class State { Initial, Starting, Open, Error, Backoff };
+
+  Stream(std::shared_ptr<GrpcConnection> connection, auth::CredentialsProvider* credentials,
+         util::TimerId backoff_timer_id, util::TimerId idle_timer_id);
+  virtual ~Stream();
+
+  // Connects (after the back-off when the previous attempt failed). The delegate hears
+  // OnStreamOpen once connected. Must not be started.
+  void Start();
+  // Closes the stream without telling the delegate; back-off is kept.
+  void Stop();
+  // Started: connecting, backing off or open.
+  bool IsStarted() const;
+  bool IsOpen() const;
+  // Closes the stream after 60 s unless it is used again in between.
+  void MarkIdle();
+  // The next start goes at once (after a stop that was not caused by a failure).
+  void InhibitBackoff();
+
+  State state() const { return state_; }
+
+ protected:
+  // Opens the gRPC call with the token; the call reports through the three handlers below.
+  virtual std::shared_ptr<GrpcCall> CreateCall(const auth::Token& token) = 0;
+  // The delegate hooks.
+  virtual void NotifyStreamOpen() = 0;
+  virtual void NotifyStreamClose(const util::Status& status) = 0;
+  // A stream ends up being reused: per-connection state (such as the handshake) is reset here.
+  virtual void TearDown() {}
+
+  // Called by the subclass's call observer on the worker queue; `call` identifies the
+  // connection the event belongs to, so that events of an earlier connection are dropped.
+  bool IsCurrentCall(const GrpcCall* call) const { return call_ && call_.get() == call; }
+  void OnCallOpen();
+  void OnCallClose(const util::Status& status);
+  // Each received message postpones the idle close.
+  void OnCallMessage();
+
+  // Stops the idle timer (use of the stream).
+  void CancelIdleCheck();
+  std::shared_ptr<GrpcCall> current_call() const { return call_; }
+  const std::shared_ptr<GrpcConnection>& connection() const { return connection_; }
+  util::AsyncQueue& worker_queue() const { return *connection_->worker_queue(); }
+
+ private:
+  void RequestToken();
+  void ResumeStartWithToken(const util::StatusOr<auth::Token>& token);
+  void HandleIdleCloseTimer();
+  // Ends the current connection; `status` not OK means a failure.
+  void Close(const util::Status& status);
+  void PerformBackoff();
+
+  std::shared_ptr<GrpcConnection> connection_;
+  auth::CredentialsProvider* credentials_;
+  util::TimerId idle_timer_id_;
+  ExponentialBackoff backoff_;
+  State state_ = State::Initial;
+  std::shared_ptr<GrpcCall> call_;
+  util::DelayedOperation idle_timer_;
+  bool idle_timer_scheduled_ = false;
+  // Bumped on every start and stop, so that a token arriving late for an old start is dropped.
+  int close_count_ = 0;
+};
+
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove
+
+#endif  // DAVEDOVE_VERORARIV_REMOTE_STREAM_H_

@@ -1,0 +1,93 @@
+#ifndef DAVEDOVE_VERORARIV_REMOTE_WATCH_CHANGE_AGGREGATOR_H_
+#define DAVEDOVE_VERORARIV_REMOTE_WATCH_CHANGE_AGGREGATOR_H_
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "davedove/verorariv/core/target_id_generator.h"
+#include "davedove/verorariv/local/VRVQueryData.h"
+#include "davedove/verorariv/model/document_key.h"
+#include "davedove/verorariv/model/document_key_set.h"
+#include "davedove/verorariv/model/snapshot_version.h"
+#include "davedove/verorariv/remote/remote_event.h"
+#include "davedove/verorariv/remote/watch_change.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+
+// What the aggregator needs to know of the listened targets.
+class TargetMetadataProvider {
+ public:
+  virtual ~TargetMetadataProvider() = default;
+  // The keys the client holds as matching the target on the server.
+  virtual model::DocumentKeySet GetRemoteKeysForTarget(core::TargetId target_id) const = 0;
+  // The target's query data, or null when the target is no longer listened to.
+  virtual local::QueryDataPtr GetQueryDataForTarget(core::TargetId target_id) const = 0;
+};
+
+// Collects the watch changes between two consistent snapshots and turns them into one
+// RemoteEvent. Targets with an add or remove request still unanswered ignore the changes that
+// the server sent before it saw the request.
+class WatchChangeAggregator {
+ public:
+  explicit WatchChangeAggregator(TargetMetadataProvider* target_metadata_provider);
+
+  void HandleDocumentChange(const DocumentWatchChange& document_change);
+  void HandleTargetChange(const WatchTargetChange& target_change);
+  // A mismatch resets the target: its keys are dropped and it is listened to afresh (the target
+  // ids to re-listen are returned by TakeTargetsToReset).
+  void HandleExistenceFilter(const ExistenceFilterWatchChange& existence_filter);
+
+  // The event for every change since the previous one, at `snapshot_version`; clears the
+  // collected changes.
+  RemoteEvent CreateRemoteEvent(const model::SnapshotVersion& snapshot_version);
+
+  // An add or remove request for the target went out; changes are ignored until its answer.
+  void RecordPendingTargetRequest(core::TargetId target_id);
+  // Forgets the target (after a rejection, or when it was unlistened).
+  void RemoveTarget(core::TargetId target_id);
+  // The targets whose existence filter did not match since the last call.
+  std::vector<core::TargetId> TakeTargetsToReset();
+
+ private:
+  struct DocumentChangeEntry {
+    bool is_update = true;  // false: removed from the target
+  };
+  // The state of one target between two events.
+  struct TargetState {
+    int outstanding_responses = 0;
+    bool current = false;
+    bool has_pending_changes = true;  // a fresh target always reports itself once
+    std::string resume_token;
+    std::map<model::DocumentKey, int> document_changes;  // key -> ChangeKind
+    void ClearPendingChanges();
+  };
+  enum ChangeKind { kAdded = 0, kModified = 1, kRemoved = 2 };
+
+  TargetState& EnsureTargetState(core::TargetId target_id);
+  bool IsActiveTarget(core::TargetId target_id) const;
+  std::vector<core::TargetId> TargetIds(const WatchTargetChange& change) const;
+  void AddDocumentToTarget(core::TargetId target_id, const model::MaybeDocumentPtr& document);
+  void RemoveDocumentFromTarget(core::TargetId target_id, const model::DocumentKey& key,
+                                const model::MaybeDocumentPtr& updated_document);
+  void ResetTarget(core::TargetId target_id);
+  int CurrentDocumentCountForTarget(core::TargetId target_id);
+  bool TargetContainsDocument(core::TargetId target_id, const model::DocumentKey& key) const;
+  void AddChange(TargetState& state, const model::DocumentKey& key, ChangeKind kind);
+
+  TargetMetadataProvider* target_metadata_provider_;
+  std::map<core::TargetId, TargetState> target_states_;
+  RemoteEvent::DocumentUpdateMap pending_document_updates_;
+  // For each changed key, the targets it belongs to after the changes (to find limbo documents).
+  std::map<model::DocumentKey, std::vector<core::TargetId>> pending_document_target_mapping_;
+  std::vector<core::TargetId> targets_to_reset_;
+};
+
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove
+
+#endif  // DAVEDOVE_VERORARIV_REMOTE_WATCH_CHANGE_AGGREGATOR_H_

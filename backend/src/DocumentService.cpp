@@ -1,0 +1,1072 @@
+#include "backend/src/DocumentService.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <variant>
+
+#include <grpcpp/grpcpp.h>
+#include <httplib.h>
+
+#include "backend/src/IdentityService.h"
+#include "davedove/verorariv/core/VRVQuery.h"
+#include "davedove/verorariv/model/VRVDocument.h"
+#include "davedove/verorariv/model/database_id.h"
+#include "davedove/verorariv/remote/VRVSerializerBeta.h"
+#include "variru/verorariv/v1/verorariv.grpc.pb.h"
+
+namespace backend {
+
+namespace v1 = variru::verorariv::v1;
+namespace model = davedove::verorariv::model;
+namespace core = davedove::verorariv::core;
+using davedove::verorariv::remote::VRVSerializerBeta;
+using DocumentPtr = DocumentStore::DocumentPtr;
+
+namespace {
+
+constexpr char kAdminPrefix[] = "/admin/v1/documents/";
+
+std::vector<std::string> splitPath(const std::string& path) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    out.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  return out;
+}
+
+bool validPath(const std::string& path, bool document) {
+  if (path.empty()) return false;
+  auto segments = splitPath(path);
+  for (const auto& s : segments)
+    if (s.empty()) return false;
+  return (segments.size() % 2 == 0) == document;
+}
+
+// ---------------------------------------------------------------- access rules
+
+bool isUserOwnedCollection(const std::string& collection) {
+  return collection == "users" || collection == "customBlacklist" || collection == "pin";
+}
+
+bool isReferenceCollection(const std::string& collection) {
+  return collection == "dnsServers" || collection == "admin";
+}
+
+std::string ownerOf(const v1::Document* doc) {
+  if (!doc) return {};
+  auto it = doc->fields().find("userId");
+  if (it == doc->fields().end() || it->second.value_type_case() != v1::Value::kStringValue) return {};
+  return it->second.string_value();
+}
+
+bool canRead(const std::string& uid, const std::string& path, const v1::Document* doc) {
+  auto segments = splitPath(path);
+  if (segments.size() != 2) return false;
+  if (isReferenceCollection(segments[0])) return true;
+  if (isUserOwnedCollection(segments[0])) return segments[1] == uid || (doc && ownerOf(doc) == uid);
+  return false;
+}
+
+int checkWrite(const std::string& uid, const std::string& path, const v1::Document* before,
+               const v1::Document* after, std::string* message) {
+  auto segments = splitPath(path);
+  bool allowed = false;
+  if (segments.size() == 2) {
+    const std::string& collection = segments[0];
+    if (isUserOwnedCollection(collection)) {
+      allowed = segments[1] == uid ||
+                ((!before || ownerOf(before) == uid) && (!after || ownerOf(after) == uid));
+    } else if (collection == "uninstall") {
+      allowed = !before && after;
+    }
+  }
+  if (allowed) return 0;
+  *message = "Missing or insufficient permissions.";
+  return grpc::StatusCode::PERMISSION_DENIED;
+}
+
+// ---------------------------------------------------------------- input validation
+// The client's decoding code stops the process on malformed input, so nothing reaches it
+// unchecked.
+
+bool validFieldPath(const std::string& path) {
+  if (path.empty()) return false;
+  bool inBackticks = false;
+  size_t segmentLength = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    char c = path[i];
+    if (c == '\0') return false;
+    if (c == '\\') {
+      if (i + 1 == path.size()) return false;
+      ++i;
+      ++segmentLength;
+    } else if (c == '`') {
+      inBackticks = !inBackticks;
+    } else if (c == '.' && !inBackticks) {
+      if (segmentLength == 0) return false;
+      segmentLength = 0;
+    } else {
+      ++segmentLength;
+    }
+  }
+  return !inBackticks && segmentLength > 0;
+}
+
+class Validator {
+ public:
+  explicit Validator(const DocumentStore& store) : store_(store) {}
+
+  bool documentName(const std::string& name) const { return store_.pathOfName(name).has_value(); }
+
+  bool value(const v1::Value& v, int depth = 0) const {
+    if (depth > 20) return false;
+    switch (v.value_type_case()) {
+      case v1::Value::VALUE_TYPE_NOT_SET:
+        return false;
+      case v1::Value::kReferenceValue:
+        return documentName(v.reference_value());
+      case v1::Value::kArrayValue:
+        for (const auto& e : v.array_value().values())
+          if (!value(e, depth + 1)) return false;
+        return true;
+      case v1::Value::kMapValue:
+        return fields(v.map_value().fields(), depth + 1);
+      case v1::Value::kTimestampValue:
+        return v.timestamp_value().nanos() >= 0 && v.timestamp_value().nanos() < 1000000000;
+      default:
+        return true;
+    }
+  }
+
+  bool fields(const google::protobuf::Map<std::string, v1::Value>& fields, int depth = 0) const {
+    for (const auto& [name, v] : fields)
+      if (name.empty() || !value(v, depth)) return false;
+    return true;
+  }
+
+  bool write(const v1::Write& w) const {
+    for (const auto& p : w.update_mask().field_paths())
+      if (!validFieldPath(p)) return false;
+    switch (w.operation_case()) {
+      case v1::Write::kUpdate:
+        return documentName(w.update().name()) && fields(w.update().fields());
+      case v1::Write::kDelete:
+        return documentName(w.delete_()) && !w.has_update_mask();
+      case v1::Write::kTransform: {
+        if (!documentName(w.transform().document())) return false;
+        if (!w.has_current_document() || w.current_document().condition_type_case() !=
+                                             v1::Precondition::kExists ||
+            !w.current_document().exists())
+          return false;
+        for (const auto& ft : w.transform().field_transforms()) {
+          if (!validFieldPath(ft.field_path())) return false;
+          switch (ft.transform_type_case()) {
+            case v1::DocumentTransform::FieldTransform::kSetToServerValue:
+              if (ft.set_to_server_value() != v1::DocumentTransform::FieldTransform::REQUEST_TIME)
+                return false;
+              break;
+            case v1::DocumentTransform::FieldTransform::kIncrement:
+              if (ft.increment().value_type_case() != v1::Value::kIntegerValue &&
+                  ft.increment().value_type_case() != v1::Value::kDoubleValue)
+                return false;
+              break;
+            case v1::DocumentTransform::FieldTransform::kAppendMissingElements:
+              for (const auto& e : ft.append_missing_elements().values())
+                if (!value(e)) return false;
+              break;
+            case v1::DocumentTransform::FieldTransform::kRemoveAllFromArray:
+              for (const auto& e : ft.remove_all_from_array().values())
+                if (!value(e)) return false;
+              break;
+            default:
+              return false;
+          }
+        }
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+  // Queries of one top-level collection, filters and orders on plain fields, no cursors.
+  bool query(const v1::Target::QueryTarget& q, std::string* collection) const {
+    if (q.parent() != store_.databaseName() + "/documents") return false;
+    if (q.query_type_case() != v1::Target::QueryTarget::kStructuredQuery) return false;
+    const auto& s = q.structured_query();
+    if (s.from_size() != 1 || s.from(0).all_descendants()) return false;
+    const std::string& id = s.from(0).collection_id();
+    if (id.empty() || id.find('/') != std::string::npos) return false;
+    if (s.has_start_at() || s.has_end_at() || s.offset() != 0 || s.has_select()) return false;
+    if (s.has_limit() && s.limit().value() < 0) return false;
+    std::set<std::string> inequalities;
+    if (s.has_where() && !filter(s.where(), &inequalities, 0)) return false;
+    if (inequalities.size() > 1) return false;
+    for (int i = 0; i < s.order_by_size(); ++i) {
+      const auto& o = s.order_by(i);
+      if (!plainField(o.field().field_path())) return false;
+      if (o.direction() != v1::StructuredQuery::ASCENDING &&
+          o.direction() != v1::StructuredQuery::DESCENDING)
+        return false;
+      if (i == 0 && !inequalities.empty() && o.field().field_path() != *inequalities.begin())
+        return false;
+    }
+    *collection = id;
+    return true;
+  }
+
+ private:
+  static bool plainField(const std::string& path) { return validFieldPath(path) && path != "__name__"; }
+
+  bool filter(const v1::StructuredQuery::Filter& f, std::set<std::string>* inequalities, int depth) const {
+    if (depth > 5) return false;
+    switch (f.filter_type_case()) {
+      case v1::StructuredQuery::Filter::kCompositeFilter:
+        if (f.composite_filter().op() != v1::StructuredQuery::CompositeFilter::AND) return false;
+        for (const auto& sub : f.composite_filter().filters())
+          if (!filter(sub, inequalities, depth + 1)) return false;
+        return true;
+      case v1::StructuredQuery::Filter::kFieldFilter: {
+        const auto& ff = f.field_filter();
+        if (!plainField(ff.field().field_path()) || !value(ff.value())) return false;
+        switch (ff.op()) {
+          case v1::StructuredQuery::FieldFilter::LESS_THAN:
+          case v1::StructuredQuery::FieldFilter::LESS_THAN_OR_EQUAL:
+          case v1::StructuredQuery::FieldFilter::GREATER_THAN:
+          case v1::StructuredQuery::FieldFilter::GREATER_THAN_OR_EQUAL:
+            inequalities->insert(ff.field().field_path());
+            return true;
+          case v1::StructuredQuery::FieldFilter::EQUAL:
+          case v1::StructuredQuery::FieldFilter::ARRAY_CONTAINS:
+            return true;
+          default:
+            return false;
+        }
+      }
+      case v1::StructuredQuery::Filter::kUnaryFilter: {
+        const auto& u = f.unary_filter();
+        if (!u.has_field() || !plainField(u.field().field_path())) return false;
+        return u.op() == v1::StructuredQuery::UnaryFilter::IS_NAN ||
+               u.op() == v1::StructuredQuery::UnaryFilter::IS_NULL;
+      }
+      default:
+        return false;
+    }
+  }
+
+  const DocumentStore& store_;
+};
+
+// Whether the query is limited to the user's documents: an equality filter "userId" == uid.
+bool queryFiltersOnOwner(const v1::StructuredQuery::Filter& f, const std::string& uid) {
+  if (f.has_field_filter()) {
+    const auto& ff = f.field_filter();
+    return ff.op() == v1::StructuredQuery::FieldFilter::EQUAL && ff.field().field_path() == "userId" &&
+           ff.value().value_type_case() == v1::Value::kStringValue && ff.value().string_value() == uid;
+  }
+  if (f.has_composite_filter()) {
+    for (const auto& sub : f.composite_filter().filters())
+      if (queryFiltersOnOwner(sub, uid)) return true;
+  }
+  return false;
+}
+
+std::string encodeToken(StoreVersion version) {
+  std::string token(8, '\0');
+  for (int i = 7; i >= 0; --i) {
+    token[i] = static_cast<char>(version & 0xff);
+    version >>= 8;
+  }
+  return token;
+}
+
+std::optional<StoreVersion> decodeToken(const std::string& token) {
+  if (token.size() != 8) return std::nullopt;
+  StoreVersion v = 0;
+  for (char c : token) v = (v << 8) | static_cast<unsigned char>(c);
+  return v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- field JSON
+
+bool jsonToValue(const nlohmann::json& json, v1::Value* value, std::string* error) {
+  switch (json.type()) {
+    case nlohmann::json::value_t::null:
+      value->set_null_value(google::protobuf::NULL_VALUE);
+      return true;
+    case nlohmann::json::value_t::boolean:
+      value->set_boolean_value(json.get<bool>());
+      return true;
+    case nlohmann::json::value_t::number_integer:
+      value->set_integer_value(json.get<int64_t>());
+      return true;
+    case nlohmann::json::value_t::number_unsigned: {
+      uint64_t u = json.get<uint64_t>();
+      if (u > static_cast<uint64_t>(INT64_MAX)) {
+        if (error) *error = "integer out of range";
+        return false;
+      }
+      value->set_integer_value(static_cast<int64_t>(u));
+      return true;
+    }
+    case nlohmann::json::value_t::number_float:
+      value->set_double_value(json.get<double>());
+      return true;
+    case nlohmann::json::value_t::string:
+      value->set_string_value(json.get<std::string>());
+      return true;
+    case nlohmann::json::value_t::array: {
+      auto* array = value->mutable_array_value();
+      for (const auto& e : json)
+        if (!jsonToValue(e, array->add_values(), error)) return false;
+      return true;
+    }
+    case nlohmann::json::value_t::object: {
+      if (json.size() == 1 && json.contains("__timestamp")) {
+        const auto& t = json["__timestamp"];
+        if (!t.is_array() || t.size() != 2 || !t[0].is_number_integer() || !t[1].is_number_integer() ||
+            t[1].get<int64_t>() < 0 || t[1].get<int64_t>() >= 1000000000) {
+          if (error) *error = "__timestamp takes [seconds, nanos]";
+          return false;
+        }
+        value->mutable_timestamp_value()->set_seconds(t[0].get<int64_t>());
+        value->mutable_timestamp_value()->set_nanos(static_cast<int32_t>(t[1].get<int64_t>()));
+        return true;
+      }
+      auto* map = value->mutable_map_value()->mutable_fields();
+      for (const auto& [k, e] : json.items()) {
+        if (k.empty()) {
+          if (error) *error = "empty field name";
+          return false;
+        }
+        if (!jsonToValue(e, &(*map)[k], error)) return false;
+      }
+      return true;
+    }
+    default:
+      if (error) *error = "unsupported JSON value";
+      return false;
+  }
+}
+
+nlohmann::json valueToJson(const v1::Value& value) {
+  switch (value.value_type_case()) {
+    case v1::Value::kBooleanValue:
+      return value.boolean_value();
+    case v1::Value::kIntegerValue:
+      return value.integer_value();
+    case v1::Value::kDoubleValue:
+      return value.double_value();
+    case v1::Value::kStringValue:
+      return value.string_value();
+    case v1::Value::kReferenceValue:
+      return value.reference_value();
+    case v1::Value::kBytesValue:
+      return value.bytes_value();
+    case v1::Value::kTimestampValue:
+      return nlohmann::json{{"__timestamp",
+                             {value.timestamp_value().seconds(), value.timestamp_value().nanos()}}};
+    case v1::Value::kGeoPointValue:
+      return nlohmann::json{{"latitude", value.geo_point_value().latitude()},
+                            {"longitude", value.geo_point_value().longitude()}};
+    case v1::Value::kArrayValue: {
+      nlohmann::json a = nlohmann::json::array();
+      for (const auto& e : value.array_value().values()) a.push_back(valueToJson(e));
+      return a;
+    }
+    case v1::Value::kMapValue: {
+      nlohmann::json o = nlohmann::json::object();
+      for (const auto& [k, e] : value.map_value().fields()) o[k] = valueToJson(e);
+      return o;
+    }
+    default:
+      return nullptr;
+  }
+}
+
+// ---------------------------------------------------------------- the gRPC service
+
+struct DocumentService::Impl final : public v1::Verorariv::Service {
+  Impl(DocumentService& owner)
+      : owner(owner),
+        serializer(model::DatabaseId(owner.projectId_, model::DatabaseId::kDefault)) {}
+
+  DocumentService& owner;
+  VRVSerializerBeta serializer;
+  std::atomic<int> nextStreamId{1};
+
+  DocumentStore& store() { return *owner.store_; }
+
+  // The caller's uid from the bearer token; UNAUTHENTICATED without a valid one.
+  grpc::Status authenticate(grpc::ServerContext* context, std::string* uid) {
+    const auto& metadata = context->client_metadata();
+    auto prefix = metadata.find("variru-cloud-resource-prefix");
+    if (prefix == metadata.end() ||
+        std::string(prefix->second.data(), prefix->second.size()) != store().databaseName()) {
+      return grpc::Status(grpc::StatusCode::NOT_FOUND, "Unknown database");
+    }
+    auto it = metadata.find("authorization");
+    if (it == metadata.end()) return grpc::Status(grpc::StatusCode::UNAUTHENTICATED, "Missing credentials");
+    std::string header(it->second.data(), it->second.size());
+    const std::string bearer = "Bearer ";
+    if (header.compare(0, bearer.size(), bearer) != 0 || header.size() == bearer.size())
+      return grpc::Status(grpc::StatusCode::UNAUTHENTICATED, "Missing credentials");
+    std::string keyword;
+    auto claims = owner.identity_.verifyIDToken(header.substr(bearer.size()), &keyword);
+    if (!claims || !(*claims)["sub"].is_string())
+      return grpc::Status(grpc::StatusCode::UNAUTHENTICATED, "Invalid ID token: " + keyword);
+    *uid = (*claims)["sub"].get<std::string>();
+    return grpc::Status::OK;
+  }
+
+  grpc::Status commitWrites(const std::string& uid, const google::protobuf::RepeatedPtrField<v1::Write>& writes,
+                            CommitOutcome* outcome) {
+    Validator validator(store());
+    for (const auto& w : writes)
+      if (!validator.write(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
+    std::vector<v1::Write> list(writes.begin(), writes.end());
+    *outcome = store().commit(list, [&uid](const std::string& path, const v1::Document* before,
+                                           const v1::Document* after, std::string* message) {
+      return checkWrite(uid, path, before, after, message);
+    });
+    if (outcome->code != 0) return grpc::Status(static_cast<grpc::StatusCode>(outcome->code), outcome->message);
+    return grpc::Status::OK;
+  }
+
+  grpc::Status Commit(grpc::ServerContext* context, const v1::CommitRequest* request,
+                      v1::CommitResponse* response) override {
+    std::string uid;
+    grpc::Status status = authenticate(context, &uid);
+    if (!status.ok()) return status;
+    CommitOutcome outcome;
+    status = commitWrites(uid, request->writes(), &outcome);
+    if (!status.ok()) return status;
+    for (auto& r : outcome.results) *response->add_write_results() = r;
+    *response->mutable_commit_time() = timestampOfVersion(outcome.version);
+    return grpc::Status::OK;
+  }
+
+  grpc::Status BatchGetDocuments(grpc::ServerContext* context, const v1::BatchGetDocumentsRequest* request,
+                                 grpc::ServerWriter<v1::BatchGetDocumentsResponse>* writer) override {
+    std::string uid;
+    grpc::Status status = authenticate(context, &uid);
+    if (!status.ok()) return status;
+    std::vector<std::string> paths;
+    for (const auto& name : request->documents()) {
+      auto path = store().pathOfName(name);
+      if (!path) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid document name " + name);
+      paths.push_back(*path);
+    }
+    std::vector<v1::BatchGetDocumentsResponse> responses;
+    grpc::Status denied = grpc::Status::OK;
+    store().read([&](const std::map<std::string, DocumentPtr>& docs, const std::map<std::string, StoreVersion>&,
+                     StoreVersion version) {
+      for (const auto& path : paths) {
+        auto it = docs.find(path);
+        const v1::Document* doc = it == docs.end() ? nullptr : it->second.get();
+        if (!canRead(uid, path, doc)) {
+          denied = grpc::Status(grpc::StatusCode::PERMISSION_DENIED, "Missing or insufficient permissions.");
+          return;
+        }
+        v1::BatchGetDocumentsResponse r;
+        if (doc) *r.mutable_found() = *doc;
+        else r.set_missing(store().documentName(path));
+        *r.mutable_read_time() = timestampOfVersion(version);
+        responses.push_back(std::move(r));
+      }
+    });
+    if (!denied.ok()) return denied;
+    for (const auto& r : responses)
+      if (!writer->Write(r)) break;
+    return grpc::Status::OK;
+  }
+
+  grpc::Status Write(grpc::ServerContext* context,
+                     grpc::ServerReaderWriter<v1::WriteResponse, v1::WriteRequest>* stream) override {
+    std::string uid;
+    grpc::Status status = authenticate(context, &uid);
+    if (!status.ok()) return status;
+    v1::WriteRequest request;
+    if (!stream->Read(&request)) return grpc::Status::OK;
+    if (request.database() != store().databaseName())
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "The first request must name the database");
+    if (request.writes_size() != 0)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "The first request must carry no writes");
+    std::string streamId = "write-" + std::to_string(nextStreamId++);
+    uint64_t sequence = 0;
+    auto token = [&]() { return streamId + ":" + std::to_string(++sequence); };
+    v1::WriteResponse handshake;
+    handshake.set_stream_id(streamId);
+    handshake.set_stream_token(token());
+    *handshake.mutable_commit_time() = timestampOfVersion(store().version());
+    if (!stream->Write(handshake)) return grpc::Status::OK;
+    while (stream->Read(&request)) {
+      CommitOutcome outcome;
+      status = commitWrites(uid, request.writes(), &outcome);
+      if (!status.ok()) return status;
+      v1::WriteResponse response;
+      response.set_stream_id(streamId);
+      response.set_stream_token(token());
+      for (auto& r : outcome.results) *response.add_write_results() = r;
+      *response.mutable_commit_time() = timestampOfVersion(outcome.version);
+      if (!stream->Write(response)) break;
+    }
+    return grpc::Status::OK;
+  }
+
+  // ---- Listen
+
+  struct Target {
+    int32_t id = 0;
+    core::QueryPtr query;
+    std::optional<std::string> documentPath;  // a document target
+    StoreVersion since = 0;                    // changes up to here are in `sent`
+    std::set<std::string> sent;                // paths the client holds as matching
+  };
+
+  struct ListenEvent {
+    enum Kind { Request, Changes, End } kind = End;
+    v1::ListenRequest request;
+    std::shared_ptr<const ChangeSet> changes;
+  };
+
+  // A stored document as the client's model sees it.
+  model::DocumentPtr modelDocument(const std::string& path, const v1::Document& doc) {
+    return model::VRVDocument::documentWithData(
+        serializer.decodedFields(doc.fields()), model::DocumentKey::FromPathString(path),
+        model::SnapshotVersion(serializer.decodedTimestamp(doc.update_time())), model::DocumentState::Synced);
+  }
+
+  bool matches(const std::string& uid, const Target& t, const std::string& path, const v1::Document* doc) {
+    if (!doc) return false;
+    if (t.documentPath) return *t.documentPath == path && canRead(uid, path, doc);
+    return t.query->matchesDocument(*modelDocument(path, *doc));
+  }
+
+  // The paths of the documents matching the target, limit applied.
+  std::vector<std::string> resultOf(const std::string& uid, const Target& t,
+                                    const std::map<std::string, DocumentPtr>& docs) {
+    std::vector<std::string> out;
+    if (t.documentPath) {
+      auto it = docs.find(*t.documentPath);
+      if (it != docs.end() && matches(uid, t, it->first, it->second.get())) out.push_back(it->first);
+      return out;
+    }
+    std::vector<model::DocumentPtr> found;
+    std::string collection = t.query->path().CanonicalString() + "/";
+    for (auto it = docs.lower_bound(collection); it != docs.end(); ++it) {
+      if (it->first.compare(0, collection.size(), collection) != 0) break;
+      auto doc = modelDocument(it->first, *it->second);
+      if (t.query->matchesDocument(*doc)) found.push_back(doc);
+    }
+    if (t.query->hasLimit()) {
+      auto comparator = t.query->comparator();
+      std::sort(found.begin(), found.end(), [&](const model::DocumentPtr& a, const model::DocumentPtr& b) {
+        return comparator(*a, *b) == davedove::verorariv::util::ComparisonResult::Ascending;
+      });
+      if (found.size() > static_cast<size_t>(t.query->limit())) found.resize(t.query->limit());
+    }
+    for (const auto& d : found) out.push_back(d->key().path().CanonicalString());
+    return out;
+  }
+
+  static v1::ListenResponse targetChange(v1::TargetChange::TargetChangeType type, std::vector<int32_t> ids,
+                                         StoreVersion version = 0, bool withToken = false) {
+    v1::ListenResponse r;
+    auto* tc = r.mutable_target_change();
+    tc->set_target_change_type(type);
+    for (int32_t id : ids) tc->add_target_ids(id);
+    if (withToken) {
+      tc->set_resume_token(encodeToken(version));
+      *tc->mutable_read_time() = timestampOfVersion(version);
+    }
+    return r;
+  }
+
+  // Brings the target from what the client holds (`t.sent`, or unknown when `resumeFrom` is set)
+  // to `result`; the messages go to `out`.
+  void diffTarget(Target& t, const std::vector<std::string>& result, const std::map<std::string, DocumentPtr>& docs,
+                  const std::map<std::string, StoreVersion>& tombstones, std::optional<StoreVersion> resumeFrom,
+                  const std::set<std::string>* changedPaths, std::vector<v1::ListenResponse>* out) {
+    std::set<std::string> now(result.begin(), result.end());
+    for (const auto& path : result) {
+      const auto& doc = docs.at(path);
+      bool send;
+      if (resumeFrom) send = versionOfTimestamp(doc->update_time()) > *resumeFrom;
+      else send = !t.sent.count(path) || (changedPaths && changedPaths->count(path));
+      if (!send) continue;
+      v1::ListenResponse r;
+      *r.mutable_document_change()->mutable_document() = *doc;
+      r.mutable_document_change()->add_target_ids(t.id);
+      out->push_back(std::move(r));
+    }
+    auto removal = [&](const std::string& path) {
+      v1::ListenResponse r;
+      if (!docs.count(path)) {
+        r.mutable_document_delete()->set_document(store().documentName(path));
+        r.mutable_document_delete()->add_removed_target_ids(t.id);
+      } else {
+        r.mutable_document_remove()->set_document(store().documentName(path));
+        r.mutable_document_remove()->add_removed_target_ids(t.id);
+      }
+      out->push_back(std::move(r));
+    };
+    if (resumeFrom) {
+      // Documents that changed or went away since the token and do not match now.
+      for (const auto& [path, doc] : docs)
+        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom &&
+            (t.documentPath ? *t.documentPath == path : isInCollection(t, path)))
+          removal(path);
+      for (const auto& [path, deleted] : tombstones)
+        if (deleted > *resumeFrom && (t.documentPath ? *t.documentPath == path : isInCollection(t, path)))
+          removal(path);
+    } else {
+      for (const auto& path : t.sent)
+        if (!now.count(path)) removal(path);
+    }
+    t.sent = std::move(now);
+  }
+
+  static bool isInCollection(const Target& t, const std::string& path) {
+    std::string collection = t.query->path().CanonicalString() + "/";
+    return path.compare(0, collection.size(), collection) == 0 &&
+           path.find('/', collection.size()) == std::string::npos;
+  }
+
+  grpc::Status Listen(grpc::ServerContext* context,
+                      grpc::ServerReaderWriter<v1::ListenResponse, v1::ListenRequest>* stream) override {
+    std::string uid;
+    grpc::Status status = authenticate(context, &uid);
+    if (!status.ok()) return status;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<ListenEvent> events;
+    auto push = [&](ListenEvent e) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(std::move(e));
+      }
+      wake.notify_one();
+    };
+    int subscription = store().subscribe([&](const ChangeSet& changes) {
+      ListenEvent e;
+      e.kind = ListenEvent::Changes;
+      e.changes = std::make_shared<ChangeSet>(changes);
+      push(std::move(e));
+    });
+    std::thread reader([&] {
+      v1::ListenRequest request;
+      while (stream->Read(&request)) {
+        ListenEvent e;
+        e.kind = ListenEvent::Request;
+        e.request = request;
+        push(std::move(e));
+      }
+      push(ListenEvent{});
+    });
+
+    std::map<int32_t, Target> targets;
+    Validator validator(store());
+    grpc::Status result = grpc::Status::OK;
+    bool running = true;
+    while (running) {
+      ListenEvent event;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [&] { return !events.empty(); });
+        event = std::move(events.front());
+        events.pop_front();
+      }
+      std::vector<v1::ListenResponse> out;
+      switch (event.kind) {
+        case ListenEvent::End:
+          running = false;
+          break;
+        case ListenEvent::Request:
+          if (!handleListenRequest(uid, event.request, validator, targets, &out, &result)) {
+            running = false;
+            context->TryCancel();
+          }
+          break;
+        case ListenEvent::Changes:
+          handleChanges(uid, *event.changes, targets, &out);
+          break;
+      }
+      for (const auto& r : out) {
+        if (!stream->Write(r)) {
+          running = false;
+          context->TryCancel();
+          break;
+        }
+      }
+    }
+    store().unsubscribe(subscription);
+    context->TryCancel();  // ends the reader's Read
+    reader.join();
+    return result;
+  }
+
+  // False ends the stream with *status.
+  bool handleListenRequest(const std::string& uid, const v1::ListenRequest& request, const Validator& validator,
+                           std::map<int32_t, Target>& targets, std::vector<v1::ListenResponse>* out,
+                           grpc::Status* status) {
+    if (request.database() != store().databaseName()) {
+      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Unknown database " + request.database());
+      return false;
+    }
+    if (request.target_change_case() == v1::ListenRequest::kRemoveTarget) {
+      int32_t id = request.remove_target();
+      targets.erase(id);
+      out->push_back(targetChange(v1::TargetChange::REMOVE, {id}));
+      return true;
+    }
+    if (request.target_change_case() != v1::ListenRequest::kAddTarget) {
+      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Empty listen request");
+      return false;
+    }
+    const v1::Target& wire = request.add_target();
+    int32_t id = wire.target_id();
+    if (targets.count(id)) {
+      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Target id already in use");
+      return false;
+    }
+    Target t;
+    t.id = id;
+    std::string rejection;
+    if (wire.has_documents()) {
+      if (wire.documents().documents_size() != 1 || !validator.documentName(wire.documents().documents(0))) {
+        *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid documents target");
+        return false;
+      }
+      t.query = serializer.decodedQueryFromDocumentsTarget(wire.documents());
+      t.documentPath = *store().pathOfName(wire.documents().documents(0));
+    } else if (wire.has_query()) {
+      std::string collection;
+      if (!validator.query(wire.query(), &collection)) {
+        *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Unsupported query");
+        return false;
+      }
+      t.query = serializer.decodedQueryFromQueryTarget(wire.query());
+      if (isReferenceCollection(collection)) {
+      } else if (isUserOwnedCollection(collection) && wire.query().structured_query().has_where() &&
+                 queryFiltersOnOwner(wire.query().structured_query().where(), uid)) {
+      } else {
+        rejection = "Missing or insufficient permissions.";
+      }
+    } else {
+      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Target without documents or query");
+      return false;
+    }
+
+    std::optional<StoreVersion> resumeFrom;
+    if (!wire.resume_token().empty()) {
+      resumeFrom = decodeToken(wire.resume_token());
+      if (!resumeFrom) {
+        *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid resume token");
+        return false;
+      }
+    }
+
+    out->push_back(targetChange(v1::TargetChange::ADD, {id}));
+    store().read([&](const std::map<std::string, DocumentPtr>& docs,
+                     const std::map<std::string, StoreVersion>& tombstones, StoreVersion version) {
+      if (rejection.empty() && t.documentPath) {
+        auto it = docs.find(*t.documentPath);
+        if (!canRead(uid, *t.documentPath, it == docs.end() ? nullptr : it->second.get()))
+          rejection = "Missing or insufficient permissions.";
+      }
+      if (!rejection.empty()) {
+        v1::ListenResponse r = targetChange(v1::TargetChange::REMOVE, {id});
+        r.mutable_target_change()->mutable_cause()->set_code(grpc::StatusCode::PERMISSION_DENIED);
+        r.mutable_target_change()->mutable_cause()->set_message(rejection);
+        out->push_back(std::move(r));
+        return;
+      }
+      std::vector<std::string> result = resultOf(uid, t, docs);
+      diffTarget(t, result, docs, tombstones, resumeFrom, nullptr, out);
+      if (resumeFrom) {
+        v1::ListenResponse filter;
+        filter.mutable_filter()->set_target_id(id);
+        filter.mutable_filter()->set_count(static_cast<int32_t>(result.size()));
+        out->push_back(std::move(filter));
+      }
+      out->push_back(targetChange(v1::TargetChange::CURRENT, {id}, version, true));
+      out->push_back(targetChange(v1::TargetChange::NO_CHANGE, {}, version, true));
+      t.since = version;
+    });
+    if (rejection.empty()) targets[id] = std::move(t);
+    return true;
+  }
+
+  void handleChanges(const std::string& uid, const ChangeSet& changes, std::map<int32_t, Target>& targets,
+                     std::vector<v1::ListenResponse>* out) {
+    bool any = false;
+    std::set<std::string> changedPaths;
+    for (const auto& c : changes.changes) changedPaths.insert(c.path);
+    // Later changes are already in the store; only this change set's own documents are read.
+    std::map<std::string, DocumentPtr> docs;
+    for (const auto& c : changes.changes)
+      if (c.after) docs[c.path] = c.after;
+    for (auto& [id, t] : targets) {
+      if (changes.version <= t.since) continue;
+      t.since = changes.version;
+      if (!t.documentPath && t.query->hasLimit()) {
+        // A limit makes every document's membership depend on the others: recompute.
+        std::map<std::string, DocumentPtr> all;
+        store().read([&](const std::map<std::string, DocumentPtr>& current,
+                         const std::map<std::string, StoreVersion>&, StoreVersion) { all = current; });
+        for (const auto& [path, doc] : docs) all[path] = doc;
+        for (const auto& c : changes.changes)
+          if (!c.after) all.erase(c.path);
+        size_t before = out->size();
+        diffTarget(t, resultOf(uid, t, all), all, {}, std::nullopt, &changedPaths, out);
+        any = any || out->size() != before;
+        continue;
+      }
+      for (const auto& c : changes.changes) {
+        bool nowMatches = matches(uid, t, c.path, c.after.get());
+        bool held = t.sent.count(c.path) > 0;
+        if (nowMatches) {
+          v1::ListenResponse r;
+          *r.mutable_document_change()->mutable_document() = *c.after;
+          r.mutable_document_change()->add_target_ids(id);
+          out->push_back(std::move(r));
+          t.sent.insert(c.path);
+          any = true;
+        } else if (held) {
+          v1::ListenResponse r;
+          if (!c.after) {
+            r.mutable_document_delete()->set_document(store().documentName(c.path));
+            r.mutable_document_delete()->add_removed_target_ids(id);
+          } else {
+            r.mutable_document_remove()->set_document(store().documentName(c.path));
+            r.mutable_document_remove()->add_removed_target_ids(id);
+          }
+          out->push_back(std::move(r));
+          t.sent.erase(c.path);
+          any = true;
+        }
+      }
+    }
+    if (any) out->push_back(targetChange(v1::TargetChange::NO_CHANGE, {}, changes.version, true));
+  }
+};
+
+// ---------------------------------------------------------------- the service
+
+DocumentService::DocumentService(IdentityService& identity, std::string projectId, std::string dataDir,
+                                 std::string host, uint16_t port)
+    : identity_(identity),
+      projectId_(std::move(projectId)),
+      dataDir_(std::move(dataDir)),
+      host_(std::move(host)),
+      requestedPort_(port),
+      store_(std::make_unique<DocumentStore>(projectId_)) {
+  impl_ = std::make_unique<Impl>(*this);
+}
+
+DocumentService::~DocumentService() { stop(); }
+
+std::string DocumentService::hostAndPort() const { return host_ + ":" + std::to_string(port_); }
+
+bool DocumentService::open(std::string* error) {
+  if (dataDir_.empty()) return true;
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::path(dataDir_) / "documents";
+  std::filesystem::create_directories(dir, ec);
+  return store_->open(dir.string(), error);
+}
+
+bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) {
+  if (!seed.is_object() || !seed.contains("documents")) return true;
+  const auto& documents = seed["documents"];
+  if (!documents.is_object()) {
+    if (error) *error = "\"documents\" must map document paths to fields";
+    return false;
+  }
+  for (const auto& [path, fields] : documents.items()) {
+    if (store_->get(path)) continue;
+    std::string why;
+    if (!adminSet(path, fields, false, &why)) {
+      if (error) *error = "seed document " + path + ": " + why;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DocumentService::start(std::string* error) {
+  grpc::ServerBuilder builder;
+  int selected = 0;
+  builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), grpc::InsecureServerCredentials(),
+                           &selected);
+  builder.RegisterService(impl_.get());
+  server_ = builder.BuildAndStart();
+  if (!server_ || selected == 0) {
+    if (error) *error = "the document service cannot listen on " + host_ + ":" + std::to_string(requestedPort_);
+    server_.reset();
+    return false;
+  }
+  port_ = static_cast<uint16_t>(selected);
+  return true;
+}
+
+void DocumentService::stop() {
+  if (server_) {
+    server_->Shutdown(std::chrono::system_clock::now() + std::chrono::milliseconds(200));
+    server_->Wait();
+    server_.reset();
+  }
+}
+
+std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, const nlohmann::json& fields,
+                                                      bool merge, std::string* error) {
+  if (!validPath(path, true)) {
+    if (error) *error = "not a document path: " + path;
+    return std::nullopt;
+  }
+  if (!fields.is_object()) {
+    if (error) *error = "the fields must be a JSON object";
+    return std::nullopt;
+  }
+  v1::Value map;
+  if (!jsonToValue(fields, &map, error)) return std::nullopt;
+  v1::Write write;
+  write.mutable_update()->set_name(store_->documentName(path));
+  if (map.has_map_value()) *write.mutable_update()->mutable_fields() = map.map_value().fields();
+  if (merge) {
+    // Every leaf given is written; other fields stay.
+    std::function<void(const nlohmann::json&, const std::string&)> leaves = [&](const nlohmann::json& j,
+                                                                                const std::string& prefix) {
+      for (const auto& [k, v] : j.items()) {
+        std::string quoted = "`";
+        for (char c : k) {
+          if (c == '`' || c == '\\') quoted += '\\';
+          quoted += c;
+        }
+        quoted += "`";
+        std::string p = prefix.empty() ? quoted : prefix + "." + quoted;
+        if (v.is_object() && !v.empty() && !v.contains("__timestamp")) leaves(v, p);
+        else write.mutable_update_mask()->add_field_paths(p);
+      }
+    };
+    leaves(fields, "");
+  }
+  Validator validator(*store_);
+  if (!validator.write(write)) {
+    if (error) *error = "invalid fields";
+    return std::nullopt;
+  }
+  CommitOutcome outcome = store_->commit({write}, nullptr);
+  if (outcome.code != 0) {
+    if (error) *error = outcome.message;
+    return std::nullopt;
+  }
+  return outcome.version;
+}
+
+std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path, std::string* error) {
+  if (!validPath(path, true)) {
+    if (error) *error = "not a document path: " + path;
+    return std::nullopt;
+  }
+  v1::Write write;
+  write.set_delete_(store_->documentName(path));
+  CommitOutcome outcome = store_->commit({write}, nullptr);
+  if (outcome.code != 0) {
+    if (error) *error = outcome.message;
+    return std::nullopt;
+  }
+  return outcome.version;
+}
+
+namespace {
+nlohmann::json documentJson(const std::string& path, const v1::Document& doc) {
+  nlohmann::json fields = nlohmann::json::object();
+  for (const auto& [k, v] : doc.fields()) fields[k] = valueToJson(v);
+  return {{"path", path}, {"fields", fields}, {"updateTime", versionOfTimestamp(doc.update_time())}};
+}
+}  // namespace
+
+nlohmann::json DocumentService::adminGet(const std::string& path) const {
+  auto doc = store_->get(path);
+  if (!doc) return nullptr;
+  return documentJson(path, *doc);
+}
+
+nlohmann::json DocumentService::adminList(const std::string& collectionPath) const {
+  nlohmann::json list = nlohmann::json::array();
+  std::string prefix = collectionPath + "/";
+  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const std::map<std::string, StoreVersion>&,
+                   StoreVersion) {
+    for (auto it = docs.lower_bound(prefix); it != docs.end(); ++it) {
+      if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+      if (it->first.find('/', prefix.size()) != std::string::npos) continue;
+      list.push_back(documentJson(it->first, *it->second));
+    }
+  });
+  return {{"documents", list}};
+}
+
+void DocumentService::registerRoutes(httplib::Server& server) {
+  const std::string pattern = std::string(kAdminPrefix) + "(.+)";
+  auto loopbackOnly = [](const httplib::Request& req, httplib::Response& res) {
+    const std::string& a = req.remote_addr;
+    if (a.rfind("127.", 0) == 0 || a == "::1" || a == "::ffff:127.0.0.1") return true;
+    res.status = 403;
+    res.set_content(R"({"error":"the admin interface answers loopback clients only"})", "application/json");
+    return false;
+  };
+  auto reply = [](httplib::Response& res, int status, const nlohmann::json& body) {
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+  };
+  server.Get(pattern, [=](const httplib::Request& req, httplib::Response& res) {
+    if (!loopbackOnly(req, res)) return;
+    std::string path = req.matches[1];
+    if (validPath(path, true)) {
+      nlohmann::json doc = adminGet(path);
+      if (doc.is_null()) return reply(res, 404, {{"error", "no document " + path}});
+      return reply(res, 200, doc);
+    }
+    if (validPath(path, false)) return reply(res, 200, adminList(path));
+    reply(res, 400, {{"error", "bad path " + path}});
+  });
+  auto write = [=](bool merge) {
+    return [=](const httplib::Request& req, httplib::Response& res) {
+      if (!loopbackOnly(req, res)) return;
+      auto body = nlohmann::json::parse(req.body, nullptr, false);
+      if (body.is_discarded()) return reply(res, 400, {{"error", "the body is not JSON"}});
+      std::string error;
+      auto version = adminSet(req.matches[1], body, merge, &error);
+      if (!version) return reply(res, 400, {{"error", error}});
+      reply(res, 200, {{"version", *version}});
+    };
+  };
+  server.Put(pattern, write(false));
+  server.Patch(pattern, write(true));
+  server.Delete(pattern, [=](const httplib::Request& req, httplib::Response& res) {
+    if (!loopbackOnly(req, res)) return;
+    std::string error;
+    auto version = adminDelete(req.matches[1], &error);
+    if (!version) return reply(res, 400, {{"error", error}});
+    reply(res, 200, {{"version", *version}});
+  });
+}
+
+}  // namespace backend

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "backend/src/DocumentStore.h"
+#include "backend/src/Service.h"
+
+namespace grpc {
+class Server;
+}
+
+namespace backend {
+
+class IdentityService;
+
+// The document service: the `variru.verorariv.v1.Verorariv` gRPC service on a loopback port of
+// its own (Listen, Write, Commit, BatchGetDocuments), over a DocumentStore kept in
+// "<data dir>/documents" (in memory without a data directory).
+//
+// Every call must carry "authorization: Bearer <ID token>" signed by the identity service and not
+// expired or revoked (else UNAUTHENTICATED). Access rules (else PERMISSION_DENIED):
+//   "dnsServers", "admin"                 read by any signed-in user
+//   "users", "customBlacklist", "pin"     read and write of the user's own documents: document id
+//                                         equal to the uid, or field "userId" equal to the uid;
+//                                         queries must filter on "userId" == uid
+//   "uninstall"                           create by any signed-in user
+//
+// Admin interface on the backend's HTTP server, loopback clients only; plays changes made in the
+// cloud (no rules) and they reach every open Listen stream like any commit:
+//   GET    /admin/v1/documents/<document path>     {"path", "fields", "updateTime"} or 404
+//   GET    /admin/v1/documents/<collection path>   {"documents": [...]} in path order
+//   PUT    /admin/v1/documents/<document path>     body: the fields; replaces the document
+//   PATCH  /admin/v1/documents/<document path>     body: the fields; merges them (creates)
+//   DELETE /admin/v1/documents/<document path>
+// Field JSON: strings, numbers (integers stay integers), booleans, null, arrays, objects (maps);
+// {"__timestamp": [seconds, nanos]} is a timestamp. Writes answer {"version": <microseconds>}.
+//
+// Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
+// as it is.
+class DocumentService : public Service {
+ public:
+  DocumentService(IdentityService& identity, std::string projectId, std::string dataDir,
+                  std::string host = "127.0.0.1", uint16_t port = 0);
+  ~DocumentService() override;
+
+  std::string name() const override { return "documents"; }
+  void registerRoutes(httplib::Server& server) override;
+  bool open(std::string* error) override;
+  bool applySeed(const nlohmann::json& seed, std::string* error) override;
+  bool start(std::string* error) override;
+  void stop() override;
+
+  uint16_t port() const { return port_; }
+  std::string hostAndPort() const;  // "127.0.0.1:<port>"
+  DocumentStore& store() { return *store_; }
+
+  // The admin operations, as the HTTP routes run them. Return the commit's version, or nullopt
+  // with *error for a bad path or fields.
+  std::optional<StoreVersion> adminSet(const std::string& path, const nlohmann::json& fields,
+                                       bool merge, std::string* error = nullptr);
+  std::optional<StoreVersion> adminDelete(const std::string& path, std::string* error = nullptr);
+  // The document as JSON ({"path", "fields", "updateTime"}) or null when missing.
+  nlohmann::json adminGet(const std::string& path) const;
+  nlohmann::json adminList(const std::string& collectionPath) const;
+
+  struct Impl;
+
+ private:
+  IdentityService& identity_;
+  std::string projectId_;
+  std::string dataDir_;
+  std::string host_;
+  uint16_t requestedPort_;
+  uint16_t port_ = 0;
+  std::unique_ptr<DocumentStore> store_;
+  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<grpc::Server> server_;
+};
+
+// Field JSON <-> wire values, as the admin interface reads and writes them.
+bool jsonToValue(const nlohmann::json& json, variru::verorariv::v1::Value* value, std::string* error);
+nlohmann::json valueToJson(const variru::verorariv::v1::Value& value);
+
+}  // namespace backend

@@ -1,0 +1,298 @@
+#include "backend/src/DocumentStore.h"
+
+#include <chrono>
+#include <utility>
+
+#include <leveldb/db.h>
+#include <leveldb/write_batch.h>
+
+#include "davedove/verorariv/model/VRVDocument.h"
+#include "davedove/verorariv/model/VRVFieldValue.h"
+#include "davedove/verorariv/model/VRVMutation.h"
+#include "davedove/verorariv/model/database_id.h"
+#include "davedove/verorariv/model/timestamp.h"
+#include "davedove/verorariv/model/transform_operations.h"
+#include "davedove/verorariv/remote/VRVSerializerBeta.h"
+
+namespace backend {
+
+namespace v1 = variru::verorariv::v1;
+namespace model = davedove::verorariv::model;
+using davedove::Timestamp;
+using davedove::verorariv::remote::VRVSerializerBeta;
+
+namespace {
+
+constexpr char kDocPrefix[] = "doc/";
+constexpr char kTombPrefix[] = "tomb/";
+constexpr char kVersionKey[] = "meta/version";
+
+StoreVersion nowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string encodeVersion(StoreVersion v) { return std::to_string(v); }
+
+StoreVersion decodeVersion(const std::string& s) {
+  try {
+    return std::stoll(s);
+  } catch (...) {
+    return 0;
+  }
+}
+
+model::SnapshotVersion snapshotOf(StoreVersion v) {
+  return model::SnapshotVersion(Timestamp(v / 1000000, static_cast<int32_t>((v % 1000000) * 1000)));
+}
+
+}  // namespace
+
+google::protobuf::Timestamp timestampOfVersion(StoreVersion version) {
+  google::protobuf::Timestamp t;
+  t.set_seconds(version / 1000000);
+  t.set_nanos(static_cast<int32_t>((version % 1000000) * 1000));
+  return t;
+}
+
+StoreVersion versionOfTimestamp(const google::protobuf::Timestamp& timestamp) {
+  return timestamp.seconds() * 1000000 + timestamp.nanos() / 1000;
+}
+
+DocumentStore::DocumentStore(std::string projectId)
+    : projectId_(std::move(projectId)),
+      databaseName_("projects/" + projectId_ + "/databases/(default)") {}
+
+DocumentStore::~DocumentStore() = default;
+
+std::string DocumentStore::documentName(const std::string& path) const {
+  return databaseName_ + "/documents/" + path;
+}
+
+std::optional<std::string> DocumentStore::pathOfName(const std::string& name) const {
+  std::string prefix = databaseName_ + "/documents/";
+  if (name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  std::string path = name.substr(prefix.size());
+  // Non-empty segments, an even number of them.
+  size_t segments = 0;
+  size_t start = 0;
+  while (true) {
+    size_t slash = path.find('/', start);
+    size_t end = slash == std::string::npos ? path.size() : slash;
+    if (end == start) return std::nullopt;
+    ++segments;
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  if (segments % 2 != 0) return std::nullopt;
+  return path;
+}
+
+bool DocumentStore::open(const std::string& directory, std::string* error) {
+  leveldb::Options options;
+  options.create_if_missing = true;
+  leveldb::DB* db = nullptr;
+  leveldb::Status s = leveldb::DB::Open(options, directory, &db);
+  if (!s.ok()) {
+    if (error) *error = "cannot open the document store: " + s.ToString();
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  db_.reset(db);
+  documents_.clear();
+  tombstones_.clear();
+  std::unique_ptr<leveldb::Iterator> it(db_->NewIterator(leveldb::ReadOptions()));
+  for (it->SeekToFirst(); it->Valid(); it->Next()) {
+    std::string key = it->key().ToString();
+    std::string value = it->value().ToString();
+    if (key.rfind(kDocPrefix, 0) == 0) {
+      auto doc = std::make_shared<v1::Document>();
+      if (!doc->ParseFromString(value)) {
+        if (error) *error = "a stored document is damaged: " + key;
+        return false;
+      }
+      documents_[key.substr(sizeof(kDocPrefix) - 1)] = std::move(doc);
+    } else if (key.rfind(kTombPrefix, 0) == 0) {
+      tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = decodeVersion(value);
+    } else if (key == kVersionKey) {
+      version_ = decodeVersion(value);
+    }
+  }
+  return true;
+}
+
+StoreVersion DocumentStore::nextVersion() {
+  StoreVersion v = nowMicros();
+  if (v <= version_) v = version_ + 1;
+  return v;
+}
+
+CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const WriteCheck& check) {
+  VRVSerializerBeta serializer(model::DatabaseId(projectId_, model::DatabaseId::kDefault));
+  std::lock_guard<std::mutex> lock(mutex_);
+  CommitOutcome outcome;
+  StoreVersion version = nextVersion();
+  model::SnapshotVersion commitVersion = snapshotOf(version);
+  Timestamp commitTime = commitVersion.timestamp();
+
+  // Working copies: path -> document after the writes so far (null: missing).
+  std::map<std::string, DocumentPtr> working;
+  std::vector<std::string> order;
+  auto current = [&](const std::string& path) -> DocumentPtr {
+    auto w = working.find(path);
+    if (w != working.end()) return w->second;
+    auto d = documents_.find(path);
+    return d == documents_.end() ? nullptr : d->second;
+  };
+
+  for (const v1::Write& write : writes) {
+    model::MutationPtr mutation = serializer.decodedMutation(write);
+    std::string path = mutation->key().path().CanonicalString();
+    DocumentPtr before = current(path);
+
+    model::MaybeDocumentPtr beforeDoc;
+    if (before) {
+      beforeDoc = model::VRVDocument::documentWithData(
+          serializer.decodedFields(before->fields()), mutation->key(),
+          model::SnapshotVersion(serializer.decodedTimestamp(before->update_time())),
+          model::DocumentState::Synced);
+    }
+    if (!mutation->precondition().IsValidFor(beforeDoc.get())) {
+      const model::Precondition& p = mutation->precondition();
+      if (p.type() == model::Precondition::Type::Exists) {
+        outcome.code = p.exists() ? 5 /* NOT_FOUND */ : 6 /* ALREADY_EXISTS */;
+        outcome.message = p.exists() ? "No document to update: " + path
+                                     : "Document already exists: " + path;
+      } else {
+        outcome.code = 9;  // FAILED_PRECONDITION
+        outcome.message = "The document's update time does not match: " + path;
+      }
+      return outcome;
+    }
+
+    std::optional<std::vector<model::FieldValuePtr>> transformResults;
+    if (auto transform = std::dynamic_pointer_cast<const model::VRVTransformMutation>(mutation)) {
+      std::vector<model::FieldValuePtr> results;
+      auto doc = std::dynamic_pointer_cast<const model::VRVDocument>(beforeDoc);
+      for (const model::FieldTransform& ft : transform->fieldTransforms()) {
+        model::FieldValuePtr previous = doc ? doc->fieldForPath(ft.path()) : nullptr;
+        if (ft.transformation().type() == model::TransformOperation::Type::ServerTimestamp) {
+          results.push_back(model::VRVTimestampValue::timestampValue(
+              model::DAVTimestamp(commitTime.seconds(), commitTime.nanoseconds())));
+        } else {
+          results.push_back(ft.transformation().ApplyLocal(
+              previous, model::DAVTimestamp(commitTime.seconds(), commitTime.nanoseconds())));
+        }
+      }
+      transformResults = std::move(results);
+    }
+
+    model::VRVMutationResult mutationResult(commitVersion, transformResults);
+    model::MaybeDocumentPtr afterDoc = mutation->applyToRemoteDocument(beforeDoc, mutationResult);
+
+    DocumentPtr after;
+    if (auto doc = std::dynamic_pointer_cast<const model::VRVDocument>(afterDoc)) {
+      auto proto = std::make_shared<v1::Document>();
+      proto->set_name(documentName(path));
+      *proto->mutable_fields() = serializer.encodedFields(*doc->data());
+      *proto->mutable_create_time() =
+          before ? before->create_time() : timestampOfVersion(version);
+      *proto->mutable_update_time() = timestampOfVersion(version);
+      after = std::move(proto);
+    }
+
+    if (check) {
+      std::string message;
+      int code = check(path, before.get(), after.get(), &message);
+      if (code != 0) {
+        outcome.code = code;
+        outcome.message = message;
+        return outcome;
+      }
+    }
+
+    v1::WriteResult result;
+    *result.mutable_update_time() = timestampOfVersion(version);
+    if (transformResults) {
+      for (const auto& value : *transformResults) {
+        *result.add_transform_results() = serializer.encodedFieldValue(*value);
+      }
+    }
+    outcome.results.push_back(std::move(result));
+
+    if (working.find(path) == working.end()) order.push_back(path);
+    working[path] = after;
+  }
+
+  // Every write is valid: make it so.
+  ChangeSet changeSet;
+  changeSet.version = version;
+  leveldb::WriteBatch batch;
+  for (const std::string& path : order) {
+    DocumentPtr before;
+    auto d = documents_.find(path);
+    if (d != documents_.end()) before = d->second;
+    DocumentPtr after = working[path];
+    if (after) {
+      documents_[path] = after;
+      tombstones_.erase(path);
+      batch.Put(kDocPrefix + path, after->SerializeAsString());
+      batch.Delete(kTombPrefix + path);
+    } else {
+      documents_.erase(path);
+      if (before) {
+        tombstones_[path] = version;
+        batch.Delete(kDocPrefix + path);
+        batch.Put(kTombPrefix + path, encodeVersion(version));
+      }
+    }
+    if (before || after) changeSet.changes.push_back({path, before, after});
+  }
+  version_ = version;
+  batch.Put(kVersionKey, encodeVersion(version));
+  if (db_) {
+    leveldb::WriteOptions options;
+    options.sync = false;
+    leveldb::Status s = db_->Write(options, &batch);
+    if (!s.ok()) {
+      // The memory state is ahead of the disk; report it, the change stays visible.
+      outcome.message = "storing failed: " + s.ToString();
+    }
+  }
+  outcome.version = version;
+  for (auto& [id, subscriber] : subscribers_) subscriber(changeSet);
+  return outcome;
+}
+
+void DocumentStore::read(const std::function<void(const std::map<std::string, DocumentPtr>&,
+                                                  const std::map<std::string, StoreVersion>&,
+                                                  StoreVersion)>& reader) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reader(documents_, tombstones_, version_);
+}
+
+DocumentStore::DocumentPtr DocumentStore::get(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = documents_.find(path);
+  return it == documents_.end() ? nullptr : it->second;
+}
+
+StoreVersion DocumentStore::version() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return version_;
+}
+
+int DocumentStore::subscribe(Subscriber subscriber) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int id = nextSubscriber_++;
+  subscribers_[id] = std::move(subscriber);
+  return id;
+}
+
+void DocumentStore::unsubscribe(int id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  subscribers_.erase(id);
+}
+
+}  // namespace backend

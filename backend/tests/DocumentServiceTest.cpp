@@ -1,0 +1,206 @@
+// The document service over its own wire protocol: tokens, access rules, the admin interface and
+// its persistence. The client's remote layer has its own end-to-end tests against this service.
+#include "backend/src/DocumentService.h"
+
+#include <grpcpp/grpcpp.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "backend/src/TestBackend.h"
+#include "backend/src/TokenSigner.h"
+#include "variru/verorariv/v1/verorariv.grpc.pb.h"
+
+namespace backend {
+namespace {
+
+namespace v1 = variru::verorariv::v1;
+using json = nlohmann::json;
+
+class DocumentServiceTest : public ::testing::Test {
+ protected:
+  DocumentServiceTest()
+      : backend_({SeedUser{"", "alice@example.com", "alice-pass"}, SeedUser{"", "bob@example.com", "bob-pass"}},
+                 {}, json{{"dnsServers/default", {{"primary", "192.0.2.1"}}}}) {
+    alice_ = backend_.signIn("alice@example.com", "alice-pass");
+    bob_ = backend_.signIn("bob@example.com", "bob-pass");
+    connect();
+  }
+
+  void connect() {
+    channel_ = grpc::CreateChannel(backend_.documentsHost(), grpc::InsecureChannelCredentials());
+    stub_ = v1::Verorariv::NewStub(channel_);
+  }
+
+  std::string database() const { return "projects/" + backend_.projectId() + "/databases/(default)"; }
+  std::string name(const std::string& path) const { return database() + "/documents/" + path; }
+
+  std::unique_ptr<grpc::ClientContext> context(const std::string& token) {
+    auto c = std::make_unique<grpc::ClientContext>();
+    if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
+    c->AddMetadata("variru-cloud-resource-prefix", database());
+    c->set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(20));
+    return c;
+  }
+
+  v1::Write set(const std::string& path, const std::map<std::string, std::string>& fields) {
+    v1::Write w;
+    w.mutable_update()->set_name(name(path));
+    for (const auto& [k, v] : fields) (*w.mutable_update()->mutable_fields())[k].set_string_value(v);
+    return w;
+  }
+
+  grpc::Status commit(const std::string& token, std::vector<v1::Write> writes, v1::CommitResponse* out = nullptr) {
+    v1::CommitRequest request;
+    request.set_database(database());
+    for (auto& w : writes) *request.add_writes() = w;
+    v1::CommitResponse response;
+    auto c = context(token);
+    grpc::Status s = stub_->Commit(c.get(), request, &response);
+    if (out) *out = response;
+    return s;
+  }
+
+  // found: path -> fields as JSON; missing paths map to null.
+  grpc::Status get(const std::string& token, const std::vector<std::string>& paths, json* out = nullptr) {
+    v1::BatchGetDocumentsRequest request;
+    request.set_database(database());
+    for (const auto& p : paths) request.add_documents(name(p));
+    auto c = context(token);
+    auto reader = stub_->BatchGetDocuments(c.get(), request);
+    v1::BatchGetDocumentsResponse r;
+    json result = json::object();
+    while (reader->Read(&r)) {
+      if (r.has_found()) {
+        json fields = json::object();
+        for (const auto& [k, v] : r.found().fields()) fields[k] = valueToJson(v);
+        result[r.found().name().substr(database().size() + 11)] = fields;
+      } else {
+        result[r.missing().substr(database().size() + 11)] = nullptr;
+      }
+    }
+    if (out) *out = result;
+    return reader->Finish();
+  }
+
+  TestBackend backend_;
+  SignedInUser alice_;
+  SignedInUser bob_;
+  std::shared_ptr<grpc::Channel> channel_;
+  std::unique_ptr<v1::Verorariv::Stub> stub_;
+};
+
+TEST_F(DocumentServiceTest, EveryCallNeedsAValidUnexpiredTokenOfTheIdentityService) {
+  EXPECT_TRUE(get(alice_.idToken, {"dnsServers/default"}).ok());
+
+  EXPECT_EQ(get("", {"dnsServers/default"}).error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  // Same claims, signed with another key.
+  TokenSigner other(TokenSigner::generateKey(), backend_.identity().signer().keyID());
+  auto claims = backend_.identity().signer().verify(alice_.idToken);
+  ASSERT_TRUE(claims);
+  EXPECT_EQ(get(other.sign(*claims), {"dnsServers/default"}).error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  // Signed by the service but expired an hour ago.
+  std::string expired = backend_.identity().mintIDToken(alice_.uid, std::time(nullptr) - 7200, 3600);
+  ASSERT_FALSE(expired.empty());
+  EXPECT_EQ(commit(expired, {set("users/" + alice_.uid, {{"userId", alice_.uid}})}).error_code(),
+            grpc::StatusCode::UNAUTHENTICATED);
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null()) << "a refused write changed nothing";
+}
+
+TEST_F(DocumentServiceTest, UsersReadAndWriteOnlyTheirOwnDocuments) {
+  v1::CommitResponse response;
+  ASSERT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"name", "Alice"}}),
+                                      set("customBlacklist/a1", {{"userId", alice_.uid}, {"host", "x.test"}})},
+                     &response)
+                  .ok());
+  ASSERT_EQ(response.write_results_size(), 2);
+  EXPECT_GT(response.commit_time().seconds(), 0);
+
+  json docs;
+  ASSERT_TRUE(get(alice_.idToken, {"users/" + alice_.uid, "customBlacklist/a1", "pin/" + alice_.uid}, &docs).ok());
+  EXPECT_EQ(docs["users/" + alice_.uid]["name"], "Alice");
+  EXPECT_EQ(docs["customBlacklist/a1"]["host"], "x.test");
+  EXPECT_TRUE(docs["pin/" + alice_.uid].is_null());
+
+  // Bob can neither read nor take over Alice's documents, nor write reference data.
+  EXPECT_EQ(get(bob_.idToken, {"customBlacklist/a1"}).error_code(), grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(get(bob_.idToken, {"users/" + alice_.uid}).error_code(), grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(commit(bob_.idToken, {set("customBlacklist/a1", {{"userId", bob_.uid}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(commit(alice_.idToken, {set("customBlacklist/a1", {{"userId", bob_.uid}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED)
+      << "giving a document away is a write to someone else's document";
+  EXPECT_EQ(commit(alice_.idToken, {set("dnsServers/default", {{"primary", "203.0.113.9"}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(commit(alice_.idToken, {set("elsewhere/x", {{"a", "b"}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_TRUE(get(bob_.idToken, {"dnsServers/default"}).ok());
+
+  // A refused write in a batch leaves the batch's other writes undone.
+  EXPECT_EQ(commit(alice_.idToken, {set("users/" + alice_.uid, {{"name", "Changed"}}),
+                                    set("users/" + bob_.uid, {{"name", "Mallory"}})})
+                .error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(backend_.getDocument("users/" + alice_.uid)["fields"]["name"], "Alice");
+
+  // Uninstall documents: anyone signed in creates them, nobody changes or reads them.
+  EXPECT_TRUE(commit(bob_.idToken, {set("uninstall/u1", {{"reason", "test"}})}).ok());
+  EXPECT_EQ(commit(bob_.idToken, {set("uninstall/u1", {{"reason", "again"}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(get(bob_.idToken, {"uninstall/u1"}).error_code(), grpc::StatusCode::PERMISSION_DENIED);
+}
+
+TEST_F(DocumentServiceTest, MalformedRequestsAreRefusedWithoutHarmingTheService) {
+  v1::Write noOperation;
+  EXPECT_EQ(commit(alice_.idToken, {noOperation}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  v1::Write foreign = set("users/" + alice_.uid, {{"a", "b"}});
+  foreign.mutable_update()->set_name("projects/other/databases/(default)/documents/users/x");
+  EXPECT_EQ(commit(alice_.idToken, {foreign}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  v1::Write oddPath = set("users/" + alice_.uid, {{"a", "b"}});
+  oddPath.mutable_update()->set_name(name("users"));
+  EXPECT_EQ(commit(alice_.idToken, {oddPath}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  v1::Write badMask = set("users/" + alice_.uid, {{"a", "b"}});
+  badMask.mutable_update_mask()->add_field_paths("a..b");
+  EXPECT_EQ(commit(alice_.idToken, {badMask}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  v1::Write emptyValue = set("users/" + alice_.uid, {});
+  (*emptyValue.mutable_update()->mutable_fields())["x"];  // no value type
+  EXPECT_EQ(commit(alice_.idToken, {emptyValue}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  // Still serving.
+  EXPECT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"a", "b"}})}).ok());
+}
+
+TEST_F(DocumentServiceTest, AdminInterfaceChangesDocumentsThatSurviveARestart) {
+  ASSERT_TRUE(backend_.setDocument("admin/masterPin", {{"pin", "1234"}, {"tries", 3}, {"nested", {{"a", 1}}}}));
+  ASSERT_TRUE(backend_.mergeDocument("admin/masterPin", {{"tries", 2}, {"nested", {{"b", 2}}}}));
+  json doc = backend_.getDocument("admin/masterPin");
+  EXPECT_EQ(doc["fields"]["pin"], "1234");
+  EXPECT_EQ(doc["fields"]["tries"], 2);
+  EXPECT_EQ(doc["fields"]["nested"], (json{{"a", 1}, {"b", 2}}));
+
+  auto v1 = backend_.setDocument("admin/blockModes", {{"modes", json::array({"strict", "relaxed"})}});
+  auto v2 = backend_.deleteDocument("admin/blockModes");
+  ASSERT_TRUE(v1 && v2);
+  EXPECT_GT(*v2, *v1);
+  EXPECT_TRUE(backend_.getDocument("admin/blockModes").is_null());
+  EXPECT_FALSE(backend_.setDocument("admin", {{"a", 1}})) << "a collection path is not a document";
+  EXPECT_FALSE(backend_.setDocument("admin/x", json::array({1}))) << "fields must be an object";
+
+  // The seed document is kept as changed across a restart, not seeded again.
+  ASSERT_TRUE(backend_.mergeDocument("dnsServers/default", {{"primary", "198.51.100.1"}}));
+  backend_.restart();
+  connect();
+  std::vector<json> admin = backend_.listDocuments("admin");
+  ASSERT_EQ(admin.size(), 1u);
+  EXPECT_EQ(admin[0]["path"], "admin/masterPin");
+  EXPECT_EQ(admin[0]["fields"]["tries"], 2);
+  EXPECT_EQ(backend_.getDocument("dnsServers/default")["fields"]["primary"], "198.51.100.1");
+  // Tokens signed before the restart stay valid: the signing key persisted.
+  json docs;
+  ASSERT_TRUE(get(alice_.idToken, {"admin/masterPin"}, &docs).ok());
+  EXPECT_EQ(docs["admin/masterPin"]["pin"], "1234");
+}
+
+}  // namespace
+}  // namespace backend
