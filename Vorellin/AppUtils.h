@@ -79,6 +79,14 @@ class AppUtils {
   using CurrentIpRegistration = std::function<void(const std::string& ip)>;
   static void setCurrentIpRegistration(CurrentIpRegistration registration);
 
+  // ---- main window tracking (defined with the application, which owns the window list) ----
+  // Records the number of the last plain window of the application's window list as the main
+  // window, once.
+  static void recordMainWindowNumber();
+  // Brings the main window to the front and closes the windows opened after it; with none recorded,
+  // brings the first plain window forward.
+  static void showMainWindow();
+
   // ---- launchd job of the application ----
   static constexpr const char* kServicePlistPath = "/Applications/Vorellin.app/Contents/Resources/VorellinService.plist";
   static constexpr const char* kServiceCheckCommand = "launchctl list | grep VorellinService";

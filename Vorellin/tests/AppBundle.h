@@ -24,6 +24,9 @@ inline std::string layOutAppBundle(bool withProxy = true) {
   fs::create_directories(target + "/Contents/MacOS");
   fs::copy(builtAppBundle() + "/Contents/Resources", target + "/Contents/Resources",
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  if (fs::exists(builtAppBundle() + "/Contents/Info.plist"))
+    fs::copy_file(builtAppBundle() + "/Contents/Info.plist", target + "/Contents/Info.plist",
+                  fs::copy_options::overwrite_existing);
   if (!withProxy) fs::remove(target + "/Contents/Resources/" + FenwixHelper::serviceName);
   platform::Bundle::setMainBundleForTesting(platform::Bundle::atPath(target));
   ::setenv("VRL_MAIN_BUNDLE", target.c_str(), 1);

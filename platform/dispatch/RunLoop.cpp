@@ -202,6 +202,13 @@ std::shared_ptr<Timer> Timer::scheduled(std::chrono::milliseconds interval, bool
   return timer;
 }
 
+void Timer::fire() {
+  requireMainThread("Timer::fire");
+  if (!isValid()) return;
+  if (fn_) fn_(*this);
+  if (!repeats_) invalidate();
+}
+
 void Timer::invalidate() {
   if (!valid_.exchange(false)) return;
   RunLoopState& s = RunLoopState::get();

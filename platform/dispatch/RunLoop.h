@@ -34,6 +34,9 @@ class Timer {
   static std::shared_ptr<Timer> scheduled(std::chrono::milliseconds interval, bool repeats,
                                           std::function<void(Timer&)> fn);
   void invalidate();
+  // Runs the callback now, on the main thread, without moving the schedule of a repeating timer; a
+  // one-shot timer is invalidated afterwards.
+  void fire();
   bool isValid() const { return valid_.load(); }
   std::chrono::milliseconds interval() const { return interval_; }
   bool repeats() const { return repeats_; }

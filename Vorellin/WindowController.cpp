@@ -1,0 +1,12 @@
+#include "Vorellin/WindowController.h"
+
+namespace vorellin {
+
+void WindowController::windowDidLoad() { platform::appkit::WindowController::windowDidLoad(); }
+
+bool WindowController::windowShouldClose(platform::appkit::Window& sender) {
+  sender.close();
+  return false;
+}
+
+}  // namespace vorellin

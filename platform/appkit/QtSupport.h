@@ -1,0 +1,23 @@
+// Internal helpers shared by the Qt-backed parts of the application kit.
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <string>
+
+namespace platform::appkit {
+class View;
+}
+
+namespace platform::appkit::qt {
+
+// Lets the widget find its view again; every view is registered once made.
+void registerView(const std::shared_ptr<View>& view);
+
+inline QString q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string s(const QString& q) { return q.toStdString(); }
+
+// Makes the Qt application on first use (offscreen when the process has no display).
+void ensureApplication(int* argc = nullptr, char** argv = nullptr);
+
+}  // namespace platform::appkit::qt
