@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "Vorellin/AppUtils.h"
+#include "Vorellin/CloudCollections.h"
 #include "Vorellin/LoginServiceKit.h"
 #include "Vorellin/Main.h"
 #include "Vorellin/VrlUserDefault.h"
@@ -113,7 +114,7 @@ void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
   AppUtils::recordMainWindowNumber();
   auto windows = app.windows();
   if (!windows.empty()) windows.back()->close();
-  // The cloud collections and their listeners open here (openCloudCollections()).
+  CloudCollections::shared().openCloudCollections();
 
   using platform::logging::Log;
   Log::shared().addLogger(platform::logging::ConsoleLogger::shared());

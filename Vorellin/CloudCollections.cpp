@@ -104,7 +104,8 @@ void CloudCollections::openCloudCollections() {
 }
 
 void CloudCollections::listenAllChanges() {
-  std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
+  std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
+  std::shared_ptr<DAVUser> user = auth ? auth->currentUser() : nullptr;
   if (!user) {
     std::cout << "listenAllChanges - not logged in yet" << std::endl;
     return;
