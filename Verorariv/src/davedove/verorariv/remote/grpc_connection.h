@@ -1,6 +1,7 @@
 #ifndef DAVEDOVE_VERORARIV_REMOTE_GRPC_CONNECTION_H_
 #define DAVEDOVE_VERORARIV_REMOTE_GRPC_CONNECTION_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -84,20 +85,21 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
 
 // One bidirectional streaming call. A thread of its own opens the call and reads; writes go
 // through the rpc queue. Every event reaches its observer on the worker queue: on_open once the
-// call is established, on_read per message, on_close once at the end (not after Cancel).
+// call is established, on_read per message, on_close once at the end; nothing after Cancel.
 template <typename Request, typename Response>
-class GrpcStream : public GrpcCall, public std::enable_shared_from_this<GrpcStream<Request, Response>> {
+class GrpcStream : public GrpcCall,
+                   public std::enable_shared_from_this<GrpcStream<Request, Response>> {
  public:
   using Opener = std::function<std::unique_ptr<grpc::ClientReaderWriter<Request, Response>>(
       grpc::ClientContext*)>;
   struct Observer {
-    std::function<void()> on_open;
-    std::function<void(const Response&)> on_read;
-    std::function<void(const util::Status&)> on_close;
+    std::function<void(const GrpcCall*)> on_open;
+    std::function<void(const GrpcCall*, const Response&)> on_read;
+    std::function<void(const GrpcCall*, const util::Status&)> on_close;
   };
 
-  GrpcStream(std::shared_ptr<GrpcConnection> connection, std::unique_ptr<grpc::ClientContext> context,
-             Opener opener, Observer observer)
+  GrpcStream(std::shared_ptr<GrpcConnection> connection,
+             std::unique_ptr<grpc::ClientContext> context, Opener opener, Observer observer)
       : connection_(std::move(connection)),
         context_(std::move(context)),
         opener_(std::move(opener)),
@@ -113,59 +115,50 @@ class GrpcStream : public GrpcCall, public std::enable_shared_from_this<GrpcStre
   void Write(Request request) {
     auto self = this->shared_from_this();
     connection_->rpc_queue()->async([self, request = std::move(request)] {
-      std::lock_guard<std::mutex> lock(self->write_mutex_);
+      std::lock_guard<std::mutex> lock(self->stream_mutex_);
       if (self->stream_ && !self->write_failed_ && !self->cancelled_) {
         if (!self->stream_->Write(request)) self->write_failed_ = true;
       }
     });
   }
 
-  // Ends the call without telling the observer.
   void Cancel() override {
-    {
-      std::lock_guard<std::mutex> lock(state_mutex_);
-      cancelled_ = true;
-    }
+    cancelled_ = true;
     context_->TryCancel();
   }
 
  private:
-  bool cancelled() {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    return cancelled_;
-  }
-
-  void Post(util::Operation operation) {
+  void Post(std::function<void()> operation) {
     auto self = this->shared_from_this();
     connection_->PostToWorker([self, operation = std::move(operation)] {
-      if (!self->cancelled()) operation();
+      if (!self->cancelled_) operation();
     });
   }
 
   void Run() {
     auto stream = opener_(context_.get());
     {
-      std::lock_guard<std::mutex> lock(write_mutex_);
+      std::lock_guard<std::mutex> lock(stream_mutex_);
       stream_ = std::move(stream);
     }
     Post([this] {
-      if (observer_.on_open) observer_.on_open();
+      if (observer_.on_open) observer_.on_open(this);
     });
     Response response;
     while (stream_->Read(&response)) {
       Post([this, response] {
-        if (observer_.on_read) observer_.on_read(response);
+        if (observer_.on_read) observer_.on_read(this, response);
       });
       response.Clear();
     }
     grpc::Status status;
     {
-      std::lock_guard<std::mutex> lock(write_mutex_);
+      std::lock_guard<std::mutex> lock(stream_mutex_);
       status = stream_->Finish();
     }
     util::Status result = ConvertStatus(status);
     Post([this, result] {
-      if (observer_.on_close) observer_.on_close(result);
+      if (observer_.on_close) observer_.on_close(this, result);
     });
   }
 
@@ -174,12 +167,10 @@ class GrpcStream : public GrpcCall, public std::enable_shared_from_this<GrpcStre
   Opener opener_;
   Observer observer_;
 
-  std::mutex write_mutex_;  // guards stream_ creation, writes and Finish
+  std::mutex stream_mutex_;  // guards stream_, its writes and its Finish
   std::unique_ptr<grpc::ClientReaderWriter<Request, Response>> stream_;
   bool write_failed_ = false;
-
-  std::mutex state_mutex_;
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace remote

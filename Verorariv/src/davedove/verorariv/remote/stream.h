@@ -58,10 +58,11 @@ class Stream : public std::enable_shared_from_this<Stream> {
   // Called by the subclass's call observer on the worker queue; `call` identifies the
   // connection the event belongs to, so that events of an earlier connection are dropped.
   bool IsCurrentCall(const GrpcCall* call) const { return call_ && call_.get() == call; }
-  void OnCallOpen();
-  void OnCallClose(const util::Status& status);
-  // Each received message postpones the idle close.
-  void OnCallMessage();
+  void OnCallOpen(const GrpcCall* call);
+  void OnCallClose(const GrpcCall* call, const util::Status& status);
+  // A message arrived: the connection works, so the next failure retries at once. False when
+  // the message belongs to an earlier connection and must be dropped.
+  bool OnCallMessage(const GrpcCall* call);
 
   // Stops the idle timer (use of the stream).
   void CancelIdleCheck();
@@ -73,8 +74,9 @@ class Stream : public std::enable_shared_from_this<Stream> {
   void RequestToken();
   void ResumeStartWithToken(const util::StatusOr<auth::Token>& token);
   void HandleIdleCloseTimer();
-  // Ends the current connection; `status` not OK means a failure.
-  void Close(const util::Status& status);
+  // Ends the current connection; `status` not OK means a failure. The delegate hears of it when
+  // `notify` is set.
+  void Close(const util::Status& status, bool notify);
   void PerformBackoff();
 
   std::shared_ptr<GrpcConnection> connection_;

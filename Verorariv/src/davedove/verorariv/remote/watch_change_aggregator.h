@@ -2,6 +2,7 @@
 #define DAVEDOVE_VERORARIV_REMOTE_WATCH_CHANGE_AGGREGATOR_H_
 
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -53,36 +54,50 @@ class WatchChangeAggregator {
   std::vector<core::TargetId> TakeTargetsToReset();
 
  private:
-  struct DocumentChangeEntry {
-    bool is_update = true;  // false: removed from the target
-  };
-  // The state of one target between two events.
-  struct TargetState {
-    int outstanding_responses = 0;
-    bool current = false;
-    bool has_pending_changes = true;  // a fresh target always reports itself once
-    std::string resume_token;
-    std::map<model::DocumentKey, int> document_changes;  // key -> ChangeKind
+  enum class ChangeType { Added, Modified, Removed };
+
+  // What one target collected since the last event.
+  class TargetState {
+   public:
+    // Whether an add or remove request is still waiting for its answer.
+    bool IsPending() const { return outstanding_responses_ != 0; }
+    bool current() const { return current_; }
+    bool has_pending_changes() const { return has_pending_changes_; }
+    void RecordPendingTargetRequest() { ++outstanding_responses_; }
+    void RecordTargetResponse() { --outstanding_responses_; }
+    void MarkCurrent();
+    void UpdateResumeToken(const std::string& resume_token);
+    void AddDocumentChange(const model::DocumentKey& key, ChangeType type);
+    void RemoveDocumentChange(const model::DocumentKey& key);
+    TargetChange ToTargetChange() const;
     void ClearPendingChanges();
+
+   private:
+    int outstanding_responses_ = 0;
+    bool current_ = false;
+    // A new target reports itself once even without changes.
+    bool has_pending_changes_ = true;
+    std::string resume_token_;
+    std::map<model::DocumentKey, ChangeType> document_changes_;
   };
-  enum ChangeKind { kAdded = 0, kModified = 1, kRemoved = 2 };
 
   TargetState& EnsureTargetState(core::TargetId target_id);
+  // The target's query data unless the target is unknown or waits for a request's answer.
+  local::QueryDataPtr QueryDataForActiveTarget(core::TargetId target_id) const;
   bool IsActiveTarget(core::TargetId target_id) const;
   std::vector<core::TargetId> TargetIds(const WatchTargetChange& change) const;
   void AddDocumentToTarget(core::TargetId target_id, const model::MaybeDocumentPtr& document);
   void RemoveDocumentFromTarget(core::TargetId target_id, const model::DocumentKey& key,
                                 const model::MaybeDocumentPtr& updated_document);
   void ResetTarget(core::TargetId target_id);
-  int CurrentDocumentCountForTarget(core::TargetId target_id);
+  size_t CurrentDocumentCountForTarget(core::TargetId target_id);
   bool TargetContainsDocument(core::TargetId target_id, const model::DocumentKey& key) const;
-  void AddChange(TargetState& state, const model::DocumentKey& key, ChangeKind kind);
 
   TargetMetadataProvider* target_metadata_provider_;
   std::map<core::TargetId, TargetState> target_states_;
   RemoteEvent::DocumentUpdateMap pending_document_updates_;
   // For each changed key, the targets it belongs to after the changes (to find limbo documents).
-  std::map<model::DocumentKey, std::vector<core::TargetId>> pending_document_target_mapping_;
+  std::map<model::DocumentKey, std::set<core::TargetId>> pending_document_target_mapping_;
   std::vector<core::TargetId> targets_to_reset_;
 };
 

@@ -1,0 +1,151 @@
+#include "davedove/verorariv/remote/grpc_connection.h"
+
+#include <utility>
+#include <vector>
+
+#include <grpcpp/security/credentials.h>
+
+#include "davedove/verorariv/util/log.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+
+const char kApiClientHeaderValue[] = "verorariv-cpp/1.0.0 grpc-cpp";
+
+namespace {
+
+constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
+
+// "host:port" or "[v6]:port" -> host.
+std::string HostName(const std::string& host) {
+  if (!host.empty() && host[0] == '[') {
+    size_t end = host.find(']');
+    return end == std::string::npos ? host : host.substr(1, end - 1);
+  }
+  size_t colon = host.rfind(':');
+  return colon == std::string::npos ? host : host.substr(0, colon);
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  std::string name = HostName(host);
+  return name == "localhost" || name == "::1" || name.rfind("127.", 0) == 0;
+}
+
+std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info) {
+  grpc::ChannelArguments args;
+  // The streams pace their own reconnects; the channel must not add minutes of its own.
+  args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
+  args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
+  args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
+  std::shared_ptr<grpc::ChannelCredentials> credentials;
+  if (!info.ssl_enabled() && IsLoopbackHost(info.host())) {
+    credentials = grpc::InsecureChannelCredentials();
+  } else {
+    if (!info.ssl_enabled()) {
+      LOG_WARN("TLS stays on for %s: plain text is only allowed to a loopback host", info.host());
+    }
+    credentials = grpc::SslCredentials(grpc::SslCredentialsOptions());
+  }
+  return grpc::CreateCustomChannel(info.host(), credentials, args);
+}
+
+}  // namespace
+
+util::Status ConvertStatus(const grpc::Status& status) {
+  if (status.ok()) return util::Status::OK();
+  int code = static_cast<int>(status.error_code());
+  if (code <= 0 || code > static_cast<int>(VerorarivErrorCode::Unauthenticated)) {
+    code = static_cast<int>(VerorarivErrorCode::Unknown);
+  }
+  return util::Status(static_cast<VerorarivErrorCode>(code), status.error_message());
+}
+
+GrpcConnection::GrpcConnection(const core::DatabaseInfo& database_info,
+                               std::shared_ptr<util::AsyncQueue> worker_queue)
+    : database_info_(database_info),
+      resource_prefix_("projects/" + database_info.database_id().project_id() + "/databases/" +
+                       database_info.database_id().database_id()),
+      worker_queue_(std::move(worker_queue)),
+      rpc_queue_(platform::dispatch::Queue::serial(kRpcQueueLabel)),
+      channel_(MakeChannel(database_info)),
+      stub_(variru::verorariv::v1::Verorariv::NewStub(channel_)) {}
+
+GrpcConnection::~GrpcConnection() {
+  // Only cancels: the destructor may run on a call's own thread, which must not wait for itself.
+  std::vector<std::shared_ptr<GrpcCall>> calls;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shut_down_ = true;
+    calls.assign(calls_.begin(), calls_.end());
+  }
+  for (const auto& call : calls) call->Cancel();
+}
+
+std::unique_ptr<grpc::ClientContext> GrpcConnection::CreateContext(const auth::Token& token) const {
+  auto context = std::make_unique<grpc::ClientContext>();
+  if (!token.token().empty()) context->AddMetadata("authorization", "Bearer " + token.token());
+  context->AddMetadata("x-vari-api-client", kApiClientHeaderValue);
+  context->AddMetadata("variru-cloud-resource-prefix", resource_prefix_);
+  return context;
+}
+
+bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<void()> body) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shut_down_) return false;
+    ++running_threads_;
+    calls_.insert(call);
+  }
+  // The thread keeps the connection alive until it has unregistered.
+  std::thread([self = shared_from_this(), call = std::move(call), body = std::move(body)]() mutable {
+    body();
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->calls_.erase(call);
+      --self->running_threads_;
+    }
+    self->idle_.notify_all();
+    call.reset();
+  }).detach();
+  return true;
+}
+
+bool GrpcConnection::Register(const std::shared_ptr<GrpcCall>& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (shut_down_) return false;
+  calls_.insert(call);
+  return true;
+}
+
+void GrpcConnection::Unregister(const std::shared_ptr<GrpcCall>& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_.erase(call);
+}
+
+void GrpcConnection::PostToWorker(util::Operation operation) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (shut_down_) return;
+  worker_queue_->EnqueueRelaxed(operation);
+}
+
+void GrpcConnection::Shutdown() {
+  std::vector<std::shared_ptr<GrpcCall>> calls;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shut_down_ = true;
+    calls.assign(calls_.begin(), calls_.end());
+  }
+  for (const auto& call : calls) call->Cancel();
+  std::unique_lock<std::mutex> lock(mutex_);
+  idle_.wait(lock, [this] { return running_threads_ == 0; });
+}
+
+bool GrpcConnection::is_shut_down() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shut_down_;
+}
+
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove

@@ -1,0 +1,322 @@
+#include "davedove/verorariv/remote/remote_store.h"
+
+#include <utility>
+
+#include "davedove/verorariv/util/hard_assert.h"
+#include "davedove/verorariv/util/log.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+
+using core::TargetId;
+using model::OnlineState;
+
+RemoteStore::RemoteStore(local::VRVLocalStore* local_store, std::shared_ptr<Datastore> datastore,
+                         std::shared_ptr<util::AsyncQueue> worker_queue,
+                         OnlineStateHandler online_state_handler)
+    : local_store_(local_store),
+      datastore_(std::move(datastore)),
+      worker_queue_(std::move(worker_queue)),
+      online_state_tracker_(worker_queue_,
+                            [this, handler = std::move(online_state_handler)](OnlineState state) {
+                              if (handler) {
+                                handler(state);
+                              } else if (sync_engine_) {
+                                sync_engine_->HandleOnlineStateChange(state);
+                              }
+                            }) {
+  watch_stream_ = datastore_->CreateWatchStream(this);
+  write_stream_ = datastore_->CreateWriteStream(this);
+}
+
+RemoteStore::~RemoteStore() {
+  watch_stream_->Stop();
+  write_stream_->Stop();
+}
+
+void RemoteStore::Start() { EnableNetwork(); }
+
+bool RemoteStore::CanUseNetwork() const { return is_network_enabled_ && !shut_down_; }
+
+void RemoteStore::EnableNetwork() {
+  if (shut_down_) return;
+  is_network_enabled_ = true;
+  write_stream_->set_last_stream_token(local_store_->lastStreamToken());
+  if (ShouldStartWatchStream()) {
+    StartWatchStream();
+  } else {
+    online_state_tracker_.UpdateState(OnlineState::Unknown);
+  }
+  FillWritePipeline();
+}
+
+void RemoteStore::DisableNetwork() {
+  is_network_enabled_ = false;
+  DisableNetworkInternal();
+  // Not reachable on purpose: offline until enabled again.
+  online_state_tracker_.UpdateState(OnlineState::Offline);
+}
+
+void RemoteStore::DisableNetworkInternal() {
+  watch_stream_->Stop();
+  write_stream_->Stop();
+  // The batches stay in the local store and come back on the next fill.
+  write_pipeline_.clear();
+  CleanUpWatchStreamState();
+}
+
+void RemoteStore::Shutdown() {
+  LOG_DEBUG("RemoteStore %s shutting down", this);
+  is_network_enabled_ = false;
+  DisableNetworkInternal();
+  online_state_tracker_.UpdateState(OnlineState::Unknown);
+  shut_down_ = true;
+}
+
+void RemoteStore::HandleCredentialChange() {
+  if (!CanUseNetwork()) return;
+  // Both streams carry the old user's token: open them again for the new user, whose mutation
+  // queue (and stream token) the local store now serves.
+  LOG_DEBUG("RemoteStore %s restarting streams for a new user", this);
+  DisableNetworkInternal();
+  online_state_tracker_.UpdateState(OnlineState::Unknown);
+  EnableNetwork();
+}
+
+// ---------------------------------------------------------------- watch
+
+void RemoteStore::Listen(const local::QueryDataPtr& query_data) {
+  TargetId target_id = query_data->targetID();
+  HARD_ASSERT(listen_targets_.find(target_id) == listen_targets_.end(), "Listen called on an active target %s",
+              target_id);
+  listen_targets_[target_id] = query_data;
+  if (ShouldStartWatchStream()) {
+    StartWatchStream();
+  } else if (watch_stream_->IsOpen()) {
+    SendWatchRequest(query_data);
+  }
+}
+
+void RemoteStore::StopListening(TargetId target_id) {
+  auto it = listen_targets_.find(target_id);
+  HARD_ASSERT(it != listen_targets_.end(), "StopListening called on an inactive target %s", target_id);
+  listen_targets_.erase(it);
+  if (watch_stream_->IsOpen()) SendUnwatchRequest(target_id);
+  if (listen_targets_.empty()) {
+    if (watch_stream_->IsOpen()) {
+      watch_stream_->MarkIdle();
+    } else if (CanUseNetwork()) {
+      // Nothing to watch: the state cannot be known, and keeping a stale one would mislead.
+      online_state_tracker_.UpdateState(OnlineState::Unknown);
+    }
+  }
+}
+
+model::DocumentKeySet RemoteStore::GetRemoteKeysForTarget(TargetId target_id) const {
+  return sync_engine_->GetRemoteKeysForTarget(target_id);
+}
+
+local::QueryDataPtr RemoteStore::GetQueryDataForTarget(TargetId target_id) const {
+  auto it = listen_targets_.find(target_id);
+  return it == listen_targets_.end() ? nullptr : it->second;
+}
+
+bool RemoteStore::ShouldStartWatchStream() const {
+  return CanUseNetwork() && !watch_stream_->IsStarted() && !listen_targets_.empty();
+}
+
+void RemoteStore::StartWatchStream() {
+  HARD_ASSERT(ShouldStartWatchStream(), "StartWatchStream called when it should not start");
+  watch_change_aggregator_ = std::make_unique<WatchChangeAggregator>(this);
+  watch_stream_->Start();
+  online_state_tracker_.HandleWatchStreamStart();
+}
+
+void RemoteStore::SendWatchRequest(const local::QueryDataPtr& query_data) {
+  watch_change_aggregator_->RecordPendingTargetRequest(query_data->targetID());
+  watch_stream_->WatchQuery(*query_data);
+}
+
+void RemoteStore::SendUnwatchRequest(TargetId target_id) {
+  watch_change_aggregator_->RecordPendingTargetRequest(target_id);
+  watch_stream_->UnwatchTargetId(target_id);
+}
+
+void RemoteStore::CleanUpWatchStreamState() { watch_change_aggregator_.reset(); }
+
+void RemoteStore::OnWatchStreamOpen() {
+  // A new connection knows no targets: send every one, each from its resume token.
+  for (const auto& entry : listen_targets_) SendWatchRequest(entry.second);
+}
+
+void RemoteStore::OnWatchStreamChange(const WatchChange& change,
+                                      const model::SnapshotVersion& snapshot_version) {
+  // A message from the server: it is reachable.
+  online_state_tracker_.UpdateState(OnlineState::Online);
+  HARD_ASSERT(watch_change_aggregator_ != nullptr, "A watch change without a watch stream");
+
+  if (change.type() == WatchChange::Type::TargetChange) {
+    const auto& target_change = static_cast<const WatchTargetChange&>(change);
+    if (target_change.state() == WatchTargetChangeState::Removed && !target_change.cause().ok()) {
+      ProcessTargetError(target_change);
+      return;
+    }
+    watch_change_aggregator_->HandleTargetChange(target_change);
+  } else if (change.type() == WatchChange::Type::Document) {
+    watch_change_aggregator_->HandleDocumentChange(static_cast<const DocumentWatchChange&>(change));
+  } else {
+    watch_change_aggregator_->HandleExistenceFilter(static_cast<const ExistenceFilterWatchChange&>(change));
+  }
+
+  if (snapshot_version != model::SnapshotVersion::None() &&
+      !(snapshot_version < local_store_->lastRemoteSnapshotVersion())) {
+    RaiseWatchSnapshot(snapshot_version);
+  }
+}
+
+void RemoteStore::RaiseWatchSnapshot(const model::SnapshotVersion& snapshot_version) {
+  RemoteEvent remote_event = watch_change_aggregator_->CreateRemoteEvent(snapshot_version);
+
+  // Remember each target's resume token, so a reconnect resumes from here.
+  for (const auto& [target_id, change] : remote_event.target_changes()) {
+    if (change.resume_token().empty()) continue;
+    auto it = listen_targets_.find(target_id);
+    if (it == listen_targets_.end()) continue;
+    it->second = it->second->queryDataByReplacingSnapshotVersion(snapshot_version, change.resume_token(),
+                                                                 it->second->sequenceNumber());
+  }
+
+  // Targets whose existence filter did not match start over without a resume token.
+  for (TargetId target_id : watch_change_aggregator_->TakeTargetsToReset()) {
+    auto it = listen_targets_.find(target_id);
+    if (it == listen_targets_.end()) continue;
+    const local::QueryDataPtr& old = it->second;
+    SendUnwatchRequest(target_id);
+    auto fresh = std::make_shared<local::VRVQueryData>(old->query(), target_id, old->sequenceNumber(),
+                                                       local::VRVQueryPurposeExistenceFilterMismatch);
+    it->second = fresh;
+    SendWatchRequest(fresh);
+  }
+
+  sync_engine_->ApplyRemoteEvent(remote_event);
+}
+
+void RemoteStore::ProcessTargetError(const WatchTargetChange& change) {
+  for (TargetId target_id : change.target_ids()) {
+    auto it = listen_targets_.find(target_id);
+    if (it == listen_targets_.end()) continue;
+    listen_targets_.erase(it);
+    watch_change_aggregator_->RemoveTarget(target_id);
+    sync_engine_->HandleRejectedListen(target_id, change.cause());
+  }
+}
+
+void RemoteStore::OnWatchStreamClose(const util::Status& status) {
+  CleanUpWatchStreamState();
+  if (ShouldStartWatchStream()) {
+    if (!status.ok()) online_state_tracker_.HandleWatchStreamFailure(status);
+    StartWatchStream();
+  } else {
+    // Closed because nothing is listened to (idle), or the network is off.
+    online_state_tracker_.UpdateState(OnlineState::Unknown);
+  }
+}
+
+// ---------------------------------------------------------------- write
+
+bool RemoteStore::CanAddToWritePipeline() const {
+  return CanUseNetwork() && write_pipeline_.size() < static_cast<size_t>(kMaxPendingWrites);
+}
+
+void RemoteStore::FillWritePipeline() {
+  model::BatchId last_batch_id =
+      write_pipeline_.empty() ? model::kBatchIdUnknown : write_pipeline_.back()->batchID();
+  while (CanAddToWritePipeline()) {
+    model::MutationBatchPtr batch = local_store_->nextMutationBatchAfterBatchID(last_batch_id);
+    if (!batch) {
+      if (write_pipeline_.empty()) write_stream_->MarkIdle();
+      break;
+    }
+    AddToWritePipeline(batch);
+    last_batch_id = batch->batchID();
+  }
+  if (ShouldStartWriteStream()) StartWriteStream();
+}
+
+void RemoteStore::AddToWritePipeline(const model::MutationBatchPtr& batch) {
+  write_pipeline_.push_back(batch);
+  if (write_stream_->IsOpen() && write_stream_->handshake_complete()) {
+    write_stream_->WriteMutations(batch->mutations());
+  }
+}
+
+bool RemoteStore::ShouldStartWriteStream() const {
+  return CanUseNetwork() && !write_stream_->IsStarted() && !write_pipeline_.empty();
+}
+
+void RemoteStore::StartWriteStream() {
+  HARD_ASSERT(ShouldStartWriteStream(), "StartWriteStream called when it should not start");
+  write_stream_->Start();
+}
+
+void RemoteStore::OnWriteStreamOpen() { write_stream_->WriteHandshake(); }
+
+void RemoteStore::OnWriteStreamHandshakeComplete() {
+  // The server has taken the token over: keep it for the next stream.
+  local_store_->setLastStreamToken(write_stream_->last_stream_token());
+  for (const auto& batch : write_pipeline_) write_stream_->WriteMutations(batch->mutations());
+}
+
+void RemoteStore::OnWriteStreamMutationResult(const model::SnapshotVersion& commit_version,
+                                              std::vector<model::VRVMutationResult> results) {
+  HARD_ASSERT(!write_pipeline_.empty(), "Got a result for an empty write pipeline");
+  model::MutationBatchPtr batch = write_pipeline_.front();
+  write_pipeline_.pop_front();
+  if (results.size() != batch->mutations().size()) {
+    // The server answered a different request than we sent: it cannot be applied.
+    LOG_WARN("Write result for batch %s has %s results for %s mutations", batch->batchID(), results.size(),
+             batch->mutations().size());
+    sync_engine_->HandleRejectedWrite(
+        batch->batchID(), util::Status(VerorarivErrorCode::Internal, "Mismatched write results"));
+  } else {
+    model::MutationBatchResultPtr result = model::VRVMutationBatchResult::resultWithBatch(
+        batch, commit_version, std::move(results), write_stream_->last_stream_token());
+    sync_engine_->HandleSuccessfulWrite(result);
+  }
+  FillWritePipeline();
+}
+
+void RemoteStore::OnWriteStreamClose(const util::Status& status) {
+  if (!status.ok() && !write_pipeline_.empty()) {
+    if (write_stream_->handshake_complete()) {
+      HandleWriteError(status);
+    } else {
+      HandleHandshakeError(status);
+    }
+  }
+  if (ShouldStartWriteStream()) StartWriteStream();
+}
+
+void RemoteStore::HandleHandshakeError(const util::Status& status) {
+  if (Datastore::IsPermanentError(status)) {
+    // The token may be the problem: start over without it.
+    LOG_DEBUG("RemoteStore %s resetting the stream token after %s", this, status.ToString());
+    write_stream_->set_last_stream_token("");
+    local_store_->setLastStreamToken("");
+  }
+}
+
+void RemoteStore::HandleWriteError(const util::Status& status) {
+  if (!Datastore::IsPermanentWriteError(status)) return;  // retried with back-off
+  // The first batch in flight is the one the server refused; it will never succeed.
+  model::MutationBatchPtr batch = write_pipeline_.front();
+  write_pipeline_.pop_front();
+  write_stream_->InhibitBackoff();
+  sync_engine_->HandleRejectedWrite(batch->batchID(), status);
+  FillWritePipeline();
+}
+
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove

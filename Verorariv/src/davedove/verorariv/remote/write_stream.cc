@@ -1,0 +1,117 @@
+#include "davedove/verorariv/remote/write_stream.h"
+
+#include <utility>
+
+#include "davedove/verorariv/util/hard_assert.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+
+namespace v1 = variru::verorariv::v1;
+
+WriteStream::WriteStream(std::shared_ptr<GrpcConnection> connection,
+                         auth::CredentialsProvider* credentials,
+                         std::shared_ptr<VRVSerializerBeta> serializer, WriteStreamCallback* callback)
+    : Stream(std::move(connection), credentials, util::TimerId::WriteStreamBackoff,
+             util::TimerId::WriteStreamIdle),
+      serializer_(std::move(serializer)),
+      callback_(callback) {}
+
+std::shared_ptr<GrpcCall> WriteStream::CreateCall(const auth::Token& token) {
+  using Call = GrpcStream<v1::WriteRequest, v1::WriteResponse>;
+  std::weak_ptr<WriteStream> weak = std::static_pointer_cast<WriteStream>(shared_from_this());
+  Call::Observer observer;
+  observer.on_open = [weak](const GrpcCall* call) {
+    if (auto self = weak.lock()) self->OnCallOpen(call);
+  };
+  observer.on_read = [weak](const GrpcCall* call, const v1::WriteResponse& response) {
+    if (auto self = weak.lock()) self->OnResponse(call, response);
+  };
+  observer.on_close = [weak](const GrpcCall* call, const util::Status& status) {
+    if (auto self = weak.lock()) self->OnCallClose(call, status);
+  };
+  std::weak_ptr<GrpcConnection> weak_connection = connection();
+  auto call = std::make_shared<Call>(
+      connection(), connection()->CreateContext(token),
+      [weak_connection](grpc::ClientContext* context) {
+        return weak_connection.lock()->stub().Write(context);
+      },
+      std::move(observer));
+  if (!call->Start()) return nullptr;
+  return call;
+}
+
+void WriteStream::NotifyStreamOpen() { callback_->OnWriteStreamOpen(); }
+
+void WriteStream::NotifyStreamClose(const util::Status& status) {
+  callback_->OnWriteStreamClose(status);
+}
+
+void WriteStream::TearDown() {
+  handshake_complete_ = false;
+  stream_id_.clear();
+}
+
+void WriteStream::Send(v1::WriteRequest request) {
+  auto call = std::static_pointer_cast<GrpcStream<v1::WriteRequest, v1::WriteResponse>>(current_call());
+  CancelIdleCheck();
+  call->Write(std::move(request));
+}
+
+void WriteStream::WriteHandshake() {
+  HARD_ASSERT(IsOpen(), "Writing the handshake requires an open stream");
+  HARD_ASSERT(!handshake_complete_, "Handshake already completed");
+  v1::WriteRequest request;
+  request.set_database(connection()->resource_prefix());
+  Send(std::move(request));
+}
+
+void WriteStream::WriteMutations(const std::vector<model::MutationPtr>& mutations) {
+  HARD_ASSERT(IsOpen(), "Writing mutations requires an open stream");
+  HARD_ASSERT(handshake_complete_, "Handshake must be complete before writing mutations");
+  v1::WriteRequest request;
+  request.set_stream_id(stream_id_);
+  request.set_stream_token(last_stream_token_);
+  for (const auto& mutation : mutations) *request.add_writes() = serializer_->encodedMutation(*mutation);
+  Send(std::move(request));
+}
+
+void WriteStream::OnResponse(const GrpcCall* call, const v1::WriteResponse& response) {
+  if (!OnCallMessage(call)) return;
+  last_stream_token_ = response.stream_token();
+  if (!handshake_complete_) {
+    // The first response answers the handshake and carries no results.
+    handshake_complete_ = true;
+    stream_id_ = response.stream_id();
+    callback_->OnWriteStreamHandshakeComplete();
+    return;
+  }
+  model::SnapshotVersion commit_version = serializer_->decodedVersion(response.commit_time());
+  callback_->OnWriteStreamMutationResult(commit_version,
+                                         DecodeWriteResults(*serializer_, response, commit_version));
+}
+
+std::vector<model::VRVMutationResult> WriteStream::DecodeWriteResults(
+    const VRVSerializerBeta& serializer, const v1::WriteResponse& response,
+    const model::SnapshotVersion& commit_version) {
+  std::vector<model::VRVMutationResult> results;
+  results.reserve(response.write_results_size());
+  for (const v1::WriteResult& result : response.write_results()) {
+    // A write that changed nothing has no update time of its own.
+    model::SnapshotVersion version =
+        result.has_update_time() ? serializer.decodedVersion(result.update_time()) : commit_version;
+    std::optional<std::vector<model::FieldValuePtr>> transform_results;
+    if (result.transform_results_size() > 0) {
+      std::vector<model::FieldValuePtr> values;
+      for (const auto& value : result.transform_results()) values.push_back(serializer.decodedFieldValue(value));
+      transform_results = std::move(values);
+    }
+    results.emplace_back(version, std::move(transform_results));
+  }
+  return results;
+}
+
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove
