@@ -144,7 +144,7 @@ class Validator {
       case v1::Value::kMapValue:
         return fields(v.map_value().fields(), depth + 1);
       case v1::Value::kTimestampValue:
-        return v.timestamp_value().nanos() >= 0 && v.timestamp_value().nanos() < 1000000000;
+        return timestamp(v.timestamp_value());
       default:
         return true;
     }
@@ -156,7 +156,16 @@ class Validator {
     return true;
   }
 
+  // Within the years 1 to 9999, as the client's timestamps are.
+  static bool timestamp(const google::protobuf::Timestamp& t) {
+    return t.nanos() >= 0 && t.nanos() < 1000000000 && t.seconds() >= -62135596800LL &&
+           t.seconds() < 253402300800LL;
+  }
+
   bool write(const v1::Write& w) const {
+    if (w.current_document().condition_type_case() == v1::Precondition::kUpdateTime &&
+        !timestamp(w.current_document().update_time()))
+      return false;
     for (const auto& p : w.update_mask().field_paths())
       if (!validFieldPath(p)) return false;
     switch (w.operation_case()) {
@@ -216,7 +225,8 @@ class Validator {
     if (inequalities.size() > 1) return false;
     for (int i = 0; i < s.order_by_size(); ++i) {
       const auto& o = s.order_by(i);
-      if (!plainField(o.field().field_path())) return false;
+      // Ordering by the key is how every query ends; filtering on it is not supported.
+      if (!validFieldPath(o.field().field_path())) return false;
       if (o.direction() != v1::StructuredQuery::ASCENDING &&
           o.direction() != v1::StructuredQuery::DESCENDING)
         return false;
@@ -682,7 +692,6 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
     std::map<int32_t, Target> targets;
     Validator validator(store());
-    grpc::Status result = grpc::Status::OK;
     bool running = true;
     while (running) {
       ListenEvent event;
@@ -698,10 +707,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           running = false;
           break;
         case ListenEvent::Request:
-          if (!handleListenRequest(uid, event.request, validator, targets, &out, &result)) {
-            running = false;
-            context->TryCancel();
-          }
+          handleListenRequest(uid, event.request, validator, targets, &out);
           break;
         case ListenEvent::Changes:
           handleChanges(uid, *event.changes, targets, &out);
@@ -718,48 +724,46 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     store().unsubscribe(subscription);
     context->TryCancel();  // ends the reader's Read
     reader.join();
-    return result;
+    return grpc::Status::OK;
   }
 
-  // False ends the stream with *status.
-  bool handleListenRequest(const std::string& uid, const v1::ListenRequest& request, const Validator& validator,
-                           std::map<int32_t, Target>& targets, std::vector<v1::ListenResponse>* out,
-                           grpc::Status* status) {
+  // A request the service cannot serve removes its target with the cause; the stream stays.
+  void handleListenRequest(const std::string& uid, const v1::ListenRequest& request, const Validator& validator,
+                           std::map<int32_t, Target>& targets, std::vector<v1::ListenResponse>* out) {
+    auto reject = [&](int32_t id, grpc::StatusCode code, const std::string& message) {
+      v1::ListenResponse r = targetChange(v1::TargetChange::REMOVE, {id});
+      r.mutable_target_change()->mutable_cause()->set_code(code);
+      r.mutable_target_change()->mutable_cause()->set_message(message);
+      out->push_back(std::move(r));
+    };
+    int32_t id = request.target_change_case() == v1::ListenRequest::kRemoveTarget ? request.remove_target()
+                                                                                    : request.add_target().target_id();
     if (request.database() != store().databaseName()) {
-      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Unknown database " + request.database());
-      return false;
+      return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unknown database " + request.database());
     }
     if (request.target_change_case() == v1::ListenRequest::kRemoveTarget) {
-      int32_t id = request.remove_target();
       targets.erase(id);
       out->push_back(targetChange(v1::TargetChange::REMOVE, {id}));
-      return true;
+      return;
     }
     if (request.target_change_case() != v1::ListenRequest::kAddTarget) {
-      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Empty listen request");
-      return false;
+      return reject(0, grpc::StatusCode::INVALID_ARGUMENT, "Empty listen request");
     }
     const v1::Target& wire = request.add_target();
-    int32_t id = wire.target_id();
-    if (targets.count(id)) {
-      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Target id already in use");
-      return false;
-    }
+    if (targets.count(id)) return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Target id already in use");
     Target t;
     t.id = id;
     std::string rejection;
     if (wire.has_documents()) {
       if (wire.documents().documents_size() != 1 || !validator.documentName(wire.documents().documents(0))) {
-        *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid documents target");
-        return false;
+        return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Invalid documents target");
       }
       t.query = serializer.decodedQueryFromDocumentsTarget(wire.documents());
       t.documentPath = *store().pathOfName(wire.documents().documents(0));
     } else if (wire.has_query()) {
       std::string collection;
       if (!validator.query(wire.query(), &collection)) {
-        *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Unsupported query");
-        return false;
+        return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unsupported query");
       }
       t.query = serializer.decodedQueryFromQueryTarget(wire.query());
       if (isReferenceCollection(collection)) {
@@ -769,17 +773,13 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         rejection = "Missing or insufficient permissions.";
       }
     } else {
-      *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Target without documents or query");
-      return false;
+      return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Target without documents or query");
     }
 
     std::optional<StoreVersion> resumeFrom;
     if (!wire.resume_token().empty()) {
       resumeFrom = decodeToken(wire.resume_token());
-      if (!resumeFrom) {
-        *status = grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid resume token");
-        return false;
-      }
+      if (!resumeFrom) return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Invalid resume token");
     }
 
     out->push_back(targetChange(v1::TargetChange::ADD, {id}));
@@ -790,13 +790,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         if (!canRead(uid, *t.documentPath, it == docs.end() ? nullptr : it->second.get()))
           rejection = "Missing or insufficient permissions.";
       }
-      if (!rejection.empty()) {
-        v1::ListenResponse r = targetChange(v1::TargetChange::REMOVE, {id});
-        r.mutable_target_change()->mutable_cause()->set_code(grpc::StatusCode::PERMISSION_DENIED);
-        r.mutable_target_change()->mutable_cause()->set_message(rejection);
-        out->push_back(std::move(r));
-        return;
-      }
+      if (!rejection.empty()) return reject(id, grpc::StatusCode::PERMISSION_DENIED, rejection);
       std::vector<std::string> result = resultOf(uid, t, docs);
       diffTarget(t, result, docs, tombstones, resumeFrom, nullptr, out);
       if (resumeFrom) {
@@ -810,7 +804,6 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       t.since = version;
     });
     if (rejection.empty()) targets[id] = std::move(t);
-    return true;
   }
 
   void handleChanges(const std::string& uid, const ChangeSet& changes, std::map<int32_t, Target>& targets,

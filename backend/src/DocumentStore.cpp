@@ -1,5 +1,6 @@
 #include "backend/src/DocumentStore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -62,7 +63,9 @@ StoreVersion versionOfTimestamp(const google::protobuf::Timestamp& timestamp) {
 
 DocumentStore::DocumentStore(std::string projectId)
     : projectId_(std::move(projectId)),
-      databaseName_("projects/" + projectId_ + "/databases/(default)") {}
+      databaseName_("projects/" + projectId_ + "/databases/(default)"),
+      // An empty store is still at a version: snapshots read from it need a non-zero read time.
+      version_(nowMicros()) {}
 
 DocumentStore::~DocumentStore() = default;
 
@@ -116,7 +119,7 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
     } else if (key.rfind(kTombPrefix, 0) == 0) {
       tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = decodeVersion(value);
     } else if (key == kVersionKey) {
-      version_ = decodeVersion(value);
+      version_ = std::max(version_, decodeVersion(value));
     }
   }
   return true;

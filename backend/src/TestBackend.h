@@ -34,7 +34,7 @@ struct SignedInUser {
 // tests. Aborts the test program when it cannot start.
 //
 // Document tests, in short:
-//   backend::TestBackend backend({{"", "alice@example.com", "secret-pass"}});
+//   backend::TestBackend backend({backend::TestBackend::passwordUser("alice@example.com", "secret-pass")});
 //   auto alice = backend.signIn("alice@example.com", "secret-pass");  // uid and ID token
 //   backend.setDocument("users/" + alice.uid, {{"userId", alice.uid}, {"n", 1}});
 //   backend.mergeDocument("dnsServers/default", {{"primary", "192.0.2.1"}});
@@ -73,6 +73,14 @@ class TestBackend {
   // Only stops it; start() brings it back on the same ports.
   void stop();
   void start();
+
+  // A seed user with just an e-mail and a password.
+  static SeedUser passwordUser(const std::string& email, const std::string& password) {
+    SeedUser user;
+    user.email = email;
+    user.password = password;
+    return user;
+  }
 
   // Password sign-in over the identity service's HTTP interface; aborts the test when it fails.
   SignedInUser signIn(const std::string& email, const std::string& password);

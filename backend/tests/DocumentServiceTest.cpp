@@ -22,7 +22,7 @@ using json = nlohmann::json;
 class DocumentServiceTest : public ::testing::Test {
  protected:
   DocumentServiceTest()
-      : backend_({SeedUser{"", "alice@example.com", "alice-pass"}, SeedUser{"", "bob@example.com", "bob-pass"}},
+      : backend_({TestBackend::passwordUser("alice@example.com", "alice-pass"), TestBackend::passwordUser("bob@example.com", "bob-pass")},
                  {}, json{{"dnsServers/default", {{"primary", "192.0.2.1"}}}}) {
     alice_ = backend_.signIn("alice@example.com", "alice-pass");
     bob_ = backend_.signIn("bob@example.com", "bob-pass");

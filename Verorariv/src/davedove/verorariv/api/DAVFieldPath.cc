@@ -7,9 +7,10 @@ using davedove::verorariv::model::FieldPath;
 
 DAVFieldPath::DAVFieldPath(const std::vector<std::string>& fieldNames) {
   if (fieldNames.empty()) DAVThrowInvalidArgument("Invalid field path. Provided names must not be empty.");
-  for (const std::string& name : fieldNames) {
-    if (name.empty()) {
-      DAVThrowInvalidArgument("Invalid field name at index 0. Field names must not be empty.");
+  for (size_t i = 0; i < fieldNames.size(); ++i) {
+    if (fieldNames[i].empty()) {
+      DAVThrowInvalidArgument("Invalid field name at index %lu. Field names must not be empty.",
+                              {std::to_string(i)});
     }
   }
   internalValue_ = FieldPath(fieldNames.begin(), fieldNames.end());

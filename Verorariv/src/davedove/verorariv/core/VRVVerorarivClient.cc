@@ -32,9 +32,22 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
     const DatabaseInfo& databaseInfo, const DAVVerorarivSettings& settings,
     std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
     std::shared_ptr<util::AsyncQueue> workerQueue) {
-  auto client = std::make_shared<VRVVerorarivClient>(ConstructionKey{}, databaseInfo, settings,
+  auto client = std::make_shared<VRVVerorarivClient>(ConstructionKey{}, databaseInfo,
                                                      std::move(credentialsProvider),
                                                      std::move(workerQueue));
+
+  // Opening the storage on the caller's behalf lets a failure reach the caller as an exception
+  // instead of ending the process on the worker thread. Nothing is registered yet, so a later
+  // attempt starts afresh.
+  std::exception_ptr failure;
+  client->workerQueue_->EnqueueBlocking([&] {
+    try {
+      client->openPersistence(settings);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  if (failure) std::rethrow_exception(failure);
 
   // The provider tells the current user at once, then every change on its own thread.
   std::weak_ptr<VRVVerorarivClient> weakClient = client;
@@ -53,27 +66,11 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
         client->enqueue([user](VRVVerorarivClient& self) { self.credentialDidChange(user); });
       });
   auth::User user = initialUser->get_future().get();
-
-  // Opening the storage on the caller's behalf lets a failure reach the caller as an exception
-  // instead of ending the process on the worker thread.
-  std::exception_ptr failure;
-  client->workerQueue_->EnqueueBlocking([&] {
-    try {
-      client->initializeWithUser(user, settings);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  });
-  if (failure) {
-    client->shutDown_ = true;
-    client->credentialsProvider_->SetCredentialChangeListener(nullptr);
-    std::rethrow_exception(failure);
-  }
+  client->workerQueue_->EnqueueBlocking([&] { client->initializeWithUser(user); });
   return client;
 }
 
 VRVVerorarivClient::VRVVerorarivClient(ConstructionKey, const DatabaseInfo& databaseInfo,
-                                       const DAVVerorarivSettings& /*settings*/,
                                        std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
                                        std::shared_ptr<util::AsyncQueue> workerQueue)
     : databaseInfo_(databaseInfo),
@@ -82,8 +79,7 @@ VRVVerorarivClient::VRVVerorarivClient(ConstructionKey, const DatabaseInfo& data
 
 VRVVerorarivClient::~VRVVerorarivClient() = default;
 
-void VRVVerorarivClient::initializeWithUser(const auth::User& user,
-                                            const DAVVerorarivSettings& settings) {
+void VRVVerorarivClient::openPersistence(const DAVVerorarivSettings& settings) {
   if (settings.isPersistenceEnabled()) {
     util::StatusOr<util::Path> directory = local::VRVLevelDB::storageDirectoryForDatabaseInfo(
         databaseInfo_, local::VRVLevelDB::documentsDirectory());
@@ -107,14 +103,15 @@ void VRVVerorarivClient::initializeWithUser(const auth::User& user,
   } else {
     persistence_ = local::VRVMemoryPersistence::persistenceWithEagerGC();
   }
+}
 
+void VRVVerorarivClient::initializeWithUser(const auth::User& user) {
   localStore_ = std::make_unique<local::VRVLocalStore>(persistence_, user);
   datastore_ =
       std::make_shared<remote::Datastore>(databaseInfo_, workerQueue_, credentialsProvider_.get());
-  remoteStore_ = std::make_unique<remote::RemoteStore>(
-      localStore_.get(), datastore_, workerQueue_, [this](model::OnlineState onlineState) {
-        syncEngine_->HandleOnlineStateChange(onlineState);
-      });
+  // Without a handler of its own the remote store reports the online state to the sync engine.
+  remoteStore_ = std::make_unique<remote::RemoteStore>(localStore_.get(), datastore_, workerQueue_,
+                                                       nullptr);
   syncEngine_ = std::make_unique<SyncEngine>(localStore_.get(), remoteStore_.get(), user);
   eventManager_ = std::make_unique<EventManager>(syncEngine_.get());
   syncEngine_->SetCallback(eventManager_.get());

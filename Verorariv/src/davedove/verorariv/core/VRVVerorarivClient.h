@@ -65,18 +65,21 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
 
   // Worker queue only (tests).
   local::VRVLocalStore* localStore() const { return localStore_.get(); }
+  SyncEngine* syncEngineForTesting() const { return syncEngine_.get(); }
   bool hasGarbageCollectionRun() const { return gcHasRun_; }
   int64_t initialGcDelay() const { return initialGcDelay_; }
   int64_t regularGcDelay() const { return regularGcDelay_; }
 
   struct ConstructionKey {};
   VRVVerorarivClient(ConstructionKey, const DatabaseInfo& databaseInfo,
-                     const DAVVerorarivSettings& settings,
                      std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
                      std::shared_ptr<util::AsyncQueue> workerQueue);
 
  private:
-  void initializeWithUser(const auth::User& user, const DAVVerorarivSettings& settings);
+  // Both on the worker queue: the storage first (LevelDB or memory), then the stores for the
+  // first user.
+  void openPersistence(const DAVVerorarivSettings& settings);
+  void initializeWithUser(const auth::User& user);
   void credentialDidChange(const auth::User& user);
   void scheduleLruGarbageCollection();
   // Runs the operation on the worker queue unless the client is shut down.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,6 +23,8 @@
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/api/DAVWriteBatch.h"
 #include "davedove/verorariv/api/tests/verorariv_test_support.h"
+#include "davedove/verorariv/core/VRVVerorarivClient.h"
+#include "davedove/verorariv/util/async_queue.h"
 #include "davedove/verorariv/util/verorariv_error_code.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Exception.h"
@@ -32,20 +36,27 @@ using vrvtest::Spin;
 using vrvtest::SpinPolling;
 using Code = davedove::verorariv::util::VerorarivErrorCode;
 
-// Every snapshot a listener received, checked to arrive on the main thread.
+// Every snapshot a listener received, checked to arrive on the main thread. The block keeps the
+// record alive, so a listener left running (its handle released) never writes to freed memory.
 template <typename Snapshot>
 struct Recorder {
-  std::vector<std::shared_ptr<Snapshot>> snapshots;
-  std::vector<platform::ErrorPtr> errors;
-  bool offMainThread = false;
+  struct Log {
+    std::vector<std::shared_ptr<Snapshot>> snapshots;
+    std::vector<platform::ErrorPtr> errors;
+    bool offMainThread = false;
+  };
+  std::shared_ptr<Log> log = std::make_shared<Log>();
+  std::vector<std::shared_ptr<Snapshot>>& snapshots = log->snapshots;
+  std::vector<platform::ErrorPtr>& errors = log->errors;
+  bool& offMainThread = log->offMainThread;
 
   std::function<void(std::shared_ptr<Snapshot>, platform::ErrorPtr)> block() {
-    return [this](std::shared_ptr<Snapshot> snapshot, platform::ErrorPtr error) {
-      if (!platform::dispatch::isMainThread()) offMainThread = true;
+    return [log = log](std::shared_ptr<Snapshot> snapshot, platform::ErrorPtr error) {
+      if (!platform::dispatch::isMainThread()) log->offMainThread = true;
       if (error) {
-        errors.push_back(error);
+        log->errors.push_back(error);
       } else {
-        snapshots.push_back(std::move(snapshot));
+        log->snapshots.push_back(std::move(snapshot));
       }
     };
   }
@@ -297,6 +308,44 @@ TEST_F(VerorarivEndToEndTest, RefusedWritesRevertTheLocalViewAndAreReported) {
   registration->remove();
 }
 
+TEST_F(VerorarivEndToEndTest, ACachedDocumentTheServerNoLongerMatchesIsResolvedAndLeaves) {
+  backend().setDocument("customBlacklist/" + alice_, {{"userId", alice_}, {"domain", "old.example"}});
+  backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "b.example"}});
+  auto db = standIn_->Database(true);
+  auto own = db->collectionWithPath("customBlacklist")->documentWithPath(alice_);
+  {
+    // Read once, so the document stays in the cache after its listen ends.
+    std::shared_ptr<DAVDocumentSnapshot> read;
+    own->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { read = s; });
+    ASSERT_TRUE(Spin([&] { return read != nullptr; }));
+    ASSERT_TRUE(read->exists());
+  }
+  // Meanwhile the document moves to another user; the cache still says it is Alice's.
+  backend().mergeDocument("customBlacklist/" + alice_, {{"userId", bob_}});
+
+  auto query = db->collectionWithPath("customBlacklist")->queryWhereField("userId", alice_);
+  Recorder<DAVQuerySnapshot> recorder;
+  auto registration = query->addSnapshotListener(recorder.block());
+  auto ids = [](const std::shared_ptr<DAVQuerySnapshot>& snapshot) {
+    std::vector<std::string> result;
+    for (const auto& document : snapshot->documents()) result.push_back(document->documentID());
+    return result;
+  };
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  EXPECT_TRUE(recorder.snapshots[0]->metadata().isFromCache());
+  EXPECT_EQ(ids(recorder.snapshots[0]), std::vector<std::string>{alice_}) << "the stale cached match";
+
+  // The server's result lacks it: the client asks about the document alone and drops it.
+  ASSERT_TRUE(Spin([&] {
+    return !recorder.snapshots.back()->metadata().isFromCache();
+  }));
+  EXPECT_EQ(ids(recorder.snapshots.back()), std::vector<std::string>{"b1"});
+  size_t limbo = 1;
+  db->workerQueue()->EnqueueBlocking([&] { limbo = db->client()->syncEngineForTesting()->CurrentLimboDocuments().size(); });
+  EXPECT_EQ(limbo, 0u);
+  registration->remove();
+}
+
 TEST_F(VerorarivEndToEndTest, ReadsComeFromTheCacheWhileOffline) {
   backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 7}});
   auto db = standIn_->Database(false);
@@ -341,25 +390,104 @@ TEST_F(VerorarivEndToEndTest, PendingWritesSurviveARestartOfflineAndAreSentWhenT
 
   // The program ends while the backend is away; a new client starts over the same storage.
   backend().stop();
-  standIn_->Reconfigure();
+  standIn_->Restart();
   db = standIn_->Database(true);
+  // Kept offline until the backend is back, so the check below sees the write still pending.
+  bool stillOffline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { stillOffline = true; });
+  ASSERT_TRUE(Spin([&] { return stillOffline; }));
   doc = db->collectionWithPath("users")->documentWithPath(alice_);
   Recorder<DAVDocumentSnapshot> restarted;
   auto again = doc->addSnapshotListener(restarted.block());
-  ASSERT_TRUE(Spin([&] { return !restarted.snapshots.empty(); }));
-  EXPECT_EQ(IntField(restarted.snapshots[0], "n"), 5);
-  EXPECT_TRUE(restarted.snapshots[0]->metadata().hasPendingWrites());
-  EXPECT_TRUE(restarted.snapshots[0]->metadata().isFromCache());
-  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
+  // The signed-in user comes back from the keychain, and with it that user's pending writes.
+  ASSERT_TRUE(Spin([&] {
+    return !restarted.snapshots.empty() && IntField(restarted.snapshots.back(), "n") == 5;
+  }));
+  EXPECT_TRUE(restarted.snapshots.back()->metadata().hasPendingWrites());
+  EXPECT_TRUE(restarted.snapshots.back()->metadata().isFromCache());
 
-  // The backend returns: the write goes out without anything else being done.
   backend().start();
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
   bool online = false;
-  db->disableNetworkWithCompletion(nullptr);
   db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
   ASSERT_TRUE(Spin([&] { return online; }));
   ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 5; }));
   again->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, ChangingTheUserSwitchesCredentialsAndPendingWrites) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+  auto db = standIn_->Database(false);
+  auto aliceDoc = db->collectionWithPath("users")->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = aliceDoc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+
+  // Offline, Alice writes; Bob signs in on the same client.
+  bool offline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
+  ASSERT_TRUE(Spin([&] { return offline; }));
+  aliceDoc->setData({{"n", 2}}, /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 2; }));
+  ASSERT_TRUE(standIn_->SignIn("bob@example.com"));
+  // Bob's view of the document no longer holds Alice's pending write.
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 1; }));
+
+  // Online again, the streams run with Bob's token: Bob's own write goes through, the listen of
+  // Alice's document is refused, and Alice's write waits in her queue instead of being sent.
+  bool online = false;
+  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
+  ASSERT_TRUE(Spin([&] { return online; }));
+  auto bobDoc = db->collectionWithPath("users")->documentWithPath(bob_);
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              bobDoc->setData({{"userId", bob_}, {"n", 9}}, /*merge=*/true, done);
+            }),
+            Code::Ok);
+  EXPECT_EQ(backend().getDocument("users/" + bob_)["fields"]["n"], 9);
+  ASSERT_TRUE(Spin([&] { return !recorder.errors.empty(); }));
+  EXPECT_EQ(static_cast<Code>(recorder.errors[0]->code()), Code::PermissionDenied);
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
+
+  // Alice returns: her write is sent with her credentials.
+  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+  ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 2; }));
+  registration->remove();
+}
+
+TEST_F(VerorarivEndToEndTest, StartUpOpensTheStorageAndSchedulesCollectionOnlyWithPersistence) {
+  using davedove::verorariv::util::TimerId;
+  auto db = standIn_->Database(true);
+  auto client = db->client();
+  auto queue = db->workerQueue();
+  EXPECT_TRUE(queue->IsScheduled(TimerId::GarbageCollection));
+  EXPECT_EQ(client->initialGcDelay(), 60000);
+  EXPECT_EQ(client->regularGcDelay(), 300000);
+  bool ran = false;
+  queue->RunScheduledOperationsUntil(TimerId::GarbageCollection);
+  queue->EnqueueBlocking([&] { ran = client->hasGarbageCollectionRun(); });
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(queue->IsScheduled(TimerId::GarbageCollection)) << "the next run is scheduled";
+  standIn_->ShutDownDatabase();
+
+  // Memory persistence collects eagerly and schedules nothing.
+  standIn_->Restart();
+  auto memory = standIn_->Database(false);
+  memory->client();
+  EXPECT_FALSE(memory->workerQueue()->IsScheduled(TimerId::GarbageCollection));
+  standIn_->ShutDownDatabase();
+
+  // Storage that cannot be opened is reported to the caller, not fatal on the worker queue.
+  standIn_->Restart();
+  std::filesystem::path storage = std::filesystem::path(std::getenv("HOME")) / ".verorariv";
+  std::filesystem::remove_all(storage);
+  { std::ofstream blocker(storage); blocker << "not a directory"; }
+  auto broken = standIn_->Database(true);
+  std::string name;
+  std::string reason = Reason([&] { broken->client(); }, &name);
+  EXPECT_EQ(name, platform::kInternalInconsistencyException);
+  EXPECT_EQ(reason.rfind("Failed to open DB: ", 0), 0u) << reason;
+  std::filesystem::remove(storage);
+  EXPECT_NE(broken->client(), nullptr) << "a later call tries again";
 }
 
 TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {

@@ -67,6 +67,10 @@ class StandIn {
     backend_ = std::make_unique<backend::TestBackend>(users, std::vector<std::string>{kAPIKey});
     aliceUid = backend_->identity().userByEmail("alice@example.com")->uid;
     bobUid = backend_->identity().userByEmail("bob@example.com")->uid;
+    // Kept here: they stay valid while the stand-in is stopped.
+    projectId_ = backend_->projectId();
+    baseURL_ = backend_->baseURL();
+    documentsHost_ = backend_->documentsHost();
 
     DAVApp::resetApps();
     DAVAuth::load();
@@ -75,6 +79,8 @@ class StandIn {
   }
 
   ~StandIn() {
+    // The client lets go of its storage before HOME goes away.
+    ShutDownDatabase();
     DAVApp::resetApps();
     Settle();
     backend_.reset();
@@ -86,11 +92,11 @@ class StandIn {
   std::shared_ptr<DAVOptions> Options() const {
     auto options = DAVOptions::initWithVariruAppID(kAppID, "123456789012");
     options->setAPIKey(kAPIKey);
-    options->setProjectID(backend_->projectId());
+    options->setProjectID(projectId_);
     auto dictionary = options->optionsDictionary();
-    dictionary[kDAVIdentityServiceURL] = backend_->baseURL();
-    dictionary[kDAVSecureTokenServiceURL] = backend_->baseURL();
-    dictionary[kDAVVerorarivHost] = backend_->documentsHost();
+    dictionary[kDAVIdentityServiceURL] = baseURL_;
+    dictionary[kDAVSecureTokenServiceURL] = baseURL_;
+    dictionary[kDAVVerorarivHost] = documentsHost_;
     dictionary[kDAVVerorarivSSLEnabled] = false;
     options->setOptionsDictionary(dictionary);
     return options;
@@ -102,17 +108,26 @@ class StandIn {
     auth = DAVAuth::authWithApp(app);
   }
 
-  // Deletes the default app (its database instances shut down) and configures it again: a new
-  // client over the same storage, as after a restart of the program.
-  void Reconfigure() {
-    bool deleted = false;
-    app->deleteApp([&](bool) { deleted = true; });
-    Spin([&] { return deleted; });
-    db.reset();
+  // Ends the program's SDK state as a restart does: the database shuts down, the apps are
+  // forgotten (the signed-in user stays in the keychain) and the default app is configured again,
+  // so a new client opens the same storage.
+  void Restart() {
+    ShutDownDatabase();
     auth.reset();
     app.reset();
+    DAVApp::resetApps();
     Settle();
+    DAVAuth::load();
+    DAVVerorariv::load();
     Configure();
+  }
+
+  void ShutDownDatabase() {
+    if (!db) return;
+    bool shutDown = false;
+    db->shutdownWithCompletion([&](platform::ErrorPtr) { shutDown = true; });
+    Spin([&] { return shutDown; });
+    db.reset();
   }
 
   // The database of the default app with persistence on or off.
@@ -155,6 +170,9 @@ class StandIn {
   std::filesystem::path home_;
   std::string oldHome_;
   std::unique_ptr<backend::TestBackend> backend_;
+  std::string projectId_;
+  std::string baseURL_;
+  std::string documentsHost_;
 };
 
 }  // namespace vrvtest

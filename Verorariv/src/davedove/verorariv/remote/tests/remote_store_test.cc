@@ -1,0 +1,380 @@
+// The remote store end to end: its streams against the backend stand-in's document service on
+// loopback, over the real local store.
+#include "davedove/verorariv/remote/remote_store.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <ctime>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backend/src/TokenSigner.h"
+#include "davedove/verorariv/core/VRVQuery.h"
+#include "davedove/verorariv/model/VRVMutation.h"
+#include "davedove/verorariv/model/field_transform.h"
+#include "davedove/verorariv/model/tests/value_testutil.h"
+#include "davedove/verorariv/model/transform_operations.h"
+#include "davedove/verorariv/remote/tests/remote_harness.h"
+
+namespace davedove {
+namespace verorariv {
+namespace remote {
+namespace {
+
+using model::OnlineState;
+using model::testutil::Field;
+using model::testutil::Key;
+using model::testutil::Obj;
+using model::testutil::Str;
+using testing::RemoteClient;
+using json = nlohmann::json;
+
+constexpr char kPassword[] = "remote-store-pass";
+
+core::QueryPtr DocumentQuery(const std::string& path) {
+  return core::VRVQuery::queryWithPath(model::ResourcePath::FromString(path));
+}
+
+core::QueryPtr OwnedBy(const std::string& collection, const std::string& uid) {
+  return DocumentQuery(collection)->queryByAddingFilter(
+      core::VRVFilter::filterWithField(Field("userId"), core::VRVRelationFilterOperator::Equal, Str(uid)));
+}
+
+// The string field of a document in an update, or "" when it is no document.
+std::string FieldOf(const model::MaybeDocumentPtr& doc, const std::string& field) {
+  auto document = std::dynamic_pointer_cast<const model::VRVDocument>(doc);
+  if (!document) return "";
+  auto value = document->fieldForPath(Field(field));
+  return value ? value->ToString() : "";
+}
+
+
+class RemoteStoreTest : public ::testing::Test {
+ protected:
+  RemoteStoreTest()
+      : backend_({backend::TestBackend::passwordUser("alice@example.com", kPassword), backend::TestBackend::passwordUser("bob@example.com", kPassword)},
+                 {}, json{{"dnsServers/default", {{"primary", "192.0.2.1"}}}}) {}
+
+  void SetUp() override {
+    alice_uid_ = backend_.identity().userByEmail("alice@example.com")->uid;
+    bob_uid_ = backend_.identity().userByEmail("bob@example.com")->uid;
+  }
+
+  std::unique_ptr<RemoteClient> Alice() {
+    return std::make_unique<RemoteClient>(&backend_, "alice@example.com", kPassword);
+  }
+
+  backend::TestBackend backend_;
+  std::string alice_uid_;
+  std::string bob_uid_;
+};
+
+TEST_F(RemoteStoreTest, ListensGetTheCurrentStateThenEveryCloudChange) {
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/a", {{"userId", alice_uid_}, {"host", "a.test"}}));
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/b", {{"userId", alice_uid_}, {"host", "b.test"}}));
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/theirs", {{"userId", bob_uid_}, {"host", "x.test"}}));
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+
+  core::QueryPtr doc_query = DocumentQuery("dnsServers/default");
+  core::QueryPtr owned_query = OwnedBy("customBlacklist", alice_uid_);
+  core::TargetId doc_target = client->Listen(doc_query);
+  core::TargetId query_target = client->Listen(owned_query);
+  ASSERT_TRUE(client->WaitForRemoteKeys(doc_target, {"dnsServers/default"}));
+  ASSERT_TRUE(client->WaitForRemoteKeys(query_target, {"customBlacklist/a", "customBlacklist/b"}));
+  syncer.Read([&] {
+    std::set<core::TargetId> current;
+    for (const auto& e : syncer.events_)
+      for (const auto& [id, change] : e.target_changes())
+        if (change.current() && !change.resume_token().empty()) current.insert(id);
+    EXPECT_EQ(current, (std::set<core::TargetId>{doc_target, query_target}));
+  });
+  EXPECT_EQ(client->OnQueue([&] { return FieldOf(client->local_store->readDocument(Key("customBlacklist/a")), "host"); }),
+            "a.test");
+  EXPECT_EQ(client->remote_store->online_state(), OnlineState::Online);
+
+  // Changes made in the cloud arrive as events.
+  size_t seen = syncer.Read([&] { return syncer.events_.size(); });
+  ASSERT_TRUE(backend_.mergeDocument("dnsServers/default", {{"primary", "198.51.100.7"}}));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    for (size_t i = seen; i < syncer.events_.size(); ++i) {
+      auto it = syncer.events_[i].document_updates().find(Key("dnsServers/default"));
+      if (it != syncer.events_[i].document_updates().end()) {
+        auto changes = syncer.events_[i].target_changes();
+        return FieldOf(it->second, "primary") == "198.51.100.7" &&
+               changes.count(doc_target) && changes.at(doc_target).modified_documents().size() == 1;
+      }
+    }
+    return false;
+  }));
+
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/c", {{"userId", alice_uid_}, {"host", "c.test"}}));
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/bobs", {{"userId", bob_uid_}}));
+  ASSERT_TRUE(backend_.deleteDocument("customBlacklist/a"));
+  ASSERT_TRUE(backend_.mergeDocument("customBlacklist/b", {{"userId", bob_uid_}}));  // given away
+  ASSERT_TRUE(client->WaitForRemoteKeys(query_target, {"customBlacklist/c"}));
+  syncer.Read([&] {
+    bool deleted = false;
+    for (const auto& e : syncer.events_) {
+      EXPECT_EQ(e.document_updates().count(Key("customBlacklist/bobs")), 0u) << "not Alice's to see";
+      auto it = e.document_updates().find(Key("customBlacklist/a"));
+      deleted = deleted || (it != e.document_updates().end() &&
+                            dynamic_cast<const model::VRVDeletedDocument*>(it->second.get()));
+    }
+    EXPECT_TRUE(deleted) << "a deletion reaches the client as a deleted document";
+  });
+  EXPECT_TRUE(syncer.rejected_listens_.empty());
+
+  // Nothing listened to: the stream closes once its idle time is up, and opens again on demand.
+  client->OnQueue([&] {
+    client->remote_store->StopListening(doc_target);
+    client->remote_store->StopListening(query_target);
+    client->local_store->releaseQuery(doc_query);
+    client->local_store->releaseQuery(owned_query);
+  });
+  ASSERT_TRUE(client->queue->IsScheduled(util::TimerId::WatchStreamIdle));
+  client->queue->RunScheduledOperationsUntil(util::TimerId::WatchStreamIdle);
+  EXPECT_FALSE(client->OnQueue([&] { return client->remote_store->watch_stream()->IsStarted(); }));
+  EXPECT_EQ(client->OnQueue([&] { return client->remote_store->online_state(); }), OnlineState::Unknown);
+  size_t before = syncer.Read([&] { return syncer.events_.size(); });
+  core::TargetId again = client->Listen(DocumentQuery("dnsServers/default"));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    for (size_t i = before; i < syncer.events_.size(); ++i) {
+      auto changes = syncer.events_[i].target_changes();
+      if (changes.count(again) && changes.at(again).current()) return true;
+    }
+    return false;
+  }));
+}
+
+model::MutationPtr Set(const std::string& path, const std::map<std::string, model::FieldValuePtr>& fields) {
+  return std::make_shared<model::VRVSetMutation>(Key(path), Obj(fields), model::Precondition::None());
+}
+
+TEST_F(RemoteStoreTest, WriteBatchesAreAcknowledgedWithTheirCommitVersionOrRejected) {
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  const std::string mine = "users/" + alice_uid_;
+  // The document does not exist yet: the listen reports it deleted once current.
+  core::TargetId target = client->Listen(DocumentQuery(mine));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    for (const auto& e : syncer.events_) {
+      auto it = e.document_updates().find(Key(mine));
+      if (it != e.document_updates().end() && dynamic_cast<const model::VRVDeletedDocument*>(it->second.get()))
+        return true;
+    }
+    return false;
+  }));
+
+  model::BatchId accepted = client->Write(
+      {Set(mine, {{"userId", Str(alice_uid_)}, {"name", Str("Alice")}}),
+       std::make_shared<model::VRVTransformMutation>(
+           Key(mine), std::vector<model::FieldTransform>{model::FieldTransform(
+                          Field("seenAt"), model::ServerTimestampTransform::Get())})});
+  model::BatchId refused = client->Write({Set("users/" + bob_uid_, {{"name", Str("Mallory")}})});
+  model::BatchId after = client->Write({Set("customBlacklist/x", {{"userId", Str(alice_uid_)}})});
+
+  ASSERT_TRUE(syncer.WaitFor([&] { return syncer.acks_.size() + syncer.rejected_writes_.size() >= 3; }));
+  syncer.Read([&] {
+    ASSERT_EQ(syncer.acks_.size(), 2u);
+    EXPECT_EQ(syncer.acks_[0].batch_id, accepted);
+    EXPECT_EQ(syncer.acks_[1].batch_id, after) << "a refused batch does not hold up the ones behind it";
+    ASSERT_EQ(syncer.rejected_writes_.size(), 1u);
+    EXPECT_EQ(syncer.rejected_writes_[0].first, refused);
+    EXPECT_EQ(syncer.rejected_writes_[0].second.code(), VerorarivErrorCode::PermissionDenied);
+
+    // The server's commit time is the batch's version and the server timestamp's value.
+    const auto& ack = syncer.acks_[0];
+    EXPECT_GT(ack.commit_version, model::SnapshotVersion::None());
+    ASSERT_EQ(ack.results.size(), 2u);
+    EXPECT_EQ(ack.results[0].version(), ack.commit_version);
+    ASSERT_TRUE(ack.results[1].transformResults().has_value());
+    ASSERT_EQ(ack.results[1].transformResults()->size(), 1u);
+    auto stamp = std::dynamic_pointer_cast<const model::VRVTimestampValue>(ack.results[1].transformResults()->at(0));
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->internalValue().seconds(), ack.commit_version.timestamp().seconds());
+    EXPECT_EQ(stamp->internalValue().nanoseconds(), ack.commit_version.timestamp().nanoseconds());
+  });
+
+  json stored = backend_.getDocument(mine);
+  ASSERT_FALSE(stored.is_null());
+  EXPECT_EQ(stored["fields"]["name"], "Alice");
+  EXPECT_TRUE(stored["fields"]["seenAt"].contains("__timestamp"));
+  EXPECT_TRUE(backend_.getDocument("users/" + bob_uid_).is_null());
+  EXPECT_FALSE(backend_.getDocument("customBlacklist/x").is_null());
+  // Acknowledged and rejected batches have left the queue; the stream token was kept.
+  EXPECT_EQ(client->OnQueue([&] { return client->local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown); }),
+            nullptr);
+  EXPECT_FALSE(client->OnQueue([&] { return client->local_store->lastStreamToken(); }).empty());
+  // The write comes back through the listen as the server stored it.
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {mine}));
+}
+
+TEST_F(RemoteStoreTest, RefusedTokensAreReplacedByAFreshOneBeforeReconnecting) {
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  // A token with the right claims signed with a foreign key, then one of ours that has expired.
+  backend::TokenSigner foreign(backend::TokenSigner::generateKey(), backend_.identity().signer().keyID());
+  client->credentials.HandOut(foreign.sign(*backend_.identity().signer().verify(client->credentials.token())));
+  client->credentials.HandOut(backend_.identity().mintIDToken(alice_uid_, std::time(nullptr) - 7200, 3600));
+
+  core::TargetId target = client->Listen(DocumentQuery("dnsServers/default"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/default"}));
+  syncer.Read([&] {
+    // Refused: offline at once; then back online with the fresh token.
+    ASSERT_GE(syncer.online_states_.size(), 2u);
+    EXPECT_EQ(syncer.online_states_.front(), OnlineState::Offline);
+    EXPECT_EQ(syncer.online_states_.back(), OnlineState::Online);
+  });
+  EXPECT_EQ(client->credentials.forced_refreshes(), 1)
+      << "each refusal makes the next fetch force a refresh; the second refusal came from a handed-out token";
+}
+
+TEST_F(RemoteStoreTest, ListenSurvivesABackendRestartAndResumesWithoutMissingAChange) {
+  for (const char* id : {"a", "b", "c"})
+    ASSERT_TRUE(backend_.setDocument(std::string("customBlacklist/") + id, {{"userId", alice_uid_}, {"host", id}}));
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  core::TargetId target = client->Listen(OwnedBy("customBlacklist", alice_uid_));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/b", "customBlacklist/c"}));
+  size_t before = syncer.Read([&] { return syncer.events_.size(); });
+
+  // The stream breaks; while the client waits to reconnect, the cloud changes.
+  backend_.restart();
+  ASSERT_TRUE(backend_.mergeDocument("customBlacklist/a", {{"host", "a2"}}));
+  ASSERT_TRUE(backend_.deleteDocument("customBlacklist/b"));
+  ASSERT_TRUE(backend_.setDocument("customBlacklist/d", {{"userId", alice_uid_}, {"host", "d"}}));
+
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/c", "customBlacklist/d"}));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    for (size_t i = before; i < syncer.events_.size(); ++i) {
+      auto it = syncer.events_[i].document_updates().find(Key("customBlacklist/a"));
+      if (it != syncer.events_[i].document_updates().end() && FieldOf(it->second, "host") == "a2") return true;
+    }
+    return false;
+  }));
+  syncer.Read([&] {
+    for (size_t i = before; i < syncer.events_.size(); ++i) {
+      // Resumed from the token: the unchanged document is not sent again.
+      EXPECT_EQ(syncer.events_[i].document_updates().count(Key("customBlacklist/c")), 0u);
+    }
+    // Online, then not (Unknown, or Offline when the first retry failed too), then online again.
+    const auto& states = syncer.online_states_;
+    auto online = std::find(states.begin(), states.end(), OnlineState::Online);
+    ASSERT_NE(online, states.end());
+    EXPECT_NE(std::find_if(online, states.end(), [](OnlineState s) { return s != OnlineState::Online; }),
+              states.end())
+        << "the broken stream was noticed";
+    EXPECT_EQ(states.back(), OnlineState::Online);
+  });
+
+  // The resumed stream keeps delivering.
+  ASSERT_TRUE(backend_.deleteDocument("customBlacklist/d"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"customBlacklist/a", "customBlacklist/c"}));
+}
+
+TEST_F(RemoteStoreTest, AUserChangeReopensBothStreams) {
+  auto client = Alice();
+  auto& syncer = *client->syncer;
+  core::TargetId target = client->Listen(DocumentQuery("dnsServers/default"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/default"}));
+  client->Write({Set("pin/" + alice_uid_, {{"userId", Str(alice_uid_)}, {"pin", Str("1234")}})});
+  ASSERT_TRUE(syncer.WaitFor([&] { return syncer.acks_.size() == 1; }));
+
+  client->OnQueue([&] { client->remote_store->HandleCredentialChange(); });
+  // The watch stream starts over (unknown until it hears from the server again) ...
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    auto& s = syncer.online_states_;
+    auto unknown = std::find(s.begin(), s.end(), OnlineState::Unknown);
+    return unknown != s.end() && std::find(unknown, s.end(), OnlineState::Online) != s.end();
+  }));
+  // ... and the write stream serves the next batch.
+  client->Write({Set("pin/" + alice_uid_, {{"userId", Str(alice_uid_)}, {"pin", Str("5678")}})});
+  ASSERT_TRUE(syncer.WaitFor([&] { return syncer.acks_.size() == 2; }));
+  EXPECT_EQ(backend_.getDocument("pin/" + alice_uid_)["fields"]["pin"], "5678");
+  ASSERT_TRUE(backend_.mergeDocument("dnsServers/default", {{"primary", "203.0.113.1"}}));
+  ASSERT_TRUE(syncer.WaitFor([&] {
+    auto it = syncer.events_.back().document_updates().find(Key("dnsServers/default"));
+    return it != syncer.events_.back().document_updates().end() && FieldOf(it->second, "primary") == "203.0.113.1";
+  }));
+}
+
+TEST_F(RemoteStoreTest, DatastoreLooksUpAndCommitsOutsideTheStreams) {
+  auto client = Alice();
+  std::mutex mutex;
+  std::condition_variable done;
+  int finished = 0;
+  util::StatusOr<std::vector<model::MaybeDocumentPtr>> found = util::Status(VerorarivErrorCode::Unknown, "unset");
+  util::StatusOr<std::vector<model::MaybeDocumentPtr>> refused_read = found;
+  util::Status committed(VerorarivErrorCode::Unknown, "unset");
+  util::Status refused_commit(VerorarivErrorCode::Unknown, "unset");
+  auto finish = [&](auto& slot) {
+    return [&](auto result) {
+      std::lock_guard<std::mutex> lock(mutex);
+      slot = result;
+      ++finished;
+      done.notify_all();
+    };
+  };
+  client->OnQueue([&] {
+    auto& datastore = *client->datastore;
+    datastore.LookupDocuments({Key("dnsServers/default"), Key("dnsServers/none")}, finish(found));
+    datastore.LookupDocuments({Key("users/" + bob_uid_)}, finish(refused_read));
+    datastore.CommitMutations({Set("users/" + alice_uid_, {{"name", Str("Alice")}})}, finish(committed));
+    datastore.CommitMutations({Set("users/" + bob_uid_, {{"name", Str("Mallory")}})}, finish(refused_commit));
+  });
+  std::unique_lock<std::mutex> lock(mutex);
+  ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return finished == 4; }));
+
+  ASSERT_TRUE(found.ok()) << found.status().ToString();
+  ASSERT_EQ(found.value().size(), 2u);
+  std::map<std::string, model::MaybeDocumentPtr> by_path;
+  for (const auto& doc : found.value()) by_path[doc->key().ToString()] = doc;
+  EXPECT_EQ(FieldOf(by_path["dnsServers/default"], "primary"), "192.0.2.1");
+  EXPECT_TRUE(dynamic_cast<const model::VRVDeletedDocument*>(by_path["dnsServers/none"].get()));
+  EXPECT_GT(by_path["dnsServers/none"]->version(), model::SnapshotVersion::None()) << "missing as of the read time";
+  EXPECT_EQ(refused_read.status().code(), VerorarivErrorCode::PermissionDenied);
+  EXPECT_TRUE(committed.ok()) << committed.ToString();
+  EXPECT_EQ(refused_commit.code(), VerorarivErrorCode::PermissionDenied);
+  EXPECT_EQ(backend_.getDocument("users/" + alice_uid_)["fields"]["name"], "Alice");
+  EXPECT_TRUE(backend_.getDocument("users/" + bob_uid_).is_null());
+}
+
+TEST_F(RemoteStoreTest, AServiceThatNeverAnswersCountsAsOfflineAfterTheTimeout) {
+  // Accepts connections and says nothing.
+  int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::string host = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  {
+    RemoteClient client(&backend_, "alice@example.com", kPassword, host);
+    client.Listen(DocumentQuery("dnsServers/default"));
+    ASSERT_TRUE(client.queue->IsScheduled(util::TimerId::OnlineStateTimeout));
+    EXPECT_EQ(client.OnQueue([&] { return client.remote_store->online_state(); }), OnlineState::Unknown);
+    client.queue->RunScheduledOperationsUntil(util::TimerId::OnlineStateTimeout);
+    EXPECT_EQ(client.OnQueue([&] { return client.remote_store->online_state(); }), OnlineState::Offline);
+    EXPECT_TRUE(client.syncer->Read([&] { return client.syncer->events_.empty(); }));
+  }  // shutting down cancels the call that still hangs
+  ::close(silent);
+}
+
+}  // namespace
+}  // namespace remote
+}  // namespace verorariv
+}  // namespace davedove
