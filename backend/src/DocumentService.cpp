@@ -20,6 +20,7 @@
 #include "davedove/verorariv/model/VRVDocument.h"
 #include "davedove/verorariv/model/database_id.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
+#include "davedove/verorariv/remote/wire_validator.h"
 #include "variru/verorariv/v1/verorariv.grpc.pb.h"
 
 namespace backend {
@@ -28,6 +29,7 @@ namespace v1 = variru::verorariv::v1;
 namespace model = davedove::verorariv::model;
 namespace core = davedove::verorariv::core;
 using davedove::verorariv::remote::VRVSerializerBeta;
+using davedove::verorariv::remote::WireValidator;
 using DocumentPtr = DocumentStore::DocumentPtr;
 
 namespace {
@@ -96,188 +98,6 @@ int checkWrite(const std::string& uid, const std::string& path, const v1::Docume
   *message = "Missing or insufficient permissions.";
   return grpc::StatusCode::PERMISSION_DENIED;
 }
-
-// ---------------------------------------------------------------- input validation
-// The client's decoding code stops the process on malformed input, so nothing reaches it
-// unchecked.
-
-bool validFieldPath(const std::string& path) {
-  if (path.empty()) return false;
-  bool inBackticks = false;
-  size_t segmentLength = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    char c = path[i];
-    if (c == '\0') return false;
-    if (c == '\\') {
-      if (i + 1 == path.size()) return false;
-      ++i;
-      ++segmentLength;
-    } else if (c == '`') {
-      inBackticks = !inBackticks;
-    } else if (c == '.' && !inBackticks) {
-      if (segmentLength == 0) return false;
-      segmentLength = 0;
-    } else {
-      ++segmentLength;
-    }
-  }
-  return !inBackticks && segmentLength > 0;
-}
-
-class Validator {
- public:
-  explicit Validator(const DocumentStore& store) : store_(store) {}
-
-  bool documentName(const std::string& name) const { return store_.pathOfName(name).has_value(); }
-
-  bool value(const v1::Value& v, int depth = 0) const {
-    if (depth > 20) return false;
-    switch (v.value_type_case()) {
-      case v1::Value::VALUE_TYPE_NOT_SET:
-        return false;
-      case v1::Value::kReferenceValue:
-        return documentName(v.reference_value());
-      case v1::Value::kArrayValue:
-        for (const auto& e : v.array_value().values())
-          if (!value(e, depth + 1)) return false;
-        return true;
-      case v1::Value::kMapValue:
-        return fields(v.map_value().fields(), depth + 1);
-      case v1::Value::kTimestampValue:
-        return timestamp(v.timestamp_value());
-      default:
-        return true;
-    }
-  }
-
-  bool fields(const google::protobuf::Map<std::string, v1::Value>& fields, int depth = 0) const {
-    for (const auto& [name, v] : fields)
-      if (name.empty() || !value(v, depth)) return false;
-    return true;
-  }
-
-  // Within the years 1 to 9999, as the client's timestamps are.
-  static bool timestamp(const google::protobuf::Timestamp& t) {
-    return t.nanos() >= 0 && t.nanos() < 1000000000 && t.seconds() >= -62135596800LL &&
-           t.seconds() < 253402300800LL;
-  }
-
-  bool write(const v1::Write& w) const {
-    if (w.current_document().condition_type_case() == v1::Precondition::kUpdateTime &&
-        !timestamp(w.current_document().update_time()))
-      return false;
-    for (const auto& p : w.update_mask().field_paths())
-      if (!validFieldPath(p)) return false;
-    switch (w.operation_case()) {
-      case v1::Write::kUpdate:
-        return documentName(w.update().name()) && fields(w.update().fields());
-      case v1::Write::kDelete:
-        return documentName(w.delete_()) && !w.has_update_mask();
-      case v1::Write::kTransform: {
-        if (!documentName(w.transform().document())) return false;
-        if (!w.has_current_document() || w.current_document().condition_type_case() !=
-                                             v1::Precondition::kExists ||
-            !w.current_document().exists())
-          return false;
-        for (const auto& ft : w.transform().field_transforms()) {
-          if (!validFieldPath(ft.field_path())) return false;
-          switch (ft.transform_type_case()) {
-            case v1::DocumentTransform::FieldTransform::kSetToServerValue:
-              if (ft.set_to_server_value() != v1::DocumentTransform::FieldTransform::REQUEST_TIME)
-                return false;
-              break;
-            case v1::DocumentTransform::FieldTransform::kIncrement:
-              if (ft.increment().value_type_case() != v1::Value::kIntegerValue &&
-                  ft.increment().value_type_case() != v1::Value::kDoubleValue)
-                return false;
-              break;
-            case v1::DocumentTransform::FieldTransform::kAppendMissingElements:
-              for (const auto& e : ft.append_missing_elements().values())
-                if (!value(e)) return false;
-              break;
-            case v1::DocumentTransform::FieldTransform::kRemoveAllFromArray:
-              for (const auto& e : ft.remove_all_from_array().values())
-                if (!value(e)) return false;
-              break;
-            default:
-              return false;
-          }
-        }
-        return true;
-      }
-      default:
-        return false;
-    }
-  }
-
-  // Queries of one top-level collection, filters and orders on plain fields, no cursors.
-  bool query(const v1::Target::QueryTarget& q, std::string* collection) const {
-    if (q.parent() != store_.databaseName() + "/documents") return false;
-    if (q.query_type_case() != v1::Target::QueryTarget::kStructuredQuery) return false;
-    const auto& s = q.structured_query();
-    if (s.from_size() != 1 || s.from(0).all_descendants()) return false;
-    const std::string& id = s.from(0).collection_id();
-    if (id.empty() || id.find('/') != std::string::npos) return false;
-    if (s.has_start_at() || s.has_end_at() || s.offset() != 0 || s.has_select()) return false;
-    if (s.has_limit() && s.limit().value() < 0) return false;
-    std::set<std::string> inequalities;
-    if (s.has_where() && !filter(s.where(), &inequalities, 0)) return false;
-    if (inequalities.size() > 1) return false;
-    for (int i = 0; i < s.order_by_size(); ++i) {
-      const auto& o = s.order_by(i);
-      // Ordering by the key is how every query ends; filtering on it is not supported.
-      if (!validFieldPath(o.field().field_path())) return false;
-      if (o.direction() != v1::StructuredQuery::ASCENDING &&
-          o.direction() != v1::StructuredQuery::DESCENDING)
-        return false;
-      if (i == 0 && !inequalities.empty() && o.field().field_path() != *inequalities.begin())
-        return false;
-    }
-    *collection = id;
-    return true;
-  }
-
- private:
-  static bool plainField(const std::string& path) { return validFieldPath(path) && path != "__name__"; }
-
-  bool filter(const v1::StructuredQuery::Filter& f, std::set<std::string>* inequalities, int depth) const {
-    if (depth > 5) return false;
-    switch (f.filter_type_case()) {
-      case v1::StructuredQuery::Filter::kCompositeFilter:
-        if (f.composite_filter().op() != v1::StructuredQuery::CompositeFilter::AND) return false;
-        for (const auto& sub : f.composite_filter().filters())
-          if (!filter(sub, inequalities, depth + 1)) return false;
-        return true;
-      case v1::StructuredQuery::Filter::kFieldFilter: {
-        const auto& ff = f.field_filter();
-        if (!plainField(ff.field().field_path()) || !value(ff.value())) return false;
-        switch (ff.op()) {
-          case v1::StructuredQuery::FieldFilter::LESS_THAN:
-          case v1::StructuredQuery::FieldFilter::LESS_THAN_OR_EQUAL:
-          case v1::StructuredQuery::FieldFilter::GREATER_THAN:
-          case v1::StructuredQuery::FieldFilter::GREATER_THAN_OR_EQUAL:
-            inequalities->insert(ff.field().field_path());
-            return true;
-          case v1::StructuredQuery::FieldFilter::EQUAL:
-          case v1::StructuredQuery::FieldFilter::ARRAY_CONTAINS:
-            return true;
-          default:
-            return false;
-        }
-      }
-      case v1::StructuredQuery::Filter::kUnaryFilter: {
-        const auto& u = f.unary_filter();
-        if (!u.has_field() || !plainField(u.field().field_path())) return false;
-        return u.op() == v1::StructuredQuery::UnaryFilter::IS_NAN ||
-               u.op() == v1::StructuredQuery::UnaryFilter::IS_NULL;
-      }
-      default:
-        return false;
-    }
-  }
-
-  const DocumentStore& store_;
-};
 
 // Whether the query is limited to the user's documents: an equality filter "userId" == uid.
 bool queryFiltersOnOwner(const v1::StructuredQuery::Filter& f, const std::string& uid) {
@@ -413,10 +233,12 @@ nlohmann::json valueToJson(const v1::Value& value) {
 struct DocumentService::Impl final : public v1::Verorariv::Service {
   Impl(DocumentService& owner)
       : owner(owner),
-        serializer(model::DatabaseId(owner.projectId_, model::DatabaseId::kDefault)) {}
+        serializer(model::DatabaseId(owner.projectId_, model::DatabaseId::kDefault)),
+        validator(model::DatabaseId(owner.projectId_, model::DatabaseId::kDefault)) {}
 
   DocumentService& owner;
   VRVSerializerBeta serializer;
+  WireValidator validator;
   std::atomic<int> nextStreamId{1};
 
   DocumentStore& store() { return *owner.store_; }
@@ -445,9 +267,8 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   grpc::Status commitWrites(const std::string& uid, const google::protobuf::RepeatedPtrField<v1::Write>& writes,
                             CommitOutcome* outcome) {
-    Validator validator(store());
     for (const auto& w : writes)
-      if (!validator.write(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
+      if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
     std::vector<v1::Write> list(writes.begin(), writes.end());
     *outcome = store().commit(list, [&uid](const std::string& path, const v1::Document* before,
                                            const v1::Document* after, std::string* message) {
@@ -691,7 +512,6 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     });
 
     std::map<int32_t, Target> targets;
-    Validator validator(store());
     bool running = true;
     while (running) {
       ListenEvent event;
@@ -707,7 +527,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           running = false;
           break;
         case ListenEvent::Request:
-          handleListenRequest(uid, event.request, validator, targets, &out);
+          handleListenRequest(uid, event.request, targets, &out);
           break;
         case ListenEvent::Changes:
           handleChanges(uid, *event.changes, targets, &out);
@@ -728,7 +548,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   }
 
   // A request the service cannot serve removes its target with the cause; the stream stays.
-  void handleListenRequest(const std::string& uid, const v1::ListenRequest& request, const Validator& validator,
+  void handleListenRequest(const std::string& uid, const v1::ListenRequest& request,
                            std::map<int32_t, Target>& targets, std::vector<v1::ListenResponse>* out) {
     auto reject = [&](int32_t id, grpc::StatusCode code, const std::string& message) {
       v1::ListenResponse r = targetChange(v1::TargetChange::REMOVE, {id});
@@ -755,14 +575,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     t.id = id;
     std::string rejection;
     if (wire.has_documents()) {
-      if (wire.documents().documents_size() != 1 || !validator.documentName(wire.documents().documents(0))) {
+      if (wire.documents().documents_size() != 1 || !validator.IsDocumentName(wire.documents().documents(0))) {
         return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Invalid documents target");
       }
       t.query = serializer.decodedQueryFromDocumentsTarget(wire.documents());
       t.documentPath = *store().pathOfName(wire.documents().documents(0));
     } else if (wire.has_query()) {
       std::string collection;
-      if (!validator.query(wire.query(), &collection)) {
+      if (!validator.IsSupportedQuery(wire.query(), &collection)) {
         return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unsupported query");
       }
       t.query = serializer.decodedQueryFromQueryTarget(wire.query());
@@ -960,8 +780,7 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
     };
     leaves(fields, "");
   }
-  Validator validator(*store_);
-  if (!validator.write(write)) {
+  if (!impl_->validator.IsWrite(write)) {
     if (error) *error = "invalid fields";
     return std::nullopt;
   }

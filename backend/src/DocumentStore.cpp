@@ -14,6 +14,7 @@
 #include "davedove/verorariv/model/timestamp.h"
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
+#include "davedove/verorariv/remote/wire_validator.h"
 
 namespace backend {
 
@@ -74,22 +75,8 @@ std::string DocumentStore::documentName(const std::string& path) const {
 }
 
 std::optional<std::string> DocumentStore::pathOfName(const std::string& name) const {
-  std::string prefix = databaseName_ + "/documents/";
-  if (name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-  std::string path = name.substr(prefix.size());
-  // Non-empty segments, an even number of them.
-  size_t segments = 0;
-  size_t start = 0;
-  while (true) {
-    size_t slash = path.find('/', start);
-    size_t end = slash == std::string::npos ? path.size() : slash;
-    if (end == start) return std::nullopt;
-    ++segments;
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  if (segments % 2 != 0) return std::nullopt;
-  return path;
+  return davedove::verorariv::remote::WireValidator(model::DatabaseId(projectId_, model::DatabaseId::kDefault))
+      .DocumentPath(name);
 }
 
 bool DocumentStore::open(const std::string& directory, std::string* error) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "davedove/verorariv/model/database_id.h"
+#include "davedove/verorariv/remote/wire_validator.h"
 
 namespace davedove {
 namespace verorariv {
@@ -107,7 +108,14 @@ void Datastore::LookupDocuments(const std::vector<model::DocumentKey>& keys, Loo
           auto reader = connection->stub().BatchGetDocuments(call->context(), request);
           std::vector<model::MaybeDocumentPtr> documents;
           v1::BatchGetDocumentsResponse response;
+          WireValidator validator(serializer->databaseID());
+          bool malformed = false;
           while (reader->Read(&response)) {
+            if (!validator.IsBatchGetResponse(response)) {
+              malformed = true;
+              call->Cancel();
+              break;
+            }
             model::SnapshotVersion read_time = serializer->decodedVersion(response.read_time());
             if (response.has_found()) {
               const v1::Document& proto = response.found();
@@ -121,6 +129,7 @@ void Datastore::LookupDocuments(const std::vector<model::DocumentKey>& keys, Loo
             }
           }
           util::Status status = ConvertStatus(reader->Finish());
+          if (malformed) status = util::Status(VerorarivErrorCode::Internal, "Malformed document in a lookup");
           connection->PostToWorker([callback, status, documents = std::move(documents)] {
             if (status.ok()) {
               callback(documents);

@@ -270,7 +270,10 @@ void RemoteStore::OnWriteStreamHandshakeComplete() {
 
 void RemoteStore::OnWriteStreamMutationResult(const model::SnapshotVersion& commit_version,
                                               std::vector<model::VRVMutationResult> results) {
-  HARD_ASSERT(!write_pipeline_.empty(), "Got a result for an empty write pipeline");
+  if (write_pipeline_.empty()) {
+    LOG_WARN("A write result arrived with no batch in flight; ignored");
+    return;
+  }
   model::MutationBatchPtr batch = write_pipeline_.front();
   write_pipeline_.pop_front();
   if (results.size() != batch->mutations().size()) {

@@ -85,11 +85,7 @@ void Stream::OnCallOpen(const GrpcCall* call) {
   NotifyStreamOpen();
 }
 
-bool Stream::OnCallMessage(const GrpcCall* call) {
-  if (!IsCurrentCall(call) || state_ != State::Open) return false;
-  backoff_.Reset();
-  return true;
-}
+void Stream::OnValidMessage() { backoff_.Reset(); }
 
 void Stream::OnCallClose(const GrpcCall* call, const util::Status& status) {
   if (!IsCurrentCall(call)) return;

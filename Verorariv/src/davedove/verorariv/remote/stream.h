@@ -60,10 +60,13 @@ class Stream : public std::enable_shared_from_this<Stream> {
   bool IsCurrentCall(const GrpcCall* call) const { return call_ && call_.get() == call; }
   void OnCallOpen(const GrpcCall* call);
   void OnCallClose(const GrpcCall* call, const util::Status& status);
-  // A message arrived: the connection works, so the next failure retries at once. False when
-  // the message belongs to an earlier connection and must be dropped.
-  bool OnCallMessage(const GrpcCall* call);
+  // Whether a message of `call` is for the open connection (else it is dropped).
+  bool IsOpenCall(const GrpcCall* call) const { return IsCurrentCall(call) && state_ == State::Open; }
+  // A well-formed message arrived: the connection works, so the next failure retries at once.
+  void OnValidMessage();
 
+  // Ends the connection as failed, as if the server had ended it with `status`.
+  void FailStream(const util::Status& status) { Close(status, true); }
   // Stops the idle timer (use of the stream).
   void CancelIdleCheck();
   std::shared_ptr<GrpcCall> current_call() const { return call_; }

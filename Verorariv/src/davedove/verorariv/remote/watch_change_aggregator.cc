@@ -135,12 +135,12 @@ void WatchChangeAggregator::HandleExistenceFilter(const ExistenceFilterWatchChan
       RemoveDocumentFromTarget(
           target_id, key,
           std::make_shared<model::VRVDeletedDocument>(key, model::SnapshotVersion::None(), false));
-    } else {
-      HARD_ASSERT(expected == 1, "Single document existence filter with count: %s", expected);
+      return;
     }
-    return;
+    if (expected == 1) return;
+    // More than one document for one name: the server is confused; start the target over.
   }
-  if (CurrentDocumentCountForTarget(target_id) != static_cast<size_t>(expected)) {
+  if (query->isDocumentQuery() || CurrentDocumentCountForTarget(target_id) != static_cast<size_t>(expected)) {
     // A removal was missed: listen afresh.
     ResetTarget(target_id);
     targets_to_reset_.push_back(target_id);

@@ -18,6 +18,7 @@ WatchStream::WatchStream(std::shared_ptr<GrpcConnection> connection,
     : Stream(std::move(connection), credentials, util::TimerId::WatchStreamBackoff,
              util::TimerId::WatchStreamIdle),
       serializer_(std::move(serializer)),
+      validator_(serializer_->databaseID()),
       callback_(callback) {}
 
 std::shared_ptr<GrpcCall> WatchStream::CreateCall(const auth::Token& token) {
@@ -77,7 +78,12 @@ void WatchStream::UnwatchTargetId(TargetId target_id) {
 }
 
 void WatchStream::OnResponse(const GrpcCall* call, const v1::ListenResponse& response) {
-  if (!OnCallMessage(call)) return;
+  if (!IsOpenCall(call)) return;
+  if (!validator_.IsListenResponse(response)) {
+    FailStream(util::Status(VerorarivErrorCode::Internal, "Malformed message on the listen stream"));
+    return;
+  }
+  OnValidMessage();
   std::unique_ptr<WatchChange> change = DecodeWatchChange(response);
   if (!change) return;
   callback_->OnWatchStreamChange(*change, DecodeVersion(*serializer_, response));

@@ -9,6 +9,7 @@
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
 #include "davedove/verorariv/remote/stream.h"
 #include "davedove/verorariv/remote/watch_change.h"
+#include "davedove/verorariv/remote/wire_validator.h"
 
 namespace davedove {
 namespace verorariv {
@@ -52,6 +53,7 @@ class WatchStream : public Stream {
   void Send(variru::verorariv::v1::ListenRequest request);
 
   std::shared_ptr<VRVSerializerBeta> serializer_;
+  WireValidator validator_;
   WatchStreamCallback* callback_;
 };
 

@@ -16,6 +16,7 @@ WriteStream::WriteStream(std::shared_ptr<GrpcConnection> connection,
     : Stream(std::move(connection), credentials, util::TimerId::WriteStreamBackoff,
              util::TimerId::WriteStreamIdle),
       serializer_(std::move(serializer)),
+      validator_(serializer_->databaseID()),
       callback_(callback) {}
 
 std::shared_ptr<GrpcCall> WriteStream::CreateCall(const auth::Token& token) {
@@ -78,7 +79,12 @@ void WriteStream::WriteMutations(const std::vector<model::MutationPtr>& mutation
 }
 
 void WriteStream::OnResponse(const GrpcCall* call, const v1::WriteResponse& response) {
-  if (!OnCallMessage(call)) return;
+  if (!IsOpenCall(call)) return;
+  if (!validator_.IsWriteResponse(response)) {
+    FailStream(util::Status(VerorarivErrorCode::Internal, "Malformed message on the write stream"));
+    return;
+  }
+  OnValidMessage();
   last_stream_token_ = response.stream_token();
   if (!handshake_complete_) {
     // The first response answers the handshake and carries no results.

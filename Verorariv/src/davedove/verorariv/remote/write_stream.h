@@ -9,6 +9,7 @@
 #include "davedove/verorariv/model/snapshot_version.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
 #include "davedove/verorariv/remote/stream.h"
+#include "davedove/verorariv/remote/wire_validator.h"
 
 namespace davedove {
 namespace verorariv {
@@ -60,6 +61,7 @@ class WriteStream : public Stream {
   void Send(variru::verorariv::v1::WriteRequest request);
 
   std::shared_ptr<VRVSerializerBeta> serializer_;
+  WireValidator validator_;
   WriteStreamCallback* callback_;
   std::string last_stream_token_;
   std::string stream_id_;

@@ -3,6 +3,7 @@
 #include "davedove/verorariv/remote/remote_store.h"
 
 #include <arpa/inet.h>
+#include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -372,6 +373,64 @@ TEST_F(RemoteStoreTest, AServiceThatNeverAnswersCountsAsOfflineAfterTheTimeout) 
     EXPECT_TRUE(client.syncer->Read([&] { return client.syncer->events_.empty(); }));
   }  // shutting down cancels the call that still hangs
   ::close(silent);
+}
+
+// Answers every listen with a document of another project, which the client must not decode.
+class MalformedListenService final : public variru::verorariv::v1::Verorariv::Service {
+ public:
+  grpc::Status Listen(grpc::ServerContext*,
+                      grpc::ServerReaderWriter<variru::verorariv::v1::ListenResponse,
+                                               variru::verorariv::v1::ListenRequest>* stream) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      listens.push_back(std::chrono::steady_clock::now());
+    }
+    changed.notify_all();
+    variru::verorariv::v1::ListenRequest request;
+    if (!stream->Read(&request)) return grpc::Status::OK;
+    variru::verorariv::v1::ListenResponse bad;
+    bad.mutable_document_change()->mutable_document()->set_name(
+        "projects/elsewhere/databases/(default)/documents/x/y");
+    bad.mutable_document_change()->add_target_ids(request.add_target().target_id());
+    stream->Write(bad);
+    while (stream->Read(&request)) {
+    }
+    return grpc::Status::OK;
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::chrono::steady_clock::time_point> listens;
+};
+
+TEST_F(RemoteStoreTest, MalformedMessagesFailTheStreamNotTheProcessAndRetriesBackOff) {
+  MalformedListenService service;
+  grpc::ServerBuilder builder;
+  int port = 0;
+  builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+  builder.RegisterService(&service);
+  std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
+  ASSERT_TRUE(server && port > 0);
+
+  {
+    RemoteClient client(&backend_, "alice@example.com", kPassword, "127.0.0.1:" + std::to_string(port));
+    client.Listen(DocumentQuery("dnsServers/default"));
+    std::unique_lock<std::mutex> lock(service.mutex);
+    ASSERT_TRUE(service.changed.wait_for(lock, std::chrono::seconds(30), [&] { return service.listens.size() >= 3; }));
+    // A malformed message is no sign of a working connection: the retries wait longer each time.
+    EXPECT_GE(service.listens[2] - service.listens[1], std::chrono::milliseconds(500));
+    lock.unlock();
+    client.syncer->Read([&] {
+      EXPECT_TRUE(client.syncer->events_.empty());
+      EXPECT_EQ(std::count(client.syncer->online_states_.begin(), client.syncer->online_states_.end(),
+                           OnlineState::Online),
+                0);
+      EXPECT_NE(std::find(client.syncer->online_states_.begin(), client.syncer->online_states_.end(),
+                          OnlineState::Offline),
+                client.syncer->online_states_.end());
+    });
+  }
+  server->Shutdown(std::chrono::system_clock::now());
 }
 
 }  // namespace
