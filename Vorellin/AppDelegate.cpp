@@ -10,6 +10,7 @@
 #include "Vorellin/LoginServiceKit.h"
 #include "Vorellin/Main.h"
 #include "Vorellin/VrlUserDefault.h"
+#include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
@@ -68,6 +69,8 @@ AppDelegate::AppDelegate() {
 
   // 6: the SDK, before any window and before the cloud listeners.
   DAVApp::configure();
+  // With protection, the custom block list and the proxy on, every DNS request checks the proxy first.
+  FenwixHelper::connectToDnsSwitching();
 
   // 7-8: the launchd service must be registered, else the application cannot run.
   const std::string output = AppUtils::shellResult(AppUtils::kServiceCheckCommand).output;

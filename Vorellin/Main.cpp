@@ -6,8 +6,9 @@
 namespace vorellin {
 
 void Main::Service(const std::string& command) {
-  VRL_LOG_VERBOSE_AT(__FILE__, "Service(command:)", __LINE__,
-                     AppUtils::shellResult(AppUtils::serviceCommand(command)).output);
+  // Runs whatever the log level: the output is only the trace.
+  const std::string output = AppUtils::shellResult(AppUtils::serviceCommand(command)).output;
+  VRL_LOG_VERBOSE_AT(__FILE__, "Service(command:)", __LINE__, output);
 }
 
 }  // namespace vorellin

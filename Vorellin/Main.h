@@ -11,8 +11,8 @@ class Main : public platform::appkit::ViewController {
  public:
   std::string className() const override { return "Main"; }
 
-  // "launchctl <command> -w <service property list>" as the user; its output is the message of a
-  // verbose log statement, so it runs only while verbose messages are let through.
+  // "launchctl <command> -w <service property list>" as the user, whatever the log level; its output
+  // is logged at verbose level.
   void Service(const std::string& command);
 };
 

@@ -27,7 +27,10 @@ class AppShellTest : public SimulatedMacTest {
  protected:
   void SetUp() override {
     SimulatedMacTest::SetUp();
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (offscreen())
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    else
+      ::unsetenv("QT_QPA_PLATFORM");  // the display's own platform
     layOutAppBundle();
     alerts = std::make_shared<platform::appkit::RecordingAlertPresenter>();
     platform::appkit::AlertPresenter::setShared(alerts);
@@ -59,6 +62,9 @@ class AppShellTest : public SimulatedMacTest {
     forgetAppBundle();
     SimulatedMacTest::TearDown();
   }
+
+  // Before anything makes the application: offscreen, or on the process's display.
+  virtual bool offscreen() const { return true; }
 
   static void registerService() {
     ASSERT_EQ(AppUtils::shellResult(AppUtils::serviceCommand("load")).status, 0);

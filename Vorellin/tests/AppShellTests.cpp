@@ -16,6 +16,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/appkit/Workspace.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/process/Process.h"
 #include "platform/servicemanagement/AppService.h"
 
 namespace vorellin::testing {
@@ -175,6 +176,13 @@ TEST_F(AppShell, LaunchRecordsAndClosesTheWindowThenLoggersStatusItemMenuLoginIt
   EXPECT_EQ(menu->items()[1]->action(), "checkForUpdates:");
   EXPECT_EQ(menu->items()[1]->keyEquivalent(), "U");
 
+  // Every picture the application names ships in its folder.
+  for (const char* name : {"menuIcon", "VRL Active", "Circle On", "Circle Off", "eyeON", "eyeOFF"}) {
+    auto image = platform::appkit::Image::named(name);
+    ASSERT_NE(image, nullptr) << name;
+    EXPECT_GT(image->size().height, 0) << name;
+  }
+
   EXPECT_TRUE(delegate->reachability->isNotifierRunning());
   ASSERT_NE(delegate->fenwixHealthTimer, nullptr);
   EXPECT_TRUE(delegate->fenwixHealthTimer->isValid());
@@ -193,7 +201,7 @@ TEST_F(AppShell, LaunchRecordsAndClosesTheWindowThenLoggersStatusItemMenuLoginIt
   EXPECT_FALSE(Application::shared().isTerminated());
 }
 
-TEST_F(AppShell, NetworkWakeTimerAndQuitRequestDnsWithTheirCallersAndQuitClearsTheResolvers) {
+TEST_F(AppShell, NetworkWakeTimerAndQuitSignalRequestDnsWithTheirCallersAndQuitClearsTheResolvers) {
   writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"1.1.1.3"})});
   registerService();
   std::atomic<int> link{int(Reachability::Connection::None)};
@@ -238,8 +246,9 @@ TEST_F(AppShell, NetworkWakeTimerAndQuitRequestDnsWithTheirCallersAndQuitClearsT
   // Quit: the clear is the last request, and it has run when terminate returns.
   EXPECT_EQ(current("Wi-Fi").dnsServers.size() > 0, true);
   auto timer = delegate->fenwixHealthTimer;
-  Application::shared().terminate(nullptr);
-  EXPECT_EQ(exits, 1);
+  Application::shared().installTerminationSignalHandlers();
+  ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);  // a session's quit request
+  ASSERT_TRUE(runUntil([&] { return exits == 1; }));
   EXPECT_EQ(dnsCallers().back(), "applicationWillTerminate(_:)");
   EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
   EXPECT_FALSE(timer->isValid());
@@ -303,7 +312,7 @@ TEST_F(AppShell, UpdaterCallbacksLogAndMarkTheInstalledUpdate) {
   const std::string archive = "/Library/Application Support/Vorellin/Vorellin-2.0.zip";
   auto writeFeed = [&](const std::string& version, const std::string& url) {
     platform::Dictionary item{{"version", platform::Value(version)},
-                              {"displayVersion", platform::Value(version + ".0")},
+                              {"displayVersion", platform::Value("Vorellin " + version)},
                               {"url", platform::Value(url)}};
     ASSERT_TRUE(platform::writePropertyListFile(
         feed, platform::Value(platform::Dictionary{{"items", platform::Value(platform::Array{platform::Value(item)})}})));
@@ -312,14 +321,14 @@ TEST_F(AppShell, UpdaterCallbacksLogAndMarkTheInstalledUpdate) {
   auto installed = [] { return VrlUserDefault::shared().UpdateInstalled(); };
 
   // Nothing newer than this build.
-  writeFeed("1", "file://" + archive);
+  writeFeed("1.0", "file://" + archive);  // 1.0 is 1.0.0
   set(keys::kUpdateInstalled, platform::Value(true));
   updater.checkForUpdates();
   EXPECT_EQ(debug("updaterDidNotFindUpdate(_:)"), std::vector<std::string>{"updaterDidNotFindUpdate"});
   EXPECT_FALSE(installed());
 
   // A newer version whose archive is missing.
-  writeFeed("200", "file://" + archive);
+  writeFeed("1.10", "file://" + archive);  // compared part by part: newer than 1.0.0
   set(keys::kUpdateInstalled, platform::Value(true));
   updater.checkForUpdates();
   EXPECT_EQ(debug("updater(_:failedToDownloadUpdate:error:)"), std::vector<std::string>{"updaterFailedToDownloadUpdate"});
@@ -328,9 +337,9 @@ TEST_F(AppShell, UpdaterCallbacksLogAndMarkTheInstalledUpdate) {
   // Installed: the relaunch notice sets the mark; install and relaunch are recorded.
   std::ofstream(platform::systemPath(archive)) << "archive";
   updater.checkForUpdates();
-  ASSERT_EQ(alerts->count(), 3u - 1u);  // asked twice: the failed download and this one
+  ASSERT_EQ(alerts->count(), 2u);  // asked twice: before the failed download and before this one
   EXPECT_EQ(alerts->alerts().back().buttons, (std::vector<std::string>{"Install Update", "Cancel"}));
-  EXPECT_EQ(debug("updater(_:willInstallUpdate:)"), std::vector<std::string>{"willInstallUpdate file://" + archive + "|200.0"});
+  EXPECT_EQ(debug("updater(_:willInstallUpdate:)"), std::vector<std::string>{"willInstallUpdate file://" + archive + "|Vorellin 1.10"});
   EXPECT_EQ(debug("updaterShouldRelaunchApplication(_:)"), std::vector<std::string>{"updaterShouldRelaunchApplication"});
   EXPECT_EQ(debug("updaterWillRelaunchApplication(_:)"), std::vector<std::string>{"updaterWillRelaunchApplication"});
   EXPECT_TRUE(installed());
@@ -487,16 +496,40 @@ TEST_F(AppShell, PresentationFadesTheOldViewOutThenSwapsTheContentAndFadesTheNew
                 "Loading viewDidDisappear", "Login viewDidAppear"}));
 }
 
-TEST_F(AppShell, MainServiceRunsLaunchctlOnlyWhileVerboseMessagesPass) {
+TEST_F(AppShell, TheInstalledProgramRegistersItsServiceFirstThenRunsAndClearsTheDnsWhenQuit) {
+  const std::string installed = platform::systemPath("/Applications/Vorellin.app/Contents/MacOS/Vorellin");
+  std::filesystem::copy_file(builtAppBundle() + "/Contents/MacOS/Vorellin", installed);
+  const std::string exe = platform::shellQuote(installed);
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"1.1.1.3"})});
+
+  // First start: no service yet, so it loads it and quits.
+  platform::ShellCapture first = platform::runShellCapturingErrors("VRL_QUIT_AFTER_LAUNCH=1 " + exe);
+  EXPECT_EQ(first.status, 0) << first.errorOutput;
+  EXPECT_NE(first.output.find("FILE AVAILABLE\n"), std::string::npos) << first.output;
+  EXPECT_TRUE(serviceRegistered());
+  EXPECT_EQ(current("Wi-Fi").dnsServers, std::vector<std::string>{"1.1.1.3"});  // it never launched
+
+  // Second start: the window comes up; a session's quit request ends it through the quit sequence.
+  const std::string err = root_ + "/app-stderr";
+  platform::ShellCapture second = platform::runShellCapturingErrors(
+      "VRL_LAUNCH_REPORT=1 " + exe + " 2>" + platform::shellQuote(err) + " & pid=$!; for i in $(seq 1 400); do grep -q 'first window shown' " +
+      platform::shellQuote(err) + " && break; sleep 0.05; done; kill -TERM $pid; wait $pid; echo \"exit=$?\"");
+  EXPECT_NE(second.output.find("exit=0"), std::string::npos) << second.output << readFile(err);
+  EXPECT_NE(readFile(err).find("first window shown"), std::string::npos);
+  EXPECT_EQ(second.output.find("FILE"), std::string::npos);
+  EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
+}
+
+TEST_F(AppShell, MainServiceRunsLaunchctlWhateverTheLogLevel) {
   auto main = std::make_shared<Main>();
   platform::logging::setDynamicLogLevel(platform::logging::LogLevel::Debug);
   main->Service("load");
-  EXPECT_FALSE(serviceRegistered());
-  platform::logging::setDynamicLogLevel(platform::logging::LogLevel::All);
-  main->Service("load");
   EXPECT_TRUE(serviceRegistered());
+  EXPECT_TRUE(log->texts(LogFlag::Verbose, "Service(command:)").empty());
+  platform::logging::setDynamicLogLevel(platform::logging::LogLevel::All);
   main->Service("unload");
   EXPECT_FALSE(serviceRegistered());
+  EXPECT_EQ(log->texts(LogFlag::Verbose, "Service(command:)").size(), 1u);
 }
 
 }  // namespace

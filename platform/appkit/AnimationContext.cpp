@@ -59,6 +59,8 @@ void endRunning(const View* view) {
 
 }  // namespace
 
+void qt::endAlphaAnimation(const View* view) { endRunning(view); }
+
 void AnimationContext::runAnimationGroup(const std::function<void(AnimationContext&)>& changes,
                                          std::function<void()> completionHandler) {
   AnimationContext context;
@@ -83,7 +85,7 @@ void ViewAnimator::setAlphaValue(double alpha) {
   AnimationContext* context = AnimationContext::current();
   const double duration = context ? context->duration() : AnimationContext::kDefaultDuration;
   if (instant || duration <= 0 || !view->widget()) {
-    view->setAlphaValue(alpha);
+    view->applyAlpha(alpha);
     return;
   }
   std::weak_ptr<View> weak = view->shared_from_this();
@@ -92,10 +94,10 @@ void ViewAnimator::setAlphaValue(double alpha) {
   animation->setEndValue(alpha);
   animation->setDuration(int(duration * 1000));
   QObject::connect(animation, &QVariantAnimation::valueChanged, animation, [weak](const QVariant& v) {
-    if (auto strong = weak.lock()) strong->setAlphaValue(v.toDouble());
+    if (auto strong = weak.lock()) strong->applyAlpha(v.toDouble());
   });
   QObject::connect(animation, &QVariantAnimation::finished, animation, [weak, view, alpha] {
-    if (auto strong = weak.lock()) strong->setAlphaValue(alpha);
+    if (auto strong = weak.lock()) strong->applyAlpha(alpha);
     endRunning(view);
   });
   Running r;

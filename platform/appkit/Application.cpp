@@ -1,5 +1,6 @@
 #include "platform/appkit/Application.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -76,6 +77,9 @@ class QtAlertPresenter : public AlertPresenter {
     return 0;
   }
 };
+
+// Start-up figures on standard error, for benchmarks and scripts that wait for the window.
+bool launchReport() { return std::getenv("VRL_LAUNCH_REPORT") || std::getenv("VRL_QUIT_AFTER_LAUNCH"); }
 
 long residentKilobytes() {
   std::ifstream status("/proc/self/status");
@@ -177,6 +181,10 @@ void Application::terminate(Object*) {
   ::_exit(0);  // as the platform does: the process ends here, without unwinding the event loop
 }
 
+void Application::installTerminationSignalHandlers() {
+  for (int signo : {SIGTERM, SIGINT}) qt::handleSignal(signo, [] { Application::shared().terminate(nullptr); });
+}
+
 void Application::processEvents() {
   QCoreApplication::sendPostedEvents();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -194,6 +202,11 @@ bool Application::runUntil(const std::function<bool()>& pred, std::chrono::milli
     if (clock.elapsed() >= timeout.count()) return false;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
+}
+
+std::string Application::platformName() {
+  qt::ensureApplication();
+  return qt::s(QGuiApplication::platformName());
 }
 
 void Application::setExitHandlerForTesting(std::function<void()> handler) { exitHandler_ = std::move(handler); }
@@ -248,7 +261,7 @@ std::shared_ptr<WindowController> launchApplication(
     initial = Storyboard::storyboardWithName(*storyboardName->asString(), bundle)->instantiateInitialController();
     if (initial) initial->showWindow(nullptr);
   }
-  if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) std::cerr << "first window shown" << std::endl;
+  if (launchReport()) std::cerr << "first window shown" << std::endl;
   app.finishLaunching();
   return initial;
 }
@@ -259,13 +272,20 @@ int applicationMain(int argc, char** argv, const std::function<std::shared_ptr<A
   Application& app = Application::shared();
   AlertPresenter::setShared(std::make_shared<QtAlertPresenter>());
   Workspace::shared().installWakeSignalHandler();
+  app.installTerminationSignalHandlers();
   std::shared_ptr<WindowController> initial = launchApplication(makeDelegate);
-  if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) {
-    std::cerr << "resident after launch: " << residentKilobytes() << " kB" << std::endl;
-    app.terminate(nullptr);
-  }
+  if (launchReport()) std::cerr << "resident after launch: " << residentKilobytes() << " kB" << std::endl;
+  if (std::getenv("VRL_QUIT_AFTER_LAUNCH")) app.terminate(nullptr);
   app.run();
   return 0;
 }
 
 }  // namespace platform::appkit
+
+#if defined(__SANITIZE_ADDRESS__)
+// The desktop libraries under Qt keep caches for the life of the process (font configuration, the
+// session bus); they are not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
+}
+#endif

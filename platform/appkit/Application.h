@@ -61,6 +61,9 @@ class Application : public Responder {
   void terminate(Object* sender);
   bool isTerminated() const { return terminated_; }
 
+  // From now on SIGTERM and SIGINT quit the application as the quit command does (the delegate is told).
+  void installTerminationSignalHandlers();
+
   // Runs events, main-queue work and timers until pred() is true or the timeout passes.
   bool runUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
   // Runs what is due now (events, main-queue work, due timers).
@@ -70,6 +73,9 @@ class Application : public Responder {
   void setExitHandlerForTesting(std::function<void()> handler);
   // Closes every window, drops the delegate and the termination mark.
   void resetForTesting();
+
+  // The window system in use: "offscreen", "xcb", "wayland", ...
+  static std::string platformName();
 
   NotificationCenter& notificationCenter() { return NotificationCenter::defaultCenter(); }
 
@@ -100,10 +106,11 @@ class WindowController;
 std::shared_ptr<WindowController> launchApplication(
     const std::function<std::shared_ptr<ApplicationDelegate>()>& makeDelegate);
 
-// The program's entry: makes the shared application, installs the on-screen alert presenter and the
-// wake signal, makes the delegate, shows the initial controller of the storyboard named under
+// The program's entry: makes the shared application, installs the on-screen alert presenter, the
+// wake signal and the termination signals, makes the delegate, shows the initial controller of the storyboard named under
 // "NSMainStoryboardFile" in the main bundle's Info.plist, finishes launching and runs the main loop.
-// With VRL_QUIT_AFTER_LAUNCH=1 in the environment it terminates as soon as launching finished.
+// With VRL_LAUNCH_REPORT set it writes "first window shown" and, once launched, "resident after
+// launch: <n> kB" to standard error; VRL_QUIT_AFTER_LAUNCH does the same and then terminates.
 int applicationMain(int argc, char** argv, const std::function<std::shared_ptr<ApplicationDelegate>()>& makeDelegate);
 
 }  // namespace platform::appkit

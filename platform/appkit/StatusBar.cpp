@@ -1,7 +1,10 @@
 #include "platform/appkit/StatusBar.h"
 
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
+#include <QScreen>
+#include <QToolButton>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 #include <algorithm>
@@ -41,9 +44,12 @@ void StatusBarButton::setImage(const std::shared_ptr<Image>& image) {
   if (item_) item_->refreshTray();
 }
 
+// Where the desktop has a system tray the item is a tray icon; where it has none (but a display),
+// a small frameless button at the top right of the screen stands for the menu bar.
 struct StatusItem::Tray {
-  QSystemTrayIcon icon;
   QMenu menu;
+  std::unique_ptr<QSystemTrayIcon> icon;
+  std::unique_ptr<QToolButton> bar;
 };
 
 StatusItem::StatusItem(double length) : length_(length) { button_.item_ = this; }
@@ -55,12 +61,15 @@ void StatusItem::setMenu(const std::shared_ptr<Menu>& menu) {
   refreshTray();
 }
 
-bool StatusItem::isInSystemTray() const { return tray_ && tray_->icon.isVisible(); }
+bool StatusItem::isInSystemTray() const {
+  if (!tray_) return false;
+  return (tray_->icon && tray_->icon->isVisible()) || (tray_->bar && tray_->bar->isVisible());
+}
 
 void StatusItem::refreshTray() {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  if (!trayAvailable && QGuiApplication::platformName() == "offscreen") return;  // nothing to show on
   if (!tray_) tray_ = std::make_unique<Tray>();
-  if (auto image = button_.image()) tray_->icon.setIcon(QIcon(QPixmap(qt::q(image->path()))));
   tray_->menu.clear();
   if (menu_) {
     for (const auto& item : menu_->items()) {
@@ -72,8 +81,32 @@ void StatusItem::refreshTray() {
       });
     }
   }
-  tray_->icon.setContextMenu(&tray_->menu);
-  if (!tray_->icon.icon().isNull()) tray_->icon.show();
+  QIcon icon;
+  if (auto image = button_.image()) icon = QIcon(QPixmap(qt::q(image->path())));
+  if (trayAvailable) {
+    if (!tray_->icon) tray_->icon = std::make_unique<QSystemTrayIcon>();
+    tray_->icon->setIcon(icon);
+    tray_->icon->setContextMenu(&tray_->menu);
+    if (!icon.isNull()) tray_->icon->show();
+    return;
+  }
+  if (!tray_->bar) {
+    tray_->bar = std::make_unique<QToolButton>();
+    tray_->bar->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    tray_->bar->setPopupMode(QToolButton::InstantPopup);
+    tray_->bar->setStyleSheet(
+        "QToolButton { background: #f4f4f4; border: 1px solid #b8b8b8; border-radius: 5px; }"
+        "QToolButton::menu-indicator { image: none; }");
+    tray_->bar->setFixedSize(28, 28);
+    tray_->bar->setIconSize(QSize(20, 20));
+  }
+  tray_->bar->setIcon(icon);
+  tray_->bar->setMenu(&tray_->menu);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    tray_->bar->move(area.right() - tray_->bar->width() - 8, area.top() + 2);
+  }
+  if (!icon.isNull()) tray_->bar->show();
 }
 
 StatusBar& StatusBar::systemStatusBar() {

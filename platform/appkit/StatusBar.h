@@ -1,5 +1,6 @@
 // The menu-bar status item and its menu. The menu model is what the application builds and what
-// tests drive; where the desktop has a system tray, the item also shows there with the same menu.
+// tests drive; on a display the item also shows with the same menu, in the system tray where the
+// desktop has one.
 #pragma once
 
 #include <memory>
@@ -71,7 +72,8 @@ class StatusItem : public Object {
   StatusBarButton* button() { return &button_; }
   std::shared_ptr<Menu> menu() const { return menu_; }
   void setMenu(const std::shared_ptr<Menu>& menu);
-  // True when the item also shows as a system-tray icon.
+  // True when the item shows on the desktop: as a system-tray icon, or, on a desktop without a
+  // tray, as a small status button at the top right of the screen.
   bool isInSystemTray() const;
 
   // Internal.

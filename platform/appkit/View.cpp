@@ -68,6 +68,7 @@ static QPixmap pixmapOf(const std::shared_ptr<Image>& image) {
 
 struct View::Impl {
   QPointer<QWidget> widget;
+  const QWidget* key = nullptr;  // the registry's key, still known after Qt deleted the widget
   bool hidden = false;
 };
 
@@ -85,13 +86,16 @@ std::map<const QWidget*, std::weak_ptr<View>>& registry() {
 View::View(QWidget* widget) : impl_(std::make_unique<Impl>()) {
   qt::ensureApplication();
   impl_->widget = widget;
+  impl_->key = widget;
   impl_->hidden = widget && widget->isHidden() && widget->parentWidget() && !widget->isVisibleTo(widget->parentWidget());
 }
 
 View::~View() {
+  qt::endAlphaAnimation(this);
   {
     std::lock_guard<std::mutex> lock(registryMutex());
-    registry().erase(impl_->widget.data());
+    auto it = registry().find(impl_->key);
+    if (it != registry().end() && it->second.lock().get() == nullptr) registry().erase(it);
   }
   if (impl_->widget && !impl_->widget->parentWidget()) delete impl_->widget.data();
 }
@@ -195,6 +199,11 @@ void View::setHidden(bool hidden) {
 }
 
 void View::setAlphaValue(double alpha) {
+  qt::endAlphaAnimation(this);
+  applyAlpha(alpha);
+}
+
+void View::applyAlpha(double alpha) {
   alpha_ = alpha < 0 ? 0 : (alpha > 1 ? 1 : alpha);
   if (!impl_->widget) return;
   if (alpha_ >= 1.0) {

@@ -118,6 +118,8 @@ class View : public Responder, public std::enable_shared_from_this<View> {
 
  private:
   friend class Window;
+  friend class ViewAnimator;
+  void applyAlpha(double alpha);  // without ending a running fade
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::weak_ptr<View> superview_;

@@ -1,6 +1,8 @@
 #include "platform/appkit/Window.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QWindow>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPointer>
@@ -241,7 +243,18 @@ bool Window::isKeyWindow() const { return Application::shared().keyWindow().get(
 
 bool Window::saveScreenshot(const std::string& path) const {
   if (!impl_->widget) return false;
-  return impl_->widget->grab().save(qt::q(path), "PNG");
+  QWindow* handle = impl_->widget->windowHandle();
+  if (QGuiApplication::platformName() == "offscreen" || !handle || !impl_->widget->isVisible())
+    return impl_->widget->grab().save(qt::q(path), "PNG");
+  // On a display server: what the server shows, once the window has been exposed and painted.
+  QElapsedTimer clock;
+  clock.start();
+  while (!handle->isExposed() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  impl_->widget->repaint();
+  QCoreApplication::processEvents();
+  QScreen* screen = handle->screen();
+  if (!screen) return false;
+  return screen->grabWindow(impl_->widget->winId()).save(qt::q(path), "PNG");
 }
 
 }  // namespace platform::appkit
