@@ -257,11 +257,11 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     if (stored && *stored == wanted) continue;
     store().set(key, valueList(wanted));
     // An empty list would leave the computer without a resolver: stored, never applied.
-    if (!wanted.empty() && !requested && VrlUserDefault::shared().blockerMode() == mode) {
-      requestDns(kBlockModesCaller);
-      requested = true;
-    }
+    if (!wanted.empty() && VrlUserDefault::shared().blockerMode() == mode) requested = true;
   }
+  // Only once every list is stored: the DNS queue runs at once on its own thread, and the mode
+  // lookup answers nothing while any of the three is missing.
+  if (requested) requestDns(kBlockModesCaller);
 }
 
 void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,

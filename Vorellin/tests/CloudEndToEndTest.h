@@ -84,6 +84,12 @@ class CloudEndToEndTest : public AppShellTest {
     if (::geteuid() != 0) return;
     if (delegate || launched_) {
       AppUtils::dnsTransitionQueue()->sync([] {});
+      // The next test's database opens the same storage: this one lets it go first.
+      if (std::shared_ptr<DAVVerorariv> db = CloudCollections::shared().verorariv()) {
+        bool closed = false;
+        db->shutdownWithCompletion([&](platform::ErrorPtr) { closed = true; });
+        EXPECT_TRUE(runUntil([&] { return closed; }));
+      }
       CloudCollections::shared().resetForTesting();
       AppUtils::setCurrentIpRegistration(nullptr);
     }
