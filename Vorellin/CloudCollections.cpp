@@ -45,9 +45,12 @@ platform::Value valueList(const std::vector<std::string>& list) {
   return platform::Value(std::move(out));
 }
 
+// At most a few entries: a hostile list may hold thousands.
 std::string joined(const std::vector<std::string>& list) {
+  constexpr size_t kShown = 5;
   std::string out;
-  for (const auto& s : list) out += (out.empty() ? "" : ", ") + s;
+  for (size_t i = 0; i < list.size() && i < kShown; ++i) out += (i ? ", " : "") + list[i];
+  if (list.size() > kShown) out += ", ... (" + std::to_string(list.size() - kShown) + " more)";
   return out;
 }
 
@@ -103,13 +106,42 @@ void CloudCollections::openCloudCollections() {
   listenAllChanges();
 }
 
+void CloudCollections::resetForTesting() {
+  for (auto* registration : {&userPinListenerRegistration, &masterPinListenerRegistration,
+                             &dnsServerBlockModesListenerRegistration, &dnsServerCustomDnsListenerRegistration,
+                             &customBlacklistListenerRegistration}) {
+    if (*registration) (*registration)->remove();
+    registration->reset();
+  }
+  queryListenersUid_.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  mVerorariv.reset();
+  mVerorarivUser.reset();
+  mVerorarivCustomBlacklist.reset();
+  mVerorarivDnsServers.reset();
+  mVerorarivPin.reset();
+  mVerorarivAdmin.reset();
+}
+
 void CloudCollections::listenAllChanges() {
-  std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
+  std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
+  std::shared_ptr<DAVUser> user = auth ? auth->currentUser() : nullptr;
   if (!user) {
     std::cout << "listenAllChanges - not logged in yet" << std::endl;
     return;
   }
   const std::string uid = user->uid().value_or("");
+  // The user's PIN and custom-block-list queries are bound to the user who was signed in when they
+  // were registered; after a sign-out another user on this computer gets listeners of their own
+  // (the old ones could only fail on documents the new user may not read).
+  if ((userPinListenerRegistration || customBlacklistListenerRegistration) && queryListenersUid_ != uid) {
+    std::cout << "listenAllChanges - signed-in user changed, following the new user's documents" << std::endl;
+    for (auto* registration : {&userPinListenerRegistration, &customBlacklistListenerRegistration}) {
+      if (*registration) (*registration)->remove();
+      registration->reset();
+    }
+  }
+  queryListenersUid_ = uid;
   listenToCustomBlacklist(uid);
   listenToDnsServerBlockModes(uid);
   listenToDnsServerCustomDns(uid);
@@ -225,11 +257,11 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     if (stored && *stored == wanted) continue;
     store().set(key, valueList(wanted));
     // An empty list would leave the computer without a resolver: stored, never applied.
-    if (!wanted.empty() && !requested && VrlUserDefault::shared().blockerMode() == mode) {
-      requestDns(kBlockModesCaller);
-      requested = true;
-    }
+    if (!wanted.empty() && VrlUserDefault::shared().blockerMode() == mode) requested = true;
   }
+  // Only once every list is stored: the DNS queue runs at once on its own thread, and the mode
+  // lookup answers nothing while any of the three is missing.
+  if (requested) requestDns(kBlockModesCaller);
 }
 
 void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,

@@ -33,6 +33,10 @@ class CloudCollections {
   void listenToDnsServerCustomDns(const std::string& uid);
   void listenToPin(const std::string& uid);
 
+  // Removes every listener and forgets the references; for tests, which run several applications in
+  // one process.
+  void resetForTesting();
+
   std::shared_ptr<DAVVerorariv> verorariv() const;
   std::shared_ptr<DAVCollectionReference> userCollection() const;
   std::shared_ptr<DAVCollectionReference> customBlacklistCollection() const;
@@ -67,6 +71,8 @@ class CloudCollections {
   std::shared_ptr<DAVListenerRegistration> dnsServerBlockModesListenerRegistration;
   std::shared_ptr<DAVListenerRegistration> dnsServerCustomDnsListenerRegistration;
   std::shared_ptr<DAVListenerRegistration> customBlacklistListenerRegistration;
+  // The user whose documents the two query listeners follow.
+  std::string queryListenersUid_;
 };
 
 }  // namespace vorellin

@@ -68,7 +68,8 @@ std::vector<std::string> validHttpsUrls(const std::vector<std::string>& list, st
 namespace {
 
 std::optional<std::string> signedInUid() {
-  std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
+  std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
+  std::shared_ptr<DAVUser> user = auth ? auth->currentUser() : nullptr;
   if (!user) return std::nullopt;
   return user->uid().value_or("");
 }

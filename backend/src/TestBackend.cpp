@@ -20,6 +20,19 @@ std::string randomLoopbackAddress() {
          std::to_string(low(random));
 }
 
+std::string digAnswer(const std::string& server, const std::string& name, const std::string& type) {
+  const std::string command = "dig +tries=1 +time=2 -t " + type + " @" + server + " " + name +
+                              " | awk '/status:/ {s=$6} /^[^;].*IN/ {print $5} END {if (s==\"NXDOMAIN,\") print \"NXDOMAIN\"}'";
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return "popen failed";
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  ::pclose(pipe);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
 namespace {
 
 [[noreturn]] void die(const std::string& what) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "backend/dns/FilteringDnsService.h"
@@ -11,18 +10,8 @@
 namespace backend {
 namespace {
 
-// "dig +short" through one resolver: the answer lines, or "NXDOMAIN".
 std::string dig(const std::string& server, const std::string& name, const std::string& type = "A") {
-  const std::string command = "dig +tries=1 +time=2 -t " + type + " @" + server + " " + name +
-                              " | awk '/status:/ {s=$6} /^[^;].*IN/ {print $5} END {if (s==\"NXDOMAIN,\") print \"NXDOMAIN\"}'";
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return "popen failed";
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-  ::pclose(pipe);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
+  return digAnswer(server, name, type);
 }
 
 nlohmann::json seedFor(const std::string& normal, const std::string& extreme, const std::string& custom) {
