@@ -29,11 +29,16 @@ inline std::string layOutAppBundle(bool withProxy = true) {
     fs::copy_file(builtAppBundle() + "/Contents/Info.plist", target + "/Contents/Info.plist",
                   fs::copy_options::overwrite_existing);
   const std::string proxy = target + "/Contents/Resources/" + FenwixHelper::serviceName;
+#ifdef VRL_FENWIX_TEST_BUILD_EXE
   if (withProxy) {
     fs::copy_file(VRL_FENWIX_TEST_BUILD_EXE, proxy, fs::copy_options::overwrite_existing);
   } else {
     fs::remove(proxy);
   }
+#else
+  // Programs that never start the proxy keep the one the application folder ships.
+  if (!withProxy) fs::remove(proxy);
+#endif
   platform::Bundle::setMainBundleForTesting(platform::Bundle::atPath(target));
   ::setenv("VRL_MAIN_BUNDLE", target.c_str(), 1);
   FenwixHelper::resetExecutablePathForTesting();
