@@ -97,7 +97,7 @@ TEST_F(SupportMailTest, MainViewMailsAreDraftsWithTheIdentityAndTheBugReportCarr
                        "--------------%0D%0AUser%20ID%3A%20" + uid + "%0D%0AEmail%3A%20ann@vorellin.test");
 }
 
-TEST_F(SupportMailTest, SignInViewMailSaysUnknownWithoutAUser) {
+TEST_F(SupportMailTest, SignInViewMailSaysUnknownWithoutAUserAndQuitUnloadsTheService) {
   launch();
   auto login = waitForContent<Login>();
   ASSERT_TRUE(login);
@@ -105,6 +105,12 @@ TEST_F(SupportMailTest, SignInViewMailSaysUnknownWithoutAUser) {
   EXPECT_NE(draft.find("Subject: Message from Vorellin user (macOS)\r\n"), std::string::npos);
   const std::string body = "\r\n--------------\r\nUser ID: unknown, Email: unknown\r\n";
   EXPECT_EQ(draft.substr(draft.size() - body.size()), body) << draft;
+
+  // Quitting from the form unloads the application's service first.
+  ASSERT_TRUE(platform::SimulatedMac::isJobLoaded("mac.com.trennelwick.vorellin.VorellinService"));
+  login->view()->find<Button>("btnQuit")->performClick();
+  EXPECT_EQ(exits, 1);
+  EXPECT_FALSE(platform::SimulatedMac::isJobLoaded("mac.com.trennelwick.vorellin.VorellinService"));
 }
 
 }  // namespace
