@@ -1,7 +1,7 @@
 // Fixture for the application's views offscreen: the simulated Mac (fresh platform root and settings),
-// the application folder in place, the backend stand-in on loopback with one user, the SDK configured
-// against it, alerts recorded, animations instant, browser and exit captured. The window comes from
-// the main storyboard as at launch.
+// the application folder in place with the SDK's property list pointed at the backend stand-in (one
+// user, one disabled user) and a public-IP echo on loopback, alerts recorded, animations instant,
+// browser and exit captured. launch() starts the application as its entry does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -228,16 +228,6 @@ class AppViewTest : public SimulatedMacTest {
     });
     ASSERT_TRUE(spin([&] { return done; }));
     ASSERT_FALSE(error) << error->description();
-  }
-
-  // The window of the main storyboard, as the launch shows it, with the loading view as content.
-  std::shared_ptr<platform::appkit::Window> openWindow() {
-    auto storyboard = platform::appkit::Storyboard::storyboardWithName("Main");
-    windowController = storyboard->instantiateInitialController();
-    EXPECT_TRUE(windowController);
-    if (!windowController) return nullptr;
-    windowController->showWindow();
-    return windowController->window();
   }
 
   template <typename T>
