@@ -134,6 +134,15 @@ TEST_F(MainViewTest, ProtectionModesAndPinLockQueueDnsRequestsThatSwitchTheMac) 
   EXPECT_TRUE(prefs()->boolForKey(keys::kPinProtect));
   EXPECT_TRUE(main->boxAskPin->isHidden());
 
+  // Back after asking to lower the mode leaves the mode and the radio buttons as they were.
+  click(main->normalMode);
+  click(main->view()->find<Button>("btnBackAskPin"));
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 1);
+  EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->normalMode->state(), ControlStateOff);
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_FALSE(main->boxMenu->isHidden());
+
   // Lowering the mode waits for a PIN; meanwhile nothing else can be changed.
   click(main->normalMode);
   EXPECT_FALSE(main->boxAskPin->isHidden());

@@ -60,6 +60,7 @@ class UninstallViewTest : public AppViewTest {
     std::ofstream(order_, std::ios::trunc);  // the start-up's own "launchctl list" is not a step
     if (beforeClick) beforeClick();
     main->view()->find<Button>("btnUninstall")->performClick();
+    if (Main::isPinProtectOn()) return nullptr;  // the PIN box holds the view
     auto uninstall = waitForContent<Uninstall>();
     EXPECT_TRUE(uninstall);
     drainDns();
@@ -146,8 +147,22 @@ TEST_F(UninstallViewTest, TheLastTickTurnsOffDespiteARefusedPromptAndAFailedSign
 }
 
 TEST_F(UninstallViewTest, AnUnacknowledgedRecordHoldsTheQuitForAtMostItsWait) {
-  // The cloud is down when the view loads: the record stays pending.
-  auto uninstall = uninstallFromTheMenu([this] { backend().stop(); });
+  // Under PIN protection the user's PIN lets the uninstall go on; the cloud is down by then, so the
+  // record stays pending.
+  set(keys::kPinProtect, true);
+  set(keys::kPin, "1357");
+  set(keys::kMasterPin, "8642");
+  std::shared_ptr<Main> main;
+  uninstallFromTheMenu([&] {
+    main = content<Main>();
+    backend().stop();
+  });
+  ASSERT_TRUE(main);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to uninstall the app.");
+  main->inputPinVrl->setStringValue("1357");
+  main->view()->find<Button>("btnPinContinue")->performClick();
+  auto uninstall = waitForContent<Uninstall>();
   ASSERT_TRUE(uninstall);
   const auto start = std::chrono::steady_clock::now();
   uninstall->btnTurnOffOutlet->performClick();
