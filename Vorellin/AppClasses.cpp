@@ -1,6 +1,9 @@
 #include "Vorellin/AppClasses.h"
 
+#include "Vorellin/Loading.h"
+#include "Vorellin/Login.h"
 #include "Vorellin/Main.h"
+#include "Vorellin/Uninstall.h"
 #include "Vorellin/WindowController.h"
 #include "platform/appkit/Storyboard.h"
 
@@ -9,10 +12,10 @@ namespace vorellin {
 void registerApplicationClasses() {
   using platform::appkit::Storyboard;
   Storyboard::registerWindowController<WindowController>("WindowController");
+  Storyboard::registerViewController<Loading>("Loading");
+  Storyboard::registerViewController<Login>("Login");
   Storyboard::registerViewController<Main>("Main");
-  // Scenes whose views are still plain: they load their interface files with the base controller.
-  for (const char* plain : {"Loading", "Login", "Uninstall"})
-    Storyboard::registerViewControllerClass(plain, [] { return std::make_shared<platform::appkit::ViewController>(); });
+  Storyboard::registerViewController<Uninstall>("Uninstall");
 }
 
 }  // namespace vorellin

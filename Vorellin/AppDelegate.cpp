@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "Vorellin/AppUtils.h"
+#include "Vorellin/CloudCollections.h"
 #include "Vorellin/LoginServiceKit.h"
 #include "Vorellin/Main.h"
 #include "Vorellin/VrlUserDefault.h"
@@ -19,6 +20,8 @@
 #include "platform/logging/ConsoleLogger.h"
 #include "platform/logging/Log.h"
 #include "platform/logging/SystemLogger.h"
+#include "auth/DAVAuth.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
 #include "sdk-core/DAVApp.h"
 
 namespace vorellin {
@@ -66,7 +69,10 @@ AppDelegate::AppDelegate() {
   registerAction("showAppWindow:", [this](platform::appkit::Object* sender) { showAppWindow(sender); });
   registerAction("checkForUpdates:", [this](platform::appkit::Object* sender) { checkForUpdates(sender); });
 
-  // 6: the SDK, before any window and before the cloud listeners.
+  // 6: the SDK, before any window and before the cloud listeners. Its clients register first, as
+  // their classes would when loaded on the Mac.
+  DAVAuth::load();
+  DAVVerorariv::load();
   DAVApp::configure();
 
   // 7-8: the launchd service must be registered, else the application cannot run.
@@ -114,7 +120,7 @@ void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
   AppUtils::recordMainWindowNumber();
   auto windows = app.windows();
   if (!windows.empty()) windows.back()->close();
-  // The cloud collections and their listeners open here (openCloudCollections()).
+  CloudCollections::shared().openCloudCollections();
 
   using platform::logging::Log;
   Log::shared().addLogger(platform::logging::ConsoleLogger::shared());

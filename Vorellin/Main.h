@@ -1,19 +1,94 @@
-// The main view of the application window, shown after sign-in.
+// The main view of the application window, shown after sign-in: protection on and off, the three
+// block modes, the menu with the custom block list, the encrypted-DNS option and PIN protection, the
+// PIN box that guards every weakening change, the DNS check at start, the support mails and the way
+// to uninstall.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
+#include "platform/appkit/View.h"
 #include "platform/appkit/ViewController.h"
 
 namespace vorellin {
 
 class Main : public platform::appkit::ViewController {
  public:
+  Main();
   std::string className() const override { return "Main"; }
 
+  // Life cycle.
+  void viewDidLoad() override;
+  void viewWillAppear() override;
+  void viewDidAppear() override;
+  void viewWillDisappear() override;
+
+  // Actions.
+  void btnVRL();
+  void modeSelected(platform::appkit::Object* sender);
+  void ModeSelected(int64_t mode);
+  void customBlacklistClick();
+  void enableCustomBlacklist(bool documentExists);
+  void fenwixClick();
+  void pinProtectClick();
+  void btnMenu();
+  void btnMenuBack();
+  void btnUninstall();
+  void btnHere();
+  void btnVersionCheckForUpdates();
+  void btnSupport();
+  void btnreportbug();
+  void btnBackAskPin();
+  void btnPinContinue();
+
+  void initialize();
+  void resizeWindow(const std::string& type);
+  void updateStatusImages(bool isOn);
+  void showMenu();
+  void proceedUninstall();
   // "launchctl <command> -w <service property list>" as the user, whatever the log level; its output
   // is logged at verbose level.
   void Service(const std::string& command);
+
+  // The PIN lock.
+  void askPin(const std::string& forWhat);
+  void askPinForMode(int64_t mode);
+  void returnToMain();
+  void setControlsEnabled(bool enabled);
+  static bool isPinProtectOn();
+
+  // The DNS state at start.
+  void checkDns();
+
+  // The two mails.
+  void sendSupportMail();
+  void sendBugReport();
+
+  static constexpr double kNormalHeight = 459.0;
+  static constexpr double kMenuExtraHeight = 150.0;
+
+  // Outlets, filled when the view loads.
+  std::shared_ptr<platform::appkit::Box> boxLoading, boxTopDefault, boxMain, boxMenu, boxAskPin;
+  std::shared_ptr<platform::appkit::Button> imgMenu, btnVRLOutlet, btnVersion, btnSupportOutlet, btnMenuOutlet,
+      btnMenuBackOutlet, btnUninstallOutlet, btnReportBugOutlet;
+  std::shared_ptr<platform::appkit::ImageView> imgVRLActive;
+  std::shared_ptr<platform::appkit::TextField> txtUserEmail, labelAskPin, inputPinVrl;
+  std::shared_ptr<platform::appkit::Button> normalMode, extremeMode, ultraExtremeMode, pinProtectMode,
+      customBlacklistMode, fenwixMode;
+
+  std::string forWhat;
+  int64_t changeMode = -1;
+  bool initialized = false;
+
+ private:
+  void bindOutlets();
+  // Checkboxes and radio buttons in line with the settings (a click flips them before the action).
+  void syncMenuControls();
+  // The menu's own controls, which must not change what a pending PIN unlocks.
+  void setMenuControlsEnabled(bool enabled);
+  void closePinBox();
+  void writeBlockModeToCloud();
 };
 
 }  // namespace vorellin

@@ -1,5 +1,5 @@
-// Lays out the application folder for a test: the build tree's Vorellin.app (resources and the proxy
-// executable) copied to /Applications/Vorellin.app under the current platform root, and made the
+// Lays out the application folder for a test: the build tree's Vorellin.app (Info.plist, resources and
+// the proxy executable) copied to /Applications/Vorellin.app under the current platform root, and made the
 // main bundle of this process and of the commands it runs. The proxy is its test build, which may be
 // pointed at the local resolver stand-in's certificate authority.
 #pragma once
@@ -29,11 +29,16 @@ inline std::string layOutAppBundle(bool withProxy = true) {
     fs::copy_file(builtAppBundle() + "/Contents/Info.plist", target + "/Contents/Info.plist",
                   fs::copy_options::overwrite_existing);
   const std::string proxy = target + "/Contents/Resources/" + FenwixHelper::serviceName;
+#ifdef VRL_FENWIX_TEST_BUILD_EXE
   if (withProxy) {
     fs::copy_file(VRL_FENWIX_TEST_BUILD_EXE, proxy, fs::copy_options::overwrite_existing);
   } else {
     fs::remove(proxy);
   }
+#else
+  // Programs that never start the proxy keep the one the application folder ships.
+  if (!withProxy) fs::remove(proxy);
+#endif
   platform::Bundle::setMainBundleForTesting(platform::Bundle::atPath(target));
   ::setenv("VRL_MAIN_BUNDLE", target.c_str(), 1);
   FenwixHelper::resetExecutablePathForTesting();

@@ -204,25 +204,7 @@ TEST_F(DnsSwitchTest, ForcedClearRemovesManualServersAndIsVerified) {
   EXPECT_EQ(log->texts(LogFlag::Error), Strings{});
 }
 
-// A networksetup that records its arguments and answers -getdnsservers with a fixed text; everything
-// else goes to the simulated Mac's tool.
-std::string writeScriptedNetworksetup(const std::string& dir, const std::string& getAnswer,
-                                      const std::string& failingService = "") {
-  std::string path = dir + "/networksetup";
-  std::ofstream script(path);
-  script << "#!/bin/sh\n"
-         << "printf '%s|' \"$@\" >> \"" << dir << "/calls\"; echo >> \"" << dir << "/calls\"\n";
-  if (!failingService.empty())
-    script << "if [ \"$1\" = -setdnsservers ] && [ \"$2\" = " << platform::shellQuote(failingService) << " ]; then\n"
-           << "  echo \"$2 is not a recognized network service.\"; echo '** Error: The parameters were not valid.'\n"
-           << "  exit 1\nfi\n";
-  if (!getAnswer.empty())
-    script << "if [ \"$1\" = -getdnsservers ]; then printf '%s\\n' " << platform::shellQuote(getAnswer) << "; exit 0; fi\n";
-  script << "exec " << platform::shellQuote(testing::macBinDir() + "/networksetup") << " \"$@\"\n";
-  script.close();
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-  return dir + "/calls";
-}
+using testing::writeScriptedNetworksetup;
 
 TEST_F(DnsSwitchTest, ClearVerificationIgnoresLetterCaseAndReportsWhatIsStillSet) {
   writeServices({service("Wi-Fi")});

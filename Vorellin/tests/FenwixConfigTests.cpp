@@ -163,6 +163,7 @@ class FenwixConfigTest : public testing::SimulatedMacTest {
     return *FenwixHelper::makeDnsStamp(url, "/" + uid);
   }
   // Files in the resource folder besides the ones a test expects.
+  // Files beside the application's own resources, the live configuration and the proxy.
   size_t strayFiles() const {
     size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(resources_)) {

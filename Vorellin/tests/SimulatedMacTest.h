@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +17,7 @@
 #include "Vorellin/VrlUserDefault.h"
 #include "platform/foundation/System.h"
 #include "platform/logging/Log.h"
+#include "platform/process/Process.h"
 #include "platform/tools/SimulatedMac.h"
 
 namespace vorellin::testing {
@@ -62,6 +64,26 @@ inline std::string makeTempDir(const std::string& prefix) {
   char* made = ::mkdtemp(pattern.data());
   if (!made) throw std::runtime_error("mkdtemp failed");
   return made;
+}
+
+// A networksetup that records its arguments and answers -getdnsservers with a fixed text; everything
+// else goes to the simulated Mac's tool.
+inline std::string writeScriptedNetworksetup(const std::string& dir, const std::string& getAnswer,
+                                      const std::string& failingService = "") {
+  std::string path = dir + "/networksetup";
+  std::ofstream script(path);
+  script << "#!/bin/sh\n"
+         << "printf '%s|' \"$@\" >> \"" << dir << "/calls\"; echo >> \"" << dir << "/calls\"\n";
+  if (!failingService.empty())
+    script << "if [ \"$1\" = -setdnsservers ] && [ \"$2\" = " << platform::shellQuote(failingService) << " ]; then\n"
+           << "  echo \"$2 is not a recognized network service.\"; echo '** Error: The parameters were not valid.'\n"
+           << "  exit 1\nfi\n";
+  if (!getAnswer.empty())
+    script << "if [ \"$1\" = -getdnsservers ]; then printf '%s\\n' " << platform::shellQuote(getAnswer) << "; exit 0; fi\n";
+  script << "exec " << platform::shellQuote(macBinDir() + "/networksetup") << " \"$@\"\n";
+  script.close();
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return dir + "/calls";
 }
 
 class SimulatedMacTest : public ::testing::Test {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "backend/dns/DnsAnswer.h"
 #include "backend/dns/LocalCertificateAuthority.h"
 
 namespace httplib {
@@ -43,9 +44,7 @@ class DohResolver {
   std::optional<std::string> answer(const std::string& query) const;
 
  private:
-  bool isBlocked(const std::string& name) const;
-
-  std::set<std::string> blocked_;
+  DnsBlockList blocked_;
   std::string address_;
   LocalCertificateAuthority authority_;
   std::unique_ptr<httplib::SSLServer> https_;

@@ -6,8 +6,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <random>
 
 namespace backend {
+
+std::string randomLoopbackAddress() {
+  static std::mutex mutex;
+  static std::mt19937 random{std::random_device{}()};
+  std::lock_guard<std::mutex> lock(mutex);
+  std::uniform_int_distribution<int> high(64, 254), mid(0, 255), low(1, 254);
+  return "127." + std::to_string(high(random)) + "." + std::to_string(mid(random)) + "." +
+         std::to_string(low(random));
+}
+
+std::string digAnswer(const std::string& server, const std::string& name, const std::string& type) {
+  const std::string command = "dig +tries=1 +time=2 -t " + type + " @" + server + " " + name +
+                              " | awk '/status:/ {s=$6} /^[^;].*IN/ {print $5} END {if (s==\"NXDOMAIN,\") print \"NXDOMAIN\"}'";
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return "popen failed";
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  ::pclose(pipe);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
 
 namespace {
 

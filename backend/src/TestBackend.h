@@ -14,6 +14,14 @@
 
 namespace backend {
 
+// A loopback address in 127.64.0.0 to 127.254.255.254 picked at random, for a test's own port-53
+// resolver, so parallel test runs do not collide.
+std::string randomLoopbackAddress();
+
+// Asks one resolver (port 53) with the real dig: the answers' data, one a line, or "NXDOMAIN"; ""
+// when nothing answered. Names and servers are the test's own texts.
+std::string digAnswer(const std::string& server, const std::string& name, const std::string& type = "A");
+
 // A signed-in user as the identity service's password sign-in returns it.
 struct SignedInUser {
   std::string uid;

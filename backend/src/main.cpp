@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "backend/dns/FilteringDnsService.h"
 #include "backend/dns/PublicNetworkServices.h"
 #include "backend/src/BackendServer.h"
 #include "backend/src/DocumentService.h"
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
 
   backend::BackendServer server(options);
   server.addService(std::make_unique<backend::PublicNetworkServices>());
+  server.addService(std::make_unique<backend::FilteringDnsService>());
   std::string error;
   if (!server.start(&error)) {
     std::cerr << "vorellin-backend: " << error << "\n";

@@ -1,0 +1,351 @@
+#include "Vorellin/CloudCollections.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "Vorellin/AppUtils.h"
+#include "Vorellin/DavedoveUtils.h"
+#include "Vorellin/VrlUserDefault.h"
+#include "Vorellin/dnscrypt/FenwixHelper.h"
+#include "auth/DAVAuth.h"
+#include "auth/DAVUser.h"
+#include "davedove/verorariv/api/DAVCollectionReference.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
+#include "davedove/verorariv/api/DAVDocumentSnapshot.h"
+#include "davedove/verorariv/api/DAVListenerRegistration.h"
+#include "davedove/verorariv/api/DAVQuery.h"
+#include "davedove/verorariv/api/DAVQuerySnapshot.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
+#include "platform/foundation/Error.h"
+#include "platform/logging/Log.h"
+
+namespace vorellin {
+namespace {
+
+constexpr const char* kCustomBlacklistCaller = "listenToCustomBlacklist(uid:)";
+constexpr const char* kBlockModesCaller = "listenToDnsServerBlockModes(uid:)";
+constexpr const char* kCustomDnsCaller = "listenToDnsServerCustomDns(uid:)";
+constexpr const char* kPinCaller = "listenToPin(uid:)";
+
+#define CLOUD_LOG(function, ...) VRL_LOG_VERBOSE_AT(__FILE__, function, __LINE__, __VA_ARGS__)
+
+// Listener-driven changes are always applied: force on, never a clear.
+void requestDns(const char* caller) {
+  AppUtils::dnsTransitionQueue()->async([caller] { AppUtils::setDns(true, false, caller, __FILE__, __LINE__); });
+}
+
+std::string describe(const platform::ErrorPtr& error) {
+  return error ? error->description() : std::string("no snapshot and no error");
+}
+
+platform::Value valueList(const std::vector<std::string>& list) {
+  platform::Array out;
+  out.reserve(list.size());
+  for (const auto& s : list) out.emplace_back(s);
+  return platform::Value(std::move(out));
+}
+
+// At most a few entries: a hostile list may hold thousands.
+std::string joined(const std::vector<std::string>& list) {
+  constexpr size_t kShown = 5;
+  std::string out;
+  for (size_t i = 0; i < list.size() && i < kShown; ++i) out += (i ? ", " : "") + list[i];
+  if (list.size() > kShown) out += ", ... (" + std::to_string(list.size() - kShown) + " more)";
+  return out;
+}
+
+platform::UserDefaults& store() { return *VrlUserDefault::shared().preferences; }
+
+const char* const kModeKeys[] = {keys::kNormal, keys::kExtreme, keys::kUltraExtreme};
+
+}  // namespace
+
+CloudCollections& CloudCollections::shared() {
+  static CloudCollections* instance = new CloudCollections();  // lives as long as its listeners
+  return *instance;
+}
+
+std::shared_ptr<DAVVerorariv> CloudCollections::verorariv() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mVerorariv;
+}
+std::shared_ptr<DAVCollectionReference> CloudCollections::userCollection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mVerorarivUser;
+}
+std::shared_ptr<DAVCollectionReference> CloudCollections::customBlacklistCollection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mVerorarivCustomBlacklist;
+}
+std::shared_ptr<DAVCollectionReference> CloudCollections::dnsServersCollection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mVerorarivDnsServers;
+}
+std::shared_ptr<DAVCollectionReference> CloudCollections::pinCollection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mVerorarivPin;
+}
+std::shared_ptr<DAVCollectionReference> CloudCollections::adminCollection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mVerorarivAdmin;
+}
+
+void CloudCollections::openCloudCollections() {
+  std::shared_ptr<DAVVerorariv> db = DAVVerorariv::verorariv();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mVerorariv = db;
+    mVerorarivUser = db->collectionWithPath(std::string("users"));
+    mVerorarivCustomBlacklist = db->collectionWithPath(std::string("customBlacklist"));
+    mVerorarivDnsServers = db->collectionWithPath(std::string("dnsServers"));
+    mVerorarivPin = db->collectionWithPath(std::string("pin"));
+    mVerorarivAdmin = db->collectionWithPath(std::string("admin"));
+  }
+  // The public-IP refresh registers through the cloud from now on (until now it had nowhere to write).
+  AppUtils::setCurrentIpRegistration(&DavedoveUtils::updateCurrentIp);
+  listenAllChanges();
+}
+
+void CloudCollections::resetForTesting() {
+  for (auto* registration : {&userPinListenerRegistration, &masterPinListenerRegistration,
+                             &dnsServerBlockModesListenerRegistration, &dnsServerCustomDnsListenerRegistration,
+                             &customBlacklistListenerRegistration}) {
+    if (*registration) (*registration)->remove();
+    registration->reset();
+  }
+  queryListenersUid_.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  mVerorariv.reset();
+  mVerorarivUser.reset();
+  mVerorarivCustomBlacklist.reset();
+  mVerorarivDnsServers.reset();
+  mVerorarivPin.reset();
+  mVerorarivAdmin.reset();
+}
+
+void CloudCollections::listenAllChanges() {
+  std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
+  std::shared_ptr<DAVUser> user = auth ? auth->currentUser() : nullptr;
+  if (!user) {
+    std::cout << "listenAllChanges - not logged in yet" << std::endl;
+    return;
+  }
+  const std::string uid = user->uid().value_or("");
+  // The user's PIN and custom-block-list queries are bound to the user who was signed in when they
+  // were registered; after a sign-out another user on this computer gets listeners of their own
+  // (the old ones could only fail on documents the new user may not read).
+  if ((userPinListenerRegistration || customBlacklistListenerRegistration) && queryListenersUid_ != uid) {
+    std::cout << "listenAllChanges - signed-in user changed, following the new user's documents" << std::endl;
+    for (auto* registration : {&userPinListenerRegistration, &customBlacklistListenerRegistration}) {
+      if (*registration) (*registration)->remove();
+      registration->reset();
+    }
+  }
+  queryListenersUid_ = uid;
+  listenToCustomBlacklist(uid);
+  listenToDnsServerBlockModes(uid);
+  listenToDnsServerCustomDns(uid);
+  listenToPin(uid);
+}
+
+void CloudCollections::listenToCustomBlacklist(const std::string& uid) {
+  if (customBlacklistListenerRegistration) return;
+  auto collection = customBlacklistCollection();
+  if (!collection) return;
+  customBlacklistListenerRegistration =
+      collection->queryWhereField("userId", DAVValue(uid))->addSnapshotListener(&CloudCollections::onCustomBlacklist);
+}
+
+void CloudCollections::listenToDnsServerBlockModes(const std::string&) {
+  if (dnsServerBlockModesListenerRegistration) return;
+  auto collection = dnsServersCollection();
+  if (!collection) return;
+  dnsServerBlockModesListenerRegistration =
+      collection->documentWithPath(std::string("blockModes"))->addSnapshotListener(&CloudCollections::onBlockModes);
+}
+
+void CloudCollections::listenToDnsServerCustomDns(const std::string&) {
+  if (dnsServerCustomDnsListenerRegistration) return;
+  auto collection = dnsServersCollection();
+  if (!collection) return;
+  dnsServerCustomDnsListenerRegistration =
+      collection->documentWithPath(std::string("customDns"))->addSnapshotListener(&CloudCollections::onCustomDns);
+}
+
+void CloudCollections::listenToPin(const std::string& uid) {
+  auto pin = pinCollection();
+  auto admin = adminCollection();
+  if (!userPinListenerRegistration && pin) {
+    userPinListenerRegistration =
+        pin->queryWhereField("userId", DAVValue(uid))->addSnapshotListener(&CloudCollections::onUserPin);
+  }
+  if (!masterPinListenerRegistration && admin) {
+    masterPinListenerRegistration =
+        admin->documentWithPath(std::string("masterPin"))->addSnapshotListener(&CloudCollections::onMasterPin);
+  }
+}
+
+void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapshot, const platform::ErrorPtr& error) {
+  if (error || !snapshot) {
+    CLOUD_LOG(kPinCaller, "Error getting documents: " << describe(error));
+    // The PIN lock keeps a usable PIN while the user's own cannot be read.
+    store().set(keys::kPin, VrlUserDefault::shared().getPin(keys::kMasterPin));
+    return;
+  }
+  for (const auto& document : snapshot->documents()) {
+    std::optional<DAVValue> pin = document->valueForField(std::string("pin"));
+    if (!pin || !pin->asString()) {
+      CLOUD_LOG(kPinCaller, "Ignoring pin document " << document->documentID() << ": \"pin\" is not a text");
+      continue;
+    }
+    store().set(keys::kPin, *pin->asString());
+  }
+}
+
+void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
+                                   const platform::ErrorPtr& error) {
+  if (error || !snapshot || !snapshot->exists()) {
+    CLOUD_LOG(kPinCaller, "Document does not exist");
+    return;
+  }
+  std::optional<DAVValue> masterPin = snapshot->valueForField(std::string("masterPin"));
+  if (!masterPin || !masterPin->asString()) {
+    CLOUD_LOG(kPinCaller, "Ignoring the master PIN document: \"masterPin\" is not a text");
+    return;
+  }
+  store().set(keys::kMasterPin, *masterPin->asString());
+}
+
+void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
+                                    const platform::ErrorPtr& error) {
+  if (error || !snapshot) {
+    CLOUD_LOG(kBlockModesCaller, "Error fetching document: " << describe(error));
+    return;
+  }
+  std::optional<DAVValue::Map> data = snapshot->data();
+  if (!data) {
+    CLOUD_LOG(kBlockModesCaller, "Document data was empty.");
+    return;
+  }
+  bool requested = false;
+  for (int64_t mode = 0; mode < 3; ++mode) {
+    const char* key = kModeKeys[mode];
+    // What is stored for this mode; an absent key is not an empty list, so the first snapshot stores
+    // all three and the mode lookup, which needs all three, works from then on.
+    const std::optional<std::vector<std::string>> stored = store().stringArrayForKey(key);
+    std::vector<std::string> wanted;
+    auto field = data->find(key);
+    if (field != data->end()) {
+      const DAVValue* ipv4 = field->second.find("ipv4");
+      std::optional<std::vector<std::string>> list = cloudvalue::textList(ipv4);
+      if (!field->second.asMap() || !list) {
+        CLOUD_LOG(kBlockModesCaller, "Ignoring \"" << key << "\": not a map with an \"ipv4\" list of texts");
+        if (stored) continue;
+      } else {
+        std::vector<std::string> dropped;
+        wanted = cloudvalue::validAddresses(*list, &dropped);
+        if (!dropped.empty()) {
+          CLOUD_LOG(kBlockModesCaller, "Dropped " << dropped.size() << " invalid resolver address(es) of \"" << key
+                                                  << "\": " << joined(dropped));
+        }
+      }
+    }
+    if (wanted.empty() && stored && !stored->empty()) {
+      CLOUD_LOG(kBlockModesCaller, "No valid resolver address for \"" << key << "\": keeping the stored list");
+      continue;
+    }
+    if (stored && *stored == wanted) continue;
+    store().set(key, valueList(wanted));
+    // An empty list would leave the computer without a resolver: stored, never applied.
+    if (!wanted.empty() && VrlUserDefault::shared().blockerMode() == mode) requested = true;
+  }
+  // Only once every list is stored: the DNS queue runs at once on its own thread, and the mode
+  // lookup answers nothing while any of the three is missing.
+  if (requested) requestDns(kBlockModesCaller);
+}
+
+void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
+                                   const platform::ErrorPtr& error) {
+  if (error || !snapshot) {
+    CLOUD_LOG(kCustomDnsCaller, "Error fetching document: " << describe(error));
+    return;
+  }
+  std::optional<DAVValue::Map> data = snapshot->data();
+  if (!data) {
+    CLOUD_LOG(kCustomDnsCaller, "Document data was empty.");
+    return;
+  }
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  auto readList = [&](const char* name) -> std::optional<std::vector<std::string>> {
+    auto field = data->find(name);
+    if (field == data->end()) return std::nullopt;
+    std::optional<std::vector<std::string>> list = cloudvalue::textList(&field->second);
+    if (!list) CLOUD_LOG(kCustomDnsCaller, "Ignoring \"" << name << "\": not a list of texts");
+    return list;
+  };
+
+  if (std::optional<std::vector<std::string>> ipv4 = readList("ipv4")) {
+    std::vector<std::string> dropped;
+    std::vector<std::string> wanted = cloudvalue::validAddresses(*ipv4, &dropped);
+    if (!dropped.empty())
+      CLOUD_LOG(kCustomDnsCaller, "Dropped " << dropped.size() << " invalid resolver address(es): " << joined(dropped));
+    const std::vector<std::string> stored = settings.customBlacklistDns();
+    if (wanted.empty() && !stored.empty()) {
+      CLOUD_LOG(kCustomDnsCaller, "No valid resolver address: keeping the stored list");
+    } else if (wanted != stored) {
+      store().set(keys::kCustomBlacklistDns, valueList(wanted));
+      store().synchronize();
+      if (!wanted.empty() && settings.customBlacklistState() && !settings.fenwixState()) requestDns(kCustomDnsCaller);
+    }
+  }
+
+  std::optional<std::vector<std::string>> urls = readList("dnsOverHttps");
+  if (!urls) return;
+  std::vector<std::string> dropped;
+  std::vector<std::string> wanted = cloudvalue::validHttpsUrls(*urls, &dropped);
+  if (!dropped.empty())
+    CLOUD_LOG(kCustomDnsCaller, "Dropped " << dropped.size() << " invalid encrypted-DNS URL(s): " << joined(dropped));
+  const std::vector<std::string> stored = settings.fenwixDnsUrls();
+  if (wanted.empty() && !stored.empty()) {
+    CLOUD_LOG(kCustomDnsCaller, "No valid encrypted-DNS URL: keeping the stored list");
+    return;
+  }
+  if (wanted == stored) return;
+  store().set(keys::kFenwixDnsUrls, valueList(wanted));
+  store().synchronize();
+  FenwixHelper::writeFenwixConfig();
+  if (settings.customBlacklistState() && settings.fenwixState()) requestDns(kCustomDnsCaller);
+}
+
+void CloudCollections::onCustomBlacklist(const std::shared_ptr<DAVQuerySnapshot>& snapshot,
+                                         const platform::ErrorPtr& error) {
+  if (error || !snapshot) {
+    CLOUD_LOG(kCustomBlacklistCaller, "Error getting documents: " << describe(error));
+    return;
+  }
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  for (const auto& document : snapshot->documents()) {
+    if (settings.customBlacklistState()) {
+      std::optional<DAVValue> mode = document->valueForField(std::string("blockMode"));
+      const int64_t* value = mode ? mode->asInteger() : nullptr;
+      if (!value || *value < 0 || *value > 2) {
+        CLOUD_LOG(kCustomBlacklistCaller, "Ignoring \"blockMode\" of " << document->documentID() << ": "
+                                              << (mode ? mode->ToString() : std::string("missing")));
+      } else if (*value != settings.blockerMode()) {
+        store().set(keys::kBlockerMode, *value);
+        store().synchronize();
+        requestDns(kCustomBlacklistCaller);
+      }
+    }
+    if (settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState()) {
+      std::optional<std::string> ip = settings.currentIp();
+      if (!ip || ip->empty()) continue;
+      std::optional<DAVValue> latest = document->valueForField(std::string("latestIpAddress"));
+      std::optional<std::vector<std::string>> addresses = cloudvalue::textList(latest ? &*latest : nullptr);
+      if (addresses && std::find(addresses->begin(), addresses->end(), *ip) != addresses->end()) continue;
+      DavedoveUtils::updateCurrentIp(*ip);
+    }
+  }
+}
+
+}  // namespace vorellin

@@ -1,0 +1,227 @@
+// The cloud settings end to end: a change made in the cloud travels the backend's document service,
+// the database client and the application's listeners to the simulated Mac's networksetup, and the
+// resolver it names really filters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "Vorellin/tests/CloudEndToEndTest.h"
+#include "platform/appkit/Workspace.h"
+
+namespace vorellin::testing {
+namespace {
+
+using platform::appkit::Application;
+using platform::logging::LogFlag;
+using V = std::vector<std::string>;
+
+using CloudEndToEnd = CloudEndToEndTest;
+
+constexpr const char* kBlockModes = "listenToDnsServerBlockModes(uid:)";
+constexpr const char* kCustomDns = "listenToDnsServerCustomDns(uid:)";
+constexpr const char* kCustomBlacklist = "listenToCustomBlacklist(uid:)";
+
+size_t countOf(const V& list, const std::string& item) { return std::count(list.begin(), list.end(), item); }
+
+TEST_F(CloudEndToEnd, ModeResolversChangedInTheCloudReachNetworksetupAndTheNewResolverFilters) {
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, 0);
+  launchAndSignIn(kAliceEmail);
+
+  // The first snapshot stores all three lists (none was stored) and applies the mode in use.
+  ASSERT_TRUE(await([&] { return wifi() == V{normal}; })) << ::testing::PrintToString(wifi());
+  EXPECT_EQ(current("Ethernet").dnsServers, V{normal});
+  EXPECT_EQ(stored(keys::kNormal), V{normal});
+  EXPECT_EQ(stored(keys::kExtreme), V{extreme});
+  EXPECT_EQ(stored(keys::kUltraExtreme), V{ultra});
+  EXPECT_EQ(countOf(dnsCallers(), kBlockModes), 1u);
+  EXPECT_EQ(backend::digAnswer(wifi()[0], "adult.vorellin.test"), "0.0.0.0");
+  EXPECT_EQ(backend::digAnswer(wifi()[0], "games.vorellin.test"), "192.0.2.22");
+
+  // A mode not in use: stored without a DNS request.
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"extreme", {{"ipv4", {spare, extreme}}}}}));
+  ASSERT_TRUE(await([&] { return stored(keys::kExtreme) == V{spare, extreme}; }));
+  EXPECT_EQ(countOf(dnsCallers(), kBlockModes), 1u);
+  EXPECT_EQ(wifi(), V{normal});
+
+  // The mode in use moves to another resolver: networksetup gets it, and it filters with its own list.
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {spare}}}}}));
+  ASSERT_TRUE(await([&] { return wifi() == V{spare}; })) << ::testing::PrintToString(wifi());
+  EXPECT_EQ(current("Ethernet").dnsServers, V{spare});
+  EXPECT_EQ(countOf(dnsCallers(), kBlockModes), 2u);
+  EXPECT_EQ(backend::digAnswer(wifi()[0], "games.vorellin.test"), "0.0.0.0");
+  EXPECT_EQ(backend::digAnswer(wifi()[0], "www.vorellin.test"), "192.0.2.20");
+  EXPECT_EQ(backend::digAnswer(wifi()[0], "example.com"), "NXDOMAIN");  // nothing leaves the machine
+}
+
+TEST_F(CloudEndToEnd, PinsAndTheBlockModeFollowTheCloud) {
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kBlockerMode, 0);
+  launchAndSignIn(kAliceEmail);
+
+  ASSERT_TRUE(await([&] { return storedText(keys::kPin) == "1111" && storedText(keys::kMasterPin) == "9999"; }));
+  // With the custom block list on, its resolvers protect the computer.
+  ASSERT_TRUE(await([&] { return wifi() == V{custom}; })) << ::testing::PrintToString(wifi());
+  EXPECT_EQ(backend::digAnswer(custom, "social.vorellin.test"), "0.0.0.0");
+  EXPECT_EQ(backend::digAnswer(custom, "games.vorellin.test"), "192.0.2.22");
+
+  ASSERT_TRUE(backend->mergeDocument("pin/" + std::string(kAliceUid), {{"pin", "4321"}}));
+  ASSERT_TRUE(await([&] { return storedText(keys::kPin) == "4321"; }));
+  ASSERT_TRUE(backend->mergeDocument("admin/masterPin", {{"masterPin", "8888"}}));
+  ASSERT_TRUE(await([&] { return storedText(keys::kMasterPin) == "8888"; }));
+
+  const size_t before = countOf(dnsCallers(), kCustomBlacklist);
+  ASSERT_TRUE(backend->mergeDocument("customBlacklist/" + std::string(kAliceUid), {{"blockMode", 2}}));
+  ASSERT_TRUE(await([&] { return VrlUserDefault::shared().blockerMode() == 2; }));
+  ASSERT_TRUE(await([&] { return countOf(dnsCallers(), kCustomBlacklist) == before + 1; }));
+
+  // A mode outside 0 to 2, or not an integer, is ignored with a log line.
+  for (const nlohmann::json& bad : {nlohmann::json(7), nlohmann::json("1"), nlohmann::json(1.0)}) {
+    const size_t ignored = log->texts(LogFlag::Verbose, kCustomBlacklist).size();
+    ASSERT_TRUE(backend->mergeDocument("customBlacklist/" + std::string(kAliceUid), {{"blockMode", bad}}));
+    ASSERT_TRUE(await([&] { return log->texts(LogFlag::Verbose, kCustomBlacklist).size() > ignored; })) << bad;
+    EXPECT_NE(log->texts(LogFlag::Verbose, kCustomBlacklist).back().find("Ignoring \"blockMode\""), std::string::npos);
+    EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 2);
+  }
+  EXPECT_EQ(countOf(dnsCallers(), kCustomBlacklist), before + 1);
+  EXPECT_EQ(wifi(), V{custom});
+
+  // The user's PIN document gone: the PIN stays as it was.
+  ASSERT_TRUE(backend->deleteDocument("pin/" + std::string(kAliceUid)));
+  ASSERT_TRUE(backend->mergeDocument("admin/masterPin", {{"masterPin", "7777"}}));
+  ASSERT_TRUE(await([&] { return storedText(keys::kMasterPin) == "7777"; }));
+  EXPECT_EQ(storedText(keys::kPin), "4321");
+}
+
+TEST_F(CloudEndToEnd, ThePublicAddressIsRegisteredInTheUsersDocumentAndReplacedWhenItChanges) {
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, false);
+  launchAndSignIn(kAliceEmail);
+  ASSERT_TRUE(await([&] { return wifi() == V{custom}; }));
+
+  platform::appkit::Workspace::shared().postDidWake();
+  ASSERT_TRUE(await([&] { return latestIpAddresses(kAliceUid) == V{"\"203.0.113.7\""}; }))
+      << ::testing::PrintToString(latestIpAddresses(kAliceUid));
+  EXPECT_EQ(storedText(keys::kCurrentIp), "203.0.113.7");
+
+  // The computer's address changes: the new one is added and the old one withdrawn in one batch,
+  // after which "previousIp" is gone.
+  for (auto& echo : echoes) echo->setAnswer("203.0.113.8");
+  platform::appkit::Workspace::shared().postDidWake();
+  ASSERT_TRUE(await([&] { return latestIpAddresses(kAliceUid) == V{"\"203.0.113.8\""}; }))
+      << ::testing::PrintToString(latestIpAddresses(kAliceUid));
+  ASSERT_TRUE(await([&] { return !prefs()->hasKey(keys::kPreviousIp); }));
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), backend->getDocument("customBlacklist/" + std::string(kAliceUid))["fields"]["blockMode"].get<int64_t>());
+
+  // Another client drops the address from the document: the listener puts it back.
+  ASSERT_TRUE(backend->mergeDocument("customBlacklist/" + std::string(kAliceUid),
+                                     {{"latestIpAddress", nlohmann::json::array({"198.51.100.1"})}}));
+  ASSERT_TRUE(await([&] {
+    V listed = latestIpAddresses(kAliceUid);
+    return countOf(listed, "\"203.0.113.8\"") == 1 && countOf(listed, "\"198.51.100.1\"") == 1;
+  })) << ::testing::PrintToString(latestIpAddresses(kAliceUid));
+  EXPECT_TRUE(latestIpAddresses(kBobUid).empty());
+}
+
+TEST_F(CloudEndToEnd, HostileCloudDataNeverReachesAShellNorBreaksTheDns) {
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, 0);
+  launchAndSignIn(kAliceEmail);
+  ASSERT_TRUE(await([&] { return wifi() == V{normal}; }));
+
+  const std::string marker = root_ + "/injected";
+  const V hostile = {"$(touch " + marker + ")", "`touch " + marker + "`", "1.1.1.1'; touch " + marker + "; '",
+                     "1.1.1.1\"; touch " + marker + "; \"", "127.0.0.1 127.0.0.2", ""};
+  // Waits for the block-modes listener to log something new that contains `text`.
+  auto logged = [&](const std::string& text, size_t since) {
+    return await([&] {
+      V lines = log->texts(LogFlag::Verbose, kBlockModes);
+      for (size_t i = since; i < lines.size(); ++i)
+        if (lines[i].find(text) != std::string::npos) return true;
+      return false;
+    });
+  };
+  auto lines = [&] { return log->texts(LogFlag::Verbose, kBlockModes).size(); };
+
+  size_t since = lines();
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", "127.0.0.1"}}}}));
+  ASSERT_TRUE(logged("Ignoring \"normal\"", since));
+
+  since = lines();
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", hostile}}}}));
+  ASSERT_TRUE(logged("Dropped 6 invalid resolver address(es) of \"normal\"", since));
+  ASSERT_TRUE(logged("keeping the stored list", since));
+
+  since = lines();
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", "not a map"}, {"ultraExtreme", nullptr}}));
+  ASSERT_TRUE(logged("Ignoring \"ultraExtreme\"", since));
+
+  // The custom block list's lists too: resolvers and the proxy's upstream URLs.
+  const size_t customLines = log->texts(LogFlag::Verbose, kCustomDns).size();
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/customDns",
+                                     {{"ipv4", hostile}, {"dnsOverHttps", {"https://127.0.0.1/`touch " + marker + "`",
+                                                                          "https://$(touch " + marker + ")"}}}));
+  ASSERT_TRUE(await([&] { return log->texts(LogFlag::Verbose, kCustomDns).size() >= customLines + 4; }));
+  EXPECT_EQ(VrlUserDefault::shared().customBlacklistDns(), V{custom});
+  EXPECT_EQ(VrlUserDefault::shared().fenwixDnsUrls(), V{"https://127.0.0.1:1/dns-query"});
+
+  EXPECT_EQ(stored(keys::kNormal), V{normal});
+  EXPECT_EQ(stored(keys::kUltraExtreme), V{ultra});
+  EXPECT_EQ(wifi(), V{normal});
+  EXPECT_EQ(backend::digAnswer(wifi()[0], "adult.vorellin.test"), "0.0.0.0");
+
+  // 10,000 entries, one of them usable: that one is applied and filters.
+  nlohmann::json many = nlohmann::json::array();
+  for (int i = 0; i < 9999; ++i) many.push_back("$(touch " + marker + ")" + std::to_string(i));
+  many.push_back(spare);
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", many}}}}));
+  ASSERT_TRUE(await([&] { return wifi() == V{spare}; })) << ::testing::PrintToString(wifi());
+  EXPECT_EQ(backend::digAnswer(spare, "games.vorellin.test"), "0.0.0.0");
+
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  EXPECT_FALSE(wifi().empty());
+}
+
+TEST_F(CloudEndToEnd, AfterASignOutASecondUserOnTheSameComputerFollowsTheirOwnDocuments) {
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kBlockerMode, 0);
+  launchAndSignIn(kAliceEmail);
+  ASSERT_TRUE(await([&] { return storedText(keys::kPin) == "1111"; }));
+  ASSERT_TRUE(await([&] { return wifi() == V{custom}; }));
+
+  signOut();
+  signIn(kBobEmail);
+  ASSERT_TRUE(await([&] { return storedText(keys::kPin) == "2222"; })) << storedText(keys::kPin);
+  ASSERT_TRUE(await([&] { return VrlUserDefault::shared().blockerMode() == 1; }));
+
+  // Alice's documents no longer reach this computer; Bob's do, and so do the shared resolver lists.
+  ASSERT_TRUE(backend->mergeDocument("pin/" + std::string(kAliceUid), {{"pin", "7777"}}));
+  ASSERT_TRUE(backend->mergeDocument("pin/" + std::string(kBobUid), {{"pin", "3333"}}));
+  ASSERT_TRUE(await([&] { return storedText(keys::kPin) == "3333"; })) << storedText(keys::kPin);
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/customDns", {{"ipv4", {spare}}}));
+  ASSERT_TRUE(await([&] { return wifi() == V{spare}; })) << ::testing::PrintToString(wifi());
+  EXPECT_EQ(storedText(keys::kPin), "3333");
+}
+
+TEST_F(CloudEndToEnd, ListenersOutliveABackendRestartAndQuittingLeavesTheDnsCleared) {
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, 0);
+  launchAndSignIn(kAliceEmail);
+  ASSERT_TRUE(await([&] { return wifi() == V{normal}; }));
+
+  backend->restart();
+  ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {spare}}}}}));
+  ASSERT_TRUE(await([&] { return wifi() == V{spare}; }, 60000)) << ::testing::PrintToString(wifi());
+
+  Application::shared().terminate(nullptr);
+  EXPECT_EQ(exits, 1);
+  EXPECT_TRUE(wifi().empty());
+  EXPECT_TRUE(current("Ethernet").dnsServers.empty());
+}
+
+}  // namespace
+}  // namespace vorellin::testing

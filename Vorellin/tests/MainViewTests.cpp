@@ -1,0 +1,331 @@
+// The main view against the simulated Mac and the backend stand-in: protection on and off, the block
+// modes, the menu's switches, the PIN box, and the DNS check when the view starts. Every click goes
+// through the real control; the DNS requests it queues run on the DNS-transition queue and reach the
+// simulated Mac's networksetup.
+#include <fstream>
+#include <set>
+
+#include "Vorellin/tests/AppViewTest.h"
+#include "platform/foundation/Bundle.h"
+
+namespace vorellin {
+namespace {
+
+using platform::appkit::Button;
+using platform::appkit::ControlStateOff;
+using platform::appkit::ControlStateOn;
+using testing::AppViewTest;
+using Strings = std::vector<std::string>;
+
+class MainViewTest : public AppViewTest {
+ protected:
+  void SetUp() override {
+    AppViewTest::SetUp();
+    calls_ = testing::writeScriptedNetworksetup(toolOverrideDir(), "");
+  }
+
+  // The "-setdnsservers" calls made since the last look, as "service:address address" with the
+  // addresses sorted (two of a longer list are written in random order).
+  Strings takeSetCalls() {
+    Strings out;
+    std::ifstream in(calls_);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("-setdnsservers|", 0) != 0) continue;
+      std::vector<std::string> words;
+      size_t start = 0, bar;
+      while ((bar = line.find('|', start)) != std::string::npos) {
+        words.push_back(line.substr(start, bar - start));
+        start = bar + 1;
+      }
+      std::sort(words.begin() + 2, words.end());
+      std::string text = words[1] + ":";
+      for (size_t i = 2; i < words.size(); ++i) text += (i > 2 ? " " : "") + words[i];
+      out.push_back(text);
+    }
+    std::ofstream(calls_, std::ios::trunc);
+    return out;
+  }
+
+  Strings takeCallers() {
+    Strings out = dnsCallers();
+    log->clear();
+    return out;
+  }
+
+  static std::set<std::string> servers(const std::string& name) {
+    auto list = current(name).dnsServers;
+    return {list.begin(), list.end()};
+  }
+
+  platform::appkit::Rect frame() { return windowController->window()->frame(); }
+  static double top(const platform::appkit::Rect& r) { return r.origin.y + r.size.height; }
+
+  void click(const std::shared_ptr<Button>& button) {
+    button->performClick();
+    drainDns();
+  }
+
+  void enterPin(const std::shared_ptr<Main>& main, const std::string& pin) {
+    main->inputPinVrl->setStringValue(pin);
+    main->view()->find<Button>("btnPinContinue")->performClick();
+    drainDns();
+  }
+
+  std::string calls_;
+};
+
+TEST_F(MainViewTest, ProtectionModesAndPinLockQueueDnsRequestsThatSwitchTheMac) {
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  // At start protection is off: the check asks for a clear, and IPv6 goes off everywhere.
+  EXPECT_EQ(takeCallers(), Strings{"checkDns()"});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  EXPECT_TRUE(current("Wi-Fi").ipv6Off);
+  EXPECT_TRUE(current("Ethernet").ipv6Off);
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  EXPECT_FALSE(main->imgVRLActive->image());
+  const platform::Value* version = platform::Bundle::main()->objectForInfoDictionaryKey("CFBundleShortVersionString");
+  ASSERT_TRUE(version && version->asString());
+  EXPECT_EQ(main->btnVersion->title(), "Build " + *version->asString());
+  EXPECT_TRUE(main->boxLoading->isHidden());
+  EXPECT_TRUE(main->imgMenu->isEnabled());
+
+  click(main->btnVRLOutlet);
+  EXPECT_TRUE(VrlUserDefault::shared().blockerState());
+  EXPECT_EQ(takeCallers(), Strings{"btnVRL(_:)"});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.0.1 10.0.0.2", "Ethernet:10.0.0.1 10.0.0.2"}));
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.0.0.1", "10.0.0.2"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  ASSERT_TRUE(main->imgVRLActive->image());
+  EXPECT_EQ(main->imgVRLActive->image()->name(), "VRL Active");
+  EXPECT_DOUBLE_EQ(main->imgVRLActive->alphaValue(), 0.1);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-normal")));
+  click(main->view()->find<Button>("btnHere"));
+  EXPECT_EQ(opened, Strings{kDownloadPage});
+
+  // The menu: 150 points taller with the top edge in place, however often it is asked for.
+  const auto normal = frame();
+  EXPECT_EQ(normal.size.height, Main::kNormalHeight);
+  click(main->btnMenuOutlet);
+  EXPECT_FALSE(main->boxMenu->isHidden());
+  EXPECT_TRUE(main->boxMain->isHidden());
+  EXPECT_EQ(main->normalMode->state(), ControlStateOn);
+  main->showMenu();
+  EXPECT_EQ(frame().size.height, Main::kNormalHeight + 150);
+  EXPECT_EQ(top(frame()), top(normal));
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-menu")));
+
+  // Raising the mode applies at once; the mode in force again does nothing.
+  click(main->extremeMode);
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 1);
+  EXPECT_EQ(takeCallers(), Strings{"ModeSelected(mode:)"});
+  EXPECT_EQ(servers("Ethernet"), (std::set<std::string>{"10.0.1.1", "10.0.1.2"}));
+  takeSetCalls();
+  click(main->extremeMode);
+  EXPECT_EQ(takeCallers(), Strings{});
+
+  // PIN protection goes on without a PIN.
+  set(keys::kPin, "1234");
+  set(keys::kMasterPin, "9876");
+  click(main->pinProtectMode);
+  EXPECT_TRUE(prefs()->boolForKey(keys::kPinProtect));
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+
+  // Back after asking to lower the mode leaves the mode and the radio buttons as they were.
+  click(main->normalMode);
+  click(main->view()->find<Button>("btnBackAskPin"));
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 1);
+  EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->normalMode->state(), ControlStateOff);
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_FALSE(main->boxMenu->isHidden());
+
+  // Lowering the mode waits for a PIN; meanwhile nothing else can be changed.
+  click(main->normalMode);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to change block mode.");
+  EXPECT_EQ(frame().size.height, Main::kNormalHeight);
+  EXPECT_EQ(top(frame()), top(normal));
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 1);
+  EXPECT_FALSE(main->btnVRLOutlet->isEnabled());
+  EXPECT_FALSE(main->ultraExtremeMode->isEnabled());
+  click(main->ultraExtremeMode);
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(main->forWhat, "mode");
+  EXPECT_EQ(main->changeMode, 0);
+  EXPECT_TRUE(VrlUserDefault::shared().blockerState());
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-pin")));
+
+  // Before the master PIN came from the cloud, the empty entry must not pass for it.
+  prefs()->removeObject(keys::kMasterPin);
+  enterPin(main, "");
+  set(keys::kMasterPin, "9876");
+  // A PIN with a trailing blank is wrong: the box stays and the radio buttons show the mode in force.
+  enterPin(main, "1234 ");
+  EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->normalMode->state(), ControlStateOff);
+  EXPECT_EQ(takeCallers(), Strings{});
+
+  // The user's PIN unlocks it.
+  enterPin(main, "1234");
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 0);
+  EXPECT_EQ(takeCallers(), Strings{"btnPinContinue(_:)"});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.0.0.1", "10.0.0.2"}));
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->inputPinVrl->stringValue(), "");
+  EXPECT_FALSE(main->boxMenu->isHidden());
+  EXPECT_TRUE(main->ultraExtremeMode->isEnabled());
+  EXPECT_EQ(frame().size.height, Main::kNormalHeight + 150);
+
+  click(main->view()->find<Button>("btnMenuBack"));
+  EXPECT_EQ(frame(), normal);
+  EXPECT_FALSE(main->boxMain->isHidden());
+
+  // Off needs a PIN; Back leaves protection on.
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+  click(main->view()->find<Button>("btnBackAskPin"));
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_TRUE(main->btnVRLOutlet->isEnabled());
+  EXPECT_TRUE(VrlUserDefault::shared().blockerState());
+  EXPECT_EQ(takeCallers(), Strings{});
+
+  // The master PIN unlocks too; the servers are taken away.
+  takeSetCalls();
+  click(main->btnVRLOutlet);
+  enterPin(main, "9876");
+  EXPECT_FALSE(VrlUserDefault::shared().blockerState());
+  EXPECT_EQ(takeCallers(), Strings{"btnPinContinue(_:)"});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  EXPECT_FALSE(main->boxMain->isHidden());
+}
+
+TEST_F(MainViewTest, CustomBlacklistAndEncryptedDnsNeedTheirPrerequisitesAndGoOffTogether) {
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklistDns, list({"10.9.9.9", "10.9.9.8"}));
+  std::vector<bool> proxyChecks;
+  AppUtils::setFenwixServiceCheck([&](bool forceRestart) {
+    proxyChecks.push_back(forceRestart);
+    return true;
+  });
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  // The network came up at launch: the public address was looked up on the echo services.
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().currentIp() == std::string(testing::kPublicIp); }));
+  click(main->btnMenuOutlet);
+  takeCallers();
+
+  // The proxy needs the custom block list.
+  click(main->fenwixMode);
+  ASSERT_EQ(alerts->count(), 1u);
+  EXPECT_EQ(alerts->alerts()[0],
+            (platform::appkit::Alert{"Turn on domain blacklist / whitelist first.", "",
+                                     platform::appkit::AlertStyle::Informational, {"OK"}}));
+  EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
+  EXPECT_FALSE(VrlUserDefault::shared().fenwixState());
+
+  // The custom block list needs the user's document in the cloud.
+  alerts->clear();
+  main->customBlacklistMode->performClick();
+  ASSERT_TRUE(spin([&] { return alerts->count() == 1; }));
+  EXPECT_EQ(alerts->alerts()[0].messageText, "Please turn on custom blacklist on the Android app first.");
+  EXPECT_EQ(alerts->alerts()[0].buttons, Strings{"Ok"});
+  EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOff);
+  EXPECT_FALSE(VrlUserDefault::shared().customBlacklistState());
+
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}}));
+  main->customBlacklistMode->performClick();
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().customBlacklistState(); }));
+  drainDns();
+  EXPECT_EQ(takeCallers(), Strings{"customBlacklistClick(_:)"});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.9.9.9", "10.9.9.8"}));
+  EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
+  // The block mode and the public address reach the user's document.
+  nlohmann::json fields;
+  ASSERT_TRUE(spin([&] {
+    fields = backend().getDocument("customBlacklist/" + uid)["fields"];
+    return fields.contains("blockMode");
+  }));
+  EXPECT_EQ(fields["blockMode"], 0);
+  EXPECT_EQ(fields["userId"], uid);
+  EXPECT_EQ(fields["latestIpAddress"], nlohmann::json::array({testing::kPublicIp}));
+
+  click(main->fenwixMode);
+  EXPECT_TRUE(VrlUserDefault::shared().fenwixState());
+  EXPECT_EQ(takeCallers(), Strings{"fenwixClick(_:)"});
+  EXPECT_EQ(proxyChecks, std::vector<bool>{false});
+  EXPECT_EQ(servers("Ethernet"), std::set<std::string>{"127.0.0.1"});
+
+  // Under PIN protection Back undoes the click on the checkbox.
+  set(keys::kMasterPin, "2468");
+  set(keys::kPinProtect, true);
+  click(main->customBlacklistMode);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off custom blacklist");
+  EXPECT_FALSE(main->fenwixMode->isEnabled());
+  click(main->view()->find<Button>("btnBackAskPin"));
+  EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
+  EXPECT_TRUE(VrlUserDefault::shared().customBlacklistState());
+
+  // Turning PIN protection off takes the master PIN when no user PIN is stored.
+  click(main->pinProtectMode);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off pin protect.");
+  enterPin(main, "2468");
+  EXPECT_FALSE(prefs()->boolForKey(keys::kPinProtect));
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
+
+  // The custom block list goes off with the proxy.
+  click(main->customBlacklistMode);
+  EXPECT_FALSE(VrlUserDefault::shared().customBlacklistState());
+  EXPECT_FALSE(VrlUserDefault::shared().fenwixState());
+  EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
+  EXPECT_EQ(takeCallers(), Strings{"customBlacklistClick(_:)"});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
+TEST_F(MainViewTest, DnsCheckAtStartRequestsDnsOnlyWhenNoModeListIsInForce) {
+  // Protection on, the extreme list in force while the normal mode is chosen: nothing to do.
+  set(keys::kBlockerState, true);
+  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
+    for (auto& s : all) s.dnsServers = {"10.0.1.1", "10.0.1.2"};
+    return true;
+  }));
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  EXPECT_EQ(takeCallers(), Strings{});
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+
+  auto storyboard = platform::appkit::Storyboard::storyboardWithName("Main");
+  // The custom block list on and its servers not in force (the proxy may hold the DNS): no request.
+  set(keys::kCustomBlacklist, true);
+  set(keys::kCustomBlacklistDns, list({"10.9.9.9"}));
+  auto withList = storyboard->instantiateController<Main>("Vorellin");
+  withList->view();
+  drainDns();
+  EXPECT_EQ(takeCallers(), Strings{});
+  EXPECT_EQ(withList->btnVRLOutlet->image()->name(), "Circle On");
+
+  // No mode list in force: exactly one request, which puts the chosen mode's servers in place.
+  set(keys::kCustomBlacklist, false);
+  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
+    for (auto& s : all) s.dnsServers.clear();
+    return true;
+  }));
+  takeSetCalls();
+  auto fresh = storyboard->instantiateController<Main>("Vorellin");
+  fresh->view();
+  drainDns();
+  EXPECT_EQ(takeCallers(), Strings{"checkDns()"});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.0.1 10.0.0.2", "Ethernet:10.0.0.1 10.0.0.2"}));
+  EXPECT_EQ(fresh->btnVRLOutlet->image()->name(), "Circle On");
+}
+
+}  // namespace
+}  // namespace vorellin
