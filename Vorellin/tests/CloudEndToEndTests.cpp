@@ -6,6 +6,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "Vorellin/DavedoveUtils.h"
+#include "davedove/verorariv/api/DAVCollectionReference.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
+#include "davedove/verorariv/api/DAVDocumentSnapshot.h"
+#include "davedove/verorariv/api/DAVListenerRegistration.h"
+#include "davedove/verorariv/api/DAVWriteBatch.h"
 #include "Vorellin/tests/CloudEndToEndTest.h"
 #include "platform/appkit/Workspace.h"
 
@@ -124,6 +130,52 @@ TEST_F(CloudEndToEnd, ThePublicAddressIsRegisteredInTheUsersDocumentAndReplacedW
     return countOf(listed, "\"203.0.113.8\"") == 1 && countOf(listed, "\"198.51.100.1\"") == 1;
   })) << ::testing::PrintToString(latestIpAddresses(kAliceUid));
   EXPECT_TRUE(latestIpAddresses(kBobUid).empty());
+}
+
+TEST_F(CloudEndToEnd, AWithdrawnAddressIsForgottenOnlyWhileNoNewerOneTookItsPlace) {
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, false);
+  ASSERT_TRUE(backend->mergeDocument("customBlacklist/" + std::string(kAliceUid),
+                                     {{"latestIpAddress", nlohmann::json::array({"203.0.113.7"})}}));
+  launchAndSignIn(kAliceEmail);
+  ASSERT_TRUE(await([&] { return wifi() == V{custom}; }));
+
+  // The withdrawal of .7 waits offline; meanwhile another refresh moves .8 into "previousIp".
+  set(keys::kCurrentIp, "203.0.113.8");
+  set(keys::kPreviousIp, "203.0.113.7");
+  std::shared_ptr<DAVVerorariv> db = CloudCollections::shared().verorariv();
+  std::shared_ptr<DAVDocumentReference> document =
+      CloudCollections::shared().customBlacklistCollection()->documentWithPath(std::string(kAliceUid));
+  V local;
+  size_t snapshots = 0;
+  auto watching = document->addSnapshotListener([&](std::shared_ptr<DAVDocumentSnapshot> snapshot, platform::ErrorPtr) {
+    if (!snapshot) return;
+    ++snapshots;
+    local.clear();
+    if (auto listed = snapshot->valueForField(std::string("latestIpAddress")); listed && listed->asArray())
+      for (const auto& a : *listed->asArray()) local.push_back(a.asString() ? *a.asString() : "?");
+  });
+  ASSERT_TRUE(await([&] { return local == V{"203.0.113.7"}; })) << ::testing::PrintToString(local);
+  bool offline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
+  ASSERT_TRUE(await([&] { return offline; }));
+  const size_t before = snapshots;
+  DavedoveUtils::updateCurrentIp("203.0.113.8");
+  ASSERT_TRUE(await([&] { return snapshots > before; }));  // the batch is committed locally, not yet sent
+  set(keys::kPreviousIp, "203.0.113.8");
+
+  bool online = false;
+  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
+  // A later batch is acknowledged after the withdrawal's, so its completion runs after that one's.
+  bool later = false;
+  db->batch()->updateData({{"blockMode", DAVValue(int64_t{0})}}, document)->commitWithCompletion([&](platform::ErrorPtr) {
+    later = true;
+  });
+  ASSERT_TRUE(await([&] { return online && later; }));
+  watching->remove();
+  EXPECT_EQ(latestIpAddresses(kAliceUid), V{"\"203.0.113.8\""});
+  EXPECT_EQ(storedText(keys::kPreviousIp), "203.0.113.8");
 }
 
 TEST_F(CloudEndToEnd, HostileCloudDataNeverReachesAShellNorBreaksTheDns) {
