@@ -178,6 +178,79 @@ TEST_F(CloudEndToEnd, AWithdrawnAddressIsForgottenOnlyWhileNoNewerOneTookItsPlac
   EXPECT_EQ(storedText(keys::kPreviousIp), "203.0.113.8");
 }
 
+TEST_F(CloudEndToEnd, BlockModeWritesTheUserLookupAndTheCustomBlacklistCheck) {
+  set(keys::kBlockerState, false);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, false);
+  set(keys::kBlockerMode, 1);
+  ASSERT_TRUE(backend->deleteDocument("customBlacklist/" + std::string(kBobUid)));
+  launchAndSignIn(kBobEmail);
+
+  // Bob has no custom-block-list document: the merge creates it; with the encrypted-DNS option on (and
+  // protection off) the addresses stay out.
+  set(keys::kFenwixState, true);
+  DavedoveUtils::saveBlockMode({"203.0.113.9"});
+  ASSERT_TRUE(await([&] { return backend->getDocument("customBlacklist/" + std::string(kBobUid)).is_object(); }));
+  nlohmann::json fields = backend->getDocument("customBlacklist/" + std::string(kBobUid))["fields"];
+  EXPECT_EQ(fields, nlohmann::json({{"blockMode", 1}, {"userId", kBobUid}})) << fields;
+
+  // The plain custom-block-list resolvers in use: the address is merged in, empty texts never are.
+  set(keys::kBlockerState, true);
+  set(keys::kFenwixState, false);
+  set(keys::kBlockerMode, 2);
+  DavedoveUtils::saveBlockMode({"", "203.0.113.9", ""});
+  ASSERT_TRUE(await([&] { return countOf(latestIpAddresses(kBobUid), "\"203.0.113.9\"") == 1; }));
+  EXPECT_EQ(countOf(latestIpAddresses(kBobUid), "\"\""), 0u);
+  EXPECT_EQ(backend->getDocument("customBlacklist/" + std::string(kBobUid))["fields"]["blockMode"], 2);
+
+  // The sign-in window's look-up: Bob has no profile document, then one.
+  std::optional<bool> found;
+  DavedoveUtils::getUserInfoOnce([&](std::shared_ptr<DAVDocumentSnapshot> document, platform::ErrorPtr error) {
+    EXPECT_EQ(error, nullptr);
+    found = document != nullptr;
+  });
+  ASSERT_TRUE(await([&] { return found.has_value(); }));
+  EXPECT_FALSE(*found);
+  ASSERT_TRUE(backend->setDocument("users/bob-profile", {{"userId", kBobUid}, {"devices", nlohmann::json::array()}}));
+  std::string id;
+  DavedoveUtils::getUserInfoOnce([&](std::shared_ptr<DAVDocumentSnapshot> document, platform::ErrorPtr) {
+    id = document ? document->documentID() : "<none>";
+  });
+  ASSERT_TRUE(await([&] { return !id.empty(); }));
+  EXPECT_EQ(id, "bob-profile");
+
+  // The main window's check of the document: present switches the list on, absent explains why not.
+  std::vector<bool> switched;
+  auto check = [&](const std::string& uid) {
+    bool done = false;
+    CloudCollections::shared().customBlacklistCollection()->documentWithPath(uid)->getDocumentWithCompletion(
+        [&](std::shared_ptr<DAVDocumentSnapshot> snapshot, platform::ErrorPtr error) {
+          DavedoveUtils::onCustomBlacklistDocument(snapshot, error, [&](bool on) { switched.push_back(on); });
+          done = true;
+        });
+    ASSERT_TRUE(await([&] { return done; }));
+  };
+  const size_t shown = alerts->count();
+  check(kBobUid);
+  EXPECT_EQ(switched, std::vector<bool>{true});
+  EXPECT_EQ(alerts->count(), shown) << alerts->alerts().back().messageText;
+  check("nobody");  // not readable for Bob: the error gets the same alert as a missing document
+  EXPECT_EQ(switched.size(), 1u);
+  ASSERT_EQ(alerts->count(), shown + 1);
+  EXPECT_EQ(alerts->alerts().back().messageText, DavedoveUtils::kNoCustomBlacklistMessage);
+  EXPECT_EQ(alerts->alerts().back().buttons, V{"Ok"});
+
+  // Signed out: nothing is written and nothing called back (each returns before touching the database).
+  signOut();
+  bool called = false;
+  DavedoveUtils::getUserInfoOnce([&](std::shared_ptr<DAVDocumentSnapshot>, platform::ErrorPtr) { called = true; });
+  DavedoveUtils::saveBlockMode({"198.51.100.2"});
+  DavedoveUtils::updateCurrentIp("198.51.100.2");
+  Application::shared().processEvents();
+  EXPECT_FALSE(called);
+  EXPECT_EQ(countOf(latestIpAddresses(kBobUid), "\"198.51.100.2\""), 0u);
+}
+
 TEST_F(CloudEndToEnd, HostileCloudDataNeverReachesAShellNorBreaksTheDns) {
   set(keys::kBlockerState, true);
   set(keys::kBlockerMode, 0);
