@@ -215,7 +215,8 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     working[path] = after;
   }
 
-  // Every write is valid: make it so.
+  // Every write is valid: store it, then make it visible. A change that could not be stored is
+  // refused as a whole, so no client is told of a write that a restart would lose.
   ChangeSet changeSet;
   changeSet.version = version;
   leveldb::WriteBatch batch;
@@ -225,31 +226,34 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (d != documents_.end()) before = d->second;
     DocumentPtr after = working[path];
     if (after) {
-      documents_[path] = after;
-      tombstones_.erase(path);
       batch.Put(kDocPrefix + path, after->SerializeAsString());
       batch.Delete(kTombPrefix + path);
-    } else {
-      documents_.erase(path);
-      if (before) {
-        tombstones_[path] = version;
-        batch.Delete(kDocPrefix + path);
-        batch.Put(kTombPrefix + path, encodeVersion(version));
-      }
+    } else if (before) {
+      batch.Delete(kDocPrefix + path);
+      batch.Put(kTombPrefix + path, encodeVersion(version));
     }
     if (before || after) changeSet.changes.push_back({path, before, after});
   }
-  version_ = version;
   batch.Put(kVersionKey, encodeVersion(version));
   if (db_) {
-    leveldb::WriteOptions options;
-    options.sync = false;
-    leveldb::Status s = db_->Write(options, &batch);
+    leveldb::Status s = db_->Write(leveldb::WriteOptions(), &batch);
     if (!s.ok()) {
-      // The memory state is ahead of the disk; report it, the change stays visible.
-      outcome.message = "storing failed: " + s.ToString();
+      outcome.code = 14;  // UNAVAILABLE: worth retrying
+      outcome.message = "The document store cannot write: " + s.ToString();
+      outcome.results.clear();
+      return outcome;
     }
   }
+  for (const auto& change : changeSet.changes) {
+    if (change.after) {
+      documents_[change.path] = change.after;
+      tombstones_.erase(change.path);
+    } else {
+      documents_.erase(change.path);
+      tombstones_[change.path] = version;
+    }
+  }
+  version_ = version;
   outcome.version = version;
   for (auto& [id, subscriber] : subscribers_) subscriber(changeSet);
   return outcome;

@@ -189,6 +189,15 @@ void DAVVerorariv::shutdownWithCompletion(DAVVerorarivErrorBlock completion) {
     shutDown_ = true;
     client = client_;
   }
+  // The app's component forgets this instance: the next request makes a new one, and the
+  // instance no longer keeps its app alive through the component.
+  if (std::shared_ptr<DAVApp> app = app_.lock()) {
+    std::shared_ptr<DAVComponentContainer> container = app->container();
+    if (auto provider =
+            DAVComponentType::instanceForProtocol<VRVVerorarivInstanceProvider>(container.get())) {
+      provider->removeInstance(databaseID_.database_id());
+    }
+  }
   auto done = DAVWriteCompletion(shared_from_this(), std::move(completion), "shutting down");
   if (client) {
     client->shutdownWithCompletion(done);

@@ -52,6 +52,16 @@ std::shared_ptr<DAVVerorariv> VRVVerorarivComponent::verorarivForDatabase(
   return instance;
 }
 
+void VRVVerorarivComponent::removeInstance(const std::string& database) {
+  std::shared_ptr<DAVVerorariv> removed;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = instances_.find(database);
+  if (found == instances_.end()) return;
+  // Destroyed outside the lock.
+  removed = std::move(found->second);
+  instances_.erase(found);
+}
+
 void VRVVerorarivComponent::appWillBeDeleted(const std::shared_ptr<DAVApp>& /*app*/) {
   std::map<std::string, std::shared_ptr<DAVVerorariv>> instances;
   {

@@ -21,6 +21,8 @@ class VRVVerorarivInstanceProvider {
   static constexpr const char kDAVProtocolName[] = "VRVVerorarivInstanceProvider";
   virtual ~VRVVerorarivInstanceProvider() = default;
   virtual std::shared_ptr<DAVVerorariv> verorarivForDatabase(const std::string& database) = 0;
+  // Forgets a shut-down instance, so the next request makes a new one.
+  virtual void removeInstance(const std::string& database) = 0;
 };
 
 // The component registered with the SDK core: one per app; makes and keeps that app's database
@@ -34,6 +36,7 @@ class VRVVerorarivComponent : public platform::Object,
   static std::vector<DAVComponentPtr> componentsToRegister();
 
   std::shared_ptr<DAVVerorariv> verorarivForDatabase(const std::string& database) override;
+  void removeInstance(const std::string& database) override;
   void appWillBeDeleted(const std::shared_ptr<DAVApp>& app) override;
 
  private:

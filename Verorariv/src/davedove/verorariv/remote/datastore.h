@@ -44,7 +44,8 @@ class Datastore : public std::enable_shared_from_this<Datastore> {
   std::shared_ptr<WatchStream> CreateWatchStream(WatchStreamCallback* callback);
   std::shared_ptr<WriteStream> CreateWriteStream(WriteStreamCallback* callback);
 
-  // Cancels every call in flight; no callback runs afterwards.
+  // Cancels every call in flight and waits for their threads; no callback runs afterwards. Must
+  // come before the async queue goes away.
   void Shutdown();
 
   const std::shared_ptr<VRVSerializerBeta>& serializer() const { return serializer_; }

@@ -148,6 +148,8 @@ void RemoteStore::CleanUpWatchStreamState() { watch_change_aggregator_.reset(); 
 void RemoteStore::OnWatchStreamOpen() {
   // A new connection knows no targets: send every one, each from its resume token.
   for (const auto& entry : listen_targets_) SendWatchRequest(entry.second);
+  // Every target went away while connecting: nothing to keep the stream open for.
+  if (listen_targets_.empty()) watch_stream_->MarkIdle();
 }
 
 void RemoteStore::OnWatchStreamChange(const WatchChange& change,

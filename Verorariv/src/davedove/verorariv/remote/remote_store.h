@@ -34,6 +34,8 @@ class RemoteStore : public TargetMetadataProvider,
  public:
   using OnlineStateHandler = std::function<void(model::OnlineState)>;
 
+  // Online-state changes go to `online_state_handler`, or to the sync engine's
+  // HandleOnlineStateChange when the handler is empty.
   RemoteStore(local::VRVLocalStore* local_store, std::shared_ptr<Datastore> datastore,
               std::shared_ptr<util::AsyncQueue> worker_queue,
               OnlineStateHandler online_state_handler);

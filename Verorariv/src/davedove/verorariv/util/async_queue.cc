@@ -9,15 +9,14 @@ namespace verorariv {
 namespace util {
 
 AsyncQueue::AsyncQueue(std::unique_ptr<Executor> executor)
-    : executor_(std::move(executor)), handle_(std::make_shared<Handle>(this)) {
-  is_operation_in_progress_ = false;
-}
+    : executor_(std::move(executor)), handle_(std::make_shared<Handle>(this)) {}
 
 AsyncQueue::~AsyncQueue() {
   Shutdown();
   // A wrapped operation checks the flag on the executor's serial queue, so once this barrier has
-  // run none is running and none will start. The executor's own destruction passes through the
-  // queue the same way (or runs directly when called from it).
+  // run none is running and none will start. The executor must stay in place meanwhile: the
+  // running operation may still use it. From the queue itself there is nothing to wait for.
+  if (!executor_->IsCurrentExecutor()) executor_->ExecuteBlocking([] {});
   executor_.reset();
 }
 
@@ -36,7 +35,7 @@ void AsyncQueue::VerifyIsCurrentExecutor() const {
 
 void AsyncQueue::VerifyIsCurrentQueue() const {
   VerifyIsCurrentExecutor();
-  if (!is_operation_in_progress_) {
+  if (!handle_->is_operation_in_progress) {
     HARD_FAIL(
         "VerifyIsCurrentQueue called when no operation is executing (expected executor: '%s', "
         "actual executor: '%s')",
@@ -46,7 +45,7 @@ void AsyncQueue::VerifyIsCurrentQueue() const {
 
 void AsyncQueue::VerifySequentialOrder() const {
   // Between operations the queue's own thread may enqueue; only nesting is refused.
-  if (is_operation_in_progress_ && executor_->IsCurrentExecutor()) {
+  if (handle_->is_operation_in_progress && executor_->IsCurrentExecutor()) {
     HARD_FAIL(
         "Enqueue methods cannot be called when we are already running on target executor (this "
         "queue's executor: '%s', current executor: '%s')",
@@ -56,12 +55,14 @@ void AsyncQueue::VerifySequentialOrder() const {
 
 void AsyncQueue::ExecuteBlocking(const Operation& operation) {
   VerifyIsCurrentExecutor();
-  if (is_operation_in_progress_) {
+  if (handle_->is_operation_in_progress) {
     HARD_FAIL("ExecuteBlocking may not be called before the previous operation finishes executing");
   }
-  is_operation_in_progress_ = true;
+  // The operation may drop the last reference to this queue; the flag lives in the handle.
+  std::shared_ptr<Handle> handle = handle_;
+  handle->is_operation_in_progress = true;
   operation();
-  is_operation_in_progress_ = false;
+  handle->is_operation_in_progress = false;
 }
 
 Operation AsyncQueue::Wrap(const Operation& operation) {

@@ -86,9 +86,10 @@ class AsyncQueue {
     explicit Handle(AsyncQueue* queue) : queue(queue) {}
     AsyncQueue* queue;
     std::atomic<bool> shutting_down{false};
+    // True exactly while an operation of this queue runs.
+    std::atomic<bool> is_operation_in_progress{false};
   };
 
-  std::atomic<bool> is_operation_in_progress_;
   std::unique_ptr<Executor> executor_;
   std::shared_ptr<Handle> handle_;
 };

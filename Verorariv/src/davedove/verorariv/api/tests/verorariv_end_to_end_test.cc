@@ -541,6 +541,15 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
   EXPECT_EQ(Reason([&] { db->setSettings(settings); }, &name).substr(0, 42),
             "Verorariv instance has already been starte");
   EXPECT_EQ(DAVVerorariv::verorariv(), db) << "the same instance on every call";
+
+  // Shut down, an instance refuses further use and the next request makes a new one.
+  bool shutDown = false;
+  db->shutdownWithCompletion([&](platform::ErrorPtr) { shutDown = true; });
+  ASSERT_TRUE(Spin([&] { return shutDown; }));
+  EXPECT_EQ(Reason([&] { users->documentWithPath("u1")->setData({{"n", 1}}, true); }, &name),
+            "The client has already been shutdown.");
+  EXPECT_EQ(name, "DAVIllegalStateException");
+  EXPECT_NE(DAVVerorariv::verorariv(), db);
   DAVApp::resetApps();
   EXPECT_EQ(Reason([] { DAVVerorariv::verorariv(); }, &name),
             "Failed to get VavazuzeZud instance. Please call VavazuzeZud.configure() before using "

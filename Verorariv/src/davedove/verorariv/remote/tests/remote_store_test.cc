@@ -433,6 +433,22 @@ TEST_F(RemoteStoreTest, MalformedMessagesFailTheStreamNotTheProcessAndRetriesBac
   server->Shutdown(std::chrono::system_clock::now());
 }
 
+TEST_F(RemoteStoreTest, LimitedQueriesFollowTheServersOrder) {
+  ASSERT_TRUE(backend_.setDocument("dnsServers/r1", {{"rank", 1}}));
+  ASSERT_TRUE(backend_.setDocument("dnsServers/r2", {{"rank", 2}}));
+  ASSERT_TRUE(backend_.setDocument("dnsServers/r3", {{"rank", 3}}));
+  auto client = Alice();
+  core::TargetId target = client->Listen(DocumentQuery("dnsServers")
+                                             ->queryByAddingSortOrder(core::VRVSortOrder(Field("rank"), true))
+                                             ->queryBySettingLimit(2));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/r1", "dnsServers/r2"}));
+  // r3 moves to the front: it enters the first two and pushes r2 out.
+  ASSERT_TRUE(backend_.mergeDocument("dnsServers/r3", {{"rank", 0}}));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/r1", "dnsServers/r3"}));
+  ASSERT_TRUE(backend_.deleteDocument("dnsServers/r1"));
+  ASSERT_TRUE(client->WaitForRemoteKeys(target, {"dnsServers/r2", "dnsServers/r3"}));
+}
+
 }  // namespace
 }  // namespace remote
 }  // namespace verorariv
