@@ -227,7 +227,7 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     CLOUD_LOG(kBlockModesCaller, "Document data was empty.");
     return;
   }
-  bool requested = false;
+  bool modeInUseChanged = false;
   for (int64_t mode = 0; mode < 3; ++mode) {
     const char* key = kModeKeys[mode];
     // What is stored for this mode; an absent key is not an empty list, so the first snapshot stores
@@ -257,11 +257,11 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     if (stored && *stored == wanted) continue;
     store().set(key, valueList(wanted));
     // An empty list would leave the computer without a resolver: stored, never applied.
-    if (!wanted.empty() && VrlUserDefault::shared().blockerMode() == mode) requested = true;
+    if (!wanted.empty() && VrlUserDefault::shared().blockerMode() == mode) modeInUseChanged = true;
   }
   // Only once every list is stored: the DNS queue runs at once on its own thread, and the mode
   // lookup answers nothing while any of the three is missing.
-  if (requested) requestDns(kBlockModesCaller);
+  if (modeInUseChanged) requestDns(kBlockModesCaller);
 }
 
 void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,

@@ -145,15 +145,13 @@ class CloudEndToEndTest : public AppShellTest {
     ASSERT_TRUE(platform::writePropertyListFile(plist, platform::Value(options), &error)) << error;
   }
 
-  // Signs the user in first (the keychain keeps the user, as after an earlier session), then
-  // launches the application, which opens the listeners for that user at once.
+  // Launches the application (nobody signed in yet), signs the user in and opens the listeners as
+  // the main window does after a sign-in.
   void launchAndSignIn(const std::string& email) {
-    DAVApp::configure();
-    signIn(email, false);
-    DAVApp::resetApps();
     launch();
     launched_ = true;
     ASSERT_NE(delegate, nullptr);
+    signIn(email);
   }
 
   // With listen, the listeners open as the main window opens them after a sign-in.

@@ -6,6 +6,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "Vorellin/DavedoveUtils.h"
+#include "davedove/verorariv/api/DAVCollectionReference.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
+#include "davedove/verorariv/api/DAVDocumentSnapshot.h"
+#include "davedove/verorariv/api/DAVListenerRegistration.h"
+#include "davedove/verorariv/api/DAVWriteBatch.h"
 #include "Vorellin/tests/CloudEndToEndTest.h"
 #include "platform/appkit/Workspace.h"
 
@@ -124,6 +130,116 @@ TEST_F(CloudEndToEnd, ThePublicAddressIsRegisteredInTheUsersDocumentAndReplacedW
     return countOf(listed, "\"203.0.113.8\"") == 1 && countOf(listed, "\"198.51.100.1\"") == 1;
   })) << ::testing::PrintToString(latestIpAddresses(kAliceUid));
   EXPECT_TRUE(latestIpAddresses(kBobUid).empty());
+}
+
+TEST_F(CloudEndToEnd, AWithdrawnAddressIsForgottenOnlyWhileNoNewerOneTookItsPlace) {
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, false);
+  ASSERT_TRUE(backend->mergeDocument("customBlacklist/" + std::string(kAliceUid),
+                                     {{"latestIpAddress", nlohmann::json::array({"203.0.113.7"})}}));
+  launchAndSignIn(kAliceEmail);
+  ASSERT_TRUE(await([&] { return wifi() == V{custom}; }));
+
+  // The withdrawal of .7 waits offline; meanwhile another refresh moves .8 into "previousIp".
+  set(keys::kCurrentIp, "203.0.113.8");
+  set(keys::kPreviousIp, "203.0.113.7");
+  std::shared_ptr<DAVVerorariv> db = CloudCollections::shared().verorariv();
+  std::shared_ptr<DAVDocumentReference> document =
+      CloudCollections::shared().customBlacklistCollection()->documentWithPath(std::string(kAliceUid));
+  V local;
+  size_t snapshots = 0;
+  auto watching = document->addSnapshotListener([&](std::shared_ptr<DAVDocumentSnapshot> snapshot, platform::ErrorPtr) {
+    if (!snapshot) return;
+    ++snapshots;
+    local.clear();
+    if (auto listed = snapshot->valueForField(std::string("latestIpAddress")); listed && listed->asArray())
+      for (const auto& a : *listed->asArray()) local.push_back(a.asString() ? *a.asString() : "?");
+  });
+  ASSERT_TRUE(await([&] { return local == V{"203.0.113.7"}; })) << ::testing::PrintToString(local);
+  bool offline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
+  ASSERT_TRUE(await([&] { return offline; }));
+  const size_t before = snapshots;
+  DavedoveUtils::updateCurrentIp("203.0.113.8");
+  ASSERT_TRUE(await([&] { return snapshots > before; }));  // the batch is committed locally, not yet sent
+  set(keys::kPreviousIp, "203.0.113.8");
+
+  bool online = false;
+  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
+  // A later batch is acknowledged after the withdrawal's, so its completion runs after that one's.
+  bool later = false;
+  db->batch()->updateData({{"blockMode", DAVValue(int64_t{0})}}, document)->commitWithCompletion([&](platform::ErrorPtr) {
+    later = true;
+  });
+  ASSERT_TRUE(await([&] { return online && later; }));
+  watching->remove();
+  EXPECT_EQ(latestIpAddresses(kAliceUid), V{"\"203.0.113.8\""});
+  EXPECT_EQ(storedText(keys::kPreviousIp), "203.0.113.8");
+}
+
+TEST_F(CloudEndToEnd, BlockModeWritesTheUserLookupAndTheCustomBlacklistCheck) {
+  set(keys::kBlockerState, false);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, false);
+  set(keys::kBlockerMode, 1);
+  launchAndSignIn(kBobEmail);
+  ASSERT_TRUE(await([&] { return storedText(keys::kPin) == "2222" && stored(keys::kNormal) == V{normal}; }));
+  ASSERT_TRUE(backend->deleteDocument("customBlacklist/" + std::string(kBobUid)));
+
+  // Bob has no custom-block-list document: the merge creates it; with the encrypted-DNS option on (and
+  // protection off) the addresses stay out.
+  set(keys::kFenwixState, true);
+  DavedoveUtils::saveBlockMode({"203.0.113.9"});
+  ASSERT_TRUE(await([&] { return backend->getDocument("customBlacklist/" + std::string(kBobUid)).is_object(); }));
+  nlohmann::json fields = backend->getDocument("customBlacklist/" + std::string(kBobUid))["fields"];
+  EXPECT_EQ(fields, nlohmann::json({{"blockMode", 1}, {"userId", kBobUid}})) << fields;
+
+  // The plain custom-block-list resolvers in use: the address is merged in, empty texts never are.
+  set(keys::kBlockerState, true);
+  set(keys::kFenwixState, false);
+  set(keys::kBlockerMode, 2);
+  DavedoveUtils::saveBlockMode({"", "203.0.113.9", ""});
+  ASSERT_TRUE(await([&] { return countOf(latestIpAddresses(kBobUid), "\"203.0.113.9\"") == 1; }));
+  EXPECT_EQ(countOf(latestIpAddresses(kBobUid), "\"\""), 0u);
+  EXPECT_EQ(backend->getDocument("customBlacklist/" + std::string(kBobUid))["fields"]["blockMode"], 2);
+
+  // The sign-in window's look-up: Bob has no profile document, then one.
+  std::optional<bool> found;
+  DavedoveUtils::getUserInfoOnce([&](std::shared_ptr<DAVDocumentSnapshot> document, platform::ErrorPtr error) {
+    EXPECT_EQ(error, nullptr);
+    found = document != nullptr;
+  });
+  ASSERT_TRUE(await([&] { return found.has_value(); }));
+  EXPECT_FALSE(*found);
+  ASSERT_TRUE(backend->setDocument("users/bob-profile", {{"userId", kBobUid}, {"devices", nlohmann::json::array()}}));
+  std::string id;
+  DavedoveUtils::getUserInfoOnce([&](std::shared_ptr<DAVDocumentSnapshot> document, platform::ErrorPtr) {
+    id = document ? document->documentID() : "<none>";
+  });
+  ASSERT_TRUE(await([&] { return !id.empty(); }));
+  EXPECT_EQ(id, "bob-profile");
+
+  // The main window's check of the document: present switches the list on, absent explains why not.
+  std::vector<bool> switched;
+  auto check = [&](const std::string& uid) {
+    bool done = false;
+    CloudCollections::shared().customBlacklistCollection()->documentWithPath(uid)->getDocumentWithCompletion(
+        [&](std::shared_ptr<DAVDocumentSnapshot> snapshot, platform::ErrorPtr error) {
+          DavedoveUtils::onCustomBlacklistDocument(snapshot, error, [&](bool on) { switched.push_back(on); });
+          done = true;
+        });
+    ASSERT_TRUE(await([&] { return done; }));
+  };
+  const size_t shown = alerts->count();
+  check(kBobUid);
+  EXPECT_EQ(switched, std::vector<bool>{true});
+  EXPECT_EQ(alerts->count(), shown) << alerts->alerts().back().messageText;
+  check("nobody");  // not readable for Bob: the error gets the same alert as a missing document
+  EXPECT_EQ(switched.size(), 1u);
+  ASSERT_EQ(alerts->count(), shown + 1);
+  EXPECT_EQ(alerts->alerts().back().messageText, DavedoveUtils::kNoCustomBlacklistMessage);
+  EXPECT_EQ(alerts->alerts().back().buttons, V{"Ok"});
 }
 
 TEST_F(CloudEndToEnd, HostileCloudDataNeverReachesAShellNorBreaksTheDns) {

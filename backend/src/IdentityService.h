@@ -20,8 +20,8 @@ struct SeedUser {
   std::string uid;  // "" : one is generated
   std::string email;
   std::string password;  // "" : no password credential
-  std::string displayName;
-  std::string photoUrl;
+  std::string displayName{};
+  std::string photoUrl{};
   bool disabled = false;
   bool emailVerified = false;
 };
@@ -30,8 +30,8 @@ struct SeedUser {
 struct UserInfo {
   std::string uid;
   std::string email;
-  std::string displayName;
-  std::string photoUrl;
+  std::string displayName{};
+  std::string photoUrl{};
   bool disabled = false;
   bool emailVerified = false;
   bool hasPassword = false;
@@ -45,8 +45,8 @@ struct FederatedIdentity {
   std::string token;       // accepted as the provider's ID token or access token
   std::string federatedId;
   std::string email;
-  std::string displayName;
-  std::string photoUrl;
+  std::string displayName{};
+  std::string photoUrl{};
 };
 
 // An out-of-band mail the service would have sent.
