@@ -1,9 +1,11 @@
 // A guided tour of the running system, offscreen: the application (the same delegate and code as the
 // Vorellin executable) on the simulated Mac, against the backend stand-in that the run command started.
-// It signs in, switches protection on, lets the cloud change the mode's resolvers and the block mode,
-// turns on the custom block list and the encrypted-DNS option, switches protection off and quits. At
-// every step it prints the simulated Mac's DNS and what a blocked and an allowed name resolve to through
-// it, and saves a screenshot of the main window.
+// It works the window as a person would: types the e-mail and password into the sign-in form and
+// clicks "Log in", switches protection on with the power button, lets the cloud change the mode's
+// resolvers and the block mode, ticks the custom block list and the encrypted-DNS option in the menu,
+// unticks the proxy and switches protection off, and quits. At every step it prints the simulated
+// Mac's DNS and what a blocked and an allowed name resolve to through it, and saves a screenshot of
+// the window.
 //
 //   VRL_AUTH_PASSWORD=... vorellin_tour --backend http://127.0.0.1:PORT --email EMAIL --screenshots DIR
 //
@@ -13,7 +15,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,16 +26,19 @@
 #include "Vorellin/AppClasses.h"
 #include "Vorellin/AppDelegate.h"
 #include "Vorellin/AppUtils.h"
-#include "Vorellin/CloudCollections.h"
+#include "Vorellin/Login.h"
+#include "Vorellin/Main.h"
 #include "Vorellin/VrlUserDefault.h"
 #include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "auth/DAVAuth.h"
-#include "auth/DAVAuthDataResult.h"
 #include "auth/DAVUser.h"
 #include "davedove/verorariv/api/DAVVerorariv.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/View.h"
+#include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
+#include "platform/appkit/WindowController.h"
 #include "platform/net/URLRequest.h"
 #include "platform/process/Process.h"
 #include "platform/tools/SimulatedMac.h"
@@ -88,11 +95,32 @@ bool settle(const std::function<bool()>& pred, int ms = 15000) {
       std::chrono::milliseconds(ms));
 }
 
+
+// Lets the window lay out and paint what the last click changed.
+void idle(int ms = 50) { Application::shared().runUntil([] { return false; }, std::chrono::milliseconds(ms)); }
+
+// A click on a control of the window, as a person makes it; the DNS request it queued has run after.
+void click(const std::shared_ptr<platform::appkit::Button>& button) {
+  button->performClick();
+  AppUtils::dnsTransitionQueue()->sync([] {});
+  idle();
+}
+
 class Tour {
  public:
-  Tour(std::string backend, std::string screenshots) : admin_(backend), screenshots_(std::move(screenshots)) {}
+  Tour(std::string backend, std::string screenshots,
+       std::shared_ptr<platform::appkit::RecordingAlertPresenter> alerts)
+      : admin_(backend), screenshots_(std::move(screenshots)), alerts_(std::move(alerts)) {}
+
+  void setWindow(const std::shared_ptr<platform::appkit::Window>& window) { window_ = window; }
+
+  // A screenshot taken now and listed with the next step.
+  void snapshot(const std::string& title) {
+    if (auto path = screenshot(number_ + 1, title)) pending_.push_back(*path);
+  }
 
   void step(const std::string& title, const std::vector<std::string>& names) {
+    printAlerts();
     ++number_;
     std::cout << "\n== " << number_ << ". " << title << "\n";
     if (auto services = platform::SimulatedMac::readNetworkServices()) {
@@ -106,8 +134,16 @@ class Tour {
     const std::vector<std::string> resolvers = currentResolvers();
     const std::string server = resolvers.empty() ? "" : resolvers.front();
     for (const auto& name : names) std::cout << "   dig @" << server << " " << name << " -> " << resolve(server, name) << "\n";
-    screenshot(title);
+    if (auto path = screenshot(number_, title)) pending_.push_back(*path);
+    for (const auto& path : pending_) std::cout << "   screenshot: " << path << "\n";
+    pending_.clear();
     std::cout.flush();
+  }
+
+  // Alerts are answered by the recording presenter; what they said is printed once.
+  void printAlerts() {
+    auto all = alerts_->alerts();
+    for (; alertsShown_ < all.size(); ++alertsShown_) std::cout << "   alert: " << all[alertsShown_].messageText << "\n";
   }
 
   bool patch(const std::string& path, const nlohmann::json& fields) {
@@ -127,30 +163,34 @@ class Tour {
     return out.empty() ? "-" : out;
   }
 
-  void screenshot(const std::string& title) {
-    if (screenshots_.empty()) return;
-    for (const auto& window : Application::shared().windows()) {
-      if (!window->isVisible()) continue;
-      std::string file = std::to_string(number_) + "-";
-      for (char c : title) file += std::isalnum(static_cast<unsigned char>(c)) ? char(std::tolower(c)) : '-';
-      const std::string path = screenshots_ + "/" + file.substr(0, 48) + ".png";
-      if (window->saveScreenshot(path)) std::cout << "   screenshot: " << path << "\n";
-      return;
-    }
+  std::optional<std::string> screenshot(int number, const std::string& title) {
+    if (screenshots_.empty() || !window_ || !window_->isVisible()) return std::nullopt;
+    // A view that has just come fades in: the picture waits for it to be whole.
+    settle([this] {
+      auto content = window_->contentViewController();
+      return !content || content->view()->alphaValue() >= 1.0;
+    }, 2000);
+    idle();
+    std::string file = std::to_string(number) + "-";
+    for (char c : title) file += std::isalnum(static_cast<unsigned char>(c)) ? char(std::tolower(c)) : '-';
+    const std::string path = screenshots_ + "/" + file.substr(0, 48) + ".png";
+    if (!window_->saveScreenshot(path)) return std::nullopt;
+    return path;
   }
 
   httplib::Client admin_;
   std::string screenshots_;
+  std::shared_ptr<platform::appkit::RecordingAlertPresenter> alerts_;
+  size_t alertsShown_ = 0;
+  std::shared_ptr<platform::appkit::Window> window_;
+  std::vector<std::string> pending_;
   int number_ = 0;
 };
 
-// A user action of the main window: the setting changes, is written, and DNS is requested.
-void userAction(const char* key, bool on, const char* caller) {
-  auto store = VrlUserDefault::shared().preferences;
-  store->set(key, on);
-  store->synchronize();
-  std::string name = caller;
-  AppUtils::dnsTransitionQueue()->async([name] { AppUtils::setDns(true, false, name, __FILE__, __LINE__); });
+template <typename T>
+std::shared_ptr<T> content(const std::shared_ptr<platform::appkit::WindowController>& controller) {
+  auto window = controller->window();
+  return window ? std::dynamic_pointer_cast<T>(window->contentViewController()) : nullptr;
 }
 
 }  // namespace
@@ -176,33 +216,37 @@ int main(int argc, char** argv) {
   // Alerts are answered and printed rather than waited for: nobody is at the keyboard.
   auto alerts = std::make_shared<platform::appkit::RecordingAlertPresenter>();
   platform::appkit::AlertPresenter::setShared(alerts);
-  size_t alertsShown = 0;
-  auto printAlerts = [&] {
-    auto all = alerts->alerts();
-    for (; alertsShown < all.size(); ++alertsShown) std::cout << "   alert: " << all[alertsShown].messageText << "\n";
-  };
 
-  Tour tour(backend, screenshots);
+  Tour tour(backend, screenshots, alerts);
   tour.step("Before: the simulated Mac as it was", {kBlockedName, kAllowedName});
 
-  platform::appkit::launchApplication([] { return std::make_shared<vorellin::AppDelegate>(); });
-  if (Application::shared().isTerminated()) {
+  auto controller = platform::appkit::launchApplication([] { return std::make_shared<vorellin::AppDelegate>(); });
+  if (!controller || Application::shared().isTerminated()) {
     std::cerr << "tour: the application quit at start (is its service registered?)\n";
     return 1;
   }
-  bool signedIn = false;
-  platform::ErrorPtr signInError;
-  DAVAuth::auth()->signInWithEmail(email, password, [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr e) {
-    signInError = e;
-    signedIn = true;
-  });
-  if (!settle([&] { return signedIn; }) || signInError) {
-    std::cerr << "tour: sign-in failed: " << (signInError ? signInError->description() : "no answer") << "\n";
+  controller->showWindow();
+  tour.setWindow(controller->window());
+
+  // The sign-in form: the e-mail and the password typed into its fields, then "Log in".
+  std::shared_ptr<vorellin::Login> login;
+  if (!settle([&] { return (login = content<vorellin::Login>(controller)) != nullptr; })) {
+    std::cerr << "tour: the sign-in form did not come\n";
+    return 1;
+  }
+  login->inputEmail->setStringValue(email);
+  (login->passwordRevealState ? login->inputPasswordNormal : login->inputPasswordField)->setStringValue(password);
+  tour.snapshot("Before log in: the form filled in");
+  const size_t alertsBefore = alerts->count();
+  login->btnLoginOutlet->performClick();
+  std::shared_ptr<vorellin::Main> main;
+  settle([&] { return (main = content<vorellin::Main>(controller)) != nullptr || alerts->count() > alertsBefore; });
+  if (!main) {
+    tour.printAlerts();
+    std::cerr << "tour: the sign-in did not reach the main window\n";
     return 1;
   }
   const std::string uid = DAVAuth::auth()->currentUser()->uid().value_or("");
-  vorellin::CloudCollections::shared().listenAllChanges();  // as the main window does after a sign-in
-  AppUtils::showMainWindow();
   settle([] { return VrlUserDefault::shared().preferences->hasKey(keys::kUltraExtreme); });
   tour.step("Signed in as " + email + ": the cloud settings are copied, protection is still off",
             {kBlockedName, kAllowedName});
@@ -211,7 +255,7 @@ int main(int argc, char** argv) {
     return [wanted] { return currentResolvers() == wanted; };
   };
   const std::vector<std::string> normal = VrlUserDefault::shared().getDnsPreferences(0);
-  userAction(keys::kBlockerState, true, "btnVRL(_:)");
+  click(main->btnVRLOutlet);
   settle(resolversAre(normal));
   tour.step("Protection on, normal mode: the normal resolvers block their list", {kBlockedName, kExtremeName, kAllowedName});
 
@@ -221,15 +265,21 @@ int main(int argc, char** argv) {
   tour.step("The cloud gives the normal mode stricter resolvers: they reach networksetup at once",
             {kBlockedName, kExtremeName, kAllowedName});
 
-  userAction(keys::kCustomBlacklist, true, "customBlacklistClick(_:)");
-  AppUtils::refreshPublicIp();
-  settle(resolversAre(VrlUserDefault::shared().customBlacklistDns()));
+  // Switching protection on looked up the public address; the custom block list registers it.
+  settle([] { return VrlUserDefault::shared().currentIp().has_value(); });
+  click(main->btnMenuOutlet);
+  click(main->customBlacklistMode);
+  settle([] { return VrlUserDefault::shared().customBlacklistState() &&
+                     currentResolvers() == VrlUserDefault::shared().customBlacklistDns(); });
   settle([&] {
     nlohmann::json doc = tour.get("customBlacklist/" + uid);
     return doc.is_object() && doc["fields"]["latestIpAddress"].is_array() && !doc["fields"]["latestIpAddress"].empty();
   });
   tour.patch("customBlacklist/" + uid, {{"blockMode", 2}});
   settle([] { return VrlUserDefault::shared().blockerMode() == 2; });
+  // The open menu shows the settings of the moment it was opened: back and in again for the cloud's mode.
+  click(main->btnMenuBackOutlet);
+  click(main->btnMenuOutlet);
   tour.step("Custom block list on: its resolvers block the user's own list; the public IP is registered",
             {kListedName, kAllowedName});
   const nlohmann::json record = tour.get("customBlacklist/" + uid);
@@ -239,20 +289,19 @@ int main(int argc, char** argv) {
               << " (set in the cloud; BlockerMode here: " << VrlUserDefault::shared().blockerMode() << ")\n";
   }
 
-  userAction(keys::kFenwixState, true, "fenwixClick(_:)");
+  click(main->fenwixMode);
   settle([] { return currentResolvers() == std::vector<std::string>{AppUtils::kProxyAddress} ||
                      !VrlUserDefault::shared().fenwixState(); },
          40000);
-  printAlerts();
   tour.step(VrlUserDefault::shared().fenwixState()
                 ? "Encrypted DNS on: the local proxy answers on 127.0.0.1 over HTTPS upstream"
                 : "Encrypted DNS asked for: the proxy did not answer, so the custom block list's resolvers stay",
             {kListedName, kAllowedName});
 
-  userAction(keys::kFenwixState, false, "fenwixClick(_:)");
-  userAction(keys::kBlockerState, false, "btnVRL(_:)");
+  if (VrlUserDefault::shared().fenwixState()) click(main->fenwixMode);
+  click(main->btnMenuBackOutlet);
+  click(main->btnVRLOutlet);
   // The proxy service goes, as uninstalling the application removes it.
-  AppUtils::dnsTransitionQueue()->sync([] {});
   if (auto uninstall = vorellin::FenwixHelper::proxyCommandLine(vorellin::FenwixHelper::kServiceUninstall))
     vorellin::FenwixHelper::runRootCommands({*uninstall});
   settle([] { return platform::SimulatedMac::networkService("Wi-Fi") &&
