@@ -20,6 +20,7 @@
 #include "platform/logging/ConsoleLogger.h"
 #include "platform/logging/Log.h"
 #include "platform/logging/SystemLogger.h"
+#include "platform/net/URLRequest.h"
 #include "auth/DAVAuth.h"
 #include "davedove/verorariv/api/DAVVerorariv.h"
 #include "sdk-core/DAVApp.h"
@@ -74,6 +75,10 @@ AppDelegate::AppDelegate() {
   DAVAuth::load();
   DAVVerorariv::load();
   DAVApp::configure();
+  // A configuration naming a stand-in of the backend on this machine over plain HTTP gets it; the
+  // transport still refuses plain HTTP to any host but loopback.
+  if (auto app = DAVApp::defaultApp(); app && app->options()->namesPlainHTTPService())
+    platform::net::setAllowsInsecureLoopbackHTTP(true);
 
   // 7-8: the launchd service must be registered, else the application cannot run.
   const std::string output = AppUtils::shellResult(AppUtils::kServiceCheckCommand).output;

@@ -196,6 +196,15 @@ bool DAVOptions::isVerorarivSSLEnabled() const {
   return boolValue(&it->second).value_or(true);
 }
 
+bool DAVOptions::namesPlainHTTPService() const {
+  std::vector<std::string> urls = publicIPEchoURLs();
+  urls.push_back(identityServiceURL());
+  urls.push_back(secureTokenServiceURL());
+  for (const auto& url : urls)
+    if (url.rfind("http://", 0) == 0) return true;
+  return false;
+}
+
 std::vector<std::string> DAVOptions::publicIPEchoURLs() const {
   auto it = optionsDictionary_.find(kDAVPublicIPEchoURLs);
   if (it == optionsDictionary_.end() || !it->second.asArray()) return defaultPublicIPEchoURLs();

@@ -96,6 +96,9 @@ class DAVOptions {
   std::string verorarivHost() const;
   bool isVerorarivSSLEnabled() const;
   std::vector<std::string> publicIPEchoURLs() const;
+  // Whether one of the service URLs (identity, secure token, public-IP echoes) is plain http://, as
+  // a stand-in of the backend on this machine may be.
+  bool namesPlainHTTPService() const;
 
   std::optional<std::string> deepLinkURLScheme() const { return deepLinkURLScheme_; }
   void setDeepLinkURLScheme(const std::optional<std::string>& scheme);

@@ -208,10 +208,9 @@ int main(int argc, char** argv) {
   if (backend.empty() || email.empty() || !password || argc % 2 == 0) return usage();
   if (!screenshots.empty()) std::filesystem::create_directories(screenshots);
 
-  // The SDK's parts register as the program loads; the stand-in speaks plain HTTP on loopback.
+  // The SDK's parts register as the program loads.
   DAVAuth::load();
   DAVVerorariv::load();
-  platform::net::setAllowsInsecureLoopbackHTTP(true);
   vorellin::registerApplicationClasses();
   // Alerts are answered and printed rather than waited for: nobody is at the keyboard.
   auto alerts = std::make_shared<platform::appkit::RecordingAlertPresenter>();

@@ -37,8 +37,6 @@ std::string isoTime(double secondsSince1970) {
   return buffer;
 }
 
-bool isPlainHTTP(const std::string& url) { return url.rfind("http://", 0) == 0; }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,7 +71,7 @@ int main(int argc, char** argv) {
     options->setOptionsDictionary(dictionary);
   }
   // The local stand-in speaks plain HTTP; the transport still refuses it for anything but loopback.
-  if (isPlainHTTP(options->identityServiceURL()) || isPlainHTTP(options->secureTokenServiceURL())) {
+  if (options->namesPlainHTTPService()) {
     platform::net::setAllowsInsecureLoopbackHTTP(true);
   }
 
