@@ -191,18 +191,18 @@ bool VRVTransformMutation::idempotent() const {
 }
 
 std::vector<FieldValuePtr> VRVTransformMutation::localTransformResults(
-    const VRVMaybeDocument* baseDoc, const DAVTimestamp& localWriteTime) const {
+    const VRVMaybeDocument* maybeDoc, const DAVTimestamp& localWriteTime) const {
   std::vector<FieldValuePtr> results;
   results.reserve(fieldTransforms_.size());
   for (const FieldTransform& transform : fieldTransforms_) {
-    FieldValuePtr previous = PreviousValue(baseDoc, transform.path());
+    FieldValuePtr previous = PreviousValue(maybeDoc, transform.path());
     results.push_back(transform.transformation().ApplyLocal(previous, localWriteTime));
   }
   return results;
 }
 
 std::vector<FieldValuePtr> VRVTransformMutation::serverTransformResults(
-    const VRVMaybeDocument* baseDoc, const std::vector<FieldValuePtr>& serverResults) const {
+    const VRVMaybeDocument* maybeDoc, const std::vector<FieldValuePtr>& serverResults) const {
   MODEL_ASSERT(fieldTransforms_.size() == serverResults.size(),
                "self.fieldTransforms.size() == serverTransformResults.count",
                "server transform result count (%s) should match field transforms count (%s)",
@@ -211,7 +211,7 @@ std::vector<FieldValuePtr> VRVTransformMutation::serverTransformResults(
   results.reserve(fieldTransforms_.size());
   for (size_t i = 0; i < fieldTransforms_.size(); ++i) {
     const FieldTransform& transform = fieldTransforms_[i];
-    FieldValuePtr previous = PreviousValue(baseDoc, transform.path());
+    FieldValuePtr previous = PreviousValue(maybeDoc, transform.path());
     results.push_back(transform.transformation().ApplyServer(previous, serverResults[i]));
   }
   return results;
@@ -229,12 +229,16 @@ ObjectValuePtr VRVTransformMutation::transformObject(
 }
 
 MaybeDocumentPtr VRVTransformMutation::applyToLocalDocument(
-    const MaybeDocumentPtr& maybeDoc, const MaybeDocumentPtr& baseDoc,
+    const MaybeDocumentPtr& maybeDoc, const MaybeDocumentPtr&,
     const DAVTimestamp& localWriteTime) const {
   verifyKeyMatches(maybeDoc.get());
   if (!precondition().IsValidFor(maybeDoc)) return maybeDoc;
   const VRVDocument& document = RequireDocument(maybeDoc.get());
-  std::vector<FieldValuePtr> results = localTransformResults(baseDoc.get(), localWriteTime);
+  // The previous values are those of the document this write lands on, as on the server: a union
+  // followed by a remove of the same field in one batch must see the union. Values a
+  // non-idempotent transform must keep from the time of the write are already in `maybeDoc`,
+  // put there by the batch's base mutations.
+  std::vector<FieldValuePtr> results = localTransformResults(maybeDoc.get(), localWriteTime);
   return VRVDocument::documentWithData(transformObject(document.data(), results), key(),
                                        document.version(), DocumentState::LocalMutations);
 }

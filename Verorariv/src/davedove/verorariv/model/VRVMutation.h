@@ -53,8 +53,9 @@ class VRVMutation {
   const DocumentKey& key() const { return key_; }
   const Precondition& precondition() const { return precondition_; }
 
-  // The document (or null) after this write in the local view. `baseDoc` is the document before
-  // the batch's own mutations.
+  // The document (or null) after this write in the local view, applied on top of `maybeDoc` like
+  // the server applies it. `baseDoc` is the document before the batch's own mutations; no kind
+  // reads it: what a write must keep from before its batch, the base mutations put in `maybeDoc`.
   virtual MaybeDocumentPtr applyToLocalDocument(const MaybeDocumentPtr& maybeDoc,
                                                 const MaybeDocumentPtr& baseDoc,
                                                 const DAVTimestamp& localWriteTime) const;
@@ -164,10 +165,11 @@ class VRVTransformMutation : public VRVMutation {
   std::string ToString() const override;
 
  private:
-  std::vector<FieldValuePtr> localTransformResults(const VRVMaybeDocument* baseDoc,
+  // Both read the previous values from `maybeDoc`, the document the write is applied to.
+  std::vector<FieldValuePtr> localTransformResults(const VRVMaybeDocument* maybeDoc,
                                                    const DAVTimestamp& localWriteTime) const;
   std::vector<FieldValuePtr> serverTransformResults(
-      const VRVMaybeDocument* baseDoc, const std::vector<FieldValuePtr>& serverResults) const;
+      const VRVMaybeDocument* maybeDoc, const std::vector<FieldValuePtr>& serverResults) const;
   ObjectValuePtr transformObject(ObjectValuePtr objectValue,
                                  const std::vector<FieldValuePtr>& transformResults) const;
 

@@ -63,7 +63,7 @@ MaybeDocumentPtr VRVMutationBatch::applyToRemoteDocument(
 MaybeDocumentPtr VRVMutationBatch::applyToLocalDocument(MaybeDocumentPtr maybeDoc,
                                                         const DocumentKey& documentKey) const {
   AssertKeyMatches(maybeDoc, documentKey);
-  // Base mutations see the document as it is; the batch's own mutations all see the result.
+  // Base mutations first, then the batch's own; each applies to the result of the one before.
   for (const MutationPtr& mutation : baseMutations_) {
     if (mutation->key() == documentKey) {
       maybeDoc = mutation->applyToLocalDocument(maybeDoc, maybeDoc, localWriteTime_);

@@ -244,6 +244,71 @@ TEST_F(VerorarivEndToEndTest, WritesReachTheServerAndShowLocallyAtOnce) {
   registration->remove();
 }
 
+TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyAndAsStored) {
+  // The application's address refresh: one batch adds the new address and withdraws the old one.
+  const std::string path = "customBlacklist/" + alice_;
+  backend().setDocument(path, {{"userId", alice_},
+                               {"latestIpAddress", nlohmann::json::array({"198.51.100.7", "203.0.113.5"})}});
+  auto db = standIn_->Database(false);
+  auto doc = db->collectionWithPath("customBlacklist")->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  ASSERT_FALSE(recorder.snapshots[0]->metadata().isFromCache());
+  auto addresses = [](const std::shared_ptr<DAVDocumentSnapshot>& snapshot) {
+    std::vector<std::string> result;
+    std::optional<DAVValue> value = (*snapshot)["latestIpAddress"];
+    if (!value || !value->asArray()) return std::vector<std::string>{"<no array>"};
+    for (const DAVValue& element : *value->asArray()) result.push_back(*element.asString());
+    return result;
+  };
+  const std::vector<std::string> expected{"203.0.113.5", "198.51.100.8"};
+
+  // Offline, so the batch stays pending while the local view is checked.
+  bool offline = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
+  ASSERT_TRUE(Spin([&] { return offline; }));
+  auto batch = db->batch();
+  batch->updateData({{"latestIpAddress", DAVFieldValue::fieldValueForArrayUnion({"198.51.100.8"})},
+                     {"blockMode", 2}},
+                    doc);
+  batch->updateData({{"latestIpAddress", DAVFieldValue::fieldValueForArrayRemove({"198.51.100.7"})},
+                     {"blockMode", 2}},
+                    doc);
+  bool committed = false;
+  platform::ErrorPtr commitError;
+  batch->commitWithCompletion([&](platform::ErrorPtr error) {
+    commitError = error;
+    committed = true;
+  });
+  ASSERT_TRUE(Spin([&] { return recorder.snapshots.size() >= 2; }));
+  EXPECT_TRUE(recorder.snapshots[1]->metadata().hasPendingWrites());
+  EXPECT_EQ(addresses(recorder.snapshots[1]), expected) << "the remove applies on top of the union";
+  EXPECT_EQ(IntField(recorder.snapshots[1], "blockMode"), 2);
+
+  // Online, the server stores the same list, and the local view keeps showing it.
+  bool online = false;
+  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
+  ASSERT_TRUE(Spin([&] { return online && committed; }));
+  EXPECT_EQ(commitError, nullptr);
+  EXPECT_EQ(backend().getDocument(path)["fields"]["latestIpAddress"], nlohmann::json(expected));
+  // Read from the cache: the acknowledged write applied to the cached document.
+  bool offlineAgain = false;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offlineAgain = true; });
+  ASSERT_TRUE(Spin([&] { return offlineAgain; }));
+  std::shared_ptr<DAVDocumentSnapshot> cached;
+  doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { cached = s; });
+  ASSERT_TRUE(Spin([&] { return cached != nullptr; }));
+  EXPECT_TRUE(cached->metadata().isFromCache());
+  EXPECT_FALSE(cached->metadata().hasPendingWrites());
+  EXPECT_EQ(addresses(cached), expected);
+  for (size_t i = 1; i < recorder.snapshots.size(); ++i) {
+    EXPECT_EQ(addresses(recorder.snapshots[i]), expected) << "snapshot " << i;
+  }
+  EXPECT_TRUE(recorder.errors.empty());
+  registration->remove();
+}
+
 TEST_F(VerorarivEndToEndTest, RefusedWritesRevertTheLocalViewAndAreReported) {
   backend().setDocument("dnsServers/default", {{"primary", "192.0.2.1"}});
   auto db = standIn_->Database(false);

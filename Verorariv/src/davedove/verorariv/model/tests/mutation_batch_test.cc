@@ -89,16 +89,44 @@ TEST(MutationBatchTest, BaseMutationsFeedTheTransforms) {
   ExpectDoc(Doc("c/d", 0, Obj({{"n", Int(15)}}), DocumentState::LocalMutations),
             batch->applyToLocalDocument(Doc("c/d", 0, Obj({{"n", Int(1)}})), Key("c/d")));
 
-  // The batch's own mutations all see the document after the base mutations, not each other.
-  MutationBatchPtr two = Batch(2, {IncrementM("c/d", "n", 1), IncrementM("c/d", "n", 1)});
-  ExpectDoc(Doc("c/d", 4, Obj({{"n", Int(2)}}), DocumentState::LocalMutations),
-            two->applyToLocalDocument(Doc("c/d", 4, Obj({{"n", Int(1)}})), Key("c/d")));
+  // Each of the batch's own mutations applies to the result of the one before, as on the server.
+  MutationBatchPtr two = Batch(2, {IncrementM("c/d", "n", 1), IncrementM("c/d", "n", 1)},
+                               {SetM("c/d", Obj({{"n", Int(1)}}))});
+  ExpectDoc(Doc("c/d", 4, Obj({{"n", Int(3)}}), DocumentState::LocalMutations),
+            two->applyToLocalDocument(Doc("c/d", 4, Obj({{"n", Int(40)}})), Key("c/d")));
 
   // Two batches that differ only in their base mutations are not equal.
   MutationBatchPtr same_without_base = Batch(1, {IncrementM("c/d", "n", 5)});
   EXPECT_FALSE(batch->isEqual(*same_without_base));
   EXPECT_TRUE(batch->isEqual(
       *Batch(1, {IncrementM("c/d", "n", 5)}, {SetM("c/d", Obj({{"n", Int(10)}}))})));
+}
+
+TEST(MutationBatchTest, ArrayUnionThenRemoveOfOneFieldMatchesTheServer) {
+  auto arrayM = [](TransformOperation::Type type, const std::string& element) -> MutationPtr {
+    return std::make_shared<const VRVTransformMutation>(
+        Key("c/d"), std::vector<FieldTransform>{FieldTransform(
+                        Field("ips"), std::make_shared<const ArrayTransform>(
+                                          type, std::vector<FieldValuePtr>{Str(element)}))});
+  };
+  MutationBatchPtr batch = Batch(1, {PatchM("c/d", Obj({{"m", Int(2)}}), FieldMask{Field("m")}),
+                                     arrayM(TransformOperation::Type::ArrayUnion, "new"),
+                                     PatchM("c/d", Obj({{"m", Int(2)}}), FieldMask{Field("m")}),
+                                     arrayM(TransformOperation::Type::ArrayRemove, "old")});
+  DocumentPtr doc = Doc("c/d", 3, Obj({{"ips", Arr({Str("old"), Str("kept")})}}));
+  ExpectDoc(Doc("c/d", 3, Obj({{"ips", Arr({Str("kept"), Str("new")})}, {"m", Int(2)}}),
+                DocumentState::LocalMutations),
+            batch->applyToLocalDocument(doc, Key("c/d")));
+
+  // Acknowledged, the same list at the commit version.
+  MutationBatchResultPtr result = VRVMutationBatchResult::resultWithBatch(
+      batch, Version(9),
+      {Result(9), Result(9, std::vector<FieldValuePtr>{Null()}), Result(9),
+       Result(9, std::vector<FieldValuePtr>{Null()})},
+      "token");
+  ExpectDoc(Doc("c/d", 9, Obj({{"ips", Arr({Str("kept"), Str("new")})}, {"m", Int(2)}}),
+                DocumentState::CommittedMutations),
+            batch->applyToRemoteDocument(doc, Key("c/d"), *result));
 }
 
 TEST(MutationBatchTest, LocalDocumentSet) {
@@ -110,8 +138,8 @@ TEST(MutationBatchTest, LocalDocumentSet) {
   docs = docs.insert(Key("c/untouched"), Doc("c/untouched", 1, Obj()));
 
   MaybeDocumentMap result = batch->applyToLocalDocumentSet(docs);
-  // The increment sees the base document (f = 1) once: f = 2.
-  ExpectDoc(Doc("c/a", 7, Obj({{"f", Int(2)}}), DocumentState::LocalMutations),
+  // The increment adds to the patched value, once: f = 6.
+  ExpectDoc(Doc("c/a", 7, Obj({{"f", Int(6)}}), DocumentState::LocalMutations),
             result.find(Key("c/a"))->second);
   ExpectDoc(Doc("c/new", 0, Obj(), DocumentState::LocalMutations),
             result.find(Key("c/new"))->second);

@@ -188,15 +188,15 @@ TEST(TransformMutationTest, LocalAndRemoteApplication) {
                 deleted, Result(9, std::vector<FieldValuePtr>{Ts(9), Int(40)})));
 }
 
-TEST(TransformMutationTest, LocalResultsComeFromTheBaseDocument) {
+TEST(TransformMutationTest, LocalResultsBuildOnTheDocumentTheyApplyTo) {
+  // As on the server: an earlier write of the batch (here n = 100) is what the increment adds to.
   auto transform = TransformM("c/d", {IncrementAt("n", Int(1))});
   DocumentPtr base = Doc("c/d", 1, Obj({{"n", Int(10)}}));
   DocumentPtr current = Doc("c/d", 1, Obj({{"n", Int(100)}, {"x", Int(1)}}),
                             DocumentState::LocalMutations);
-  ExpectDoc(Doc("c/d", 1, Obj({{"n", Int(11)}, {"x", Int(1)}}), DocumentState::LocalMutations),
+  ExpectDoc(Doc("c/d", 1, Obj({{"n", Int(101)}, {"x", Int(1)}}), DocumentState::LocalMutations),
             transform->applyToLocalDocument(current, base, kWriteTime));
-  // A base that is no document gives no previous value: the operand itself.
-  ExpectDoc(Doc("c/d", 1, Obj({{"n", Int(1)}, {"x", Int(1)}}), DocumentState::LocalMutations),
+  ExpectDoc(Doc("c/d", 1, Obj({{"n", Int(101)}, {"x", Int(1)}}), DocumentState::LocalMutations),
             transform->applyToLocalDocument(current, Deleted("c/d", 1), kWriteTime));
 }
 
