@@ -32,7 +32,6 @@
 #include "davedove/verorariv/util/verorariv_error_code.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Exception.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/utilities/Logger.h"
 
 namespace {
@@ -526,7 +525,7 @@ TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrite
     Recorder<DAVDocumentSnapshot> recorder;
     auto registration = doc->addSnapshotListener(recorder.block());
     auto gate = std::make_shared<WorkerGate>();
-    auto gateListener = db->client()->listenToQuery(
+    db->client()->listenToQuery(
         davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), {},
         [gate](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
           // Alice's pending write leaves the view only when the user changes.
