@@ -240,6 +240,16 @@ TEST_F(CloudEndToEnd, BlockModeWritesTheUserLookupAndTheCustomBlacklistCheck) {
   ASSERT_EQ(alerts->count(), shown + 1);
   EXPECT_EQ(alerts->alerts().back().messageText, DavedoveUtils::kNoCustomBlacklistMessage);
   EXPECT_EQ(alerts->alerts().back().buttons, V{"Ok"});
+
+  // Signed out: nothing is written and nothing called back (each returns before touching the database).
+  signOut();
+  bool called = false;
+  DavedoveUtils::getUserInfoOnce([&](std::shared_ptr<DAVDocumentSnapshot>, platform::ErrorPtr) { called = true; });
+  DavedoveUtils::saveBlockMode({"198.51.100.2"});
+  DavedoveUtils::updateCurrentIp("198.51.100.2");
+  Application::shared().processEvents();
+  EXPECT_FALSE(called);
+  EXPECT_EQ(countOf(latestIpAddresses(kBobUid), "\"198.51.100.2\""), 0u);
 }
 
 TEST_F(CloudEndToEnd, HostileCloudDataNeverReachesAShellNorBreaksTheDns) {

@@ -205,13 +205,18 @@ void VRVVerorarivClient::shutdownWithCompletion(StatusCallback completion) {
     if (completion) completion(Status::OK());
     return;
   }
-  credentialsProvider_->SetCredentialChangeListener(nullptr);
+  // An operation already running or queued (a change of user, a stream restarting) may still ask
+  // the provider for a token: the provider lets go only on the worker queue, once the stores have
+  // stopped, and the queue then drops whatever timers, stream events, tokens or user changes
+  // arrive later.
   std::shared_ptr<VRVVerorarivClient> self = shared_from_this();
   workerQueue_->EnqueueRelaxed([self, completion] {
     self->lruCallback_.Cancel();
     self->remoteStore_->Shutdown();
     self->datastore_->Shutdown();
     self->persistence_->shutdown();
+    self->workerQueue_->Shutdown();
+    self->credentialsProvider_->SetCredentialChangeListener(nullptr);
     if (completion) completion(Status::OK());
   });
 }

@@ -55,8 +55,8 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
   void disableNetworkWithCompletion(StatusCallback completion);
   void enableNetworkWithCompletion(StatusCallback completion);
 
-  // Stops the streams and releases the storage; afterwards every call does nothing and
-  // completions get a failed-precondition status.
+  // Stops the streams and releases the storage, then the worker queue and the provider's
+  // listener; afterwards every call does nothing and completions get a failed-precondition status.
   void shutdownWithCompletion(StatusCallback completion);
   bool isShutdown() const;
 

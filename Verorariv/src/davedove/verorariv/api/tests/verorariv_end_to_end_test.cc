@@ -3,11 +3,15 @@
 // signed in through the real authentication client.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -517,6 +521,142 @@ TEST_F(VerorarivEndToEndTest, ChangingTheUserSwitchesCredentialsAndPendingWrites
   ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
   ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 2; }));
   registration->remove();
+}
+
+// Once armed, holds the worker queue inside the next snapshot that a listener of the client itself
+// passes to it, until the main thread lets it go: the main thread acts while an operation of the
+// client is half done.
+class WorkerGate {
+ public:
+  void Arm() { armed_ = true; }
+  // On the worker queue: when armed, tells that it is held and waits for Release.
+  void HoldIfArmed() {
+    if (!armed_.exchange(false)) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    held_ = true;
+    changed_.notify_all();
+    // Bounded, so that a failed test does not hang the queue for ever.
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; });
+    released_ = false;
+  }
+  bool Held() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::atomic<bool> armed_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false;
+  bool released_ = false;
+};
+
+// A user change posted just before or while the database shuts down reaches a client on its way
+// out: the token fetches, stream restarts and timers it sets off are dropped, nothing stops the
+// process, and the user's writes wait in the storage for the next client.
+TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrites) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", -1}});
+  auto signOut = [&] {
+    platform::ErrorPtr error;
+    ASSERT_TRUE(standIn_->auth->signOut(&error));
+  };
+  constexpr int kRounds = 9;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    if (round > 0) {
+      ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+    }
+    auto db = standIn_->Database(true);
+    auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+    // The user changes a few times while the client runs: each change restarts both streams and
+    // overtakes the token fetches in flight.
+    db->client();
+    const int flips = round % 3;
+    for (int flip = 0; flip < flips; ++flip) {
+      signOut();
+      ASSERT_TRUE(standIn_->SignIn(flip % 2 == 0 ? "bob@example.com" : "alice@example.com"));
+    }
+    if (flips % 2 == 1) {
+      ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+    }
+
+    Recorder<DAVDocumentSnapshot> recorder;
+    auto registration = doc->addSnapshotListener(recorder.block());
+    auto gate = std::make_shared<WorkerGate>();
+    db->client()->listenToQuery(
+        davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), {},
+        [gate](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
+          // Alice's pending write leaves the view only when the user changes.
+          if (snapshot.ok() && !snapshot.value().has_pending_writes()) gate->HoldIfArmed();
+        });
+    ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+    // The write of the round before reached the server once Alice was back.
+    if (round > 0) {
+      ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == round - 1; }));
+    }
+    // With the backend away the write stays pending, so the change of user changes the view.
+    backend().stop();
+    doc->setData({{"n", round}}, /*merge=*/true);
+    ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == round; }));
+
+    bool shutDown = false;
+    platform::ErrorPtr shutDownError;
+    auto shutDownNow = [&] {
+      db->shutdownWithCompletion([&](platform::ErrorPtr e) {
+        shutDownError = e;
+        shutDown = true;
+      });
+    };
+    bool signedIn = true;
+    switch (round % 3) {
+      case 0:  // the change is still on its way to the client
+        signOut();
+        shutDownNow();
+        break;
+      case 1:  // the client is applying the change: its views have dropped Alice's write, its
+               // streams restart next
+        gate->Arm();
+        signOut();
+        ASSERT_TRUE(Spin([&] { return gate->Held(); }));
+        shutDownNow();
+        gate->Release();
+        break;
+      case 2:  // another user signs in while the client shuts down
+        signOut();
+        backend().start();
+        signedIn = false;
+        standIn_->auth->signInWithEmail("bob@example.com", vrvtest::kPassword,
+                                        [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr) {
+                                          signedIn = true;
+                                        });
+        shutDownNow();
+        break;
+    }
+    ASSERT_TRUE(Spin([&] { return shutDown && signedIn; }));
+    EXPECT_EQ(shutDownError, nullptr);
+    if (round % 3 != 2) backend().start();
+    size_t seen = recorder.snapshots.size();
+
+    // Whatever the change set off runs now, against a client that is gone.
+    for (int i = 0; i < 3; ++i) {
+      db->workerQueue()->EnqueueBlocking([] {});
+      vrvtest::StandIn::Settle();
+    }
+    EXPECT_EQ(recorder.snapshots.size(), seen) << "no snapshot after the shutdown";
+    EXPECT_TRUE(recorder.errors.empty());
+    registration.reset();
+    standIn_->db.reset();
+  }
+  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+  standIn_->Database(true)->client();
+  ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == kRounds - 1; }));
 }
 
 TEST_F(VerorarivEndToEndTest, StartUpOpensTheStorageAndSchedulesCollectionOnlyWithPersistence) {
