@@ -19,6 +19,7 @@ TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> a
   BackendOptions options;
   options.dataDir = dataDir_;
   options.quiet = true;
+  options.recordRequests = 1000;
   nlohmann::json seed = {{"users", nlohmann::json::array()}};
   if (!apiKeys.empty()) seed["apiKeys"] = apiKeys;
   for (const auto& u : users)
