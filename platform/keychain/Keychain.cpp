@@ -4,14 +4,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 
+#include "platform/foundation/DamagedInput.h"
 #include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/System.h"
+#include "platform/logging/Log.h"
 
 namespace platform::keychain {
 namespace {
@@ -66,28 +70,47 @@ std::string stringAt(const Dictionary& d, const char* key) {
   return *it->second.asString();
 }
 
-// Reads every item; false when the file exists but cannot be read or parsed.
+// Reads every item; false when the file exists but cannot be read. A file that reads but does not
+// decode is moved aside (kept for inspection) and the keychain starts empty, so that signing in works
+// again instead of failing on every start.
 bool load(const std::string& path, std::vector<Item>* items) {
   items->clear();
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
-  auto root = readPropertyListFile(path);
-  if (!root) return false;
-  const Value* list = root->find(kItems);
-  if (!list) return true;
-  if (!list->asArray()) return false;
-  for (const Value& v : *list->asArray()) {
-    const Dictionary* d = v.asDictionary();
-    if (!d) return false;
-    Item item;
-    item.service = stringAt(*d, kService);
-    item.account = stringAt(*d, kAccount);
-    item.accessGroup = stringAt(*d, kAccessGroup);
-    item.accessible = stringAt(*d, kAccessible);
-    auto data = d->find(kData);
-    if (data != d->end() && data->second.asData()) item.data = *data->second.asData();
-    items->push_back(std::move(item));
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return errno == ENOENT;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) return false;
+  std::string why;
+  auto root = parsePropertyList(bytes.str(), &why);
+  const Value* list = root ? root->find(kItems) : nullptr;
+  bool damaged = !root || !root->asDictionary() || (list && !list->asArray());
+  if (!damaged && list) {
+    for (const Value& v : *list->asArray()) {
+      const Dictionary* d = v.asDictionary();
+      if (!d) {
+        damaged = true;
+        why = "an item is not a dictionary";
+        break;
+      }
+      Item item;
+      item.service = stringAt(*d, kService);
+      item.account = stringAt(*d, kAccount);
+      item.accessGroup = stringAt(*d, kAccessGroup);
+      item.accessible = stringAt(*d, kAccessible);
+      auto data = d->find(kData);
+      if (data != d->end() && data->second.asData()) item.data = *data->second.asData();
+      items->push_back(std::move(item));
+    }
   }
+  if (!damaged) return true;
+  items->clear();
+  std::string error;
+  auto aside = moveDamagedFileAside(path, &error);
+  if (!aside) {
+    VRL_LOG_ERROR("Damaged keychain " << path << " (" << why << ") cannot be moved aside: " << error);
+    return false;
+  }
+  VRL_LOG_ERROR("Damaged keychain " << path << " (" << why << ") kept as " << *aside << "; starting an empty one");
   return true;
 }
 
