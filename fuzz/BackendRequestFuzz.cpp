@@ -1,0 +1,49 @@
+// Raw HTTP requests to the backend stand-in, over loopback to an in-process server: request parsing,
+// routing and every identity-service handler.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "backend/src/BackendServer.h"
+
+namespace {
+backend::BackendServer* gServer = nullptr;
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  backend::BackendOptions options;
+  options.quiet = true;
+  options.seed = nlohmann::json{{"users", {{{"uid", "uid-ann"}, {"email", "ann@example.com"}, {"password", "secret123"}}}}};
+  gServer = new backend::BackendServer(options);
+  if (!gServer->start()) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) std::abort();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(gServer->port());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  size_t sent = 0;
+  while (sent < size) {
+    ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  ::shutdown(fd, SHUT_WR);
+  // Read until the server closes: the request has then been handled completely.
+  char buffer[4096];
+  while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+  }
+  ::close(fd);
+  return 0;
+}
