@@ -63,8 +63,8 @@ TEST_F(DnsSwitchTest, WantedListFollowsEveryRowOfTheSettingsTable) {
     EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"10.0.1.1", "10.0.1.2"}));
     set(keys::kBlockerMode, 2);
     EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"10.0.2.1", "10.0.2.2"}));
-    set(keys::kBlockerMode, 5);
-    EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"empty", ""}));
+    set(keys::kBlockerMode, 5);  // an unknown mode has no resolvers, like a missing list
+    EXPECT_EQ(AppUtils::dnsServersForCurrentState(), Strings{});
   }
   prefs()->removeObject(keys::kBlockerMode);
   EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"10.0.0.1", "10.0.0.2"}));  // absent mode reads 0

@@ -1,15 +1,14 @@
 #include "platform/keychain/Keychain.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 
 #include "platform/foundation/DamagedInput.h"
 #include "platform/foundation/FileLock.h"
@@ -75,13 +74,27 @@ std::string stringAt(const Dictionary& d, const char* key) {
 // again instead of failing on every start.
 bool load(const std::string& path, std::vector<Item>* items) {
   items->clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return errno == ENOENT;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISREG(st.st_mode)) return false;  // not ours to move
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string bytes;
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
   std::string why;
-  auto root = parsePropertyList(bytes.str(), &why);
+  auto root = parsePropertyList(bytes, &why);
   const Value* list = root ? root->find(kItems) : nullptr;
   bool damaged = !root || !root->asDictionary() || (list && !list->asArray());
   if (!damaged && list) {
