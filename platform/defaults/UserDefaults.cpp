@@ -139,7 +139,7 @@ void UserDefaults::refreshIfChanged() const {
   }
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) {
-    if (stamp_) reload();  // removed by someone else
+    if (stamp_ || readError_) reload();  // removed by someone else
     return;
   }
   FileStamp now{st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
