@@ -8,26 +8,43 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "backend/src/BackendServer.h"
 
 namespace {
-backend::BackendServer* gServer = nullptr;
-}  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+std::unique_ptr<backend::BackendServer> gServer;
+uint32_t gRuns = 0;
+
+// A fresh server now and then: the accounts that sign-up requests make would otherwise pile up.
+void startServer() {
+  if (gServer) gServer->stop();
   backend::BackendOptions options;
   options.quiet = true;
   options.seed = nlohmann::json{{"users", {{{"uid", "uid-ann"}, {"email", "ann@example.com"}, {"password", "secret123"}}}}};
-  gServer = new backend::BackendServer(options);
+  gServer = std::make_unique<backend::BackendServer>(options);
   if (!gServer->start()) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  startServer();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (++gRuns % 50000 == 0) startServer();
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) std::abort();
+  // A source address of its own from 127/8 for every connection: closed connections linger (TIME_WAIT)
+  // and would use up the ports of one address within minutes.
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  source.sin_addr.s_addr = htonl(0x7F000000u | (1 + gRuns % 0xFFFFFD));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) std::abort();
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(gServer->port());
