@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "sdk-core/DAVOptions.h"
 
 namespace {
+std::string gHome;
 std::string gPreferences;
 constexpr const char* kDomain = "mac.com.fuzz.defaults";
 }  // namespace
@@ -20,8 +22,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char home[] = "/tmp/vrl-fuzz-home-XXXXXX";
   if (!::mkdtemp(home)) std::abort();
   ::setenv("HOME", home, 1);
-  gPreferences = std::string(home) + "/Library/Preferences";
-  std::system(("mkdir -p '" + gPreferences + "'").c_str());
+  gHome = home;
+  gPreferences = gHome + "/Library/Preferences";
+  std::filesystem::create_directories(gPreferences);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(gHome, ignored);
+  });
   return 0;
 }
 
