@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -49,7 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   address.sin_family = AF_INET;
   address.sin_port = htons(gServer->port());
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::fprintf(stderr, "the backend stand-in no longer takes connections: %s\n", std::strerror(errno));
+    std::abort();
+  }
   size_t sent = 0;
   while (sent < size) {
     ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
