@@ -2,6 +2,7 @@
 // routing and every identity-service handler.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,20 +53,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   address.sin_family = AF_INET;
   address.sin_port = htons(gServer->port());
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  // libFuzzer's timer signal may interrupt any of these calls; an interrupted connect goes on by itself.
+  while (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (errno == EISCONN) break;
+    if (errno == EINTR || errno == EALREADY) {
+      pollfd wait{fd, POLLOUT, 0};
+      ::poll(&wait, 1, 1000);
+      continue;
+    }
     std::fprintf(stderr, "the backend stand-in no longer takes connections: %s\n", std::strerror(errno));
     std::abort();
   }
   size_t sent = 0;
   while (sent < size) {
     ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     sent += static_cast<size_t>(n);
   }
   ::shutdown(fd, SHUT_WR);
   // Read until the server closes: the request has then been handled completely.
   char buffer[4096];
-  while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n > 0 || (n < 0 && errno == EINTR)) continue;
+    break;
   }
   ::close(fd);
   return 0;
