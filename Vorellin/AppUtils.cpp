@@ -75,7 +75,12 @@ void systemShuffle(std::vector<std::string>& ips) {
 std::vector<std::string> wantedServers(bool blocker, bool customBlacklist, bool fenwix) {
   const VrlUserDefault& settings = VrlUserDefault::shared();
   if (!blocker) return {};
-  if (!customBlacklist) return settings.getDnsPreferences(settings.blockerMode());
+  if (!customBlacklist) {
+    // Only the three modes have resolvers; any other mode is as unavailable as a missing list.
+    const int64_t mode = settings.blockerMode();
+    if (mode < 0 || mode > 2) return {};
+    return settings.getDnsPreferences(mode);
+  }
   if (fenwix) return {AppUtils::kProxyAddress};
   return settings.customBlacklistDns();
 }
@@ -158,6 +163,12 @@ std::vector<std::string> AppUtils::dnsServersForCurrentState() {
 void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std::string file, int line) {
   VRL_LOG_DEBUG_AT(__FILE__, kSetDnsFunction, __LINE__,
                    "Caller: " << functionCaller << " | " << file << " | " << line);
+  // Unreadable settings read as protection off: switching on them would drop the filtering.
+  if (auto readError = VrlUserDefault::shared().preferences->readError()) {
+    VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                     "Settings cannot be read; leaving current DNS settings unchanged: " << *readError);
+    return;
+  }
   std::vector<std::string> wanted;
   if (!clearDns) {
     const VrlUserDefault& settings = VrlUserDefault::shared();

@@ -237,7 +237,7 @@ void DAVAuthBackendRPCImplementation::postWithRequest(std::shared_ptr<const DAVA
         nlohmann::json reply;
         ErrorPtr parseError;
         try {
-          reply = nlohmann::json::parse(data.value_or(std::string()));
+          reply = dav_auth_json::parse(data.value_or(std::string()));
           // Like the platform's JSON reader, only an object or an array is a reply.
           if (!reply.is_object() && !reply.is_array()) parseError = jsonParseError("JSON text did not start with array or object.");
         } catch (const nlohmann::json::exception& e) {

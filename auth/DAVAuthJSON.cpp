@@ -3,7 +3,20 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/foundation/DamagedInput.h"
+
 namespace dav_auth_json {
+
+nlohmann::json parse(const std::string& text) {
+  if (!platform::jsonNestingWithin(text))
+    throw nlohmann::json::parse_error::create(101, 0, "JSON text nests too deeply.", nullptr);
+  return nlohmann::json::parse(text);
+}
+
+nlohmann::json parseOrDiscarded(const std::string& text) {
+  if (!platform::jsonNestingWithin(text)) return nlohmann::json(nlohmann::json::value_t::discarded);
+  return nlohmann::json::parse(text, nullptr, false);
+}
 
 platform::Value toValue(const nlohmann::json& json) {
   switch (json.type()) {

@@ -9,6 +9,12 @@
 
 namespace dav_auth_json {
 
+// Parses outside JSON text; throws nlohmann::json::parse_error when it is malformed or nests deeper than
+// platform::kMaxJSONNesting (toValue and its callers recurse through the nesting).
+nlohmann::json parse(const std::string& text);
+// The same, giving a discarded value instead of throwing.
+nlohmann::json parseOrDiscarded(const std::string& text);
+
 platform::Value toValue(const nlohmann::json& json);
 
 // The string under key of a JSON object; nullopt when the key is absent or not a string.

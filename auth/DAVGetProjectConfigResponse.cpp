@@ -9,7 +9,13 @@ bool DAVGetProjectConfigResponse::setWithDictionary(const nlohmann::json& dictio
   auto it = dictionary.find("authorizedDomains");
   if (it != dictionary.end()) {
     nlohmann::json domains = *it;
-    if (domains.is_string()) domains = nlohmann::json::parse(domains.get<std::string>(), nullptr, false);
+    if (domains.is_string()) {
+      try {
+        domains = dav_auth_json::parse(domains.get<std::string>());
+      } catch (const nlohmann::json::exception&) {
+        domains = nullptr;
+      }
+    }
     if (domains.is_array()) authorizedDomains_ = *dav_auth_json::toValue(domains).asArray();
   }
   return true;

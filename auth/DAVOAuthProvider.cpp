@@ -7,6 +7,7 @@
 #include "auth/DAVAuth.h"
 #include "auth/DAVAuthBackend.h"
 #include "auth/DAVAuthErrorUtils.h"
+#include "auth/DAVAuthJSON.h"
 #include "auth/DAVAuthExceptionUtils.h"
 #include "auth/DAVAuthRPCRequest.h"
 #include "auth/DAVAuthWebUtils.h"
@@ -189,7 +190,7 @@ std::optional<std::string> DAVOAuthProvider::OAuthResponseForURL(const std::stri
   if (auto link = inner.find("link"); link != inner.end()) return link->second;
   if (!error) return std::nullopt;
   const std::string errorText = inner.count("davedoveError") ? inner.at("davedoveError") : std::string();
-  nlohmann::json parsed = nlohmann::json::parse(errorText, nullptr, false);
+  nlohmann::json parsed = dav_auth_json::parseOrDiscarded(errorText);
   if (parsed.is_discarded()) {
     *error = DAVAuthErrorUtils::JSONSerializationErrorWithUnderlyingError(
         platform::makeError("NSCocoaErrorDomain", 3840, "The web sign-in error is not JSON."));

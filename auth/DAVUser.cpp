@@ -277,7 +277,7 @@ std::shared_ptr<DAVAuthTokenResult> DAVUser::parseIDToken(const std::string& tok
   if (!bytes) return fail(nullptr);
   nlohmann::json claims;
   try {
-    claims = nlohmann::json::parse(*bytes);
+    claims = dav_auth_json::parse(*bytes);
   } catch (const nlohmann::json::exception& e) {
     return fail(std::make_shared<platform::Error>(
         "NSCocoaErrorDomain", 3840, platform::Dictionary{{platform::kLocalizedDescriptionKey, std::string(e.what())}}));

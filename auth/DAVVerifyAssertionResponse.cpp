@@ -9,7 +9,7 @@ nlohmann::json jsonOrJSONText(const nlohmann::json& dictionary, const char* key)
   auto it = dictionary.find(key);
   if (it == dictionary.end()) return nullptr;
   if (!it->is_string()) return *it;
-  return nlohmann::json::parse(it->get_ref<const std::string&>(), nullptr, false);
+  return dav_auth_json::parseOrDiscarded(it->get_ref<const std::string&>());
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ TEST_F(DnsSwitchTest, WantedListFollowsEveryRowOfTheSettingsTable) {
     EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"10.0.1.1", "10.0.1.2"}));
     set(keys::kBlockerMode, 2);
     EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"10.0.2.1", "10.0.2.2"}));
-    set(keys::kBlockerMode, 5);
-    EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"empty", ""}));
+    set(keys::kBlockerMode, 5);  // an unknown mode has no resolvers, like a missing list
+    EXPECT_EQ(AppUtils::dnsServersForCurrentState(), Strings{});
   }
   prefs()->removeObject(keys::kBlockerMode);
   EXPECT_EQ(AppUtils::dnsServersForCurrentState(), (Strings{"10.0.0.1", "10.0.0.2"}));  // absent mode reads 0
@@ -310,26 +310,53 @@ TEST(AddressChoiceTest, DefaultChoiceIsTwoDistinctAddressesInEveryOrder) {
   EXPECT_EQ(pairs.size(), 2u);
 }
 
-TEST_F(DnsSwitchTest, UnknownModeWritesTheEmptyPairInShuffledOrder) {
+TEST_F(DnsSwitchTest, UnknownModeLeavesDnsUnchangedWhateverTheShuffle) {
   writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"10.0.0.1"})});
   setModeLists();
   setSwitches(true, false, false);
   set(keys::kBlockerMode, 5);
+  for (bool reversed : {false, true}) {
+    AppUtils::setAddressShuffle([reversed](Strings& ips) {
+      if (reversed) std::reverse(ips.begin(), ips.end());
+    });
+    log->clear();
+    request(true, false);
+    EXPECT_EQ(current("Wi-Fi").dnsServers, Strings{"10.0.0.1"});
+    EXPECT_EQ(log->texts(LogFlag::Error),
+              Strings{"DNS addresses of block mode 5 are unavailable; leaving current DNS settings unchanged"});
+    EXPECT_EQ(setCommandsRun(), 0u);
+  }
+}
 
-  // "empty" first: the tool clears, and "empty" is not in its answer.
-  AppUtils::setAddressShuffle([](Strings&) {});
-  request(false, false);
-  EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
-  EXPECT_EQ(log->texts(LogFlag::Error),
-            Strings{"DNS change could not be verified for Wi-Fi: There aren't any DNS Servers set on Wi-Fi.\n"});
+TEST_F(DnsSwitchTest, UnreadableSettingsLeaveDnsUnchangedAndAreKeptAside) {
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"10.0.0.1"})});
+  setModeLists();
+  setSwitches(true, false, false);
+  set(keys::kPin, "1234");
+  const std::string path = VrlUserDefault::shared().preferences->filePath();
+  std::ofstream(path, std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>pin</key><string>12";
 
-  // The empty word first: the tool refuses it.
-  log->clear();
-  AppUtils::setAddressShuffle([](Strings& ips) { std::reverse(ips.begin(), ips.end()); });
-  request(false, false);
-  auto errors = log->texts(LogFlag::Error);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].rfind("Could not set DNS for Wi-Fi: ", 0), 0u) << errors[0];
+  for (bool clearDns : {false, true}) {
+    log->clear();
+    request(true, clearDns);
+    EXPECT_EQ(current("Wi-Fi").dnsServers, Strings{"10.0.0.1"});
+    auto errors = log->texts(LogFlag::Error, kSetDns);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("Settings cannot be read; leaving current DNS settings unchanged: ", 0), 0u) << errors[0];
+    EXPECT_EQ(setCommandsRun(), 0u);
+  }
+
+  // The next write keeps the damaged file beside the new one.
+  set(keys::kBlockerState, true);
+  std::vector<std::string> aside;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
+    if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-", 0) == 0)
+      aside.push_back(entry.path());
+  ASSERT_EQ(aside.size(), 1u);
+  std::ifstream kept(aside[0]);
+  std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("<string>12"), std::string::npos);
+  EXPECT_FALSE(VrlUserDefault::shared().preferences->readError());
 }
 
 TEST_F(DnsSwitchTest, EmptyListUnderProtectionLeavesDnsUnchangedEvenWhenForced) {

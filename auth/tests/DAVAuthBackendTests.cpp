@@ -14,6 +14,7 @@
 #include "auth/DAVVerifyAssertionRequest.h"
 #include "auth/DAVVerifyAssertionResponse.h"
 #include "auth/tests/AuthTestSupport.h"
+#include "platform/foundation/DamagedInput.h"
 
 namespace {
 
@@ -149,6 +150,25 @@ TEST_F(DAVAuthBackendTest, UnknownOrMalformedErrorRepliesBecomeInternalErrors) {
   ErrorPtr garbage = verifyPasswordError();
   EXPECT_EQ(internalCode(garbage), 4);
   EXPECT_EQ(*garbage->underlyingError()->userInfo().at("DAVAuthErrorUserInfoDataKey").asData(), "not json");
+}
+
+// A reply nested far deeper than any real one (about 40 KB of brackets) is malformed, in a success
+// body and in an error body alike, and the client survives it.
+TEST_F(DAVAuthBackendTest, DeeplyNestedRepliesAreMalformed) {
+  const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+  issuer_->replyOK("{\"localId\":" + deep + "}");
+  ErrorPtr success = verifyPasswordError();
+  EXPECT_EQ(internalCode(success), 4);
+  issuer_->replyHTTPError("{\"error\":{\"message\":" + deep + "}}");
+  EXPECT_EQ(internalCode(verifyPasswordError()), 3);
+  // Brackets inside strings do not count; nesting up to the bound still decodes.
+  const size_t inner = platform::kMaxJSONNesting - 2;  // inside the two outer objects
+  const std::string fine = std::string(inner, '[') + std::string(inner, ']');
+  issuer_->replyHTTPError("{\"error\":{\"message\":\"" + deep + "\",\"x\":" + fine + "}}");
+  ErrorPtr carried = verifyPasswordError();
+  EXPECT_EQ(internalCode(carried), 3);
+  ASSERT_TRUE(carried && carried->underlyingError());
+  EXPECT_TRUE(carried->underlyingError()->userInfo().count("DAVAuthErrorUserInfoDeserializedResponseKey"));
 }
 
 TEST_F(DAVAuthBackendTest, TransferFailureIsANetworkError) {

@@ -76,6 +76,14 @@ DAVUserPtr roundTrip(const DAVUser& user) {
   return coder ? coder->decodeObjectOfClass<DAVUser>("k") : nullptr;
 }
 
+TEST(DAVUserParseIDToken, DeeplyNestedClaimsAreMalformed) {
+  platform::ErrorPtr error;
+  const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+  EXPECT_EQ(DAVUser::parseIDToken(tokenWithPayload("{\"exp\":1,\"c\":" + deep + "}"), &error), nullptr);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), DAVAuthErrorCodeMalformedJWT);
+}
+
 TEST(DAVUserArchive, RoundTripKeepsEveryCodedField) {
   auto user = userFromAccountInfo({{"localId", "uid-1"},
                                    {"email", "alice@example.com"},

@@ -13,7 +13,8 @@
 
 namespace backend {
 
-BackendServer::BackendServer(BackendOptions options) : options_(std::move(options)) {
+BackendServer::BackendServer(BackendOptions options)
+    : options_(std::move(options)), recorder_(options_.recordRequests) {
   auto identity = std::make_unique<IdentityService>(options_.projectId, options_.dataDir);
   identity_ = identity.get();
   services_.push_back(std::move(identity));
@@ -53,7 +54,7 @@ bool BackendServer::start(std::string* error) {
     if (!in) return fail("cannot read the seed file " + options_.seedFile);
     std::stringstream ss;
     ss << in.rdbuf();
-    auto seed = nlohmann::json::parse(ss.str(), nullptr, false);
+    auto seed = parseJSON(ss.str());
     if (seed.is_discarded()) return fail("the seed file is not JSON: " + options_.seedFile);
     seeds.push_back(std::move(seed));
   }
@@ -65,15 +66,36 @@ bool BackendServer::start(std::string* error) {
     }
 
   http_ = std::make_unique<httplib::Server>();
+  // Slow or silent clients each hold a worker until their read times out; the pool outlasts many.
+  http_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+  http_->set_read_timeout(kReadTimeoutSeconds, 0);
+  http_->set_write_timeout(kReadTimeoutSeconds, 0);
+  http_->set_keep_alive_timeout(kReadTimeoutSeconds);
+  http_->set_payload_max_length(kMaxRequestBodyBytes);
+  // Before the body is read: only bodies of a declared length, never compressed ones (the library
+  // would inflate them without a bound, and no client of ours compresses a request).
+  http_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    auto reply = [&](int status, const char* text) {
+      res.status = status;
+      res.set_header("Connection", "close");
+      res.set_content(text, "text/plain");
+      return httplib::Server::HandlerResponse::Handled;
+    };
+    if (req.has_header("Transfer-Encoding")) return reply(411, "Length Required");
+    std::string encoding = req.get_header_value("Content-Encoding");
+    if (!encoding.empty() && encoding != "identity") return reply(415, "Unsupported Media Type");
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   // After routing, so the body has been read; still before the reply goes out.
   http_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+    if (!recorder_.enabled()) return;
     RecordedRequest r;
     r.method = req.method;
     r.path = req.path;
     for (const auto& [k, v] : req.params) r.query[k] = v;
     for (const auto& [k, v] : req.headers) r.headers.emplace_back(k, v);
     r.body = req.body;
-    auto parsed = nlohmann::json::parse(req.body, nullptr, false);
+    auto parsed = parseJSON(req.body);
     if (!parsed.is_discarded()) r.json = std::move(parsed);
     recorder_.record(std::move(r));
   });

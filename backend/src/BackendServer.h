@@ -30,10 +30,16 @@ struct BackendOptions {
   std::optional<nlohmann::json> seed;  // in-process seed, applied after seedFile
   std::string projectId = "vorellin-local";
   bool quiet = false;       // no request lines on stderr
+  size_t recordRequests = 0;  // how many recent requests the recorder keeps; 0: none (tests ask for it)
 };
 
+// Limits that keep one client from exhausting the stand-in.
+inline constexpr size_t kMaxRequestBodyBytes = 1 << 20;  // larger bodies get 413
+inline constexpr int kWorkerThreads = 128;               // connections served at the same time
+inline constexpr int kReadTimeoutSeconds = 5;            // a client silent this long is dropped
+
 // The local stand-in of the hosted backend: one loopback HTTP server carrying the HTTP services,
-// plus services with listeners of their own. Every HTTP request is recorded.
+// plus services with listeners of their own. Recent HTTP requests are recorded when asked for.
 class BackendServer {
  public:
   explicit BackendServer(BackendOptions options);

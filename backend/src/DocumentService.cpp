@@ -862,7 +862,7 @@ void DocumentService::registerRoutes(httplib::Server& server) {
   auto write = [=](bool merge) {
     return [=](const httplib::Request& req, httplib::Response& res) {
       if (!loopbackOnly(req, res)) return;
-      auto body = nlohmann::json::parse(req.body, nullptr, false);
+      auto body = parseJSON(req.body);
       if (body.is_discarded()) return reply(res, 400, {{"error", "the body is not JSON"}});
       std::string error;
       auto version = adminSet(req.matches[1], body, merge, &error);

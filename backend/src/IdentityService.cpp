@@ -315,7 +315,7 @@ bool IdentityService::open(std::string* error) {
   };
   std::string keyPath = dir + "/signing-key.json";
   if (auto text = readFile(keyPath)) {
-    auto j = json::parse(*text, nullptr, false);
+    auto j = parseJSON(*text);
     auto key = j.is_object() ? platform::base64Decode(j.value("key", "")) : std::nullopt;
     if (!key || key->empty() || !j.contains("kid") || !j["kid"].is_string()) return fail("malformed " + keyPath);
     signer_ = std::make_unique<TokenSigner>(*key, j["kid"].get<std::string>());
@@ -325,13 +325,13 @@ bool IdentityService::open(std::string* error) {
     if (!platform::writeFileAtomically(keyPath, j.dump(), &werr, 0600)) return fail(werr);
   }
   if (auto text = readFile(dir + "/users.json")) {
-    auto j = json::parse(*text, nullptr, false);
+    auto j = parseJSON(*text);
     if (!j.is_object() || !j["users"].is_array()) return fail("malformed users.json in " + dir);
     for (const auto& e : j["users"])
       if (auto u = userFromJSON(e)) impl_->users[u->uid] = *u;
   }
   if (auto text = readFile(dir + "/refresh-tokens.json")) {
-    auto j = json::parse(*text, nullptr, false);
+    auto j = parseJSON(*text);
     if (!j.is_object() || !j["tokens"].is_array()) return fail("malformed refresh-tokens.json in " + dir);
     for (const auto& e : j["tokens"]) {
       if (!e.is_object() || !e.contains("hash")) continue;
@@ -1083,7 +1083,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                 if (call == calls.end()) return replyError(res, 404, "Not Found", "notFound");
                 if (!keyAccepted(req, res)) return;
                 // A call without a body (the project configuration) reads as an empty object.
-                json body = req.body.empty() ? json::object() : json::parse(req.body, nullptr, false);
+                json body = req.body.empty() ? json::object() : parseJSON(req.body);
                 if (!body.is_object()) return replyError(res, 400, "Invalid JSON payload received.", "badRequest");
                 call->second(body, res);
               });
@@ -1092,7 +1092,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (!keyAccepted(req, res)) return;
     std::string grantType;
     std::string refreshToken;
-    json body = json::parse(req.body, nullptr, false);
+    json body = parseJSON(req.body);
     if (body.is_object()) {
       grantType = stringField(body, "grantType");
       if (grantType.empty()) grantType = stringField(body, "grant_type");

@@ -11,13 +11,15 @@ std::optional<std::string> RecordedRequest::header(const std::string& name) cons
 }
 
 void RequestRecorder::record(RecordedRequest r) {
+  if (capacity_ == 0) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (requests_.size() == capacity_) requests_.pop_front();
   requests_.push_back(std::move(r));
 }
 
 std::vector<RecordedRequest> RequestRecorder::requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
+  return std::vector<RecordedRequest>(requests_.begin(), requests_.end());
 }
 
 std::vector<RecordedRequest> RequestRecorder::requestsForPath(const std::string& path) const {

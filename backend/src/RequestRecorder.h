@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,16 +24,20 @@ struct RecordedRequest {
   std::optional<std::string> header(const std::string& name) const;  // case-insensitive
 };
 
+// The most recent requests, at most `capacity` of them; a capacity of 0 keeps none.
 class RequestRecorder {
  public:
+  explicit RequestRecorder(size_t capacity = 0) : capacity_(capacity) {}
+  bool enabled() const { return capacity_ > 0; }
   void record(RecordedRequest r);
   std::vector<RecordedRequest> requests() const;
   std::vector<RecordedRequest> requestsForPath(const std::string& path) const;
   void clear();
 
  private:
+  const size_t capacity_;
   mutable std::mutex mutex_;
-  std::vector<RecordedRequest> requests_;
+  std::deque<RecordedRequest> requests_;
 };
 
 }  // namespace backend

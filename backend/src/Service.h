@@ -4,11 +4,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/DamagedInput.h"
+
 namespace httplib {
 class Server;
 }
 
 namespace backend {
+
+// Every JSON the stand-in reads from a request or a file: discarded when malformed or nested deeper
+// than any client sends.
+inline nlohmann::json parseJSON(const std::string& text) {
+  if (!platform::jsonNestingWithin(text)) return nlohmann::json(nlohmann::json::value_t::discarded);
+  return nlohmann::json::parse(text, nullptr, false);
+}
 
 // One service of the stand-in. HTTP services add their routes to the shared loopback server;
 // services with a listener of their own (gRPC) start and stop it with the program.

@@ -53,6 +53,7 @@ TestBackend::TestBackend(std::vector<SeedUser> users, std::vector<std::string> a
   dataDir_ = tmpl;
   options_.dataDir = dataDir_;
   options_.quiet = true;
+  options_.recordRequests = 1000;
   nlohmann::json seed = {{"users", nlohmann::json::array()}};
   if (!apiKeys.empty()) {
     seed["apiKeys"] = apiKeys;

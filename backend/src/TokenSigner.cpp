@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 
+#include "backend/src/Service.h"
 #include "platform/foundation/Base64.h"
 
 namespace backend {
@@ -50,8 +51,8 @@ std::optional<nlohmann::json> TokenSigner::verify(const std::string& token) cons
   auto header = platform::base64URLDecode(token.substr(0, first));
   auto payload = platform::base64URLDecode(token.substr(first + 1, second - first - 1));
   if (!header || !payload) return std::nullopt;
-  auto h = nlohmann::json::parse(*header, nullptr, false);
-  auto p = nlohmann::json::parse(*payload, nullptr, false);
+  auto h = parseJSON(*header);
+  auto p = parseJSON(*payload);
   if (!h.is_object() || h.value("alg", "") != "HS256" || !p.is_object()) return std::nullopt;
   return p;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <limits>
@@ -10,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/foundation/DamagedInput.h"
 #include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/System.h"
+#include "platform/logging/Log.h"
 
 namespace platform {
 namespace {
@@ -88,10 +91,12 @@ std::string UserDefaults::filePath() const { return path_; }
 void UserDefaults::reload() const {
   values_.clear();
   stamp_.reset();
+  std::optional<std::string> readError;
   int fd;
   do {
     fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno != ENOENT) readError = path_ + ": " + std::strerror(errno);
   if (fd >= 0) {
     // Stamp and contents come from the same open file, so a concurrent replace cannot mix them up.
     struct stat st;
@@ -99,13 +104,24 @@ void UserDefaults::reload() const {
     if (::fstat(fd, &st) == 0 && readWholeFile(fd, bytes)) {
       stamp_ = FileStamp{st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
                          st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
-      // An unreadable or foreign file reads as an empty domain.
-      if (auto parsed = parsePropertyList(bytes)) {
-        if (const Dictionary* dict = parsed->asDictionary()) values_ = *dict;
+      // An unreadable or foreign file reads as an empty domain, and says so.
+      std::string parseError;
+      auto parsed = parsePropertyList(bytes, &parseError);
+      if (!parsed) {
+        readError = path_ + ": " + parseError;
+      } else if (const Dictionary* dict = parsed->asDictionary()) {
+        values_ = *dict;
+      } else {
+        readError = path_ + ": the settings are not a dictionary";
       }
+    } else {
+      readError = path_ + ": " + std::strerror(errno);
     }
     ::close(fd);
   }
+  if (readError && readError != readError_)
+    VRL_LOG_ERROR("Cannot read the settings of " << domain_ << ": " << *readError);
+  readError_ = std::move(readError);
   for (const auto& [key, change] : pending_) {
     if (change) {
       values_[key] = *change;
@@ -123,7 +139,7 @@ void UserDefaults::refreshIfChanged() const {
   }
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) {
-    if (stamp_) reload();  // removed by someone else
+    if (stamp_ || readError_) reload();  // removed by someone else
     return;
   }
   FileStamp now{st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
@@ -137,6 +153,17 @@ bool UserDefaults::persist() {
   FileLock lock(lockPath_);
   reload();  // what other processes wrote since our last read, with our pending changes on top
   if (pending_.empty()) return true;
+  if (readError_) {
+    // Never write over settings we could not read: they may hold PINs and lists.
+    std::string error;
+    auto aside = moveDamagedFileAside(path_, &error);
+    if (!aside) {
+      VRL_LOG_ERROR("Settings of " << domain_ << " left unwritten: " << error);
+      return false;
+    }
+    VRL_LOG_ERROR("Unreadable settings of " << domain_ << " kept as " << *aside);
+    reload();
+  }
   // Settings may hold PINs: readable by the owner only.
   if (!writeFileAtomically(path_, serializePropertyList(Value(values_)), nullptr, 0600)) return false;
   pending_.clear();
@@ -236,6 +263,12 @@ std::optional<std::vector<std::string>> UserDefaults::stringArrayForKey(const st
     strings.push_back(*s);
   }
   return strings;
+}
+
+std::optional<std::string> UserDefaults::readError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refreshIfChanged();
+  return readError_;
 }
 
 std::optional<Value> UserDefaults::objectForKey(const std::string& key) const { return lookup(key); }

@@ -34,6 +34,10 @@ class UserDefaults {
   bool synchronize();  // re-reads changes of other processes, writes pending ones; false if a write failed
   void removePersistentDomain();  // deletes every key and the file
 
+  // Why the settings file could not be read at the last look; nullopt when it was read or is absent.
+  // Its keys then read as absent, and the next write first moves the file aside (kept, not replaced).
+  std::optional<std::string> readError() const;
+
   std::string filePath() const;
   const std::string& domain() const { return domain_; }
   Dictionary dictionaryRepresentation() const;  // every key and value of the domain
@@ -63,6 +67,7 @@ class UserDefaults {
   mutable Dictionary values_;  // what is on disk plus pending changes
   mutable std::optional<FileStamp> stamp_;  // of the file last read; nullopt when there was none
   mutable bool loaded_ = false;
+  mutable std::optional<std::string> readError_;
   std::map<std::string, std::optional<Value>> pending_;  // changes not yet on disk; nullopt removes
 };
 

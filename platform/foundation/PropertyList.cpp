@@ -24,6 +24,9 @@ namespace {
 constexpr double kSecondsFrom1970To2001 = 978307200.0;
 // Deeper nesting than this is treated as malformed rather than risking the stack.
 constexpr int kMaxDepth = 512;
+// libplist builds a node for every reference, so shared objects multiply; a binary list that would
+// unfold into more elements than this is refused rather than costing unbounded time and memory.
+constexpr uint64_t kMaxBinaryElements = 1u << 20;
 
 struct PlistDeleter {
   void operator()(void* p) const {
@@ -176,10 +179,11 @@ std::string errnoText(const std::string& what, const std::string& path) {
 
 bool looksBinary(const std::string& bytes) { return bytes.size() >= 8 && bytes.compare(0, 6, "bplist") == 0; }
 
-// Longest chain of nested containers, found without recursion; cycles and deep nesting are refused
-// because libplist would recurse through them.
+// Longest chain of nested containers and the number of elements the root unfolds into, found without
+// recursion; damaged containers, cycles, deep nesting and runaway sharing are refused because libplist
+// would recurse through them or unfold them.
 bool binaryDepthValid(const unsigned char* base, uint64_t numObjects, uint64_t tableOffset, unsigned offsetSize,
-                      unsigned refSize, std::string* error) {
+                      unsigned refSize, uint64_t root, std::string* error) {
   auto readBE = [&](uint64_t at, unsigned size) {
     uint64_t v = 0;
     for (unsigned i = 0; i < size; ++i) v = (v << 8) | base[at + i];
@@ -207,17 +211,29 @@ bool binaryDepthValid(const unsigned char* base, uint64_t numObjects, uint64_t t
     }
     return 1;
   };
+  auto damaged = [&] {
+    setError(error, "binary property list has a damaged container");
+    return false;
+  };
   std::vector<uint8_t> state(numObjects, 0);  // 0 new, 1 on the path, 2 done
   std::vector<uint32_t> height(numObjects, 0);
+  std::vector<uint64_t> elements(numObjects, 0);  // unfolded size, saturating just above the limit
+  auto addElements = [&](uint64_t to, uint64_t more) {
+    elements[to] = std::min(kMaxBinaryElements + 1, elements[to] + more);
+  };
   struct Frame { uint64_t obj, refs, count, next; };
   std::vector<Frame> stack;
+  auto push = [&](const Frame& f, bool dictionary) {
+    state[f.obj] = 1;
+    elements[f.obj] = 1 + (dictionary ? f.count : 0);  // a dictionary's keys are elements too
+    stack.push_back(f);
+  };
+  auto isDictionary = [&](uint64_t obj) { return (base[readBE(tableOffset + obj * offsetSize, offsetSize)] >> 4) == 0xD; };
   for (uint64_t rootObj = 0; rootObj < numObjects; ++rootObj) {
     if (state[rootObj]) continue;
     Frame f{rootObj, 0, 0, 0};
-    int kind = children(rootObj, f.refs, f.count);
-    if (kind < 0) break;  // libplist reports the damage itself
-    state[rootObj] = 1;
-    stack.push_back(f);
+    if (children(rootObj, f.refs, f.count) < 0) return damaged();
+    push(f, isDictionary(rootObj));
     while (!stack.empty()) {
       Frame& top = stack.back();
       if (top.next < top.count) {
@@ -230,6 +246,7 @@ bool binaryDepthValid(const unsigned char* base, uint64_t numObjects, uint64_t t
         }
         if (state[child] == 2) {
           height[top.obj] = std::max(height[top.obj], height[child] + 1);
+          addElements(top.obj, elements[child]);
           if (stack.size() + height[child] > static_cast<size_t>(kMaxDepth)) {
             setError(error, "property list nested too deeply");
             return false;
@@ -237,9 +254,8 @@ bool binaryDepthValid(const unsigned char* base, uint64_t numObjects, uint64_t t
           continue;
         }
         Frame cf{child, 0, 0, 0};
-        if (children(child, cf.refs, cf.count) < 0) cf.count = 0;
-        state[child] = 1;
-        stack.push_back(cf);
+        if (children(child, cf.refs, cf.count) < 0) return damaged();
+        push(cf, isDictionary(child));
         if (stack.size() > static_cast<size_t>(kMaxDepth)) {
           setError(error, "property list nested too deeply");
           return false;
@@ -249,8 +265,15 @@ bool binaryDepthValid(const unsigned char* base, uint64_t numObjects, uint64_t t
       uint64_t done = top.obj;
       state[done] = 2;
       stack.pop_back();
-      if (!stack.empty()) height[stack.back().obj] = std::max(height[stack.back().obj], height[done] + 1);
+      if (!stack.empty()) {
+        height[stack.back().obj] = std::max(height[stack.back().obj], height[done] + 1);
+        addElements(stack.back().obj, elements[done]);
+      }
     }
+  }
+  if (elements[root] > kMaxBinaryElements) {
+    setError(error, "binary property list unfolds into too many elements");
+    return false;
   }
   return true;
 }
@@ -315,7 +338,7 @@ bool binaryStructureValid(const std::string& b, std::string* error) {
       }
     }
   }
-  return binaryDepthValid(base, numObjects, tableOffset, offsetSize, refSize, error);
+  return binaryDepthValid(base, numObjects, tableOffset, offsetSize, refSize, root, error);
 }
 
 // Rejects XML whose nesting would run libplist's recursive parser into the stack limit.

@@ -1,5 +1,6 @@
 #include "platform/keychain/Keychain.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +10,11 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/foundation/DamagedInput.h"
 #include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/System.h"
+#include "platform/logging/Log.h"
 
 namespace platform::keychain {
 namespace {
@@ -66,28 +69,61 @@ std::string stringAt(const Dictionary& d, const char* key) {
   return *it->second.asString();
 }
 
-// Reads every item; false when the file exists but cannot be read or parsed.
+// Reads every item; false when the file exists but cannot be read. A file that reads but does not
+// decode is moved aside (kept for inspection) and the keychain starts empty, so that signing in works
+// again instead of failing on every start.
 bool load(const std::string& path, std::vector<Item>* items) {
   items->clear();
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
-  auto root = readPropertyListFile(path);
-  if (!root) return false;
-  const Value* list = root->find(kItems);
-  if (!list) return true;
-  if (!list->asArray()) return false;
-  for (const Value& v : *list->asArray()) {
-    const Dictionary* d = v.asDictionary();
-    if (!d) return false;
-    Item item;
-    item.service = stringAt(*d, kService);
-    item.account = stringAt(*d, kAccount);
-    item.accessGroup = stringAt(*d, kAccessGroup);
-    item.accessible = stringAt(*d, kAccessible);
-    auto data = d->find(kData);
-    if (data != d->end() && data->second.asData()) item.data = *data->second.asData();
-    items->push_back(std::move(item));
+  if (!S_ISREG(st.st_mode)) return false;  // not ours to move
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string bytes;
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ::close(fd);
+      return false;
+    }
   }
+  ::close(fd);
+  std::string why;
+  auto root = parsePropertyList(bytes, &why);
+  const Value* list = root ? root->find(kItems) : nullptr;
+  bool damaged = !root || !root->asDictionary() || (list && !list->asArray());
+  if (!damaged && list) {
+    for (const Value& v : *list->asArray()) {
+      const Dictionary* d = v.asDictionary();
+      if (!d) {
+        damaged = true;
+        why = "an item is not a dictionary";
+        break;
+      }
+      Item item;
+      item.service = stringAt(*d, kService);
+      item.account = stringAt(*d, kAccount);
+      item.accessGroup = stringAt(*d, kAccessGroup);
+      item.accessible = stringAt(*d, kAccessible);
+      auto data = d->find(kData);
+      if (data != d->end() && data->second.asData()) item.data = *data->second.asData();
+      items->push_back(std::move(item));
+    }
+  }
+  if (!damaged) return true;
+  items->clear();
+  std::string error;
+  auto aside = moveDamagedFileAside(path, &error);
+  if (!aside) {
+    VRL_LOG_ERROR("Damaged keychain " << path << " (" << why << ") cannot be moved aside: " << error);
+    return false;
+  }
+  VRL_LOG_ERROR("Damaged keychain " << path << " (" << why << ") kept as " << *aside << "; starting an empty one");
   return true;
 }
 

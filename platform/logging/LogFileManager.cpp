@@ -145,8 +145,10 @@ std::vector<std::string> LogFileManager::sortedLogFilePaths() const {
 
 std::optional<std::string> LogFileManager::createNewLogFile(std::chrono::system_clock::time_point now,
                                                             std::string* error) {
+  // The logs name services, resolvers and the public address: readable by the owner only.
   std::error_code ec;
   fs::create_directories(directory_, ec);
+  if (!ec) fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::replace, ec);
   if (ec) {
     if (error) *error = "cannot create " + directory_ + ": " + ec.message();
     return std::nullopt;
@@ -157,7 +159,7 @@ std::optional<std::string> LogFileManager::createNewLogFile(std::chrono::system_
     if (serial > 0) path += "_" + std::to_string(serial);
     path += ".log";
     // O_EXCL: another logger (or process) writing to the same directory never gets the same file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
       deleteOldLogFiles();

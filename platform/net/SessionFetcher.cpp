@@ -110,7 +110,7 @@ void SessionFetcher::stopFetching() {
 void SessionFetcher::run() {
   if (stopped_) return;
   auto result = detail::performTransfer(request_, userAgent_, service_->reuseSession(), service_->shared_->share,
-                                        &stopped_);
+                                        &stopped_, kMaxFetchReplyBytes);
   statusCode_ = result.status;
   if (result.error) {
     finish(std::nullopt, result.error);

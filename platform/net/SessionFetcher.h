@@ -27,6 +27,10 @@ using FetchCompletion = std::function<void(std::optional<Data> data, ErrorPtr er
 
 class SessionFetcherService;
 
+// Replies longer than this fail the fetch with kURLErrorDataLengthExceedsMaximum; every call made
+// through the fetcher answers with a few kilobytes.
+inline constexpr size_t kMaxFetchReplyBytes = 4u << 20;
+
 // One request, fetched once. Transfers run on a background thread pool, never on the caller's
 // thread; the completion runs on the callback queue (the main queue unless set).
 class SessionFetcher : public std::enable_shared_from_this<SessionFetcher> {

@@ -112,9 +112,21 @@ int64_t codeFor(CURLcode rc) {
   }
 }
 
+struct BodySink {
+  std::string body;
+  size_t limit = 0;  // 0: none
+  bool exceeded = false;
+};
+
 size_t writeBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
-  static_cast<std::string*>(userdata)->append(ptr, size * nmemb);
-  return size * nmemb;
+  auto* sink = static_cast<BodySink*>(userdata);
+  const size_t n = size * nmemb;
+  if (sink->limit != 0 && n > sink->limit - sink->body.size()) {
+    sink->exceeded = true;
+    return 0;  // ends the transfer with a write error
+  }
+  sink->body.append(ptr, n);
+  return n;
 }
 
 int progress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -127,7 +139,7 @@ int progress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 bool requestCarriesBody(const URLRequest& request) { return request.method == "POST" || request.body.has_value(); }
 
 TransferResult performTransfer(const URLRequest& request, const std::string& userAgent, bool reuse, CURLSH* share,
-                               const std::atomic<bool>* stop) {
+                               const std::atomic<bool>* stop, size_t maxBodyBytes) {
   globalInit();
   TransferResult result;
   auto parsed = parseURL(request.url);
@@ -160,7 +172,8 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
     return result;
   }
   char errbuf[CURL_ERROR_SIZE] = {0};
-  std::string body;
+  BodySink sink;
+  sink.limit = maxBodyBytes;
   curl_slist* headers = nullptr;
   for (const auto& [name, value] : request.headers) headers = curl_slist_append(headers, (name + ": " + value).c_str());
   headers = curl_slist_append(headers, "Expect:");
@@ -184,7 +197,9 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  // A declared length over the limit fails before any of the body arrives.
+  if (maxBodyBytes != 0) curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stop);
@@ -211,7 +226,10 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     result.status = static_cast<int>(status);
-    result.body = std::move(body);
+    result.body = std::move(sink.body);
+  } else if (sink.exceeded || rc == CURLE_FILESIZE_EXCEEDED) {
+    result.error = urlError(kURLErrorDataLengthExceedsMaximum,
+                            "The reply is larger than " + std::to_string(maxBodyBytes) + " bytes.");
   } else {
     std::string detail = errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc));
     result.error = urlError(codeFor(rc), std::string("The transfer failed: ") + curl_easy_strerror(rc), detail);

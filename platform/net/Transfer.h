@@ -25,9 +25,10 @@ struct TransferResult {
 bool requestCarriesBody(const URLRequest& request);
 
 // Runs the request on the calling thread. share: connection cache or nullptr; reuse off forces a
-// fresh connection; stop (optional) aborts the transfer when it turns true.
+// fresh connection; stop (optional) aborts the transfer when it turns true; a reply body longer than
+// maxBodyBytes (0: no limit) fails the transfer with kURLErrorDataLengthExceedsMaximum.
 TransferResult performTransfer(const URLRequest& request, const std::string& userAgent, bool reuse, CURLSH* share,
-                               const std::atomic<bool>* stop);
+                               const std::atomic<bool>* stop, size_t maxBodyBytes = 0);
 
 // Runs jobs on background threads (grown on demand, kept for reuse).
 void runInBackground(std::function<void()> job);

@@ -36,6 +36,7 @@ enum URLErrorCode : int64_t {
   kURLErrorCannotConnectToHost = -1004,
   kURLErrorNetworkConnectionLost = -1005,
   kURLErrorBadServerResponse = -1011,
+  kURLErrorDataLengthExceedsMaximum = -1103,  // the reply is larger than the caller accepts
   kURLErrorInsecureConnectionRefused = -1022,  // plain http:// that is not allowed
   kURLErrorSecureConnectionFailed = -1200,
   kURLErrorServerCertificateUntrusted = -1202,

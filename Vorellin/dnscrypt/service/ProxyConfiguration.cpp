@@ -1,5 +1,6 @@
 #include "Vorellin/dnscrypt/service/ProxyConfiguration.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -46,6 +47,11 @@ std::optional<ProxyConfiguration> ProxyConfiguration::parse(const std::string& t
   }
   if (config.listenAddresses.empty()) return fail(error, "configuration has no listen_addresses");
 
+  // The library converts a floating-point value to an integer before checking its range: one far
+  // out of range is refused here, before that conversion would be undefined.
+  if (const auto* real = root["timeout"].as_floating_point();
+      real && std::isfinite(real->get()) && std::fabs(real->get()) > 1e15)
+    return fail(error, "timeout must be 1 to 60000 milliseconds");
   if (auto timeout = root["timeout"].value<int64_t>()) {
     if (*timeout <= 0 || *timeout > 60000) return fail(error, "timeout must be 1 to 60000 milliseconds");
     config.timeoutMs = static_cast<int>(*timeout);

@@ -271,15 +271,29 @@ TEST_F(UserDefaultsTest, SynchronizeSeesChangesOfOtherWriters) {
   EXPECT_EQ(theirs.integerForKey("b"), 2);
 }
 
-TEST_F(UserDefaultsTest, MalformedFileReadsAsEmptyAndIsReplacedOnWrite) {
+TEST_F(UserDefaultsTest, MalformedFileReadsAsEmptyIsReportedAndIsKeptAsideOnWrite) {
   std::filesystem::create_directories(preferencesDir());
   const std::string path = preferencesDir() + "/mac.com.test.malformed.plist";
-  std::ofstream(path) << "<?xml version=\"1.0\"?><plist><dict><key>half";
+  const std::string damaged = "<?xml version=\"1.0\"?><plist><dict><key>half";
+  std::ofstream(path) << damaged;
   UserDefaults d("mac.com.test.malformed");
   EXPECT_FALSE(d.hasKey("half"));
+  ASSERT_TRUE(d.readError());
+  EXPECT_NE(d.readError()->find(path), std::string::npos) << *d.readError();
   d.set("fixed", Value(true));
+  EXPECT_FALSE(d.readError());
   UserDefaults fresh("mac.com.test.malformed");
   EXPECT_TRUE(fresh.boolForKey("fixed"));
+  EXPECT_FALSE(fresh.readError());
+  // What could not be read is still there, under a new name.
+  std::vector<std::string> aside;
+  for (const std::string& name : directoryEntries(preferencesDir()))
+    if (name.rfind("mac.com.test.malformed.plist.damaged-", 0) == 0) aside.push_back(name);
+  ASSERT_EQ(aside.size(), 1u);
+  std::ifstream in(preferencesDir() + "/" + aside[0]);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), damaged);
+  // An absent file is no error.
+  EXPECT_FALSE(UserDefaults("mac.com.test.absent").readError());
 }
 
 TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndReportsOnSynchronize) {

@@ -78,6 +78,31 @@ std::string chainedArrays(uint32_t n, std::optional<uint32_t> lastRef = std::nul
   return s;
 }
 
+// Binary list of the given objects (references 4 bytes wide) with the given root.
+std::string binaryList(const std::vector<std::string>& objects, uint64_t root) {
+  std::string s = "bplist00";
+  std::vector<uint64_t> offsets;
+  for (const std::string& object : objects) {
+    offsets.push_back(s.size());
+    s += object;
+  }
+  uint64_t table = s.size();
+  for (uint64_t o : offsets) bigEndian(s, o, 4);
+  s += std::string(6, '\0');
+  s += '\4';
+  s += '\4';
+  bigEndian(s, objects.size(), 8);
+  bigEndian(s, root, 8);
+  bigEndian(s, table, 8);
+  return s;
+}
+
+std::string arrayOf(const std::vector<uint32_t>& refs) {
+  std::string s(1, static_cast<char>(0xA0 | refs.size()));
+  for (uint32_t r : refs) bigEndian(s, r, 4);
+  return s;
+}
+
 }  // namespace
 
 TEST(PropertyList, XmlRoundTripKeepsKinds) {
@@ -151,6 +176,31 @@ TEST(PropertyList, MalformedInputGivesErrorNotCrash) {
     EXPECT_FALSE(v) << "accepted: " << bytes.substr(0, 40);
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(PropertyList, DamagedContainersAndRunawaySharingAreRefused) {
+  // A damaged container ahead of a chain too deep for libplist: the guard must not stop at the damage.
+  std::vector<std::string> objects{std::string("\xAF\x00", 2)};
+  for (uint32_t i = 1; i < 60000; ++i) objects.push_back(arrayOf({i + 1}));
+  objects.push_back(arrayOf({}));
+  std::string error;
+  EXPECT_FALSE(parsePropertyList(binaryList(objects, 1), &error));
+  EXPECT_NE(error.find("damaged container"), std::string::npos) << error;
+
+  // Each array holds the next one twice: 22 objects unfold into four million elements.
+  auto doubling = [](uint32_t levels) {
+    std::vector<std::string> list;
+    for (uint32_t i = 0; i + 1 < levels; ++i) list.push_back(arrayOf({i + 1, i + 1}));
+    list.push_back(arrayOf({}));
+    return binaryList(list, 0);
+  };
+  error.clear();
+  EXPECT_FALSE(parsePropertyList(doubling(22), &error));
+  EXPECT_NE(error.find("too many elements"), std::string::npos) << error;
+  // Sharing within the bound is an ordinary list.
+  auto shared = parsePropertyList(doubling(10), &error);
+  ASSERT_TRUE(shared) << error;
+  EXPECT_EQ(shared->asArray()->size(), 2u);
 }
 
 TEST(PropertyList, HostileStructuresAreRefused) {

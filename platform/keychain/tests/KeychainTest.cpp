@@ -121,14 +121,31 @@ TEST_F(KeychainTest, FileIsPrivateAndHoldsBinaryDataIntact) {
   }
 }
 
-TEST_F(KeychainTest, CorruptFileIsAnErrorNotAnEmptyKeychain) {
+TEST_F(KeychainTest, DamagedFileIsKeptAsideAndAnEmptyKeychainStarts) {
   Keychain kc = Keychain::standard();
   ASSERT_EQ(kc.add(item("svc", "acct", "one")), kStatusSuccess);
   { std::ofstream(kc.path(), std::ios::trunc) << "not a property list"; }
   std::vector<Item> out;
-  EXPECT_EQ(kc.copyMatching(Query{}, 0, &out), kStatusIOError);
-  // And a write does not silently replace what could not be read.
-  EXPECT_EQ(kc.add(item("svc", "two", "x")), kStatusIOError);
+  EXPECT_EQ(kc.copyMatching(Query{}, 0, &out), kStatusItemNotFound);
+  EXPECT_EQ(kc.add(item("svc", "two", "x")), kStatusSuccess);
+  ASSERT_EQ(kc.copyMatching(Query{}, 0, &out), kStatusSuccess);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].account, "two");
+  std::vector<std::string> aside;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(kc.path()).parent_path()))
+    if (entry.path().filename().string().find(".damaged-") != std::string::npos) aside.push_back(entry.path());
+  ASSERT_EQ(aside.size(), 1u);
+  std::ifstream kept(aside[0]);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()),
+            "not a property list");
+
+  // A file that cannot be read at all is an error, and nothing is written over it.
+  if (::geteuid() != 0) {
+    ::chmod(kc.path().c_str(), 0);
+    EXPECT_EQ(kc.copyMatching(Query{}, 0, &out), kStatusIOError);
+    EXPECT_EQ(kc.add(item("svc", "three", "x")), kStatusIOError);
+    ::chmod(kc.path().c_str(), 0600);
+  }
 }
 
 TEST_F(KeychainTest, TwoInstancesAndAFreshHomeSeeTheRightItems) {

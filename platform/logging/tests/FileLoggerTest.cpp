@@ -90,6 +90,22 @@ TEST_F(FileLoggerTest, RollsWhenTheFileIsOlderThanTheRollingFrequency) {
   EXPECT_EQ(fs::path(logger->currentLogFilePath()).filename(), "Vorellin 2024-03-10--12-00-25-250.log");
 }
 
+TEST_F(FileLoggerTest, LogFolderAndFilesAreReadableByTheOwnerOnly) {
+  // A folder left open by an earlier version is closed as well.
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  auto logger = makeLogger();
+  logger->setRollingFrequency(seconds(10));
+  write(*logger, "service Wi-Fi set to 10.0.0.1");
+  now = now.load() + seconds(10);
+  write(*logger, "public IP 203.0.113.7");
+  EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all);
+  const auto paths = logger->logFileManager()->sortedLogFilePaths();
+  ASSERT_EQ(paths.size(), 2u);
+  for (const std::string& path : paths)
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write) << path;
+}
+
 TEST_F(FileLoggerTest, KeepsTheNewestFilesUpToTheMaximumAndLeavesOtherFilesAlone) {
   fs::create_directories(dir);
   std::ofstream(dir + "/notes.txt") << "keep";

@@ -137,6 +137,36 @@ TEST_F(SessionFetcherTest, TimeoutGivesATransferErrorWithoutData) {
   EXPECT_LT(took, std::chrono::seconds(5));
 }
 
+// A reply over the limit fails the fetch, whether its length is declared up front or not.
+TEST_F(SessionFetcherTest, RepliesOverTheLimitFailWithoutData) {
+  LoopbackServer server([](httplib::Server& s) {
+    s.Get("/declared", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(kMaxFetchReplyBytes + 1, 'x'), "text/plain");
+    });
+    s.Get("/streamed", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset > 2 * kMaxFetchReplyBytes) return false;  // a runaway server, stopped by the client
+        std::string block(64 * 1024, 'y');
+        return sink.write(block.data(), block.size());
+      });
+    });
+    s.Get("/limit", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(kMaxFetchReplyBytes, 'z'), "text/plain");
+    });
+  });
+  for (const char* path : {"/declared", "/streamed"}) {
+    auto out = fetch(URLRequest(server.url(path), 20));
+    ASSERT_NE(out.error, nullptr) << path;
+    EXPECT_EQ(out.error->domain(), kURLErrorDomain);
+    EXPECT_EQ(out.error->code(), kURLErrorDataLengthExceedsMaximum) << path;
+    EXPECT_FALSE(out.data.has_value());
+  }
+  auto atLimit = fetch(URLRequest(server.url("/limit"), 20));
+  EXPECT_EQ(atLimit.error, nullptr);
+  ASSERT_TRUE(atLimit.data);
+  EXPECT_EQ(atLimit.data->size(), kMaxFetchReplyBytes);
+}
+
 TEST_F(SessionFetcherTest, PlainHTTPOnlyToLoopbackAndOnlyWhenSwitchedOn) {
   URLRequest remote("http://192.0.2.1/never");
   remote.method = "POST";

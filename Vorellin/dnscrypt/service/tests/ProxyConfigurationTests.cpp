@@ -77,6 +77,25 @@ TEST(ProxyConfigurationTest, RejectsUnusableConfigurations) {
   EXPECT_FALSE(ProxyConfiguration::load("/nonexistent/dnscrypt-proxy.toml", &error));
 }
 
+// Found by fuzzing: a floating-point timeout far outside the integer range reached a conversion whose
+// result is undefined (the sanitizer build stops there). It is refused like any timeout out of range.
+TEST(ProxyConfigurationTest, TimeoutOutsideTheIntegerRangeIsRefused) {
+  const char* source = std::getenv("VRL_SOURCE_DIR");
+  const std::string found =
+      readFile(std::string(source ? source : ".") + "/Vorellin/dnscrypt/service/tests/inputs/huge-float-timeout.toml");
+  ASSERT_NE(found.find("timeout="), std::string::npos);
+  const std::string server = "[static.'a']\nstamp = '" + makeStamp("a.example", "/x") + "'\n";
+  std::string error;
+  EXPECT_FALSE(ProxyConfiguration::parse(found + server, &error));
+  EXPECT_EQ(error, "timeout must be 1 to 60000 milliseconds");
+  EXPECT_FALSE(ProxyConfiguration::parse("listen_addresses = ['127.0.0.1:53']\ntimeout = -1e300\n" + server, &error));
+  EXPECT_EQ(error, "timeout must be 1 to 60000 milliseconds");
+  // A whole number written as a float still counts.
+  auto fine = ProxyConfiguration::parse("listen_addresses = ['127.0.0.1:53']\ntimeout = 3000.0\n" + server, &error);
+  ASSERT_TRUE(fine) << error;
+  EXPECT_EQ(fine->timeoutMs, 3000);
+}
+
 TEST(ProxyConfigurationTest, OnlyATestBuildTakesTheTrustedCertificateFromTheFileOrTheEnvironment) {
   const std::string base = "listen_addresses = ['127.0.0.1:53']\ntimeout = 700\n[static.'a']\nstamp = '" +
                            makeStamp("a.example", "/x") + "'\n";

@@ -1,5 +1,8 @@
 #include "davedove/verorariv/local/VRVLevelDB.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <utility>
 
 #include "absl/strings/match.h"
@@ -65,6 +68,29 @@ Status CheckPendingWrites(leveldb::DB* db, const VRVLocalSerializer& serializer)
   return Status::OK();
 }
 
+// DataLoss when the directory holds tables or a manifest but no CURRENT file naming them.
+Status HasTablesWithoutCurrent(const Path& directory) {
+  std::string dir = directory.ToUtf8String();
+  struct stat st {};
+  if (::stat((dir + "/CURRENT").c_str(), &st) == 0) return Status::OK();
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return Status::OK();  // nothing to lose; the open reports the rest
+  std::string found;
+  while (dirent* entry = ::readdir(listing)) {
+    std::string name = entry->d_name;
+    if (absl::EndsWith(name, ".ldb") || absl::EndsWith(name, ".sst") || absl::StartsWith(name, "MANIFEST-")) {
+      found = name;
+      break;
+    }
+  }
+  ::closedir(listing);
+  if (found.empty()) return Status::OK();
+  return Status(VerorarivErrorCode::DataLoss,
+                util::StringFormat("The LevelDB database at %s has lost its CURRENT file but still holds %s; "
+                                   "it is left as it is",
+                                   dir, found));
+}
+
 }  // namespace
 
 // ----- VRVLevelDB: opening -----
@@ -125,17 +151,24 @@ Status VRVLevelDB::ensureDirectory(const Path& directory) {
     return Status(VerorarivErrorCode::Internal, "Failed to create persistence directory")
         .CausedBy(status);
   }
+  // A store folder made by an earlier version may still be open to other users.
+  ::chmod(directory.ToUtf8String().c_str(), 0700);
   // This platform has no backup-exclusion mark for directories; there is nothing to set.
   return Status::OK();
 }
 
 StatusOr<std::unique_ptr<leveldb::DB>> VRVLevelDB::createDBWithDirectory(const Path& directory) {
+  // Without CURRENT, LevelDB would start an empty store over the tables and delete them.
+  Status missing = HasTablesWithoutCurrent(directory);
+  if (!missing.ok()) return missing;
   leveldb::Options options;
   options.create_if_missing = true;
+  // A damaged log record fails the open instead of dropping an acknowledged write.
+  options.paranoid_checks = true;
   leveldb::DB* db = nullptr;
   leveldb::Status status = leveldb::DB::Open(options, directory.ToUtf8String(), &db);
   if (!status.ok()) {
-    return Status(VerorarivErrorCode::Internal,
+    return Status(status.IsCorruption() ? VerorarivErrorCode::DataLoss : VerorarivErrorCode::Internal,
                   util::StringFormat("Failed to open LevelDB database at %s",
                                      directory.ToUtf8String()))
         .CausedBy(ConvertStatus(status));

@@ -86,7 +86,8 @@ Status RecursivelyDelete(const Path& path) {
 namespace detail {
 
 Status CreateDir(const Path& path) {
-  if (::mkdir(path.ToUtf8String().c_str(), 0777) == 0 || errno == EEXIST) return Status();
+  // Stores hold the user's documents: their folders are the owner's alone.
+  if (::mkdir(path.ToUtf8String().c_str(), 0700) == 0 || errno == EEXIST) return Status();
   return Status::FromErrno(errno,
                            StringFormat("Could not create directory %s", path.ToUtf8String()));
 }

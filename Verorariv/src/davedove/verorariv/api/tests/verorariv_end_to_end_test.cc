@@ -296,7 +296,9 @@ TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyA
   ASSERT_TRUE(Spin([&] { return online && committed; }));
   EXPECT_EQ(commitError, nullptr);
   EXPECT_EQ(backend().getDocument(path)["fields"]["latestIpAddress"], nlohmann::json(expected));
-  // Read from the cache: the acknowledged write applied to the cached document.
+  // Read from the cache: the acknowledged write applied to the cached document. (Whether it still
+  // counts as pending depends on whether the listen stream delivered the new version before going
+  // offline, so only the contents are checked.)
   bool offlineAgain = false;
   db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offlineAgain = true; });
   ASSERT_TRUE(Spin([&] { return offlineAgain; }));
@@ -304,7 +306,6 @@ TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyA
   doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { cached = s; });
   ASSERT_TRUE(Spin([&] { return cached != nullptr; }));
   EXPECT_TRUE(cached->metadata().isFromCache());
-  EXPECT_FALSE(cached->metadata().hasPendingWrites());
   EXPECT_EQ(addresses(cached), expected);
   for (size_t i = 1; i < recorder.snapshots.size(); ++i) {
     EXPECT_EQ(addresses(recorder.snapshots[i]), expected) << "snapshot " << i;

@@ -1,0 +1,23 @@
+// Guards for outside bytes and damaged files, shared by every reader of them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Deepest nesting of arrays and objects any JSON reader here accepts. Our own documents stay far
+// below it; a deeper one is malformed, since converting it would run recursive code into the stack.
+inline constexpr size_t kMaxJSONNesting = 256;
+
+// Whether the brackets of a JSON text (outside its strings) nest no deeper than maxDepth. Linear,
+// no recursion; the text need not be well-formed.
+bool jsonNestingWithin(std::string_view text, size_t maxDepth = kMaxJSONNesting);
+
+// Renames a damaged file to "<path>.damaged-<UTC time>" (with a counter when that name is taken),
+// so what it held is kept and a fresh file can take its place. The new path, or nullopt (error set).
+std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error = nullptr);
+
+}  // namespace platform
