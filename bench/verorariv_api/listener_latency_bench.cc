@@ -2,6 +2,7 @@
 // from a change through the backend's admin interface (the cloud road: document service, watch
 // stream, sync engine, event manager, main queue), and from a local write (local store, views).
 // Each run makes 1,000 changes and reports the median and the 99th percentile in milliseconds.
+#include <functional>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -63,6 +64,25 @@ void Report(benchmark::State& state, const std::vector<double>& samples) {
   state.counters["changes"] = static_cast<double>(samples.size());
 }
 
+// Makes change i = 1..kChanges and times each until the listener has seen it.
+void MeasureChanges(benchmark::State& state, const Probe& probe, const std::function<void(int)>& change,
+                    const char* missing) {
+  std::vector<double> samples;
+  for (auto _ : state) {
+    samples.clear();
+    for (int i = 1; i <= kChanges; ++i) {
+      Clock::time_point start = Clock::now();
+      change(i);
+      if (!vrvtest::Spin([&] { return probe.latest == i; })) {
+        state.SkipWithError(missing);
+        return;
+      }
+      samples.push_back(std::chrono::duration<double, std::milli>(probe.arrived - start).count());
+    }
+  }
+  Report(state, samples);
+}
+
 void BM_AdminChangeToListener(benchmark::State& state) {
   vrvtest::StandIn standIn("bench-admin");
   if (!standIn.SignIn("alice@example.com")) {
@@ -78,20 +98,8 @@ void BM_AdminChangeToListener(benchmark::State& state) {
     state.SkipWithError("no first snapshot");
     return;
   }
-  std::vector<double> samples;
-  for (auto _ : state) {
-    samples.clear();
-    for (int i = 1; i <= kChanges; ++i) {
-      Clock::time_point start = Clock::now();
-      standIn.backend().mergeDocument(path, {{"n", i}});
-      if (!vrvtest::Spin([&] { return probe.latest == i; })) {
-        state.SkipWithError("change did not arrive");
-        return;
-      }
-      samples.push_back(std::chrono::duration<double, std::milli>(probe.arrived - start).count());
-    }
-  }
-  Report(state, samples);
+  MeasureChanges(state, probe, [&](int i) { standIn.backend().mergeDocument(path, {{"n", i}}); },
+                 "change did not arrive");
 }
 BENCHMARK(BM_AdminChangeToListener)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -109,20 +117,8 @@ void BM_LocalWriteToListener(benchmark::State& state) {
     state.SkipWithError("no first snapshot");
     return;
   }
-  std::vector<double> samples;
-  for (auto _ : state) {
-    samples.clear();
-    for (int i = 1; i <= kChanges; ++i) {
-      Clock::time_point start = Clock::now();
-      doc->setData({{"n", i}}, /*merge=*/true);
-      if (!vrvtest::Spin([&] { return probe.latest == i; })) {
-        state.SkipWithError("local snapshot did not arrive");
-        return;
-      }
-      samples.push_back(std::chrono::duration<double, std::milli>(probe.arrived - start).count());
-    }
-  }
-  Report(state, samples);
+  MeasureChanges(state, probe, [&](int i) { doc->setData({{"n", i}}, /*merge=*/true); },
+                 "local snapshot did not arrive");
 }
 // 0: memory persistence, 1: LevelDB.
 BENCHMARK(BM_LocalWriteToListener)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);

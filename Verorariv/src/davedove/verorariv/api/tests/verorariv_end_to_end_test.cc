@@ -37,6 +37,7 @@
 namespace {
 
 using vrvtest::Spin;
+using vrvtest::SetNetwork;
 using vrvtest::SpinPolling;
 using Code = davedove::verorariv::util::VerorarivErrorCode;
 
@@ -269,9 +270,7 @@ TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyA
   const std::vector<std::string> expected{"203.0.113.5", "198.51.100.8"};
 
   // Offline, so the batch stays pending while the local view is checked.
-  bool offline = false;
-  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
-  ASSERT_TRUE(Spin([&] { return offline; }));
+  ASSERT_TRUE(SetNetwork(db, false));
   auto batch = db->batch();
   batch->updateData({{"latestIpAddress", DAVFieldValue::fieldValueForArrayUnion({"198.51.100.8"})},
                      {"blockMode", 2}},
@@ -291,17 +290,14 @@ TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyA
   EXPECT_EQ(IntField(recorder.snapshots[1], "blockMode"), 2);
 
   // Online, the server stores the same list, and the local view keeps showing it.
-  bool online = false;
-  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
-  ASSERT_TRUE(Spin([&] { return online && committed; }));
+  ASSERT_TRUE(SetNetwork(db, true));
+  ASSERT_TRUE(Spin([&] { return committed; }));
   EXPECT_EQ(commitError, nullptr);
   EXPECT_EQ(backend().getDocument(path)["fields"]["latestIpAddress"], nlohmann::json(expected));
   // Read from the cache: the acknowledged write applied to the cached document. (Whether it still
   // counts as pending depends on whether the listen stream delivered the new version before going
   // offline, so only the contents are checked.)
-  bool offlineAgain = false;
-  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offlineAgain = true; });
-  ASSERT_TRUE(Spin([&] { return offlineAgain; }));
+  ASSERT_TRUE(SetNetwork(db, false));
   std::shared_ptr<DAVDocumentSnapshot> cached;
   doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { cached = s; });
   ASSERT_TRUE(Spin([&] { return cached != nullptr; }));
@@ -424,9 +420,7 @@ TEST_F(VerorarivEndToEndTest, ReadsComeFromTheCacheWhileOffline) {
   auto registration = doc->addSnapshotListener(recorder.block());
   ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
 
-  bool offline = false;
-  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
-  ASSERT_TRUE(Spin([&] { return offline; }));
+  ASSERT_TRUE(SetNetwork(db, false));
 
   std::shared_ptr<DAVDocumentSnapshot> cached;
   doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr) { cached = s; });
@@ -451,9 +445,7 @@ TEST_F(VerorarivEndToEndTest, PendingWritesSurviveARestartOfflineAndAreSentWhenT
   auto registration = doc->addSnapshotListener(recorder.block());
   ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
 
-  bool offline = false;
-  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
-  ASSERT_TRUE(Spin([&] { return offline; }));
+  ASSERT_TRUE(SetNetwork(db, false));
   doc->setData({{"n", 5}}, /*merge=*/true);
   ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 5; }));
   registration->remove();
@@ -463,9 +455,7 @@ TEST_F(VerorarivEndToEndTest, PendingWritesSurviveARestartOfflineAndAreSentWhenT
   standIn_->Restart();
   db = standIn_->Database(true);
   // Kept offline until the backend is back, so the check below sees the write still pending.
-  bool stillOffline = false;
-  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { stillOffline = true; });
-  ASSERT_TRUE(Spin([&] { return stillOffline; }));
+  ASSERT_TRUE(SetNetwork(db, false));
   doc = db->collectionWithPath("users")->documentWithPath(alice_);
   Recorder<DAVDocumentSnapshot> restarted;
   auto again = doc->addSnapshotListener(restarted.block());
@@ -478,9 +468,7 @@ TEST_F(VerorarivEndToEndTest, PendingWritesSurviveARestartOfflineAndAreSentWhenT
 
   backend().start();
   EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
-  bool online = false;
-  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
-  ASSERT_TRUE(Spin([&] { return online; }));
+  ASSERT_TRUE(SetNetwork(db, true));
   ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 5; }));
   again->remove();
 }
@@ -494,9 +482,7 @@ TEST_F(VerorarivEndToEndTest, ChangingTheUserSwitchesCredentialsAndPendingWrites
   ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
 
   // Offline, Alice writes; Bob signs in on the same client.
-  bool offline = false;
-  db->disableNetworkWithCompletion([&](platform::ErrorPtr) { offline = true; });
-  ASSERT_TRUE(Spin([&] { return offline; }));
+  ASSERT_TRUE(SetNetwork(db, false));
   aliceDoc->setData({{"n", 2}}, /*merge=*/true);
   ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 2; }));
   ASSERT_TRUE(standIn_->SignIn("bob@example.com"));
@@ -505,9 +491,7 @@ TEST_F(VerorarivEndToEndTest, ChangingTheUserSwitchesCredentialsAndPendingWrites
 
   // Online again, the streams run with Bob's token: Bob's own write goes through, the listen of
   // Alice's document is refused, and Alice's write waits in her queue instead of being sent.
-  bool online = false;
-  db->enableNetworkWithCompletion([&](platform::ErrorPtr) { online = true; });
-  ASSERT_TRUE(Spin([&] { return online; }));
+  ASSERT_TRUE(SetNetwork(db, true));
   auto bobDoc = db->collectionWithPath("users")->documentWithPath(bob_);
   EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
               bobDoc->setData({{"userId", bob_}, {"n", 9}}, /*merge=*/true, done);

@@ -46,6 +46,18 @@ inline bool SpinPolling(const std::function<bool()>& done,
   return done();
 }
 
+// Turns the database's network off or on and waits until it says it has; false on timeout.
+inline bool SetNetwork(const std::shared_ptr<DAVVerorariv>& db, bool enabled) {
+  bool done = false;
+  auto completion = [&done](platform::ErrorPtr) { done = true; };
+  if (enabled) {
+    db->enableNetworkWithCompletion(completion);
+  } else {
+    db->disableNetworkWithCompletion(completion);
+  }
+  return Spin([&] { return done; });
+}
+
 class StandIn {
  public:
   explicit StandIn(const std::string& name) {
