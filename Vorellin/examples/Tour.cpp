@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -56,7 +57,8 @@ constexpr const char* kListedName = "social.vorellin.test";
 constexpr const char* kAllowedName = "www.vorellin.test";
 
 int usage() {
-  std::cerr << "usage: VRL_AUTH_PASSWORD=... vorellin_tour --backend URL --email EMAIL --screenshots DIR\n";
+  std::cerr << "usage: VRL_AUTH_PASSWORD=... vorellin_tour --backend URL --admin-token-file FILE --email EMAIL\n"
+               "       [--screenshots DIR]\n";
   return 2;
 }
 
@@ -108,9 +110,11 @@ void click(const std::shared_ptr<platform::appkit::Button>& button) {
 
 class Tour {
  public:
-  Tour(std::string backend, std::string screenshots,
+  Tour(std::string backend, const std::string& adminToken, std::string screenshots,
        std::shared_ptr<platform::appkit::RecordingAlertPresenter> alerts)
-      : admin_(backend), screenshots_(std::move(screenshots)), alerts_(std::move(alerts)) {}
+      : admin_(backend), screenshots_(std::move(screenshots)), alerts_(std::move(alerts)) {
+    admin_.set_bearer_token_auth(adminToken);
+  }
 
   void setWindow(const std::shared_ptr<platform::appkit::Window>& window) { window_ = window; }
 
@@ -196,16 +200,22 @@ std::shared_ptr<T> content(const std::shared_ptr<platform::appkit::WindowControl
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string backend, email, screenshots;
+  std::string backend, email, screenshots, tokenFile;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--backend") backend = argv[i + 1];
     else if (flag == "--email") email = argv[i + 1];
     else if (flag == "--screenshots") screenshots = argv[i + 1];
+    else if (flag == "--admin-token-file") tokenFile = argv[i + 1];
     else return usage();
   }
   const char* password = std::getenv("VRL_AUTH_PASSWORD");
-  if (backend.empty() || email.empty() || !password || argc % 2 == 0) return usage();
+  if (backend.empty() || email.empty() || tokenFile.empty() || !password || argc % 2 == 0) return usage();
+  std::string adminToken;
+  if (!(std::ifstream(tokenFile) >> adminToken)) {
+    std::cerr << "tour: cannot read the admin token from " << tokenFile << "\n";
+    return 1;
+  }
   if (!screenshots.empty()) std::filesystem::create_directories(screenshots);
 
   // The SDK's parts register as the program loads.
@@ -216,7 +226,7 @@ int main(int argc, char** argv) {
   auto alerts = std::make_shared<platform::appkit::RecordingAlertPresenter>();
   platform::appkit::AlertPresenter::setShared(alerts);
 
-  Tour tour(backend, screenshots, alerts);
+  Tour tour(backend, adminToken, screenshots, alerts);
   tour.step("Before: the simulated Mac as it was", {kBlockedName, kAllowedName});
 
   auto controller = platform::appkit::launchApplication([] { return std::make_shared<vorellin::AppDelegate>(); });

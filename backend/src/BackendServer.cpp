@@ -44,6 +44,10 @@ bool BackendServer::start(std::string* error) {
   if (!options_.dataDir.empty() && ::mkdir(options_.dataDir.c_str(), 0700) != 0 && errno != EEXIST)
     return fail("cannot create the data directory " + options_.dataDir);
 
+  {
+    std::string err;
+    if (!admin_.create(options_.dataDir, &err)) return fail(err);
+  }
   for (auto& s : services_) {
     std::string err;
     if (!s->open(&err)) return fail(s->name() + ": " + err);
@@ -74,7 +78,7 @@ bool BackendServer::start(std::string* error) {
   http_->set_payload_max_length(kMaxRequestBodyBytes);
   // Before the body is read: only bodies of a declared length, never compressed ones (the library
   // would inflate them without a bound, and no client of ours compresses a request).
-  http_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+  http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     auto reply = [&](int status, const char* text) {
       res.status = status;
       res.set_header("Connection", "close");
@@ -84,6 +88,7 @@ bool BackendServer::start(std::string* error) {
     if (req.has_header("Transfer-Encoding")) return reply(411, "Length Required");
     std::string encoding = req.get_header_value("Content-Encoding");
     if (!encoding.empty() && encoding != "identity") return reply(415, "Unsupported Media Type");
+    if (req.path.rfind("/admin/", 0) == 0 && !admin_.admit(req, res)) return httplib::Server::HandlerResponse::Handled;
     return httplib::Server::HandlerResponse::Unhandled;
   });
   // After routing, so the body has been read; still before the reply goes out.

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "backend/src/AdminGuard.h"
 #include "backend/src/RequestRecorder.h"
 #include "backend/src/Service.h"
 
@@ -62,6 +63,9 @@ class BackendServer {
   std::string documentsHostAndPort() const;
   RequestRecorder& recorder() { return recorder_; }
   const BackendOptions& options() const { return options_; }
+  // The admin interface's token (made anew at each start) and the 0600 file that holds it.
+  const std::string& adminToken() const { return admin_.token(); }
+  const std::string& adminTokenFile() const { return admin_.tokenFile(); }
 
  private:
   BackendOptions options_;
@@ -71,6 +75,7 @@ class BackendServer {
   DocumentService* documents_ = nullptr;  // owned by services_
   std::vector<std::unique_ptr<Service>> services_;
   RequestRecorder recorder_;
+  AdminGuard admin_;
   uint16_t port_ = 0;
   bool running_ = false;
 };

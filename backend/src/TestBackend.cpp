@@ -115,6 +115,7 @@ SignedInUser TestBackend::signIn(const std::string& email, const std::string& pa
 std::optional<int64_t> TestBackend::adminWrite(const std::string& method, const std::string& path,
                                                const nlohmann::json& fields) {
   httplib::Client client("127.0.0.1", port());
+  client.set_bearer_token_auth(server_->adminToken());
   std::string url = "/admin/v1/documents/" + path;
   httplib::Result res = method == "PUT"     ? client.Put(url, fields.dump(), "application/json")
                         : method == "PATCH" ? client.Patch(url, fields.dump(), "application/json")
@@ -139,6 +140,7 @@ std::optional<int64_t> TestBackend::deleteDocument(const std::string& path) {
 
 nlohmann::json TestBackend::getDocument(const std::string& path) {
   httplib::Client client("127.0.0.1", port());
+  client.set_bearer_token_auth(server_->adminToken());
   auto res = client.Get("/admin/v1/documents/" + path);
   if (!res) die("the admin interface does not answer");
   if (res->status == 404) return nullptr;

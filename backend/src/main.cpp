@@ -16,7 +16,8 @@ void usage() {
   std::cerr << "usage: vorellin-backend [--port N] [--documents-port N] [--data-dir DIR] [--seed FILE]\n"
                "                        [--project-id ID] [--quiet]\n"
                "  --port 0 (the default) picks a free port; the port is printed as \"port=N\" once serving,\n"
-               "  then the document service's gRPC port as \"documents_port=N\".\n";
+               "  then the document service's gRPC port as \"documents_port=N\" and the file holding the admin\n"
+               "  interface's token as \"admin_token_file=PATH\" (send it as \"Authorization: Bearer TOKEN\").\n";
 }
 
 }  // namespace
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
   }
   std::cout << "port=" << server.port() << std::endl;
   std::cout << "documents_port=" << server.documents().port() << std::endl;
+  std::cout << "admin_token_file=" << server.adminTokenFile() << std::endl;
   int sig = 0;
   sigwait(&signals, &sig);
   server.stop();

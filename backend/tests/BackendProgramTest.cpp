@@ -1,45 +1,81 @@
 #include <httplib.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 namespace {
 
-TEST(BackendProgramTest, ServesOnTheAnnouncedPortAndStopsOnSignal) {
-  char tmpl[] = "/tmp/vrl-backend-prog-XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  std::string dir = tmpl;
-  std::ofstream(dir + "/seed.json")
-      << R"({"users":[{"email":"fay@example.com","password":"s3cretpw","uid":"uid-fay"}]})";
-
-  int out[2];
-  ASSERT_EQ(::pipe(out), 0);
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::close(out[0]);
+// vorellin-backend started as a program over a fresh data directory, with what it announced.
+class BackendProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vrl-backend-prog-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    std::ofstream(dir_ + "/seed.json")
+        << R"({"users":[{"email":"fay@example.com","password":"s3cretpw","uid":"uid-fay"}],)"
+           R"("documents":{"pin/uid-fay":{"userId":"uid-fay","pin":"4321"}}})";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    pid_ = ::fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execl(VRL_BACKEND_EXE, VRL_BACKEND_EXE, "--port", "0", "--data-dir", (dir_ + "/data").c_str(), "--seed",
+              (dir_ + "/seed.json").c_str(), "--quiet", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
     ::close(out[1]);
-    ::execl(VRL_BACKEND_EXE, VRL_BACKEND_EXE, "--port", "0", "--data-dir", (dir + "/data").c_str(), "--seed",
-            (dir + "/seed.json").c_str(), "--quiet", static_cast<char*>(nullptr));
-    ::_exit(127);
+    out_ = ::fdopen(out[0], "r");
+    char line[512];
+    while (!announced_.count("admin_token_file") && std::fgets(line, sizeof line, out_)) {
+      std::string text(line);
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      size_t eq = text.find('=');
+      if (eq != std::string::npos) announced_[text.substr(0, eq)] = text.substr(eq + 1);
+    }
+    ASSERT_TRUE(announced_.count("port")) << "the program announced no port";
+    port_ = std::stoi(announced_["port"]);
+    ASSERT_GT(port_, 0);
   }
-  ::close(out[1]);
-  FILE* f = ::fdopen(out[0], "r");
-  char line[128] = {0};
-  ASSERT_NE(std::fgets(line, sizeof(line), f), nullptr);
-  int port = 0;
-  ASSERT_EQ(std::sscanf(line, "port=%d", &port), 1) << line;
-  ASSERT_GT(port, 0);
 
-  httplib::Client client("127.0.0.1", port);
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_) std::fclose(out_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  int stopProgram() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid_, &status, 0), pid_);
+    pid_ = -1;
+    return status;
+  }
+
+  std::string dir_;
+  pid_t pid_ = -1;
+  FILE* out_ = nullptr;
+  std::map<std::string, std::string> announced_;
+  int port_ = 0;
+};
+
+TEST_F(BackendProgramTest, ServesOnTheAnnouncedPortAndStopsOnSignal) {
+  httplib::Client client("127.0.0.1", port_);
   auto res = client.Post("/identityservice/v3/relyingparty/verifyPassword?key=k",
                          R"({"email":"fay@example.com","password":"s3cretpw","returnSecureToken":true})",
                          "application/json");
@@ -47,14 +83,52 @@ TEST(BackendProgramTest, ServesOnTheAnnouncedPortAndStopsOnSignal) {
   EXPECT_EQ(res->status, 200);
   EXPECT_EQ(nlohmann::json::parse(res->body)["localId"], "uid-fay");
 
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  int status = stopProgram();
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  std::fclose(f);
-  EXPECT_TRUE(std::filesystem::exists(dir + "/data/users.json"));
-  std::filesystem::remove_all(dir);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/data/users.json"));
+}
+
+// The admin interface reads every user's PIN: only a holder of the token file's secret gets in, and
+// a page of another site reaching the port by DNS rebinding (its own Host, its own Origin) never does.
+TEST_F(BackendProgramTest, AdminInterfaceAnswersOnlyTheTokenHolderOnALoopbackHost) {
+  ASSERT_TRUE(announced_.count("admin_token_file"));
+  const std::string file = announced_["admin_token_file"];
+  EXPECT_EQ(file, dir_ + "/data/admin-token");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::string token;
+  ASSERT_TRUE(std::ifstream(file) >> token);
+  EXPECT_EQ(token.size(), 64u);
+
+  httplib::Client client("127.0.0.1", port_);
+  auto get = [&](httplib::Headers headers) {
+    auto res = client.Get("/admin/v1/documents/pin/uid-fay", headers);
+    return res ? res->status : -1;
+  };
+  const std::string bearer = "Bearer " + token;
+  EXPECT_EQ(get({}), 401);
+  EXPECT_EQ(get({{"Authorization", "Bearer " + std::string(64, '0')}}), 401);
+  EXPECT_EQ(get({{"Authorization", bearer + "0"}}), 401);
+  EXPECT_EQ(get({{"Authorization", "Basic " + token}}), 401);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "attacker.example:" + std::to_string(port_)}}), 403);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "127.0.0.1.attacker.example"}}), 403);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Origin", "http://attacker.example"}}), 403);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Origin", "null"}}), 403);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "localhost:" + std::to_string(port_)}}), 200);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "[::1]"}, {"Origin", "http://127.0.0.1:3000"}}), 200);
+  auto res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", bearer}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(nlohmann::json::parse(res->body)["fields"]["pin"], "4321");
+
+  // A refused write changes nothing.
+  auto put = client.Put("/admin/v1/documents/pin/uid-fay", R"({"userId":"uid-fay","pin":"9999"})", "application/json");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 401);
+  res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", bearer}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(nlohmann::json::parse(res->body)["fields"]["pin"], "4321");
 }
 
 }  // namespace

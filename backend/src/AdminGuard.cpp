@@ -1,0 +1,148 @@
+#include "backend/src/AdminGuard.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace backend {
+
+namespace {
+
+constexpr const char* kTokenFileName = "admin-token";
+
+std::string hex(const unsigned char* bytes, size_t n) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+AdminGuard::~AdminGuard() {
+  if (tempDir_.empty()) return;
+  ::unlink(tokenFile_.c_str());
+  ::rmdir(tempDir_.c_str());
+}
+
+bool AdminGuard::create(const std::string& dataDir, std::string* error) {
+  auto fail = [&](const std::string& text) {
+    if (error) *error = text + ": " + std::strerror(errno);
+    return false;
+  };
+  unsigned char bytes[32];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return fail("cannot make the admin token");
+  std::string dir = dataDir;
+  if (dir.empty() && tempDir_.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vorellin-backend-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data())) return fail("cannot make a folder for the admin token");
+    tempDir_ = buffer.data();  // mkdtemp makes it 0700
+  }
+  if (dir.empty()) dir = tempDir_;
+  const std::string path = dir + "/" + kTokenFileName;
+  const std::string temporary = path + ".new";
+  ::unlink(temporary.c_str());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return fail("cannot write " + temporary);
+  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, hex(bytes, sizeof bytes) + "\n") && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    int saved = errno;
+    ::unlink(temporary.c_str());
+    errno = saved;
+    return fail("cannot write " + path);
+  }
+  token_ = hex(bytes, sizeof bytes);
+  tokenFile_ = path;
+  return true;
+}
+
+bool AdminGuard::isLoopbackHost(const std::string& hostHeader) {
+  std::string host = lower(hostHeader);
+  if (!host.empty() && host.front() == '[') {
+    size_t close = host.find(']');
+    if (close == std::string::npos) return false;
+    std::string rest = host.substr(close + 1);
+    if (!rest.empty() && (rest[0] != ':' || rest.find_first_not_of("0123456789", 1) != std::string::npos))
+      return false;
+    host = host.substr(1, close - 1);
+  } else if (size_t colon = host.find(':'); colon != std::string::npos) {
+    if (host.find(':', colon + 1) != std::string::npos) {
+      // A bare IPv6 address, which a Host header may not carry without brackets; take it whole.
+    } else {
+      if (host.find_first_not_of("0123456789", colon + 1) != std::string::npos) return false;
+      host = host.substr(0, colon);
+    }
+  }
+  if (host == "localhost" || host == "localhost.") return true;
+  in_addr v4{};
+  if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return false;
+}
+
+bool AdminGuard::isLoopbackOrigin(const std::string& origin) {
+  std::string o = lower(origin);
+  for (const char* scheme : {"http://", "https://"}) {
+    const size_t n = std::strlen(scheme);
+    if (o.compare(0, n, scheme) != 0) continue;
+    std::string host = o.substr(n);
+    if (host.empty() || host.find_first_of("/?#@") != std::string::npos) return false;
+    return isLoopbackHost(host);
+  }
+  return false;
+}
+
+bool AdminGuard::admit(const httplib::Request& req, httplib::Response& res) const {
+  auto refuse = [&](int status, const char* text) {
+    res.status = status;
+    if (status == 401) res.set_header("WWW-Authenticate", "Bearer");
+    res.set_header("Connection", "close");
+    res.set_content(std::string(R"({"error":")") + text + "\"}", "application/json");
+    return false;
+  };
+  if (!isLoopbackHost(req.get_header_value("Host")))
+    return refuse(403, "the admin interface answers requests to a loopback host only");
+  if (req.has_header("Origin") && !isLoopbackOrigin(req.get_header_value("Origin")))
+    return refuse(403, "the admin interface refuses requests from other origins");
+  if (req.get_header_value_count("Authorization") != 1) return refuse(401, "the admin token is missing");
+  const std::string header = req.get_header_value("Authorization");
+  const std::string prefix = "Bearer ";
+  if (token_.empty() || header.size() != prefix.size() + token_.size() || header.compare(0, prefix.size(), prefix) != 0 ||
+      CRYPTO_memcmp(header.data() + prefix.size(), token_.data(), token_.size()) != 0)
+    return refuse(401, "the admin token is wrong");
+  return true;
+}
+
+}  // namespace backend
