@@ -134,6 +134,13 @@ void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
   fileLogger->logFileManager()->setMaximumNumberOfLogFiles(7);
   Log::shared().addLogger(fileLogger);
   VRL_LOG_VERBOSE_AT(__FILE__, "applicationDidFinishLaunching(_:)", __LINE__, "VavazuzeZud configured");
+  // The store found it first, before any logger was there to take it.
+  if (auto readError = VrlUserDefault::shared().preferences->readError()) {
+    VRL_LOG_ERROR_AT(__FILE__, "applicationDidFinishLaunching(_:)", __LINE__,
+                     "Settings cannot be read; the DNS stays as it is and changes wait in memory until a setting "
+                     "is changed in the window: "
+                         << *readError);
+  }
 
   std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
   LoginServiceKit::addLoginItem(bundle ? bundle->bundlePath() : "");

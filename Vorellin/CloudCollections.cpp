@@ -233,12 +233,15 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     // What is stored for this mode; an absent key is not an empty list, so the first snapshot stores
     // all three and the mode lookup, which needs all three, works from then on.
     const std::optional<std::vector<std::string>> stored = store().stringArrayForKey(key);
+    // A mode the cloud no longer lists has no resolvers: the cloud may withdraw them. Switching
+    // keeps the DNS in force while the mode in use has none.
     std::vector<std::string> wanted;
     auto field = data->find(key);
-    if (field != data->end()) {
-      const DAVValue* ipv4 = field->second.find("ipv4");
-      std::optional<std::vector<std::string>> list = cloudvalue::textList(ipv4);
-      if (!field->second.asMap() || !list) {
+    if (field != data->end() && !field->second.asMap()) {
+      CLOUD_LOG(kBlockModesCaller, "\"" << key << "\" is not a map: no resolver address");
+    } else if (field != data->end()) {
+      std::optional<std::vector<std::string>> list = cloudvalue::textList(field->second.find("ipv4"));
+      if (!list) {
         CLOUD_LOG(kBlockModesCaller, "Ignoring \"" << key << "\": not a map with an \"ipv4\" list of texts");
         if (stored) continue;
       } else {
@@ -250,14 +253,9 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
         }
       }
     }
-    if (wanted.empty() && stored && !stored->empty()) {
-      CLOUD_LOG(kBlockModesCaller, "No valid resolver address for \"" << key << "\": keeping the stored list");
-      continue;
-    }
     if (stored && *stored == wanted) continue;
     store().set(key, valueList(wanted));
-    // An empty list would leave the computer without a resolver: stored, never applied.
-    if (!wanted.empty() && VrlUserDefault::shared().blockerMode() == mode) modeInUseChanged = true;
+    if (VrlUserDefault::shared().blockerMode() == mode) modeInUseChanged = true;
   }
   // Only once every list is stored: the DNS queue runs at once on its own thread, and the mode
   // lookup answers nothing while any of the three is missing.
@@ -289,13 +287,10 @@ void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& s
     std::vector<std::string> wanted = cloudvalue::validAddresses(*ipv4, &dropped);
     if (!dropped.empty())
       CLOUD_LOG(kCustomDnsCaller, "Dropped " << dropped.size() << " invalid resolver address(es): " << joined(dropped));
-    const std::vector<std::string> stored = settings.customBlacklistDns();
-    if (wanted.empty() && !stored.empty()) {
-      CLOUD_LOG(kCustomDnsCaller, "No valid resolver address: keeping the stored list");
-    } else if (wanted != stored) {
+    if (wanted != settings.customBlacklistDns()) {
       store().set(keys::kCustomBlacklistDns, valueList(wanted));
       store().synchronize();
-      if (!wanted.empty() && settings.customBlacklistState() && !settings.fenwixState()) requestDns(kCustomDnsCaller);
+      if (settings.customBlacklistState() && !settings.fenwixState()) requestDns(kCustomDnsCaller);
     }
   }
 
@@ -305,12 +300,7 @@ void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& s
   std::vector<std::string> wanted = cloudvalue::validHttpsUrls(*urls, &dropped);
   if (!dropped.empty())
     CLOUD_LOG(kCustomDnsCaller, "Dropped " << dropped.size() << " invalid encrypted-DNS URL(s): " << joined(dropped));
-  const std::vector<std::string> stored = settings.fenwixDnsUrls();
-  if (wanted.empty() && !stored.empty()) {
-    CLOUD_LOG(kCustomDnsCaller, "No valid encrypted-DNS URL: keeping the stored list");
-    return;
-  }
-  if (wanted == stored) return;
+  if (wanted == settings.fenwixDnsUrls()) return;
   store().set(keys::kFenwixDnsUrls, valueList(wanted));
   store().synchronize();
   FenwixHelper::writeFenwixConfig();

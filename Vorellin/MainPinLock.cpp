@@ -148,6 +148,8 @@ void Main::checkDns() {
   const VrlUserDefault& settings = VrlUserDefault::shared();
   const bool blocker = settings.blockerState();
   updateStatusImages(blocker);
+  // Settings that cannot be read read as protection off: that reading is neither stored nor applied.
+  if (settings.preferences->readError()) return;
   if (blocker && settings.customBlacklistState()) {
     if (AppUtils::dnsAlreadyApplied(settings.customBlacklistDns())) updateStatusImages(true);
     return;

@@ -66,7 +66,7 @@ void Uninstall::viewDidLoad() {
     auto self = weak.lock();
     if (!self) return;
     self->recordSettled_ = true;
-    if (self->waitingForRecord_) self->terminateOnce();
+    if (self->turnOffAsked_) self->runTurnOff();
   });
   *reference = record;
 
@@ -92,8 +92,30 @@ void Uninstall::btnTurnOff() {
 }
 
 void Uninstall::turnOff() {
+  if (turnOffAsked_) return;
+  turnOffAsked_ = true;
+  // The record is the only trace of the uninstall, and a write not yet taken when the user signs out
+  // stays behind with that user's other pending writes: give the cloud a few seconds first.
+  if (recordSettled_ || !record) {
+    runTurnOff();
+    return;
+  }
+  std::weak_ptr<Uninstall> weak = std::static_pointer_cast<Uninstall>(shared_from_this());
+  recordWait_ = platform::dispatch::Timer::scheduled(
+      std::chrono::duration_cast<std::chrono::milliseconds>(kRecordWait), false, [weak](platform::dispatch::Timer&) {
+        auto self = weak.lock();
+        if (!self || self->turnedOff_) return;
+        VRL_LOG_ERROR_AT(__FILE__, "btnTurnOff(_:)", __LINE__,
+                         "The uninstall record was not taken by the cloud within " << kRecordWait.count()
+                                                                                   << " seconds; turning off anyway");
+        self->runTurnOff();
+      });
+}
+
+void Uninstall::runTurnOff() {
   if (turnedOff_) return;
   turnedOff_ = true;
+  if (recordWait_) recordWait_->invalidate();
   AppUtils::shellResult(kDefaultsDeleteCommand);
 
   platform::ErrorPtr error;
@@ -110,24 +132,6 @@ void Uninstall::turnOff() {
     std::optional<std::string> line = FenwixHelper::proxyCommandLine(FenwixHelper::kServiceUninstall);
     if (!line || !FenwixHelper::runRootCommands({*line})) FenwixHelper::deleteConfigFile();
   }
-
-  // The record is the only trace of the uninstall; give the cloud a few seconds to take it.
-  if (recordSettled_ || !record) {
-    terminateOnce();
-    return;
-  }
-  waitingForRecord_ = true;
-  std::weak_ptr<Uninstall> weak = std::static_pointer_cast<Uninstall>(shared_from_this());
-  recordWait_ = platform::dispatch::Timer::scheduled(
-      std::chrono::duration_cast<std::chrono::milliseconds>(kRecordWait), false, [weak](platform::dispatch::Timer&) {
-        if (auto self = weak.lock()) self->terminateOnce();
-      });
-}
-
-void Uninstall::terminateOnce() {
-  if (terminated_) return;
-  terminated_ = true;
-  if (recordWait_) recordWait_->invalidate();
   platform::appkit::Application::shared().terminate(this);
 }
 

@@ -30,7 +30,7 @@ class Uninstall : public platform::appkit::ViewController {
   // The current zone's abbreviation now, or "" when it has none.
   static std::string timeZoneAbbreviation();
 
-  // How long quitting waits for the cloud to take the record.
+  // How long the turn-off waits for the cloud to take the record before it signs out.
   static constexpr std::chrono::seconds kRecordWait{5};
   static constexpr const char* kDefaultsDeleteCommand = "defaults delete mac.com.trennelwick.vorellin";
 
@@ -42,11 +42,10 @@ class Uninstall : public platform::appkit::ViewController {
 
  private:
   void turnOff();
-  void terminateOnce();
-  bool turnedOff_ = false;
+  void runTurnOff();
+  bool turnOffAsked_ = false;
   bool recordSettled_ = false;
-  bool waitingForRecord_ = false;
-  bool terminated_ = false;
+  bool turnedOff_ = false;
   std::shared_ptr<platform::dispatch::Timer> recordWait_;
 };
 

@@ -25,7 +25,7 @@ void requestUserDns(const std::string& caller, const char* file, int line) {
 void writeSetting(const char* key, platform::Value value) {
   auto prefs = VrlUserDefault::shared().preferences;
   prefs->set(key, std::move(value));
-  prefs->synchronize();
+  prefs->synchronizeReplacingUnreadable();
 }
 
 std::string majorMinorOSVersion() {

@@ -32,7 +32,9 @@ void showAlert(const std::string& message, const std::string& button = "Ok", con
 void requestUserDns(const std::string& caller, const char* file, int line);
 #define VRL_REQUEST_DNS(caller) ::vorellin::requestUserDns(caller, __FILE__, __LINE__)
 
-// A setting written into the settings store and synchronised at once.
+// A setting the user changed in the window, written into the settings store and synchronised at once.
+// Over settings that cannot be read, this change is what replaces them (the unreadable file is kept
+// aside and everything held in memory is written).
 void writeSetting(const char* key, platform::Value value);
 
 // "manufacturer" "Apple", "model" "macOS", "osVersion" major.minor of the running system.

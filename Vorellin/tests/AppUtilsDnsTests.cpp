@@ -335,6 +335,8 @@ TEST_F(DnsSwitchTest, UnreadableSettingsLeaveDnsUnchangedAndAreKeptAside) {
   set(keys::kPin, "1234");
   const std::string path = VrlUserDefault::shared().preferences->filePath();
   std::ofstream(path, std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>pin</key><string>12";
+  // A write that no user made (here the public-IP refresh's) waits in memory and changes nothing.
+  set(keys::kCurrentIp, "203.0.113.7");
 
   for (bool clearDns : {false, true}) {
     log->clear();
@@ -346,8 +348,9 @@ TEST_F(DnsSwitchTest, UnreadableSettingsLeaveDnsUnchangedAndAreKeptAside) {
     EXPECT_EQ(setCommandsRun(), 0u);
   }
 
-  // The next write keeps the damaged file beside the new one.
+  // A change the user makes keeps the damaged file beside the new one.
   set(keys::kBlockerState, true);
+  ASSERT_TRUE(prefs()->synchronizeReplacingUnreadable());
   std::vector<std::string> aside;
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
     if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-", 0) == 0)

@@ -21,6 +21,7 @@
 #include "Vorellin/Main.h"
 #include "Vorellin/ViewSupport.h"
 #include "Vorellin/AppUtils.h"
+#include "Vorellin/CloudCollections.h"
 #include "Vorellin/tests/AppBundle.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
 #include "auth/DAVAuth.h"
@@ -154,7 +155,9 @@ class AppViewTest : public SimulatedMacTest {
     launch();
   }
 
+  // The listeners go with the database, as they would with the process.
   void shutDownDatabase() {
+    CloudCollections::shared().resetForTesting();
     if (!DAVApp::isDefaultAppConfigured()) return;
     bool shutDown = false;
     DAVVerorariv::verorariv()->shutdownWithCompletion([&](platform::ErrorPtr) { shutDown = true; });

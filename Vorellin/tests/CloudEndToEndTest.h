@@ -39,7 +39,7 @@ inline constexpr const char* kPassword = "correct-horse-battery";
 class CloudEndToEndTest : public AppShellTest {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "the filtering resolvers listen on port 53, which needs root";
+    VRL_REQUIRE_ROOT("the filtering resolvers listen on port 53");
     AppShellTest::SetUp();
     // A fresh cloud cache and no signed-in user left by an earlier test of this program.
     std::error_code ec;

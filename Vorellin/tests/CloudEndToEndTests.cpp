@@ -276,26 +276,27 @@ TEST_F(CloudEndToEnd, HostileCloudDataNeverReachesAShellNorBreaksTheDns) {
   ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", "127.0.0.1"}}}}));
   ASSERT_TRUE(logged("Ignoring \"normal\"", since));
 
+  // Nothing usable is no resolver at all: stored so, while the DNS keeps the resolvers in force.
   since = lines();
   ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", {{"ipv4", hostile}}}}));
   ASSERT_TRUE(logged("Dropped 6 invalid resolver address(es) of \"normal\"", since));
-  ASSERT_TRUE(logged("keeping the stored list", since));
+  ASSERT_TRUE(await([&] { return stored(keys::kNormal).empty(); }));
 
   since = lines();
   ASSERT_TRUE(backend->mergeDocument("dnsServers/blockModes", {{"normal", "not a map"}, {"ultraExtreme", nullptr}}));
-  ASSERT_TRUE(logged("Ignoring \"ultraExtreme\"", since));
+  ASSERT_TRUE(logged("\"ultraExtreme\" is not a map", since));
 
   // The custom block list's lists too: resolvers and the proxy's upstream URLs.
   const size_t customLines = log->texts(LogFlag::Verbose, kCustomDns).size();
   ASSERT_TRUE(backend->mergeDocument("dnsServers/customDns",
                                      {{"ipv4", hostile}, {"dnsOverHttps", {"https://127.0.0.1/`touch " + marker + "`",
                                                                           "https://$(touch " + marker + ")"}}}));
-  ASSERT_TRUE(await([&] { return log->texts(LogFlag::Verbose, kCustomDns).size() >= customLines + 4; }));
-  EXPECT_EQ(VrlUserDefault::shared().customBlacklistDns(), V{custom});
-  EXPECT_EQ(VrlUserDefault::shared().fenwixDnsUrls(), V{"https://127.0.0.1:1/dns-query"});
+  ASSERT_TRUE(await([&] { return log->texts(LogFlag::Verbose, kCustomDns).size() >= customLines + 2; }));
+  EXPECT_EQ(VrlUserDefault::shared().customBlacklistDns(), V{});
+  EXPECT_EQ(VrlUserDefault::shared().fenwixDnsUrls(), V{});
 
-  EXPECT_EQ(stored(keys::kNormal), V{normal});
-  EXPECT_EQ(stored(keys::kUltraExtreme), V{ultra});
+  EXPECT_EQ(stored(keys::kNormal), V{});
+  EXPECT_EQ(stored(keys::kUltraExtreme), V{});
   EXPECT_EQ(wifi(), V{normal});
   EXPECT_EQ(backend::digAnswer(wifi()[0], "adult.vorellin.test"), "0.0.0.0");
 

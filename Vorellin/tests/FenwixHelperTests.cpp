@@ -119,19 +119,24 @@ TEST_F(RootCommandsTest, ProxyCommandLineQuotesTheExecutablePath) {
   EXPECT_EQ(AdministratorApproval::promptCount(), 1);
 }
 
-// The supervision tests need root for port 53. Run as an ordinary user they may be skipped on a
-// developer's machine, but under CI they must fail, so a CI run can never pass without them.
-TEST(SupervisionTestsWithoutRootTest, FailUnderCIAndAreSkippedOtherwise) {
+// The proxy supervision and the cloud end to end need root for port 53. Run as an ordinary user they
+// may be skipped on a developer's machine, but under CI they must fail, so a CI run can never pass
+// without them.
+TEST(RootOnlyTestsWithoutRootTest, FailUnderCIAndAreSkippedOtherwise) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can run them as another user";
-  const std::string run = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                          platform::shellQuote(VRL_FENWIX_SUPERVISION_TESTS_EXE) +
-                          " --gtest_filter=FenwixSupervisionTest.NothingHappensUnlessAllThreeSwitchesAreOn 2>&1";
-  const platform::ProcessResult underCI = platform::runShell("CI=1 " + run);
-  EXPECT_NE(underCI.status, 0) << underCI.output;
-  EXPECT_NE(underCI.output.find("must run as root under CI"), std::string::npos) << underCI.output;
-  const platform::ProcessResult elsewhere = platform::runShell("env -u CI " + run);
-  EXPECT_EQ(elsewhere.status, 0) << elsewhere.output;
-  EXPECT_NE(elsewhere.output.find("[  SKIPPED ] 1 test"), std::string::npos) << elsewhere.output;
+  const std::pair<const char*, const char*> programs[] = {
+      {VRL_FENWIX_SUPERVISION_TESTS_EXE, "FenwixSupervisionTest.NothingHappensUnlessAllThreeSwitchesAreOn"},
+      {VRL_CLOUD_E2E_TESTS_EXE, "CloudEndToEnd.PinsAndTheBlockModeFollowTheCloud"}};
+  for (const auto& [program, test] : programs) {
+    const std::string run = "setpriv --reuid=65534 --regid=65534 --clear-groups " + platform::shellQuote(program) +
+                            " --gtest_filter=" + test + " 2>&1";
+    const platform::ProcessResult underCI = platform::runShell("CI=1 " + run);
+    EXPECT_NE(underCI.status, 0) << underCI.output;
+    EXPECT_NE(underCI.output.find("must run as root under CI"), std::string::npos) << underCI.output;
+    const platform::ProcessResult elsewhere = platform::runShell("env -u CI " + run);
+    EXPECT_EQ(elsewhere.status, 0) << elsewhere.output;
+    EXPECT_NE(elsewhere.output.find("[  SKIPPED ] 1 test"), std::string::npos) << elsewhere.output;
+  }
 }
 
 }  // namespace

@@ -43,10 +43,7 @@ class FenwixSupervisionTest : public testing::SimulatedMacTest {
  protected:
   void SetUp() override {
     SimulatedMacTest::SetUp();
-    if (::geteuid() != 0) {
-      if (std::getenv("CI")) FAIL() << "the proxy listens on port 53: these tests must run as root under CI";
-      GTEST_SKIP() << "the proxy listens on port 53";
-    }
+    VRL_REQUIRE_ROOT("the proxy listens on port 53");
     testing::layOutAppBundle();
     FenwixHelper::unavailableAlertShown = false;
     FenwixHelper::setUserIdProvider([] { return std::optional<std::string>("user-1"); });

@@ -94,6 +94,24 @@ TEST_F(LoginViewTest, SignInGivesEachErrorTextThenListsThisMacAndShowsTheMainVie
   ::unsetenv("VRL_OS_VERSION");
 }
 
+TEST_F(LoginViewTest, AFailedUserLookUpSignsOutAndBringsTheFormBackWithTheError) {
+  // The sign-in works; the look-up of the user's document is refused.
+  seedUserDocument(nlohmann::json::array());
+  backend().documents().refuseQueriesOnForTesting("users");
+  launch();
+  auto login = waitForContent<Login>();
+  ASSERT_TRUE(login);
+  submitAndWait(login, kUserEmail, kUserPassword);
+  ASSERT_EQ(alerts->count(), 1u);
+  EXPECT_EQ(alerts->alerts()[0].messageText, "There was an error while log in");
+  EXPECT_EQ(alerts->alerts()[0].informativeText, "Missing or insufficient permissions.");
+  EXPECT_EQ(alerts->alerts()[0].buttons, std::vector<std::string>{"Ok"});
+  EXPECT_FALSE(DAVAuth::auth()->currentUser());
+  EXPECT_FALSE(login->boxLogin->isHidden());
+  EXPECT_TRUE(login->boxLoading->isHidden());
+  EXPECT_EQ(content<Login>(), login);
+}
+
 TEST_F(LoginViewTest, ListedMacAddsNothingAndTheNextStartSkipsTheForm) {
   seedUserDocument(nlohmann::json::array({{{"model", "macOS"}, {"osVersion", "13.1"}}}));
   const auto before = backend().getDocument("users/" + uid);

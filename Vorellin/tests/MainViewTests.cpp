@@ -2,6 +2,8 @@
 // modes, the menu's switches, the PIN box, and the DNS check when the view starts. Every click goes
 // through the real control; the DNS requests it queues run on the DNS-transition queue and reach the
 // simulated Mac's networksetup.
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -325,6 +327,108 @@ TEST_F(MainViewTest, DnsCheckAtStartRequestsDnsOnlyWhenNoModeListIsInForce) {
   EXPECT_EQ(takeCallers(), Strings{"checkDns()"});
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.0.1 10.0.0.2", "Ethernet:10.0.0.1 10.0.0.2"}));
   EXPECT_EQ(fresh->btnVRLOutlet->image()->name(), "Circle On");
+}
+
+// Settings that cannot be read never switch protection off, whether the cloud answers or not: what the
+// listeners and the public-IP refresh store waits in memory, the file and the Mac's DNS stay as they are,
+// and only a change made in the window replaces the file (kept aside) with everything held.
+TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheWindow) {
+  const std::filesystem::path path = prefs()->filePath();
+  auto readFile = [](const std::filesystem::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  auto asideFiles = [&] {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
+      if (entry.path().filename().string().rfind(path.filename().string() + ".damaged-", 0) == 0)
+        files.push_back(entry.path());
+    return files;
+  };
+  auto keptAside = [&] {
+    Strings contents;
+    for (const auto& file : asideFiles()) contents.push_back(readFile(file));
+    std::sort(contents.begin(), contents.end());
+    return contents;
+  };
+  // The settings file cut in half, as a writer that crashed might leave it.
+  auto damage = [&] {
+    const std::string whole = readFile(path);
+    const std::string half = whole.substr(0, whole.size() / 2);
+    std::ofstream(path, std::ios::trunc) << half;
+    return half;
+  };
+  const std::set<std::string> normal = {"10.0.0.1", "10.0.0.2"}, cloudNormal = {"10.0.5.1", "10.0.5.2"};
+
+  set(keys::kBlockerState, true);
+  set(keys::kPinProtect, true);
+  set(keys::kPin, "1357");
+  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
+    for (auto& s : all) s.dnsServers = {"10.0.0.1", "10.0.0.2"};
+    return true;
+  }));
+  ASSERT_TRUE(backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {"10.0.5.1", "10.0.5.2"}}}},
+                                                              {"extreme", {{"ipv4", {"10.0.6.1"}}}},
+                                                              {"ultraExtreme", {{"ipv4", {"10.0.7.1"}}}}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  const std::string firstDamage = damage();
+
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(spin([] {
+    const VrlUserDefault& settings = VrlUserDefault::shared();
+    return settings.getDnsPreferences(0) == Strings{"10.0.5.1", "10.0.5.2"} && settings.getPin(keys::kPin) == "2468" &&
+           settings.currentIp() == std::string(testing::kPublicIp);
+  })) << ::testing::PrintToString(prefs()->dictionaryRepresentation());
+  drainDns();
+  EXPECT_EQ(readFile(path), firstDamage);
+  EXPECT_EQ(keptAside(), Strings{});
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), normal);
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");  // nothing readable says it is on
+  const auto launchErrors = log->texts(platform::logging::LogFlag::Error, "applicationDidFinishLaunching(_:)");
+  ASSERT_EQ(launchErrors.size(), 1u);
+  EXPECT_EQ(launchErrors[0].rfind("Settings cannot be read; ", 0), 0u) << launchErrors[0];
+
+  // Protection switched on in the window: everything held is written and applied.
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(keptAside(), Strings{firstDamage});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.5.1 10.0.5.2", "Ethernet:10.0.5.1 10.0.5.2"}));
+  EXPECT_EQ(servers("Wi-Fi"), cloudNormal);
+  {
+    platform::UserDefaults written(kDefaultsDomain);
+    EXPECT_FALSE(written.readError());
+    EXPECT_TRUE(written.boolForKey(keys::kBlockerState));
+    EXPECT_EQ(written.stringArrayForKey(keys::kNormal), (Strings{"10.0.5.1", "10.0.5.2"}));
+    EXPECT_EQ(written.stringForKey(keys::kPin), "2468");
+    EXPECT_EQ(written.stringForKey(keys::kCurrentIp), testing::kPublicIp);
+  }
+
+  // The cloud out of reach, the file damaged again: the same, until a mode is chosen in the menu.
+  backend().stop();
+  const std::string secondDamage = damage();
+  relaunch();
+  main = waitForContent<Main>();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().currentIp() == std::string(testing::kPublicIp); }));
+  drainDns();
+  EXPECT_EQ(readFile(path), secondDamage);
+  EXPECT_EQ(keptAside(), Strings{firstDamage});
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), cloudNormal);
+  click(main->btnMenuOutlet);
+  click(main->extremeMode);
+  Strings bothDamages = {firstDamage, secondDamage};
+  std::sort(bothDamages.begin(), bothDamages.end());
+  EXPECT_EQ(keptAside(), bothDamages);
+  {
+    platform::UserDefaults written(kDefaultsDomain);
+    EXPECT_FALSE(written.readError());
+    EXPECT_EQ(written.integerForKey(keys::kBlockerMode), 1);
+    EXPECT_EQ(written.stringForKey(keys::kCurrentIp), testing::kPublicIp);
+  }
+  EXPECT_EQ(takeSetCalls(), Strings{});  // protection reads off here, so the mode asks for no DNS
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,14 @@
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
 #include "platform/tools/SimulatedMac.h"
+
+// In a fixture's SetUp, for tests that need root (port 53): skipped on a developer's machine, failed
+// under CI, so that a CI run can never pass without them.
+#define VRL_REQUIRE_ROOT(why)                                                                   \
+  if (::geteuid() != 0) {                                                                       \
+    if (std::getenv("CI")) FAIL() << why << ": these tests must run as root under CI";          \
+    GTEST_SKIP() << why;                                                                        \
+  }
 
 namespace vorellin::testing {
 

@@ -95,6 +95,16 @@ TEST_F(SupportMailTest, MainViewMailsAreDraftsWithTheIdentityAndTheBugReportCarr
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], "mailto:support@trennelwick.com?subject=Message%20from%20Vorellin%20user%20%28macOS%29&body=%0D%0A"
                        "--------------%0D%0AUser%20ID%3A%20" + uid + "%0D%0AEmail%3A%20ann@vorellin.test");
+
+  // Signed out behind the window's back: both mails say "unknown" for the user and the e-mail.
+  platform::ErrorPtr error;
+  ASSERT_TRUE(DAVAuth::auth()->signOut(&error));
+  main->btnSupportOutlet->performClick();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_NE(opened[1].find("User%20ID%3A%20unknown%0D%0AEmail%3A%20unknown"), std::string::npos) << opened[1];
+  main->btnMenuOutlet->performClick();
+  EXPECT_NE(clickForDraft(main->view()->find<Button>("btnReportBug")).find("\r\nUser ID: unknown\r\nEmail: unknown\r\n"),
+            std::string::npos);
 }
 
 TEST_F(SupportMailTest, SignInViewMailSaysUnknownWithoutAUserAndQuitUnloadsTheService) {

@@ -586,7 +586,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unsupported query");
       }
       t.query = serializer.decodedQueryFromQueryTarget(wire.query());
-      if (isReferenceCollection(collection)) {
+      bool refused;
+      {
+        std::lock_guard<std::mutex> lock(owner.refusedMutex_);
+        refused = !owner.refusedCollection_.empty() && collection == owner.refusedCollection_;
+      }
+      if (refused) {
+        rejection = "Missing or insufficient permissions.";
+      } else if (isReferenceCollection(collection)) {
       } else if (isUserOwnedCollection(collection) && wire.query().structured_query().has_where() &&
                  queryFiltersOnOwner(wire.query().structured_query().where(), uid)) {
       } else {
@@ -819,6 +826,11 @@ nlohmann::json DocumentService::adminGet(const std::string& path) const {
   auto doc = store_->get(path);
   if (!doc) return nullptr;
   return documentJson(path, *doc);
+}
+
+void DocumentService::refuseQueriesOnForTesting(const std::string& collection) {
+  std::lock_guard<std::mutex> lock(refusedMutex_);
+  refusedCollection_ = collection;
 }
 
 nlohmann::json DocumentService::adminList(const std::string& collectionPath) const {

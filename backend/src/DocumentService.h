@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -68,6 +69,10 @@ class DocumentService : public Service {
   nlohmann::json adminGet(const std::string& path) const;
   nlohmann::json adminList(const std::string& collectionPath) const;
 
+  // For tests: listens to queries of this collection are refused as the access rules refuse them
+  // ("" refuses none, the default).
+  void refuseQueriesOnForTesting(const std::string& collection);
+
   struct Impl;
 
  private:
@@ -78,6 +83,8 @@ class DocumentService : public Service {
   uint16_t requestedPort_;
   uint16_t port_ = 0;
   std::unique_ptr<DocumentStore> store_;
+  mutable std::mutex refusedMutex_;
+  std::string refusedCollection_;
   std::unique_ptr<Impl> impl_;
   std::unique_ptr<grpc::Server> server_;
 };

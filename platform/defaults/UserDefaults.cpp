@@ -147,14 +147,16 @@ void UserDefaults::refreshIfChanged() const {
   if (!stamp_ || !(*stamp_ == now)) reload();
 }
 
-bool UserDefaults::persist() {
+bool UserDefaults::persist(bool replaceUnreadable) {
   makeDirectory(directory_.substr(0, directory_.rfind('/')));  // $HOME/Library
   makeDirectory(directory_);
   FileLock lock(lockPath_);
   reload();  // what other processes wrote since our last read, with our pending changes on top
   if (pending_.empty()) return true;
   if (readError_) {
-    // Never write over settings we could not read: they may hold PINs and lists.
+    // Never write over settings we could not read: they may hold PINs and lists. A file holding
+    // only what changed since would read as everything else switched off.
+    if (!replaceUnreadable) return false;
     std::string error;
     auto aside = moveDamagedFileAside(path_, &error);
     if (!aside) {
@@ -289,7 +291,7 @@ void UserDefaults::set(const std::string& key, Value v) {
   } else {
     pending_[key] = std::move(v);
   }
-  persist();
+  persist(false);
 }
 
 void UserDefaults::removeObject(const std::string& key) { set(key, Value()); }
@@ -300,7 +302,12 @@ bool UserDefaults::synchronize() {
     refreshIfChanged();
     return true;
   }
-  return persist();
+  return persist(false);
+}
+
+bool UserDefaults::synchronizeReplacingUnreadable() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return persist(true);
 }
 
 void UserDefaults::removePersistentDomain() {

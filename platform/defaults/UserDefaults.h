@@ -16,6 +16,8 @@ namespace platform {
 // The user-defaults store of one domain, kept in $HOME/Library/Preferences/<domain>.plist.
 // Every change is written through atomically under a lock shared by all processes, so writers of
 // different keys never lose each other's keys. Reads pick up changes other processes have written.
+// While the file cannot be read, changes stay in memory (reads see them) and the file is left as it
+// is, until synchronizeReplacingUnreadable() is asked for.
 class UserDefaults {
  public:
   explicit UserDefaults(std::string domain);  // HOME is read here
@@ -31,11 +33,16 @@ class UserDefaults {
 
   void set(const std::string& key, Value v);  // a Null value removes the key
   void removeObject(const std::string& key);
-  bool synchronize();  // re-reads changes of other processes, writes pending ones; false if a write failed
+  // Re-reads changes of other processes, writes pending ones; false if a write failed or the file
+  // cannot be read (the changes then wait in memory).
+  bool synchronize();
+  // For a change a person asked for: like synchronize(), but an unreadable file is moved aside (kept)
+  // and every value held in memory is written in its place.
+  bool synchronizeReplacingUnreadable();
   void removePersistentDomain();  // deletes every key and the file
 
   // Why the settings file could not be read at the last look; nullopt when it was read or is absent.
-  // Its keys then read as absent, and the next write first moves the file aside (kept, not replaced).
+  // Its keys then read as absent, except those changed in memory since.
   std::optional<std::string> readError() const;
 
   std::string filePath() const;
@@ -55,7 +62,7 @@ class UserDefaults {
 
   void refreshIfChanged() const;  // mutex held
   void reload() const;            // mutex held
-  bool persist();                 // mutex held; takes the file lock, merges, writes
+  bool persist(bool replaceUnreadable);  // mutex held; takes the file lock, merges, writes
   std::optional<Value> lookup(const std::string& key) const;
 
   std::string domain_;

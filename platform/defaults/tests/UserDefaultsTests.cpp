@@ -271,7 +271,7 @@ TEST_F(UserDefaultsTest, SynchronizeSeesChangesOfOtherWriters) {
   EXPECT_EQ(theirs.integerForKey("b"), 2);
 }
 
-TEST_F(UserDefaultsTest, MalformedFileReadsAsEmptyIsReportedAndIsKeptAsideOnWrite) {
+TEST_F(UserDefaultsTest, MalformedFileStaysUntilAChangeReplacesItAndIsThenKeptAside) {
   std::filesystem::create_directories(preferencesDir());
   const std::string path = preferencesDir() + "/mac.com.test.malformed.plist";
   const std::string damaged = "<?xml version=\"1.0\"?><plist><dict><key>half";
@@ -280,10 +280,22 @@ TEST_F(UserDefaultsTest, MalformedFileReadsAsEmptyIsReportedAndIsKeptAsideOnWrit
   EXPECT_FALSE(d.hasKey("half"));
   ASSERT_TRUE(d.readError());
   EXPECT_NE(d.readError()->find(path), std::string::npos) << *d.readError();
+  // Ordinary writes wait in memory: a file of them alone would lose everything it could not read.
+  d.set("waiting", Value(1));
+  EXPECT_FALSE(d.synchronize());
+  EXPECT_EQ(d.integerForKey("waiting"), 1);
+  ASSERT_TRUE(d.readError());
+  EXPECT_EQ(directoryEntries(preferencesDir()),
+            (std::set<std::string>{"mac.com.test.malformed.plist", "mac.com.test.malformed.plist.lock"}));
+  std::ifstream untouched(path);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(untouched)), std::istreambuf_iterator<char>()), damaged);
+
   d.set("fixed", Value(true));
+  ASSERT_TRUE(d.synchronizeReplacingUnreadable());
   EXPECT_FALSE(d.readError());
   UserDefaults fresh("mac.com.test.malformed");
   EXPECT_TRUE(fresh.boolForKey("fixed"));
+  EXPECT_EQ(fresh.integerForKey("waiting"), 1);
   EXPECT_FALSE(fresh.readError());
   // What could not be read is still there, under a new name.
   std::vector<std::string> aside;

@@ -207,7 +207,8 @@ int writeCommand(const std::vector<std::string>& args) {
   }
   UserDefaults defaults(args[1]);
   defaults.set(args[2], std::move(value));
-  if (!defaults.synchronize()) {
+  // Someone asked for this change: a file that cannot be read is kept aside and replaced.
+  if (!defaults.synchronizeReplacingUnreadable()) {
     std::cerr << "Could not write domain " << args[1] << "; exiting\n";
     return 1;
   }
