@@ -1,5 +1,6 @@
 // Raw HTTP requests to the backend stand-in, over loopback to an in-process server: request parsing,
-// routing and every identity-service handler.
+// routing, every identity-service handler and the admin interface ("@admin-token@" in the input
+// stands for this run's admin token).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -64,9 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fprintf(stderr, "the backend stand-in no longer takes connections: %s\n", std::strerror(errno));
     std::abort();
   }
+  std::string request(reinterpret_cast<const char*>(data), size);
+  const std::string placeholder = "@admin-token@";
+  for (size_t at = request.find(placeholder); at != std::string::npos; at = request.find(placeholder, at + 1))
+    request.replace(at, placeholder.size(), gServer->adminToken());
   size_t sent = 0;
-  while (sent < size) {
-    ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+  while (sent < request.size()) {
+    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     sent += static_cast<size_t>(n);

@@ -2,6 +2,7 @@
 // names what the resolver's table says.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <set>
@@ -33,8 +34,15 @@ struct DnsLookup {
 // The answer for a name that is not blocked; isV6 for AAAA questions.
 using DnsTable = std::function<DnsLookup(const std::string& name, bool isV6)>;
 
-// The wire answer to a wire query; nullopt when it is not a query with one question.
+// The wire answer to a wire message. A query whose header reads but whose rest does not parse, or
+// that does not ask exactly one question, gets FORMERR; an opcode other than a standard query gets
+// NOTIMP. nullopt, to be dropped, for what is no query at all: shorter than a header, or a response.
+// maxSize (UDP: udpAnswerLimit) cuts a larger answer to its header and question with TC set, so the
+// client asks again over TCP; 0 is no limit (TCP, HTTPS).
 std::optional<std::string> answerDnsQuery(const std::string& query, const DnsBlockList& blocked,
-                                          const DnsTable& table);
+                                          const DnsTable& table, size_t maxSize = 0);
+
+// The largest UDP answer the query's sender takes: its EDNS buffer size, at least 512.
+size_t udpAnswerLimit(const std::string& query);
 
 }  // namespace backend

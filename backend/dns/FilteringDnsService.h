@@ -1,6 +1,6 @@
-// The filtering resolvers of the backend stand-in: one plain DNS resolver for every address that the
-// seed's resolver documents list ("dnsServers/blockModes": each mode's "ipv4"; "dnsServers/customDns":
-// "ipv4"), each answering 0.0.0.0 for the names of its own block list. Seed keys:
+// The filtering resolvers of the backend stand-in: one plain DNS resolver (UDP and TCP) for every
+// address that the seed's resolver documents list ("dnsServers/blockModes": each mode's "ipv4";
+// "dnsServers/customDns": "ipv4"), each answering 0.0.0.0 for the names of its own block list. Seed keys:
 //
 //   "documents": {"dnsServers/blockModes": {"normal": {"ipv4": ["127.0.0.11"]}, ...},
 //                 "dnsServers/customDns": {"ipv4": ["127.0.0.41"]},

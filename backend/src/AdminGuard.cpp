@@ -132,15 +132,17 @@ bool AdminGuard::admit(const httplib::Request& req, httplib::Response& res) cons
     res.set_content(std::string(R"({"error":")") + text + "\"}", "application/json");
     return false;
   };
-  if (!isLoopbackHost(req.get_header_value("Host")))
+  // One Host, and every Origin loopback: a second header must not hide behind the first.
+  if (req.get_header_value_count("Host") != 1 || !isLoopbackHost(req.get_header_value("Host")))
     return refuse(403, "the admin interface answers requests to a loopback host only");
-  if (req.has_header("Origin") && !isLoopbackOrigin(req.get_header_value("Origin")))
-    return refuse(403, "the admin interface refuses requests from other origins");
+  for (size_t i = 0; i < req.get_header_value_count("Origin"); ++i)
+    if (!isLoopbackOrigin(req.get_header_value("Origin", i)))
+      return refuse(403, "the admin interface refuses requests from other origins");
   if (req.get_header_value_count("Authorization") != 1) return refuse(401, "the admin token is missing");
   const std::string header = req.get_header_value("Authorization");
-  const std::string prefix = "Bearer ";
-  if (token_.empty() || header.size() != prefix.size() + token_.size() || header.compare(0, prefix.size(), prefix) != 0 ||
-      CRYPTO_memcmp(header.data() + prefix.size(), token_.data(), token_.size()) != 0)
+  const std::string scheme = "bearer ";  // the scheme's name is case-insensitive
+  if (token_.empty() || header.size() != scheme.size() + token_.size() || lower(header.substr(0, scheme.size())) != scheme ||
+      CRYPTO_memcmp(header.data() + scheme.size(), token_.data(), token_.size()) != 0)
     return refuse(401, "the admin token is wrong");
   return true;
 }

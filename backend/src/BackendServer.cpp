@@ -10,6 +10,7 @@
 
 #include "backend/src/DocumentService.h"
 #include "backend/src/IdentityService.h"
+#include "platform/foundation/Utf8.h"
 
 namespace backend {
 
@@ -44,13 +45,15 @@ bool BackendServer::start(std::string* error) {
   if (!options_.dataDir.empty() && ::mkdir(options_.dataDir.c_str(), 0700) != 0 && errno != EEXIST)
     return fail("cannot create the data directory " + options_.dataDir);
 
-  {
-    std::string err;
-    if (!admin_.create(options_.dataDir, &err)) return fail(err);
-  }
   for (auto& s : services_) {
     std::string err;
     if (!s->open(&err)) return fail(s->name() + ": " + err);
+  }
+  // Only once the stores are open (the document store locks the data directory): a second program
+  // started on the same directory must not replace the token of the one that runs there.
+  {
+    std::string err;
+    if (!admin_.create(options_.dataDir, &err)) return fail(err);
   }
   std::vector<nlohmann::json> seeds;
   if (!options_.seedFile.empty()) {
@@ -58,7 +61,9 @@ bool BackendServer::start(std::string* error) {
     if (!in) return fail("cannot read the seed file " + options_.seedFile);
     std::stringstream ss;
     ss << in.rdbuf();
-    auto seed = parseJSON(ss.str());
+    const std::string text = ss.str();
+    if (!platform::isValidUtf8(text)) return fail("the seed file is not valid UTF-8: " + options_.seedFile);
+    auto seed = parseJSON(text);
     if (seed.is_discarded()) return fail("the seed file is not JSON: " + options_.seedFile);
     seeds.push_back(std::move(seed));
   }

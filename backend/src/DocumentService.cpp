@@ -16,6 +16,8 @@
 #include <httplib.h>
 
 #include "backend/src/IdentityService.h"
+#include "platform/foundation/Base64.h"
+#include "platform/foundation/Utf8.h"
 #include "davedove/verorariv/core/VRVQuery.h"
 #include "davedove/verorariv/model/VRVDocument.h"
 #include "davedove/verorariv/model/database_id.h"
@@ -133,6 +135,27 @@ std::optional<StoreVersion> decodeToken(const std::string& token) {
 
 // ---------------------------------------------------------------- field JSON
 
+std::string showUtf8(const std::string& text, bool* escaped) {
+  if (platform::isValidUtf8(text)) return text;
+  if (escaped) *escaped = true;
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = platform::utf8SequenceAt(text, i);
+    if (n == 0) {
+      const auto c = static_cast<unsigned char>(text[i++]);
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    } else {
+      if (text[i] == '\\') out += '\\';
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 bool jsonToValue(const nlohmann::json& json, v1::Value* value, std::string* error) {
   switch (json.type()) {
     case nlohmann::json::value_t::null:
@@ -156,9 +179,15 @@ bool jsonToValue(const nlohmann::json& json, v1::Value* value, std::string* erro
     case nlohmann::json::value_t::number_float:
       value->set_double_value(json.get<double>());
       return true;
-    case nlohmann::json::value_t::string:
-      value->set_string_value(json.get<std::string>());
+    case nlohmann::json::value_t::string: {
+      const auto& text = json.get_ref<const std::string&>();
+      if (!platform::isValidUtf8(text)) {
+        if (error) *error = "a text is not valid UTF-8: " + showUtf8(text);
+        return false;
+      }
+      value->set_string_value(text);
       return true;
+    }
     case nlohmann::json::value_t::array: {
       auto* array = value->mutable_array_value();
       for (const auto& e : json)
@@ -177,10 +206,24 @@ bool jsonToValue(const nlohmann::json& json, v1::Value* value, std::string* erro
         value->mutable_timestamp_value()->set_nanos(static_cast<int32_t>(t[1].get<int64_t>()));
         return true;
       }
+      if (json.size() == 1 && json.contains("__bytes")) {
+        const auto& b = json["__bytes"];
+        std::optional<std::string> bytes = b.is_string() ? platform::base64Decode(b.get<std::string>()) : std::nullopt;
+        if (!bytes) {
+          if (error) *error = "__bytes takes base64";
+          return false;
+        }
+        value->set_bytes_value(*bytes);
+        return true;
+      }
       auto* map = value->mutable_map_value()->mutable_fields();
       for (const auto& [k, e] : json.items()) {
         if (k.empty()) {
           if (error) *error = "empty field name";
+          return false;
+        }
+        if (!platform::isValidUtf8(k)) {
+          if (error) *error = "a field name is not valid UTF-8: " + showUtf8(k);
           return false;
         }
         if (!jsonToValue(e, &(*map)[k], error)) return false;
@@ -193,7 +236,7 @@ bool jsonToValue(const nlohmann::json& json, v1::Value* value, std::string* erro
   }
 }
 
-nlohmann::json valueToJson(const v1::Value& value) {
+nlohmann::json valueToJson(const v1::Value& value, bool* escaped) {
   switch (value.value_type_case()) {
     case v1::Value::kBooleanValue:
       return value.boolean_value();
@@ -202,11 +245,11 @@ nlohmann::json valueToJson(const v1::Value& value) {
     case v1::Value::kDoubleValue:
       return value.double_value();
     case v1::Value::kStringValue:
-      return value.string_value();
+      return showUtf8(value.string_value(), escaped);
     case v1::Value::kReferenceValue:
-      return value.reference_value();
+      return showUtf8(value.reference_value(), escaped);
     case v1::Value::kBytesValue:
-      return value.bytes_value();
+      return nlohmann::json{{"__bytes", platform::base64Encode(value.bytes_value())}};
     case v1::Value::kTimestampValue:
       return nlohmann::json{{"__timestamp",
                              {value.timestamp_value().seconds(), value.timestamp_value().nanos()}}};
@@ -215,12 +258,12 @@ nlohmann::json valueToJson(const v1::Value& value) {
                             {"longitude", value.geo_point_value().longitude()}};
     case v1::Value::kArrayValue: {
       nlohmann::json a = nlohmann::json::array();
-      for (const auto& e : value.array_value().values()) a.push_back(valueToJson(e));
+      for (const auto& e : value.array_value().values()) a.push_back(valueToJson(e, escaped));
       return a;
     }
     case v1::Value::kMapValue: {
       nlohmann::json o = nlohmann::json::object();
-      for (const auto& [k, e] : value.map_value().fields()) o[k] = valueToJson(e);
+      for (const auto& [k, e] : value.map_value().fields()) o[showUtf8(k, escaped)] = valueToJson(e, escaped);
       return o;
     }
     default:
@@ -723,7 +766,7 @@ bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) 
     if (store_->get(path)) continue;
     std::string why;
     if (!adminSet(path, fields, false, &why)) {
-      if (error) *error = "seed document " + path + ": " + why;
+      if (error) *error = "seed document " + showUtf8(path) + ": " + why;
       return false;
     }
   }
@@ -754,12 +797,38 @@ void DocumentService::stop() {
   }
 }
 
+namespace {
+
+constexpr size_t kMaxSegmentBytes = 1500;
+
+// Why the admin interface refuses `path` as a document (or collection) path, or "" when it takes it.
+// Segments must be valid UTF-8 (every reply shows them as JSON text), and neither "." nor "..",
+// which HTTP clients rewrite before they send.
+std::string adminPathProblem(const std::string& path, bool document) {
+  if (path.empty()) return "the path is empty";
+  for (const auto& segment : splitPath(path)) {
+    if (segment.empty()) return "the path has an empty segment";
+    if (!platform::isValidUtf8(segment)) return "the path is not valid UTF-8";
+    if (segment == "." || segment == "..") return "a path segment is \".\" or \"..\"";
+    if (segment.size() > kMaxSegmentBytes) return "a path segment is longer than 1500 bytes";
+  }
+  if (!validPath(path, document))
+    return document ? "not a document path (collection/document/...)" : "not a collection path";
+  return "";
+}
+
+bool checkAdminPath(const std::string& path, bool document, std::string* error) {
+  std::string problem = adminPathProblem(path, document);
+  if (problem.empty()) return true;
+  if (error) *error = problem + ": " + showUtf8(path);
+  return false;
+}
+
+}  // namespace
+
 std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, const nlohmann::json& fields,
                                                       bool merge, std::string* error) {
-  if (!validPath(path, true)) {
-    if (error) *error = "not a document path: " + path;
-    return std::nullopt;
-  }
+  if (!checkAdminPath(path, true, error)) return std::nullopt;
   if (!fields.is_object()) {
     if (error) *error = "the fields must be a JSON object";
     return std::nullopt;
@@ -781,7 +850,7 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
         }
         quoted += "`";
         std::string p = prefix.empty() ? quoted : prefix + "." + quoted;
-        if (v.is_object() && !v.empty() && !v.contains("__timestamp")) leaves(v, p);
+        if (v.is_object() && !v.empty() && !v.contains("__timestamp") && !v.contains("__bytes")) leaves(v, p);
         else write.mutable_update_mask()->add_field_paths(p);
       }
     };
@@ -800,10 +869,7 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
 }
 
 std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path, std::string* error) {
-  if (!validPath(path, true)) {
-    if (error) *error = "not a document path: " + path;
-    return std::nullopt;
-  }
+  if (!checkAdminPath(path, true, error)) return std::nullopt;
   v1::Write write;
   write.set_delete_(store_->documentName(path));
   CommitOutcome outcome = store_->commit({write}, nullptr);
@@ -815,10 +881,17 @@ std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path
 }
 
 namespace {
+// Whatever is stored can be shown: names and texts that are not valid UTF-8 (stored before they were
+// refused) come escaped, and the document says so.
 nlohmann::json documentJson(const std::string& path, const v1::Document& doc) {
+  bool escaped = false;
   nlohmann::json fields = nlohmann::json::object();
-  for (const auto& [k, v] : doc.fields()) fields[k] = valueToJson(v);
-  return {{"path", path}, {"fields", fields}, {"updateTime", versionOfTimestamp(doc.update_time())}};
+  for (const auto& [k, v] : doc.fields()) fields[showUtf8(k, &escaped)] = valueToJson(v, &escaped);
+  nlohmann::json out = {{"path", showUtf8(path, &escaped)},
+                        {"fields", fields},
+                        {"updateTime", versionOfTimestamp(doc.update_time())}};
+  if (escaped) out["escaped"] = true;
+  return out;
 }
 }  // namespace
 
@@ -858,18 +931,19 @@ void DocumentService::registerRoutes(httplib::Server& server) {
   };
   auto reply = [](httplib::Response& res, int status, const nlohmann::json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    // Everything shown is valid UTF-8 already; should a text slip through, it must not cost the reply.
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
   };
   server.Get(pattern, [=](const httplib::Request& req, httplib::Response& res) {
     if (!loopbackOnly(req, res)) return;
     std::string path = req.matches[1];
-    if (validPath(path, true)) {
-      nlohmann::json doc = adminGet(path);
-      if (doc.is_null()) return reply(res, 404, {{"error", "no document " + path}});
-      return reply(res, 200, doc);
-    }
-    if (validPath(path, false)) return reply(res, 200, adminList(path));
-    reply(res, 400, {{"error", "bad path " + path}});
+    std::string error;
+    const bool document = splitPath(path).size() % 2 == 0;
+    if (!checkAdminPath(path, document, &error)) return reply(res, 400, {{"error", error}});
+    if (!document) return reply(res, 200, adminList(path));
+    nlohmann::json doc = adminGet(path);
+    if (doc.is_null()) return reply(res, 404, {{"error", "no document " + path}});
+    reply(res, 200, doc);
   });
   auto write = [=](bool merge) {
     return [=](const httplib::Request& req, httplib::Response& res) {

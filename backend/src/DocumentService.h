@@ -31,15 +31,19 @@ class IdentityService;
 //                                         queries must filter on "userId" == uid
 //   "uninstall"                           create by any signed-in user
 //
-// Admin interface on the backend's HTTP server, loopback clients only; plays changes made in the
-// cloud (no rules) and they reach every open Listen stream like any commit:
+// Admin interface on the backend's HTTP server, for loopback clients with the admin token (see
+// AdminGuard); plays changes made in the cloud (no rules) and they reach every open Listen stream
+// like any commit:
 //   GET    /admin/v1/documents/<document path>     {"path", "fields", "updateTime"} or 404
 //   GET    /admin/v1/documents/<collection path>   {"documents": [...]} in path order
 //   PUT    /admin/v1/documents/<document path>     body: the fields; replaces the document
 //   PATCH  /admin/v1/documents/<document path>     body: the fields; merges them (creates)
 //   DELETE /admin/v1/documents/<document path>
 // Field JSON: strings, numbers (integers stay integers), booleans, null, arrays, objects (maps);
-// {"__timestamp": [seconds, nanos]} is a timestamp. Writes answer {"version": <microseconds>}.
+// {"__timestamp": [seconds, nanos]} is a timestamp, {"__bytes": "<base64>"} bytes. Writes answer
+// {"version": <microseconds>}. A path whose segments are not valid UTF-8, or are "." or "..", and
+// names or texts that are not valid UTF-8 are refused with 400. A document stored with such (before
+// they were refused) is shown escaped (see showUtf8) with "escaped": true.
 //
 // Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
 // as it is.
@@ -89,8 +93,13 @@ class DocumentService : public Service {
   std::unique_ptr<grpc::Server> server_;
 };
 
-// Field JSON <-> wire values, as the admin interface reads and writes them.
+// Field JSON <-> wire values, as the admin interface reads and writes them. Names and texts that are
+// not valid UTF-8 are refused on the way in; on the way out (stored before they were refused) they
+// are shown by showUtf8, and *escaped is set.
 bool jsonToValue(const nlohmann::json& json, variru::verorariv::v1::Value* value, std::string* error);
-nlohmann::json valueToJson(const variru::verorariv::v1::Value& value);
+nlohmann::json valueToJson(const variru::verorariv::v1::Value& value, bool* escaped = nullptr);
+// The text itself when it is valid UTF-8; otherwise every byte that starts no valid sequence as
+// "\xHH" and every backslash doubled, so the bytes can be told exactly from the result.
+std::string showUtf8(const std::string& text, bool* escaped = nullptr);
 
 }  // namespace backend

@@ -20,8 +20,9 @@ std::string randomLoopbackAddress() {
          std::to_string(low(random));
 }
 
-std::string digAnswer(const std::string& server, const std::string& name, const std::string& type) {
-  const std::string command = "dig +tries=1 +time=2 -t " + type + " @" + server + " " + name +
+std::string digAnswer(const std::string& server, const std::string& name, const std::string& type,
+                      const std::string& options) {
+  const std::string command = "dig +tries=1 +time=2 " + options + " -t " + type + " @" + server + " " + name +
                               " | awk '/status:/ {s=$6} /^[^;].*IN/ {print $5} END {if (s==\"NXDOMAIN,\") print \"NXDOMAIN\"}'";
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");

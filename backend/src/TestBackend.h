@@ -19,8 +19,9 @@ namespace backend {
 std::string randomLoopbackAddress();
 
 // Asks one resolver (port 53) with the real dig: the answers' data, one a line, or "NXDOMAIN"; ""
-// when nothing answered. Names and servers are the test's own texts.
-std::string digAnswer(const std::string& server, const std::string& name, const std::string& type = "A");
+// when nothing answered. Names, servers and options ("+tcp") are the test's own texts.
+std::string digAnswer(const std::string& server, const std::string& name, const std::string& type = "A",
+                      const std::string& options = "");
 
 // A signed-in user as the identity service's password sign-in returns it.
 struct SignedInUser {

@@ -26,16 +26,8 @@ class BackendProgramTest : public ::testing::Test {
            R"("documents":{"pin/uid-fay":{"userId":"uid-fay","pin":"4321"}}})";
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
-    pid_ = ::fork();
+    pid_ = spawn(out[1], out[0]);
     ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::close(out[0]);
-      ::close(out[1]);
-      ::execl(VRL_BACKEND_EXE, VRL_BACKEND_EXE, "--port", "0", "--data-dir", (dir_ + "/data").c_str(), "--seed",
-              (dir_ + "/seed.json").c_str(), "--quiet", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
     ::close(out[1]);
     out_ = ::fdopen(out[0], "r");
     char line[512];
@@ -48,6 +40,20 @@ class BackendProgramTest : public ::testing::Test {
     ASSERT_TRUE(announced_.count("port")) << "the program announced no port";
     port_ = std::stoi(announced_["port"]);
     ASSERT_GT(port_, 0);
+  }
+
+  // The program over the fixture's data directory, its standard output on `output`.
+  pid_t spawn(int output, int closeInChild = -1) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(output, 1);
+      if (closeInChild >= 0) ::close(closeInChild);
+      ::close(output);
+      ::execl(VRL_BACKEND_EXE, VRL_BACKEND_EXE, "--port", "0", "--data-dir", (dir_ + "/data").c_str(), "--seed",
+              (dir_ + "/seed.json").c_str(), "--quiet", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
   }
 
   void TearDown() override {
@@ -116,6 +122,11 @@ TEST_F(BackendProgramTest, AdminInterfaceAnswersOnlyTheTokenHolderOnALoopbackHos
   EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "127.0.0.1.attacker.example"}}), 403);
   EXPECT_EQ(get({{"Authorization", bearer}, {"Origin", "http://attacker.example"}}), 403);
   EXPECT_EQ(get({{"Authorization", bearer}, {"Origin", "null"}}), 403);
+  // A foreign Host or Origin behind a loopback one is still foreign.
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "127.0.0.1"}, {"Host", "attacker.example"}}), 403);
+  EXPECT_EQ(get({{"Authorization", bearer}, {"Origin", "http://localhost"}, {"Origin", "http://attacker.example"}}),
+            403);
+  EXPECT_EQ(get({{"Authorization", "bearer " + token}}), 200) << "the scheme's name is case-insensitive";
   EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "localhost:" + std::to_string(port_)}}), 200);
   EXPECT_EQ(get({{"Authorization", bearer}, {"Host", "[::1]"}, {"Origin", "http://127.0.0.1:3000"}}), 200);
   auto res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", bearer}});
@@ -129,6 +140,31 @@ TEST_F(BackendProgramTest, AdminInterfaceAnswersOnlyTheTokenHolderOnALoopbackHos
   res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", bearer}});
   ASSERT_TRUE(res);
   EXPECT_EQ(nlohmann::json::parse(res->body)["fields"]["pin"], "4321");
+}
+
+// A second program started on the same data directory fails (the store is in use) and leaves the
+// token file of the one that runs there as it was: the token holder still gets in.
+TEST_F(BackendProgramTest, ASecondProgramOnTheSameDataDirectoryLeavesTheTokenAlone) {
+  const std::string file = announced_["admin_token_file"];
+  std::string token;
+  ASSERT_TRUE(std::ifstream(file) >> token);
+
+  FILE* sink = std::fopen("/dev/null", "w");
+  ASSERT_NE(sink, nullptr);
+  pid_t second = spawn(::fileno(sink));
+  std::fclose(sink);
+  ASSERT_GT(second, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(second, &status, 0), second);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << "the second program must not serve";
+
+  std::string now;
+  ASSERT_TRUE(std::ifstream(file) >> now);
+  EXPECT_EQ(now, token);
+  httplib::Client client("127.0.0.1", port_);
+  auto res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", "Bearer " + token}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ std::string dig(const std::string& server, const std::string& name, const std::s
   return digAnswer(server, name, type);
 }
 
+std::string digTcp(const std::string& server, const std::string& name, const std::string& type = "A") {
+  return digAnswer(server, name, type, "+tcp");
+}
+
 nlohmann::json seedFor(const std::string& normal, const std::string& extreme, const std::string& custom) {
   nlohmann::json seed = nlohmann::json::parse(R"({
     "documents": {
@@ -60,13 +64,23 @@ TEST(FilteringDnsServiceTest, EachResolverFiltersWithItsOwnListAndNothingElseRes
   EXPECT_EQ(dig(custom, "example.com"), "NXDOMAIN");
   EXPECT_GE(service.resolvers()->answered(), 11u);
 
+  // Over TCP on the same addresses, with the same lists: where a truncated UDP answer sends the client.
+  EXPECT_EQ(digTcp(normal, "adult.example"), "0.0.0.0");
+  EXPECT_EQ(digTcp(normal, "adult.example", "AAAA"), "::");
+  EXPECT_EQ(digTcp(extreme, "games.example"), "0.0.0.0");
+  EXPECT_EQ(digTcp(custom, "www.example"), "192.0.2.20");
+  EXPECT_EQ(digTcp(custom, "example.com"), "NXDOMAIN");
+
   // A resolver added later (a new address in the cloud) serves at once with its mode's list.
   const std::string later = randomLoopbackAddress();
   ASSERT_TRUE(service.addResolver(later, "extreme", &error)) << error;
   EXPECT_EQ(dig(later, "games.example"), "0.0.0.0");
 
+  EXPECT_EQ(digTcp(later, "games.example"), "0.0.0.0");
+
   service.stop();
   EXPECT_EQ(dig(normal, "www.example"), "");  // no answer once stopped
+  EXPECT_EQ(digTcp(normal, "www.example"), "");
 }
 
 TEST(FilteringDnsServiceTest, RefusesMalformedResolverDocumentsAndBusyAddresses) {
