@@ -162,6 +162,22 @@ void Main::resizeWindow(const std::string& type) {
     frame.origin.y = top - frame.size.height;
   }
   w->setFrame(frame, true, false);
+  layOutMenu(frame.size.height);
+}
+
+void Main::layOutMenu(double height) {
+  if (!boxMenu) return;
+  platform::appkit::Rect box = boxMenu->frame();
+  const double shift = height - box.size.height;
+  if (shift == 0) return;
+  box.size.height = height;
+  boxMenu->setFrame(box);
+  for (const auto& button : {btnReportBugOutlet, btnUninstallOutlet, btnMenuBackOutlet}) {
+    if (!button) continue;
+    platform::appkit::Rect frame = button->frame();
+    frame.origin.y += shift;
+    button->setFrame(frame);
+  }
 }
 
 void Main::updateStatusImages(bool isOn) {

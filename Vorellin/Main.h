@@ -87,7 +87,10 @@ class Main : public platform::appkit::ViewController {
   void syncMenuControls();
   // The menu's own controls, which must not change what a pending PIN unlocks.
   void setMenuControlsEnabled(bool enabled);
+  void openPinBox(const std::string& prompt);
   void closePinBox();
+  // The menu as high as the window: its three buttons stay at the bottom.
+  void layOutMenu(double height);
   void writeBlockModeToCloud();
 };
 

@@ -7,6 +7,7 @@
 #include "Vorellin/Main.h"
 #include "Vorellin/ViewSupport.h"
 #include "Vorellin/VrlUserDefault.h"
+#include "platform/appkit/Window.h"
 #include "platform/logging/Log.h"
 
 namespace vorellin {
@@ -34,20 +35,23 @@ void Main::askPin(const std::string& what) {
   forWhat = what;
   auto prompt = prompts().find(what);
   if (prompt == prompts().end()) return;
-  if (labelAskPin) labelAskPin->setStringValue(prompt->second);
-  // Nothing else may change while the box waits, or the PIN would unlock something else.
-  setControlsEnabled(false);
-  setMenuControlsEnabled(false);
-  if (boxAskPin) boxAskPin->setHidden(false);
+  openPinBox(prompt->second);
 }
 
 void Main::askPinForMode(int64_t mode) {
   forWhat = "mode";
   changeMode = mode;
-  if (labelAskPin) labelAskPin->setStringValue(kModePrompt);
+  openPinBox(kModePrompt);
+}
+
+void Main::openPinBox(const std::string& prompt) {
+  if (labelAskPin) labelAskPin->setStringValue(prompt);
+  // Nothing else may change while the box waits, or the PIN would unlock something else.
   setControlsEnabled(false);
   setMenuControlsEnabled(false);
   if (boxAskPin) boxAskPin->setHidden(false);
+  // The PIN is typed at once, without a click into the field first.
+  if (auto w = window(); w && inputPinVrl) w->makeFirstResponder(inputPinVrl);
 }
 
 void Main::setControlsEnabled(bool enabled) {

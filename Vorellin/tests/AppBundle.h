@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "platform/foundation/Bundle.h"
@@ -43,6 +45,25 @@ inline std::string layOutAppBundle(bool withProxy = true) {
   ::setenv("VRL_MAIN_BUNDLE", target.c_str(), 1);
   FenwixHelper::resetExecutablePathForTesting();
   return target;
+}
+
+// The SDK's property list of the laid-out application folder, pointed at a backend stand-in (TLS off)
+// and at public-IP echo services.
+inline void writeServiceInfo(const std::string& apiKey, const std::string& projectId, const std::string& baseURL,
+                             const std::string& documentsHost, const std::vector<std::string>& echoUrls) {
+  std::ofstream plist(platform::systemPath("/Applications/Vorellin.app/Contents/Resources/VariruService-Info.plist"));
+  plist << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+        << "<key>API_KEY</key><string>" << apiKey << "</string>\n"
+        << "<key>VARIRU_APP_ID</key><string>1:123456789012:ios:0123456789abcdef</string>\n"
+        << "<key>GCM_SENDER_ID</key><string>123456789012</string>\n"
+        << "<key>PROJECT_ID</key><string>" << projectId << "</string>\n"
+        << "<key>IDENTITY_SERVICE_URL</key><string>" << baseURL << "</string>\n"
+        << "<key>SECURE_TOKEN_SERVICE_URL</key><string>" << baseURL << "</string>\n"
+        << "<key>VERORARIV_HOST</key><string>" << documentsHost << "</string>\n"
+        << "<key>VERORARIV_SSL_ENABLED</key><false/>\n"
+        << "<key>PUBLIC_IP_ECHO_URLS</key><array>";
+  for (const auto& url : echoUrls) plist << "<string>" << url << "</string>";
+  plist << "</array>\n</dict>\n</plist>\n";
 }
 
 inline void forgetAppBundle() {

@@ -98,19 +98,8 @@ class AppViewTest : public SimulatedMacTest {
 
   // The SDK's property list of the application folder, pointed at the stand-in.
   void writeServiceInfo() {
-    std::ofstream plist(platform::systemPath("/Applications/Vorellin.app/Contents/Resources/VariruService-Info.plist"));
-    plist << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-          << "<key>API_KEY</key><string>" << kAPIKey << "</string>\n"
-          << "<key>VARIRU_APP_ID</key><string>1:123456789012:ios:0123456789abcdef</string>\n"
-          << "<key>GCM_SENDER_ID</key><string>123456789012</string>\n"
-          << "<key>PROJECT_ID</key><string>" << backend_->projectId() << "</string>\n"
-          << "<key>IDENTITY_SERVICE_URL</key><string>" << backend_->baseURL() << "</string>\n"
-          << "<key>SECURE_TOKEN_SERVICE_URL</key><string>" << backend_->baseURL() << "</string>\n"
-          << "<key>VERORARIV_HOST</key><string>" << backend_->documentsHost() << "</string>\n"
-          << "<key>VERORARIV_SSL_ENABLED</key><false/>\n"
-          << "<key>PUBLIC_IP_ECHO_URLS</key><array><string>" << echo_.url() << "</string><string>" << echo_.url()
-          << "</string><string>" << echo_.url() << "</string></array>\n"
-          << "</dict>\n</plist>\n";
+    testing::writeServiceInfo(kAPIKey, backend_->projectId(), backend_->baseURL(), backend_->documentsHost(),
+                              {echo_.url(), echo_.url(), echo_.url()});
   }
 
   // The application as it starts: the delegate (SDK configured, start-up checks), the window of the

@@ -210,6 +210,75 @@ TEST_F(MainViewTest, ProtectionModesAndPinLockQueueDnsRequestsThatSwitchTheMac) 
   EXPECT_FALSE(main->boxMain->isHidden());
 }
 
+TEST_F(MainViewTest, PinBoxTakesTheKeysGreysWhatItLocksAndTheMenuFitsTheWindowAtEachHeight) {
+  set(keys::kPin, "1234");
+  set(keys::kPinProtect, true);
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  auto window = windowController->window();
+  const std::vector<std::shared_ptr<platform::appkit::Control>> mainControls = {
+      main->btnVRLOutlet, main->btnVersion, main->btnSupportOutlet, main->btnMenuOutlet, main->imgMenu};
+  const std::vector<std::shared_ptr<platform::appkit::Control>> menuControls = {
+      main->normalMode, main->extremeMode, main->ultraExtremeMode, main->pinProtectMode, main->customBlacklistMode,
+      main->fenwixMode, main->btnReportBugOutlet, main->btnUninstallOutlet, main->btnMenuBackOutlet};
+
+  // Each control locked by the box is drawn otherwise than the same control enabled; and no control
+  // of the menu is cut by the window's edge or by a box's.
+  auto rendered = [&](const std::shared_ptr<platform::appkit::View>& view) {
+    const std::string path = root_ + "/rendered.png";
+    EXPECT_TRUE(view->saveScreenshot(path));
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto expectLookLocked = [&](const std::vector<std::shared_ptr<platform::appkit::Control>>& controls) {
+    for (const auto& control : controls) {
+      ASSERT_FALSE(control->isEnabled()) << control->identifier();
+      const std::string locked = rendered(control);
+      control->setEnabled(true);
+      EXPECT_NE(rendered(control), locked) << control->identifier() << " looks the same enabled and disabled";
+      control->setEnabled(false);
+    }
+  };
+  auto expectMenuInWindow = [&](double height) {
+    spin([] { return false; }, std::chrono::milliseconds(50));
+    ASSERT_EQ(frame().size.height, height);
+    for (const auto& control : menuControls) {
+      for (std::shared_ptr<platform::appkit::View> v = control; v->superview(); v = v->superview()) {
+        const platform::appkit::Rect f = v->frame(), box = v->superview()->frame();
+        EXPECT_FALSE(v->isHidden()) << v->identifier();
+        EXPECT_TRUE(f.origin.x >= 0 && f.origin.y >= 0 && f.origin.x + f.size.width <= box.size.width &&
+                    f.origin.y + f.size.height <= box.size.height)
+            << control->identifier() << " leaves " << v->superview()->identifier() << " at height " << height;
+      }
+      const platform::appkit::Rect f = control->frameInWindow();
+      EXPECT_TRUE(f.origin.y >= 0 && f.origin.y + f.size.height <= height && f.origin.x >= 0 &&
+                  f.origin.x + f.size.width <= frame().size.width)
+          << control->identifier() << " is cut at height " << height << ": " << f.origin.y << "+" << f.size.height;
+    }
+  };
+
+  // Over the main view: the PIN is typed at once, and what the box locks looks locked.
+  click(main->btnVRLOutlet);
+  click(main->btnVRLOutlet);
+  ASSERT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+  EXPECT_EQ(window->firstResponder(), main->inputPinVrl);
+  expectLookLocked(mainControls);
+  ASSERT_TRUE(window->saveScreenshot(screenshotPath("main-pin-off")));
+  click(main->view()->find<Button>("btnBackAskPin"));
+
+  // The menu, 150 points taller, and shrunk back to the normal height when the PIN box opens over it.
+  click(main->btnMenuOutlet);
+  expectMenuInWindow(Main::kNormalHeight + Main::kMenuExtraHeight);
+  click(main->pinProtectMode);
+  ASSERT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off pin protect.");
+  EXPECT_EQ(window->firstResponder(), main->inputPinVrl);
+  expectMenuInWindow(Main::kNormalHeight);
+  expectLookLocked(menuControls);
+  click(main->view()->find<Button>("btnBackAskPin"));
+  expectMenuInWindow(Main::kNormalHeight + Main::kMenuExtraHeight);
+  EXPECT_TRUE(prefs()->boolForKey(keys::kPinProtect));
+}
+
 TEST_F(MainViewTest, CustomBlacklistAndEncryptedDnsNeedTheirPrerequisitesAndGoOffTogether) {
   set(keys::kBlockerState, true);
   set(keys::kCustomBlacklistDns, list({"10.9.9.9", "10.9.9.8"}));

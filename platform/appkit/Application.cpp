@@ -178,7 +178,7 @@ void Application::terminate(Object*) {
   }
   logging::Log::shared().flush();
   std::fflush(nullptr);
-  ::_exit(0);  // as the platform does: the process ends here, without unwinding the event loop
+  ::_exit(exitStatus_);  // as the platform does: the process ends here, without unwinding the event loop
 }
 
 void Application::installTerminationSignalHandlers() {

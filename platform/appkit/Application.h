@@ -59,6 +59,8 @@ class Application : public Responder {
 
   // Tells the delegate and ends the process. Returns only when a test has replaced the exit.
   void terminate(Object* sender);
+  // The status terminate ends the process with (0 unless a program that failed says otherwise).
+  void setExitStatus(int status) { exitStatus_ = status; }
   bool isTerminated() const { return terminated_; }
 
   // From now on SIGTERM and SIGINT quit the application as the quit command does (the delegate is told).
@@ -69,7 +71,7 @@ class Application : public Responder {
   // Runs what is due now (events, main-queue work, due timers).
   void processEvents();
 
-  // How terminate ends the process (default: flush the logs and exit with status 0).
+  // How terminate ends the process (default: flush the logs and exit with the exit status).
   void setExitHandlerForTesting(std::function<void()> handler);
   // Closes every window, drops the delegate and the termination mark.
   void resetForTesting();
@@ -94,6 +96,7 @@ class Application : public Responder {
   size_t activations_ = 0;
   bool running_ = false;
   bool terminated_ = false;
+  int exitStatus_ = 0;
   std::function<void()> exitHandler_;
 };
 

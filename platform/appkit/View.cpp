@@ -190,6 +190,19 @@ void View::setFrame(const Rect& frame) {
     impl_->widget->setGeometry(int(frame.origin.x), int(frame.origin.y), int(frame.size.width), int(frame.size.height));
 }
 
+Rect View::frameInWindow() const {
+  if (!impl_->widget) return {};
+  QWidget* top = impl_->widget->window();
+  const QRect g = impl_->widget->geometry();
+  if (!top || top == impl_->widget || !impl_->widget->parentWidget()) return frame();
+  const QPoint origin = impl_->widget->parentWidget()->mapTo(top, g.topLeft());
+  return Rect(origin.x(), origin.y(), g.width(), g.height());
+}
+
+bool View::saveScreenshot(const std::string& path) const {
+  return impl_->widget && impl_->widget->grab().save(q(path), "PNG");
+}
+
 bool View::isHidden() const { return impl_->hidden; }
 
 void View::setHidden(bool hidden) {

@@ -101,6 +101,11 @@ class View : public Responder, public std::enable_shared_from_this<View> {
   // Frame in the superview, top-left origin (the interface files' coordinates).
   Rect frame() const;
   void setFrame(const Rect& frame);
+  // The frame in the coordinates of the window's content (top-left origin); frame() outside a window.
+  Rect frameInWindow() const;
+
+  // The view as it is drawn now, subviews included, as a PNG file.
+  bool saveScreenshot(const std::string& path) const;
 
   bool isHidden() const;
   void setHidden(bool hidden);

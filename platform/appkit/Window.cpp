@@ -239,6 +239,21 @@ void Window::performClose(Object* sender) {
 
 bool Window::isVisible() const { return impl_->widget && impl_->widget->isVisible(); }
 
+std::shared_ptr<View> Window::firstResponder() const {
+  QWidget* focus = impl_->widget ? impl_->widget->focusWidget() : nullptr;
+  return focus ? View::forWidget(focus) : nullptr;
+}
+
+bool Window::makeFirstResponder(const std::shared_ptr<View>& view) {
+  QWidget* w = view ? view->widget() : nullptr;
+  if (!impl_->widget || !w || w->window() != impl_->widget.data() || !w->isEnabled() ||
+      w->focusPolicy() == Qt::NoFocus)
+    return false;
+  // Also in a window that is not active yet: the focus is where its keys go once it is.
+  w->setFocus(Qt::OtherFocusReason);
+  return impl_->widget->focusWidget() == w;
+}
+
 bool Window::isKeyWindow() const { return Application::shared().keyWindow().get() == this; }
 
 bool Window::saveScreenshot(const std::string& path) const {

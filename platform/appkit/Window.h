@@ -79,6 +79,11 @@ class Window : public Responder, public std::enable_shared_from_this<Window> {
   bool isVisible() const;
   bool isKeyWindow() const;
 
+  // The view that takes what is typed into the window, or nullptr.
+  std::shared_ptr<View> firstResponder() const;
+  // Gives view the keyboard focus of this window; false when it is not in it or cannot take it.
+  bool makeFirstResponder(const std::shared_ptr<View>& view);
+
   // Renders the window as it is now into a PNG file.
   bool saveScreenshot(const std::string& path) const;
 

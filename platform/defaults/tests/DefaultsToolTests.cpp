@@ -40,6 +40,7 @@ TEST_F(DefaultsToolTest, WriteThenReadEachType) {
   EXPECT_EQ(tool(std::string("write ") + kDomain + " FenwixState -bool no").status, 0);
   EXPECT_EQ(tool(std::string("write ") + kDomain + " pin -string -0012").status, 0);
   EXPECT_EQ(tool(std::string("write ") + kDomain + " normal -array 9.9.9.9 dns1 " + shellQuote("two words")).status, 0);
+  EXPECT_EQ(tool(std::string("write ") + kDomain + " extreme -array").status, 0);
 
   UserDefaults d(kDomain);
   EXPECT_EQ(d.objectForKey("currentIp"), Value("1.2.3.4"));
@@ -48,18 +49,22 @@ TEST_F(DefaultsToolTest, WriteThenReadEachType) {
   EXPECT_EQ(d.objectForKey("FenwixState"), Value(false));
   EXPECT_EQ(d.objectForKey("pin"), Value("-0012"));
   EXPECT_EQ(d.stringArrayForKey("normal"), (std::vector<std::string>{"9.9.9.9", "dns1", "two words"}));
+  EXPECT_EQ(d.objectForKey("extreme"), Value(Array{}));
 
   EXPECT_EQ(tool(std::string("read ") + kDomain + " currentIp").output, "1.2.3.4\n");
   EXPECT_EQ(tool(std::string("read ") + kDomain + " BlockerMode").output, "2\n");
   EXPECT_EQ(tool(std::string("read ") + kDomain + " BlockerState").output, "1\n");
   EXPECT_EQ(tool(std::string("read ") + kDomain + " normal").output,
             "(\n    \"9.9.9.9\",\n    dns1,\n    \"two words\"\n)\n");
+  EXPECT_EQ(tool(std::string("read ") + kDomain + " extreme").output, "(\n)\n");
   EXPECT_EQ(tool(std::string("read ") + kDomain).output,
             "{\n"
             "    BlockerMode = 2;\n"
             "    BlockerState = 1;\n"
             "    FenwixState = 0;\n"
             "    currentIp = \"1.2.3.4\";\n"
+            "    extreme =     (\n"
+            "    );\n"
             "    normal =     (\n"
             "        \"9.9.9.9\",\n"
             "        dns1,\n"

@@ -185,7 +185,8 @@ int readCommand(const std::vector<std::string>& args) {
 int writeCommand(const std::vector<std::string>& args) {
   Value value;
   const std::string& kind = args[3];
-  if (args.size() == 4) {
+  // "-array" with no values is the empty array, not the text "-array".
+  if (args.size() == 4 && kind != "-array") {
     value = Value(kind);
   } else if (kind == "-string") {
     if (args.size() != 5) return usage();
