@@ -1,6 +1,6 @@
-// The sync engine, local store and remote store against a scripted document service that sends
-// what the client refuses, or cannot decode: the process lives on, listeners keep their
-// registrations, and every retry backs off.
+// The sync engine, local store and remote store against a scripted document service that answers
+// inconsistently, or with what the client cannot decode: the process lives on, listeners keep
+// their registrations, pending writes stay pending, and every retry backs off.
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
@@ -208,6 +208,19 @@ model::MutationPtr SetAlice() {
                                                  model::Precondition::None());
 }
 
+model::MutationPtr StampAlice() {
+  return std::make_shared<model::VRVTransformMutation>(
+      Key("users/alice"),
+      std::vector<model::FieldTransform>{
+          model::FieldTransform(Field("at"), model::ServerTimestampTransform::Get())});
+}
+
+void AddResult(v1::WriteResponse* response, bool with_transform_result) {
+  v1::WriteResult* result = response->add_write_results();
+  result->mutable_update_time()->set_seconds(1234);
+  if (with_transform_result) result->add_transform_results()->mutable_timestamp_value()->set_seconds(1234);
+}
+
 // ---------------------------------------------------------------- the client
 
 class StaticCredentials : public auth::CredentialsProvider {
@@ -314,6 +327,164 @@ QueryPtr Users() { return VRVQuery::queryWithPath(model::ResourcePath::FromStrin
 // ---------------------------------------------------------------- tests
 
 using HostileServiceTest = ServiceFixture;
+
+TEST_F(HostileServiceTest, InconsistentListenRepliesFailTheStreamAndTheListenCarriesOn) {
+  int32_t limbo = -1;
+  service_.listen = [&](int connection, ListenStream* stream) {
+    int32_t target = ReadAddTarget(stream);
+    if (target < 0) return;
+    stream->Write(Target(v1::TargetChange::ADD, {target}));
+    switch (connection) {
+      case 0:
+        stream->Write(Doc(Name("users/a"), {target}, 5));
+        stream->Write(Target(v1::TargetChange::CURRENT, {target}, "r10"));
+        stream->Write(Snapshot(10));
+        // A removal nobody asked for; what follows must not be lost to a target left waiting.
+        stream->Write(Target(v1::TargetChange::REMOVE, {target}));
+        stream->Write(Doc(Name("users/b"), {target}, 15));
+        stream->Write(Snapshot(20));
+        break;
+      case 1:
+        stream->Write(Target(v1::TargetChange::ADD, {target + 40}));  // never asked for
+        break;
+      case 2:
+        stream->Write(Doc(Name("other/x"), {target}, 21));  // not in the target's collection
+        break;
+      case 3: {
+        // The server forgets users/a: the client asks about it alone, on a limbo target, and
+        // hears of two documents there.
+        stream->Write(Target(v1::TargetChange::RESET, {target}));
+        stream->Write(Target(v1::TargetChange::CURRENT, {target}, "r30"));
+        stream->Write(Snapshot(30));
+        bool documents = false;
+        int32_t id = -1;
+        while (!documents) {
+          id = ReadAddTarget(stream, &documents);
+          if (id < 0) return;
+        }
+        service_.Locked([&] { limbo = id; });
+        stream->Write(Target(v1::TargetChange::ADD, {id}));
+        stream->Write(Doc(Name("users/a"), {id}, 5));
+        stream->Write(Doc(Name("users/z"), {id}, 35));
+        stream->Write(Target(v1::TargetChange::CURRENT, {id}, "r40"));
+        stream->Write(Snapshot(40));
+        break;
+      }
+      default: {
+        // A consistent server at last: both targets again, users/a is back and users/b is new.
+        int32_t other = ReadAddTarget(stream);
+        if (other < 0) return;
+        stream->Write(Target(v1::TargetChange::ADD, {other}));
+        int32_t limbo_target = service_.Locked([&] { return limbo; });
+        int32_t query_target = target == limbo_target ? other : target;
+        stream->Write(Doc(Name("users/a"), {query_target, limbo_target}, 5));
+        stream->Write(Doc(Name("users/b"), {query_target}, 45));
+        stream->Write(Target(v1::TargetChange::CURRENT, {query_target, limbo_target}, "r50"));
+        stream->Write(Snapshot(50));
+        break;
+      }
+    }
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  ASSERT_TRUE(client.WaitFor([&] {
+    return !client.snapshots_.empty() && !client.snapshots_.back().from_cache &&
+           client.snapshots_.back().keys == std::set<std::string>{"users/a", "users/b"};
+  })) << "the listen never caught up with the server";
+
+  client.Read([&] {
+    EXPECT_TRUE(client.errors_.empty()) << "the listener keeps its registration";
+    for (const auto& seen : client.snapshots_) {
+      EXPECT_EQ(seen.keys.count("users/z"), 0u) << "nothing of a refused stream is applied";
+      EXPECT_EQ(seen.keys.count("other/x"), 0u);
+    }
+  });
+  service_.Locked(
+      [&] { EXPECT_EQ(service_.listen_starts().size(), 5u) << "one new stream for each refused one"; });
+  EXPECT_EQ(ErrorsLogged("Refused a message of the document service"), 4u);
+  EXPECT_EQ(ErrorsLogged("which was not asked for"), 2u);
+  EXPECT_EQ(ErrorsLogged("users/z"), 1u);
+  EXPECT_EQ(ErrorsLogged("other/x"), 1u);
+}
+
+TEST_F(HostileServiceTest, InconsistentWriteRepliesKeepTheBatchPendingAndItIsSentAgain) {
+  int batches_received = 0;
+  service_.write = [&](int connection, WriteStream* stream) {
+    v1::WriteRequest request;
+    if (!stream->Read(&request)) return;
+    v1::WriteResponse handshake;
+    handshake.set_stream_id("s");
+    handshake.set_stream_token("t" + std::to_string(connection));
+    stream->Write(handshake);
+    if (!stream->Read(&request)) return;
+    service_.Locked([&] { ++batches_received; });
+    v1::WriteResponse reply;
+    reply.set_stream_token("u" + std::to_string(connection));
+    reply.mutable_commit_time()->set_seconds(1234);
+    switch (connection) {
+      case 0:  // a transform result for the plain set
+        AddResult(&reply, true);
+        AddResult(&reply, true);
+        break;
+      case 1:  // none for the transform
+        AddResult(&reply, false);
+        AddResult(&reply, false);
+        break;
+      case 2:  // fewer results than writes
+        AddResult(&reply, false);
+        break;
+      case 3:  // more
+        AddResult(&reply, false);
+        AddResult(&reply, true);
+        AddResult(&reply, false);
+        break;
+      default:
+        AddResult(&reply, false);
+        AddResult(&reply, true);
+        break;
+    }
+    stream->Write(reply);
+  };
+
+  SyncClient client(host());
+  // A listener holds the document in the local store once its write is acknowledged.
+  client.Listen(VRVQuery::queryWithPath(model::ResourcePath::FromString("users/alice")));
+  struct Completion {
+    util::Status status;
+    bool batch_still_queued;
+    model::MaybeDocumentPtr document;
+  };
+  std::vector<Completion> completions;
+  client.queue->EnqueueBlocking([&] {
+    client.sync_engine->WriteMutations({SetAlice(), StampAlice()}, [&](const util::Status& status) {
+      // What the local store holds when the writer hears of the result.
+      bool queued = client.local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown) != nullptr;
+      Completion completion{status, queued, client.local_store->readDocument(Key("users/alice"))};
+      client.Record([&] { completions.push_back(completion); });
+    });
+  });
+  ASSERT_TRUE(client.WaitFor([&] { return !completions.empty(); }));
+
+  client.Read([&] {
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_TRUE(completions[0].status.ok()) << completions[0].status.ToString();
+    EXPECT_FALSE(completions[0].batch_still_queued) << "success is reported once the result is applied";
+    auto document = std::dynamic_pointer_cast<const model::VRVDocument>(completions[0].document);
+    ASSERT_TRUE(document);
+    EXPECT_TRUE(document->hasCommittedMutations());
+    EXPECT_EQ(document->version().timestamp().seconds(), 1234);
+    auto at = std::dynamic_pointer_cast<const model::VRVTimestampValue>(document->fieldForPath(Field("at")));
+    ASSERT_TRUE(at) << "the server's transform result was applied";
+    EXPECT_EQ(at->internalValue().seconds(), 1234);
+  });
+  service_.Locked([&] {
+    EXPECT_EQ(service_.write_starts().size(), 5u);
+    EXPECT_EQ(batches_received, 5) << "the batch went out again on every new stream";
+  });
+  EXPECT_EQ(ErrorsLogged("transform results for"), 2u);
+  EXPECT_EQ(ErrorsLogged("results for 2 writes"), 2u);
+}
 
 TEST_F(HostileServiceTest, AServiceThatRefusesAfterOneValidMessageSeesOnlyAFewStreams) {
   // Each stream gets one message the client accepts, then one it refuses.
