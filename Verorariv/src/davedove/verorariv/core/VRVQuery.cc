@@ -379,7 +379,11 @@ bool VRVQuery::matchesDocument(const VRVDocument& document) const {
 }
 
 bool VRVQuery::pathAndCollectionGroupMatchDocument(const VRVDocument& document) const {
-  const ResourcePath& documentPath = document.key().path();
+  return pathAndCollectionGroupMatchKey(document.key());
+}
+
+bool VRVQuery::pathAndCollectionGroupMatchKey(const DocumentKey& key) const {
+  const ResourcePath& documentPath = key.path();
   if (collectionGroup_) {
     // A document of a collection with the group's id anywhere below the query's path.
     return documentPath.size() >= 2 &&

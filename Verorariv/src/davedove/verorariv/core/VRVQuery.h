@@ -217,6 +217,9 @@ class VRVQuery {
 
   // Path or group, then order-by, filters and bounds, stopping at the first that refuses.
   bool matchesDocument(const model::VRVDocument& document) const;
+  // Whether a document with this key lies where the query looks (its path or group), whatever
+  // the document holds.
+  bool pathAndCollectionGroupMatchKey(const model::DocumentKey& key) const;
 
   // Orders documents by the sort orders; Same only for equal keys.
   model::DocumentCompareCallback comparator() const;

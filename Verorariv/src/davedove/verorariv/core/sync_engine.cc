@@ -150,9 +150,10 @@ void SyncEngine::HandleRejectedListen(TargetId target_id, Status error) {
 }
 
 void SyncEngine::HandleSuccessfulWrite(const model::MutationBatchResultPtr& batch_result) {
-  // The writer hears of it before the views show the acknowledged state.
-  NotifyUser(batch_result->batch()->batchID(), Status::OK());
+  // Success is reported once the result is in the local store; the writer hears of it before
+  // the views show the acknowledged state.
   MaybeDocumentMap changes = local_store_->acknowledgeBatchWithResult(*batch_result);
+  NotifyUser(batch_result->batch()->batchID(), Status::OK());
   EmitNewSnapshotsAndNotifyLocalStore(changes, nullptr);
 }
 

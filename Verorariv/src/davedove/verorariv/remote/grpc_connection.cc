@@ -1,5 +1,10 @@
 #include "davedove/verorariv/remote/grpc_connection.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <strings.h>
+
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -13,24 +18,31 @@ namespace remote {
 
 const char kApiClientHeaderValue[] = "verorariv-cpp/1.0.0 grpc-cpp";
 
+bool IsLoopbackHost(const std::string& host) {
+  // "[v6]" or "[v6]:port"; a bare v6 address has more than one colon; else "name" or "name:port".
+  std::string name;
+  if (!host.empty() && host[0] == '[') {
+    size_t end = host.find(']');
+    if (end == std::string::npos) return false;
+    std::string rest = host.substr(end + 1);
+    if (!rest.empty() && rest[0] != ':') return false;
+    name = host.substr(1, end - 1);
+  } else if (std::count(host.begin(), host.end(), ':') > 1) {
+    name = host;
+  } else {
+    name = host.substr(0, host.find(':'));
+  }
+  // Addresses are parsed, not matched by prefix: "127.example.com" is someone else's machine.
+  in_addr v4{};
+  if (::inet_pton(AF_INET, name.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  if (::inet_pton(AF_INET6, name.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return strcasecmp(name.c_str(), "localhost") == 0;
+}
+
 namespace {
 
 constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
-
-// "host:port" or "[v6]:port" -> host.
-std::string HostName(const std::string& host) {
-  if (!host.empty() && host[0] == '[') {
-    size_t end = host.find(']');
-    return end == std::string::npos ? host : host.substr(1, end - 1);
-  }
-  size_t colon = host.rfind(':');
-  return colon == std::string::npos ? host : host.substr(0, colon);
-}
-
-bool IsLoopbackHost(const std::string& host) {
-  std::string name = HostName(host);
-  return name == "localhost" || name == "::1" || name.rfind("127.", 0) == 0;
-}
 
 std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info) {
   grpc::ChannelArguments args;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/support/proto_buffer_reader.h>
 
 #include "davedove/verorariv/auth/token.h"
 #include "davedove/verorariv/core/database_info.h"
@@ -37,6 +38,10 @@ class GrpcCall {
 // The gRPC status as the database's status.
 util::Status ConvertStatus(const grpc::Status& status);
 
+// Whether `host` ("name", "name:port", "[v6]:port") is this machine: an address in 127.0.0.0/8,
+// ::1, or the name localhost. Only such a host may be spoken to in plain text.
+bool IsLoopbackHost(const std::string& host);
+
 // One channel to the document service, the serial rpc queue on which calls are made, and the
 // registry of calls in flight. Results are handed to the worker (async) queue.
 class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
@@ -49,6 +54,16 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   std::unique_ptr<grpc::ClientContext> CreateContext(const auth::Token& token) const;
 
   variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
+  // Starts the streaming `method` (an object that outlives its calls) on the channel. Responses
+  // arrive as bytes for the caller to decode: one that cannot be decoded must end the call, and
+  // a typed read would only stop reading while the server keeps the call open.
+  template <typename Request>
+  std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>> OpenStream(
+      const grpc::internal::RpcMethod& method, grpc::ClientContext* context) {
+    return std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>>(
+        grpc::internal::ClientReaderWriterFactory<Request, grpc::ByteBuffer>::Create(channel_.get(), method,
+                                                                                   context));
+  }
   const platform::dispatch::QueuePtr& rpc_queue() const { return rpc_queue_; }
   const std::shared_ptr<util::AsyncQueue>& worker_queue() const { return worker_queue_; }
   const core::DatabaseInfo& database_info() const { return database_info_; }
@@ -85,17 +100,19 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
 
 // One bidirectional streaming call. A thread of its own opens the call and reads; writes go
 // through the rpc queue. Every event reaches its observer on the worker queue: on_open once the
-// call is established, on_read per message, on_close once at the end; nothing after Cancel.
+// call is established, on_read per message, and at the end either on_close, or on_undecodable
+// when the call was ended because a message could not be decoded; nothing after Cancel.
 template <typename Request, typename Response>
 class GrpcStream : public GrpcCall,
                    public std::enable_shared_from_this<GrpcStream<Request, Response>> {
  public:
-  using Opener = std::function<std::unique_ptr<grpc::ClientReaderWriter<Request, Response>>(
+  using Opener = std::function<std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>>(
       grpc::ClientContext*)>;
   struct Observer {
     std::function<void(const GrpcCall*)> on_open;
     std::function<void(const GrpcCall*, const Response&)> on_read;
     std::function<void(const GrpcCall*, const util::Status&)> on_close;
+    std::function<void(const GrpcCall*, const util::Status&)> on_undecodable;
   };
 
   GrpcStream(std::shared_ptr<GrpcConnection> connection,
@@ -144,17 +161,34 @@ class GrpcStream : public GrpcCall,
     Post([this] {
       if (observer_.on_open) observer_.on_open(this);
     });
-    Response response;
-    while (stream_->Read(&response)) {
-      Post([this, response] {
+    grpc::ByteBuffer buffer;
+    bool undecodable = false;
+    while (stream_->Read(&buffer)) {
+      Response response;
+      grpc::ProtoBufferReader reader(&buffer);
+      if (!response.ParseFromZeroCopyStream(&reader)) {
+        // The server still holds the call open; only ending it here lets Finish return.
+        undecodable = true;
+        context_->TryCancel();
+        break;
+      }
+      Post([this, response = std::move(response)] {
         if (observer_.on_read) observer_.on_read(this, response);
       });
-      response.Clear();
     }
     grpc::Status status;
     {
       std::lock_guard<std::mutex> lock(stream_mutex_);
       status = stream_->Finish();
+    }
+    if (undecodable) {
+      util::Status result(VerorarivErrorCode::Internal,
+                          std::string("A message of the document service could not be decoded as ") +
+                              Response::descriptor()->full_name());
+      Post([this, result] {
+        if (observer_.on_undecodable) observer_.on_undecodable(this, result);
+      });
+      return;
     }
     util::Status result = ConvertStatus(status);
     Post([this, result] {
@@ -168,7 +202,7 @@ class GrpcStream : public GrpcCall,
   Observer observer_;
 
   std::mutex stream_mutex_;  // guards stream_, its writes and its Finish
-  std::unique_ptr<grpc::ClientReaderWriter<Request, Response>> stream_;
+  std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>> stream_;
   bool write_failed_ = false;
   std::atomic<bool> cancelled_{false};
 };

@@ -4,6 +4,7 @@
 
 #include "davedove/verorariv/util/hard_assert.h"
 #include "davedove/verorariv/util/log.h"
+#include "davedove/verorariv/util/string_format.h"
 
 namespace davedove {
 namespace verorariv {
@@ -158,17 +159,23 @@ void RemoteStore::OnWatchStreamChange(const WatchChange& change,
   online_state_tracker_.UpdateState(OnlineState::Online);
   HARD_ASSERT(watch_change_aggregator_ != nullptr, "A watch change without a watch stream");
 
+  util::Status handled;
   if (change.type() == WatchChange::Type::TargetChange) {
     const auto& target_change = static_cast<const WatchTargetChange&>(change);
     if (target_change.state() == WatchTargetChangeState::Removed && !target_change.cause().ok()) {
       ProcessTargetError(target_change);
       return;
     }
-    watch_change_aggregator_->HandleTargetChange(target_change);
+    handled = watch_change_aggregator_->HandleTargetChange(target_change);
   } else if (change.type() == WatchChange::Type::Document) {
-    watch_change_aggregator_->HandleDocumentChange(static_cast<const DocumentWatchChange&>(change));
+    handled = watch_change_aggregator_->HandleDocumentChange(static_cast<const DocumentWatchChange&>(change));
   } else {
     watch_change_aggregator_->HandleExistenceFilter(static_cast<const ExistenceFilterWatchChange&>(change));
+  }
+  if (!handled.ok()) {
+    // What was collected on this stream cannot be trusted: start over from the resume tokens.
+    watch_stream_->FailStream(handled);
+    return;
   }
 
   if (snapshot_version != model::SnapshotVersion::None() &&
@@ -202,6 +209,7 @@ void RemoteStore::RaiseWatchSnapshot(const model::SnapshotVersion& snapshot_vers
   }
 
   sync_engine_->ApplyRemoteEvent(remote_event);
+  watch_stream_->MarkHealthy();
 }
 
 void RemoteStore::ProcessTargetError(const WatchTargetChange& change) {
@@ -270,25 +278,55 @@ void RemoteStore::OnWriteStreamHandshakeComplete() {
   for (const auto& batch : write_pipeline_) write_stream_->WriteMutations(batch->mutations());
 }
 
+namespace {
+
+// Whether the results answer the batch: one per write, and transform results exactly for the
+// transforms, one per field transform. A transform without field transforms gets an empty list.
+util::Status CheckWriteResults(const model::VRVMutationBatch& batch,
+                               std::vector<model::VRVMutationResult>* results) {
+  const std::vector<model::MutationPtr>& mutations = batch.mutations();
+  if (results->size() != mutations.size()) {
+    return util::Status(VerorarivErrorCode::Internal,
+                        util::StringFormat("The write stream answered batch %s with %s results for %s writes",
+                                           batch.batchID(), results->size(), mutations.size()));
+  }
+  for (size_t i = 0; i < mutations.size(); ++i) {
+    model::VRVMutationResult& result = (*results)[i];
+    const auto* transform = dynamic_cast<const model::VRVTransformMutation*>(mutations[i].get());
+    size_t expected = transform ? transform->fieldTransforms().size() : 0;
+    size_t got = result.transformResults() ? result.transformResults()->size() : 0;
+    if (got != expected) {
+      return util::Status(VerorarivErrorCode::Internal,
+                          util::StringFormat("The write stream answered write %s of batch %s with %s "
+                                             "transform results for %s transforms",
+                                             i, batch.batchID(), got, expected));
+    }
+    if (transform && !result.transformResults()) {
+      result = model::VRVMutationResult(result.version(), std::vector<model::FieldValuePtr>{});
+    }
+  }
+  return util::Status::OK();
+}
+
+}  // namespace
+
 void RemoteStore::OnWriteStreamMutationResult(const model::SnapshotVersion& commit_version,
                                               std::vector<model::VRVMutationResult> results) {
-  if (write_pipeline_.empty()) {
-    LOG_WARN("A write result arrived with no batch in flight; ignored");
+  util::Status consistent =
+      write_pipeline_.empty()
+          ? util::Status(VerorarivErrorCode::Internal, "The write stream answered with no batch in flight")
+          : CheckWriteResults(*write_pipeline_.front(), &results);
+  if (!consistent.ok()) {
+    // The batch stays first in the pipeline and goes out again on the next stream.
+    write_stream_->FailStream(consistent);
     return;
   }
   model::MutationBatchPtr batch = write_pipeline_.front();
   write_pipeline_.pop_front();
-  if (results.size() != batch->mutations().size()) {
-    // The server answered a different request than we sent: it cannot be applied.
-    LOG_WARN("Write result for batch %s has %s results for %s mutations", batch->batchID(), results.size(),
-             batch->mutations().size());
-    sync_engine_->HandleRejectedWrite(
-        batch->batchID(), util::Status(VerorarivErrorCode::Internal, "Mismatched write results"));
-  } else {
-    model::MutationBatchResultPtr result = model::VRVMutationBatchResult::resultWithBatch(
-        batch, commit_version, std::move(results), write_stream_->last_stream_token());
-    sync_engine_->HandleSuccessfulWrite(result);
-  }
+  model::MutationBatchResultPtr result = model::VRVMutationBatchResult::resultWithBatch(
+      batch, commit_version, std::move(results), write_stream_->last_stream_token());
+  sync_engine_->HandleSuccessfulWrite(result);
+  write_stream_->MarkHealthy();
   FillWritePipeline();
 }
 

@@ -82,10 +82,20 @@ void Stream::ResumeStartWithToken(const util::StatusOr<auth::Token>& token) {
 void Stream::OnCallOpen(const GrpcCall* call) {
   if (!IsCurrentCall(call) || state_ != State::Starting) return;
   state_ = State::Open;
+  opened_at_ = std::chrono::steady_clock::now();
+  heard_from_server_ = false;
+  healthy_ = false;
   NotifyStreamOpen();
 }
 
-void Stream::OnValidMessage() { backoff_.Reset(); }
+void Stream::MarkHealthy() {
+  if (IsOpen()) healthy_ = true;
+}
+
+void Stream::FailStream(const util::Status& status) {
+  LOG_ERROR("Refused a message of the document service: %s", status.ToString());
+  Close(status, true, /*refused=*/true);
+}
 
 void Stream::OnCallClose(const GrpcCall* call, const util::Status& status) {
   if (!IsCurrentCall(call)) return;
@@ -93,6 +103,10 @@ void Stream::OnCallClose(const GrpcCall* call, const util::Status& status) {
   Close(status.ok() ? util::Status(VerorarivErrorCode::Unavailable, "The stream was closed by the server")
                     : status,
         true);
+}
+
+void Stream::OnCallUndecodable(const GrpcCall* call, const util::Status& status) {
+  if (IsCurrentCall(call)) FailStream(status);
 }
 
 void Stream::Stop() {
@@ -125,7 +139,7 @@ void Stream::CancelIdleCheck() {
   idle_timer_scheduled_ = false;
 }
 
-void Stream::Close(const util::Status& status, bool notify) {
+void Stream::Close(const util::Status& status, bool notify, bool refused) {
   CancelIdleCheck();
   backoff_.Cancel();
   ++close_count_;
@@ -133,6 +147,11 @@ void Stream::Close(const util::Status& status, bool notify) {
     call_->Cancel();
     call_.reset();
   }
+  bool lasted = heard_from_server_ && std::chrono::steady_clock::now() - opened_at_ >= kHealthyAfter;
+  bool proved = state_ == State::Open && (healthy_ || lasted);
+  heard_from_server_ = false;
+  healthy_ = false;
+  if (!status.ok() && proved && !refused) backoff_.Reset();
   if (status.code() == VerorarivErrorCode::ResourceExhausted) {
     LOG_DEBUG("The document service is overloaded; waiting the longest back-off");
     backoff_.ResetToMax();

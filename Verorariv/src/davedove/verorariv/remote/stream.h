@@ -1,6 +1,7 @@
 #ifndef DAVEDOVE_VERORARIV_REMOTE_STREAM_H_
 #define DAVEDOVE_VERORARIV_REMOTE_STREAM_H_
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,11 @@ namespace remote {
 // A stream that stays idle (MarkIdle with nothing asked of it) for 60 s is closed; the next
 // use opens it again. A failure with UNAUTHENTICATED makes the next token fetch force a refresh;
 // a failure with RESOURCE_EXHAUSTED waits the longest back-off.
+//
+// Every failure retries through the back-off, which grows with each failure in a row. Only a
+// connection that proved itself (MarkHealthy, or open for kHealthyAfter with messages the client
+// accepted) lets the next retry go at once; one well-formed message proves nothing, and a
+// connection the client refused never does.
 class Stream : public std::enable_shared_from_this<Stream> {
  public:
   enum class State { Initial, Starting, Open, Error, Backoff };
@@ -43,6 +49,15 @@ class Stream : public std::enable_shared_from_this<Stream> {
   void MarkIdle();
   // The next start goes at once (after a stop that was not caused by a failure).
   void InhibitBackoff();
+  // The connection delivered something the client could use (a consistent snapshot, an
+  // acknowledged write): a later failure of it is worth retrying at once.
+  void MarkHealthy();
+  // Ends the connection as failed because the client refused what the server sent; logged as an
+  // error, and the retry backs off.
+  void FailStream(const util::Status& status);
+
+  // How long a connection must stay open, with what it sent accepted, to count as healthy.
+  static constexpr std::chrono::seconds kHealthyAfter{10};
 
   State state() const { return state_; }
 
@@ -60,19 +75,17 @@ class Stream : public std::enable_shared_from_this<Stream> {
   bool IsCurrentCall(const GrpcCall* call) const { return call_ && call_.get() == call; }
   void OnCallOpen(const GrpcCall* call);
   void OnCallClose(const GrpcCall* call, const util::Status& status);
+  void OnCallUndecodable(const GrpcCall* call, const util::Status& status);
   // Whether a message of `call` is for the open connection (else it is dropped).
   bool IsOpenCall(const GrpcCall* call) const { return IsCurrentCall(call) && state_ == State::Open; }
-  // A well-formed message arrived: the connection works, so the next failure retries at once.
-  void OnValidMessage();
-
-  // Ends the connection as failed, as if the server had ended it with `status`.
-  void FailStream(const util::Status& status) { Close(status, true); }
+  // The server sent a message the client accepted.
+  void OnValidMessage() { heard_from_server_ = true; }
   // Stops the idle timer (use of the stream).
   void CancelIdleCheck();
-  // Opens a streaming call with `token`: `open` starts the method on the stub, and the call's
-  // events reach this stream's handlers (`on_response` for each message) while it lives.
-  template <typename Request, typename Response, typename Self, typename Open>
-  std::shared_ptr<GrpcCall> OpenCall(const auth::Token& token, Open open,
+  // Opens a streaming call of `method` (an object that outlives its calls) with `token`; the
+  // call's events reach this stream's handlers (`on_response` for each message) while it lives.
+  template <typename Request, typename Response, typename Self>
+  std::shared_ptr<GrpcCall> OpenCall(const auth::Token& token, const grpc::internal::RpcMethod& method,
                                      void (Self::*on_response)(const GrpcCall*, const Response&)) {
     using Call = GrpcStream<Request, Response>;
     std::weak_ptr<Self> weak = std::static_pointer_cast<Self>(shared_from_this());
@@ -86,11 +99,16 @@ class Stream : public std::enable_shared_from_this<Stream> {
     observer.on_close = [weak](const GrpcCall* call, const util::Status& status) {
       if (auto self = weak.lock()) self->OnCallClose(call, status);
     };
+    observer.on_undecodable = [weak](const GrpcCall* call, const util::Status& status) {
+      if (auto self = weak.lock()) self->OnCallUndecodable(call, status);
+    };
     // The call keeps the connection alive for as long as it runs.
     GrpcConnection* connection = connection_.get();
     auto call = std::make_shared<Call>(
         connection_, connection_->CreateContext(token),
-        [connection, open](grpc::ClientContext* context) { return open(connection->stub(), context); },
+        [connection, &method](grpc::ClientContext* context) {
+          return connection->OpenStream<Request>(method, context);
+        },
         std::move(observer));
     if (!call->Start()) return nullptr;
     return call;
@@ -103,9 +121,9 @@ class Stream : public std::enable_shared_from_this<Stream> {
   void RequestToken();
   void ResumeStartWithToken(const util::StatusOr<auth::Token>& token);
   void HandleIdleCloseTimer();
-  // Ends the current connection; `status` not OK means a failure. The delegate hears of it when
-  // `notify` is set.
-  void Close(const util::Status& status, bool notify);
+  // Ends the current connection; `status` not OK means a failure (`refused`: the client's own
+  // refusal of a message). The delegate hears of it when `notify` is set.
+  void Close(const util::Status& status, bool notify, bool refused = false);
   void PerformBackoff();
 
   std::shared_ptr<GrpcConnection> connection_;
@@ -118,6 +136,11 @@ class Stream : public std::enable_shared_from_this<Stream> {
   bool idle_timer_scheduled_ = false;
   // Bumped on every start and stop, so that a token arriving late for an old start is dropped.
   int close_count_ = 0;
+  // When the current connection opened, whether the server has sent anything accepted since,
+  // and whether the connection has proved itself.
+  std::chrono::steady_clock::time_point opened_at_;
+  bool heard_from_server_ = false;
+  bool healthy_ = false;
 };
 
 }  // namespace remote

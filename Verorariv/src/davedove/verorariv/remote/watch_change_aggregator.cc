@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "davedove/verorariv/util/hard_assert.h"
+#include "davedove/verorariv/util/string_format.h"
 
 namespace davedove {
 namespace verorariv {
@@ -67,7 +68,20 @@ void WatchChangeAggregator::TargetState::ClearPendingChanges() {
 WatchChangeAggregator::WatchChangeAggregator(TargetMetadataProvider* target_metadata_provider)
     : target_metadata_provider_(target_metadata_provider) {}
 
-void WatchChangeAggregator::HandleDocumentChange(const DocumentWatchChange& document_change) {
+util::Status WatchChangeAggregator::HandleDocumentChange(const DocumentWatchChange& document_change) {
+  const DocumentKey& key = document_change.key();
+  for (const auto* ids : {&document_change.updated_target_ids(), &document_change.removed_target_ids()}) {
+    for (TargetId target_id : *ids) {
+      // Targets no longer listened to are ignored below; a listened one must be able to hold it.
+      local::QueryDataPtr query_data = target_metadata_provider_->GetQueryDataForTarget(target_id);
+      if (query_data && !query_data->query()->pathAndCollectionGroupMatchKey(key)) {
+        return util::Status(VerorarivErrorCode::Internal,
+                            util::StringFormat("The listen stream named document %s with target %s, "
+                                               "whose query cannot hold it",
+                                               key.ToString(), target_id));
+      }
+    }
+  }
   const MaybeDocumentPtr& document = document_change.new_document();
   for (TargetId target_id : document_change.updated_target_ids()) {
     if (document && dynamic_cast<const model::VRVDocument*>(document.get())) {
@@ -79,10 +93,28 @@ void WatchChangeAggregator::HandleDocumentChange(const DocumentWatchChange& docu
   for (TargetId target_id : document_change.removed_target_ids()) {
     RemoveDocumentFromTarget(target_id, document_change.key(), document);
   }
+  return util::Status::OK();
 }
 
-void WatchChangeAggregator::HandleTargetChange(const WatchTargetChange& target_change) {
-  for (TargetId target_id : TargetIds(target_change)) {
+util::Status WatchChangeAggregator::HandleTargetChange(const WatchTargetChange& target_change) {
+  std::vector<TargetId> target_ids = TargetIds(target_change);
+  if (target_change.state() == WatchTargetChangeState::Added ||
+      target_change.state() == WatchTargetChangeState::Removed) {
+    // These answer our requests one for one; an answer to nothing would leave the target
+    // waiting for ever.
+    for (TargetId target_id : target_ids) {
+      auto it = target_states_.find(target_id);
+      if (it == target_states_.end() || !it->second.IsPending()) {
+        return util::Status(VerorarivErrorCode::Internal,
+                            util::StringFormat("The listen stream %s target %s, which was not asked for",
+                                               target_change.state() == WatchTargetChangeState::Added
+                                                   ? "added"
+                                                   : "removed",
+                                               target_id));
+      }
+    }
+  }
+  for (TargetId target_id : target_ids) {
     TargetState& state = EnsureTargetState(target_id);
     switch (target_change.state()) {
       case WatchTargetChangeState::NoChange:
@@ -113,6 +145,7 @@ void WatchChangeAggregator::HandleTargetChange(const WatchTargetChange& target_c
         break;
     }
   }
+  return util::Status::OK();
 }
 
 std::vector<TargetId> WatchChangeAggregator::TargetIds(const WatchTargetChange& change) const {

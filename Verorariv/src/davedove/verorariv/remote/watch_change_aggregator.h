@@ -14,6 +14,7 @@
 #include "davedove/verorariv/model/snapshot_version.h"
 #include "davedove/verorariv/remote/remote_event.h"
 #include "davedove/verorariv/remote/watch_change.h"
+#include "davedove/verorariv/util/status.h"
 
 namespace davedove {
 namespace verorariv {
@@ -32,12 +33,16 @@ class TargetMetadataProvider {
 // Collects the watch changes between two consistent snapshots and turns them into one
 // RemoteEvent. Targets with an add or remove request still unanswered ignore the changes that
 // the server sent before it saw the request.
+//
+// A change that contradicts what the client asked for (a document named with a target that
+// cannot hold it, an add or remove answer to no request) is refused with an error status; the
+// aggregator is then unusable and the stream must start over.
 class WatchChangeAggregator {
  public:
   explicit WatchChangeAggregator(TargetMetadataProvider* target_metadata_provider);
 
-  void HandleDocumentChange(const DocumentWatchChange& document_change);
-  void HandleTargetChange(const WatchTargetChange& target_change);
+  util::Status HandleDocumentChange(const DocumentWatchChange& document_change);
+  util::Status HandleTargetChange(const WatchTargetChange& target_change);
   // A mismatch resets the target: its keys are dropped and it is listened to afresh (the target
   // ids to re-listen are returned by TakeTargetsToReset).
   void HandleExistenceFilter(const ExistenceFilterWatchChange& existence_filter);

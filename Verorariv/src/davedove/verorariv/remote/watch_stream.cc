@@ -22,10 +22,9 @@ WatchStream::WatchStream(std::shared_ptr<GrpcConnection> connection,
       callback_(callback) {}
 
 std::shared_ptr<GrpcCall> WatchStream::CreateCall(const auth::Token& token) {
-  return OpenCall<v1::ListenRequest, v1::ListenResponse>(
-      token,
-      [](v1::Verorariv::Stub& stub, grpc::ClientContext* context) { return stub.Listen(context); },
-      &WatchStream::OnResponse);
+  static const grpc::internal::RpcMethod kListen("/variru.verorariv.v1.Verorariv/Listen",
+                                              grpc::internal::RpcMethod::BIDI_STREAMING);
+  return OpenCall<v1::ListenRequest, v1::ListenResponse>(token, kListen, &WatchStream::OnResponse);
 }
 
 void WatchStream::NotifyStreamOpen() { callback_->OnWatchStreamOpen(); }

@@ -20,10 +20,9 @@ WriteStream::WriteStream(std::shared_ptr<GrpcConnection> connection,
       callback_(callback) {}
 
 std::shared_ptr<GrpcCall> WriteStream::CreateCall(const auth::Token& token) {
-  return OpenCall<v1::WriteRequest, v1::WriteResponse>(
-      token,
-      [](v1::Verorariv::Stub& stub, grpc::ClientContext* context) { return stub.Write(context); },
-      &WriteStream::OnResponse);
+  static const grpc::internal::RpcMethod kWrite("/variru.verorariv.v1.Verorariv/Write",
+                                              grpc::internal::RpcMethod::BIDI_STREAMING);
+  return OpenCall<v1::WriteRequest, v1::WriteResponse>(token, kWrite, &WriteStream::OnResponse);
 }
 
 void WriteStream::NotifyStreamOpen() { callback_->OnWriteStreamOpen(); }

@@ -31,6 +31,8 @@ int LogLevelToLoggerLevel(LogLevel level) {
       return DAVLoggerLevelDebug;
     case LogLevel::Warning:
       return DAVLoggerLevelWarning;
+    case LogLevel::Error:
+      return DAVLoggerLevelError;
   }
   return -1;
 }
