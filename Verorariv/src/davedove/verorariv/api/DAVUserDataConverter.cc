@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "absl/strings/str_cat.h"
 #include "davedove/verorariv/api/DAVFieldPath.h"
 #include "davedove/verorariv/api/DAVFieldValue.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
@@ -54,7 +55,16 @@ const char* SentinelName(DAVFieldValue::Kind kind) {
   return "";
 }
 
+// A date outside what a timestamp holds (years 1 to 9999), or no number at all, is refused before
+// the conversion, which would overflow.
 DAVTimestamp TimestampFromDate(const platform::Date& date) {
+  constexpr double kMinSeconds = -62135596800.0;  // 0001-01-01T00:00:00Z
+  constexpr double kEndSeconds = 253402300800.0;  // 10000-01-01T00:00:00Z
+  if (!(date.secondsSince1970 >= kMinSeconds && date.secondsSince1970 < kEndSeconds)) {
+    DAVThrowInvalidArgument(
+        "Invalid date (%@ seconds since 1970). Dates must lie between the years 1 and 9999.",
+        {absl::StrCat(date.secondsSince1970)});
+  }
   double seconds = std::floor(date.secondsSince1970);
   auto nanos = static_cast<int32_t>((date.secondsSince1970 - seconds) * 1e9);
   return DAVTimestamp(static_cast<int64_t>(seconds), nanos);

@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -887,6 +889,26 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
   Reason([] { DAVValue value(std::numeric_limits<uint64_t>::max()); }, &name);
   EXPECT_EQ(name, "DAVInvalidArgumentException");
   EXPECT_EQ(*DAVValue(uint64_t{9223372036854775807ULL}).asInteger(), INT64_MAX);
+
+  // Times beyond what a timestamp holds are refused, as a timestamp and as a date in a field.
+  for (const auto& outOfRange : std::vector<std::function<void()>>{
+           [] { DAVTimestamp(253402300800, 0); },
+           [] { DAVTimestamp::timestampWithSeconds(-62135596801, 0); },
+           [] { DAVTimestamp(0, -1); },
+           [] { DAVTimestamp(0, 1000000000); }}) {
+    name.clear();
+    Reason(outOfRange, &name);
+    EXPECT_EQ(name, "DAVInvalidArgumentException");
+  }
+  EXPECT_EQ(Reason([] { DAVTimestamp(253402300800, 0); }), "Timestamp seconds out of range: 253402300800");
+  EXPECT_EQ(DAVTimestamp(253402300799, 999999999).seconds(), 253402300799);
+  for (double seconds : {253402300800.0, 1e300, std::nan("")}) {
+    platform::Date date;
+    date.secondsSince1970 = seconds;
+    name.clear();
+    Reason([&] { users->documentWithPath("u1")->setData({{"when", date}}, true); }, &name);
+    EXPECT_EQ(name, "DAVInvalidArgumentException") << seconds;
+  }
 
   // A set may not delete; settings refuse a tiny cache.
   EXPECT_EQ(Reason([&] {
