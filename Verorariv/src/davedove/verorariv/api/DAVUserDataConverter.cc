@@ -5,11 +5,11 @@
 #include <utility>
 
 #include "absl/strings/str_cat.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVFieldPath.h"
 #include "davedove/verorariv/api/DAVFieldValue.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/model/precondition.h"
-#include "davedove/verorariv/model/resource_path.h"
 #include "davedove/verorariv/model/transform_operations.h"
 
 using davedove::verorariv::model::ArrayTransform;
@@ -21,7 +21,6 @@ using davedove::verorariv::model::FieldValuePtr;
 using davedove::verorariv::model::MutationPtr;
 using davedove::verorariv::model::ObjectValuePtr;
 using davedove::verorariv::model::Precondition;
-using davedove::verorariv::model::ResourcePath;
 using davedove::verorariv::model::ServerTimestampTransform;
 using davedove::verorariv::model::TransformOperation;
 using davedove::verorariv::model::VRVArrayValue;
@@ -230,18 +229,15 @@ FieldValuePtr DAVUserDataConverter::parsePlainValue(const DAVValue& value) const
     case DAVValue::Kind::GeoPoint:
       return VRVGeoPointValue::geoPointValue(*value.asGeoPoint());
     case DAVValue::Kind::Reference: {
-      const DAVValue::Reference& reference = *value.asReference();
-      if (reference.databaseID != databaseID_) {
+      std::shared_ptr<DAVDocumentReference> reference = value.asReference();
+      const davedove::verorariv::model::DatabaseId& database = reference->verorariv()->databaseID();
+      if (database != databaseID_) {
         DAVThrowInvalidArgument(
             "Document Reference is for database %@/%@ but should be for database %@/%@",
-            {reference.databaseID.project_id(), reference.databaseID.database_id(),
-             databaseID_.project_id(), databaseID_.database_id()});
+            {database.project_id(), database.database_id(), databaseID_.project_id(),
+             databaseID_.database_id()});
       }
-      ResourcePath path = ResourcePath::FromString(reference.path);
-      if (path.empty() || !DocumentKey::IsDocumentKey(path)) {
-        DAVThrowInvalidArgument("Invalid document reference (%@).", {reference.path});
-      }
-      return VRVReferenceValue::referenceValue(DocumentKey(path), databaseID_);
+      return VRVReferenceValue::referenceValue(reference->key(), databaseID_);
     }
     case DAVValue::Kind::Array:
     case DAVValue::Kind::Map:
