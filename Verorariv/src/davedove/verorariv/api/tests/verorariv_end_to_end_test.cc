@@ -255,6 +255,57 @@ TEST_F(VerorarivEndToEndTest, WritesReachTheServerAndShowLocallyAtOnce) {
   registration->remove();
 }
 
+// What the application reads back of its own write: a reference as a reference of the same
+// instance, and pending writes alike in document and query snapshots, from the server's
+// acknowledgement until its copy of the document has been read.
+TEST_F(VerorarivEndToEndTest, SnapshotsReadBackReferencesAndPendingWritesAlike) {
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("customBlacklist")->documentWithPath(alice_);
+  auto query = db->collectionWithPath("customBlacklist")->queryWhereField("userId", alice_);
+  auto bobs = db->collectionWithPath("users")->documentWithPath(bob_);
+  // Nothing listens, so the server acknowledges the write and sends no copy of the document.
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              doc->setData({{"userId", alice_}, {"friend", bobs}}, /*merge=*/false, done);
+            }),
+            Code::Ok);
+
+  auto readBoth = [&](bool online) {
+    ASSERT_TRUE(SetNetwork(db, online));
+    std::shared_ptr<DAVDocumentSnapshot> document;
+    std::shared_ptr<DAVQuerySnapshot> result;
+    doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr e) {
+      EXPECT_EQ(e, nullptr);
+      document = s;
+    });
+    query->getDocumentsWithCompletion([&](std::shared_ptr<DAVQuerySnapshot> s, platform::ErrorPtr e) {
+      EXPECT_EQ(e, nullptr);
+      result = s;
+    });
+    ASSERT_TRUE(Spin([&] { return document && result; }));
+    ASSERT_TRUE(document->exists());
+    ASSERT_EQ(result->count(), 1u);
+    std::shared_ptr<DAVQueryDocumentSnapshot> listed = result->documents()[0];
+    EXPECT_EQ(document->metadata().isFromCache(), !online);
+    // Until the server's copy has come back, the write counts as pending in both.
+    EXPECT_EQ(document->metadata().hasPendingWrites(), !online);
+    EXPECT_EQ(listed->metadata().hasPendingWrites(), !online);
+    EXPECT_EQ(result->metadata().hasPendingWrites(), !online);
+
+    for (const std::shared_ptr<DAVDocumentSnapshot>& snapshot : {document, std::shared_ptr<DAVDocumentSnapshot>(listed)}) {
+      std::optional<DAVValue> value = (*snapshot)["friend"];
+      ASSERT_TRUE(value);
+      std::shared_ptr<DAVDocumentReference> reference = value->asReference();
+      ASSERT_NE(reference, nullptr) << value->ToString();
+      EXPECT_EQ(reference->verorariv(), db);
+      EXPECT_EQ(reference->path(), "users/" + bob_);
+      EXPECT_EQ(*reference, *bobs);
+      EXPECT_EQ(*value, DAVValue(bobs));
+    }
+  };
+  readBoth(false);
+  readBoth(true);
+}
+
 TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyAndAsStored) {
   // The application's address refresh: one batch adds the new address and withdraws the old one.
   const std::string path = "customBlacklist/" + alice_;
