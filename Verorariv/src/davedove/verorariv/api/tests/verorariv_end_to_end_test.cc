@@ -632,16 +632,44 @@ TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrite
     Recorder<DAVDocumentSnapshot> recorder;
     auto registration = doc->addSnapshotListener(recorder.block());
     auto gate = std::make_shared<WorkerGate>();
+    // What the client's view holds: the value of n, once the server's copy of it is there.
+    struct Synced {
+      std::mutex mutex;
+      std::optional<int64_t> n;
+    };
+    auto synced = std::make_shared<Synced>();
+    davedove::verorariv::core::ListenOptions everyChange;
+    everyChange.include_metadata_changes = true;
     db->client()->listenToQuery(
-        davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), {},
-        [gate](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
+        davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), everyChange,
+        [gate, synced](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
+          if (!snapshot.ok()) return;
+          const davedove::verorariv::core::ViewSnapshot& view = snapshot.value();
           // Alice's pending write leaves the view only when the user changes.
-          if (snapshot.ok() && !snapshot.value().has_pending_writes()) gate->HoldIfArmed();
+          if (view.has_pending_writes()) return;
+          {
+            std::lock_guard<std::mutex> lock(synced->mutex);
+            synced->n.reset();
+            if (!view.documents().empty()) {
+              if (auto n = view.documents().GetFirstDocument()->fieldForPath(
+                      davedove::verorariv::model::FieldPath::FromServerFormat("n"))) {
+                synced->n = n->value().asInteger();
+              }
+            }
+          }
+          gate->HoldIfArmed();
         });
     ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
-    // The write of the round before reached the server once Alice was back.
+    // The write of the round before reached the server once Alice was back, and the server's copy
+    // reached the client: otherwise the client holds only its acknowledged write, which the view
+    // keeps showing in place of Alice's next write until the server's copy arrives, and the change
+    // of user below would change nothing.
     if (round > 0) {
       ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == round - 1; }));
+      ASSERT_TRUE(SpinPolling([&] {
+        std::lock_guard<std::mutex> lock(synced->mutex);
+        return synced->n == round - 1;
+      }));
     }
     // With the backend away the write stays pending, so the change of user changes the view.
     backend().stop();
