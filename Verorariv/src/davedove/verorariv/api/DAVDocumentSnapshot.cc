@@ -21,8 +21,8 @@ DAVDocumentSnapshot::DAVDocumentSnapshot(std::shared_ptr<DAVVerorariv> verorariv
       metadata_(metadata) {}
 
 DAVFieldValueConverter DAVDocumentSnapshot::converter() const {
-  return DAVFieldValueConverter(verorariv_->databaseID(),
-                                verorariv_->settings().areTimestampsInSnapshotsEnabled(), key_);
+  return DAVFieldValueConverter(verorariv_, verorariv_->settings().areTimestampsInSnapshotsEnabled(),
+                                key_);
 }
 
 std::optional<DAVValue::Map> DAVDocumentSnapshot::data() const {

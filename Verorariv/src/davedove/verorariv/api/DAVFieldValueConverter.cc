@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "davedove/verorariv/api/DAVDocumentReference.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
 #include "davedove/verorariv/model/VRVDocumentKey.h"
 #include "davedove/verorariv/util/hard_assert.h"
 #include "davedove/verorariv/util/log.h"
@@ -19,10 +21,10 @@ using davedove::verorariv::model::VRVObjectValue;
 using davedove::verorariv::model::VRVReferenceValue;
 using davedove::verorariv::model::VRVServerTimestampValue;
 
-DAVFieldValueConverter::DAVFieldValueConverter(DatabaseId databaseID,
+DAVFieldValueConverter::DAVFieldValueConverter(std::shared_ptr<DAVVerorariv> verorariv,
                                                bool timestampsInSnapshotsEnabled,
                                                DocumentKey documentKey)
-    : databaseID_(std::move(databaseID)),
+    : verorariv_(std::move(verorariv)),
       timestampsInSnapshotsEnabled_(timestampsInSnapshotsEnabled),
       documentKey_(std::move(documentKey)) {}
 
@@ -82,15 +84,16 @@ DAVValue::Array DAVFieldValueConverter::convertedArray(const VRVArrayValue& arra
 
 DAVValue DAVFieldValueConverter::convertedReference(const VRVReferenceValue& reference) const {
   const DatabaseId& refDatabase = reference.databaseID();
-  if (refDatabase != databaseID_) {
+  const DatabaseId& current = verorariv_->databaseID();
+  if (refDatabase != current) {
     LOG_WARN(
         "WARNING: Document %s contains a document reference within a different database (%s/%s) "
         "which is not supported. It will be treated as a reference within the current database "
         "(%s/%s) instead.",
         documentKey_.path().CanonicalString(), refDatabase.project_id(),
-        refDatabase.database_id(), databaseID_.project_id(), databaseID_.database_id());
+        refDatabase.database_id(), current.project_id(), current.database_id());
   }
-  return DAVValue::reference(reference.key().path().CanonicalString(), databaseID_);
+  return std::make_shared<DAVDocumentReference>(reference.key(), verorariv_);
 }
 
 DAVValue DAVFieldValueConverter::convertedPlatformValue(const platform::Value& value) const {
@@ -127,7 +130,7 @@ DAVValue DAVFieldValueConverter::convertedPlatformValue(const platform::Value& v
       if (auto timestamp = UnboxedObject<DAVTimestamp>(value)) return *timestamp;
       if (auto geoPoint = UnboxedObject<DAVGeoPoint>(value)) return *geoPoint;
       if (auto key = UnboxedObject<VRVDocumentKey>(value)) {
-        return DAVValue::reference(key->key().path().CanonicalString(), databaseID_);
+        return std::make_shared<DAVDocumentReference>(key->key(), verorariv_);
       }
       break;
   }

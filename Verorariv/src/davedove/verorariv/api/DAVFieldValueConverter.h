@@ -2,6 +2,7 @@
 #define DAVEDOVE_VERORARIV_API_DAVFIELDVALUECONVERTER_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "davedove/verorariv/api/DAVValue.h"
 #include "davedove/verorariv/model/VRVFieldValue.h"
@@ -18,13 +19,14 @@ enum class DAVServerTimestampBehavior : int32_t {
   Previous = 2,
 };
 
+class DAVVerorariv;
+
 // Turns the field values of one snapshot's document into the application's plain values.
 class DAVFieldValueConverter {
  public:
-  // `databaseID` is the snapshot's database, `documentKey` the snapshot's document;
-  // `timestampsInSnapshotsEnabled` is the database instance's setting.
-  DAVFieldValueConverter(davedove::verorariv::model::DatabaseId databaseID,
-                         bool timestampsInSnapshotsEnabled,
+  // `verorariv` is the snapshot's database instance, `documentKey` the snapshot's document;
+  // `timestampsInSnapshotsEnabled` is the instance's setting.
+  DAVFieldValueConverter(std::shared_ptr<DAVVerorariv> verorariv, bool timestampsInSnapshotsEnabled,
                          davedove::verorariv::model::DocumentKey documentKey);
 
   // The options for `behavior` under this database's setting; an unknown behavior stops the
@@ -32,8 +34,8 @@ class DAVFieldValueConverter {
   davedove::verorariv::model::VRVFieldValueOptions optionsForServerTimestampBehavior(
       DAVServerTimestampBehavior behavior) const;
 
-  // Objects entry by entry, arrays element by element, references as references within the
-  // snapshot's database, every other value by its own conversion under `options`.
+  // Objects entry by entry, arrays element by element, references as DAVDocumentReference of the
+  // snapshot's instance, every other value by its own conversion under `options`.
   DAVValue convertedValue(const davedove::verorariv::model::VRVFieldValue& value,
                           const davedove::verorariv::model::VRVFieldValueOptions& options) const;
   DAVValue::Map convertedObject(
@@ -47,7 +49,7 @@ class DAVFieldValueConverter {
   DAVValue convertedReference(const davedove::verorariv::model::VRVReferenceValue& reference) const;
   DAVValue convertedPlatformValue(const platform::Value& value) const;
 
-  davedove::verorariv::model::DatabaseId databaseID_;
+  std::shared_ptr<DAVVerorariv> verorariv_;
   bool timestampsInSnapshotsEnabled_;
   davedove::verorariv::model::DocumentKey documentKey_;
 };

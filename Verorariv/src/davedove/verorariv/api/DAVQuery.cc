@@ -21,6 +21,17 @@ using davedove::verorariv::model::ResourcePath;
 using davedove::verorariv::model::VRVReferenceValue;
 using davedove::verorariv::util::StatusOr;
 
+namespace {
+
+std::shared_ptr<DAVQuerySnapshot> QuerySnapshotOfView(const std::shared_ptr<const DAVQuery>& query,
+                                                      const ViewSnapshot& view) {
+  return std::make_shared<DAVQuerySnapshot>(
+      query->verorariv(), query, view.documents(), view.mutated_keys(),
+      DAVSnapshotMetadata(view.has_pending_writes(), view.from_cache()));
+}
+
+}  // namespace
+
 DAVQuery::DAVQuery(QueryPtr query, std::shared_ptr<DAVVerorariv> verorariv)
     : query_(std::move(query)), verorariv_(std::move(verorariv)) {}
 
@@ -60,10 +71,7 @@ void DAVQuery::getDocumentsWithCompletion(DAVQuerySnapshotBlock completion) cons
                          return;
                        }
                        const ViewSnapshot& view = snapshot.value();
-                       completion(std::make_shared<DAVQuerySnapshot>(
-                                      self->verorariv_, self, view.documents(),
-                                      DAVSnapshotMetadata(view.has_pending_writes(), view.from_cache())),
-                                  nullptr);
+                       completion(QuerySnapshotOfView(self, view), nullptr);
                      });
 }
 
@@ -78,9 +86,6 @@ std::shared_ptr<DAVListenerRegistration> DAVQuery::addSnapshotListener(
           return;
         }
         const ViewSnapshot& view = snapshot.value();
-        listener(std::make_shared<DAVQuerySnapshot>(
-                     self->verorariv_, self, view.documents(),
-                     DAVSnapshotMetadata(view.has_pending_writes(), view.from_cache())),
-                 nullptr);
+        listener(QuerySnapshotOfView(self, view), nullptr);
       });
 }

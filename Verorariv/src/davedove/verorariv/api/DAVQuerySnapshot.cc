@@ -5,10 +5,12 @@
 DAVQuerySnapshot::DAVQuerySnapshot(std::shared_ptr<DAVVerorariv> verorariv,
                                    std::shared_ptr<const DAVQuery> query,
                                    davedove::verorariv::model::DocumentSet documents,
+                                   davedove::verorariv::model::DocumentKeySet mutatedKeys,
                                    DAVSnapshotMetadata metadata)
     : verorariv_(std::move(verorariv)),
       query_(std::move(query)),
       documents_(std::move(documents)),
+      mutatedKeys_(std::move(mutatedKeys)),
       metadata_(metadata) {}
 
 std::vector<std::shared_ptr<DAVQueryDocumentSnapshot>> DAVQuerySnapshot::documents() const {
@@ -18,7 +20,7 @@ std::vector<std::shared_ptr<DAVQueryDocumentSnapshot>> DAVQuerySnapshot::documen
     // Metadata of each document: its own pending writes, the snapshot's source.
     result.push_back(std::make_shared<DAVQueryDocumentSnapshot>(
         verorariv_, document,
-        DAVSnapshotMetadata(document->hasLocalMutations(), metadata_.isFromCache())));
+        DAVSnapshotMetadata(mutatedKeys_.contains(document->key()), metadata_.isFromCache())));
   }
   return result;
 }

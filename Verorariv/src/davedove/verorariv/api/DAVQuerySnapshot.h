@@ -7,6 +7,7 @@
 
 #include "davedove/verorariv/api/DAVDocumentSnapshot.h"
 #include "davedove/verorariv/api/DAVSnapshotMetadata.h"
+#include "davedove/verorariv/model/document_key_set.h"
 #include "davedove/verorariv/model/document_set.h"
 
 class DAVQuery;
@@ -15,8 +16,11 @@ class DAVVerorariv;
 // A query's result at one moment.
 class DAVQuerySnapshot {
  public:
+  // `mutatedKeys`: the documents with pending writes, as for a document snapshot of the view.
   DAVQuerySnapshot(std::shared_ptr<DAVVerorariv> verorariv, std::shared_ptr<const DAVQuery> query,
-                   davedove::verorariv::model::DocumentSet documents, DAVSnapshotMetadata metadata);
+                   davedove::verorariv::model::DocumentSet documents,
+                   davedove::verorariv::model::DocumentKeySet mutatedKeys,
+                   DAVSnapshotMetadata metadata);
 
   // The matching documents in the query's order; empty when nothing matches.
   std::vector<std::shared_ptr<DAVQueryDocumentSnapshot>> documents() const;
@@ -29,6 +33,7 @@ class DAVQuerySnapshot {
   std::shared_ptr<DAVVerorariv> verorariv_;
   std::shared_ptr<const DAVQuery> query_;
   davedove::verorariv::model::DocumentSet documents_;
+  davedove::verorariv::model::DocumentKeySet mutatedKeys_;
   DAVSnapshotMetadata metadata_;
 };
 

@@ -4,11 +4,12 @@
 #include <memory>
 #include <utility>
 
+#include "absl/strings/str_cat.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVFieldPath.h"
 #include "davedove/verorariv/api/DAVFieldValue.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/model/precondition.h"
-#include "davedove/verorariv/model/resource_path.h"
 #include "davedove/verorariv/model/transform_operations.h"
 
 using davedove::verorariv::model::ArrayTransform;
@@ -20,7 +21,6 @@ using davedove::verorariv::model::FieldValuePtr;
 using davedove::verorariv::model::MutationPtr;
 using davedove::verorariv::model::ObjectValuePtr;
 using davedove::verorariv::model::Precondition;
-using davedove::verorariv::model::ResourcePath;
 using davedove::verorariv::model::ServerTimestampTransform;
 using davedove::verorariv::model::TransformOperation;
 using davedove::verorariv::model::VRVArrayValue;
@@ -54,7 +54,16 @@ const char* SentinelName(DAVFieldValue::Kind kind) {
   return "";
 }
 
+// A date outside what a timestamp holds (years 1 to 9999), or no number at all, is refused before
+// the conversion, which would overflow.
 DAVTimestamp TimestampFromDate(const platform::Date& date) {
+  constexpr double kMinSeconds = -62135596800.0;  // 0001-01-01T00:00:00Z
+  constexpr double kEndSeconds = 253402300800.0;  // 10000-01-01T00:00:00Z
+  if (!(date.secondsSince1970 >= kMinSeconds && date.secondsSince1970 < kEndSeconds)) {
+    DAVThrowInvalidArgument(
+        "Invalid date (%@ seconds since 1970). Dates must lie between the years 1 and 9999.",
+        {absl::StrCat(date.secondsSince1970)});
+  }
   double seconds = std::floor(date.secondsSince1970);
   auto nanos = static_cast<int32_t>((date.secondsSince1970 - seconds) * 1e9);
   return DAVTimestamp(static_cast<int64_t>(seconds), nanos);
@@ -220,18 +229,15 @@ FieldValuePtr DAVUserDataConverter::parsePlainValue(const DAVValue& value) const
     case DAVValue::Kind::GeoPoint:
       return VRVGeoPointValue::geoPointValue(*value.asGeoPoint());
     case DAVValue::Kind::Reference: {
-      const DAVValue::Reference& reference = *value.asReference();
-      if (reference.databaseID != databaseID_) {
+      std::shared_ptr<DAVDocumentReference> reference = value.asReference();
+      const davedove::verorariv::model::DatabaseId& database = reference->verorariv()->databaseID();
+      if (database != databaseID_) {
         DAVThrowInvalidArgument(
             "Document Reference is for database %@/%@ but should be for database %@/%@",
-            {reference.databaseID.project_id(), reference.databaseID.database_id(),
-             databaseID_.project_id(), databaseID_.database_id()});
+            {database.project_id(), database.database_id(), databaseID_.project_id(),
+             databaseID_.database_id()});
       }
-      ResourcePath path = ResourcePath::FromString(reference.path);
-      if (path.empty() || !DocumentKey::IsDocumentKey(path)) {
-        DAVThrowInvalidArgument("Invalid document reference (%@).", {reference.path});
-      }
-      return VRVReferenceValue::referenceValue(DocumentKey(path), databaseID_);
+      return VRVReferenceValue::referenceValue(reference->key(), databaseID_);
     }
     case DAVValue::Kind::Array:
     case DAVValue::Kind::Map:

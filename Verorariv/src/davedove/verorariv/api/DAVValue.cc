@@ -2,6 +2,7 @@
 
 #include "absl/strings/escaping.h"
 #include "absl/strings/str_cat.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVFieldValue.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/util/comparison.h"
@@ -11,6 +12,10 @@ DAVValue::DAVValue(const char* value) {
 }
 
 DAVValue::DAVValue(std::shared_ptr<const DAVFieldValue> sentinel) : value_(std::move(sentinel)) {}
+
+DAVValue::DAVValue(std::shared_ptr<DAVDocumentReference> value) {
+  if (value) value_ = std::move(value);
+}
 
 void DAVValue::raiseUnsignedOverflow(uint64_t value) {
   DAVThrowInvalidArgument(
@@ -26,8 +31,9 @@ const DAVFieldValue* DAVValue::asFieldValue() const {
 
 DAVValue DAVValue::bytes(std::string data) { return DAVValue(Storage(BytesValue{std::move(data)})); }
 
-DAVValue DAVValue::reference(std::string path, davedove::verorariv::model::DatabaseId databaseID) {
-  return DAVValue(Reference{std::move(path), std::move(databaseID)});
+std::shared_ptr<DAVDocumentReference> DAVValue::asReference() const {
+  auto reference = std::get_if<std::shared_ptr<DAVDocumentReference>>(&value_);
+  return reference ? *reference : nullptr;
 }
 
 const std::string* DAVValue::asBytes() const {
@@ -105,9 +111,12 @@ std::string DAVValue::ToString() const {
       return absl::StrCat("Date(", asDate()->secondsSince1970, ")");
     case Kind::GeoPoint:
       return asGeoPoint()->ToString();
-    case Kind::Reference:
-      return absl::StrCat("Reference(", asReference()->databaseID.project_id(), "/",
-                          asReference()->databaseID.database_id(), "/", asReference()->path, ")");
+    case Kind::Reference: {
+      std::shared_ptr<DAVDocumentReference> reference = asReference();
+      const davedove::verorariv::model::DatabaseId& database = reference->verorariv()->databaseID();
+      return absl::StrCat("Reference(", database.project_id(), "/", database.database_id(), "/",
+                          reference->path(), ")");
+    }
     case Kind::Array: {
       std::string text = "[";
       const char* separator = "";

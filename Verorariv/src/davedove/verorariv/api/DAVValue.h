@@ -13,9 +13,9 @@
 
 #include "davedove/verorariv/model/DAVGeoPoint.h"
 #include "davedove/verorariv/model/DAVTimestamp.h"
-#include "davedove/verorariv/model/database_id.h"
 #include "platform/foundation/Value.h"
 
+class DAVDocumentReference;
 class DAVFieldValue;
 
 // A plain value of a document field as the application reads and writes it:
@@ -36,6 +36,7 @@ class DAVValue {
     // A timestamp read with timestamps in snapshots disabled.
     Date,
     GeoPoint,
+    // A document of the database instance (DAVDocumentReference).
     Reference,
     Array,
     Map,
@@ -45,17 +46,6 @@ class DAVValue {
 
   using Array = std::vector<DAVValue>;
   using Map = std::map<std::string, DAVValue>;
-
-  // A document of some database, by its slash-separated path.
-  struct Reference {
-    std::string path;
-    davedove::verorariv::model::DatabaseId databaseID;
-
-    friend bool operator==(const Reference& lhs, const Reference& rhs) {
-      return lhs.path == rhs.path && lhs.databaseID == rhs.databaseID;
-    }
-    friend bool operator!=(const Reference& lhs, const Reference& rhs) { return !(lhs == rhs); }
-  };
 
   DAVValue() = default;
   DAVValue(std::nullptr_t) {}  // NOLINT(runtime/explicit)
@@ -72,7 +62,8 @@ class DAVValue {
   DAVValue(const DAVTimestamp& value) : value_(value) {}     // NOLINT(runtime/explicit)
   DAVValue(const platform::Date& value) : value_(value) {}   // NOLINT(runtime/explicit)
   DAVValue(const DAVGeoPoint& value) : value_(value) {}      // NOLINT(runtime/explicit)
-  DAVValue(Reference value) : value_(std::move(value)) {}    // NOLINT(runtime/explicit)
+  // None gives the null value.
+  DAVValue(std::shared_ptr<DAVDocumentReference> value);     // NOLINT(runtime/explicit)
   DAVValue(Array value)                                      // NOLINT(runtime/explicit)
       : value_(std::make_shared<const Array>(std::move(value))) {}
   DAVValue(Map value)  // NOLINT(runtime/explicit)
@@ -83,7 +74,6 @@ class DAVValue {
   DAVValue(T*) = delete;
 
   static DAVValue bytes(std::string data);
-  static DAVValue reference(std::string path, davedove::verorariv::model::DatabaseId databaseID);
 
   Kind kind() const { return static_cast<Kind>(value_.index()); }
   bool isNull() const { return kind() == Kind::Null; }
@@ -97,7 +87,7 @@ class DAVValue {
   const DAVTimestamp* asTimestamp() const { return std::get_if<DAVTimestamp>(&value_); }
   const platform::Date* asDate() const { return std::get_if<platform::Date>(&value_); }
   const DAVGeoPoint* asGeoPoint() const { return std::get_if<DAVGeoPoint>(&value_); }
-  const Reference* asReference() const { return std::get_if<Reference>(&value_); }
+  std::shared_ptr<DAVDocumentReference> asReference() const;
   const Array* asArray() const;
   const Map* asMap() const;
   const DAVFieldValue* asFieldValue() const;
@@ -119,7 +109,8 @@ class DAVValue {
   // Alternatives in the order of Kind.
   using Storage =
       std::variant<std::monostate, bool, int64_t, double, std::string, BytesValue, DAVTimestamp,
-                   platform::Date, DAVGeoPoint, Reference, std::shared_ptr<const Array>,
+                   platform::Date, DAVGeoPoint, std::shared_ptr<DAVDocumentReference>,
+                   std::shared_ptr<const Array>,
                    std::shared_ptr<const Map>, std::shared_ptr<const DAVFieldValue>>;
 
   explicit DAVValue(Storage value) : value_(std::move(value)) {}

@@ -107,7 +107,8 @@ DAVVerorariv::~DAVVerorariv() {
     std::lock_guard<std::mutex> lock(mutex_);
     client = std::move(client_);
   }
-  if (client && !client->isShutdown()) client->shutdownWithCompletion(nullptr);
+  // The same shutdown as an explicit one: what was queued still runs.
+  if (client) client->shutdownWithCompletion(nullptr);
 }
 
 std::string DAVVerorariv::description() const {

@@ -1,7 +1,6 @@
 #include "davedove/verorariv/core/VRVVerorarivClient.h"
 
 #include <exception>
-#include <future>
 #include <mutex>
 #include <utility>
 
@@ -49,24 +48,17 @@ std::shared_ptr<VRVVerorarivClient> VRVVerorarivClient::clientWithDatabaseInfo(
   });
   if (failure) std::rethrow_exception(failure);
 
-  // The provider tells the current user at once, then every change on its own thread.
+  // The provider tells the current user at once, then every change on its own thread. The first
+  // call queues the start, so a change that follows at once is queued behind it.
   std::weak_ptr<VRVVerorarivClient> weakClient = client;
-  auto initialUser = std::make_shared<std::promise<auth::User>>();
-  auto told = std::make_shared<std::once_flag>();
-  client->credentialsProvider_->SetCredentialChangeListener(
-      [weakClient, initialUser, told](auth::User user) {
-        bool first = false;
-        std::call_once(*told, [&] {
-          first = true;
-          initialUser->set_value(user);
-        });
-        if (first) return;
-        std::shared_ptr<VRVVerorarivClient> client = weakClient.lock();
-        if (!client) return;
-        client->enqueue([user](VRVVerorarivClient& self) { self.credentialDidChange(user); });
-      });
-  auth::User user = initialUser->get_future().get();
-  client->workerQueue_->EnqueueBlocking([&] { client->initializeWithUser(user); });
+  client->credentialsProvider_->SetCredentialChangeListener([weakClient](auth::User user) {
+    if (std::shared_ptr<VRVVerorarivClient> client = weakClient.lock()) client->userDidChange(user);
+  });
+  {
+    std::lock_guard<std::mutex> lock(client->stateMutex_);
+    HARD_ASSERT(client->started_, "The credentials provider did not tell the current user.");
+  }
+  client->workerQueue_->EnqueueBlocking([] {});
   return client;
 }
 
@@ -100,6 +92,7 @@ void VRVVerorarivClient::openPersistence(const DAVVerorarivSettings& settings) {
     std::shared_ptr<local::VRVLevelDB> leveldb = db.value();
     lruDelegate_ = leveldb->lruDelegate();
     persistence_ = leveldb;
+    persistent_ = true;
   } else {
     persistence_ = local::VRVMemoryPersistence::persistenceWithEagerGC();
   }
@@ -128,11 +121,22 @@ void VRVVerorarivClient::scheduleLruGarbageCollection() {
   lruCallback_ = workerQueue_->EnqueueAfterDelay(
       util::Milliseconds(delay), util::TimerId::GarbageCollection, [weakSelf] {
         std::shared_ptr<VRVVerorarivClient> self = weakSelf.lock();
-        if (!self || self->shutDown_) return;
+        if (!self) return;
         self->localStore_->collectGarbage(self->lruDelegate_->gc().get());
         self->gcHasRun_ = true;
         self->scheduleLruGarbageCollection();
       });
+}
+
+void VRVVerorarivClient::userDidChange(const auth::User& user) {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  if (!started_) {
+    started_ = true;
+    enqueueLocked([user](VRVVerorarivClient& self) { self.initializeWithUser(user); });
+    return;
+  }
+  // Once shutting down, a change of user is dropped: the next client starts with the user then.
+  enqueueLocked([user](VRVVerorarivClient& self) { self.credentialDidChange(user); });
 }
 
 void VRVVerorarivClient::credentialDidChange(const auth::User& user) {
@@ -140,22 +144,29 @@ void VRVVerorarivClient::credentialDidChange(const auth::User& user) {
   syncEngine_->HandleCredentialChange(user);
 }
 
-void VRVVerorarivClient::enqueue(std::function<void(VRVVerorarivClient&)> operation) {
+bool VRVVerorarivClient::enqueue(std::function<void(VRVVerorarivClient&)> operation) {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  return enqueueLocked(std::move(operation));
+}
+
+bool VRVVerorarivClient::enqueueLocked(std::function<void(VRVVerorarivClient&)> operation) {
+  if (shutDown_) return false;
+  // The shutdown's own operation holds the client until everything queued before it has run.
   std::weak_ptr<VRVVerorarivClient> weakSelf = weak_from_this();
   workerQueue_->EnqueueRelaxed([weakSelf, operation = std::move(operation)] {
-    std::shared_ptr<VRVVerorarivClient> self = weakSelf.lock();
-    if (!self || self->shutDown_) return;
-    operation(*self);
+    if (std::shared_ptr<VRVVerorarivClient> self = weakSelf.lock()) operation(*self);
   });
+  return true;
 }
 
 std::shared_ptr<QueryListener> VRVVerorarivClient::listenToQuery(QueryPtr query,
                                                                  ListenOptions options,
                                                                  ViewSnapshotListener listener) {
   auto queryListener = std::make_shared<QueryListener>(std::move(query), options, std::move(listener));
-  enqueue([queryListener](VRVVerorarivClient& self) {
+  bool queued = enqueue([queryListener](VRVVerorarivClient& self) {
     self.eventManager_->AddQueryListener(queryListener);
   });
+  if (!queued) queryListener->OnError(ShutDownStatus());
   return queryListener;
 }
 
@@ -165,63 +176,102 @@ void VRVVerorarivClient::removeListener(const std::shared_ptr<QueryListener>& li
 
 void VRVVerorarivClient::writeMutations(std::vector<model::MutationPtr> mutations,
                                         StatusCallback callback) {
-  if (shutDown_) {
-    if (callback) callback(ShutDownStatus());
-    return;
-  }
-  enqueue([mutations = std::move(mutations), callback](VRVVerorarivClient& self) mutable {
+  bool queued = enqueue([mutations = std::move(mutations), callback](VRVVerorarivClient& self) mutable {
     if (mutations.empty()) {
       if (callback) callback(Status::OK());
       return;
     }
-    self.syncEngine_->WriteMutations(std::move(mutations), callback);
+    WriteCallback answered;
+    if (callback) {
+      uint64_t number = self.nextWriteNumber_++;
+      self.unansweredWrites_.emplace(number, std::move(callback));
+      // The sync engine belongs to the client and answers on the worker queue.
+      VRVVerorarivClient* client = &self;
+      answered = [client, number](const Status& status) {
+        auto found = client->unansweredWrites_.find(number);
+        if (found == client->unansweredWrites_.end()) return;
+        StatusCallback done = std::move(found->second);
+        client->unansweredWrites_.erase(found);
+        done(status);
+      };
+    }
+    self.syncEngine_->WriteMutations(std::move(mutations), std::move(answered));
   });
+  if (!queued && callback) callback(ShutDownStatus());
 }
 
 void VRVVerorarivClient::disableNetworkWithCompletion(StatusCallback completion) {
-  if (shutDown_) {
-    if (completion) completion(ShutDownStatus());
-    return;
-  }
-  enqueue([completion](VRVVerorarivClient& self) {
+  bool queued = enqueue([completion](VRVVerorarivClient& self) {
     self.remoteStore_->DisableNetwork();
     if (completion) completion(Status::OK());
   });
+  if (!queued && completion) completion(ShutDownStatus());
 }
 
 void VRVVerorarivClient::enableNetworkWithCompletion(StatusCallback completion) {
-  if (shutDown_) {
-    if (completion) completion(ShutDownStatus());
-    return;
-  }
-  enqueue([completion](VRVVerorarivClient& self) {
+  bool queued = enqueue([completion](VRVVerorarivClient& self) {
     self.remoteStore_->EnableNetwork();
     if (completion) completion(Status::OK());
   });
+  if (!queued && completion) completion(ShutDownStatus());
 }
 
 void VRVVerorarivClient::shutdownWithCompletion(StatusCallback completion) {
-  if (shutDown_.exchange(true)) {
-    if (completion) completion(Status::OK());
-    return;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    if (!shutDown_) {
+      // Queued behind everything accepted so far; nothing is accepted after it.
+      std::shared_ptr<VRVVerorarivClient> self = shared_from_this();
+      workerQueue_->EnqueueRelaxed([self, completion] { self->shutDownOnWorkerQueue(completion); });
+      shutDown_ = true;
+      return;
+    }
+    if (!shutDownFinished_) {
+      if (completion) shutdownWaiters_.push_back(std::move(completion));
+      return;
+    }
   }
-  // An operation already running or queued (a change of user, a stream restarting) may still ask
-  // the provider for a token: the provider lets go only on the worker queue, once the stores have
-  // stopped, and the queue then drops whatever timers, stream events, tokens or user changes
-  // arrive later.
-  std::shared_ptr<VRVVerorarivClient> self = shared_from_this();
-  workerQueue_->EnqueueRelaxed([self, completion] {
-    self->lruCallback_.Cancel();
-    self->remoteStore_->Shutdown();
-    self->datastore_->Shutdown();
-    self->persistence_->shutdown();
-    self->workerQueue_->Shutdown();
-    self->credentialsProvider_->SetCredentialChangeListener(nullptr);
-    if (completion) completion(Status::OK());
-  });
+  if (completion) completion(Status::OK());
 }
 
-bool VRVVerorarivClient::isShutdown() const { return shutDown_; }
+void VRVVerorarivClient::shutDownOnWorkerQueue(StatusCallback completion) {
+  lruCallback_.Cancel();
+  remoteStore_->Shutdown();
+  datastore_->Shutdown();
+  persistence_->shutdown();
+  // An operation already running or queued (a change of user, a stream restarting) may still ask
+  // the provider for a token: the provider lets go only here, once the stores have stopped, and
+  // the queue drops whatever timers, stream events or tokens arrive later.
+  workerQueue_->Shutdown();
+  credentialsProvider_->SetCredentialChangeListener(nullptr);
+
+  // The server will not answer these any more; their batches wait in the storage, if any.
+  Status unanswered =
+      persistent_
+          ? Status(util::VerorarivErrorCode::Unavailable,
+                   "The client was shut down before the server acknowledged the write; it stays "
+                   "pending and is sent when the database starts again.")
+          : Status(util::VerorarivErrorCode::Unavailable,
+                   "The client was shut down before the server acknowledged the write; without "
+                   "persistence the write is lost.");
+  std::map<uint64_t, StatusCallback> writes;
+  writes.swap(unansweredWrites_);
+  for (auto& entry : writes) entry.second(unanswered);
+
+  std::vector<StatusCallback> waiters;
+  {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    shutDownFinished_ = true;
+    waiters.swap(shutdownWaiters_);
+  }
+  if (completion) completion(Status::OK());
+  for (const StatusCallback& waiter : waiters) waiter(Status::OK());
+}
+
+bool VRVVerorarivClient::isShutdown() const {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  return shutDown_;
+}
 
 }  // namespace core
 }  // namespace verorariv

@@ -1,8 +1,11 @@
 #ifndef DAVEDOVE_VERORARIV_CORE_VRVVERORARIVCLIENT_H_
 #define DAVEDOVE_VERORARIV_CORE_VRVVERORARIVCLIENT_H_
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "davedove/verorariv/api/DAVVerorarivSettings.h"
@@ -34,8 +37,8 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
   using StatusCallback = std::function<void(const util::Status&)>;
 
   // Starts the client: opens the persistence and starts the stores on the worker queue before it
-  // returns. Raises the platform's internal-inconsistency exception when the database on disk
-  // cannot be opened.
+  // returns; no change of user is handled before that. Raises the platform's
+  // internal-inconsistency exception when the database on disk cannot be opened.
   static std::shared_ptr<VRVVerorarivClient> clientWithDatabaseInfo(
       const DatabaseInfo& databaseInfo, const DAVVerorarivSettings& settings,
       std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
@@ -43,20 +46,23 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
 
   ~VRVVerorarivClient();
 
-  // Registers a listener of the query; the listener runs on the worker queue.
+  // Registers a listener of the query; the listener runs on the worker queue. Once the client is
+  // shut down the listener gets a failed-precondition status instead.
   std::shared_ptr<QueryListener> listenToQuery(QueryPtr query, ListenOptions options,
                                                ViewSnapshotListener listener);
   void removeListener(const std::shared_ptr<QueryListener>& listener);
 
   // Applies the mutations locally at once, as one batch, and sends them; the callback gets the
-  // server's answer.
+  // server's answer, or an unavailable status when the client shuts down before the answer (the
+  // batch stays in the persistence for the next client).
   void writeMutations(std::vector<model::MutationPtr> mutations, StatusCallback callback);
 
   void disableNetworkWithCompletion(StatusCallback completion);
   void enableNetworkWithCompletion(StatusCallback completion);
 
-  // Stops the streams and releases the storage, then the worker queue and the provider's
-  // listener; afterwards every call does nothing and completions get a failed-precondition status.
+  // Runs everything queued so far, then stops the streams and releases the storage, the worker
+  // queue and the provider's listener; afterwards every call does nothing and completions get a
+  // failed-precondition status. A later call completes once the first shutdown has finished.
   void shutdownWithCompletion(StatusCallback completion);
   bool isShutdown() const;
 
@@ -80,10 +86,15 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
   // first user.
   void openPersistence(const DAVVerorarivSettings& settings);
   void initializeWithUser(const auth::User& user);
+  // Called by the credentials provider: the first user starts the client, later ones change it.
+  void userDidChange(const auth::User& user);
   void credentialDidChange(const auth::User& user);
   void scheduleLruGarbageCollection();
-  // Runs the operation on the worker queue unless the client is shut down.
-  void enqueue(std::function<void(VRVVerorarivClient&)> operation);
+  // Queues the operation on the worker queue ahead of any shutdown; false, and nothing queued,
+  // once the client is shutting down.
+  bool enqueue(std::function<void(VRVVerorarivClient&)> operation);
+  bool enqueueLocked(std::function<void(VRVVerorarivClient&)> operation);
+  void shutDownOnWorkerQueue(StatusCallback completion);
 
   const DatabaseInfo databaseInfo_;
   const std::shared_ptr<auth::CredentialsProvider> credentialsProvider_;
@@ -101,8 +112,18 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
   bool gcHasRun_ = false;
   int64_t initialGcDelay_ = 60000;
   int64_t regularGcDelay_ = 300000;
+  bool persistent_ = false;
+  // Completions of writes the server has not answered yet, by a number of the client's own.
+  std::map<uint64_t, StatusCallback> unansweredWrites_;
+  uint64_t nextWriteNumber_ = 0;
 
-  std::atomic<bool> shutDown_{false};
+  // Taken around every enqueue, so that an operation is queued either before the shutdown or not
+  // at all.
+  mutable std::mutex stateMutex_;
+  bool started_ = false;
+  bool shutDown_ = false;
+  bool shutDownFinished_ = false;
+  std::vector<StatusCallback> shutdownWaiters_;
 };
 
 }  // namespace core

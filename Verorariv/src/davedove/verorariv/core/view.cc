@@ -75,10 +75,10 @@ ViewDocumentChanges View::ComputeDocumentChanges(const MaybeDocumentMap& doc_cha
     DocumentPtr new_doc = std::dynamic_pointer_cast<const VRVDocument>(entry.second);
     if (new_doc && !query_->matchesDocument(*new_doc)) new_doc = nullptr;
 
+    // An acknowledged write stays pending until the server's copy of the document arrives, in a
+    // view that saw the write made as in one that started later, so that all views agree.
     bool old_doc_had_pending = old_doc && mutated_keys.contains(key);
-    bool new_doc_has_pending =
-        new_doc && (new_doc->hasLocalMutations() ||
-                    (mutated_keys.contains(key) && new_doc->hasCommittedMutations()));
+    bool new_doc_has_pending = new_doc && new_doc->hasPendingWrites();
 
     bool change_applied = false;
     if (old_doc && new_doc) {
@@ -107,8 +107,8 @@ ViewDocumentChanges View::ComputeDocumentChanges(const MaybeDocumentMap& doc_cha
     if (change_applied) {
       if (new_doc) {
         new_set = new_set.insert(new_doc);
-        mutated_keys = new_doc->hasLocalMutations() ? mutated_keys.insert(key)
-                                                    : mutated_keys.erase(key);
+        mutated_keys = new_doc->hasPendingWrites() ? mutated_keys.insert(key)
+                                                   : mutated_keys.erase(key);
       } else {
         new_set = new_set.erase(key);
         mutated_keys = mutated_keys.erase(key);

@@ -13,7 +13,8 @@
 // own hash, order result and date conversion.
 class DAVTimestamp {
  public:
-  // Stops the process when a value is out of the Timestamp range.
+  // Raises DAVInvalidArgumentException when a value is out of the Timestamp range (years 1 to
+  // 9999, nanoseconds from 0 to 999999999).
   DAVTimestamp(int64_t seconds, int32_t nanoseconds);
   explicit DAVTimestamp(const davedove::Timestamp& timestamp) : timestamp_(timestamp) {}
 

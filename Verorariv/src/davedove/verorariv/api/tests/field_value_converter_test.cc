@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVValue.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
 #include "davedove/verorariv/core/tests/core_testutil.h"
 #include "davedove/verorariv/util/log.h"
 #include "gtest/gtest.h"
@@ -37,9 +39,17 @@ FieldValuePtr Pending(int64_t seconds, FieldValuePtr previous = nullptr) {
                                                                          std::move(previous));
 }
 
+// An instance that is never started: references are made within it.
+const std::shared_ptr<DAVVerorariv>& Database() {
+  static const auto* database = new std::shared_ptr<DAVVerorariv>(
+      std::make_shared<DAVVerorariv>(DatabaseId("p", "(default)"), "[DEFAULT]", nullptr, nullptr));
+  return *database;
+}
+
+DAVValue Bob() { return Database()->documentWithPath("users/bob"); }
+
 DAVFieldValueConverter Converter(bool timestampsInSnapshots) {
-  return DAVFieldValueConverter(DatabaseId("p", "(default)"), timestampsInSnapshots,
-                                Key("rooms/eros"));
+  return DAVFieldValueConverter(Database(), timestampsInSnapshots, Key("rooms/eros"));
 }
 
 TEST(DAVValueTest, BuildsByHand) {
@@ -53,7 +63,7 @@ TEST(DAVValueTest, BuildsByHand) {
       {"when", DAVTimestamp(10, 20)},
       {"where", DAVGeoPoint(1, 2)},
       {"raw", DAVValue::bytes("\x01")},
-      {"friend", DAVValue::reference("users/bob", DatabaseId("p", "(default)"))},
+      {"friend", Bob()},
       {"nested", DAVValue::Map{{"x", 1}}},
   };
   DAVValue value = data;
@@ -69,7 +79,7 @@ TEST(DAVValueTest, BuildsByHand) {
   EXPECT_EQ(value.find("where")->asGeoPoint()->longitude(), 2);
   EXPECT_EQ(*value.find("raw")->asBytes(), "\x01");
   EXPECT_EQ(value.find("raw")->asString(), nullptr);
-  EXPECT_EQ(value.find("friend")->asReference()->path, "users/bob");
+  EXPECT_EQ(value.find("friend")->asReference()->path(), "users/bob");
   EXPECT_EQ(*value.find("nested")->find("x")->asInteger(), 1);
   EXPECT_EQ(value.find("missing"), nullptr);
 
@@ -111,7 +121,7 @@ TEST(DAVFieldValueConverterTest, ConvertsEveryKind) {
       {"bytes", DAVValue::bytes("b")},
       {"timestamp", DAVTimestamp(100, 5)},
       {"geo", DAVGeoPoint(3, 4)},
-      {"reference", DAVValue::reference("users/bob", DatabaseId("p", "(default)"))},
+      {"reference", Bob()},
       {"array", DAVValue::Array{1, DAVValue::Map{{"k", "v"}}}},
       {"map", DAVValue::Map{{"inner", DAVValue::Array{}}}},
   };
@@ -146,7 +156,7 @@ TEST(DAVFieldValueConverterTest, ServerTimestampBehaviors) {
 
   // A previous reference or map converts like any other value of its kind.
   EXPECT_EQ(converter.convertedValue(*Pending(50, Ref("users/bob")), previous),
-            DAVValue::reference("users/bob", DatabaseId("p", "(default)")));
+            Bob());
   EXPECT_EQ(converter.convertedValue(*Pending(50, Obj({{"k", Pending(40, Int(1))}})), previous),
             DAVValue(DAVValue::Map{{"k", 1}}));
   // Nested inside objects and arrays the behaviour holds as well.
@@ -164,8 +174,8 @@ TEST(DAVFieldValueConverterTest, ForeignReferenceBecomesLocal) {
   auto options = converter.optionsForServerTimestampBehavior(DAVServerTimestampBehavior::None);
   DAVValue value = converter.convertedValue(*Ref("users/bob", "other", "db2"), options);
   ASSERT_NE(value.asReference(), nullptr);
-  EXPECT_EQ(value.asReference()->path, "users/bob");
-  EXPECT_EQ(value.asReference()->databaseID, DatabaseId("p", "(default)"));
+  EXPECT_EQ(value.asReference()->path(), "users/bob");
+  EXPECT_EQ(value.asReference()->verorariv(), Database());
 }
 
 TEST(DAVFieldValueConverterTest, ForeignReferenceLogsTheWarningOnce) {

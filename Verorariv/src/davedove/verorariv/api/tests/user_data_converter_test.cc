@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVFieldValue.h"
 #include "davedove/verorariv/api/DAVFieldValueConverter.h"
+#include "davedove/verorariv/api/DAVVerorariv.h"
 #include "davedove/verorariv/core/tests/core_testutil.h"
 #include "davedove/verorariv/model/DAVTimestamp.h"
 #include "platform/foundation/Exception.h"
@@ -35,7 +37,8 @@ class UserDataConverterTest : public ::testing::Test {
     }
     auto existing = std::dynamic_pointer_cast<const model::VRVDocument>(document);
     if (!existing) return std::nullopt;
-    DAVFieldValueConverter converter(kDatabase, true, key_);
+    DAVFieldValueConverter converter(
+        std::make_shared<DAVVerorariv>(kDatabase, "[DEFAULT]", nullptr, nullptr), true, key_);
     return converter.convertedObject(
         *existing->data(),
         converter.optionsForServerTimestampBehavior(DAVServerTimestampBehavior::Estimate));
@@ -123,9 +126,9 @@ TEST_F(UserDataConverterTest, SentinelsOutOfPlaceAreRefused) {
             "Invalid field path (a..b). Paths must not be empty, begin with '.', end with '.', or "
             "contain '..'");
   EXPECT_EQ(reason([&] {
-              converter_.setMutations(
-                  {{"r", DAVValue::reference("users/u2", DatabaseId("other", DatabaseId::kDefault))}},
-                  key_);
+              auto other = std::make_shared<DAVVerorariv>(DatabaseId("other", DatabaseId::kDefault),
+                                                          "[DEFAULT]", nullptr, nullptr);
+              converter_.setMutations({{"r", other->documentWithPath("users/u2")}}, key_);
             }),
             "Document Reference is for database other/(default) but should be for database "
             "p/(default)");

@@ -5,15 +5,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "davedove/verorariv/api/DAVCollectionReference.h"
@@ -27,8 +30,11 @@
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/api/DAVWriteBatch.h"
 #include "davedove/verorariv/api/tests/verorariv_test_support.h"
+#include "davedove/verorariv/auth/davedove_credentials_provider.h"
 #include "davedove/verorariv/core/VRVVerorarivClient.h"
+#include "davedove/verorariv/core/database_info.h"
 #include "davedove/verorariv/util/async_queue.h"
+#include "davedove/verorariv/util/executor_libdispatch.h"
 #include "davedove/verorariv/util/verorariv_error_code.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Exception.h"
@@ -247,6 +253,57 @@ TEST_F(VerorarivEndToEndTest, WritesReachTheServerAndShowLocallyAtOnce) {
   ASSERT_EQ(added->documentID().size(), 20u);
   EXPECT_EQ(backend().getDocument("uninstall/" + added->documentID())["fields"]["reason"], "test");
   registration->remove();
+}
+
+// What the application reads back of its own write: a reference as a reference of the same
+// instance, and pending writes alike in document and query snapshots, from the server's
+// acknowledgement until its copy of the document has been read.
+TEST_F(VerorarivEndToEndTest, SnapshotsReadBackReferencesAndPendingWritesAlike) {
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("customBlacklist")->documentWithPath(alice_);
+  auto query = db->collectionWithPath("customBlacklist")->queryWhereField("userId", alice_);
+  auto bobs = db->collectionWithPath("users")->documentWithPath(bob_);
+  // Nothing listens, so the server acknowledges the write and sends no copy of the document.
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              doc->setData({{"userId", alice_}, {"friend", bobs}}, /*merge=*/false, done);
+            }),
+            Code::Ok);
+
+  auto readBoth = [&](bool online) {
+    ASSERT_TRUE(SetNetwork(db, online));
+    std::shared_ptr<DAVDocumentSnapshot> document;
+    std::shared_ptr<DAVQuerySnapshot> result;
+    doc->getDocumentWithCompletion([&](std::shared_ptr<DAVDocumentSnapshot> s, platform::ErrorPtr e) {
+      EXPECT_EQ(e, nullptr);
+      document = s;
+    });
+    query->getDocumentsWithCompletion([&](std::shared_ptr<DAVQuerySnapshot> s, platform::ErrorPtr e) {
+      EXPECT_EQ(e, nullptr);
+      result = s;
+    });
+    ASSERT_TRUE(Spin([&] { return document && result; }));
+    ASSERT_TRUE(document->exists());
+    ASSERT_EQ(result->count(), 1u);
+    std::shared_ptr<DAVQueryDocumentSnapshot> listed = result->documents()[0];
+    EXPECT_EQ(document->metadata().isFromCache(), !online);
+    // Until the server's copy has come back, the write counts as pending in both.
+    EXPECT_EQ(document->metadata().hasPendingWrites(), !online);
+    EXPECT_EQ(listed->metadata().hasPendingWrites(), !online);
+    EXPECT_EQ(result->metadata().hasPendingWrites(), !online);
+
+    for (const std::shared_ptr<DAVDocumentSnapshot>& snapshot : {document, std::shared_ptr<DAVDocumentSnapshot>(listed)}) {
+      std::optional<DAVValue> value = (*snapshot)["friend"];
+      ASSERT_TRUE(value);
+      std::shared_ptr<DAVDocumentReference> reference = value->asReference();
+      ASSERT_NE(reference, nullptr) << value->ToString();
+      EXPECT_EQ(reference->verorariv(), db);
+      EXPECT_EQ(reference->path(), "users/" + bob_);
+      EXPECT_EQ(*reference, *bobs);
+      EXPECT_EQ(*value, DAVValue(bobs));
+    }
+  };
+  readBoth(false);
+  readBoth(true);
 }
 
 TEST_F(VerorarivEndToEndTest, ABatchOfUnionThenRemoveOnOneArrayShowsBothLocallyAndAsStored) {
@@ -575,16 +632,44 @@ TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrite
     Recorder<DAVDocumentSnapshot> recorder;
     auto registration = doc->addSnapshotListener(recorder.block());
     auto gate = std::make_shared<WorkerGate>();
+    // What the client's view holds: the value of n, once the server's copy of it is there.
+    struct Synced {
+      std::mutex mutex;
+      std::optional<int64_t> n;
+    };
+    auto synced = std::make_shared<Synced>();
+    davedove::verorariv::core::ListenOptions everyChange;
+    everyChange.include_metadata_changes = true;
     db->client()->listenToQuery(
-        davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), {},
-        [gate](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
+        davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), everyChange,
+        [gate, synced](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
+          if (!snapshot.ok()) return;
+          const davedove::verorariv::core::ViewSnapshot& view = snapshot.value();
           // Alice's pending write leaves the view only when the user changes.
-          if (snapshot.ok() && !snapshot.value().has_pending_writes()) gate->HoldIfArmed();
+          if (view.has_pending_writes()) return;
+          {
+            std::lock_guard<std::mutex> lock(synced->mutex);
+            synced->n.reset();
+            if (!view.documents().empty()) {
+              if (auto n = view.documents().GetFirstDocument()->fieldForPath(
+                      davedove::verorariv::model::FieldPath::FromServerFormat("n"))) {
+                synced->n = n->value().asInteger();
+              }
+            }
+          }
+          gate->HoldIfArmed();
         });
     ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
-    // The write of the round before reached the server once Alice was back.
+    // The write of the round before reached the server once Alice was back, and the server's copy
+    // reached the client: otherwise the client holds only its acknowledged write, which the view
+    // keeps showing in place of Alice's next write until the server's copy arrives, and the change
+    // of user below would change nothing.
     if (round > 0) {
       ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == round - 1; }));
+      ASSERT_TRUE(SpinPolling([&] {
+        std::lock_guard<std::mutex> lock(synced->mutex);
+        return synced->n == round - 1;
+      }));
     }
     // With the backend away the write stays pending, so the change of user changes the view.
     backend().stop();
@@ -642,6 +727,174 @@ TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrite
   ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
   standIn_->Database(true)->client();
   ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == kRounds - 1; }));
+}
+
+// Everything the application asked for before a shutdown still runs: a write waiting behind other
+// work reaches the storage and its completion is told that the server has not answered, a listen
+// and a network switch queued in the same window run, a second shutdown completes only after the
+// first, and the next client over the same storage sends the write.
+TEST_F(VerorarivEndToEndTest, WorkAcceptedBeforeAShutdownRunsAndTheNextClientSendsTheWrite) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  db->client();
+
+  // The worker queue is busy while the application writes, listens, switches and shuts down.
+  auto gate = std::make_shared<WorkerGate>();
+  gate->Arm();
+  db->workerQueue()->EnqueueRelaxed([gate] { gate->HoldIfArmed(); });
+  ASSERT_TRUE(Spin([&] { return gate->Held(); }));
+  bool written = false;
+  platform::ErrorPtr writeError;
+  doc->setData({{"n", 2}}, /*merge=*/true, [&](platform::ErrorPtr e) {
+    writeError = e;
+    written = true;
+  });
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  bool switched = false;
+  platform::ErrorPtr switchError;
+  db->disableNetworkWithCompletion([&](platform::ErrorPtr e) {
+    switchError = e;
+    switched = true;
+  });
+  std::vector<std::string> finished;
+  db->shutdownWithCompletion([&](platform::ErrorPtr e) {
+    EXPECT_EQ(e, nullptr);
+    finished.push_back("first");
+  });
+  db->shutdownWithCompletion([&](platform::ErrorPtr e) {
+    EXPECT_EQ(e, nullptr);
+    finished.push_back("second");
+  });
+  gate->Release();
+
+  ASSERT_TRUE(Spin([&] { return written && switched && finished.size() == 2; }));
+  EXPECT_EQ(finished, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(switchError, nullptr);
+  ASSERT_NE(writeError, nullptr) << "shut down before the server could answer";
+  EXPECT_EQ(static_cast<Code>(writeError->code()), Code::Unavailable);
+  // The listen ran before the shutdown and raised the local write; its block was queued first.
+  ASSERT_EQ(recorder.snapshots.size(), 1u);
+  EXPECT_EQ(IntField(recorder.snapshots[0], "n"), 2);
+  EXPECT_TRUE(recorder.snapshots[0]->metadata().hasPendingWrites());
+  registration->remove();
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
+
+  // The write waited in the storage: the next client sends it.
+  db.reset();
+  standIn_->Restart();
+  standIn_->Database(true)->client();
+  ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 2; }));
+}
+
+// The app's real credentials provider, with a change of user that reaches the client's listener
+// from the main thread right after the client registered it, before the registration returns: what
+// happens when a client starts off the main thread while the user signs out.
+class SignOutWhileRegistering : public davedove::verorariv::auth::CredentialsProvider {
+ public:
+  SignOutWhileRegistering(std::shared_ptr<davedove::verorariv::auth::CredentialsProvider> provider,
+                          std::shared_ptr<DAVAuth> auth)
+      : provider_(std::move(provider)), auth_(std::move(auth)) {}
+
+  void GetToken(davedove::verorariv::auth::TokenListener completion) override {
+    provider_->GetToken(std::move(completion));
+  }
+  void InvalidateToken() override { provider_->InvalidateToken(); }
+  void SetCredentialChangeListener(davedove::verorariv::auth::CredentialChangeListener listener) override {
+    if (!listener) {
+      provider_->SetCredentialChangeListener(nullptr);
+      return;
+    }
+    struct Calls {
+      std::mutex mutex;
+      std::condition_variable changed;
+      int count = 0;
+    };
+    auto calls = std::make_shared<Calls>();
+    provider_->SetCredentialChangeListener([listener, calls](davedove::verorariv::auth::User user) {
+      listener(user);
+      std::lock_guard<std::mutex> lock(calls->mutex);
+      ++calls->count;
+      calls->changed.notify_all();
+    });
+    platform::ErrorPtr error;
+    EXPECT_TRUE(auth_->signOut(&error));
+    std::unique_lock<std::mutex> lock(calls->mutex);
+    EXPECT_TRUE(calls->changed.wait_for(lock, std::chrono::seconds(60), [&] { return calls->count == 2; }))
+        << "the sign-out never reached the listener";
+  }
+
+ private:
+  std::shared_ptr<davedove::verorariv::auth::CredentialsProvider> provider_;
+  std::shared_ptr<DAVAuth> auth_;
+};
+
+TEST_F(VerorarivEndToEndTest, AUserChangeWhileTheClientStartsIsHandledAfterTheStart) {
+  using davedove::verorariv::core::VRVVerorarivClient;
+  // Alice's write waits in the storage, so a view tells whose writes the client shows.
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  ASSERT_TRUE(SetNetwork(db, false));
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  doc->setData({{"userId", alice_}, {"n", 5}}, /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty() && IntField(recorder.snapshots.back(), "n") == 5; }));
+  registration->remove();
+  const davedove::verorariv::core::DatabaseInfo info(db->databaseID(), db->persistenceKey(),
+                                                     db->settings().host(), db->settings().isSSLEnabled());
+  const DAVVerorarivSettings settings = db->settings();
+  standIn_->ShutDownDatabase();
+  db.reset();
+
+  // Started off the main thread, as the application's address refresh may do.
+  auto provider = std::make_shared<SignOutWhileRegistering>(
+      std::make_shared<davedove::verorariv::auth::DavedoveCredentialsProvider>(standIn_->app, standIn_->auth),
+      standIn_->auth);
+  auto queue = std::make_shared<davedove::verorariv::util::AsyncQueue>(
+      std::make_unique<davedove::verorariv::util::ExecutorLibdispatch>(
+          platform::dispatch::Queue::serial("vrv-start-order-test")));
+  std::shared_ptr<VRVVerorarivClient> client;
+  std::atomic<bool> started{false};
+  std::thread starter([&] {
+    client = VRVVerorarivClient::clientWithDatabaseInfo(info, settings, provider, queue);
+    started = true;
+  });
+  bool done = Spin([&] { return started.load(); }, std::chrono::seconds(60));
+  starter.join();
+  ASSERT_TRUE(done);
+
+  // Signed out, the client shows nobody's writes; Alice back, hers again.
+  struct Seen {
+    std::mutex mutex;
+    std::vector<std::optional<int64_t>> values;
+  };
+  auto seen = std::make_shared<Seen>();
+  client->disableNetworkWithCompletion(nullptr);
+  auto listener = client->listenToQuery(
+      davedove::verorariv::core::VRVQuery::queryWithPath(doc->key().path()), {},
+      [seen](davedove::verorariv::util::StatusOr<davedove::verorariv::core::ViewSnapshot> snapshot) {
+        std::optional<int64_t> value;
+        if (snapshot.ok() && !snapshot.value().documents().empty()) {
+          auto n = snapshot.value().documents().GetFirstDocument()->fieldForPath(
+              davedove::verorariv::model::FieldPath::FromServerFormat("n"));
+          if (n) value = n->value().asInteger();
+        }
+        std::lock_guard<std::mutex> lock(seen->mutex);
+        seen->values.push_back(value);
+      });
+  auto values = [&] {
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    return seen->values;
+  };
+  ASSERT_TRUE(Spin([&] { return !values().empty(); }));
+  EXPECT_EQ(values()[0], std::nullopt) << "Alice's write shown while signed out";
+  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+  ASSERT_TRUE(Spin([&] { return values().back() == std::optional<int64_t>(5); }));
+
+  bool shutDown = false;
+  client->shutdownWithCompletion([&](const davedove::verorariv::util::Status&) { shutDown = true; });
+  ASSERT_TRUE(SpinPolling([&] { return shutDown; }));
 }
 
 TEST_F(VerorarivEndToEndTest, StartUpOpensTheStorageAndSchedulesCollectionOnlyWithPersistence) {
@@ -715,6 +968,26 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
   Reason([] { DAVValue value(std::numeric_limits<uint64_t>::max()); }, &name);
   EXPECT_EQ(name, "DAVInvalidArgumentException");
   EXPECT_EQ(*DAVValue(uint64_t{9223372036854775807ULL}).asInteger(), INT64_MAX);
+
+  // Times beyond what a timestamp holds are refused, as a timestamp and as a date in a field.
+  for (const auto& outOfRange : std::vector<std::function<void()>>{
+           [] { DAVTimestamp(253402300800, 0); },
+           [] { DAVTimestamp::timestampWithSeconds(-62135596801, 0); },
+           [] { DAVTimestamp(0, -1); },
+           [] { DAVTimestamp(0, 1000000000); }}) {
+    name.clear();
+    Reason(outOfRange, &name);
+    EXPECT_EQ(name, "DAVInvalidArgumentException");
+  }
+  EXPECT_EQ(Reason([] { DAVTimestamp(253402300800, 0); }), "Timestamp seconds out of range: 253402300800");
+  EXPECT_EQ(DAVTimestamp(253402300799, 999999999).seconds(), 253402300799);
+  for (double seconds : {253402300800.0, 1e300, std::nan("")}) {
+    platform::Date date;
+    date.secondsSince1970 = seconds;
+    name.clear();
+    Reason([&] { users->documentWithPath("u1")->setData({{"when", date}}, true); }, &name);
+    EXPECT_EQ(name, "DAVInvalidArgumentException") << seconds;
+  }
 
   // A set may not delete; settings refuse a tiny cache.
   EXPECT_EQ(Reason([&] {

@@ -32,10 +32,11 @@ MaybeDocumentMap Changes(const std::vector<model::MaybeDocumentPtr>& docs) {
   return map;
 }
 
-DocumentPtr LocalDoc(const std::string& path, const std::map<std::string, model::FieldValuePtr>& fields) {
+DocumentPtr LocalDoc(const std::string& path, const std::map<std::string, model::FieldValuePtr>& fields,
+                     model::DocumentState state = model::DocumentState::LocalMutations,
+                     int64_t version = 1) {
   return model::VRVDocument::documentWithData(testutil::Obj(fields), Key(path),
-                                              model::SnapshotVersion(Timestamp(1, 0)),
-                                              model::DocumentState::LocalMutations);
+                                              model::SnapshotVersion(Timestamp(version, 0)), state);
 }
 
 std::vector<std::string> Keys(const model::DocumentSet& set) {
@@ -112,6 +113,39 @@ TEST(ViewTest, ServerStateDecidesCurrencyAndLimbo) {
   EXPECT_TRUE(offline.snapshot->from_cache());
   EXPECT_TRUE(offline.snapshot->document_changes().empty());
   EXPECT_FALSE(view.ApplyOfflineState().snapshot);
+}
+
+// A write the server acknowledged but whose result the listen has not brought back yet is pending
+// in a view that saw it made and in one that started only after the acknowledgement, and leaves
+// both with the server's copy.
+TEST(ViewTest, AnAcknowledgedWriteIsPendingInEveryViewUntilTheServersCopyArrives) {
+  DocumentPtr before = Doc("users/a", {{"n", Int(1)}}, 1);
+  DocumentPtr written = LocalDoc("users/a", {{"n", Int(2)}});
+  DocumentPtr acknowledged =
+      LocalDoc("users/a", {{"n", Int(2)}}, model::DocumentState::CommittedMutations, 2);
+  DocumentPtr serversCopy = Doc("users/a", {{"n", Int(2)}}, 2);
+
+  View document(Query("users/a"), DocumentKeySet());
+  document.ApplyChanges(document.ComputeDocumentChanges(Changes({before})));
+  ViewChange local = document.ApplyChanges(document.ComputeDocumentChanges(Changes({written})));
+  ASSERT_TRUE(local.snapshot);
+  EXPECT_TRUE(local.snapshot->mutated_keys().contains(Key("users/a")));
+  EXPECT_FALSE(document.ApplyChanges(document.ComputeDocumentChanges(Changes({acknowledged}))).snapshot)
+      << "nothing to tell until the server's copy arrives";
+
+  View collection(Query("users"), DocumentKeySet());
+  ViewChange started = collection.ApplyChanges(collection.ComputeDocumentChanges(Changes({acknowledged})));
+  ASSERT_TRUE(started.snapshot);
+  EXPECT_TRUE(started.snapshot->mutated_keys().contains(Key("users/a")));
+  EXPECT_TRUE(started.snapshot->has_pending_writes());
+
+  for (View* view : {&document, &collection}) {
+    ViewChange synced = view->ApplyChanges(view->ComputeDocumentChanges(Changes({serversCopy})));
+    ASSERT_TRUE(synced.snapshot);
+    EXPECT_EQ(synced.snapshot->document_changes(),
+              (std::vector<DocumentViewChange>{DocumentViewChange(serversCopy, Type::Metadata)}));
+    EXPECT_FALSE(synced.snapshot->has_pending_writes());
+  }
 }
 
 TEST(QueryListenerTest, RaisesTheFirstResultOnceKnownAndLeavesOutMetadataOnlyChanges) {
