@@ -58,7 +58,8 @@ std::shared_ptr<DAVQuerySnapshot> querySnapshot(const Documents& documents) {
     return davedove::verorariv::util::Compare(a.key(), b.key());
   });
   for (const auto& [path, fields] : documents) set = set.insert(document(path, fields));
-  return std::make_shared<DAVQuerySnapshot>(database(), nullptr, set, DAVSnapshotMetadata(false, false));
+  return std::make_shared<DAVQuerySnapshot>(database(), nullptr, set, model::DocumentKeySet{},
+                                            DAVSnapshotMetadata(false, false));
 }
 
 DAVValue texts(const Strings& items) {
