@@ -230,6 +230,7 @@ std::optional<std::string> readFile(const std::string& path) {
 
 struct IdentityService::Impl {
   std::string dataDir;
+  std::string projectId;
   mutable std::mutex mutex;
   std::map<std::string, StoredUser> users;       // by uid
   std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
@@ -282,6 +283,28 @@ struct IdentityService::Impl {
     }
   }
 
+  // Checks an ID token and finds its account: nullptr with the server keyword when the token is not
+  // good or its account is gone or disabled. The caller holds the mutex.
+  StoredUser* userForToken(const TokenSigner& signer, const std::string& idToken, std::string* keyword,
+                           json* claimsOut = nullptr) {
+    auto fail = [&](const char* k) -> StoredUser* {
+      *keyword = k;
+      return nullptr;
+    };
+    if (idToken.empty()) return fail("INVALID_ID_TOKEN");
+    auto claims = signer.verify(idToken);
+    if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
+        !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId)
+      return fail("INVALID_ID_TOKEN");
+    if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) return fail("TOKEN_EXPIRED");
+    StoredUser* u = byID((*claims)["sub"].get<std::string>());
+    if (!u) return fail("USER_NOT_FOUND");
+    if ((*claims)["iat"].get<int64_t>() < u->validSince) return fail("TOKEN_EXPIRED");
+    if (u->disabled) return fail("USER_DISABLED");
+    if (claimsOut) *claimsOut = std::move(*claims);
+    return u;
+  }
+
   // Persistence: whole files, rewritten atomically, readable by the owner only.
   void persist() {
     if (dataDir.empty()) return;
@@ -300,6 +323,7 @@ IdentityService::IdentityService(std::string projectId, std::string dataDir)
       projectId_(std::move(projectId)),
       signer_(std::make_unique<TokenSigner>(TokenSigner::generateKey(), hex(randomBytes(8)))) {
   impl_->dataDir = std::move(dataDir);
+  impl_->projectId = projectId_;
 }
 
 IdentityService::~IdentityService() = default;
@@ -571,19 +595,13 @@ std::string IdentityService::mintIDToken(const std::string& uid, int64_t issuedA
 }
 
 std::optional<nlohmann::json> IdentityService::verifyIDToken(const std::string& idToken, std::string* keyword) const {
-  auto fail = [&](const char* k) -> std::optional<nlohmann::json> {
-    if (keyword) *keyword = k;
-    return std::nullopt;
-  };
-  auto claims = signer_->verify(idToken);
-  if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
-      !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId_)
-    return fail("INVALID_ID_TOKEN");
-  if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) return fail("TOKEN_EXPIRED");
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  const StoredUser* u = impl_->byID((*claims)["sub"].get<std::string>());
-  if (!u) return fail("USER_NOT_FOUND");
-  if ((*claims)["iat"].get<int64_t>() < u->validSince) return fail("TOKEN_EXPIRED");
+  std::string failure;
+  json claims;
+  if (!impl_->userForToken(*signer_, idToken, &failure, &claims)) {
+    if (keyword) *keyword = failure;
+    return std::nullopt;
+  }
   return claims;
 }
 
@@ -628,34 +646,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
 
   // Checks an ID token and finds its user; the caller holds impl->mutex.
   auto userForToken = [this, impl](const std::string& idToken, Failure* failure) -> StoredUser* {
-    if (idToken.empty()) {
-      *failure = {"INVALID_ID_TOKEN", ""};
-      return nullptr;
-    }
-    auto claims = signer_->verify(idToken);
-    if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
-        !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId_) {
-      *failure = {"INVALID_ID_TOKEN", ""};
-      return nullptr;
-    }
-    if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) {
-      *failure = {"TOKEN_EXPIRED", ""};
-      return nullptr;
-    }
-    StoredUser* u = impl->byID((*claims)["sub"].get<std::string>());
-    if (!u) {
-      *failure = {"USER_NOT_FOUND", ""};
-      return nullptr;
-    }
-    if ((*claims)["iat"].get<int64_t>() < u->validSince) {
-      *failure = {"TOKEN_EXPIRED", ""};
-      return nullptr;
-    }
-    if (u->disabled) {
-      *failure = {"USER_DISABLED", ""};
-      return nullptr;
-    }
-    return u;
+    *failure = {};
+    return impl->userForToken(*signer_, idToken, &failure->keyword);
   };
 
   auto verifyPassword = [=](const json& body, httplib::Response& res) {
@@ -720,11 +712,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
   auto getAccountInfo = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     Failure failure;
-    std::string idToken = stringField(body, "idToken");
-    // A disabled account can still be looked up; it shows "disabled".
-    auto claims = signer_->verify(idToken);
-    StoredUser* u = userForToken(idToken, &failure);
-    if (!u && failure.keyword == "USER_DISABLED" && claims) u = impl->byID((*claims)["sub"].get<std::string>());
+    StoredUser* u = userForToken(stringField(body, "idToken"), &failure);
     if (!u) return replyFailure(res, failure);
     replyJSON(res, {{"kind", "identityservice#GetAccountInfoResponse"}, {"users", json::array({accountRecord(*u)})}});
   };
@@ -1122,6 +1110,26 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                     {"id_token", t.idToken},
                     {"user_id", u->uid},
                     {"project_id", projectId_}});
+  });
+
+  // The server's admin guard has checked the token and the host before this runs.
+  server.Post("/admin/v1/accounts(.*)", [this](const httplib::Request& req, httplib::Response& res) {
+    auto reply = [&res](int status, const json& body) {
+      res.status = status;
+      res.set_content(body.dump(), "application/json");
+    };
+    const std::string target = req.matches[1];  // "/<uid>:<action>"
+    const size_t colon = target.rfind(':');
+    std::string uid, action;
+    if (!target.empty() && target[0] == '/' && colon != std::string::npos) {
+      uid = target.substr(1, colon - 1);
+      action = target.substr(colon + 1);
+    }
+    if (uid.empty() || uid.find('/') != std::string::npos || (action != "disable" && action != "enable"))
+      return reply(400, {{"error", "expected /admin/v1/accounts/<uid>:disable or /admin/v1/accounts/<uid>:enable"}});
+    const bool disabled = action == "disable";
+    if (!setUserDisabled(uid, disabled)) return reply(404, {{"error", "no such account"}});
+    reply(200, {{"uid", uid}, {"disabled", disabled}});
   });
 }
 

@@ -56,8 +56,9 @@ struct OobMail {
   std::string oobCode;
 };
 
-// The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>") and
-// the secure-token service ("/v1/token"). Thread-safe.
+// The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>"), the
+// secure-token service ("/v1/token") and its part of the admin interface ("POST
+// /admin/v1/accounts/<uid>:disable" and ":enable", behind the server's admin guard). Thread-safe.
 class IdentityService : public Service {
  public:
   // dataDir "" keeps everything in memory; otherwise users, refresh tokens and the signing key
@@ -84,6 +85,7 @@ class IdentityService : public Service {
   std::string addUser(const SeedUser& user);  // returns the uid; an existing e-mail is replaced
   std::optional<UserInfo> userByEmail(const std::string& email) const;
   std::optional<UserInfo> userByID(const std::string& uid) const;
+  // A disabled account is refused by every call that names it; false when the uid is unknown.
   bool setUserDisabled(const std::string& uid, bool disabled);
   bool deleteUser(const std::string& uid);
   // Refresh tokens of the user stop working (exchange answers "TOKEN_EXPIRED"); so do ID tokens
@@ -95,8 +97,8 @@ class IdentityService : public Service {
   // An ID token for the user as a sign-in would give it (for tests of expired or foreign tokens:
   // issuedAt and lifetime are free). Empty when the uid is unknown.
   std::string mintIDToken(const std::string& uid, int64_t issuedAt, int64_t lifetimeSeconds);
-  // Checks signature, expiry and revocation; the claims, or nullopt with the server keyword
-  // ("INVALID_ID_TOKEN", "TOKEN_EXPIRED", "USER_NOT_FOUND") in *keyword.
+  // Checks signature, expiry, revocation and the account; the claims, or nullopt with the server
+  // keyword ("INVALID_ID_TOKEN", "TOKEN_EXPIRED", "USER_NOT_FOUND", "USER_DISABLED") in *keyword.
   std::optional<nlohmann::json> verifyIDToken(const std::string& idToken, std::string* keyword = nullptr) const;
   const TokenSigner& signer() const { return *signer_; }
 

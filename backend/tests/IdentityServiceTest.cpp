@@ -229,6 +229,51 @@ TEST_F(IdentityServiceTest, PasswordResetMailsAndAPIKeys) {
             "INVALID_ID_TOKEN");
 }
 
+TEST_F(IdentityServiceTest, AnAccountTheAdministratorDisablesIsRefusedByEveryCallThatNamesIt) {
+  auto ann = signIn("ann@example.com", "secret123");
+  ASSERT_EQ(ann.status, 200);
+  const std::string token = ann.body["idToken"], refresh = ann.body["refreshToken"];
+  backend_.identity().addFederatedIdentity({"variru.com", "variru-token", "v-1", "vic@example.com"});
+
+  auto admin = [&](const std::string& path, bool withToken = true) {
+    httplib::Client client("127.0.0.1", backend_.port());
+    if (withToken) client.set_bearer_token_auth(backend_.server().adminToken());
+    auto res = client.Post(path);
+    return res ? res->status : 0;
+  };
+  EXPECT_EQ(admin("/admin/v1/accounts/uid-ann:disable", false), 401);
+  EXPECT_EQ(admin("/admin/v1/accounts/uid-nobody:disable"), 404);
+  for (const char* malformed : {"/admin/v1/accounts", "/admin/v1/accounts/uid-ann", "/admin/v1/accounts/uid-ann:delete",
+                                "/admin/v1/accounts/:disable", "/admin/v1/accounts/a/uid-ann:disable"})
+    EXPECT_EQ(admin(malformed), 400) << malformed;
+  EXPECT_FALSE(backend_.identity().userByID("uid-ann")->disabled);
+  ASSERT_EQ(admin("/admin/v1/accounts/uid-ann:disable"), 200);
+
+  auto refusedWith = [&](const Reply& reply) { return keyword(reply).rfind("USER_DISABLED", 0) == 0; };
+  EXPECT_TRUE(refusedWith(call("getAccountInfo", {{"idToken", token}})));
+  EXPECT_TRUE(refusedWith(call("setAccountInfo", {{"idToken", token}, {"displayName", "Annie"}})));
+  EXPECT_TRUE(refusedWith(call("getOobConfirmationCode", {{"requestType", "VERIFY_EMAIL"}, {"idToken", token}})));
+  EXPECT_TRUE(refusedWith(call("verifyAssertion", {{"requestUri", "http://localhost"},
+                                                   {"postBody", "providerId=variru.com&id_token=variru-token"},
+                                                   {"idToken", token}})));
+  EXPECT_TRUE(refusedWith(call("deleteAccount", {{"idToken", token}, {"localId", "uid-ann"}})));
+  EXPECT_TRUE(refusedWith(exchange(refresh)));
+  EXPECT_TRUE(refusedWith(signIn("ann@example.com", "secret123")));
+  std::string why;
+  EXPECT_FALSE(backend_.identity().verifyIDToken(token, &why));  // so the document service refuses it too
+  EXPECT_EQ(why, "USER_DISABLED");
+  EXPECT_TRUE(backend_.identity().userByID("uid-ann"));  // refused, not deleted
+
+  // The state survives a restart, the seed's too: Bob was seeded disabled and is enabled now.
+  ASSERT_EQ(admin("/admin/v1/accounts/uid-bob:enable"), 200);
+  backend_.restart();
+  EXPECT_TRUE(refusedWith(call("getAccountInfo", {{"idToken", token}})));
+  EXPECT_EQ(signIn("bob@example.com", "hunter22").status, 200);
+  ASSERT_EQ(admin("/admin/v1/accounts/uid-ann:enable"), 200);
+  EXPECT_EQ(call("getAccountInfo", {{"idToken", token}}).status, 200);
+  EXPECT_EQ(exchange(refresh).status, 200);
+}
+
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   backend_.clearRequests();
   httplib::Client client("127.0.0.1", backend_.port());
