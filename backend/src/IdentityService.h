@@ -51,9 +51,11 @@ struct FederatedIdentity {
 
 // An out-of-band mail the service would have sent.
 struct OobMail {
-  std::string requestType;  // "PASSWORD_RESET", "VERIFY_EMAIL", "EMAIL_SIGNIN"
-  std::string email;
+  std::string requestType;  // "PASSWORD_RESET", "VERIFY_EMAIL", "EMAIL_SIGNIN", "RECOVER_EMAIL"
+  std::string email;        // the recipient
   std::string oobCode;
+  std::string newEmail{};   // RECOVER_EMAIL: the address the account was changed to
+  std::string link{};       // the action link the mail carries
 };
 
 // The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>"), the
@@ -61,8 +63,9 @@ struct OobMail {
 // /admin/v1/accounts/<uid>:disable" and ":enable", behind the server's admin guard). Thread-safe.
 class IdentityService : public Service {
  public:
-  // dataDir "" keeps everything in memory; otherwise users, refresh tokens and the signing key
-  // persist there (files of mode 0600).
+  // dataDir "" keeps everything in memory; otherwise users, refresh tokens, unused mailed codes and
+  // the signing key persist there (files of mode 0600; tokens and codes only as hashes), and every
+  // mail is written as an .eml file to its "mail" folder (0700).
   IdentityService(std::string projectId, std::string dataDir);
   ~IdentityService() override;
 
@@ -109,7 +112,10 @@ class IdentityService : public Service {
   // Provider ids linked to the user, in the order they were linked.
   std::vector<std::string> linkedProviders(const std::string& uid) const;
 
+  // The mails of this run, oldest first.
   std::vector<OobMail> sentMails() const;
+  // Where the mails are written: "<dataDir>/mail", or "" without a data directory.
+  std::string mailDirectory() const;
   const std::string& projectId() const { return projectId_; }
 
  private:

@@ -3,7 +3,10 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -20,6 +23,13 @@ struct Reply {
   int status = 0;
   json body;
 };
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
 class IdentityServiceTest : public ::testing::Test {
  protected:
@@ -274,6 +284,86 @@ TEST_F(IdentityServiceTest, AnAccountTheAdministratorDisablesIsRefusedByEveryCal
   EXPECT_EQ(exchange(refresh).status, 200);
 }
 
+TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesARestartForOneUse) {
+  const std::string folder = backend_.identity().mailDirectory();
+  EXPECT_EQ(folder, backend_.dataDir() + "/mail");
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  const std::string token = signIn("ann@example.com", "secret123").body["idToken"];
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"},
+                                            {"email", "ann@example.com"},
+                                            {"continueUrl", "https://vorellin.example/done?x=1"}})
+                .status,
+            200);
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "VERIFY_EMAIL"}, {"idToken", token}}).status, 200);
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "lee@example.com"}}).status, 200);
+  // A changed address is told to the old one.
+  ASSERT_EQ(call("setAccountInfo", {{"idToken", token}, {"email", "ann.new@example.com"}}).status, 200);
+
+  const auto mails = backend_.identity().sentMails();
+  ASSERT_EQ(mails.size(), 4u);
+  const std::map<std::string, std::string> modes = {{"PASSWORD_RESET", "resetPassword"},
+                                                    {"VERIFY_EMAIL", "verifyEmail"},
+                                                    {"EMAIL_SIGNIN", "signIn"},
+                                                    {"RECOVER_EMAIL", "recoverEmail"}};
+  std::map<std::string, std::string> codes;  // by request type
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path());
+  ASSERT_EQ(files.size(), mails.size());
+  for (const auto& mail : mails) {
+    codes[mail.requestType] = mail.oobCode;
+    EXPECT_EQ(mail.link.rfind("https://vorellin-local.davedoveapp.com/__/auth/action?mode=" + modes.at(mail.requestType) +
+                                  "&oobCode=" + mail.oobCode,
+                              0),
+              0u)
+        << mail.link;
+    // Its file: to the address, with the link and the code, readable by its owner only.
+    int found = 0;
+    for (const auto& file : files) {
+      const std::string text = readAll(file.string());
+      if (text.find("X-Vorellin-Oob-Code: " + mail.oobCode + "\r\n") == std::string::npos) continue;
+      ++found;
+      EXPECT_EQ(file.extension(), ".eml");
+      EXPECT_NE(text.find("\r\nTo: " + mail.email + "\r\n"), std::string::npos) << text;
+      EXPECT_NE(text.find("\r\n\r\n"), std::string::npos) << text;  // headers, then the text
+      EXPECT_NE(text.find("    " + mail.link + "\r\n"), std::string::npos) << text;
+      EXPECT_NE(text.find("    " + mail.oobCode + "\r\n"), std::string::npos) << text;
+      ASSERT_EQ(::stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    EXPECT_EQ(found, 1) << mail.requestType;
+  }
+  EXPECT_NE(mails[0].link.find("&continueUrl=https%3A%2F%2Fvorellin.example%2Fdone%3Fx%3D1"), std::string::npos);
+  EXPECT_EQ(mails[3].email, "ann@example.com");
+  EXPECT_EQ(mails[3].newEmail, "ann.new@example.com");
+  // Kept as hashes only.
+  const std::string kept = readAll(backend_.dataDir() + "/oob-codes.json");
+  for (const auto& [type, code] : codes) EXPECT_EQ(kept.find(code), std::string::npos) << type;
+
+  backend_.restart();
+  auto check = call("resetPassword", {{"oobCode", codes["RECOVER_EMAIL"]}});
+  EXPECT_EQ(check.body["requestType"], "RECOVER_EMAIL");
+  EXPECT_EQ(check.body["email"], "ann@example.com");
+  EXPECT_EQ(check.body["newEmail"], "ann.new@example.com");
+  for (const auto& [type, use] : std::vector<std::pair<std::string, std::function<Reply()>>>{
+           {"RECOVER_EMAIL", [&] { return call("setAccountInfo", {{"oobCode", codes["RECOVER_EMAIL"]}}); }},
+           {"PASSWORD_RESET",
+            [&] { return call("resetPassword", {{"oobCode", codes["PASSWORD_RESET"]}, {"newPassword", "brand-new-pass"}}); }},
+           {"VERIFY_EMAIL", [&] { return call("setAccountInfo", {{"oobCode", codes["VERIFY_EMAIL"]}}); }},
+           {"EMAIL_SIGNIN",
+            [&] { return call("emailLinkSignin", {{"email", "lee@example.com"}, {"oobCode", codes["EMAIL_SIGNIN"]}}); }}}) {
+    EXPECT_EQ(use().status, 200) << type;
+    EXPECT_EQ(keyword(use()), "INVALID_OOB_CODE") << type;
+  }
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->email, "ann@example.com");  // taken back
+  EXPECT_EQ(signIn("ann@example.com", "brand-new-pass").status, 200);
+  backend_.restart();
+  EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", codes["PASSWORD_RESET"]}, {"newPassword", "another-pass"}})),
+            "INVALID_OOB_CODE");
+}
+
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   backend_.clearRequests();
   httplib::Client client("127.0.0.1", backend_.port());
@@ -292,13 +382,6 @@ TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   EXPECT_EQ(r.body, body);
   EXPECT_EQ(r.json, json::parse(body));
   EXPECT_EQ(backend_.requests().size(), 1u);
-}
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClearPasswords) {
