@@ -133,9 +133,9 @@ std::shared_ptr<const DAVUserMetadata> DAVUser::metadata() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return metadata_;
 }
-std::vector<std::shared_ptr<const DAVUserInfoImpl>> DAVUser::providerData() const {
+std::vector<std::shared_ptr<const DAVUserInfo>> DAVUser::providerData() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<std::shared_ptr<const DAVUserInfoImpl>> out;
+  std::vector<std::shared_ptr<const DAVUserInfo>> out;
   for (const auto& entry : providerData_) out.push_back(entry.second);
   return out;
 }

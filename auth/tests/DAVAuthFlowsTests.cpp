@@ -20,6 +20,7 @@
 #include "auth/DAVAuthWebUtils.h"
 #include "auth/DAVOAuthProvider.h"
 #include "auth/DAVUser.h"
+#include "auth/DAVUserInfo.h"
 #include "auth/DAVUserProfileChangeRequest.h"
 #include "auth/tests/AuthTestSupport.h"
 #include "backend/src/TestBackend.h"
@@ -81,6 +82,15 @@ class Await {
 };
 
 int64_t codeOf(const ErrorPtr& error) { return error ? error->code() : 0; }
+
+// Every reader of the user-info interface: provider, uid, name, photo, e-mail, phone.
+std::string infoLine(const DAVUserInfo& info) {
+  std::string line;
+  for (const auto& field : {info.providerID(), info.uid(), info.displayName(), info.photoURL(), info.email(),
+                            info.phoneNumber()})
+    line += (line.empty() ? "" : " ") + field.value_or("-");
+  return line;
+}
 
 std::vector<std::string> providerIDs(const std::shared_ptr<DAVUser>& user) {
   std::vector<std::string> out;
@@ -329,6 +339,13 @@ TEST_F(DAVAuthFlowsTest, LinkingAProviderAlreadyLinkedElsewhereHandsBackItsCrede
   EXPECT_EQ(lastBody("verifyAssertion")["idToken"], tokenBefore);  // linked to the signed-in account
   EXPECT_NE(*alice->rawAccessToken(), tokenBefore);                // the reply's session was taken
   EXPECT_EQ(backend_->identity().linkedProviders(aliceUID_), std::vector<std::string>{"facebook.com"});
+  // The user and each provider record answer one interface.
+  EXPECT_EQ(infoLine(*alice), "Davedove " + aliceUID_ + " Alice - alice@example.com -");
+  std::vector<std::string> records;
+  for (const std::shared_ptr<const DAVUserInfo>& info : alice->providerData()) records.push_back(infoLine(*info));
+  std::sort(records.begin(), records.end());
+  EXPECT_EQ(records, (std::vector<std::string>{"facebook.com fb-2002 Fay - fay@example.com -",
+                                               "password alice@example.com Alice - alice@example.com -"}));
 
   // The same provider again: refused without a request.
   backend_->clearRequests();
