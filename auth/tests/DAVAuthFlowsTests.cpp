@@ -83,6 +83,19 @@ class Await {
 
 int64_t codeOf(const ErrorPtr& error) { return error ? error->code() : 0; }
 
+// Runs the scenario in a child process of its own (gtest re-runs the test there up to this point),
+// so that a fault that ends the process fails this test instead of ending the whole program.
+void expectProcessSurvives(const std::function<void()>& scenario) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        scenario();
+        std::fflush(nullptr);
+        std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // Every reader of the user-info interface: provider, uid, name, photo, e-mail, phone.
 std::string infoLine(const DAVUserInfo& info) {
   std::string line;
@@ -789,6 +802,25 @@ TEST_F(DAVAuthFlowsTest, TheWebSignInAddressEscapesEveryArgumentOnItsOwn) {
   ASSERT_NE(answerError, nullptr);
   EXPECT_EQ(answerError->code(), DAVAuthErrorCodeWebSignInUserInteractionFailure);
   EXPECT_EQ(answerError->localizedFailureReason(), "[auth/web-storage-unsupported] - no");
+}
+
+TEST_F(DAVAuthFlowsTest, AWebSignInParameterThatIsNotUTF8FailsAsASerialisationError) {
+  expectProcessSurvives([&] {
+    auto provider = DAVOAuthProvider::providerWithProviderID("oidc.example", auth_);
+    provider->setCustomParameters({{"login_hint", "caf\xe9"}});  // Latin-1
+    std::promise<std::pair<std::optional<std::string>, ErrorPtr>> promise;
+    provider->getHeadFulLiteURLWithEventID("E1", "session-1", [&promise](std::optional<std::string> url, ErrorPtr e) {
+      promise.set_value({url, e});
+    });
+    auto future = promise.get_future();
+    auto [url, error] = authtest::waitFor(future);
+    EXPECT_EQ(url, std::nullopt);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), DAVAuthErrorCodeInternalError);
+    ASSERT_NE(error->underlyingError(), nullptr);
+    EXPECT_EQ(error->underlyingError()->domain(), kDAVAuthInternalErrorDomain);
+    EXPECT_EQ(error->underlyingError()->code(), DAVAuthInternalErrorCodeJSONSerializationError);
+  });
 }
 
 // The link flow's steps over a scripted transport, where each answer can be chosen.
