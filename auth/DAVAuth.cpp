@@ -586,14 +586,17 @@ std::vector<std::string> stringsOf(const std::optional<platform::Array>& array) 
   return out;
 }
 
-// Raised on the caller's thread: an exception on the work queue could not be caught.
-void checkEmailLinkCredential(const std::shared_ptr<const DAVAuthCredential>& credential) {
-  auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential);
-  if (email && email->link() && !DAVAuth::isSignInWithEmailLink(*email->link()))
-    DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kInvalidEmailLinkReason);
-}
-
 }  // namespace
+
+// Raised on the caller's thread: an exception on the work queue could not be caught.
+void DAVAuth::checkCredential(const std::shared_ptr<const DAVAuthCredential>& credential) {
+  auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential);
+  if (email && email->link() && !isSignInWithEmailLink(*email->link()))
+    DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kInvalidEmailLinkReason);
+  auto oauth = std::dynamic_pointer_cast<const DAVOAuthCredential>(credential);
+  if (oauth && !oauth->hasProof() && !oauth->isUnarchived())
+    platform::raise(platform::kInvalidArgumentException, kDAVVerifyAssertionNoProofReason);
+}
 
 bool DAVAuth::isSignInWithEmailLink(const std::string& link) {
   if (link.empty()) return false;
@@ -634,7 +637,7 @@ void DAVAuth::internalSignInAndRetrieveDataWithEmailLink(const std::string& emai
 
 void DAVAuth::signInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                                   DAVAuthDataResultCallback completion) {
-  checkEmailLinkCredential(credential);
+  checkCredential(credential);
   onWorkQueue(
       [credential, completion](const std::shared_ptr<DAVAuth>& self) {
         self->internalSignInAndRetrieveDataWithCredential(
@@ -678,14 +681,11 @@ void DAVAuth::internalSignInAndRetrieveDataWithCredential(std::shared_ptr<const 
         });
     return;
   }
-  auto request = std::make_shared<DAVVerifyAssertionRequest>(credential->provider(), requestConfiguration_);
+  auto request = DAVVerifyAssertionRequest::requestWithCredential(*credential, requestConfiguration_);
+  // A credential restored without its proof: an error for the caller, never an exception here.
+  if (!request->hasProof())
+    return callback(nullptr, DAVAuthErrorUtils::invalidCredentialErrorWithMessage(kDAVVerifyAssertionNoProofReason));
   request->setAutoCreate(!isReauthentication);
-  credential->prepareVerifyAssertionRequest(*request);
-  if (auto oauth = std::dynamic_pointer_cast<const DAVOAuthCredential>(credential)) {
-    request->setRequestURI(oauth->OAuthResponseURLString());
-    request->setSessionID(oauth->sessionID());
-    request->setPendingToken(oauth->pendingToken());
-  }
   DAVAuthBackend::verifyAssertion(request, [weak, callback](std::shared_ptr<DAVVerifyAssertionResponse> response,
                                                             ErrorPtr error) {
     if (error || !response) return callback(nullptr, error);

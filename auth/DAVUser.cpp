@@ -588,6 +588,7 @@ void DAVUser::reauthenticateWithCredential(std::shared_ptr<const DAVAuthCredenti
 
 void DAVUser::reauthenticateAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                                           DAVUserDataResultCallback completion) {
+  DAVAuth::checkCredential(credential);
   auto self = shared_from_this();
   auto deliver = [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
     if (completion) mainAsync([completion, result, error] { completion(result, error); });
@@ -619,6 +620,7 @@ void DAVUser::linkWithCredential(std::shared_ptr<const DAVAuthCredential> creden
 
 void DAVUser::linkAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                                 DAVUserDataResultCallback completion) {
+  DAVAuth::checkCredential(credential);
   auto self = shared_from_this();
   auto deliver = [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
     if (completion) mainAsync([completion, result, error] { completion(result, error); });
@@ -672,11 +674,14 @@ void DAVUser::linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredentia
       complete();
       deliver(result, error);
     };
-    self->internalGetTokenWithCallback([self, credential, finish](std::optional<std::string> token, ErrorPtr error) {
+    auto configuration = self->authRequestConfiguration();
+    auto request = DAVVerifyAssertionRequest::requestWithCredential(*credential, configuration);
+    // A credential restored without its proof: an error for the caller, never an exception here.
+    if (!request->hasProof())
+      return finish(nullptr, DAVAuthErrorUtils::invalidCredentialErrorWithMessage(kDAVVerifyAssertionNoProofReason));
+    self->internalGetTokenWithCallback([self, configuration, request, finish](std::optional<std::string> token,
+                                                                              ErrorPtr error) {
       if (error) return finish(nullptr, error);
-      auto configuration = self->authRequestConfiguration();
-      auto request = std::make_shared<DAVVerifyAssertionRequest>(credential->provider(), configuration);
-      credential->prepareVerifyAssertionRequest(*request);
       request->setAccessToken(token);
       DAVAuthBackend::verifyAssertion(request, [self, configuration, finish](
                                                    std::shared_ptr<DAVVerifyAssertionResponse> response, ErrorPtr error) {

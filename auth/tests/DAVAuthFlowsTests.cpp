@@ -823,6 +823,61 @@ TEST_F(DAVAuthFlowsTest, AWebSignInParameterThatIsNotUTF8FailsAsASerialisationEr
   });
 }
 
+TEST_F(DAVAuthFlowsTest, ACredentialWithoutProofRaisesForItsMakerAndFailsWhenRestoredButNeverEndsTheProcess) {
+  expectProcessSurvives([&] {
+    auto alice = signIn("alice@example.com");
+    ASSERT_NE(alice, nullptr);
+    backend_->clearRequests();
+
+    // Made so by the caller: raised on the caller's thread, before any work.
+    auto bare = DAVOAuthProvider::credentialWithProviderID("oidc.example", std::nullopt, std::nullopt);
+    const std::string reason = "One of IDToken, accessToken, pendingToken, or requestURI must be supplied.";
+    authtest::expectRaise([&] { auth_->signInWithCredential(bare, nullptr); }, platform::kInvalidArgumentException,
+                          reason);
+    authtest::expectRaise([&] { alice->linkWithCredential(bare, nullptr); }, platform::kInvalidArgumentException,
+                          reason);
+    authtest::expectRaise([&] { alice->reauthenticateWithCredential(bare, nullptr); },
+                          platform::kInvalidArgumentException, reason);
+
+    // Restored from the keychain: a web sign-in's response URL is not archived, and a token may be
+    // missing from what was stored. Each use completes with an error.
+    DAVAuthKeychain keychain("davedove_auth_records");
+    auto restoredWeb = throughTheKeychain<DAVOAuthCredential>(
+        keychain, "web", DAVOAuthCredential("oidc.example", std::string("session-1"),
+                                            std::string("https://vorellin-local.davedoveapp.com/?code=1"), 0));
+    auto restoredFacebook =
+        throughTheKeychain<DAVFacebookAuthCredential>(keychain, "fb", DAVFacebookAuthCredential(std::nullopt));
+    ASSERT_TRUE(restoredWeb && restoredFacebook);
+    EXPECT_FALSE(restoredWeb->hasProof());
+    for (std::shared_ptr<const DAVAuthCredential> restored :
+         {std::shared_ptr<const DAVAuthCredential>(restoredWeb), std::shared_ptr<const DAVAuthCredential>(restoredFacebook)}) {
+      auto [signedIn, signInError] =
+          dataFlow([&](auto done) { auth_->signInAndRetrieveDataWithCredential(restored, done); });
+      EXPECT_EQ(signedIn, nullptr);
+      EXPECT_EQ(codeOf(signInError), DAVAuthErrorCodeInvalidCredential) << restored->provider();
+      auto [linked, linkError] =
+          dataFlow([&](auto done) { alice->linkAndRetrieveDataWithCredential(restored, done); });
+      EXPECT_EQ(linked, nullptr);
+      EXPECT_EQ(codeOf(linkError), DAVAuthErrorCodeInvalidCredential) << restored->provider();
+      EXPECT_EQ(codeOf(errorFlow([&](auto done) { alice->reauthenticateWithCredential(restored, done); })),
+                DAVAuthErrorCodeInvalidCredential)
+          << restored->provider();
+    }
+    settle();
+    EXPECT_EQ(auth_->currentUser(), alice);
+    EXPECT_TRUE(backend_->requestsForPath(rp("verifyAssertion")).empty());
+
+    // A pending token alone is proof enough, for a link as for a sign-in.
+    auto [pending, pendingError] = dataFlow([&](auto done) {
+      alice->linkAndRetrieveDataWithCredential(
+          DAVOAuthProvider::credentialWithProviderID("facebook.com", std::nullopt, std::nullopt, "facebook-token"), done);
+    });
+    ASSERT_EQ(pendingError, nullptr) << pendingError->description();
+    EXPECT_EQ(lastBody("verifyAssertion")["pendingToken"], "facebook-token");
+    EXPECT_EQ(providerIDs(alice), (std::vector<std::string>{"facebook.com", "password"}));
+  });
+}
+
 // The link flow's steps over a scripted transport, where each answer can be chosen.
 class DAVUserLinkScriptTest : public authtest::FakeBackendTest {
  protected:

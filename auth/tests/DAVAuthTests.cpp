@@ -488,15 +488,7 @@ TEST_F(DAVAuthTest, ListenersHearSignInSignOutAndTokenChanges) {
 }
 
 TEST_F(DAVAuthTest, MisuseRaisesOnTheCallersThreadBeforeAnyWork) {
-  auto expectRaise = [](const std::function<void()>& fn, const std::string& name, const std::string& reason) {
-    try {
-      fn();
-      ADD_FAILURE() << "nothing raised, expected " << reason;
-    } catch (const platform::Exception& e) {
-      EXPECT_EQ(e.name(), name);
-      EXPECT_EQ(e.reason(), reason);
-    }
-  };
+  using authtest::expectRaise;
   expectRaise([&] { auth_->addAuthStateDidChangeListener(nullptr); }, platform::kInvalidArgumentException,
               "listener must not be nil.");
   expectRaise([&] { auth_->addIDTokenDidChangeListener(nullptr); }, platform::kInvalidArgumentException,
