@@ -598,11 +598,15 @@ void DAVAuth::checkCredential(const std::shared_ptr<const DAVAuthCredential>& cr
     platform::raise(platform::kInvalidArgumentException, kDAVVerifyAssertionNoProofReason);
 }
 
-bool DAVAuth::isSignInWithEmailLink(const std::string& link) {
-  if (link.empty()) return false;
+bool DAVAuth::isSignInWithEmailLink(const std::string& link) { return oobCodeOfEmailLink(link).has_value(); }
+
+std::optional<std::string> DAVAuth::oobCodeOfEmailLink(const std::string& link) {
+  if (link.empty()) return std::nullopt;
   auto arguments = linkArguments(link);
   auto mode = arguments.find("mode");
-  return arguments.count("oobCode") && mode != arguments.end() && mode->second == "signIn";
+  auto code = arguments.find("oobCode");
+  if (code == arguments.end() || mode == arguments.end() || mode->second != "signIn") return std::nullopt;
+  return code->second;
 }
 
 void DAVAuth::signInWithEmailLink(const std::string& email, const std::string& link,
@@ -618,12 +622,12 @@ void DAVAuth::signInWithEmailLink(const std::string& email, const std::string& l
 
 void DAVAuth::internalSignInAndRetrieveDataWithEmailLink(const std::string& email, const std::string& link,
                                                          DAVAuthDataResultCallback callback) {
-  if (!isSignInWithEmailLink(link)) {
+  const std::optional<std::string> oobCode = oobCodeOfEmailLink(link);
+  if (!oobCode) {
     callback(nullptr, DAVAuthErrorUtils::invalidActionCodeErrorWithMessage(kInvalidEmailLinkReason));
     return;
   }
-  const std::string oobCode = linkArguments(link)["oobCode"];
-  auto request = std::make_shared<DAVEmailLinkSignInRequest>(email, oobCode, requestConfiguration_);
+  auto request = std::make_shared<DAVEmailLinkSignInRequest>(email, *oobCode, requestConfiguration_);
   std::weak_ptr<DAVAuth> weak = weak_from_this();
   DAVAuthBackend::emailLinkSignin(request, [weak, callback](std::shared_ptr<DAVEmailLinkSignInResponse> response,
                                                             ErrorPtr error) {

@@ -135,6 +135,8 @@ class DAVAuth : public platform::Object,
                              DAVSendSignInLinkToEmailCallback completion);
   // Runs on the caller's thread.
   static bool isSignInWithEmailLink(const std::string& link);
+  // The oobCode of a sign-in link, or none when it is not one.
+  static std::optional<std::string> oobCodeOfEmailLink(const std::string& link);
   // Raises the invalid-argument exception, on the caller's thread before any work, for a credential
   // the caller made unusable: an e-mail credential whose link is not a sign-in link, or an OAuth
   // credential made without a token or response URL. An OAuth credential restored from an archive

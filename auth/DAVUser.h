@@ -155,6 +155,12 @@ class DAVUser : public platform::Object,
                                     std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver);
   void linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                    DAVUserDataResultCallback deliver);
+  // The link's code goes to the e-mail-link sign-in with this user's token, which links the address.
+  void linkWithEmailLink(const std::string& email, const std::string& link, std::shared_ptr<DAVAuthDataResult> result,
+                         DAVUserDataResultCallback deliver);
+  void adoptLinkSession(const DAVAuthRequestConfigurationPtr& configuration, const std::optional<std::string>& IDToken,
+                        const std::optional<platform::Date>& expirationDate,
+                        const std::optional<std::string>& refreshToken);
   // Token, account info, not anonymous any more, fields refreshed, saved: the end of every link.
   void finishLink(std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver);
 

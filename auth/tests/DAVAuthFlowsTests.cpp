@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <regex>
 #include <thread>
@@ -42,6 +43,9 @@ constexpr const char kAppID[] = "1:123456789012:ios:0123456789abcdef";
 constexpr const char kAPIKey[] = "flows-api-key";
 constexpr const char kPassword[] = "correct-horse-battery";
 constexpr const char kCustomTokenKey[] = "a custom-token signing key of the developer's server";
+constexpr const char kNotASignInLink[] =
+    "The link provided is not valid for email/link sign-in. Please check the link by calling "
+    "isSignInWithEmailLink:link: on Auth before attempting to use it for email/link sign-in.";
 
 std::string rp(const std::string& call) { return "/identityservice/v3/relyingparty/" + call; }
 
@@ -186,6 +190,25 @@ class DAVAuthFlowsTest : public ::testing::Test {
     auto recorded = backend_->requestsForPath(rp(call));
     EXPECT_FALSE(recorded.empty()) << call;
     return recorded.empty() ? json() : recorded.back().json;
+  }
+  // The action link of the newest mail of the type to the address, as the stand-in wrote it to its
+  // mail folder for a person to read.
+  std::string mailedLink(const std::string& email, const std::string& type) const {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(backend_->identity().mailDirectory()))
+      files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (auto it = files.rbegin(); it != files.rend(); ++it) {
+      std::ifstream in(*it);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (text.find("\r\nTo: " + email + "\r\n") == std::string::npos ||
+          text.find("\r\nX-Vorellin-Request-Type: " + type + "\r\n") == std::string::npos)
+        continue;
+      std::smatch link;
+      if (std::regex_search(text, link, std::regex("https://[^\\s]+"))) return link.str();
+    }
+    ADD_FAILURE() << "no " << type << " mail to " << email;
+    return {};
   }
   std::string lastMailCode(const std::string& type) const {
     for (auto mails = backend_->identity().sentMails(); !mails.empty(); mails.pop_back())
@@ -876,6 +899,64 @@ TEST_F(DAVAuthFlowsTest, ACredentialWithoutProofRaisesForItsMakerAndFailsWhenRes
     EXPECT_EQ(lastBody("verifyAssertion")["pendingToken"], "facebook-token");
     EXPECT_EQ(providerIDs(alice), (std::vector<std::string>{"facebook.com", "password"}));
   });
+}
+
+TEST_F(DAVAuthFlowsTest, AnAnonymousUserWhoLinksAMailedLinkOwnsTheVerifiedAddressAndUsesTheLinkUp) {
+  auto [first, anonymousError] = dataFlow([&](auto done) { auth_->signInAnonymouslyWithCompletion(done); });
+  ASSERT_EQ(anonymousError, nullptr) << anonymousError->description();
+  auto user = first->user();
+  ASSERT_TRUE(user->isAnonymous());
+  DAVActionCodeSettings settings;
+  settings.setURL(std::string("https://vorellin.example/finish"));
+  settings.setHandleCodeInApp(true);
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
+  const std::string link = mailedLink("lee@example.com", "EMAIL_SIGNIN");
+
+  // Not a sign-in link: raised before any work.
+  backend_->clearRequests();
+  authtest::expectRaise(
+      [&] {
+        user->linkWithCredential(
+            DAVEmailAuthProvider::credentialWithEmailLink("lee@example.com", "https://vorellin.example/?mode=verifyEmail&oobCode=x"),
+            nullptr);
+      },
+      platform::kInvalidArgumentException, kNotASignInLink);
+  settle();
+  EXPECT_TRUE(calls().empty());
+
+  const std::string tokenBefore = *user->rawAccessToken();
+  const std::string uid = *user->uid();
+  auto [linked, linkError] = dataFlow([&](auto done) {
+    user->linkAndRetrieveDataWithCredential(DAVEmailAuthProvider::credentialWithEmailLink("lee@example.com", link), done);
+  });
+  ASSERT_EQ(linkError, nullptr) << linkError->description();
+  EXPECT_EQ(linked->user(), user);
+  EXPECT_EQ(auth_->currentUser(), user);
+  EXPECT_FALSE(user->isAnonymous());
+  EXPECT_TRUE(user->isEmailVerified());
+  EXPECT_FALSE(user->hasEmailPasswordCredential());
+  EXPECT_EQ(user->email(), std::optional<std::string>("lee@example.com"));
+  EXPECT_EQ(providerIDs(user), std::vector<std::string>{"password"});
+  auto sent = lastBody("emailLinkSignin");
+  EXPECT_EQ(sent["idToken"], tokenBefore);  // linked to the signed-in account, not a new one
+  EXPECT_EQ(sent["oobCode"], *DAVAuth::oobCodeOfEmailLink(link));
+  // The same account, not a new one for the address.
+  EXPECT_EQ(user->uid(), std::optional<std::string>(uid));
+  auto stored = backend_->identity().userByEmail("lee@example.com");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->uid, uid);
+  EXPECT_TRUE(stored->emailVerified);
+  Await<std::optional<std::vector<std::string>>, ErrorPtr> methods;
+  auth_->fetchSignInMethodsForEmail("lee@example.com", methods.callback());
+  EXPECT_EQ(std::get<0>(methods.wait()), std::optional<std::vector<std::string>>({"emailLink"}));
+
+  // The link was used up; the address is linked once only.
+  auto [again, againError] = dataFlow([&](auto done) { auth_->signInWithEmailLink("lee@example.com", link, done); });
+  EXPECT_EQ(codeOf(againError), DAVAuthErrorCodeInvalidActionCode);
+  auto [twice, twiceError] = dataFlow([&](auto done) {
+    user->linkAndRetrieveDataWithCredential(DAVEmailAuthProvider::credentialWithEmailLink("lee@example.com", link), done);
+  });
+  EXPECT_EQ(codeOf(twiceError), DAVAuthErrorCodeProviderAlreadyLinked);
 }
 
 // The link flow's steps over a scripted transport, where each answer can be chosen.

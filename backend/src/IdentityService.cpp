@@ -658,7 +658,8 @@ json claimsFor(const StoredUser& u, const std::string& projectId, int64_t iat, i
 
 json providerInfo(const StoredUser& u) {
   json list = json::array();
-  if (u.hasPassword() && !u.email.empty()) {
+  // The e-mail provider signs in with a password, a mailed link, or both.
+  if ((u.hasPassword() || u.emailLinkSignin) && !u.email.empty()) {
     json p = {{"providerId", "password"}, {"federatedId", u.email}, {"email", u.email}, {"rawId", u.email}};
     if (!u.displayName.empty()) p["displayName"] = u.displayName;
     if (!u.photoUrl.empty()) p["photoUrl"] = u.photoUrl;
@@ -1005,6 +1006,16 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (lower(code->second.email) != lower(email)) return replyFailure(res, {"INVALID_EMAIL", "The code was sent to another address."});
     StoredUser* u = impl->byEmail(email);
     bool isNewUser = false;
+    if (body.contains("idToken")) {
+      // Linking the address to the signed-in account.
+      Failure failure;
+      StoredUser* linking = userForToken(stringField(body, "idToken"), &failure);
+      if (!linking) return replyFailure(res, failure);
+      if (u && u != linking) return replyFailure(res, {"EMAIL_EXISTS", ""});
+      if (!u && !linking->email.empty()) impl->sendMail("RECOVER_EMAIL", linking->email, email);
+      u = linking;
+      u->email = email;
+    }
     if (u && u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
     if (!u) {

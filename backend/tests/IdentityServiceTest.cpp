@@ -244,6 +244,8 @@ TEST_F(IdentityServiceTest, AnAccountTheAdministratorDisablesIsRefusedByEveryCal
   ASSERT_EQ(ann.status, 200);
   const std::string token = ann.body["idToken"], refresh = ann.body["refreshToken"];
   backend_.identity().addFederatedIdentity({"variru.com", "variru-token", "v-1", "vic@example.com"});
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "ann.link@example.com"}}).status, 200);
+  const std::string linkCode = backend_.identity().sentMails().back().oobCode;
 
   auto admin = [&](const std::string& path, bool withToken = true) {
     httplib::Client client("127.0.0.1", backend_.port());
@@ -266,6 +268,8 @@ TEST_F(IdentityServiceTest, AnAccountTheAdministratorDisablesIsRefusedByEveryCal
   EXPECT_TRUE(refusedWith(call("verifyAssertion", {{"requestUri", "http://localhost"},
                                                    {"postBody", "providerId=variru.com&id_token=variru-token"},
                                                    {"idToken", token}})));
+  EXPECT_TRUE(refusedWith(
+      call("emailLinkSignin", {{"email", "ann.link@example.com"}, {"oobCode", linkCode}, {"idToken", token}})));
   EXPECT_TRUE(refusedWith(call("deleteAccount", {{"idToken", token}, {"localId", "uid-ann"}})));
   EXPECT_TRUE(refusedWith(exchange(refresh)));
   EXPECT_TRUE(refusedWith(signIn("ann@example.com", "secret123")));
