@@ -458,8 +458,12 @@ TEST_F(DAVAuthFlowsTest, ReauthenticationRefreshesTheSessionOfTheSameUserOnly) {
 TEST_F(DAVAuthFlowsTest, SignInLinksAreMailedRecognisedAndRedeemedOnce) {
   DAVActionCodeSettings settings;
   settings.setURL(std::string("https://vorellin.example/finish"));
-  EXPECT_THROW(auth_->sendSignInLinkToEmail("lee@example.com", settings, nullptr), platform::Exception);
-  EXPECT_THROW(auth_->sendSignInLinkToEmail(std::nullopt, settings, nullptr), platform::Exception);
+  authtest::expectRaise([&] { auth_->sendSignInLinkToEmail("lee@example.com", settings, nullptr); },
+                        platform::kInvalidArgumentException,
+                        "You must set handleCodeInApp in your ActionCodeSettings to true for Email-link Authentication.");
+  authtest::expectRaise([&] { auth_->sendSignInLinkToEmail(std::nullopt, settings, nullptr); },
+                        platform::kInvalidArgumentException,
+                        "The email used to initiate email link sign-in cannot be nil.");
   settings.setHandleCodeInApp(true);
   EXPECT_TRUE(calls().empty());
   ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
@@ -475,8 +479,11 @@ TEST_F(DAVAuthFlowsTest, SignInLinksAreMailedRecognisedAndRedeemedOnce) {
   EXPECT_TRUE(DAVAuth::isSignInWithEmailLink("https://a.example/?mode=verifyEmail&m%6Fde=sign%49n&oobCode=" + code));
   EXPECT_FALSE(DAVAuth::isSignInWithEmailLink("https://vorellin.example/finish?mode=resetPassword&oobCode=" + code));
   EXPECT_FALSE(DAVAuth::isSignInWithEmailLink(""));
-  EXPECT_THROW(auth_->signInWithEmailLink("lee@example.com", "https://vorellin.example/?mode=verifyEmail&oobCode=x", nullptr),
-               platform::Exception);
+  authtest::expectRaise(
+      [&] { auth_->signInWithEmailLink("lee@example.com", "https://vorellin.example/?mode=verifyEmail&oobCode=x", nullptr); },
+      platform::kInvalidArgumentException, kNotASignInLink);
+  // The mail the stand-in wrote carries a sign-in link with that code.
+  EXPECT_EQ(DAVAuth::oobCodeOfEmailLink(mailedLink("lee@example.com", "EMAIL_SIGNIN")), std::optional<std::string>(code));
 
   auto [result, error] = dataFlow([&](auto done) { auth_->signInWithEmailLink("lee@example.com", link, done); });
   ASSERT_EQ(error, nullptr) << error->description();
@@ -600,6 +607,17 @@ TEST_F(DAVAuthFlowsTest, ProfileChangesFollowTheStagingRulesAndReachTheServer) {
   ASSERT_NE(restored, nullptr);
   EXPECT_EQ(restored->displayName(), std::nullopt);
   EXPECT_EQ(restored->photoURL(), std::optional<std::string>("https://example.com/alice.png"));
+
+  // A photo of none is a deletion on the server too.
+  auto noPhoto = restored->profileChangeRequest();
+  noPhoto->setPhotoURL(std::nullopt);
+  ASSERT_EQ(errorFlow([&](auto done) { noPhoto->commitChangesWithCompletion(done); }), nullptr);
+  body = lastBody("setAccountInfo");
+  EXPECT_FALSE(body.contains("photoUrl"));
+  EXPECT_FALSE(body.contains("displayName"));
+  EXPECT_EQ(body["deleteAttribute"], json::array({"PHOTO_URL"}));
+  EXPECT_EQ(restored->photoURL(), std::nullopt);
+  EXPECT_EQ(backend_->identity().userByID(aliceUID_)->photoUrl, "");
 }
 
 TEST_F(DAVAuthFlowsTest, EmailAndPasswordUpdatesRunOneAfterTheOtherOnTheUsersQueue) {
