@@ -87,19 +87,6 @@ class Await {
 
 int64_t codeOf(const ErrorPtr& error) { return error ? error->code() : 0; }
 
-// Runs the scenario in a child process of its own (gtest re-runs the test there up to this point),
-// so that a fault that ends the process fails this test instead of ending the whole program.
-void expectProcessSurvives(const std::function<void()>& scenario) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        scenario();
-        std::fflush(nullptr);
-        std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
 // Every reader of the user-info interface: provider, uid, name, photo, e-mail, phone.
 std::string infoLine(const DAVUserInfo& info) {
   std::string line;
@@ -215,6 +202,21 @@ class DAVAuthFlowsTest : public ::testing::Test {
       if (mails.back().requestType == type) return mails.back().oobCode;
     ADD_FAILURE() << "no " << type << " mail";
     return {};
+  }
+
+  // Runs the scenario in a child process of its own (gtest re-runs the test there up to this point),
+  // so that a fault that ends the process fails this test instead of ending the whole program.
+  void expectProcessSurvives(const std::function<void()>& scenario) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+          scenario();
+          const int status = ::testing::Test::HasFailure() ? 1 : 0;
+          TearDown();  // the child ends here: its stand-in's data and its home go with it
+          std::fflush(nullptr);
+          std::_Exit(status);
+        },
+        ::testing::ExitedWithCode(0), "");
   }
 
   std::filesystem::path home_;
