@@ -586,20 +586,27 @@ std::vector<std::string> stringsOf(const std::optional<platform::Array>& array) 
   return out;
 }
 
-// Raised on the caller's thread: an exception on the work queue could not be caught.
-void checkEmailLinkCredential(const std::shared_ptr<const DAVAuthCredential>& credential) {
-  auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential);
-  if (email && email->link() && !DAVAuth::isSignInWithEmailLink(*email->link()))
-    DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kInvalidEmailLinkReason);
-}
-
 }  // namespace
 
-bool DAVAuth::isSignInWithEmailLink(const std::string& link) {
-  if (link.empty()) return false;
+// Raised on the caller's thread: an exception on the work queue could not be caught.
+void DAVAuth::checkCredential(const std::shared_ptr<const DAVAuthCredential>& credential) {
+  auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential);
+  if (email && email->link() && !isSignInWithEmailLink(*email->link()))
+    DAVAuthExceptionUtils::raiseInvalidParameterExceptionWithReason(kInvalidEmailLinkReason);
+  auto oauth = std::dynamic_pointer_cast<const DAVOAuthCredential>(credential);
+  if (oauth && !oauth->hasProof() && !oauth->isUnarchived())
+    platform::raise(platform::kInvalidArgumentException, kDAVVerifyAssertionNoProofReason);
+}
+
+bool DAVAuth::isSignInWithEmailLink(const std::string& link) { return oobCodeOfEmailLink(link).has_value(); }
+
+std::optional<std::string> DAVAuth::oobCodeOfEmailLink(const std::string& link) {
+  if (link.empty()) return std::nullopt;
   auto arguments = linkArguments(link);
   auto mode = arguments.find("mode");
-  return arguments.count("oobCode") && mode != arguments.end() && mode->second == "signIn";
+  auto code = arguments.find("oobCode");
+  if (code == arguments.end() || mode == arguments.end() || mode->second != "signIn") return std::nullopt;
+  return code->second;
 }
 
 void DAVAuth::signInWithEmailLink(const std::string& email, const std::string& link,
@@ -615,12 +622,12 @@ void DAVAuth::signInWithEmailLink(const std::string& email, const std::string& l
 
 void DAVAuth::internalSignInAndRetrieveDataWithEmailLink(const std::string& email, const std::string& link,
                                                          DAVAuthDataResultCallback callback) {
-  if (!isSignInWithEmailLink(link)) {
+  const std::optional<std::string> oobCode = oobCodeOfEmailLink(link);
+  if (!oobCode) {
     callback(nullptr, DAVAuthErrorUtils::invalidActionCodeErrorWithMessage(kInvalidEmailLinkReason));
     return;
   }
-  const std::string oobCode = linkArguments(link)["oobCode"];
-  auto request = std::make_shared<DAVEmailLinkSignInRequest>(email, oobCode, requestConfiguration_);
+  auto request = std::make_shared<DAVEmailLinkSignInRequest>(email, *oobCode, requestConfiguration_);
   std::weak_ptr<DAVAuth> weak = weak_from_this();
   DAVAuthBackend::emailLinkSignin(request, [weak, callback](std::shared_ptr<DAVEmailLinkSignInResponse> response,
                                                             ErrorPtr error) {
@@ -634,7 +641,7 @@ void DAVAuth::internalSignInAndRetrieveDataWithEmailLink(const std::string& emai
 
 void DAVAuth::signInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                                   DAVAuthDataResultCallback completion) {
-  checkEmailLinkCredential(credential);
+  checkCredential(credential);
   onWorkQueue(
       [credential, completion](const std::shared_ptr<DAVAuth>& self) {
         self->internalSignInAndRetrieveDataWithCredential(
@@ -678,14 +685,11 @@ void DAVAuth::internalSignInAndRetrieveDataWithCredential(std::shared_ptr<const 
         });
     return;
   }
-  auto request = std::make_shared<DAVVerifyAssertionRequest>(credential->provider(), requestConfiguration_);
+  auto request = DAVVerifyAssertionRequest::requestWithCredential(*credential, requestConfiguration_);
+  // A credential restored without its proof: an error for the caller, never an exception here.
+  if (!request->hasProof())
+    return callback(nullptr, DAVAuthErrorUtils::invalidCredentialErrorWithMessage(kDAVVerifyAssertionNoProofReason));
   request->setAutoCreate(!isReauthentication);
-  credential->prepareVerifyAssertionRequest(*request);
-  if (auto oauth = std::dynamic_pointer_cast<const DAVOAuthCredential>(credential)) {
-    request->setRequestURI(oauth->OAuthResponseURLString());
-    request->setSessionID(oauth->sessionID());
-    request->setPendingToken(oauth->pendingToken());
-  }
   DAVAuthBackend::verifyAssertion(request, [weak, callback](std::shared_ptr<DAVVerifyAssertionResponse> response,
                                                             ErrorPtr error) {
     if (error || !response) return callback(nullptr, error);

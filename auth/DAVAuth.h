@@ -109,7 +109,7 @@ class DAVAuth : public platform::Object,
   // E-mail link: the link must pass isSignInWithEmailLink, else the invalid-argument exception is
   // raised on the caller's thread.
   void signInWithEmailLink(const std::string& email, const std::string& link, DAVAuthDataResultCallback completion);
-  // An e-mail credential with a link that is not a sign-in link raises on the caller's thread.
+  // A credential the caller made unusable raises on the caller's thread (checkCredential).
   void signInWithCredential(std::shared_ptr<const DAVAuthCredential> credential, DAVAuthResultCallback completion);
   void signInAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                            DAVAuthDataResultCallback completion);
@@ -135,6 +135,13 @@ class DAVAuth : public platform::Object,
                              DAVSendSignInLinkToEmailCallback completion);
   // Runs on the caller's thread.
   static bool isSignInWithEmailLink(const std::string& link);
+  // The oobCode of a sign-in link, or none when it is not one.
+  static std::optional<std::string> oobCodeOfEmailLink(const std::string& link);
+  // Raises the invalid-argument exception, on the caller's thread before any work, for a credential
+  // the caller made unusable: an e-mail credential whose link is not a sign-in link, or an OAuth
+  // credential made without a token or response URL. An OAuth credential restored from an archive
+  // without them fails through the completion instead (the archive keeps no response URL).
+  static void checkCredential(const std::shared_ptr<const DAVAuthCredential>& credential);
 
   // Work-queue only; the callback runs there and the user is not adopted. For a reauthentication the
   // backend creates no account.

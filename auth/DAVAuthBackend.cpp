@@ -218,10 +218,10 @@ void DAVAuthBackendRPCImplementation::postWithRequest(std::shared_ptr<const DAVA
       callback(Utils::JSONSerializationErrorForUnencodableType());
       return;
     }
-    try {
-      bodyData = body->dump();
-    } catch (const nlohmann::json::exception& e) {
-      callback(Utils::JSONSerializationErrorWithUnderlyingError(jsonParseError(e.what())));
+    ErrorPtr serializationError;
+    bodyData = dav_auth_json::serialize(*body, &serializationError);
+    if (!bodyData) {
+      callback(Utils::JSONSerializationErrorWithUnderlyingError(serializationError));
       return;
     }
   }

@@ -189,8 +189,11 @@ void DAVOAuthCredential::encodeWithCoder(platform::KeyedArchiver& coder) const {
 }
 
 std::shared_ptr<DAVOAuthCredential> DAVOAuthCredential::initWithCoder(platform::KeyedUnarchiver& coder) {
-  return std::make_shared<DAVOAuthCredential>(coder.decodeString("provider").value_or(""), coder.decodeString("IDToken"),
-                                              coder.decodeString("accessToken"), coder.decodeString("pendingToken"));
+  auto credential = std::make_shared<DAVOAuthCredential>(coder.decodeString("provider").value_or(""),
+                                                         coder.decodeString("IDToken"), coder.decodeString("accessToken"),
+                                                         coder.decodeString("pendingToken"));
+  credential->unarchived_ = true;
+  return credential;
 }
 
 // --- App credential ----------------------------------------------------------------------------------

@@ -170,6 +170,11 @@ class DAVOAuthCredential : public DAVAuthCredential {
   const std::optional<std::string>& pendingToken() const { return pendingToken_; }
   const std::optional<std::string>& OAuthResponseURLString() const { return OAuthResponseURLString_; }
   const std::optional<std::string>& sessionID() const { return sessionID_; }
+  // A token or a web sign-in's response URL to prove the sign-in with.
+  bool hasProof() const { return IDToken_ || accessToken_ || pendingToken_ || OAuthResponseURLString_; }
+  // Restored from an archive, which keeps no response URL: a web sign-in's credential comes back
+  // without proof, through no fault of the caller.
+  bool isUnarchived() const { return unarchived_; }
   void prepareVerifyAssertionRequest(DAVVerifyAssertionRequest& request) const override;
   std::string archiveClassName() const override { return kArchiveClassName; }
   void encodeWithCoder(platform::KeyedArchiver& coder) const override;
@@ -181,6 +186,7 @@ class DAVOAuthCredential : public DAVAuthCredential {
   const std::optional<std::string> pendingToken_;
   const std::optional<std::string> OAuthResponseURLString_;
   const std::optional<std::string> sessionID_;
+  bool unarchived_ = false;
 };
 
 // The app-verification pair of the phone flows (not a sign-in credential).

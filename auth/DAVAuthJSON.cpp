@@ -18,6 +18,15 @@ nlohmann::json parseOrDiscarded(const std::string& text) {
   return nlohmann::json::parse(text, nullptr, false);
 }
 
+std::optional<std::string> serialize(const nlohmann::json& json, platform::ErrorPtr* error) {
+  try {
+    return json.dump();
+  } catch (const nlohmann::json::exception& e) {
+    if (error) *error = platform::makeError("NSCocoaErrorDomain", 3840, e.what());
+    return std::nullopt;
+  }
+}
+
 platform::Value toValue(const nlohmann::json& json) {
   switch (json.type()) {
     case nlohmann::json::value_t::boolean:

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
 namespace dav_auth_json {
@@ -14,6 +15,9 @@ namespace dav_auth_json {
 nlohmann::json parse(const std::string& text);
 // The same, giving a discarded value instead of throwing.
 nlohmann::json parseOrDiscarded(const std::string& text);
+// Compact JSON text; none, with the reason as an error of the platform's JSON writer, when a string
+// in it is not UTF-8 (text from a caller may be anything).
+std::optional<std::string> serialize(const nlohmann::json& json, platform::ErrorPtr* error);
 
 platform::Value toValue(const nlohmann::json& json);
 

@@ -172,7 +172,14 @@ void DAVOAuthProvider::getHeadFulLiteURLWithEventID(const std::string& eventID, 
         if (!customParameters.empty()) {
           nlohmann::json parameters = nlohmann::json::object();
           for (const auto& [key, value] : customParameters) parameters[key] = value;
-          arguments.emplace_back("customParameters", parameters.dump());
+          platform::ErrorPtr serializationError;
+          auto serialized = dav_auth_json::serialize(parameters, &serializationError);
+          if (!serialized) {
+            if (completion)
+              completion(std::nullopt, DAVAuthErrorUtils::JSONSerializationErrorWithUnderlyingError(serializationError));
+            return;
+          }
+          arguments.emplace_back("customParameters", *serialized);
         }
         if (auto language = configuration->languageCode()) arguments.emplace_back("hl", *language);
         std::string query;

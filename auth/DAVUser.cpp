@@ -14,6 +14,8 @@
 #include "auth/DAVAuthCredential.h"
 #include "auth/DAVAuthDataResult.h"
 #include "auth/DAVDeleteAccountRequest.h"
+#include "auth/DAVEmailLinkSignInRequest.h"
+#include "auth/DAVEmailLinkSignInResponse.h"
 #include "auth/DAVGetOOBConfirmationCodeRequest.h"
 #include "auth/DAVGetOOBConfirmationCodeResponse.h"
 #include "auth/DAVSetAccountInfoRequest.h"
@@ -133,9 +135,9 @@ std::shared_ptr<const DAVUserMetadata> DAVUser::metadata() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return metadata_;
 }
-std::vector<std::shared_ptr<const DAVUserInfoImpl>> DAVUser::providerData() const {
+std::vector<std::shared_ptr<const DAVUserInfo>> DAVUser::providerData() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<std::shared_ptr<const DAVUserInfoImpl>> out;
+  std::vector<std::shared_ptr<const DAVUserInfo>> out;
   for (const auto& entry : providerData_) out.push_back(entry.second);
   return out;
 }
@@ -588,6 +590,7 @@ void DAVUser::reauthenticateWithCredential(std::shared_ptr<const DAVAuthCredenti
 
 void DAVUser::reauthenticateAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                                           DAVUserDataResultCallback completion) {
+  DAVAuth::checkCredential(credential);
   auto self = shared_from_this();
   auto deliver = [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
     if (completion) mainAsync([completion, result, error] { completion(result, error); });
@@ -619,6 +622,7 @@ void DAVUser::linkWithCredential(std::shared_ptr<const DAVAuthCredential> creden
 
 void DAVUser::linkAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                                 DAVUserDataResultCallback completion) {
+  DAVAuth::checkCredential(credential);
   auto self = shared_from_this();
   auto deliver = [completion](std::shared_ptr<DAVAuthDataResult> result, ErrorPtr error) {
     if (completion) mainAsync([completion, result, error] { completion(result, error); });
@@ -633,9 +637,15 @@ void DAVUser::linkAndRetrieveDataWithCredential(std::shared_ptr<const DAVAuthCre
     auto result = std::make_shared<DAVAuthDataResult>(self, nullptr);
     if (auto email = std::dynamic_pointer_cast<const DAVEmailPasswordAuthCredential>(credential)) {
       if (self->hasEmailPasswordCredential()) return deliver(nullptr, DAVAuthErrorUtils::providerAlreadyLinkedError());
-      // A link credential has no password: only the e-mail changes.
-      self->updateEmail(email->email(), email->password(), [result, deliver](ErrorPtr error) {
+      if (email->link()) return self->linkWithEmailLink(email->email(), *email->link(), result, deliver);
+      self->updateEmail(email->email(), email->password(), [self, result, deliver](ErrorPtr error) {
         if (error) return deliver(nullptr, error);
+        // Any successful link gives the account an identity of its own (the update saved the rest).
+        if (self->isAnonymous()) {
+          self->setAnonymous(false);
+          ErrorPtr saveError;
+          if (!self->updateKeychain(&saveError)) return deliver(nullptr, saveError);
+        }
         deliver(result, nullptr);
       });
       return;
@@ -664,6 +674,48 @@ void DAVUser::linkWithGameCenterCredential(std::shared_ptr<const DAVAuthCredenti
   });
 }
 
+void DAVUser::linkWithEmailLink(const std::string& email, const std::string& link,
+                                std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver) {
+  auto self = shared_from_this();
+  taskQueue_.enqueueTask([self, email, link, result, deliver](DAVAuthSerialTaskCompletionBlock complete) {
+    auto finish = [complete, deliver](std::shared_ptr<DAVAuthDataResult> outcome, ErrorPtr error) {
+      complete();
+      deliver(outcome, error);
+    };
+    const std::optional<std::string> oobCode = DAVAuth::oobCodeOfEmailLink(link);
+    if (!oobCode) return finish(nullptr, DAVAuthErrorUtils::invalidActionCodeErrorWithMessage());
+    self->internalGetTokenWithCallback([self, email, oobCode, result, finish](std::optional<std::string> token,
+                                                                              ErrorPtr error) {
+      if (error) return finish(nullptr, error);
+      auto configuration = self->authRequestConfiguration();
+      // The code proves the address and is used up; the reply is the account's new session.
+      auto request = std::make_shared<DAVEmailLinkSignInRequest>(email, *oobCode, configuration);
+      request->setIDToken(token);
+      DAVAuthBackend::emailLinkSignin(request, [self, configuration, result, finish](
+                                                   std::shared_ptr<DAVEmailLinkSignInResponse> response, ErrorPtr error) {
+        if (error || !response) {
+          self->signOutIfTokenIsInvalidWithError(error);
+          return finish(nullptr, error);
+        }
+        self->adoptLinkSession(configuration, response->IDToken(), response->approximateExpirationDate(),
+                               response->refreshToken());
+        self->finishLink(result, finish);
+      });
+    });
+  });
+}
+
+void DAVUser::adoptLinkSession(const DAVAuthRequestConfigurationPtr& configuration,
+                               const std::optional<std::string>& IDToken,
+                               const std::optional<platform::Date>& expirationDate,
+                               const std::optional<std::string>& refreshToken) {
+  // Taken at once, without a fetch: the reply's tokens are the account's new session. A reply without
+  // them leaves the session as it is rather than one that cannot refresh.
+  if (!IDToken || !refreshToken) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  tokenService_ = std::make_shared<DAVSecureTokenService>(configuration, IDToken, expirationDate, refreshToken);
+}
+
 void DAVUser::linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                           DAVUserDataResultCallback deliver) {
   auto self = shared_from_this();
@@ -672,11 +724,14 @@ void DAVUser::linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredentia
       complete();
       deliver(result, error);
     };
-    self->internalGetTokenWithCallback([self, credential, finish](std::optional<std::string> token, ErrorPtr error) {
+    auto configuration = self->authRequestConfiguration();
+    auto request = DAVVerifyAssertionRequest::requestWithCredential(*credential, configuration);
+    // A credential restored without its proof: an error for the caller, never an exception here.
+    if (!request->hasProof())
+      return finish(nullptr, DAVAuthErrorUtils::invalidCredentialErrorWithMessage(kDAVVerifyAssertionNoProofReason));
+    self->internalGetTokenWithCallback([self, configuration, request, finish](std::optional<std::string> token,
+                                                                              ErrorPtr error) {
       if (error) return finish(nullptr, error);
-      auto configuration = self->authRequestConfiguration();
-      auto request = std::make_shared<DAVVerifyAssertionRequest>(credential->provider(), configuration);
-      credential->prepareVerifyAssertionRequest(*request);
       request->setAccessToken(token);
       DAVAuthBackend::verifyAssertion(request, [self, configuration, finish](
                                                    std::shared_ptr<DAVVerifyAssertionResponse> response, ErrorPtr error) {
@@ -686,13 +741,8 @@ void DAVUser::linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredentia
         }
         auto result = std::make_shared<DAVAuthDataResult>(
             self, DAVAdditionalUserInfo::userInfoWithVerifyAssertionResponse(*response));
-        if (response->IDToken() && response->refreshToken()) {
-          // Taken at once, without a fetch: the reply's tokens are the account's new session. A reply
-          // without them leaves the session as it is rather than one that cannot refresh.
-          std::lock_guard<std::mutex> lock(self->mutex_);
-          self->tokenService_ = std::make_shared<DAVSecureTokenService>(
-              configuration, response->IDToken(), response->approximateExpirationDate(), response->refreshToken());
-        }
+        self->adoptLinkSession(configuration, response->IDToken(), response->approximateExpirationDate(),
+                               response->refreshToken());
         self->finishLink(result, finish);
       });
     });

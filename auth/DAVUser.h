@@ -15,6 +15,7 @@
 #include "auth/DAVAuthSerialTaskQueue.h"
 #include "auth/DAVAuthTokenResult.h"
 #include "auth/DAVSecureTokenService.h"
+#include "auth/DAVUserInfo.h"
 #include "auth/DAVUserInfoImpl.h"
 #include "auth/DAVUserMetadata.h"
 #include "platform/foundation/Error.h"
@@ -47,7 +48,10 @@ using DAVUserDataResultCallback =
     std::function<void(std::shared_ptr<DAVAuthDataResult> result, platform::ErrorPtr error)>;
 using DAVUserResultCallback = std::function<void(DAVUserPtr user, platform::ErrorPtr error)>;
 
-class DAVUser : public platform::Object, public platform::Coding, public std::enable_shared_from_this<DAVUser> {
+class DAVUser : public platform::Object,
+                public platform::Coding,
+                public DAVUserInfo,
+                public std::enable_shared_from_this<DAVUser> {
  public:
   static constexpr const char* kArchiveClassName = "DAVUser";
 
@@ -85,18 +89,20 @@ class DAVUser : public platform::Object, public platform::Coding, public std::en
                                                    DAVUserErrorCallback completion);
   void deleteWithCompletion(DAVUserErrorCallback completion);
 
-  std::optional<std::string> uid() const;
-  std::optional<std::string> displayName() const;
-  std::optional<std::string> photoURL() const;
-  std::optional<std::string> email() const;
-  std::optional<std::string> phoneNumber() const;
+  // The user's own record: its provider is always "Davedove".
+  std::optional<std::string> providerID() const override { return std::string(kDAVUserProviderID); }
+  std::optional<std::string> uid() const override;
+  std::optional<std::string> displayName() const override;
+  std::optional<std::string> photoURL() const override;
+  std::optional<std::string> email() const override;
+  std::optional<std::string> phoneNumber() const override;
   bool isAnonymous() const;
   void setAnonymous(bool anonymous);
   bool isEmailVerified() const;
   bool hasEmailPasswordCredential() const;
   std::shared_ptr<const DAVUserMetadata> metadata() const;
-  std::string providerID() const { return kDAVUserProviderID; }
-  std::vector<std::shared_ptr<const DAVUserInfoImpl>> providerData() const;
+  // One record per linked provider, in no particular order.
+  std::vector<std::shared_ptr<const DAVUserInfo>> providerData() const;
   // Waits for the work queue; must not be called from it.
   std::optional<std::string> refreshToken() const;
   std::optional<std::string> rawAccessToken() const;
@@ -149,6 +155,12 @@ class DAVUser : public platform::Object, public platform::Coding, public std::en
                                     std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver);
   void linkWithFederatedCredential(std::shared_ptr<const DAVAuthCredential> credential,
                                    DAVUserDataResultCallback deliver);
+  // The link's code goes to the e-mail-link sign-in with this user's token, which links the address.
+  void linkWithEmailLink(const std::string& email, const std::string& link, std::shared_ptr<DAVAuthDataResult> result,
+                         DAVUserDataResultCallback deliver);
+  void adoptLinkSession(const DAVAuthRequestConfigurationPtr& configuration, const std::optional<std::string>& IDToken,
+                        const std::optional<platform::Date>& expirationDate,
+                        const std::optional<std::string>& refreshToken);
   // Token, account info, not anonymous any more, fields refreshed, saved: the end of every link.
   void finishLink(std::shared_ptr<DAVAuthDataResult> result, DAVUserDataResultCallback deliver);
 

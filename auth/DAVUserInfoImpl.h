@@ -5,12 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "auth/DAVUserInfo.h"
 #include "platform/foundation/KeyedArchiver.h"
 #include "platform/foundation/Value.h"
 
 class DAVGetAccountInfoResponseProviderUserInfo;
 
-class DAVUserInfoImpl : public platform::Object, public platform::Coding {
+class DAVUserInfoImpl : public platform::Object, public platform::Coding, public DAVUserInfo {
  public:
   static constexpr const char* kArchiveClassName = "DAVUserInfoImpl";
 
@@ -22,12 +23,12 @@ class DAVUserInfoImpl : public platform::Object, public platform::Coding {
   static std::shared_ptr<DAVUserInfoImpl> userInfoWithGetAccountInfoResponseProviderUserInfo(
       const DAVGetAccountInfoResponseProviderUserInfo& providerUserInfo);
 
-  const std::optional<std::string>& providerID() const { return providerID_; }
-  const std::optional<std::string>& uid() const { return userID_; }
-  const std::optional<std::string>& displayName() const { return displayName_; }
-  const std::optional<std::string>& photoURL() const { return photoURL_; }
-  const std::optional<std::string>& email() const { return email_; }
-  const std::optional<std::string>& phoneNumber() const { return phoneNumber_; }
+  std::optional<std::string> providerID() const override { return providerID_; }
+  std::optional<std::string> uid() const override { return userID_; }
+  std::optional<std::string> displayName() const override { return displayName_; }
+  std::optional<std::string> photoURL() const override { return photoURL_; }
+  std::optional<std::string> email() const override { return email_; }
+  std::optional<std::string> phoneNumber() const override { return phoneNumber_; }
 
   std::string archiveClassName() const override { return kArchiveClassName; }
   void encodeWithCoder(platform::KeyedArchiver& coder) const override;

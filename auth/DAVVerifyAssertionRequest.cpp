@@ -1,10 +1,23 @@
 #include "auth/DAVVerifyAssertionRequest.h"
 
+#include "auth/DAVAuthCredential.h"
 #include "platform/foundation/Exception.h"
 
 DAVVerifyAssertionRequest::DAVVerifyAssertionRequest(std::string providerID,
                                                      DAVAuthRequestConfigurationPtr requestConfiguration)
     : DAVIdentityServiceRequest("verifyAssertion", std::move(requestConfiguration)), providerID_(std::move(providerID)) {}
+
+std::shared_ptr<DAVVerifyAssertionRequest> DAVVerifyAssertionRequest::requestWithCredential(
+    const DAVAuthCredential& credential, DAVAuthRequestConfigurationPtr requestConfiguration) {
+  auto request = std::make_shared<DAVVerifyAssertionRequest>(credential.provider(), std::move(requestConfiguration));
+  credential.prepareVerifyAssertionRequest(*request);
+  if (auto oauth = dynamic_cast<const DAVOAuthCredential*>(&credential)) {
+    request->setRequestURI(oauth->OAuthResponseURLString());
+    request->setSessionID(oauth->sessionID());
+    request->setPendingToken(oauth->pendingToken());
+  }
+  return request;
+}
 
 std::optional<nlohmann::json> DAVVerifyAssertionRequest::unencodedHTTPRequestBodyWithError(
     platform::ErrorPtr* error) const {
@@ -15,10 +28,7 @@ std::optional<nlohmann::json> DAVVerifyAssertionRequest::unencodedHTTPRequestBod
   if (providerAccessToken_) postBody += "&access_token=" + *providerAccessToken_;
   if (providerOAuthTokenSecret_) postBody += "&oauth_token_secret=" + *providerOAuthTokenSecret_;
   if (inputEmail_) postBody += "&identifier=" + *inputEmail_;
-  if (!providerIDToken_ && !providerAccessToken_ && !pendingToken_ && !requestURI_) {
-    platform::raise(platform::kInvalidArgumentException,
-                    "One of IDToken, accessToken, pendingToken, or requestURI must be supplied.");
-  }
+  if (!hasProof()) platform::raise(platform::kInvalidArgumentException, kDAVVerifyAssertionNoProofReason);
   nlohmann::json body = nlohmann::json::object();
   body["requestUri"] = requestURI_ ? *requestURI_ : std::string(kDAVVerifyAssertionDefaultRequestURI);
   body["postBody"] = postBody;

@@ -1,6 +1,7 @@
 // "verifyAssertion": sign-in, link or reauthentication with a token of an outside identity provider.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,11 @@
 
 // Sent as "requestUri" when the request names none.
 inline constexpr const char kDAVVerifyAssertionDefaultRequestURI[] = "http://localhost";
+// Why a request without any proof cannot be sent.
+inline constexpr const char kDAVVerifyAssertionNoProofReason[] =
+    "One of IDToken, accessToken, pendingToken, or requestURI must be supplied.";
+
+class DAVAuthCredential;
 
 class DAVVerifyAssertionRequest : public DAVIdentityServiceRequest {
  public:
@@ -15,6 +21,10 @@ class DAVVerifyAssertionRequest : public DAVIdentityServiceRequest {
 
   // returnSecureToken, autoCreate and returnIDPCredential start true.
   DAVVerifyAssertionRequest(std::string providerID, DAVAuthRequestConfigurationPtr requestConfiguration);
+  // Filled by the credential, and for an OAuth credential also with its response URL, session and
+  // pending token.
+  static std::shared_ptr<DAVVerifyAssertionRequest> requestWithCredential(
+      const DAVAuthCredential& credential, DAVAuthRequestConfigurationPtr requestConfiguration);
 
   const std::string& providerID() const { return providerID_; }
   const OptString& requestURI() const { return requestURI_; }
@@ -41,7 +51,11 @@ class DAVVerifyAssertionRequest : public DAVIdentityServiceRequest {
   bool autoCreate() const { return autoCreate_; }
   void setAutoCreate(bool v) { autoCreate_ = v; }
 
-  // Raises the invalid-argument exception when no provider token, pending token or request URI is set.
+  // A provider token, a pending token or a request URI: without one the body cannot be made.
+  bool hasProof() const { return providerIDToken_ || providerAccessToken_ || pendingToken_ || requestURI_; }
+
+  // Raises the invalid-argument exception without proof: callers check hasProof() first, since the
+  // body is made on the work queue, where nothing could catch it.
   std::optional<nlohmann::json> unencodedHTTPRequestBodyWithError(platform::ErrorPtr* error) const override;
 
  private:

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "auth/DAVAuthBackend.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/utilities/Logger.h"
 #include "sdk-core/DAVOptions.h"
@@ -30,6 +32,17 @@ inline std::shared_ptr<DAVOptions> standInOptions(const std::string& appID, cons
   dictionary[kDAVSecureTokenServiceURL] = baseURL;
   options->setOptionsDictionary(dictionary);
   return options;
+}
+
+// The call raises the platform exception of that name with exactly that reason.
+inline void expectRaise(const std::function<void()>& call, const std::string& name, const std::string& reason) {
+  try {
+    call();
+    ADD_FAILURE() << "nothing raised, expected " << name << ": " << reason;
+  } catch (const platform::Exception& e) {
+    EXPECT_EQ(e.name(), name);
+    EXPECT_EQ(e.reason(), reason);
+  }
 }
 
 // Waits for a value delivered on another queue.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <regex>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "auth/DAVAuthWebUtils.h"
 #include "auth/DAVOAuthProvider.h"
 #include "auth/DAVUser.h"
+#include "auth/DAVUserInfo.h"
 #include "auth/DAVUserProfileChangeRequest.h"
 #include "auth/tests/AuthTestSupport.h"
 #include "backend/src/TestBackend.h"
@@ -41,6 +43,9 @@ constexpr const char kAppID[] = "1:123456789012:ios:0123456789abcdef";
 constexpr const char kAPIKey[] = "flows-api-key";
 constexpr const char kPassword[] = "correct-horse-battery";
 constexpr const char kCustomTokenKey[] = "a custom-token signing key of the developer's server";
+constexpr const char kNotASignInLink[] =
+    "The link provided is not valid for email/link sign-in. Please check the link by calling "
+    "isSignInWithEmailLink:link: on Auth before attempting to use it for email/link sign-in.";
 
 std::string rp(const std::string& call) { return "/identityservice/v3/relyingparty/" + call; }
 
@@ -81,6 +86,15 @@ class Await {
 };
 
 int64_t codeOf(const ErrorPtr& error) { return error ? error->code() : 0; }
+
+// Every reader of the user-info interface: provider, uid, name, photo, e-mail, phone.
+std::string infoLine(const DAVUserInfo& info) {
+  std::string line;
+  for (const auto& field : {info.providerID(), info.uid(), info.displayName(), info.photoURL(), info.email(),
+                            info.phoneNumber()})
+    line += (line.empty() ? "" : " ") + field.value_or("-");
+  return line;
+}
 
 std::vector<std::string> providerIDs(const std::shared_ptr<DAVUser>& user) {
   std::vector<std::string> out;
@@ -164,11 +178,45 @@ class DAVAuthFlowsTest : public ::testing::Test {
     EXPECT_FALSE(recorded.empty()) << call;
     return recorded.empty() ? json() : recorded.back().json;
   }
+  // The action link of the newest mail of the type to the address, as the stand-in wrote it to its
+  // mail folder for a person to read.
+  std::string mailedLink(const std::string& email, const std::string& type) const {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(backend_->identity().mailDirectory()))
+      files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (auto it = files.rbegin(); it != files.rend(); ++it) {
+      std::ifstream in(*it);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (text.find("\r\nTo: " + email + "\r\n") == std::string::npos ||
+          text.find("\r\nX-Vorellin-Request-Type: " + type + "\r\n") == std::string::npos)
+        continue;
+      std::smatch link;
+      if (std::regex_search(text, link, std::regex("https://[^\\s]+"))) return link.str();
+    }
+    ADD_FAILURE() << "no " << type << " mail to " << email;
+    return {};
+  }
   std::string lastMailCode(const std::string& type) const {
     for (auto mails = backend_->identity().sentMails(); !mails.empty(); mails.pop_back())
       if (mails.back().requestType == type) return mails.back().oobCode;
     ADD_FAILURE() << "no " << type << " mail";
     return {};
+  }
+
+  // Runs the scenario in a child process of its own (gtest re-runs the test there up to this point),
+  // so that a fault that ends the process fails this test instead of ending the whole program.
+  void expectProcessSurvives(const std::function<void()>& scenario) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+          scenario();
+          const int status = ::testing::Test::HasFailure() ? 1 : 0;
+          TearDown();  // the child ends here: its stand-in's data and its home go with it
+          std::fflush(nullptr);
+          std::_Exit(status);
+        },
+        ::testing::ExitedWithCode(0), "");
   }
 
   std::filesystem::path home_;
@@ -329,6 +377,13 @@ TEST_F(DAVAuthFlowsTest, LinkingAProviderAlreadyLinkedElsewhereHandsBackItsCrede
   EXPECT_EQ(lastBody("verifyAssertion")["idToken"], tokenBefore);  // linked to the signed-in account
   EXPECT_NE(*alice->rawAccessToken(), tokenBefore);                // the reply's session was taken
   EXPECT_EQ(backend_->identity().linkedProviders(aliceUID_), std::vector<std::string>{"facebook.com"});
+  // The user and each provider record answer one interface.
+  EXPECT_EQ(infoLine(*alice), "Davedove " + aliceUID_ + " Alice - alice@example.com -");
+  std::vector<std::string> records;
+  for (const std::shared_ptr<const DAVUserInfo>& info : alice->providerData()) records.push_back(infoLine(*info));
+  std::sort(records.begin(), records.end());
+  EXPECT_EQ(records, (std::vector<std::string>{"facebook.com fb-2002 Fay - fay@example.com -",
+                                               "password alice@example.com Alice - alice@example.com -"}));
 
   // The same provider again: refused without a request.
   backend_->clearRequests();
@@ -405,8 +460,12 @@ TEST_F(DAVAuthFlowsTest, ReauthenticationRefreshesTheSessionOfTheSameUserOnly) {
 TEST_F(DAVAuthFlowsTest, SignInLinksAreMailedRecognisedAndRedeemedOnce) {
   DAVActionCodeSettings settings;
   settings.setURL(std::string("https://vorellin.example/finish"));
-  EXPECT_THROW(auth_->sendSignInLinkToEmail("lee@example.com", settings, nullptr), platform::Exception);
-  EXPECT_THROW(auth_->sendSignInLinkToEmail(std::nullopt, settings, nullptr), platform::Exception);
+  authtest::expectRaise([&] { auth_->sendSignInLinkToEmail("lee@example.com", settings, nullptr); },
+                        platform::kInvalidArgumentException,
+                        "You must set handleCodeInApp in your ActionCodeSettings to true for Email-link Authentication.");
+  authtest::expectRaise([&] { auth_->sendSignInLinkToEmail(std::nullopt, settings, nullptr); },
+                        platform::kInvalidArgumentException,
+                        "The email used to initiate email link sign-in cannot be nil.");
   settings.setHandleCodeInApp(true);
   EXPECT_TRUE(calls().empty());
   ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
@@ -422,8 +481,11 @@ TEST_F(DAVAuthFlowsTest, SignInLinksAreMailedRecognisedAndRedeemedOnce) {
   EXPECT_TRUE(DAVAuth::isSignInWithEmailLink("https://a.example/?mode=verifyEmail&m%6Fde=sign%49n&oobCode=" + code));
   EXPECT_FALSE(DAVAuth::isSignInWithEmailLink("https://vorellin.example/finish?mode=resetPassword&oobCode=" + code));
   EXPECT_FALSE(DAVAuth::isSignInWithEmailLink(""));
-  EXPECT_THROW(auth_->signInWithEmailLink("lee@example.com", "https://vorellin.example/?mode=verifyEmail&oobCode=x", nullptr),
-               platform::Exception);
+  authtest::expectRaise(
+      [&] { auth_->signInWithEmailLink("lee@example.com", "https://vorellin.example/?mode=verifyEmail&oobCode=x", nullptr); },
+      platform::kInvalidArgumentException, kNotASignInLink);
+  // The mail the stand-in wrote carries a sign-in link with that code.
+  EXPECT_EQ(DAVAuth::oobCodeOfEmailLink(mailedLink("lee@example.com", "EMAIL_SIGNIN")), std::optional<std::string>(code));
 
   auto [result, error] = dataFlow([&](auto done) { auth_->signInWithEmailLink("lee@example.com", link, done); });
   ASSERT_EQ(error, nullptr) << error->description();
@@ -547,6 +609,17 @@ TEST_F(DAVAuthFlowsTest, ProfileChangesFollowTheStagingRulesAndReachTheServer) {
   ASSERT_NE(restored, nullptr);
   EXPECT_EQ(restored->displayName(), std::nullopt);
   EXPECT_EQ(restored->photoURL(), std::optional<std::string>("https://example.com/alice.png"));
+
+  // A photo of none is a deletion on the server too.
+  auto noPhoto = restored->profileChangeRequest();
+  noPhoto->setPhotoURL(std::nullopt);
+  ASSERT_EQ(errorFlow([&](auto done) { noPhoto->commitChangesWithCompletion(done); }), nullptr);
+  body = lastBody("setAccountInfo");
+  EXPECT_FALSE(body.contains("photoUrl"));
+  EXPECT_FALSE(body.contains("displayName"));
+  EXPECT_EQ(body["deleteAttribute"], json::array({"PHOTO_URL"}));
+  EXPECT_EQ(restored->photoURL(), std::nullopt);
+  EXPECT_EQ(backend_->identity().userByID(aliceUID_)->photoUrl, "");
 }
 
 TEST_F(DAVAuthFlowsTest, EmailAndPasswordUpdatesRunOneAfterTheOtherOnTheUsersQueue) {
@@ -772,6 +845,138 @@ TEST_F(DAVAuthFlowsTest, TheWebSignInAddressEscapesEveryArgumentOnItsOwn) {
   ASSERT_NE(answerError, nullptr);
   EXPECT_EQ(answerError->code(), DAVAuthErrorCodeWebSignInUserInteractionFailure);
   EXPECT_EQ(answerError->localizedFailureReason(), "[auth/web-storage-unsupported] - no");
+}
+
+TEST_F(DAVAuthFlowsTest, AWebSignInParameterThatIsNotUTF8FailsAsASerialisationError) {
+  expectProcessSurvives([&] {
+    auto provider = DAVOAuthProvider::providerWithProviderID("oidc.example", auth_);
+    provider->setCustomParameters({{"login_hint", "caf\xe9"}});  // Latin-1
+    std::promise<std::pair<std::optional<std::string>, ErrorPtr>> promise;
+    provider->getHeadFulLiteURLWithEventID("E1", "session-1", [&promise](std::optional<std::string> url, ErrorPtr e) {
+      promise.set_value({url, e});
+    });
+    auto future = promise.get_future();
+    auto [url, error] = authtest::waitFor(future);
+    EXPECT_EQ(url, std::nullopt);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), DAVAuthErrorCodeInternalError);
+    ASSERT_NE(error->underlyingError(), nullptr);
+    EXPECT_EQ(error->underlyingError()->domain(), kDAVAuthInternalErrorDomain);
+    EXPECT_EQ(error->underlyingError()->code(), DAVAuthInternalErrorCodeJSONSerializationError);
+  });
+}
+
+TEST_F(DAVAuthFlowsTest, ACredentialWithoutProofRaisesForItsMakerAndFailsWhenRestoredButNeverEndsTheProcess) {
+  expectProcessSurvives([&] {
+    auto alice = signIn("alice@example.com");
+    ASSERT_NE(alice, nullptr);
+    backend_->clearRequests();
+
+    // Made so by the caller: raised on the caller's thread, before any work.
+    auto bare = DAVOAuthProvider::credentialWithProviderID("oidc.example", std::nullopt, std::nullopt);
+    const std::string reason = "One of IDToken, accessToken, pendingToken, or requestURI must be supplied.";
+    authtest::expectRaise([&] { auth_->signInWithCredential(bare, nullptr); }, platform::kInvalidArgumentException,
+                          reason);
+    authtest::expectRaise([&] { alice->linkWithCredential(bare, nullptr); }, platform::kInvalidArgumentException,
+                          reason);
+    authtest::expectRaise([&] { alice->reauthenticateWithCredential(bare, nullptr); },
+                          platform::kInvalidArgumentException, reason);
+
+    // Restored from the keychain: a web sign-in's response URL is not archived, and a token may be
+    // missing from what was stored. Each use completes with an error.
+    DAVAuthKeychain keychain("davedove_auth_records");
+    auto restoredWeb = throughTheKeychain<DAVOAuthCredential>(
+        keychain, "web", DAVOAuthCredential("oidc.example", std::string("session-1"),
+                                            std::string("https://vorellin-local.davedoveapp.com/?code=1"), 0));
+    auto restoredFacebook =
+        throughTheKeychain<DAVFacebookAuthCredential>(keychain, "fb", DAVFacebookAuthCredential(std::nullopt));
+    ASSERT_TRUE(restoredWeb && restoredFacebook);
+    EXPECT_FALSE(restoredWeb->hasProof());
+    for (std::shared_ptr<const DAVAuthCredential> restored :
+         {std::shared_ptr<const DAVAuthCredential>(restoredWeb), std::shared_ptr<const DAVAuthCredential>(restoredFacebook)}) {
+      auto [signedIn, signInError] =
+          dataFlow([&](auto done) { auth_->signInAndRetrieveDataWithCredential(restored, done); });
+      EXPECT_EQ(signedIn, nullptr);
+      EXPECT_EQ(codeOf(signInError), DAVAuthErrorCodeInvalidCredential) << restored->provider();
+      auto [linked, linkError] =
+          dataFlow([&](auto done) { alice->linkAndRetrieveDataWithCredential(restored, done); });
+      EXPECT_EQ(linked, nullptr);
+      EXPECT_EQ(codeOf(linkError), DAVAuthErrorCodeInvalidCredential) << restored->provider();
+      EXPECT_EQ(codeOf(errorFlow([&](auto done) { alice->reauthenticateWithCredential(restored, done); })),
+                DAVAuthErrorCodeInvalidCredential)
+          << restored->provider();
+    }
+    settle();
+    EXPECT_EQ(auth_->currentUser(), alice);
+    EXPECT_TRUE(backend_->requestsForPath(rp("verifyAssertion")).empty());
+
+    // A pending token alone is proof enough, for a link as for a sign-in.
+    auto [pending, pendingError] = dataFlow([&](auto done) {
+      alice->linkAndRetrieveDataWithCredential(
+          DAVOAuthProvider::credentialWithProviderID("facebook.com", std::nullopt, std::nullopt, "facebook-token"), done);
+    });
+    ASSERT_EQ(pendingError, nullptr) << pendingError->description();
+    EXPECT_EQ(lastBody("verifyAssertion")["pendingToken"], "facebook-token");
+    EXPECT_EQ(providerIDs(alice), (std::vector<std::string>{"facebook.com", "password"}));
+  });
+}
+
+TEST_F(DAVAuthFlowsTest, AnAnonymousUserWhoLinksAMailedLinkOwnsTheVerifiedAddressAndUsesTheLinkUp) {
+  auto [first, anonymousError] = dataFlow([&](auto done) { auth_->signInAnonymouslyWithCompletion(done); });
+  ASSERT_EQ(anonymousError, nullptr) << anonymousError->description();
+  auto user = first->user();
+  ASSERT_TRUE(user->isAnonymous());
+  DAVActionCodeSettings settings;
+  settings.setURL(std::string("https://vorellin.example/finish"));
+  settings.setHandleCodeInApp(true);
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
+  const std::string link = mailedLink("lee@example.com", "EMAIL_SIGNIN");
+
+  // Not a sign-in link: raised before any work.
+  backend_->clearRequests();
+  authtest::expectRaise(
+      [&] {
+        user->linkWithCredential(
+            DAVEmailAuthProvider::credentialWithEmailLink("lee@example.com", "https://vorellin.example/?mode=verifyEmail&oobCode=x"),
+            nullptr);
+      },
+      platform::kInvalidArgumentException, kNotASignInLink);
+  settle();
+  EXPECT_TRUE(calls().empty());
+
+  const std::string tokenBefore = *user->rawAccessToken();
+  const std::string uid = *user->uid();
+  auto [linked, linkError] = dataFlow([&](auto done) {
+    user->linkAndRetrieveDataWithCredential(DAVEmailAuthProvider::credentialWithEmailLink("lee@example.com", link), done);
+  });
+  ASSERT_EQ(linkError, nullptr) << linkError->description();
+  EXPECT_EQ(linked->user(), user);
+  EXPECT_EQ(auth_->currentUser(), user);
+  EXPECT_FALSE(user->isAnonymous());
+  EXPECT_TRUE(user->isEmailVerified());
+  EXPECT_FALSE(user->hasEmailPasswordCredential());
+  EXPECT_EQ(user->email(), std::optional<std::string>("lee@example.com"));
+  EXPECT_EQ(providerIDs(user), std::vector<std::string>{"password"});
+  auto sent = lastBody("emailLinkSignin");
+  EXPECT_EQ(sent["idToken"], tokenBefore);  // linked to the signed-in account, not a new one
+  EXPECT_EQ(sent["oobCode"], *DAVAuth::oobCodeOfEmailLink(link));
+  // The same account, not a new one for the address.
+  EXPECT_EQ(user->uid(), std::optional<std::string>(uid));
+  auto stored = backend_->identity().userByEmail("lee@example.com");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->uid, uid);
+  EXPECT_TRUE(stored->emailVerified);
+  Await<std::optional<std::vector<std::string>>, ErrorPtr> methods;
+  auth_->fetchSignInMethodsForEmail("lee@example.com", methods.callback());
+  EXPECT_EQ(std::get<0>(methods.wait()), std::optional<std::vector<std::string>>({"emailLink"}));
+
+  // The link was used up; the address is linked once only.
+  auto [again, againError] = dataFlow([&](auto done) { auth_->signInWithEmailLink("lee@example.com", link, done); });
+  EXPECT_EQ(codeOf(againError), DAVAuthErrorCodeInvalidActionCode);
+  auto [twice, twiceError] = dataFlow([&](auto done) {
+    user->linkAndRetrieveDataWithCredential(DAVEmailAuthProvider::credentialWithEmailLink("lee@example.com", link), done);
+  });
+  EXPECT_EQ(codeOf(twiceError), DAVAuthErrorCodeProviderAlreadyLinked);
 }
 
 // The link flow's steps over a scripted transport, where each answer can be chosen.

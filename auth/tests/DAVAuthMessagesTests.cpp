@@ -412,15 +412,7 @@ TEST(DAVAuthMessages, VerifyAssertionBodiesAndTheirOneRule) {
 }
 
 TEST(DAVAuthMessages, CredentialGuardsRaiseTheirTexts) {
-  auto expectRaise = [](const std::function<void()>& call, const std::string& name, const std::string& reason) {
-    try {
-      call();
-      ADD_FAILURE() << "expected " << name;
-    } catch (const platform::Exception& e) {
-      EXPECT_EQ(e.name(), name);
-      EXPECT_EQ(e.reason(), reason);
-    }
-  };
+  using authtest::expectRaise;
   DAVVerifyAssertionRequest request("x", configuration());
   expectRaise([&] { DAVEmailAuthProvider::credentialWithEmail("a@b.c", "p")->prepareVerifyAssertionRequest(request); },
               kDAVMethodNotImplementedException,

@@ -222,6 +222,14 @@ class DAVAuthTest : public ::testing::Test {
     return {state->token, state->error};
   }
 
+  // Reloads the user's account and waits for the outcome.
+  ErrorPtr reload(const std::shared_ptr<DAVUser>& user) {
+    auto state = std::make_shared<std::pair<bool, ErrorPtr>>();
+    user->reloadWithCompletion([state](ErrorPtr e) { *state = {true, e}; });
+    EXPECT_TRUE(spin([state] { return state->first; }));
+    return state->second;
+  }
+
   std::string userAccount(const std::string& appName = kDAVDefaultAppName) const {
     return std::string("davedove_auth_1_") + appName + "_davedove_user";
   }
@@ -480,15 +488,7 @@ TEST_F(DAVAuthTest, ListenersHearSignInSignOutAndTokenChanges) {
 }
 
 TEST_F(DAVAuthTest, MisuseRaisesOnTheCallersThreadBeforeAnyWork) {
-  auto expectRaise = [](const std::function<void()>& fn, const std::string& name, const std::string& reason) {
-    try {
-      fn();
-      ADD_FAILURE() << "nothing raised, expected " << reason;
-    } catch (const platform::Exception& e) {
-      EXPECT_EQ(e.name(), name);
-      EXPECT_EQ(e.reason(), reason);
-    }
-  };
+  using authtest::expectRaise;
   expectRaise([&] { auth_->addAuthStateDidChangeListener(nullptr); }, platform::kInvalidArgumentException,
               "listener must not be nil.");
   expectRaise([&] { auth_->addIDTokenDidChangeListener(nullptr); }, platform::kInvalidArgumentException,
@@ -698,13 +698,7 @@ TEST_F(DAVAuthTest, BackendCodesForDeadAccountsSignTheUserOut) {
   bool replaced = false;
   DAVAuthGlobalWorkQueue()->async([&] { user->setTokenService(forged, [&](ErrorPtr) { replaced = true; }); });
   ASSERT_TRUE(spin([&] { return replaced; }));
-  ErrorPtr reloadError;
-  bool reloaded = false;
-  user->reloadWithCompletion([&](ErrorPtr e) {
-    reloadError = e;
-    reloaded = true;
-  });
-  ASSERT_TRUE(spin([&] { return reloaded; }));
+  ErrorPtr reloadError = reload(user);
   ASSERT_NE(reloadError, nullptr);
   EXPECT_EQ(reloadError->code(), DAVAuthErrorCodeInvalidUserToken);
   EXPECT_EQ(auth_->currentUser(), nullptr);
@@ -716,6 +710,28 @@ TEST_F(DAVAuthTest, BackendCodesForDeadAccountsSignTheUserOut) {
   ASSERT_NE(err, nullptr);
   EXPECT_EQ(err->code(), DAVAuthErrorCodeNetworkError);
   EXPECT_EQ(auth_->currentUser(), user);
+}
+
+TEST_F(DAVAuthTest, AnAccountTheAdministratorDisablesIsSignedOutAtItsNextCallUntilEnabledAgain) {
+  auto user = signInAlice();
+  ASSERT_NE(user, nullptr);
+  ASSERT_TRUE(backend_->disableAccount(aliceUID_));
+  // The token is fresh, yet reading the account is refused, and the client signs the user out.
+  ErrorPtr reloadError = reload(user);
+  ASSERT_NE(reloadError, nullptr);
+  EXPECT_EQ(reloadError->code(), DAVAuthErrorCodeUserDisabled);
+  EXPECT_EQ(auth_->currentUser(), nullptr);
+  EXPECT_TRUE(storedUserItems().empty());
+
+  // Still disabled after a restart of the stand-in; enabled again, the account signs in.
+  backend_->restart();
+  auto refused = signIn("alice@example.com", kPassword);
+  ASSERT_NE(refused.error, nullptr);
+  EXPECT_EQ(refused.error->code(), DAVAuthErrorCodeUserDisabled);
+  ASSERT_TRUE(backend_->enableAccount(aliceUID_));
+  backend_->restart();
+  EXPECT_NE(signInAlice(), nullptr);
+  EXPECT_FALSE(backend_->disableAccount("no-such-account"));
 }
 
 TEST_F(DAVAuthTest, ForcedSignOutNeedsAMatchingUserID) {

@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "platform/foundation/Base64.h"
@@ -226,15 +229,81 @@ std::optional<std::string> readFile(const std::string& path) {
   return ss.str();
 }
 
+// A mailed code not used yet; only its hash is kept.
+struct PendingCode {
+  std::string requestType;
+  std::string email;
+  std::string newEmail;
+};
+
+// The "mode" of the action link, as the hosted action page reads it.
+std::string actionMode(const std::string& requestType) {
+  if (requestType == "PASSWORD_RESET") return "resetPassword";
+  if (requestType == "VERIFY_EMAIL") return "verifyEmail";
+  if (requestType == "EMAIL_SIGNIN") return "signIn";
+  return "recoverEmail";
+}
+
+// Subject and text of the mail; the addresses were checked by validEmail (no line breaks).
+std::pair<std::string, std::string> mailText(const OobMail& mail, const std::string& projectId) {
+  const std::string action = "\n\n    " + mail.link + "\n\nOr enter this code where the application asks for it:\n\n    " +
+                           mail.oobCode + "\n\n";
+  if (mail.requestType == "PASSWORD_RESET")
+    return {"Reset your password for " + projectId,
+            "Hello,\n\nFollow this link to reset the password of " + mail.email + " for " + projectId + ":" + action +
+                "If you did not ask to reset your password, you can ignore this mail.\n"};
+  if (mail.requestType == "VERIFY_EMAIL")
+    return {"Verify your e-mail address for " + projectId,
+            "Hello,\n\nFollow this link to verify " + mail.email + " for " + projectId + ":" + action +
+                "If you did not ask to verify this address, you can ignore this mail.\n"};
+  if (mail.requestType == "EMAIL_SIGNIN")
+    return {"Sign in to " + projectId + " as " + mail.email,
+            "Hello,\n\nFollow this link to sign in to " + projectId + " as " + mail.email + ":" + action +
+                "If you did not ask to sign in, you can ignore this mail.\n"};
+  return {"Your sign-in e-mail address for " + projectId + " was changed",
+          "Hello,\n\nThe sign-in e-mail address of your account for " + projectId + " was changed from " + mail.email +
+              " to " + mail.newEmail + ".\nIf you did not change it, follow this link to get " + mail.email + " back:" +
+              action};
+}
+
+// Writes the mail as an .eml file (0600) to the folder; a failure is logged, the code stays valid.
+void writeMailFile(const std::string& folder, const OobMail& mail, const std::string& projectId) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const int millis = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  char stamp[32], date[64];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S +0000", &utc);
+  char millisText[8];
+  std::snprintf(millisText, sizeof millisText, ".%03d", millis);
+  const std::string type = lower(actionMode(mail.requestType));
+  const std::string file = folder + "/" + stamp + millisText + "-" + type + "-" + hex(randomBytes(3)) + ".eml";
+  const auto [subject, text] = mailText(mail, projectId);
+  const std::string sender = "noreply@" + projectId + ".davedoveapp.com";
+  std::string eml = "From: " + sender + "\r\nTo: " + mail.email + "\r\nSubject: " + subject + "\r\nDate: " + date +
+                    "\r\nMessage-ID: <" + hex(randomBytes(12)) + "@" + projectId +
+                    ".davedoveapp.com>\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                    "Content-Transfer-Encoding: 8bit\r\nX-Vorellin-Request-Type: " +
+                    mail.requestType + "\r\nX-Vorellin-Oob-Code: " + mail.oobCode + "\r\n\r\n";
+  for (char c : text) eml += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  std::string error;
+  if (!platform::writeFileAtomically(file, eml, &error, 0600))
+    std::cerr << "vorellin-backend: cannot write the mail " << file << ": " << error << std::endl;
+}
+
 }  // namespace
 
 struct IdentityService::Impl {
   std::string dataDir;
+  std::string projectId;
   mutable std::mutex mutex;
   std::map<std::string, StoredUser> users;       // by uid
   std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
   std::vector<OobMail> mails;
-  std::map<std::string, OobMail> oobCodes;  // unused codes, by code
+  std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
   std::string customTokenKey;
   std::vector<FederatedIdentity> identities;
   std::vector<std::string> authorizedDomains;
@@ -282,6 +351,49 @@ struct IdentityService::Impl {
     }
   }
 
+  // Checks an ID token and finds its account: nullptr with the server keyword when the token is not
+  // good or its account is gone or disabled. The caller holds the mutex.
+  StoredUser* userForToken(const TokenSigner& signer, const std::string& idToken, std::string* keyword,
+                           json* claimsOut = nullptr) {
+    auto fail = [&](const char* k) -> StoredUser* {
+      *keyword = k;
+      return nullptr;
+    };
+    if (idToken.empty()) return fail("INVALID_ID_TOKEN");
+    auto claims = signer.verify(idToken);
+    if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
+        !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId)
+      return fail("INVALID_ID_TOKEN");
+    if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) return fail("TOKEN_EXPIRED");
+    StoredUser* u = byID((*claims)["sub"].get<std::string>());
+    if (!u) return fail("USER_NOT_FOUND");
+    if ((*claims)["iat"].get<int64_t>() < u->validSince) return fail("TOKEN_EXPIRED");
+    if (u->disabled) return fail("USER_DISABLED");
+    if (claimsOut) *claimsOut = std::move(*claims);
+    return u;
+  }
+
+  std::string mailFolder() const { return dataDir.empty() ? std::string() : dataDir + "/mail"; }
+
+  // The unused code, or oobCodes.end().
+  std::map<std::string, PendingCode>::iterator findCode(const std::string& code) {
+    return oobCodes.find(sha256Hex(code));
+  }
+
+  // A fresh code of the type for the address, kept until used and written out as a mail; the caller
+  // holds the mutex and persists.
+  OobMail sendMail(const std::string& requestType, const std::string& email, const std::string& newEmail = "",
+                   const std::string& continueUrl = "") {
+    OobMail mail{requestType, email, platform::base64URLEncode(randomBytes(24)), newEmail};
+    mail.link = "https://" + projectId + ".davedoveapp.com/__/auth/action?mode=" + actionMode(requestType) +
+                "&oobCode=" + mail.oobCode;
+    if (!continueUrl.empty()) mail.link += "&continueUrl=" + httplib::detail::encode_query_param(continueUrl);
+    mails.push_back(mail);
+    oobCodes[sha256Hex(mail.oobCode)] = PendingCode{requestType, email, newEmail};
+    if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
+    return mail;
+  }
+
   // Persistence: whole files, rewritten atomically, readable by the owner only.
   void persist() {
     if (dataDir.empty()) return;
@@ -292,6 +404,10 @@ struct IdentityService::Impl {
     for (const auto& [hash, rec] : refresh)
       r.push_back({{"hash", hash}, {"uid", rec.uid}, {"revoked", rec.revoked}, {"authTime", rec.authTime}});
     platform::writeFileAtomically(dataDir + "/refresh-tokens.json", json{{"tokens", r}}.dump(2), nullptr, 0600);
+    json c = json::array();
+    for (const auto& [hash, code] : oobCodes)
+      c.push_back({{"hash", hash}, {"requestType", code.requestType}, {"email", code.email}, {"newEmail", code.newEmail}});
+    platform::writeFileAtomically(dataDir + "/oob-codes.json", json{{"codes", c}}.dump(2), nullptr, 0600);
   }
 };
 
@@ -300,6 +416,7 @@ IdentityService::IdentityService(std::string projectId, std::string dataDir)
       projectId_(std::move(projectId)),
       signer_(std::make_unique<TokenSigner>(TokenSigner::generateKey(), hex(randomBytes(8)))) {
   impl_->dataDir = std::move(dataDir);
+  impl_->projectId = projectId_;
 }
 
 IdentityService::~IdentityService() = default;
@@ -330,6 +447,18 @@ bool IdentityService::open(std::string* error) {
     for (const auto& e : j["users"])
       if (auto u = userFromJSON(e)) impl_->users[u->uid] = *u;
   }
+  if (auto text = readFile(dir + "/oob-codes.json")) {
+    auto j = parseJSON(*text);
+    if (!j.is_object() || !j["codes"].is_array()) return fail("malformed oob-codes.json in " + dir);
+    for (const auto& e : j["codes"])
+      if (e.is_object() && e.contains("hash"))
+        impl_->oobCodes[e.value("hash", "")] = PendingCode{e.value("requestType", ""), e.value("email", ""),
+                                                           e.value("newEmail", "")};
+  }
+  // Readable by the owner only: the mails carry working codes.
+  const std::string mail = impl_->mailFolder();
+  if (::mkdir(mail.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create " + mail);
+  ::chmod(mail.c_str(), 0700);
   if (auto text = readFile(dir + "/refresh-tokens.json")) {
     auto j = parseJSON(*text);
     if (!j.is_object() || !j["tokens"].is_array()) return fail("malformed refresh-tokens.json in " + dir);
@@ -495,6 +624,8 @@ std::vector<OobMail> IdentityService::sentMails() const {
   return impl_->mails;
 }
 
+std::string IdentityService::mailDirectory() const { return impl_->mailFolder(); }
+
 namespace {
 
 // Claims of an ID token for the user, issued at `iat`.
@@ -527,7 +658,8 @@ json claimsFor(const StoredUser& u, const std::string& projectId, int64_t iat, i
 
 json providerInfo(const StoredUser& u) {
   json list = json::array();
-  if (u.hasPassword() && !u.email.empty()) {
+  // The e-mail provider signs in with a password, a mailed link, or both.
+  if ((u.hasPassword() || u.emailLinkSignin) && !u.email.empty()) {
     json p = {{"providerId", "password"}, {"federatedId", u.email}, {"email", u.email}, {"rawId", u.email}};
     if (!u.displayName.empty()) p["displayName"] = u.displayName;
     if (!u.photoUrl.empty()) p["photoUrl"] = u.photoUrl;
@@ -571,19 +703,13 @@ std::string IdentityService::mintIDToken(const std::string& uid, int64_t issuedA
 }
 
 std::optional<nlohmann::json> IdentityService::verifyIDToken(const std::string& idToken, std::string* keyword) const {
-  auto fail = [&](const char* k) -> std::optional<nlohmann::json> {
-    if (keyword) *keyword = k;
-    return std::nullopt;
-  };
-  auto claims = signer_->verify(idToken);
-  if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
-      !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId_)
-    return fail("INVALID_ID_TOKEN");
-  if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) return fail("TOKEN_EXPIRED");
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  const StoredUser* u = impl_->byID((*claims)["sub"].get<std::string>());
-  if (!u) return fail("USER_NOT_FOUND");
-  if ((*claims)["iat"].get<int64_t>() < u->validSince) return fail("TOKEN_EXPIRED");
+  std::string failure;
+  json claims;
+  if (!impl_->userForToken(*signer_, idToken, &failure, &claims)) {
+    if (keyword) *keyword = failure;
+    return std::nullopt;
+  }
   return claims;
 }
 
@@ -628,34 +754,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
 
   // Checks an ID token and finds its user; the caller holds impl->mutex.
   auto userForToken = [this, impl](const std::string& idToken, Failure* failure) -> StoredUser* {
-    if (idToken.empty()) {
-      *failure = {"INVALID_ID_TOKEN", ""};
-      return nullptr;
-    }
-    auto claims = signer_->verify(idToken);
-    if (!claims || !(*claims)["sub"].is_string() || !(*claims)["exp"].is_number_integer() ||
-        !(*claims)["iat"].is_number_integer() || claims->value("aud", "") != projectId_) {
-      *failure = {"INVALID_ID_TOKEN", ""};
-      return nullptr;
-    }
-    if ((*claims)["exp"].get<int64_t>() <= nowSeconds()) {
-      *failure = {"TOKEN_EXPIRED", ""};
-      return nullptr;
-    }
-    StoredUser* u = impl->byID((*claims)["sub"].get<std::string>());
-    if (!u) {
-      *failure = {"USER_NOT_FOUND", ""};
-      return nullptr;
-    }
-    if ((*claims)["iat"].get<int64_t>() < u->validSince) {
-      *failure = {"TOKEN_EXPIRED", ""};
-      return nullptr;
-    }
-    if (u->disabled) {
-      *failure = {"USER_DISABLED", ""};
-      return nullptr;
-    }
-    return u;
+    *failure = {};
+    return impl->userForToken(*signer_, idToken, &failure->keyword);
   };
 
   auto verifyPassword = [=](const json& body, httplib::Response& res) {
@@ -720,11 +820,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
   auto getAccountInfo = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     Failure failure;
-    std::string idToken = stringField(body, "idToken");
-    // A disabled account can still be looked up; it shows "disabled".
-    auto claims = signer_->verify(idToken);
-    StoredUser* u = userForToken(idToken, &failure);
-    if (!u && failure.keyword == "USER_DISABLED" && claims) u = impl->byID((*claims)["sub"].get<std::string>());
+    StoredUser* u = userForToken(stringField(body, "idToken"), &failure);
     if (!u) return replyFailure(res, failure);
     replyJSON(res, {{"kind", "identityservice#GetAccountInfoResponse"}, {"users", json::array({accountRecord(*u)})}});
   };
@@ -732,12 +828,21 @@ void IdentityService::registerRoutes(httplib::Server& server) {
   auto setAccountInfo = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     if (!body.contains("idToken") && body.contains("oobCode")) {
-      // Applying a mailed action code: only e-mail verification changes the account here.
-      auto code = impl->oobCodes.find(stringField(body, "oobCode"));
-      if (code == impl->oobCodes.end() || code->second.requestType != "VERIFY_EMAIL")
-        return replyFailure(res, {"INVALID_OOB_CODE", ""});
-      StoredUser* u = impl->byEmail(code->second.email);
+      // Applying a mailed action code: verifying the address, or taking back the address of before a
+      // change (found by the address it was changed to).
+      auto code = impl->findCode(stringField(body, "oobCode"));
+      if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
+      const PendingCode pending = code->second;
+      const bool recover = pending.requestType == "RECOVER_EMAIL";
+      if (!recover && pending.requestType != "VERIFY_EMAIL") return replyFailure(res, {"INVALID_OOB_CODE", ""});
+      StoredUser* u = impl->byEmail(recover ? pending.newEmail : pending.email);
       if (!u) return replyFailure(res, {"USER_NOT_FOUND", ""});
+      if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
+      if (recover) {
+        StoredUser* other = impl->byEmail(pending.email);
+        if (other && other != u) return replyFailure(res, {"EMAIL_EXISTS", ""});
+        u->email = pending.email;
+      }
       impl->oobCodes.erase(code);
       u->emailVerified = true;
       impl->persist();
@@ -751,12 +856,14 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (!found) return replyFailure(res, failure);
     StoredUser u = *found;  // changed as a whole or not at all
     bool credentialsChanged = false;
+    std::string previousEmail;  // the account had this address until now
     if (body.contains("email")) {
       std::string email = stringField(body, "email");
       if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
       StoredUser* other = impl->byEmail(email);
       if (other && other->uid != u.uid) return replyFailure(res, {"EMAIL_EXISTS", ""});
       if (lower(email) != lower(u.email)) {
+        previousEmail = u.email;
         u.email = email;
         u.emailVerified = false;
         credentialsChanged = true;
@@ -799,6 +906,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       u.validSince = nowSeconds();
     }
     *found = u;
+    // The old address is told, with a code that takes the change back.
+    if (!previousEmail.empty()) impl->sendMail("RECOVER_EMAIL", previousEmail, u.email);
     json reply = {{"kind", "identityservice#SetAccountInfoResponse"},
                   {"localId", u.uid},
                   {"emailVerified", u.emailVerified},
@@ -835,9 +944,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     } else {
       return replyFailure(res, {"INVALID_REQUEST_TYPE", ""});
     }
-    OobMail mail{type, email, platform::base64URLEncode(randomBytes(24))};
-    impl->mails.push_back(mail);
-    impl->oobCodes[mail.oobCode] = mail;
+    impl->sendMail(type, email, "", stringField(body, "continueUrl"));
+    impl->persist();
     replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };
 
@@ -892,12 +1000,22 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
     if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
     std::lock_guard<std::mutex> lock(impl->mutex);
-    auto code = impl->oobCodes.find(stringField(body, "oobCode"));
+    auto code = impl->findCode(stringField(body, "oobCode"));
     if (code == impl->oobCodes.end() || code->second.requestType != "EMAIL_SIGNIN")
       return replyFailure(res, {"INVALID_OOB_CODE", ""});
     if (lower(code->second.email) != lower(email)) return replyFailure(res, {"INVALID_EMAIL", "The code was sent to another address."});
     StoredUser* u = impl->byEmail(email);
     bool isNewUser = false;
+    if (body.contains("idToken")) {
+      // Linking the address to the signed-in account.
+      Failure failure;
+      StoredUser* linking = userForToken(stringField(body, "idToken"), &failure);
+      if (!linking) return replyFailure(res, failure);
+      if (u && u != linking) return replyFailure(res, {"EMAIL_EXISTS", ""});
+      if (!u && !linking->email.empty()) impl->sendMail("RECOVER_EMAIL", linking->email, email);
+      u = linking;
+      u->email = email;
+    }
     if (u && u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
     if (!u) {
@@ -930,10 +1048,11 @@ void IdentityService::registerRoutes(httplib::Server& server) {
 
   auto resetPassword = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    auto code = impl->oobCodes.find(stringField(body, "oobCode"));
+    auto code = impl->findCode(stringField(body, "oobCode"));
     if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
-    const OobMail mail = code->second;
+    const PendingCode mail = code->second;
     json reply = {{"kind", "identityservice#ResetPasswordResponse"}, {"email", mail.email}, {"requestType", mail.requestType}};
+    if (!mail.newEmail.empty()) reply["newEmail"] = mail.newEmail;
     if (!body.contains("newPassword")) return replyJSON(res, reply);  // only checks the code
     if (mail.requestType != "PASSWORD_RESET") return replyFailure(res, {"INVALID_OOB_CODE", ""});
     std::string password = stringField(body, "newPassword");
@@ -1122,6 +1241,26 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                     {"id_token", t.idToken},
                     {"user_id", u->uid},
                     {"project_id", projectId_}});
+  });
+
+  // The server's admin guard has checked the token and the host before this runs.
+  server.Post("/admin/v1/accounts(.*)", [this](const httplib::Request& req, httplib::Response& res) {
+    auto reply = [&res](int status, const json& body) {
+      res.status = status;
+      res.set_content(body.dump(), "application/json");
+    };
+    const std::string target = req.matches[1];  // "/<uid>:<action>"
+    const size_t colon = target.rfind(':');
+    std::string uid, action;
+    if (!target.empty() && target[0] == '/' && colon != std::string::npos) {
+      uid = target.substr(1, colon - 1);
+      action = target.substr(colon + 1);
+    }
+    if (uid.empty() || uid.find('/') != std::string::npos || (action != "disable" && action != "enable"))
+      return reply(400, {{"error", "expected /admin/v1/accounts/<uid>:disable or /admin/v1/accounts/<uid>:enable"}});
+    const bool disabled = action == "disable";
+    if (!setUserDisabled(uid, disabled)) return reply(404, {{"error", "no such account"}});
+    reply(200, {{"uid", uid}, {"disabled", disabled}});
   });
 }
 

@@ -51,17 +51,21 @@ struct FederatedIdentity {
 
 // An out-of-band mail the service would have sent.
 struct OobMail {
-  std::string requestType;  // "PASSWORD_RESET", "VERIFY_EMAIL", "EMAIL_SIGNIN"
-  std::string email;
+  std::string requestType;  // "PASSWORD_RESET", "VERIFY_EMAIL", "EMAIL_SIGNIN", "RECOVER_EMAIL"
+  std::string email;        // the recipient
   std::string oobCode;
+  std::string newEmail{};   // RECOVER_EMAIL: the address the account was changed to
+  std::string link{};       // the action link the mail carries
 };
 
-// The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>") and
-// the secure-token service ("/v1/token"). Thread-safe.
+// The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>"), the
+// secure-token service ("/v1/token") and its part of the admin interface ("POST
+// /admin/v1/accounts/<uid>:disable" and ":enable", behind the server's admin guard). Thread-safe.
 class IdentityService : public Service {
  public:
-  // dataDir "" keeps everything in memory; otherwise users, refresh tokens and the signing key
-  // persist there (files of mode 0600).
+  // dataDir "" keeps everything in memory; otherwise users, refresh tokens, unused mailed codes and
+  // the signing key persist there (files of mode 0600; tokens and codes only as hashes), and every
+  // mail is written as an .eml file to its "mail" folder (0700).
   IdentityService(std::string projectId, std::string dataDir);
   ~IdentityService() override;
 
@@ -84,6 +88,7 @@ class IdentityService : public Service {
   std::string addUser(const SeedUser& user);  // returns the uid; an existing e-mail is replaced
   std::optional<UserInfo> userByEmail(const std::string& email) const;
   std::optional<UserInfo> userByID(const std::string& uid) const;
+  // A disabled account is refused by every call that names it; false when the uid is unknown.
   bool setUserDisabled(const std::string& uid, bool disabled);
   bool deleteUser(const std::string& uid);
   // Refresh tokens of the user stop working (exchange answers "TOKEN_EXPIRED"); so do ID tokens
@@ -95,8 +100,8 @@ class IdentityService : public Service {
   // An ID token for the user as a sign-in would give it (for tests of expired or foreign tokens:
   // issuedAt and lifetime are free). Empty when the uid is unknown.
   std::string mintIDToken(const std::string& uid, int64_t issuedAt, int64_t lifetimeSeconds);
-  // Checks signature, expiry and revocation; the claims, or nullopt with the server keyword
-  // ("INVALID_ID_TOKEN", "TOKEN_EXPIRED", "USER_NOT_FOUND") in *keyword.
+  // Checks signature, expiry, revocation and the account; the claims, or nullopt with the server
+  // keyword ("INVALID_ID_TOKEN", "TOKEN_EXPIRED", "USER_NOT_FOUND", "USER_DISABLED") in *keyword.
   std::optional<nlohmann::json> verifyIDToken(const std::string& idToken, std::string* keyword = nullptr) const;
   const TokenSigner& signer() const { return *signer_; }
 
@@ -107,7 +112,10 @@ class IdentityService : public Service {
   // Provider ids linked to the user, in the order they were linked.
   std::vector<std::string> linkedProviders(const std::string& uid) const;
 
+  // The mails of this run, oldest first.
   std::vector<OobMail> sentMails() const;
+  // Where the mails are written: "<dataDir>/mail", or "" without a data directory.
+  std::string mailDirectory() const;
   const std::string& projectId() const { return projectId_; }
 
  private:

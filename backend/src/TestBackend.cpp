@@ -150,6 +150,13 @@ nlohmann::json TestBackend::getDocument(const std::string& path) {
   return reply;
 }
 
+bool TestBackend::adminAccountAction(const std::string& uid, const std::string& action) {
+  httplib::Client client("127.0.0.1", port());
+  client.set_bearer_token_auth(server_->adminToken());
+  auto res = client.Post("/admin/v1/accounts/" + uid + ":" + action);
+  return res && res->status == 200;
+}
+
 std::vector<nlohmann::json> TestBackend::listDocuments(const std::string& collectionPath) {
   nlohmann::json reply = getDocument(collectionPath);
   std::vector<nlohmann::json> out;

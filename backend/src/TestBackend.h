@@ -94,9 +94,14 @@ class TestBackend {
   // The documents directly in the collection, in path order.
   std::vector<nlohmann::json> listDocuments(const std::string& collectionPath);
 
+  // Disables or enables an account through the admin interface; false when the interface refused.
+  bool disableAccount(const std::string& uid) { return adminAccountAction(uid, "disable"); }
+  bool enableAccount(const std::string& uid) { return adminAccountAction(uid, "enable"); }
+
  private:
   std::optional<int64_t> adminWrite(const std::string& method, const std::string& path,
                                     const nlohmann::json& fields);
+  bool adminAccountAction(const std::string& uid, const std::string& action);
 
   std::string dataDir_;
   BackendOptions options_;

@@ -3,7 +3,10 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -20,6 +23,13 @@ struct Reply {
   int status = 0;
   json body;
 };
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
 class IdentityServiceTest : public ::testing::Test {
  protected:
@@ -229,6 +239,135 @@ TEST_F(IdentityServiceTest, PasswordResetMailsAndAPIKeys) {
             "INVALID_ID_TOKEN");
 }
 
+TEST_F(IdentityServiceTest, AnAccountTheAdministratorDisablesIsRefusedByEveryCallThatNamesIt) {
+  auto ann = signIn("ann@example.com", "secret123");
+  ASSERT_EQ(ann.status, 200);
+  const std::string token = ann.body["idToken"], refresh = ann.body["refreshToken"];
+  backend_.identity().addFederatedIdentity({"variru.com", "variru-token", "v-1", "vic@example.com"});
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "ann.link@example.com"}}).status, 200);
+  const std::string linkCode = backend_.identity().sentMails().back().oobCode;
+
+  auto admin = [&](const std::string& path, bool withToken = true) {
+    httplib::Client client("127.0.0.1", backend_.port());
+    if (withToken) client.set_bearer_token_auth(backend_.server().adminToken());
+    auto res = client.Post(path);
+    return res ? res->status : 0;
+  };
+  EXPECT_EQ(admin("/admin/v1/accounts/uid-ann:disable", false), 401);
+  EXPECT_EQ(admin("/admin/v1/accounts/uid-nobody:disable"), 404);
+  for (const char* malformed : {"/admin/v1/accounts", "/admin/v1/accounts/uid-ann", "/admin/v1/accounts/uid-ann:delete",
+                                "/admin/v1/accounts/:disable", "/admin/v1/accounts/a/uid-ann:disable"})
+    EXPECT_EQ(admin(malformed), 400) << malformed;
+  EXPECT_FALSE(backend_.identity().userByID("uid-ann")->disabled);
+  ASSERT_EQ(admin("/admin/v1/accounts/uid-ann:disable"), 200);
+
+  auto refusedWith = [&](const Reply& reply) { return keyword(reply).rfind("USER_DISABLED", 0) == 0; };
+  EXPECT_TRUE(refusedWith(call("getAccountInfo", {{"idToken", token}})));
+  EXPECT_TRUE(refusedWith(call("setAccountInfo", {{"idToken", token}, {"displayName", "Annie"}})));
+  EXPECT_TRUE(refusedWith(call("getOobConfirmationCode", {{"requestType", "VERIFY_EMAIL"}, {"idToken", token}})));
+  EXPECT_TRUE(refusedWith(call("verifyAssertion", {{"requestUri", "http://localhost"},
+                                                   {"postBody", "providerId=variru.com&id_token=variru-token"},
+                                                   {"idToken", token}})));
+  EXPECT_TRUE(refusedWith(
+      call("emailLinkSignin", {{"email", "ann.link@example.com"}, {"oobCode", linkCode}, {"idToken", token}})));
+  EXPECT_TRUE(refusedWith(call("deleteAccount", {{"idToken", token}, {"localId", "uid-ann"}})));
+  EXPECT_TRUE(refusedWith(exchange(refresh)));
+  EXPECT_TRUE(refusedWith(signIn("ann@example.com", "secret123")));
+  std::string why;
+  EXPECT_FALSE(backend_.identity().verifyIDToken(token, &why));  // so the document service refuses it too
+  EXPECT_EQ(why, "USER_DISABLED");
+  EXPECT_TRUE(backend_.identity().userByID("uid-ann"));  // refused, not deleted
+
+  // The state survives a restart, the seed's too: Bob was seeded disabled and is enabled now.
+  ASSERT_EQ(admin("/admin/v1/accounts/uid-bob:enable"), 200);
+  backend_.restart();
+  EXPECT_TRUE(refusedWith(call("getAccountInfo", {{"idToken", token}})));
+  EXPECT_EQ(signIn("bob@example.com", "hunter22").status, 200);
+  ASSERT_EQ(admin("/admin/v1/accounts/uid-ann:enable"), 200);
+  EXPECT_EQ(call("getAccountInfo", {{"idToken", token}}).status, 200);
+  EXPECT_EQ(exchange(refresh).status, 200);
+}
+
+TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesARestartForOneUse) {
+  const std::string folder = backend_.identity().mailDirectory();
+  EXPECT_EQ(folder, backend_.dataDir() + "/mail");
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  const std::string token = signIn("ann@example.com", "secret123").body["idToken"];
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"},
+                                            {"email", "ann@example.com"},
+                                            {"continueUrl", "https://vorellin.example/done?x=1"}})
+                .status,
+            200);
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "VERIFY_EMAIL"}, {"idToken", token}}).status, 200);
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "lee@example.com"}}).status, 200);
+  // A changed address is told to the old one.
+  ASSERT_EQ(call("setAccountInfo", {{"idToken", token}, {"email", "ann.new@example.com"}}).status, 200);
+
+  const auto mails = backend_.identity().sentMails();
+  ASSERT_EQ(mails.size(), 4u);
+  const std::map<std::string, std::string> modes = {{"PASSWORD_RESET", "resetPassword"},
+                                                    {"VERIFY_EMAIL", "verifyEmail"},
+                                                    {"EMAIL_SIGNIN", "signIn"},
+                                                    {"RECOVER_EMAIL", "recoverEmail"}};
+  std::map<std::string, std::string> codes;  // by request type
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path());
+  ASSERT_EQ(files.size(), mails.size());
+  for (const auto& mail : mails) {
+    codes[mail.requestType] = mail.oobCode;
+    EXPECT_EQ(mail.link.rfind("https://vorellin-local.davedoveapp.com/__/auth/action?mode=" + modes.at(mail.requestType) +
+                                  "&oobCode=" + mail.oobCode,
+                              0),
+              0u)
+        << mail.link;
+    // Its file: to the address, with the link and the code, readable by its owner only.
+    int found = 0;
+    for (const auto& file : files) {
+      const std::string text = readAll(file.string());
+      if (text.find("X-Vorellin-Oob-Code: " + mail.oobCode + "\r\n") == std::string::npos) continue;
+      ++found;
+      EXPECT_EQ(file.extension(), ".eml");
+      EXPECT_NE(text.find("\r\nTo: " + mail.email + "\r\n"), std::string::npos) << text;
+      EXPECT_NE(text.find("\r\n\r\n"), std::string::npos) << text;  // headers, then the text
+      EXPECT_NE(text.find("    " + mail.link + "\r\n"), std::string::npos) << text;
+      EXPECT_NE(text.find("    " + mail.oobCode + "\r\n"), std::string::npos) << text;
+      ASSERT_EQ(::stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    EXPECT_EQ(found, 1) << mail.requestType;
+  }
+  EXPECT_NE(mails[0].link.find("&continueUrl=https%3A%2F%2Fvorellin.example%2Fdone%3Fx%3D1"), std::string::npos);
+  EXPECT_EQ(mails[3].email, "ann@example.com");
+  EXPECT_EQ(mails[3].newEmail, "ann.new@example.com");
+  // Kept as hashes only.
+  const std::string kept = readAll(backend_.dataDir() + "/oob-codes.json");
+  for (const auto& [type, code] : codes) EXPECT_EQ(kept.find(code), std::string::npos) << type;
+
+  backend_.restart();
+  auto check = call("resetPassword", {{"oobCode", codes["RECOVER_EMAIL"]}});
+  EXPECT_EQ(check.body["requestType"], "RECOVER_EMAIL");
+  EXPECT_EQ(check.body["email"], "ann@example.com");
+  EXPECT_EQ(check.body["newEmail"], "ann.new@example.com");
+  for (const auto& [type, use] : std::vector<std::pair<std::string, std::function<Reply()>>>{
+           {"RECOVER_EMAIL", [&] { return call("setAccountInfo", {{"oobCode", codes["RECOVER_EMAIL"]}}); }},
+           {"PASSWORD_RESET",
+            [&] { return call("resetPassword", {{"oobCode", codes["PASSWORD_RESET"]}, {"newPassword", "brand-new-pass"}}); }},
+           {"VERIFY_EMAIL", [&] { return call("setAccountInfo", {{"oobCode", codes["VERIFY_EMAIL"]}}); }},
+           {"EMAIL_SIGNIN",
+            [&] { return call("emailLinkSignin", {{"email", "lee@example.com"}, {"oobCode", codes["EMAIL_SIGNIN"]}}); }}}) {
+    EXPECT_EQ(use().status, 200) << type;
+    EXPECT_EQ(keyword(use()), "INVALID_OOB_CODE") << type;
+  }
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->email, "ann@example.com");  // taken back
+  EXPECT_EQ(signIn("ann@example.com", "brand-new-pass").status, 200);
+  backend_.restart();
+  EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", codes["PASSWORD_RESET"]}, {"newPassword", "another-pass"}})),
+            "INVALID_OOB_CODE");
+}
+
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   backend_.clearRequests();
   httplib::Client client("127.0.0.1", backend_.port());
@@ -247,13 +386,6 @@ TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   EXPECT_EQ(r.body, body);
   EXPECT_EQ(r.json, json::parse(body));
   EXPECT_EQ(backend_.requests().size(), 1u);
-}
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClearPasswords) {
