@@ -700,9 +700,8 @@ std::string DocumentService::hostAndPort() const { return host_ + ":" + std::to_
 bool DocumentService::open(std::string* error) {
   if (dataDir_.empty()) return true;
   std::error_code ec;
-  std::filesystem::path dir = std::filesystem::path(dataDir_) / "documents";
-  std::filesystem::create_directories(dir, ec);
-  return store_->open(dir.string(), error);
+  std::filesystem::create_directories(dataDir_, ec);
+  return store_->open((std::filesystem::path(dataDir_) / "documents").string(), error);
 }
 
 bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) {

@@ -5,10 +5,15 @@
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 
+#include "backend/src/BackendServer.h"
 #include "backend/src/TestBackend.h"
 #include "backend/src/TokenSigner.h"
 #include "variru/verorariv/v1/verorariv.grpc.pb.h"
@@ -200,6 +205,74 @@ TEST_F(DocumentServiceTest, AdminInterfaceChangesDocumentsThatSurviveARestart) {
   json docs;
   ASSERT_TRUE(get(alice_.idToken, {"admin/masterPin"}, &docs).ok());
   EXPECT_EQ(docs["admin/masterPin"]["pin"], "1234");
+}
+
+namespace fs = std::filesystem;
+
+// Name and size of every file of a LevelDB folder that holds data (not its text logs).
+std::map<std::string, uintmax_t> filesOf(const std::string& dir) {
+  std::map<std::string, uintmax_t> files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::string name = entry.path().filename();
+    if (name.rfind("LOG", 0) != 0) files[name] = fs::file_size(entry.path());
+  }
+  return files;
+}
+
+// The store holds PINs and e-mail addresses: its own alone, and never emptied over a damaged folder.
+TEST_F(DocumentServiceTest, TheStoreIsItsOwnersAloneAndADamagedOneRefusesToStartUntouched) {
+  ASSERT_TRUE(backend_.setDocument("pin/" + alice_.uid, {{"userId", alice_.uid}, {"pin", "1357"}}));
+  backend_.restart();  // the log becomes a table
+  connect();
+  const std::string store = backend_.dataDir() + "/documents";
+  struct stat st {};
+  ASSERT_EQ(::stat(store.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  for (const auto& entry : fs::directory_iterator(store)) {
+    ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << entry.path();
+  }
+
+  auto startOver = [&](const std::string& dataDir, std::string* error) {
+    BackendOptions options;
+    options.dataDir = dataDir;
+    options.quiet = true;
+    BackendServer server(options);
+    return server.start(error);
+  };
+
+  // The CURRENT file lost: LevelDB would start empty and delete the tables.
+  backend_.stop();
+  ASSERT_TRUE(fs::remove(store + "/CURRENT"));
+  const auto files = filesOf(store);
+  ASSERT_TRUE(std::any_of(files.begin(), files.end(),
+                          [](const auto& f) { return f.first.find(".ldb") != std::string::npos; }));
+  std::string error;
+  EXPECT_FALSE(startOver(backend_.dataDir(), &error));
+  EXPECT_NE(error.find(store), std::string::npos) << error;
+  EXPECT_NE(error.find("CURRENT"), std::string::npos) << error;
+  EXPECT_EQ(filesOf(store), files);
+
+  // A damaged record in the log: an acknowledged write would be dropped without a word.
+  TestBackend other({}, {}, json{{"dnsServers/default", {{"primary", "192.0.2.1"}}}});
+  ASSERT_TRUE(other.setDocument("pin/someone", {{"userId", "someone"}, {"pin", std::string(300, '7')}}));
+  other.stop();
+  const std::string otherStore = other.dataDir() + "/documents";
+  std::string log;
+  for (const auto& [file, size] : filesOf(otherStore))
+    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".log") == 0) log = otherStore + "/" + file;
+  ASSERT_FALSE(log.empty());
+  const auto size = fs::file_size(log);
+  {
+    std::fstream f(log, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size - 150));  // inside the last document's PIN
+    f.put('X');
+  }
+  const auto damaged = filesOf(otherStore);
+  error.clear();
+  EXPECT_FALSE(startOver(other.dataDir(), &error));
+  EXPECT_NE(error.find(otherStore), std::string::npos) << error;
+  EXPECT_EQ(filesOf(otherStore), damaged);
 }
 
 }  // namespace
