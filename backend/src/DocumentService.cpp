@@ -66,30 +66,45 @@ bool isReferenceCollection(const std::string& collection) {
   return collection == "dnsServers" || collection == "admin";
 }
 
-std::string ownerOf(const v1::Document* doc) {
-  if (!doc) return {};
-  auto it = doc->fields().find("userId");
-  if (it == doc->fields().end() || it->second.value_type_case() != v1::Value::kStringValue) return {};
-  return it->second.string_value();
+// The uid of the user a document of a user-owned collection belongs to ("": nobody), as `uid` sees
+// it. A document named after a user's uid is that user's alone whatever its fields say, so nobody
+// can plant one that another user's listeners take for their own; any other document is the user's
+// that its "userId" names.
+std::string ownerOf(const IdentityService& identity, const std::string& uid, const std::string& id,
+                    const std::string& userId) {
+  if (id == uid || identity.userByID(id)) return id;
+  return userId;
 }
 
-bool canRead(const std::string& uid, const std::string& path, const v1::Document* doc) {
+// Whether `uid` may read, or hear of, the document at `path` that names `userId` (or named it,
+// when deleted; "" for a missing one).
+bool canRead(const IdentityService& identity, const std::string& uid, const std::string& path,
+             const std::string& userId) {
   auto segments = splitPath(path);
   if (segments.size() != 2) return false;
   if (isReferenceCollection(segments[0])) return true;
-  if (isUserOwnedCollection(segments[0])) return segments[1] == uid || (doc && ownerOf(doc) == uid);
+  if (isUserOwnedCollection(segments[0])) return ownerOf(identity, uid, segments[1], userId) == uid;
   return false;
 }
 
-int checkWrite(const std::string& uid, const std::string& path, const v1::Document* before,
-               const v1::Document* after, std::string* message) {
+bool canRead(const IdentityService& identity, const std::string& uid, const std::string& path,
+             const v1::Document* doc) {
+  return canRead(identity, uid, path, userIdOf(doc));
+}
+
+// Vets one document a commit changes, on what it holds before and after the write: a merge or a
+// transform is judged by the document it leaves, not by the fields it sends.
+int checkWrite(const IdentityService& identity, const std::string& uid, const std::string& path,
+               const v1::Document* before, const v1::Document* after, std::string* message) {
   auto segments = splitPath(path);
   bool allowed = false;
   if (segments.size() == 2) {
     const std::string& collection = segments[0];
     if (isUserOwnedCollection(collection)) {
-      allowed = segments[1] == uid ||
-                ((!before || ownerOf(before) == uid) && (!after || ownerOf(after) == uid));
+      const std::string& id = segments[1];
+      bool namesOnlyTheWriter = !after || !after->fields().count("userId") || userIdOf(after) == uid;
+      allowed = (!before || ownerOf(identity, uid, id, userIdOf(before)) == uid) &&
+                (!after || ownerOf(identity, uid, id, userIdOf(after)) == uid) && namesOnlyTheWriter;
     } else if (collection == "uninstall") {
       allowed = !before && after;
     }
@@ -242,6 +257,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   std::atomic<int> nextStreamId{1};
 
   DocumentStore& store() { return *owner.store_; }
+  const IdentityService& identity() const { return owner.identity_; }
 
   // The caller's uid from the bearer token; UNAUTHENTICATED without a valid one.
   grpc::Status authenticate(grpc::ServerContext* context, std::string* uid) {
@@ -270,9 +286,9 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     for (const auto& w : writes)
       if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
     std::vector<v1::Write> list(writes.begin(), writes.end());
-    *outcome = store().commit(list, [&uid](const std::string& path, const v1::Document* before,
-                                           const v1::Document* after, std::string* message) {
-      return checkWrite(uid, path, before, after, message);
+    *outcome = store().commit(list, [this, &uid](const std::string& path, const v1::Document* before,
+                                                 const v1::Document* after, std::string* message) {
+      return checkWrite(identity(), uid, path, before, after, message);
     });
     if (outcome->code != 0) return grpc::Status(static_cast<grpc::StatusCode>(outcome->code), outcome->message);
     return grpc::Status::OK;
@@ -304,12 +320,12 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     }
     std::vector<v1::BatchGetDocumentsResponse> responses;
     grpc::Status denied = grpc::Status::OK;
-    store().read([&](const std::map<std::string, DocumentPtr>& docs, const std::map<std::string, StoreVersion>&,
+    store().read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
                      StoreVersion version) {
       for (const auto& path : paths) {
         auto it = docs.find(path);
         const v1::Document* doc = it == docs.end() ? nullptr : it->second.get();
-        if (!canRead(uid, path, doc)) {
+        if (!canRead(identity(), uid, path, doc)) {
           denied = grpc::Status(grpc::StatusCode::PERMISSION_DENIED, "Missing or insufficient permissions.");
           return;
         }
@@ -384,8 +400,8 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   bool matches(const std::string& uid, const Target& t, const std::string& path, const v1::Document* doc) {
     if (!doc) return false;
-    if (t.documentPath) return *t.documentPath == path && canRead(uid, path, doc);
-    return t.query->matchesDocument(*modelDocument(path, *doc));
+    if (t.documentPath) return *t.documentPath == path && canRead(identity(), uid, path, doc);
+    return canRead(identity(), uid, path, doc) && t.query->matchesDocument(*modelDocument(path, *doc));
   }
 
   // The paths of the documents matching the target, limit applied.
@@ -401,6 +417,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string collection = t.query->path().CanonicalString() + "/";
     for (auto it = docs.lower_bound(collection); it != docs.end(); ++it) {
       if (it->first.compare(0, collection.size(), collection) != 0) break;
+      if (!canRead(identity(), uid, it->first, it->second.get())) continue;
       auto doc = modelDocument(it->first, *it->second);
       if (t.query->matchesDocument(*doc)) found.push_back(doc);
     }
@@ -430,8 +447,9 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   // Brings the target from what the client holds (`t.sent`, or unknown when `resumeFrom` is set)
   // to `result`; the messages go to `out`.
-  void diffTarget(Target& t, const std::vector<std::string>& result, const std::map<std::string, DocumentPtr>& docs,
-                  const std::map<std::string, StoreVersion>& tombstones, std::optional<StoreVersion> resumeFrom,
+  void diffTarget(const std::string& uid, Target& t, const std::vector<std::string>& result,
+                  const std::map<std::string, DocumentPtr>& docs,
+                  const Tombstones& tombstones, std::optional<StoreVersion> resumeFrom,
                   const std::set<std::string>* changedPaths, std::vector<v1::ListenResponse>* out) {
     std::set<std::string> now(result.begin(), result.end());
     for (const auto& path : result) {
@@ -457,13 +475,18 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       out->push_back(std::move(r));
     };
     if (resumeFrom) {
-      // Documents that changed or went away since the token and do not match now.
+      // Documents that changed or went away since the token and do not match now, as far as the
+      // caller may know of them: the token is the client's word, so even a forged one reveals no
+      // other user's document. What else the client holds, the existence filter corrects.
+      auto concerns = [&](const std::string& path) {
+        return t.documentPath ? *t.documentPath == path : isInCollection(t, path);
+      };
       for (const auto& [path, doc] : docs)
-        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom &&
-            (t.documentPath ? *t.documentPath == path : isInCollection(t, path)))
+        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom && concerns(path) &&
+            canRead(identity(), uid, path, doc.get()))
           removal(path);
       for (const auto& [path, deleted] : tombstones)
-        if (deleted > *resumeFrom && (t.documentPath ? *t.documentPath == path : isInCollection(t, path)))
+        if (deleted.version > *resumeFrom && concerns(path) && canRead(identity(), uid, path, deleted.userId))
           removal(path);
     } else {
       for (const auto& path : t.sent)
@@ -604,15 +627,15 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
     out->push_back(targetChange(v1::TargetChange::ADD, {id}));
     store().read([&](const std::map<std::string, DocumentPtr>& docs,
-                     const std::map<std::string, StoreVersion>& tombstones, StoreVersion version) {
+                     const Tombstones& tombstones, StoreVersion version) {
       if (rejection.empty() && t.documentPath) {
         auto it = docs.find(*t.documentPath);
-        if (!canRead(uid, *t.documentPath, it == docs.end() ? nullptr : it->second.get()))
+        if (!canRead(identity(), uid, *t.documentPath, it == docs.end() ? nullptr : it->second.get()))
           rejection = "Missing or insufficient permissions.";
       }
       if (!rejection.empty()) return reject(id, grpc::StatusCode::PERMISSION_DENIED, rejection);
       std::vector<std::string> result = resultOf(uid, t, docs);
-      diffTarget(t, result, docs, tombstones, resumeFrom, nullptr, out);
+      diffTarget(uid, t, result, docs, tombstones, resumeFrom, nullptr, out);
       if (resumeFrom) {
         v1::ListenResponse filter;
         filter.mutable_filter()->set_target_id(id);
@@ -642,12 +665,12 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         // A limit makes every document's membership depend on the others: recompute.
         std::map<std::string, DocumentPtr> all;
         store().read([&](const std::map<std::string, DocumentPtr>& current,
-                         const std::map<std::string, StoreVersion>&, StoreVersion) { all = current; });
+                         const Tombstones&, StoreVersion) { all = current; });
         for (const auto& [path, doc] : docs) all[path] = doc;
         for (const auto& c : changes.changes)
           if (!c.after) all.erase(c.path);
         size_t before = out->size();
-        diffTarget(t, resultOf(uid, t, all), all, {}, std::nullopt, &changedPaths, out);
+        diffTarget(uid, t, resultOf(uid, t, all), all, {}, std::nullopt, &changedPaths, out);
         any = any || out->size() != before;
         continue;
       }
@@ -823,7 +846,7 @@ nlohmann::json DocumentService::adminGet(const std::string& path) const {
 nlohmann::json DocumentService::adminList(const std::string& collectionPath) const {
   nlohmann::json list = nlohmann::json::array();
   std::string prefix = collectionPath + "/";
-  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const std::map<std::string, StoreVersion>&,
+  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
                    StoreVersion) {
     for (auto it = docs.lower_bound(prefix); it != docs.end(); ++it) {
       if (it->first.compare(0, prefix.size(), prefix) != 0) break;

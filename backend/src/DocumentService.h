@@ -25,8 +25,10 @@ class IdentityService;
 // Every call must carry "authorization: Bearer <ID token>" signed by the identity service and not
 // expired or revoked (else UNAUTHENTICATED). Access rules (else PERMISSION_DENIED):
 //   "dnsServers", "admin"                 read by any signed-in user
-//   "users", "customBlacklist", "pin"     read and write of the user's own documents: document id
-//                                         equal to the uid, or field "userId" equal to the uid;
+//   "users", "customBlacklist", "pin"     read and write of the user's own documents: a document
+//                                         whose id is a user's uid is that user's whatever its
+//                                         fields say, any other is the user's its "userId" names;
+//                                         no write may leave "userId" naming another user;
 //                                         queries must filter on "userId" == uid
 //   "uninstall"                           create by any signed-in user
 //

@@ -86,6 +86,13 @@ model::SnapshotVersion snapshotOf(StoreVersion v) {
 
 }  // namespace
 
+std::string userIdOf(const v1::Document* doc) {
+  if (!doc) return {};
+  auto it = doc->fields().find("userId");
+  if (it == doc->fields().end() || it->second.value_type_case() != v1::Value::kStringValue) return {};
+  return it->second.string_value();
+}
+
 google::protobuf::Timestamp timestampOfVersion(StoreVersion version) {
   google::protobuf::Timestamp t;
   t.set_seconds(version / 1000000);
@@ -152,7 +159,10 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
       }
       documents_[key.substr(sizeof(kDocPrefix) - 1)] = std::move(doc);
     } else if (key.rfind(kTombPrefix, 0) == 0) {
-      tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = decodeVersion(value);
+      // "<version> <userId>"; stores of before the userId hold the version alone.
+      size_t space = value.find(' ');
+      tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = {
+          decodeVersion(value.substr(0, space)), space == std::string::npos ? "" : value.substr(space + 1)};
     } else if (key == kVersionKey) {
       version_ = std::max(version_, decodeVersion(value));
     }
@@ -278,7 +288,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       batch.Delete(kTombPrefix + path);
     } else if (before) {
       batch.Delete(kDocPrefix + path);
-      batch.Put(kTombPrefix + path, encodeVersion(version));
+      batch.Put(kTombPrefix + path, encodeVersion(version) + " " + userIdOf(before.get()));
     }
     if (before || after) changeSet.changes.push_back({path, before, after});
   }
@@ -298,7 +308,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       tombstones_.erase(change.path);
     } else {
       documents_.erase(change.path);
-      tombstones_[change.path] = version;
+      tombstones_[change.path] = {version, userIdOf(change.before.get())};
     }
   }
   version_ = version;
@@ -308,7 +318,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
 }
 
 void DocumentStore::read(const std::function<void(const std::map<std::string, DocumentPtr>&,
-                                                  const std::map<std::string, StoreVersion>&,
+                                                  const Tombstones&,
                                                   StoreVersion)>& reader) const {
   std::lock_guard<std::mutex> lock(mutex_);
   reader(documents_, tombstones_, version_);

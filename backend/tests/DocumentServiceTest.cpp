@@ -42,11 +42,11 @@ class DocumentServiceTest : public ::testing::Test {
   std::string database() const { return "projects/" + backend_.projectId() + "/databases/(default)"; }
   std::string name(const std::string& path) const { return database() + "/documents/" + path; }
 
-  std::unique_ptr<grpc::ClientContext> context(const std::string& token) {
+  std::unique_ptr<grpc::ClientContext> context(const std::string& token, int seconds = 20) {
     auto c = std::make_unique<grpc::ClientContext>();
     if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
     c->AddMetadata("variru-cloud-resource-prefix", database());
-    c->set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(20));
+    c->set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(seconds));
     return c;
   }
 
@@ -88,6 +88,128 @@ class DocumentServiceTest : public ::testing::Test {
     }
     if (out) *out = result;
     return reader->Finish();
+  }
+
+  // An anonymous sign-up: all it takes to hold an ID token.
+  SignedInUser signUpAnonymously() {
+    httplib::Client client("127.0.0.1", backend_.port());
+    auto res = client.Post("/identityservice/v3/relyingparty/signupNewUser?key=test-api-key",
+                           R"({"returnSecureToken":true})", "application/json");
+    EXPECT_TRUE(res && res->status == 200);
+    json reply = res ? json::parse(res->body, nullptr, false) : json();
+    if (!reply.is_object()) return {};
+    return {reply.value("localId", ""), reply.value("idToken", ""), reply.value("refreshToken", "")};
+  }
+
+  // set() with only the given fields written, the document's others kept (created when missing).
+  v1::Write merge(const std::string& path, const std::map<std::string, std::string>& fields) {
+    v1::Write w = set(path, fields);
+    w.mutable_update_mask();  // even empty: a merge, never a replacement
+    for (const auto& [k, v] : fields) w.mutable_update_mask()->add_field_paths(k);
+    return w;
+  }
+
+  // A transform write adding (or removing) the texts to the array field.
+  v1::Write arrayChange(const std::string& path, const std::string& field, const std::vector<std::string>& values,
+                        bool remove = false) {
+    v1::Write w;
+    w.mutable_transform()->set_document(name(path));
+    auto* t = w.mutable_transform()->add_field_transforms();
+    t->set_field_path(field);
+    auto* array = remove ? t->mutable_remove_all_from_array() : t->mutable_append_missing_elements();
+    for (const auto& v : values) array->add_values()->set_string_value(v);
+    w.mutable_current_document()->set_exists(true);  // as the client sends a transform
+    return w;
+  }
+
+  v1::Write erase(const std::string& path) {
+    v1::Write w;
+    w.set_delete_(name(path));
+    return w;
+  }
+
+  static v1::Write mustExist(v1::Write w) {
+    w.mutable_current_document()->set_exists(true);
+    return w;
+  }
+
+  // The application's listen on a user-owned collection: "userId" == uid.
+  v1::Target ownQuery(const std::string& collection, const std::string& uid) {
+    v1::Target t;
+    t.set_target_id(2);
+    t.mutable_query()->set_parent(database() + "/documents");
+    auto* q = t.mutable_query()->mutable_structured_query();
+    q->add_from()->set_collection_id(collection);
+    auto* f = q->mutable_where()->mutable_field_filter();
+    f->mutable_field()->set_field_path("userId");
+    f->set_op(v1::StructuredQuery::FieldFilter::EQUAL);
+    f->mutable_value()->set_string_value(uid);
+    return t;
+  }
+
+  v1::Target documentTarget(const std::string& path) {
+    v1::Target t;
+    t.set_target_id(4);
+    t.mutable_documents()->add_documents(name(path));
+    return t;
+  }
+
+  struct ListenStream {
+    std::unique_ptr<grpc::ClientContext> context;
+    std::unique_ptr<grpc::ClientReaderWriter<v1::ListenRequest, v1::ListenResponse>> stream;
+    ListenStream() = default;
+    ListenStream(ListenStream&&) = default;
+    ~ListenStream() {
+      if (!stream) return;
+      context->TryCancel();
+      stream->Finish();
+    }
+  };
+
+  ListenStream openListen(const std::string& token, const v1::Target& target) {
+    ListenStream l;
+    l.context = context(token, 600);  // the tests end their streams themselves
+    l.stream = stub_->Listen(l.context.get());
+    v1::ListenRequest request;
+    request.set_database(database());
+    *request.mutable_add_target() = target;
+    l.stream->Write(request);
+    return l;
+  }
+
+  // What a stream sent until its target was current (or removed, or the stream ended).
+  struct Listened {
+    std::vector<std::string> paths;  // named by a document change, delete or remove
+    std::optional<int> filterCount;
+    bool current = false;
+    int changes = 0;  // document changes
+  };
+
+  Listened readUntilCurrent(ListenStream& l) {
+    Listened out;
+    v1::ListenResponse r;
+    const size_t prefix = database().size() + 11;
+    while (l.stream->Read(&r)) {
+      if (r.has_document_change()) {
+        out.paths.push_back(r.document_change().document().name().substr(prefix));
+        ++out.changes;
+      }
+      if (r.has_document_delete()) out.paths.push_back(r.document_delete().document().substr(prefix));
+      if (r.has_document_remove()) out.paths.push_back(r.document_remove().document().substr(prefix));
+      if (r.has_filter()) out.filterCount = r.filter().count();
+      if (r.has_target_change() && r.target_change().target_change_type() == v1::TargetChange::REMOVE) break;
+      if (r.has_target_change() && r.target_change().target_change_type() == v1::TargetChange::CURRENT) {
+        out.current = true;
+        break;
+      }
+    }
+    return out;
+  }
+
+  Listened listen(const std::string& token, v1::Target target, const std::string& resumeToken = {}) {
+    target.set_resume_token(resumeToken);
+    ListenStream l = openListen(token, target);
+    return readUntilCurrent(l);
   }
 
   TestBackend backend_;
@@ -205,6 +327,97 @@ TEST_F(DocumentServiceTest, AdminInterfaceChangesDocumentsThatSurviveARestart) {
   json docs;
   ASSERT_TRUE(get(alice_.idToken, {"admin/masterPin"}, &docs).ok());
   EXPECT_EQ(docs["admin/masterPin"]["pin"], "1234");
+}
+
+// A user-owned document cannot be planted for another user: not under one's own uid with his
+// "userId", nor under his uid before he writes it. The application's own writes pass the rules.
+TEST_F(DocumentServiceTest, OwnershipCannotBePlantedAndTheApplicationsOwnWritesPass) {
+  ASSERT_TRUE(backend_.setDocument("users/alice-profile", {{"userId", alice_.uid}, {"devices", json::array()}}));
+  const std::string aliceList = "customBlacklist/" + alice_.uid;
+  // The application's writes: the block mode merged in (creating the document), the public IP
+  // added and the previous one withdrawn, a device added to the profile, the uninstall record.
+  ASSERT_TRUE(commit(alice_.idToken, {merge(aliceList, {{"blockMode", "2"}, {"userId", alice_.uid}}),
+                                      arrayChange(aliceList, "latestIpAddress", {"203.0.113.7"})})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {mustExist(merge(aliceList, {{"blockMode", "1"}})),
+                                      arrayChange(aliceList, "latestIpAddress", {"203.0.113.8"}),
+                                      mustExist(merge(aliceList, {{"blockMode", "1"}})),
+                                      arrayChange(aliceList, "latestIpAddress", {"203.0.113.7"}, true)})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {mustExist(merge("users/alice-profile", {})),
+                                      arrayChange("users/alice-profile", "devices", {"macOS"})})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {set("uninstall/record-1", {{"userId", alice_.uid}, {"device", "macOS"}})}).ok());
+  EXPECT_EQ(backend_.getDocument(aliceList)["fields"]["latestIpAddress"], json::array({"203.0.113.8"}));
+  EXPECT_EQ(backend_.getDocument("users/alice-profile")["fields"]["devices"], json::array({"macOS"}));
+
+  SignedInUser mallory = signUpAnonymously();
+  ASSERT_FALSE(mallory.uid.empty());
+  const auto denied = grpc::StatusCode::PERMISSION_DENIED;
+  // Under his own uid, naming Alice: by set, by merge, by a transform of "userId".
+  const std::string malloryPin = "pin/" + mallory.uid;
+  EXPECT_EQ(commit(mallory.idToken, {set(malloryPin, {{"userId", alice_.uid}, {"pin", "9999"}})}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {set("customBlacklist/" + mallory.uid, {{"userId", alice_.uid}})}).error_code(),
+            denied);
+  ASSERT_TRUE(commit(mallory.idToken, {set(malloryPin, {{"userId", mallory.uid}, {"pin", "9999"}})}).ok());
+  EXPECT_EQ(commit(mallory.idToken, {merge(malloryPin, {{"userId", alice_.uid}})}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {arrayChange(malloryPin, "userId", {alice_.uid})}).error_code(), denied);
+  // Under a uid of Alice's before she writes it, naming himself or nobody.
+  const std::string alicePin = "pin/" + alice_.uid;
+  EXPECT_EQ(commit(mallory.idToken, {set(alicePin, {{"userId", mallory.uid}, {"pin", "9999"}})}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {set(alicePin, {{"pin", "9999"}})}).error_code(), denied);
+  // One refused document refuses the whole commit.
+  EXPECT_EQ(commit(mallory.idToken, {set("users/" + mallory.uid, {{"userId", mallory.uid}}),
+                                     set("customBlacklist/" + mallory.uid, {{"userId", alice_.uid}})})
+                .error_code(),
+            denied);
+  EXPECT_TRUE(backend_.getDocument("users/" + mallory.uid).is_null());
+  EXPECT_TRUE(backend_.getDocument(alicePin).is_null());
+  EXPECT_EQ(backend_.getDocument(malloryPin)["fields"]["userId"], mallory.uid);
+
+  // Planted before these rules: the document named after Alice is hers whatever it says, and
+  // Mallory's own names her in vain. Alice reads and fixes hers; Mallory can do neither.
+  ASSERT_TRUE(backend_.setDocument(aliceList, {{"userId", mallory.uid}, {"latestIpAddress", json::array()}}));
+  ASSERT_TRUE(backend_.setDocument(malloryPin, {{"userId", alice_.uid}, {"pin", "9999"}}));
+  EXPECT_EQ(get(mallory.idToken, {aliceList}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {merge(aliceList, {{"blockMode", "0"}})}).error_code(), denied);
+  EXPECT_TRUE(listen(mallory.idToken, ownQuery("customBlacklist", mallory.uid)).paths.empty());
+  EXPECT_TRUE(get(alice_.idToken, {aliceList}).ok());
+  EXPECT_TRUE(commit(alice_.idToken, {merge(aliceList, {{"userId", alice_.uid}})}).ok());
+  Listened pins = listen(alice_.idToken, ownQuery("pin", alice_.uid));
+  EXPECT_TRUE(pins.current);
+  EXPECT_TRUE(pins.paths.empty()) << ::testing::PrintToString(pins.paths);
+  EXPECT_EQ(get(alice_.idToken, {malloryPin}).error_code(), denied);
+}
+
+// A resume token is the client's word: a forged one must not list other users' documents, nor
+// their deletions, nor count them in the existence filter.
+TEST_F(DocumentServiceTest, AResumedListenSendsOnlyWhatTheCallerMayRead) {
+  ASSERT_TRUE(commit(bob_.idToken, {set("customBlacklist/" + bob_.uid, {{"userId", bob_.uid}}),
+                                    set("customBlacklist/bob-2", {{"userId", bob_.uid}}),
+                                    set("customBlacklist/bob-3", {{"userId", bob_.uid}})})
+                  .ok());
+  ASSERT_TRUE(commit(bob_.idToken, {erase("customBlacklist/bob-3")}).ok());
+  ASSERT_TRUE(commit(alice_.idToken, {set("customBlacklist/" + alice_.uid, {{"userId", alice_.uid}}),
+                                      set("customBlacklist/alice-2", {{"userId", alice_.uid}})})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {erase("customBlacklist/alice-2")}).ok());
+  // Planted before the rules: named after Bob, it is Bob's.
+  ASSERT_TRUE(backend_.setDocument("pin/" + bob_.uid, {{"userId", alice_.uid}, {"pin", "9999"}}));
+
+  backend_.restart();  // whose each deleted document was is kept with it
+  connect();
+
+  const std::string zeros(8, '\0');
+  Listened query = listen(alice_.idToken, ownQuery("customBlacklist", alice_.uid), zeros);
+  ASSERT_TRUE(query.current);
+  EXPECT_EQ(query.paths, (std::vector<std::string>{"customBlacklist/" + alice_.uid, "customBlacklist/alice-2"}));
+  EXPECT_EQ(query.filterCount, 1);
+
+  Listened pins = listen(alice_.idToken, ownQuery("pin", alice_.uid), zeros);
+  ASSERT_TRUE(pins.current);
+  EXPECT_TRUE(pins.paths.empty()) << ::testing::PrintToString(pins.paths);
+  EXPECT_EQ(pins.filterCount, 0);
 }
 
 namespace fs = std::filesystem;
