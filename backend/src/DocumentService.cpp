@@ -9,9 +9,11 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <variant>
 
+#include <grpc/grpc.h>
 #include <grpcpp/grpcpp.h>
 #include <httplib.h>
 
@@ -35,6 +37,7 @@ using DocumentPtr = DocumentStore::DocumentPtr;
 namespace {
 
 constexpr char kAdminPrefix[] = "/admin/v1/documents/";
+constexpr char kFellBehind[] = "The client fell too far behind the stream's changes; resume from the last token";
 
 std::vector<std::string> splitPath(const std::string& path) {
   std::vector<std::string> out;
@@ -259,6 +262,39 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   DocumentStore& store() { return *owner.store_; }
   const IdentityService& identity() const { return owner.identity_; }
 
+  // Open Listen and Write streams by uid; one user cannot take every thread of the service.
+  std::mutex streamsMutex;
+  std::map<std::string, int> openStreams;
+
+  // One of a user's stream slots for as long as the stream is open.
+  class StreamSlot {
+   public:
+    StreamSlot(Impl& impl, std::string uid) : impl_(impl), uid_(std::move(uid)) {
+      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
+      int& open = impl_.openStreams[uid_];
+      taken_ = open < kMaxStreamsPerUser;
+      if (taken_) ++open;
+    }
+    ~StreamSlot() {
+      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
+      auto it = impl_.openStreams.find(uid_);
+      if (taken_) --it->second;
+      if (it->second == 0) impl_.openStreams.erase(it);
+    }
+    StreamSlot(const StreamSlot&) = delete;
+    StreamSlot& operator=(const StreamSlot&) = delete;
+    bool taken() const { return taken_; }
+    static grpc::Status refusal() {
+      return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                          "Too many open streams; at most " + std::to_string(kMaxStreamsPerUser) + " per user");
+    }
+
+   private:
+    Impl& impl_;
+    std::string uid_;
+    bool taken_ = false;
+  };
+
   // The caller's uid from the bearer token; UNAUTHENTICATED without a valid one.
   grpc::Status authenticate(grpc::ServerContext* context, std::string* uid) {
     const auto& metadata = context->client_metadata();
@@ -283,6 +319,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   grpc::Status commitWrites(const std::string& uid, const google::protobuf::RepeatedPtrField<v1::Write>& writes,
                             CommitOutcome* outcome) {
+    if (static_cast<size_t>(writes.size()) > kMaxCommitWrites)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "A commit takes at most " + std::to_string(kMaxCommitWrites) + " writes");
+    size_t bytes = 0;
+    for (const auto& w : writes) bytes += w.ByteSizeLong();
+    if (bytes > kMaxCommitBytes)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "A commit takes at most " + std::to_string(kMaxCommitBytes) + " bytes of writes");
     for (const auto& w : writes)
       if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
     std::vector<v1::Write> list(writes.begin(), writes.end());
@@ -347,6 +391,8 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
+    StreamSlot slot(*this, uid);
+    if (!slot.taken()) return StreamSlot::refusal();
     v1::WriteRequest request;
     if (!stream->Read(&request)) return grpc::Status::OK;
     if (request.database() != store().databaseName())
@@ -389,6 +435,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     enum Kind { Request, Changes, End } kind = End;
     v1::ListenRequest request;
     std::shared_ptr<const ChangeSet> changes;
+    size_t bytes = 0;  // what `changes` holds
   };
 
   // A stored document as the client's model sees it.
@@ -506,10 +553,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
+    StreamSlot slot(*this, uid);
+    if (!slot.taken()) return StreamSlot::refusal();
 
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<ListenEvent> events;
+    size_t unsentBytes = 0;  // of the changes queued or being sent
+    bool fellBehind = false;
     auto push = [&](ListenEvent e) {
       {
         std::lock_guard<std::mutex> lock(mutex);
@@ -517,21 +568,48 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       }
       wake.notify_one();
     };
+    std::thread reader;
+    try {
+      reader = owner.startThread_([&] {
+        v1::ListenRequest request;
+        while (stream->Read(&request)) {
+          ListenEvent e;
+          e.kind = ListenEvent::Request;
+          e.request = request;
+          push(std::move(e));
+        }
+        push(ListenEvent{});
+      });
+    } catch (const std::system_error& e) {
+      return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                          std::string("The document service cannot start the stream: ") + e.what());
+    }
     int subscription = store().subscribe([&](const ChangeSet& changes) {
-      ListenEvent e;
-      e.kind = ListenEvent::Changes;
-      e.changes = std::make_shared<ChangeSet>(changes);
-      push(std::move(e));
-    });
-    std::thread reader([&] {
-      v1::ListenRequest request;
-      while (stream->Read(&request)) {
-        ListenEvent e;
-        e.kind = ListenEvent::Request;
-        e.request = request;
-        push(std::move(e));
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (fellBehind) return;
+        unsentBytes += changes.bytes;
+        if (unsentBytes > kMaxUnsentBytesPerStream) {
+          // A client that does not read would make the service keep every later commit. Its
+          // stream ends; it resumes from its last token. The Write a client does not read
+          // blocks, so the status goes out by cancelling the call.
+          fellBehind = true;
+          events.clear();
+          events.push_back(ListenEvent{});
+          grpc_call_cancel_with_status(context->c_call(), GRPC_STATUS_RESOURCE_EXHAUSTED, kFellBehind, nullptr);
+        } else {
+          // Only what the stream sends: the earlier documents stay out of the queue.
+          auto queued = std::make_shared<ChangeSet>();
+          queued->version = changes.version;
+          for (const auto& c : changes.changes) queued->changes.push_back({c.path, nullptr, c.after});
+          ListenEvent e;
+          e.kind = ListenEvent::Changes;
+          e.changes = std::move(queued);
+          e.bytes = changes.bytes;
+          events.push_back(std::move(e));
+        }
       }
-      push(ListenEvent{});
+      wake.notify_one();
     });
 
     std::map<int32_t, Target> targets;
@@ -556,6 +634,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           handleChanges(uid, *event.changes, targets, &out);
           break;
       }
+      event.changes.reset();
       for (const auto& r : out) {
         if (!stream->Write(r)) {
           running = false;
@@ -563,10 +642,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           break;
         }
       }
+      std::lock_guard<std::mutex> lock(mutex);
+      if (fellBehind) running = false;
+      else unsentBytes -= event.bytes;
     }
     store().unsubscribe(subscription);
     context->TryCancel();  // ends the reader's Read
     reader.join();
+    if (fellBehind) return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, kFellBehind);
     return grpc::Status::OK;
   }
 
@@ -751,6 +834,8 @@ bool DocumentService::start(std::string* error) {
   builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), grpc::InsecureServerCredentials(),
                            &selected);
   builder.RegisterService(impl_.get());
+  // Room for a commit just over the bound, so that it is refused with the bound's own message.
+  builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxCommitBytes + (1 << 20)));
   server_ = builder.BuildAndStart();
   if (!server_ || selected == 0) {
     if (error) *error = "the document service cannot listen on " + host_ + ":" + std::to_string(requestedPort_);

@@ -284,7 +284,9 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (d != documents_.end()) before = d->second;
     DocumentPtr after = working[path];
     if (after) {
-      batch.Put(kDocPrefix + path, after->SerializeAsString());
+      std::string encoded = after->SerializeAsString();
+      changeSet.bytes += encoded.size();
+      batch.Put(kDocPrefix + path, encoded);
       batch.Delete(kTombPrefix + path);
     } else if (before) {
       batch.Delete(kDocPrefix + path);
@@ -345,6 +347,11 @@ int DocumentStore::subscribe(Subscriber subscriber) {
 void DocumentStore::unsubscribe(int id) {
   std::lock_guard<std::mutex> lock(mutex_);
   subscribers_.erase(id);
+}
+
+size_t DocumentStore::subscriberCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return subscribers_.size();
 }
 
 }  // namespace backend

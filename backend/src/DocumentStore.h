@@ -32,6 +32,7 @@ struct DocumentChangeRecord {
 struct ChangeSet {
   StoreVersion version = 0;
   std::vector<DocumentChangeRecord> changes;
+  size_t bytes = 0;  // encoded size of the documents as the commit left them
 };
 
 // What is left of a deleted document: when it went, and the "userId" it named (so that a client
@@ -88,6 +89,7 @@ class DocumentStore {
   // must only queue work.
   int subscribe(Subscriber subscriber);
   void unsubscribe(int id);
+  size_t subscriberCount() const;  // a stream that is gone leaves none
 
   const std::string& databaseName() const { return databaseName_; }  // projects/<p>/databases/(default)
   std::string documentName(const std::string& path) const;

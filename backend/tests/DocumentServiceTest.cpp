@@ -1,5 +1,6 @@
-// The document service over its own wire protocol: tokens, access rules, the admin interface and
-// its persistence. The client's remote layer has its own end-to-end tests against this service.
+// The document service over its own wire protocol: tokens, access rules, the admin interface,
+// its limits and its persistence. The client's remote layer has its own end-to-end tests against
+// this service.
 #include "backend/src/DocumentService.h"
 
 #include <grpcpp/grpcpp.h>
@@ -8,10 +9,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <system_error>
 
 #include "backend/src/BackendServer.h"
 #include "backend/src/TestBackend.h"
@@ -329,6 +335,7 @@ TEST_F(DocumentServiceTest, AdminInterfaceChangesDocumentsThatSurviveARestart) {
   EXPECT_EQ(docs["admin/masterPin"]["pin"], "1234");
 }
 
+
 // A user-owned document cannot be planted for another user: not under one's own uid with his
 // "userId", nor under his uid before he writes it. The application's own writes pass the rules.
 TEST_F(DocumentServiceTest, OwnershipCannotBePlantedAndTheApplicationsOwnWritesPass) {
@@ -418,6 +425,123 @@ TEST_F(DocumentServiceTest, AResumedListenSendsOnlyWhatTheCallerMayRead) {
   ASSERT_TRUE(pins.current);
   EXPECT_TRUE(pins.paths.empty()) << ::testing::PrintToString(pins.paths);
   EXPECT_EQ(pins.filterCount, 0);
+}
+
+TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused) {
+  std::vector<v1::Write> many;
+  for (size_t i = 0; i <= kMaxCommitWrites; ++i)
+    many.push_back(set("customBlacklist/a" + std::to_string(i), {{"userId", alice_.uid}}));
+  EXPECT_EQ(commit(alice_.idToken, many).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  many.pop_back();
+  EXPECT_TRUE(commit(alice_.idToken, many).ok()) << "the bound itself is allowed";
+  const std::string big(kMaxCommitBytes, 'x');
+  grpc::Status tooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", big}})});
+  EXPECT_EQ(tooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << tooBig.error_message();
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
+
+  std::vector<ListenStream> open;
+  for (int i = 0; i < kMaxStreamsPerUser; ++i) {
+    open.push_back(openListen(alice_.idToken, documentTarget("users/" + alice_.uid)));
+    ASSERT_TRUE(readUntilCurrent(open.back()).current) << "stream " << i;
+  }
+  ListenStream refused = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+  ASSERT_FALSE(readUntilCurrent(refused).current);
+  EXPECT_EQ(refused.stream->Finish().error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+  refused.stream.reset();
+  // Other users are not held back, and a closed stream frees its place.
+  ListenStream bobs = openListen(bob_.idToken, documentTarget("users/" + bob_.uid));
+  EXPECT_TRUE(readUntilCurrent(bobs).current);
+  open.pop_back();
+  // The service frees the place once it has seen the stream end.
+  bool reopened = false;
+  for (auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       !reopened && std::chrono::steady_clock::now() < give_up;) {
+    ListenStream again = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+    reopened = readUntilCurrent(again).current;
+  }
+  EXPECT_TRUE(reopened);
+}
+
+// A client that never reads must not make the service keep every later commit for it: its stream
+// ends once it is too far behind, while a reading listener gets every change.
+TEST_F(DocumentServiceTest, AListenerThatNeverReadsIsEndedInsteadOfHoldingEveryCommit) {
+  const std::string path = "users/" + alice_.uid;
+  ListenStream stalled = openListen(alice_.idToken, documentTarget(path));
+  ASSERT_TRUE(readUntilCurrent(stalled).current);
+  ListenStream reading = openListen(alice_.idToken, documentTarget(path));
+  ASSERT_TRUE(readUntilCurrent(reading).current);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int seen = 0;
+  std::thread reader([&] {
+    v1::ListenResponse r;
+    while (reading.stream->Read(&r)) {
+      if (!r.has_document_change()) continue;
+      std::lock_guard<std::mutex> lock(mutex);
+      ++seen;
+      changed.notify_all();
+    }
+  });
+
+  // Well past the bound and anything the transport buffers on the way. The reading listener gets
+  // each change before the next commit, however loaded the machine.
+  const std::string blob(4000000, 'b');
+  const int commits = static_cast<int>(2 * kMaxUnsentBytesPerStream / blob.size()) + 8;
+  for (int i = 0; i < commits; ++i) {
+    grpc::Status committed = commit(alice_.idToken, {set(path, {{"blob", blob}, {"n", std::to_string(i)}})});
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!committed.ok() || !changed.wait_for(lock, std::chrono::seconds(60), [&] { return seen > i; })) {
+      ADD_FAILURE() << "commit " << i << ": " << committed.error_message();
+      break;
+    }
+  }
+
+  // The stream was ended while the commits came in; without that it would wait here for ever.
+  std::mutex drainMutex;
+  std::condition_variable drainedOrGaveUp;
+  bool drained = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(drainMutex);
+    if (!drainedOrGaveUp.wait_for(lock, std::chrono::seconds(60), [&] { return drained; }))
+      stalled.context->TryCancel();
+  });
+  int received = 0;
+  v1::ListenResponse r;
+  while (stalled.stream->Read(&r))
+    if (r.has_document_change()) ++received;
+  {
+    std::lock_guard<std::mutex> lock(drainMutex);
+    drained = true;
+  }
+  drainedOrGaveUp.notify_all();
+  watchdog.join();
+  grpc::Status ended = stalled.stream->Finish();
+  stalled.stream.reset();
+  EXPECT_EQ(ended.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED) << ended.error_message();
+  EXPECT_LT(received, commits);
+
+  reading.context->TryCancel();
+  reader.join();
+  EXPECT_EQ(seen, commits);
+}
+
+TEST_F(DocumentServiceTest, AListenWhoseReaderCannotStartIsRefusedAndLeavesNoSubscriber) {
+  backend_.documents().setThreadStarterForTesting([](std::function<void()>) -> std::thread {
+    throw std::system_error(EAGAIN, std::generic_category(), "no thread for the test");
+  });
+  ListenStream failed = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+  ASSERT_FALSE(readUntilCurrent(failed).current);
+  EXPECT_EQ(failed.stream->Finish().error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+  failed.stream.reset();
+  EXPECT_EQ(backend_.documents().store().subscriberCount(), 0u);
+  // The next commit reaches no stream that is gone.
+  EXPECT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"userId", alice_.uid}})}).ok());
+
+  backend_.documents().setThreadStarterForTesting(
+      [](std::function<void()> run) { return std::thread(std::move(run)); });
+  Listened listened = listen(alice_.idToken, documentTarget("users/" + alice_.uid));
+  EXPECT_TRUE(listened.current);
+  EXPECT_EQ(listened.changes, 1);
 }
 
 namespace fs = std::filesystem;
