@@ -9,9 +9,11 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <variant>
 
+#include <grpc/grpc.h>
 #include <grpcpp/grpcpp.h>
 #include <httplib.h>
 
@@ -37,6 +39,7 @@ using DocumentPtr = DocumentStore::DocumentPtr;
 namespace {
 
 constexpr char kAdminPrefix[] = "/admin/v1/documents/";
+constexpr char kFellBehind[] = "The client fell too far behind the stream's changes; resume from the last token";
 
 std::vector<std::string> splitPath(const std::string& path) {
   std::vector<std::string> out;
@@ -68,30 +71,45 @@ bool isReferenceCollection(const std::string& collection) {
   return collection == "dnsServers" || collection == "admin";
 }
 
-std::string ownerOf(const v1::Document* doc) {
-  if (!doc) return {};
-  auto it = doc->fields().find("userId");
-  if (it == doc->fields().end() || it->second.value_type_case() != v1::Value::kStringValue) return {};
-  return it->second.string_value();
+// The uid of the user a document of a user-owned collection belongs to ("": nobody), as `uid` sees
+// it. A document named after a user's uid is that user's alone whatever its fields say, so nobody
+// can plant one that another user's listeners take for their own; any other document is the user's
+// that its "userId" names.
+std::string ownerOf(const IdentityService& identity, const std::string& uid, const std::string& id,
+                    const std::string& userId) {
+  if (id == uid || identity.userByID(id)) return id;
+  return userId;
 }
 
-bool canRead(const std::string& uid, const std::string& path, const v1::Document* doc) {
+// Whether `uid` may read, or hear of, the document at `path` that names `userId` (or named it,
+// when deleted; "" for a missing one).
+bool canRead(const IdentityService& identity, const std::string& uid, const std::string& path,
+             const std::string& userId) {
   auto segments = splitPath(path);
   if (segments.size() != 2) return false;
   if (isReferenceCollection(segments[0])) return true;
-  if (isUserOwnedCollection(segments[0])) return segments[1] == uid || (doc && ownerOf(doc) == uid);
+  if (isUserOwnedCollection(segments[0])) return ownerOf(identity, uid, segments[1], userId) == uid;
   return false;
 }
 
-int checkWrite(const std::string& uid, const std::string& path, const v1::Document* before,
-               const v1::Document* after, std::string* message) {
+bool canRead(const IdentityService& identity, const std::string& uid, const std::string& path,
+             const v1::Document* doc) {
+  return canRead(identity, uid, path, userIdOf(doc));
+}
+
+// Vets one document a commit changes, on what it holds before and after the write: a merge or a
+// transform is judged by the document it leaves, not by the fields it sends.
+int checkWrite(const IdentityService& identity, const std::string& uid, const std::string& path,
+               const v1::Document* before, const v1::Document* after, std::string* message) {
   auto segments = splitPath(path);
   bool allowed = false;
   if (segments.size() == 2) {
     const std::string& collection = segments[0];
     if (isUserOwnedCollection(collection)) {
-      allowed = segments[1] == uid ||
-                ((!before || ownerOf(before) == uid) && (!after || ownerOf(after) == uid));
+      const std::string& id = segments[1];
+      bool namesOnlyTheWriter = !after || !after->fields().count("userId") || userIdOf(after) == uid;
+      allowed = (!before || ownerOf(identity, uid, id, userIdOf(before)) == uid) &&
+                (!after || ownerOf(identity, uid, id, userIdOf(after)) == uid) && namesOnlyTheWriter;
     } else if (collection == "uninstall") {
       allowed = !before && after;
     }
@@ -285,6 +303,40 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   std::atomic<int> nextStreamId{1};
 
   DocumentStore& store() { return *owner.store_; }
+  const IdentityService& identity() const { return owner.identity_; }
+
+  // Open Listen and Write streams by uid; one user cannot take every thread of the service.
+  std::mutex streamsMutex;
+  std::map<std::string, int> openStreams;
+
+  // One of a user's stream slots for as long as the stream is open.
+  class StreamSlot {
+   public:
+    StreamSlot(Impl& impl, std::string uid) : impl_(impl), uid_(std::move(uid)) {
+      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
+      int& open = impl_.openStreams[uid_];
+      taken_ = open < kMaxStreamsPerUser;
+      if (taken_) ++open;
+    }
+    ~StreamSlot() {
+      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
+      auto it = impl_.openStreams.find(uid_);
+      if (taken_) --it->second;
+      if (it->second == 0) impl_.openStreams.erase(it);
+    }
+    StreamSlot(const StreamSlot&) = delete;
+    StreamSlot& operator=(const StreamSlot&) = delete;
+    bool taken() const { return taken_; }
+    static grpc::Status refusal() {
+      return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                          "Too many open streams; at most " + std::to_string(kMaxStreamsPerUser) + " per user");
+    }
+
+   private:
+    Impl& impl_;
+    std::string uid_;
+    bool taken_ = false;
+  };
 
   // The caller's uid from the bearer token; UNAUTHENTICATED without a valid one.
   grpc::Status authenticate(grpc::ServerContext* context, std::string* uid) {
@@ -310,12 +362,20 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   grpc::Status commitWrites(const std::string& uid, const google::protobuf::RepeatedPtrField<v1::Write>& writes,
                             CommitOutcome* outcome) {
+    if (static_cast<size_t>(writes.size()) > kMaxCommitWrites)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "A commit takes at most " + std::to_string(kMaxCommitWrites) + " writes");
+    size_t bytes = 0;
+    for (const auto& w : writes) bytes += w.ByteSizeLong();
+    if (bytes > kMaxCommitBytes)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "A commit takes at most " + std::to_string(kMaxCommitBytes) + " bytes of writes");
     for (const auto& w : writes)
       if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
     std::vector<v1::Write> list(writes.begin(), writes.end());
-    *outcome = store().commit(list, [&uid](const std::string& path, const v1::Document* before,
-                                           const v1::Document* after, std::string* message) {
-      return checkWrite(uid, path, before, after, message);
+    *outcome = store().commit(list, [this, &uid](const std::string& path, const v1::Document* before,
+                                                 const v1::Document* after, std::string* message) {
+      return checkWrite(identity(), uid, path, before, after, message);
     });
     if (outcome->code != 0) return grpc::Status(static_cast<grpc::StatusCode>(outcome->code), outcome->message);
     return grpc::Status::OK;
@@ -347,12 +407,12 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     }
     std::vector<v1::BatchGetDocumentsResponse> responses;
     grpc::Status denied = grpc::Status::OK;
-    store().read([&](const std::map<std::string, DocumentPtr>& docs, const std::map<std::string, StoreVersion>&,
+    store().read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
                      StoreVersion version) {
       for (const auto& path : paths) {
         auto it = docs.find(path);
         const v1::Document* doc = it == docs.end() ? nullptr : it->second.get();
-        if (!canRead(uid, path, doc)) {
+        if (!canRead(identity(), uid, path, doc)) {
           denied = grpc::Status(grpc::StatusCode::PERMISSION_DENIED, "Missing or insufficient permissions.");
           return;
         }
@@ -374,6 +434,8 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
+    StreamSlot slot(*this, uid);
+    if (!slot.taken()) return StreamSlot::refusal();
     v1::WriteRequest request;
     if (!stream->Read(&request)) return grpc::Status::OK;
     if (request.database() != store().databaseName())
@@ -416,6 +478,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     enum Kind { Request, Changes, End } kind = End;
     v1::ListenRequest request;
     std::shared_ptr<const ChangeSet> changes;
+    size_t bytes = 0;  // what `changes` holds
   };
 
   // A stored document as the client's model sees it.
@@ -427,8 +490,8 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   bool matches(const std::string& uid, const Target& t, const std::string& path, const v1::Document* doc) {
     if (!doc) return false;
-    if (t.documentPath) return *t.documentPath == path && canRead(uid, path, doc);
-    return t.query->matchesDocument(*modelDocument(path, *doc));
+    if (t.documentPath) return *t.documentPath == path && canRead(identity(), uid, path, doc);
+    return canRead(identity(), uid, path, doc) && t.query->matchesDocument(*modelDocument(path, *doc));
   }
 
   // The paths of the documents matching the target, limit applied.
@@ -444,6 +507,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string collection = t.query->path().CanonicalString() + "/";
     for (auto it = docs.lower_bound(collection); it != docs.end(); ++it) {
       if (it->first.compare(0, collection.size(), collection) != 0) break;
+      if (!canRead(identity(), uid, it->first, it->second.get())) continue;
       auto doc = modelDocument(it->first, *it->second);
       if (t.query->matchesDocument(*doc)) found.push_back(doc);
     }
@@ -473,8 +537,9 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   // Brings the target from what the client holds (`t.sent`, or unknown when `resumeFrom` is set)
   // to `result`; the messages go to `out`.
-  void diffTarget(Target& t, const std::vector<std::string>& result, const std::map<std::string, DocumentPtr>& docs,
-                  const std::map<std::string, StoreVersion>& tombstones, std::optional<StoreVersion> resumeFrom,
+  void diffTarget(const std::string& uid, Target& t, const std::vector<std::string>& result,
+                  const std::map<std::string, DocumentPtr>& docs,
+                  const Tombstones& tombstones, std::optional<StoreVersion> resumeFrom,
                   const std::set<std::string>* changedPaths, std::vector<v1::ListenResponse>* out) {
     std::set<std::string> now(result.begin(), result.end());
     for (const auto& path : result) {
@@ -500,13 +565,18 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       out->push_back(std::move(r));
     };
     if (resumeFrom) {
-      // Documents that changed or went away since the token and do not match now.
+      // Documents that changed or went away since the token and do not match now, as far as the
+      // caller may know of them: the token is the client's word, so even a forged one reveals no
+      // other user's document. What else the client holds, the existence filter corrects.
+      auto concerns = [&](const std::string& path) {
+        return t.documentPath ? *t.documentPath == path : isInCollection(t, path);
+      };
       for (const auto& [path, doc] : docs)
-        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom &&
-            (t.documentPath ? *t.documentPath == path : isInCollection(t, path)))
+        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom && concerns(path) &&
+            canRead(identity(), uid, path, doc.get()))
           removal(path);
       for (const auto& [path, deleted] : tombstones)
-        if (deleted > *resumeFrom && (t.documentPath ? *t.documentPath == path : isInCollection(t, path)))
+        if (deleted.version > *resumeFrom && concerns(path) && canRead(identity(), uid, path, deleted.userId))
           removal(path);
     } else {
       for (const auto& path : t.sent)
@@ -526,10 +596,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
+    StreamSlot slot(*this, uid);
+    if (!slot.taken()) return StreamSlot::refusal();
 
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<ListenEvent> events;
+    size_t unsentBytes = 0;  // of the changes queued or being sent
+    bool fellBehind = false;
     auto push = [&](ListenEvent e) {
       {
         std::lock_guard<std::mutex> lock(mutex);
@@ -537,21 +611,48 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       }
       wake.notify_one();
     };
+    std::thread reader;
+    try {
+      reader = owner.startThread_([&] {
+        v1::ListenRequest request;
+        while (stream->Read(&request)) {
+          ListenEvent e;
+          e.kind = ListenEvent::Request;
+          e.request = request;
+          push(std::move(e));
+        }
+        push(ListenEvent{});
+      });
+    } catch (const std::system_error& e) {
+      return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
+                          std::string("The document service cannot start the stream: ") + e.what());
+    }
     int subscription = store().subscribe([&](const ChangeSet& changes) {
-      ListenEvent e;
-      e.kind = ListenEvent::Changes;
-      e.changes = std::make_shared<ChangeSet>(changes);
-      push(std::move(e));
-    });
-    std::thread reader([&] {
-      v1::ListenRequest request;
-      while (stream->Read(&request)) {
-        ListenEvent e;
-        e.kind = ListenEvent::Request;
-        e.request = request;
-        push(std::move(e));
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (fellBehind) return;
+        unsentBytes += changes.bytes;
+        if (unsentBytes > kMaxUnsentBytesPerStream) {
+          // A client that does not read would make the service keep every later commit. Its
+          // stream ends; it resumes from its last token. The Write a client does not read
+          // blocks, so the status goes out by cancelling the call.
+          fellBehind = true;
+          events.clear();
+          events.push_back(ListenEvent{});
+          grpc_call_cancel_with_status(context->c_call(), GRPC_STATUS_RESOURCE_EXHAUSTED, kFellBehind, nullptr);
+        } else {
+          // Only what the stream sends: the earlier documents stay out of the queue.
+          auto queued = std::make_shared<ChangeSet>();
+          queued->version = changes.version;
+          for (const auto& c : changes.changes) queued->changes.push_back({c.path, nullptr, c.after});
+          ListenEvent e;
+          e.kind = ListenEvent::Changes;
+          e.changes = std::move(queued);
+          e.bytes = changes.bytes;
+          events.push_back(std::move(e));
+        }
       }
-      push(ListenEvent{});
+      wake.notify_one();
     });
 
     std::map<int32_t, Target> targets;
@@ -576,6 +677,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           handleChanges(uid, *event.changes, targets, &out);
           break;
       }
+      event.changes.reset();
       for (const auto& r : out) {
         if (!stream->Write(r)) {
           running = false;
@@ -583,10 +685,14 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           break;
         }
       }
+      std::lock_guard<std::mutex> lock(mutex);
+      if (fellBehind) running = false;
+      else unsentBytes -= event.bytes;
     }
     store().unsubscribe(subscription);
     context->TryCancel();  // ends the reader's Read
     reader.join();
+    if (fellBehind) return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, kFellBehind);
     return grpc::Status::OK;
   }
 
@@ -654,15 +760,15 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
     out->push_back(targetChange(v1::TargetChange::ADD, {id}));
     store().read([&](const std::map<std::string, DocumentPtr>& docs,
-                     const std::map<std::string, StoreVersion>& tombstones, StoreVersion version) {
+                     const Tombstones& tombstones, StoreVersion version) {
       if (rejection.empty() && t.documentPath) {
         auto it = docs.find(*t.documentPath);
-        if (!canRead(uid, *t.documentPath, it == docs.end() ? nullptr : it->second.get()))
+        if (!canRead(identity(), uid, *t.documentPath, it == docs.end() ? nullptr : it->second.get()))
           rejection = "Missing or insufficient permissions.";
       }
       if (!rejection.empty()) return reject(id, grpc::StatusCode::PERMISSION_DENIED, rejection);
       std::vector<std::string> result = resultOf(uid, t, docs);
-      diffTarget(t, result, docs, tombstones, resumeFrom, nullptr, out);
+      diffTarget(uid, t, result, docs, tombstones, resumeFrom, nullptr, out);
       if (resumeFrom) {
         v1::ListenResponse filter;
         filter.mutable_filter()->set_target_id(id);
@@ -692,12 +798,12 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         // A limit makes every document's membership depend on the others: recompute.
         std::map<std::string, DocumentPtr> all;
         store().read([&](const std::map<std::string, DocumentPtr>& current,
-                         const std::map<std::string, StoreVersion>&, StoreVersion) { all = current; });
+                         const Tombstones&, StoreVersion) { all = current; });
         for (const auto& [path, doc] : docs) all[path] = doc;
         for (const auto& c : changes.changes)
           if (!c.after) all.erase(c.path);
         size_t before = out->size();
-        diffTarget(t, resultOf(uid, t, all), all, {}, std::nullopt, &changedPaths, out);
+        diffTarget(uid, t, resultOf(uid, t, all), all, {}, std::nullopt, &changedPaths, out);
         any = any || out->size() != before;
         continue;
       }
@@ -750,9 +856,8 @@ std::string DocumentService::hostAndPort() const { return host_ + ":" + std::to_
 bool DocumentService::open(std::string* error) {
   if (dataDir_.empty()) return true;
   std::error_code ec;
-  std::filesystem::path dir = std::filesystem::path(dataDir_) / "documents";
-  std::filesystem::create_directories(dir, ec);
-  return store_->open(dir.string(), error);
+  std::filesystem::create_directories(dataDir_, ec);
+  return store_->open((std::filesystem::path(dataDir_) / "documents").string(), error);
 }
 
 bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) {
@@ -779,6 +884,8 @@ bool DocumentService::start(std::string* error) {
   builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), grpc::InsecureServerCredentials(),
                            &selected);
   builder.RegisterService(impl_.get());
+  // Room for a commit just over the bound, so that it is refused with the bound's own message.
+  builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxCommitBytes + (1 << 20)));
   server_ = builder.BuildAndStart();
   if (!server_ || selected == 0) {
     if (error) *error = "the document service cannot listen on " + host_ + ":" + std::to_string(requestedPort_);
@@ -909,7 +1016,7 @@ void DocumentService::refuseQueriesOnForTesting(const std::string& collection) {
 nlohmann::json DocumentService::adminList(const std::string& collectionPath) const {
   nlohmann::json list = nlohmann::json::array();
   std::string prefix = collectionPath + "/";
-  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const std::map<std::string, StoreVersion>&,
+  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
                    StoreVersion) {
     for (auto it = docs.lower_bound(prefix); it != docs.end(); ++it) {
       if (it->first.compare(0, prefix.size(), prefix) != 0) break;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -19,6 +22,13 @@ namespace backend {
 
 class IdentityService;
 
+// Limits that keep one client from exhausting the document service, far above what the
+// application and the SDK ever send.
+inline constexpr size_t kMaxCommitWrites = 500;           // more in one commit: INVALID_ARGUMENT
+inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded size; more: INVALID_ARGUMENT
+inline constexpr size_t kMaxUnsentBytesPerStream = 16 << 20;  // a Listen further behind ends: RESOURCE_EXHAUSTED
+inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Write streams; more: RESOURCE_EXHAUSTED
+
 // The document service: the `variru.verorariv.v1.Verorariv` gRPC service on a loopback port of
 // its own (Listen, Write, Commit, BatchGetDocuments), over a DocumentStore kept in
 // "<data dir>/documents" (in memory without a data directory).
@@ -26,8 +36,10 @@ class IdentityService;
 // Every call must carry "authorization: Bearer <ID token>" signed by the identity service and not
 // expired or revoked (else UNAUTHENTICATED). Access rules (else PERMISSION_DENIED):
 //   "dnsServers", "admin"                 read by any signed-in user
-//   "users", "customBlacklist", "pin"     read and write of the user's own documents: document id
-//                                         equal to the uid, or field "userId" equal to the uid;
+//   "users", "customBlacklist", "pin"     read and write of the user's own documents: a document
+//                                         whose id is a user's uid is that user's whatever its
+//                                         fields say, any other is the user's its "userId" names;
+//                                         no write may leave "userId" naming another user;
 //                                         queries must filter on "userId" == uid
 //   "uninstall"                           create by any signed-in user
 //
@@ -64,6 +76,11 @@ class DocumentService : public Service {
   std::string hostAndPort() const;  // "127.0.0.1:<port>"
   DocumentStore& store() { return *store_; }
 
+  // Starts the thread that reads a Listen stream's requests; throws std::system_error when it
+  // cannot, as std::thread does. Tests replace it to make the start fail.
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+  void setThreadStarterForTesting(ThreadStarter starter) { startThread_ = std::move(starter); }
+
   // The admin operations, as the HTTP routes run them. Return the commit's version, or nullopt
   // with *error for a bad path or fields.
   std::optional<StoreVersion> adminSet(const std::string& path, const nlohmann::json& fields,
@@ -89,6 +106,7 @@ class DocumentService : public Service {
   std::unique_ptr<DocumentStore> store_;
   mutable std::mutex refusedMutex_;
   std::string refusedCollection_;
+  ThreadStarter startThread_ = [](std::function<void()> run) { return std::thread(std::move(run)); };
   std::unique_ptr<Impl> impl_;
   std::unique_ptr<grpc::Server> server_;
 };

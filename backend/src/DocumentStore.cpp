@@ -1,10 +1,16 @@
 #include "backend/src/DocumentStore.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include <leveldb/db.h>
+#include <leveldb/env.h>
 #include <leveldb/write_batch.h>
 
 #include "davedove/verorariv/model/VRVDocument.h"
@@ -15,6 +21,7 @@
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
 #include "davedove/verorariv/remote/wire_validator.h"
+#include "platform/foundation/DamagedInput.h"
 
 namespace backend {
 
@@ -28,6 +35,34 @@ namespace {
 constexpr char kDocPrefix[] = "doc/";
 constexpr char kTombPrefix[] = "tomb/";
 constexpr char kVersionKey[] = "meta/version";
+
+// Makes the store's files for their owner alone: they hold PINs and e-mail addresses.
+class OwnerOnlyEnv : public leveldb::EnvWrapper {
+ public:
+  static OwnerOnlyEnv* shared() {
+    static OwnerOnlyEnv* env = new OwnerOnlyEnv;  // outlives every database
+    return env;
+  }
+  leveldb::Status NewWritableFile(const std::string& f, leveldb::WritableFile** r) override {
+    return ownerOnly(f, target()->NewWritableFile(f, r));
+  }
+  leveldb::Status NewAppendableFile(const std::string& f, leveldb::WritableFile** r) override {
+    return ownerOnly(f, target()->NewAppendableFile(f, r));
+  }
+  leveldb::Status LockFile(const std::string& f, leveldb::FileLock** l) override {
+    return ownerOnly(f, target()->LockFile(f, l));
+  }
+  leveldb::Status NewLogger(const std::string& f, leveldb::Logger** l) override {
+    return ownerOnly(f, target()->NewLogger(f, l));
+  }
+
+ private:
+  OwnerOnlyEnv() : EnvWrapper(leveldb::Env::Default()) {}
+  static leveldb::Status ownerOnly(const std::string& f, leveldb::Status s) {
+    if (s.ok()) ::chmod(f.c_str(), 0600);
+    return s;
+  }
+};
 
 StoreVersion nowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -50,6 +85,13 @@ model::SnapshotVersion snapshotOf(StoreVersion v) {
 }
 
 }  // namespace
+
+std::string userIdOf(const v1::Document* doc) {
+  if (!doc) return {};
+  auto it = doc->fields().find("userId");
+  if (it == doc->fields().end() || it->second.value_type_case() != v1::Value::kStringValue) return {};
+  return it->second.string_value();
+}
 
 google::protobuf::Timestamp timestampOfVersion(StoreVersion version) {
   google::protobuf::Timestamp t;
@@ -80,14 +122,27 @@ std::optional<std::string> DocumentStore::pathOfName(const std::string& name) co
 }
 
 bool DocumentStore::open(const std::string& directory, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = "cannot open the document store at " + directory + ": " + why;
+    return false;
+  };
+  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return fail(std::strerror(errno));
+  // LevelDB would start an empty store over the tables and delete them.
+  if (auto table = platform::levelDbTablesWithoutCurrent(directory))
+    return fail("it has lost its CURRENT file but still holds " + *table + "; it is left as it is");
   leveldb::Options options;
   options.create_if_missing = true;
+  options.env = OwnerOnlyEnv::shared();
+  // A damaged log record fails the open instead of dropping an acknowledged write.
+  options.paranoid_checks = true;
   leveldb::DB* db = nullptr;
   leveldb::Status s = leveldb::DB::Open(options, directory, &db);
-  if (!s.ok()) {
-    if (error) *error = "cannot open the document store: " + s.ToString();
-    return false;
-  }
+  if (!s.ok()) return fail(s.ToString());
+  // A store made before its files were kept to their owner.
+  ::chmod(directory.c_str(), 0700);
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, ec))
+    if (entry.is_regular_file(ec)) ::chmod(entry.path().c_str(), 0600);
   std::lock_guard<std::mutex> lock(mutex_);
   db_.reset(db);
   documents_.clear();
@@ -104,7 +159,10 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
       }
       documents_[key.substr(sizeof(kDocPrefix) - 1)] = std::move(doc);
     } else if (key.rfind(kTombPrefix, 0) == 0) {
-      tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = decodeVersion(value);
+      // "<version> <userId>"; stores of before the userId hold the version alone.
+      size_t space = value.find(' ');
+      tombstones_[key.substr(sizeof(kTombPrefix) - 1)] = {
+          decodeVersion(value.substr(0, space)), space == std::string::npos ? "" : value.substr(space + 1)};
     } else if (key == kVersionKey) {
       version_ = std::max(version_, decodeVersion(value));
     }
@@ -226,11 +284,13 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (d != documents_.end()) before = d->second;
     DocumentPtr after = working[path];
     if (after) {
-      batch.Put(kDocPrefix + path, after->SerializeAsString());
+      std::string encoded = after->SerializeAsString();
+      changeSet.bytes += encoded.size();
+      batch.Put(kDocPrefix + path, encoded);
       batch.Delete(kTombPrefix + path);
     } else if (before) {
       batch.Delete(kDocPrefix + path);
-      batch.Put(kTombPrefix + path, encodeVersion(version));
+      batch.Put(kTombPrefix + path, encodeVersion(version) + " " + userIdOf(before.get()));
     }
     if (before || after) changeSet.changes.push_back({path, before, after});
   }
@@ -250,7 +310,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       tombstones_.erase(change.path);
     } else {
       documents_.erase(change.path);
-      tombstones_[change.path] = version;
+      tombstones_[change.path] = {version, userIdOf(change.before.get())};
     }
   }
   version_ = version;
@@ -260,7 +320,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
 }
 
 void DocumentStore::read(const std::function<void(const std::map<std::string, DocumentPtr>&,
-                                                  const std::map<std::string, StoreVersion>&,
+                                                  const Tombstones&,
                                                   StoreVersion)>& reader) const {
   std::lock_guard<std::mutex> lock(mutex_);
   reader(documents_, tombstones_, version_);
@@ -287,6 +347,11 @@ int DocumentStore::subscribe(Subscriber subscriber) {
 void DocumentStore::unsubscribe(int id) {
   std::lock_guard<std::mutex> lock(mutex_);
   subscribers_.erase(id);
+}
+
+size_t DocumentStore::subscriberCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return subscribers_.size();
 }
 
 }  // namespace backend

@@ -32,7 +32,16 @@ struct DocumentChangeRecord {
 struct ChangeSet {
   StoreVersion version = 0;
   std::vector<DocumentChangeRecord> changes;
+  size_t bytes = 0;  // encoded size of the documents as the commit left them
 };
+
+// What is left of a deleted document: when it went, and the "userId" it named (so that a client
+// resuming a listen hears of the deletion only when it was its document).
+struct Tombstone {
+  StoreVersion version = 0;
+  std::string userId;
+};
+using Tombstones = std::map<std::string, Tombstone>;  // by path
 
 // The outcome of a commit: its version and one result per write.
 struct CommitOutcome {
@@ -71,7 +80,7 @@ class DocumentStore {
 
   // Runs `reader` under the lock with the current documents (by path) and version.
   void read(const std::function<void(const std::map<std::string, DocumentPtr>& documents,
-                                     const std::map<std::string, StoreVersion>& tombstones,
+                                     const Tombstones& tombstones,
                                      StoreVersion version)>& reader) const;
   DocumentPtr get(const std::string& path) const;
   StoreVersion version() const;
@@ -80,6 +89,7 @@ class DocumentStore {
   // must only queue work.
   int subscribe(Subscriber subscriber);
   void unsubscribe(int id);
+  size_t subscriberCount() const;  // a stream that is gone leaves none
 
   const std::string& databaseName() const { return databaseName_; }  // projects/<p>/databases/(default)
   std::string documentName(const std::string& path) const;
@@ -93,12 +103,16 @@ class DocumentStore {
   std::string databaseName_;
   mutable std::mutex mutex_;
   std::map<std::string, DocumentPtr> documents_;
-  std::map<std::string, StoreVersion> tombstones_;  // deletion versions
+  Tombstones tombstones_;
   StoreVersion version_ = 0;
   std::unique_ptr<leveldb::DB> db_;
   std::map<int, Subscriber> subscribers_;
   int nextSubscriber_ = 1;
 };
+
+// The uid a document's "userId" names, the owner by which the access rules judge it; "" when it
+// names none.
+std::string userIdOf(const variru::verorariv::v1::Document* doc);
 
 // Timestamp <-> version.
 google::protobuf::Timestamp timestampOfVersion(StoreVersion version);

@@ -1,4 +1,6 @@
 // vorellin-backend: the local stand-in of the hosted backend, on loopback.
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,9 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Commits and listens of megabytes pass through here: buffers that large go back to the system
+  // when freed, so the program's memory follows what it holds rather than what it once held.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   backend::BackendOptions options;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];

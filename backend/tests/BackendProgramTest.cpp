@@ -1,5 +1,4 @@
 #include <httplib.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,9 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include "backend/src/BackendProcess.h"
 
 namespace {
 
@@ -24,58 +28,31 @@ class BackendProgramTest : public ::testing::Test {
     std::ofstream(dir_ + "/seed.json")
         << R"({"users":[{"email":"fay@example.com","password":"s3cretpw","uid":"uid-fay"}],)"
            R"("documents":{"pin/uid-fay":{"userId":"uid-fay","pin":"4321"}}})";
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    pid_ = spawn(out[1], out[0]);
-    ASSERT_GE(pid_, 0);
-    ::close(out[1]);
-    out_ = ::fdopen(out[0], "r");
-    char line[512];
-    while (!announced_.count("admin_token_file") && std::fgets(line, sizeof line, out_)) {
-      std::string text(line);
-      if (!text.empty() && text.back() == '\n') text.pop_back();
-      size_t eq = text.find('=');
-      if (eq != std::string::npos) announced_[text.substr(0, eq)] = text.substr(eq + 1);
-    }
+    program_ = std::make_unique<backend::BackendProcess>(VRL_BACKEND_EXE, arguments());
+    announced_ = program_->announced();
     ASSERT_TRUE(announced_.count("port")) << "the program announced no port";
     port_ = std::stoi(announced_["port"]);
     ASSERT_GT(port_, 0);
   }
 
-  // The program over the fixture's data directory, its standard output on `output`.
-  pid_t spawn(int output, int closeInChild = -1) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::dup2(output, 1);
-      if (closeInChild >= 0) ::close(closeInChild);
-      ::close(output);
-      ::execl(VRL_BACKEND_EXE, VRL_BACKEND_EXE, "--port", "0", "--data-dir", (dir_ + "/data").c_str(), "--seed",
-              (dir_ + "/seed.json").c_str(), "--quiet", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    return pid;
+  // The program over the fixture's data directory and seed.
+  std::vector<std::string> arguments() const {
+    return {"--port", "0", "--data-dir", dir_ + "/data", "--seed", dir_ + "/seed.json", "--quiet"};
   }
 
   void TearDown() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_) std::fclose(out_);
+    program_.reset();
     std::filesystem::remove_all(dir_);
   }
 
   int stopProgram() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid_, &status, 0), pid_);
-    pid_ = -1;
+    int status = program_->stop();
+    EXPECT_NE(status, -1);
     return status;
   }
 
   std::string dir_;
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
+  std::unique_ptr<backend::BackendProcess> program_;
   std::map<std::string, std::string> announced_;
   int port_ = 0;
 };
@@ -149,13 +126,9 @@ TEST_F(BackendProgramTest, ASecondProgramOnTheSameDataDirectoryLeavesTheTokenAlo
   std::string token;
   ASSERT_TRUE(std::ifstream(file) >> token);
 
-  FILE* sink = std::fopen("/dev/null", "w");
-  ASSERT_NE(sink, nullptr);
-  pid_t second = spawn(::fileno(sink));
-  std::fclose(sink);
-  ASSERT_GT(second, 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(second, &status, 0), second);
+  backend::BackendProcess second(VRL_BACKEND_EXE, arguments());
+  EXPECT_FALSE(second.started());
+  int status = second.stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << "the second program must not serve";
 
   std::string now;

@@ -1,14 +1,25 @@
-// The document service over its own wire protocol: tokens, access rules, the admin interface and
-// its persistence. The client's remote layer has its own end-to-end tests against this service.
+// The document service over its own wire protocol: tokens, access rules, the admin interface,
+// its limits and its persistence. The client's remote layer has its own end-to-end tests against
+// this service.
 #include "backend/src/DocumentService.h"
 
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <thread>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <system_error>
 
+#include "backend/src/BackendServer.h"
 #include "backend/src/TestBackend.h"
 #include "backend/src/TokenSigner.h"
 #include "variru/verorariv/v1/verorariv.grpc.pb.h"
@@ -37,11 +48,11 @@ class DocumentServiceTest : public ::testing::Test {
   std::string database() const { return "projects/" + backend_.projectId() + "/databases/(default)"; }
   std::string name(const std::string& path) const { return database() + "/documents/" + path; }
 
-  std::unique_ptr<grpc::ClientContext> context(const std::string& token) {
+  std::unique_ptr<grpc::ClientContext> context(const std::string& token, int seconds = 20) {
     auto c = std::make_unique<grpc::ClientContext>();
     if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
     c->AddMetadata("variru-cloud-resource-prefix", database());
-    c->set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(20));
+    c->set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(seconds));
     return c;
   }
 
@@ -83,6 +94,128 @@ class DocumentServiceTest : public ::testing::Test {
     }
     if (out) *out = result;
     return reader->Finish();
+  }
+
+  // An anonymous sign-up: all it takes to hold an ID token.
+  SignedInUser signUpAnonymously() {
+    httplib::Client client("127.0.0.1", backend_.port());
+    auto res = client.Post("/identityservice/v3/relyingparty/signupNewUser?key=test-api-key",
+                           R"({"returnSecureToken":true})", "application/json");
+    EXPECT_TRUE(res && res->status == 200);
+    json reply = res ? json::parse(res->body, nullptr, false) : json();
+    if (!reply.is_object()) return {};
+    return {reply.value("localId", ""), reply.value("idToken", ""), reply.value("refreshToken", "")};
+  }
+
+  // set() with only the given fields written, the document's others kept (created when missing).
+  v1::Write merge(const std::string& path, const std::map<std::string, std::string>& fields) {
+    v1::Write w = set(path, fields);
+    w.mutable_update_mask();  // even empty: a merge, never a replacement
+    for (const auto& [k, v] : fields) w.mutable_update_mask()->add_field_paths(k);
+    return w;
+  }
+
+  // A transform write adding (or removing) the texts to the array field.
+  v1::Write arrayChange(const std::string& path, const std::string& field, const std::vector<std::string>& values,
+                        bool remove = false) {
+    v1::Write w;
+    w.mutable_transform()->set_document(name(path));
+    auto* t = w.mutable_transform()->add_field_transforms();
+    t->set_field_path(field);
+    auto* array = remove ? t->mutable_remove_all_from_array() : t->mutable_append_missing_elements();
+    for (const auto& v : values) array->add_values()->set_string_value(v);
+    w.mutable_current_document()->set_exists(true);  // as the client sends a transform
+    return w;
+  }
+
+  v1::Write erase(const std::string& path) {
+    v1::Write w;
+    w.set_delete_(name(path));
+    return w;
+  }
+
+  static v1::Write mustExist(v1::Write w) {
+    w.mutable_current_document()->set_exists(true);
+    return w;
+  }
+
+  // The application's listen on a user-owned collection: "userId" == uid.
+  v1::Target ownQuery(const std::string& collection, const std::string& uid) {
+    v1::Target t;
+    t.set_target_id(2);
+    t.mutable_query()->set_parent(database() + "/documents");
+    auto* q = t.mutable_query()->mutable_structured_query();
+    q->add_from()->set_collection_id(collection);
+    auto* f = q->mutable_where()->mutable_field_filter();
+    f->mutable_field()->set_field_path("userId");
+    f->set_op(v1::StructuredQuery::FieldFilter::EQUAL);
+    f->mutable_value()->set_string_value(uid);
+    return t;
+  }
+
+  v1::Target documentTarget(const std::string& path) {
+    v1::Target t;
+    t.set_target_id(4);
+    t.mutable_documents()->add_documents(name(path));
+    return t;
+  }
+
+  struct ListenStream {
+    std::unique_ptr<grpc::ClientContext> context;
+    std::unique_ptr<grpc::ClientReaderWriter<v1::ListenRequest, v1::ListenResponse>> stream;
+    ListenStream() = default;
+    ListenStream(ListenStream&&) = default;
+    ~ListenStream() {
+      if (!stream) return;
+      context->TryCancel();
+      stream->Finish();
+    }
+  };
+
+  ListenStream openListen(const std::string& token, const v1::Target& target) {
+    ListenStream l;
+    l.context = context(token, 600);  // the tests end their streams themselves
+    l.stream = stub_->Listen(l.context.get());
+    v1::ListenRequest request;
+    request.set_database(database());
+    *request.mutable_add_target() = target;
+    l.stream->Write(request);
+    return l;
+  }
+
+  // What a stream sent until its target was current (or removed, or the stream ended).
+  struct Listened {
+    std::vector<std::string> paths;  // named by a document change, delete or remove
+    std::optional<int> filterCount;
+    bool current = false;
+    int changes = 0;  // document changes
+  };
+
+  Listened readUntilCurrent(ListenStream& l) {
+    Listened out;
+    v1::ListenResponse r;
+    const size_t prefix = database().size() + 11;
+    while (l.stream->Read(&r)) {
+      if (r.has_document_change()) {
+        out.paths.push_back(r.document_change().document().name().substr(prefix));
+        ++out.changes;
+      }
+      if (r.has_document_delete()) out.paths.push_back(r.document_delete().document().substr(prefix));
+      if (r.has_document_remove()) out.paths.push_back(r.document_remove().document().substr(prefix));
+      if (r.has_filter()) out.filterCount = r.filter().count();
+      if (r.has_target_change() && r.target_change().target_change_type() == v1::TargetChange::REMOVE) break;
+      if (r.has_target_change() && r.target_change().target_change_type() == v1::TargetChange::CURRENT) {
+        out.current = true;
+        break;
+      }
+    }
+    return out;
+  }
+
+  Listened listen(const std::string& token, v1::Target target, const std::string& resumeToken = {}) {
+    target.set_resume_token(resumeToken);
+    ListenStream l = openListen(token, target);
+    return readUntilCurrent(l);
   }
 
   TestBackend backend_;
@@ -200,6 +333,283 @@ TEST_F(DocumentServiceTest, AdminInterfaceChangesDocumentsThatSurviveARestart) {
   json docs;
   ASSERT_TRUE(get(alice_.idToken, {"admin/masterPin"}, &docs).ok());
   EXPECT_EQ(docs["admin/masterPin"]["pin"], "1234");
+}
+
+
+// A user-owned document cannot be planted for another user: not under one's own uid with his
+// "userId", nor under his uid before he writes it. The application's own writes pass the rules.
+TEST_F(DocumentServiceTest, OwnershipCannotBePlantedAndTheApplicationsOwnWritesPass) {
+  ASSERT_TRUE(backend_.setDocument("users/alice-profile", {{"userId", alice_.uid}, {"devices", json::array()}}));
+  const std::string aliceList = "customBlacklist/" + alice_.uid;
+  // The application's writes: the block mode merged in (creating the document), the public IP
+  // added and the previous one withdrawn, a device added to the profile, the uninstall record.
+  ASSERT_TRUE(commit(alice_.idToken, {merge(aliceList, {{"blockMode", "2"}, {"userId", alice_.uid}}),
+                                      arrayChange(aliceList, "latestIpAddress", {"203.0.113.7"})})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {mustExist(merge(aliceList, {{"blockMode", "1"}})),
+                                      arrayChange(aliceList, "latestIpAddress", {"203.0.113.8"}),
+                                      mustExist(merge(aliceList, {{"blockMode", "1"}})),
+                                      arrayChange(aliceList, "latestIpAddress", {"203.0.113.7"}, true)})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {mustExist(merge("users/alice-profile", {})),
+                                      arrayChange("users/alice-profile", "devices", {"macOS"})})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {set("uninstall/record-1", {{"userId", alice_.uid}, {"device", "macOS"}})}).ok());
+  EXPECT_EQ(backend_.getDocument(aliceList)["fields"]["latestIpAddress"], json::array({"203.0.113.8"}));
+  EXPECT_EQ(backend_.getDocument("users/alice-profile")["fields"]["devices"], json::array({"macOS"}));
+
+  SignedInUser mallory = signUpAnonymously();
+  ASSERT_FALSE(mallory.uid.empty());
+  const auto denied = grpc::StatusCode::PERMISSION_DENIED;
+  // Under his own uid, naming Alice: by set, by merge, by a transform of "userId".
+  const std::string malloryPin = "pin/" + mallory.uid;
+  EXPECT_EQ(commit(mallory.idToken, {set(malloryPin, {{"userId", alice_.uid}, {"pin", "9999"}})}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {set("customBlacklist/" + mallory.uid, {{"userId", alice_.uid}})}).error_code(),
+            denied);
+  ASSERT_TRUE(commit(mallory.idToken, {set(malloryPin, {{"userId", mallory.uid}, {"pin", "9999"}})}).ok());
+  EXPECT_EQ(commit(mallory.idToken, {merge(malloryPin, {{"userId", alice_.uid}})}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {arrayChange(malloryPin, "userId", {alice_.uid})}).error_code(), denied);
+  // Under a uid of Alice's before she writes it, naming himself or nobody.
+  const std::string alicePin = "pin/" + alice_.uid;
+  EXPECT_EQ(commit(mallory.idToken, {set(alicePin, {{"userId", mallory.uid}, {"pin", "9999"}})}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {set(alicePin, {{"pin", "9999"}})}).error_code(), denied);
+  // One refused document refuses the whole commit.
+  EXPECT_EQ(commit(mallory.idToken, {set("users/" + mallory.uid, {{"userId", mallory.uid}}),
+                                     set("customBlacklist/" + mallory.uid, {{"userId", alice_.uid}})})
+                .error_code(),
+            denied);
+  EXPECT_TRUE(backend_.getDocument("users/" + mallory.uid).is_null());
+  EXPECT_TRUE(backend_.getDocument(alicePin).is_null());
+  EXPECT_EQ(backend_.getDocument(malloryPin)["fields"]["userId"], mallory.uid);
+
+  // Planted before these rules: the document named after Alice is hers whatever it says, and
+  // Mallory's own names her in vain. Alice reads and fixes hers; Mallory can do neither.
+  ASSERT_TRUE(backend_.setDocument(aliceList, {{"userId", mallory.uid}, {"latestIpAddress", json::array()}}));
+  ASSERT_TRUE(backend_.setDocument(malloryPin, {{"userId", alice_.uid}, {"pin", "9999"}}));
+  EXPECT_EQ(get(mallory.idToken, {aliceList}).error_code(), denied);
+  EXPECT_EQ(commit(mallory.idToken, {merge(aliceList, {{"blockMode", "0"}})}).error_code(), denied);
+  EXPECT_TRUE(listen(mallory.idToken, ownQuery("customBlacklist", mallory.uid)).paths.empty());
+  EXPECT_TRUE(get(alice_.idToken, {aliceList}).ok());
+  EXPECT_TRUE(commit(alice_.idToken, {merge(aliceList, {{"userId", alice_.uid}})}).ok());
+  Listened pins = listen(alice_.idToken, ownQuery("pin", alice_.uid));
+  EXPECT_TRUE(pins.current);
+  EXPECT_TRUE(pins.paths.empty()) << ::testing::PrintToString(pins.paths);
+  EXPECT_EQ(get(alice_.idToken, {malloryPin}).error_code(), denied);
+}
+
+// A resume token is the client's word: a forged one must not list other users' documents, nor
+// their deletions, nor count them in the existence filter.
+TEST_F(DocumentServiceTest, AResumedListenSendsOnlyWhatTheCallerMayRead) {
+  ASSERT_TRUE(commit(bob_.idToken, {set("customBlacklist/" + bob_.uid, {{"userId", bob_.uid}}),
+                                    set("customBlacklist/bob-2", {{"userId", bob_.uid}}),
+                                    set("customBlacklist/bob-3", {{"userId", bob_.uid}})})
+                  .ok());
+  ASSERT_TRUE(commit(bob_.idToken, {erase("customBlacklist/bob-3")}).ok());
+  ASSERT_TRUE(commit(alice_.idToken, {set("customBlacklist/" + alice_.uid, {{"userId", alice_.uid}}),
+                                      set("customBlacklist/alice-2", {{"userId", alice_.uid}})})
+                  .ok());
+  ASSERT_TRUE(commit(alice_.idToken, {erase("customBlacklist/alice-2")}).ok());
+  // Planted before the rules: named after Bob, it is Bob's.
+  ASSERT_TRUE(backend_.setDocument("pin/" + bob_.uid, {{"userId", alice_.uid}, {"pin", "9999"}}));
+
+  backend_.restart();  // whose each deleted document was is kept with it
+  connect();
+
+  const std::string zeros(8, '\0');
+  Listened query = listen(alice_.idToken, ownQuery("customBlacklist", alice_.uid), zeros);
+  ASSERT_TRUE(query.current);
+  EXPECT_EQ(query.paths, (std::vector<std::string>{"customBlacklist/" + alice_.uid, "customBlacklist/alice-2"}));
+  EXPECT_EQ(query.filterCount, 1);
+
+  Listened pins = listen(alice_.idToken, ownQuery("pin", alice_.uid), zeros);
+  ASSERT_TRUE(pins.current);
+  EXPECT_TRUE(pins.paths.empty()) << ::testing::PrintToString(pins.paths);
+  EXPECT_EQ(pins.filterCount, 0);
+}
+
+TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused) {
+  std::vector<v1::Write> many;
+  for (size_t i = 0; i <= kMaxCommitWrites; ++i)
+    many.push_back(set("customBlacklist/a" + std::to_string(i), {{"userId", alice_.uid}}));
+  EXPECT_EQ(commit(alice_.idToken, many).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  many.pop_back();
+  EXPECT_TRUE(commit(alice_.idToken, many).ok()) << "the bound itself is allowed";
+  const std::string big(kMaxCommitBytes, 'x');
+  grpc::Status tooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", big}})});
+  EXPECT_EQ(tooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << tooBig.error_message();
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
+
+  std::vector<ListenStream> open;
+  for (int i = 0; i < kMaxStreamsPerUser; ++i) {
+    open.push_back(openListen(alice_.idToken, documentTarget("users/" + alice_.uid)));
+    ASSERT_TRUE(readUntilCurrent(open.back()).current) << "stream " << i;
+  }
+  ListenStream refused = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+  ASSERT_FALSE(readUntilCurrent(refused).current);
+  EXPECT_EQ(refused.stream->Finish().error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+  refused.stream.reset();
+  // Other users are not held back, and a closed stream frees its place.
+  ListenStream bobs = openListen(bob_.idToken, documentTarget("users/" + bob_.uid));
+  EXPECT_TRUE(readUntilCurrent(bobs).current);
+  open.pop_back();
+  // The service frees the place once it has seen the stream end.
+  bool reopened = false;
+  for (auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       !reopened && std::chrono::steady_clock::now() < give_up;) {
+    ListenStream again = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+    reopened = readUntilCurrent(again).current;
+  }
+  EXPECT_TRUE(reopened);
+}
+
+// A client that never reads must not make the service keep every later commit for it: its stream
+// ends once it is too far behind, while a reading listener gets every change.
+TEST_F(DocumentServiceTest, AListenerThatNeverReadsIsEndedInsteadOfHoldingEveryCommit) {
+  const std::string path = "users/" + alice_.uid;
+  ListenStream stalled = openListen(alice_.idToken, documentTarget(path));
+  ASSERT_TRUE(readUntilCurrent(stalled).current);
+  ListenStream reading = openListen(alice_.idToken, documentTarget(path));
+  ASSERT_TRUE(readUntilCurrent(reading).current);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int seen = 0;
+  std::thread reader([&] {
+    v1::ListenResponse r;
+    while (reading.stream->Read(&r)) {
+      if (!r.has_document_change()) continue;
+      std::lock_guard<std::mutex> lock(mutex);
+      ++seen;
+      changed.notify_all();
+    }
+  });
+
+  // Well past the bound and anything the transport buffers on the way. The reading listener gets
+  // each change before the next commit, however loaded the machine.
+  const std::string blob(4000000, 'b');
+  const int commits = static_cast<int>(2 * kMaxUnsentBytesPerStream / blob.size()) + 8;
+  for (int i = 0; i < commits; ++i) {
+    grpc::Status committed = commit(alice_.idToken, {set(path, {{"blob", blob}, {"n", std::to_string(i)}})});
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!committed.ok() || !changed.wait_for(lock, std::chrono::seconds(60), [&] { return seen > i; })) {
+      ADD_FAILURE() << "commit " << i << ": " << committed.error_message();
+      break;
+    }
+  }
+
+  // The stream was ended while the commits came in; without that it would wait here for ever.
+  std::mutex drainMutex;
+  std::condition_variable drainedOrGaveUp;
+  bool drained = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(drainMutex);
+    if (!drainedOrGaveUp.wait_for(lock, std::chrono::seconds(60), [&] { return drained; }))
+      stalled.context->TryCancel();
+  });
+  int received = 0;
+  v1::ListenResponse r;
+  while (stalled.stream->Read(&r))
+    if (r.has_document_change()) ++received;
+  {
+    std::lock_guard<std::mutex> lock(drainMutex);
+    drained = true;
+  }
+  drainedOrGaveUp.notify_all();
+  watchdog.join();
+  grpc::Status ended = stalled.stream->Finish();
+  stalled.stream.reset();
+  EXPECT_EQ(ended.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED) << ended.error_message();
+  EXPECT_LT(received, commits);
+
+  reading.context->TryCancel();
+  reader.join();
+  EXPECT_EQ(seen, commits);
+}
+
+TEST_F(DocumentServiceTest, AListenWhoseReaderCannotStartIsRefusedAndLeavesNoSubscriber) {
+  backend_.documents().setThreadStarterForTesting([](std::function<void()>) -> std::thread {
+    throw std::system_error(EAGAIN, std::generic_category(), "no thread for the test");
+  });
+  ListenStream failed = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+  ASSERT_FALSE(readUntilCurrent(failed).current);
+  EXPECT_EQ(failed.stream->Finish().error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+  failed.stream.reset();
+  EXPECT_EQ(backend_.documents().store().subscriberCount(), 0u);
+  // The next commit reaches no stream that is gone.
+  EXPECT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"userId", alice_.uid}})}).ok());
+
+  backend_.documents().setThreadStarterForTesting(
+      [](std::function<void()> run) { return std::thread(std::move(run)); });
+  Listened listened = listen(alice_.idToken, documentTarget("users/" + alice_.uid));
+  EXPECT_TRUE(listened.current);
+  EXPECT_EQ(listened.changes, 1);
+}
+
+namespace fs = std::filesystem;
+
+// Name and size of every file of a LevelDB folder that holds data (not its text logs).
+std::map<std::string, uintmax_t> filesOf(const std::string& dir) {
+  std::map<std::string, uintmax_t> files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::string name = entry.path().filename();
+    if (name.rfind("LOG", 0) != 0) files[name] = fs::file_size(entry.path());
+  }
+  return files;
+}
+
+// The store holds PINs and e-mail addresses: its own alone, and never emptied over a damaged folder.
+TEST_F(DocumentServiceTest, TheStoreIsItsOwnersAloneAndADamagedOneRefusesToStartUntouched) {
+  ASSERT_TRUE(backend_.setDocument("pin/" + alice_.uid, {{"userId", alice_.uid}, {"pin", "1357"}}));
+  backend_.restart();  // the log becomes a table
+  connect();
+  const std::string store = backend_.dataDir() + "/documents";
+  struct stat st {};
+  ASSERT_EQ(::stat(store.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  for (const auto& entry : fs::directory_iterator(store)) {
+    ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << entry.path();
+  }
+
+  auto startOver = [&](const std::string& dataDir, std::string* error) {
+    BackendOptions options;
+    options.dataDir = dataDir;
+    options.quiet = true;
+    BackendServer server(options);
+    return server.start(error);
+  };
+
+  // The CURRENT file lost: LevelDB would start empty and delete the tables.
+  backend_.stop();
+  ASSERT_TRUE(fs::remove(store + "/CURRENT"));
+  const auto files = filesOf(store);
+  ASSERT_TRUE(std::any_of(files.begin(), files.end(),
+                          [](const auto& f) { return f.first.find(".ldb") != std::string::npos; }));
+  std::string error;
+  EXPECT_FALSE(startOver(backend_.dataDir(), &error));
+  EXPECT_NE(error.find(store), std::string::npos) << error;
+  EXPECT_NE(error.find("CURRENT"), std::string::npos) << error;
+  EXPECT_EQ(filesOf(store), files);
+
+  // A damaged record in the log: an acknowledged write would be dropped without a word.
+  TestBackend other({}, {}, json{{"dnsServers/default", {{"primary", "192.0.2.1"}}}});
+  ASSERT_TRUE(other.setDocument("pin/someone", {{"userId", "someone"}, {"pin", std::string(300, '7')}}));
+  other.stop();
+  const std::string otherStore = other.dataDir() + "/documents";
+  std::string log;
+  for (const auto& [file, size] : filesOf(otherStore))
+    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".log") == 0) log = otherStore + "/" + file;
+  ASSERT_FALSE(log.empty());
+  const auto size = fs::file_size(log);
+  {
+    std::fstream f(log, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size - 150));  // inside the last document's PIN
+    f.put('X');
+  }
+  const auto damaged = filesOf(otherStore);
+  error.clear();
+  EXPECT_FALSE(startOver(other.dataDir(), &error));
+  EXPECT_NE(error.find(otherStore), std::string::npos) << error;
+  EXPECT_EQ(filesOf(otherStore), damaged);
 }
 
 }  // namespace

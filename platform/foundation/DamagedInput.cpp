@@ -1,5 +1,6 @@
 #include "platform/foundation/DamagedInput.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -56,6 +57,26 @@ std::optional<std::string> moveDamagedFileAside(const std::string& path, std::st
     return std::nullopt;
   }
   return target;
+}
+
+std::optional<std::string> levelDbTablesWithoutCurrent(const std::string& directory) {
+  struct stat st {};
+  if (::stat((directory + "/CURRENT").c_str(), &st) == 0) return std::nullopt;
+  DIR* listing = ::opendir(directory.c_str());
+  if (listing == nullptr) return std::nullopt;  // nothing to lose; the open reports the rest
+  std::optional<std::string> found;
+  auto endsWith = [](const std::string& name, std::string_view suffix) {
+    return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  while (dirent* entry = ::readdir(listing)) {
+    std::string name = entry->d_name;
+    if (endsWith(name, ".ldb") || endsWith(name, ".sst") || name.rfind("MANIFEST-", 0) == 0) {
+      found = name;
+      break;
+    }
+  }
+  ::closedir(listing);
+  return found;
 }
 
 }  // namespace platform

@@ -1,6 +1,5 @@
 #include "davedove/verorariv/local/VRVLevelDB.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -17,6 +16,7 @@
 #include "davedove/verorariv/util/hard_assert.h"
 #include "davedove/verorariv/util/string_format.h"
 #include "davedove/verorariv/util/string_util.h"
+#include "platform/foundation/DamagedInput.h"
 #include "platform/foundation/System.h"
 
 namespace davedove {
@@ -71,24 +71,12 @@ Status CheckPendingWrites(leveldb::DB* db, const VRVLocalSerializer& serializer)
 // DataLoss when the directory holds tables or a manifest but no CURRENT file naming them.
 Status HasTablesWithoutCurrent(const Path& directory) {
   std::string dir = directory.ToUtf8String();
-  struct stat st {};
-  if (::stat((dir + "/CURRENT").c_str(), &st) == 0) return Status::OK();
-  DIR* listing = ::opendir(dir.c_str());
-  if (listing == nullptr) return Status::OK();  // nothing to lose; the open reports the rest
-  std::string found;
-  while (dirent* entry = ::readdir(listing)) {
-    std::string name = entry->d_name;
-    if (absl::EndsWith(name, ".ldb") || absl::EndsWith(name, ".sst") || absl::StartsWith(name, "MANIFEST-")) {
-      found = name;
-      break;
-    }
-  }
-  ::closedir(listing);
-  if (found.empty()) return Status::OK();
+  std::optional<std::string> found = platform::levelDbTablesWithoutCurrent(dir);
+  if (!found) return Status::OK();
   return Status(VerorarivErrorCode::DataLoss,
                 util::StringFormat("The LevelDB database at %s has lost its CURRENT file but still holds %s; "
                                    "it is left as it is",
-                                   dir, found));
+                                   dir, *found));
 }
 
 }  // namespace
