@@ -64,13 +64,16 @@ std::optional<std::string> levelDbTablesWithoutCurrent(const std::string& direct
   if (::stat((directory + "/CURRENT").c_str(), &st) == 0) return std::nullopt;
   DIR* listing = ::opendir(directory.c_str());
   if (listing == nullptr) return std::nullopt;  // nothing to lose; the open reports the rest
-  std::optional<std::string> found;
   auto endsWith = [](const std::string& name, std::string_view suffix) {
     return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
   };
+  // A new database writes MANIFEST-000001, then CURRENT, and only then its first log: a process
+  // stopped in between leaves that manifest alone, with nothing stored yet.
+  std::optional<std::string> found;
   while (dirent* entry = ::readdir(listing)) {
     std::string name = entry->d_name;
-    if (endsWith(name, ".ldb") || endsWith(name, ".sst") || name.rfind("MANIFEST-", 0) == 0) {
+    if (name == "MANIFEST-000001") continue;
+    if (endsWith(name, ".ldb") || endsWith(name, ".sst") || endsWith(name, ".log") || name.rfind("MANIFEST-", 0) == 0) {
       found = name;
       break;
     }

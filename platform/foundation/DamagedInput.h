@@ -20,9 +20,10 @@ bool jsonNestingWithin(std::string_view text, size_t maxDepth = kMaxJSONNesting)
 // so what it held is kept and a fresh file can take its place. The new path, or nullopt (error set).
 std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error = nullptr);
 
-// A LevelDB folder that has lost its CURRENT file but still holds tables or a manifest: LevelDB
-// would start an empty database there and delete them. The name of one such file, or nullopt when
-// nothing would be lost (CURRENT present, or no such file, or no folder).
+// A LevelDB folder that has lost its CURRENT file but still holds tables, a log or a manifest:
+// LevelDB would start an empty database there and delete them. The name of one such file, or nullopt
+// when nothing would be lost (CURRENT present, no such file, no folder, or only the first manifest
+// of a creation cut short before its CURRENT was written).
 std::optional<std::string> levelDbTablesWithoutCurrent(const std::string& directory);
 
 }  // namespace platform

@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <leveldb/db.h>
+#include <leveldb/env.h>
+
 #include "davedove/verorariv/local/VRVLevelDB.h"
 #include "davedove/verorariv/local/tests/leveldb_testutil.h"
 #include "gtest/gtest.h"
@@ -51,6 +54,47 @@ TEST(LevelDbDamagedStoreTest, LostCurrentFileIsDataLossAndTheTablesStay) {
   EXPECT_EQ(opened.status().code(), VerorarivErrorCode::DataLoss) << opened.status().ToString();
   EXPECT_EQ(FilesEndingIn(directory, ".ldb"), tables);
   EXPECT_FALSE(fs::exists(directory.ToUtf8String() + "/CURRENT"));
+}
+
+// A process stopped while LevelDB creates the store, after the first manifest and before CURRENT,
+// leaves nothing stored: the next start makes the store anew instead of refusing it for good.
+TEST(LevelDbDamagedStoreTest, AStoreWhoseCreationWasCutShortBeforeCurrentOpensAnew) {
+  // Fails the rename that makes CURRENT, which is where such a stop leaves the folder.
+  class NoCurrentEnv : public leveldb::EnvWrapper {
+   public:
+    NoCurrentEnv() : EnvWrapper(leveldb::Env::Default()) {}
+    leveldb::Status RenameFile(const std::string& from, const std::string& to) override {
+      if (to.size() >= 8 && to.compare(to.size() - 8, 8, "/CURRENT") == 0) return leveldb::Status::IOError(to, "cut short");
+      return target()->RenameFile(from, to);
+    }
+  };
+  TempDir temp;
+  Path directory = temp.Sub("main");
+  {
+    NoCurrentEnv env;
+    leveldb::Options options;
+    options.create_if_missing = true;
+    options.env = &env;
+    leveldb::DB* db = nullptr;
+    ASSERT_FALSE(leveldb::DB::Open(options, directory.ToUtf8String(), &db).ok());
+    delete db;
+  }
+  ASSERT_TRUE(fs::exists(directory.ToUtf8String() + "/MANIFEST-000001"));
+  ASSERT_FALSE(fs::exists(directory.ToUtf8String() + "/CURRENT"));
+
+  auto opened = OpenStore(directory);
+  ASSERT_TRUE(opened.ok()) << opened.status().ToString();
+  opened.value()->shutdown();
+
+  // Once it has been used, a lost CURRENT refuses the start again.
+  {
+    auto raw = RawOpen(directory);
+    RawPut(raw.get(), "kept", "value");
+  }
+  fs::remove(directory.ToUtf8String() + "/CURRENT");
+  auto refused = OpenStore(directory);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.status().code(), VerorarivErrorCode::DataLoss) << refused.status().ToString();
 }
 
 TEST(LevelDbDamagedStoreTest, DamagedLogRecordIsDataLossNotASilentlyDroppedWrite) {
