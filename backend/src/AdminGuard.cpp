@@ -1,6 +1,5 @@
 #include "backend/src/AdminGuard.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <openssl/crypto.h>
@@ -11,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "platform/foundation/LoopbackHost.h"
 
 namespace backend {
 
@@ -87,31 +88,6 @@ bool AdminGuard::create(const std::string& dataDir, std::string* error) {
   return true;
 }
 
-bool AdminGuard::isLoopbackHost(const std::string& hostHeader) {
-  std::string host = lower(hostHeader);
-  if (!host.empty() && host.front() == '[') {
-    size_t close = host.find(']');
-    if (close == std::string::npos) return false;
-    std::string rest = host.substr(close + 1);
-    if (!rest.empty() && (rest[0] != ':' || rest.find_first_not_of("0123456789", 1) != std::string::npos))
-      return false;
-    host = host.substr(1, close - 1);
-  } else if (size_t colon = host.find(':'); colon != std::string::npos) {
-    if (host.find(':', colon + 1) != std::string::npos) {
-      // A bare IPv6 address, which a Host header may not carry without brackets; take it whole.
-    } else {
-      if (host.find_first_not_of("0123456789", colon + 1) != std::string::npos) return false;
-      host = host.substr(0, colon);
-    }
-  }
-  if (host == "localhost" || host == "localhost.") return true;
-  in_addr v4{};
-  if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6{};
-  if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
-  return false;
-}
-
 bool AdminGuard::isLoopbackOrigin(const std::string& origin) {
   std::string o = lower(origin);
   for (const char* scheme : {"http://", "https://"}) {
@@ -119,7 +95,7 @@ bool AdminGuard::isLoopbackOrigin(const std::string& origin) {
     if (o.compare(0, n, scheme) != 0) continue;
     std::string host = o.substr(n);
     if (host.empty() || host.find_first_of("/?#@") != std::string::npos) return false;
-    return isLoopbackHost(host);
+    return platform::isLoopbackHost(host);
   }
   return false;
 }
@@ -133,7 +109,7 @@ bool AdminGuard::admit(const httplib::Request& req, httplib::Response& res) cons
     return false;
   };
   // One Host, and every Origin loopback: a second header must not hide behind the first.
-  if (req.get_header_value_count("Host") != 1 || !isLoopbackHost(req.get_header_value("Host")))
+  if (req.get_header_value_count("Host") != 1 || !platform::isLoopbackHost(req.get_header_value("Host")))
     return refuse(403, "the admin interface answers requests to a loopback host only");
   for (size_t i = 0; i < req.get_header_value_count("Origin"); ++i)
     if (!isLoopbackOrigin(req.get_header_value("Origin", i)))

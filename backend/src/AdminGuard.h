@@ -31,8 +31,6 @@ class AdminGuard {
   // 401 for a missing or wrong token) and false is returned.
   bool admit(const httplib::Request& req, httplib::Response& res) const;
 
-  // "localhost", an address in 127.0.0.0/8 or ::1, with or without a port ("[::1]:80").
-  static bool isLoopbackHost(const std::string& hostHeader);
   // "http://localhost:3000" and the like; "null" and every other origin are not loopback.
   static bool isLoopbackOrigin(const std::string& origin);
 

@@ -1,8 +1,6 @@
 #include "platform/net/Transfer.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <netinet/in.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -10,6 +8,8 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+
+#include "platform/foundation/LoopbackHost.h"
 
 namespace platform::net {
 
@@ -41,15 +41,6 @@ std::optional<ParsedURL> parseURL(const std::string& url) {
   return out;
 }
 
-bool isLoopbackHost(std::string host) {
-  if (host == "localhost") return true;
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  in_addr v4{};
-  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6{};
-  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
-  return false;
-}
 }  // namespace
 
 void URLRequest::setValue(const std::string& value, const std::string& headerField) {
@@ -73,7 +64,7 @@ bool allowsInsecureLoopbackHTTP() { return gAllowInsecureLoopback; }
 
 bool isLoopbackURL(const std::string& url) {
   auto parsed = parseURL(url);
-  return parsed && isLoopbackHost(parsed->host);
+  return parsed && platform::isLoopbackHost(parsed->host);
 }
 
 namespace detail {
@@ -152,7 +143,7 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
     result.error = urlError(kURLErrorUnsupportedURL, "Only http and https URLs are supported.");
     return result;
   }
-  if (plain && !(allowsInsecureLoopbackHTTP() && isLoopbackHost(parsed->host))) {
+  if (plain && !(allowsInsecureLoopbackHTTP() && platform::isLoopbackHost(parsed->host))) {
     result.error = urlError(kURLErrorInsecureConnectionRefused,
                             "Plain HTTP is refused: it is allowed only to a loopback host, and only when enabled.");
     return result;
@@ -190,7 +181,7 @@ TransferResult performTransfer(const URLRequest& request, const std::string& use
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
   }
   // A proxy from the environment would carry loopback traffic (plain text included) off this machine.
-  if (isLoopbackHost(parsed->host)) curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  if (platform::isLoopbackHost(parsed->host)) curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   long timeoutMs = request.timeoutInterval > 0 ? static_cast<long>(request.timeoutInterval * 1000.0) : 0L;

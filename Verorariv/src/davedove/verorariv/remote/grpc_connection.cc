@@ -1,8 +1,5 @@
 #include "davedove/verorariv/remote/grpc_connection.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <utility>
@@ -11,34 +8,13 @@
 #include <grpcpp/security/credentials.h>
 
 #include "davedove/verorariv/util/log.h"
+#include "platform/foundation/LoopbackHost.h"
 
 namespace davedove {
 namespace verorariv {
 namespace remote {
 
 const char kApiClientHeaderValue[] = "verorariv-cpp/1.0.0 grpc-cpp";
-
-bool IsLoopbackHost(const std::string& host) {
-  // "[v6]" or "[v6]:port"; a bare v6 address has more than one colon; else "name" or "name:port".
-  std::string name;
-  if (!host.empty() && host[0] == '[') {
-    size_t end = host.find(']');
-    if (end == std::string::npos) return false;
-    std::string rest = host.substr(end + 1);
-    if (!rest.empty() && rest[0] != ':') return false;
-    name = host.substr(1, end - 1);
-  } else if (std::count(host.begin(), host.end(), ':') > 1) {
-    name = host;
-  } else {
-    name = host.substr(0, host.find(':'));
-  }
-  // Addresses are parsed, not matched by prefix: "127.example.com" is someone else's machine.
-  in_addr v4{};
-  if (::inet_pton(AF_INET, name.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6{};
-  if (::inet_pton(AF_INET6, name.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
-  return strcasecmp(name.c_str(), "localhost") == 0;
-}
 
 namespace {
 
@@ -51,7 +27,7 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info) {
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
   std::shared_ptr<grpc::ChannelCredentials> credentials;
-  if (!info.ssl_enabled() && IsLoopbackHost(info.host())) {
+  if (!info.ssl_enabled() && platform::isLoopbackHost(info.host())) {
     credentials = grpc::InsecureChannelCredentials();
   } else {
     if (!info.ssl_enabled()) {

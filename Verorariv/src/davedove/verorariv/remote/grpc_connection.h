@@ -38,10 +38,6 @@ class GrpcCall {
 // The gRPC status as the database's status.
 util::Status ConvertStatus(const grpc::Status& status);
 
-// Whether `host` ("name", "name:port", "[v6]:port") is this machine: an address in 127.0.0.0/8,
-// ::1, or the name localhost. Only such a host may be spoken to in plain text.
-bool IsLoopbackHost(const std::string& host);
-
 // One channel to the document service, the serial rpc queue on which calls are made, and the
 // registry of calls in flight. Results are handed to the worker (async) queue.
 class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
