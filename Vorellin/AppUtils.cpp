@@ -14,6 +14,7 @@
 #include "Vorellin/URLSessionSynchronous.h"
 #include "Vorellin/VrlUserDefault.h"
 #include "Vorellin/dnscrypt/FenwixHelper.h"
+#include "platform/foundation/Utf8.h"
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
 #include "sdk-core/DAVApp.h"
@@ -22,7 +23,7 @@
 namespace vorellin {
 namespace {
 
-using text::isValidUtf8;
+using platform::isValidUtf8;
 using text::lowercase;
 using text::trim;
 

@@ -1,11 +1,7 @@
 // Small text helpers shared by the application's command and proxy code.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
-
-#include "platform/foundation/Utf8.h"
 
 namespace vorellin {
 namespace text {
@@ -15,9 +11,6 @@ std::string trim(const std::string& text);
 
 // ASCII letters lowered.
 std::string lowercase(std::string text);
-
-using platform::decodeUtf8;
-using platform::isValidUtf8;
 
 }  // namespace text
 }  // namespace vorellin

@@ -26,6 +26,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/System.h"
+#include "platform/foundation/Utf8.h"
 #include "platform/logging/Log.h"
 #include "platform/process/Process.h"
 #include "sdk-core/DAVApp.h"
@@ -87,7 +88,7 @@ bool isJoiningMark(uint32_t cp) {
 // Decodes UTF-8 into code points; a byte that does not start a valid sequence becomes U+FFFD.
 std::vector<uint32_t> codePoints(const std::string& text) {
   std::vector<uint32_t> out;
-  text::decodeUtf8(text, &out);
+  platform::decodeUtf8(text, &out);
   return out;
 }
 

@@ -1,7 +1,5 @@
 #include "davedove/verorariv/remote/grpc_connection.h"
 
-
-#include <algorithm>
 #include <utility>
 #include <vector>
 
