@@ -956,6 +956,25 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
             "A write batch can no longer be used after commit has been called.");
   EXPECT_EQ(name, "DAVIllegalStateException");
 
+  // Built without a database, a reference, a query or a batch is refused at once instead of
+  // crashing when first written or run.
+  for (const auto& unbound : std::vector<std::function<void()>>{
+           [] {
+             std::make_shared<DAVDocumentReference>(
+                 davedove::verorariv::model::DocumentKey::FromPathString("users/u1"), nullptr)
+                 ->setData({{"n", 1}}, true);
+           },
+           [] {
+             std::make_shared<DAVCollectionReference>(
+                 davedove::verorariv::model::ResourcePath::FromString("users"), nullptr)
+                 ->queryWhereField("n", 1);
+           },
+           [] { std::make_shared<DAVWriteBatch>(nullptr)->commitWithCompletion(nullptr); }}) {
+    name.clear();
+    EXPECT_EQ(Reason(unbound, &name), "Verorariv instance cannot be nil.");
+    EXPECT_EQ(name, "DAVInvalidArgumentException");
+  }
+
   DAVDocumentSnapshot snapshot(db, davedove::verorariv::model::DocumentKey::FromPathString("users/u1"),
                                nullptr, DAVSnapshotMetadata(false, false));
   EXPECT_EQ(Reason([&] { snapshot.objectForKeyedSubscript(DAVValue(int64_t{3})); }, &name),
