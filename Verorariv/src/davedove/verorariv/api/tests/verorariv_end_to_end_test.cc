@@ -565,6 +565,37 @@ TEST_F(VerorarivEndToEndTest, ChangingTheUserSwitchesCredentialsAndPendingWrites
   registration->remove();
 }
 
+// The next user's view comes from that user's writes alone, even over a document whose cached
+// copy is only the previous user's acknowledged write, which the view otherwise keeps in place
+// until the server's copy arrives.
+TEST_F(VerorarivEndToEndTest, AfterAUserChangeNoViewShowsThePreviousUsersUnsentWrite) {
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  // Written while nobody listens: the cache holds the acknowledged write and no target brings
+  // the server's copy.
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              doc->setData({{"userId", alice_}, {"n", 1}}, /*merge=*/true, done);
+            }),
+            Code::Ok);
+  ASSERT_TRUE(SetNetwork(db, false));
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] {
+    return !recorder.snapshots.empty() && IntField(recorder.snapshots.back(), "n") == 1;
+  }));
+  doc->setData({{"n", 2}}, /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 2; }));
+
+  ASSERT_TRUE(standIn_->SignIn("bob@example.com"));
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 1; }))
+      << "Bob still sees Alice's unsent write";
+  // Back to Alice: her queue, and with it her write, shows again.
+  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 2; }));
+  EXPECT_TRUE(recorder.errors.empty());
+  registration->remove();
+}
+
 // Once armed, holds the worker queue inside the next snapshot that a listener of the client itself
 // passes to it, until the main thread lets it go: the main thread acts while an operation of the
 // client is half done.
@@ -661,9 +692,9 @@ TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrite
         });
     ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
     // The write of the round before reached the server once Alice was back, and the server's copy
-    // reached the client: otherwise the client holds only its acknowledged write, which the view
-    // keeps showing in place of Alice's next write until the server's copy arrives, and the change
-    // of user below would change nothing.
+    // reached the client: otherwise the client holds only its acknowledged write, which counts as
+    // pending until the server's copy arrives, and no snapshot after the change of user below
+    // would be free of pending writes.
     if (round > 0) {
       ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == round - 1; }));
       ASSERT_TRUE(SpinPolling([&] {
