@@ -7,6 +7,7 @@
 #include "davedove/verorariv/api/DAVListenerRegistration.h"
 #include "davedove/verorariv/api/DAVSnapshotListening.h"
 #include "davedove/verorariv/api/DAVUserDataConverter.h"
+#include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/core/VRVVerorarivClient.h"
 #include "davedove/verorariv/util/status.h"
 
@@ -33,7 +34,9 @@ std::shared_ptr<DAVDocumentSnapshot> SnapshotOfDocument(const std::shared_ptr<DA
 }  // namespace
 
 DAVDocumentReference::DAVDocumentReference(DocumentKey key, std::shared_ptr<DAVVerorariv> verorariv)
-    : key_(std::move(key)), verorariv_(std::move(verorariv)) {}
+    : key_(std::move(key)), verorariv_(std::move(verorariv)) {
+  DAVThrowIfNoVerorariv(verorariv_);
+}
 
 std::string DAVDocumentReference::documentID() const { return key_.path().last_segment(); }
 

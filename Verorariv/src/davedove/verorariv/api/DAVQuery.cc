@@ -33,7 +33,9 @@ std::shared_ptr<DAVQuerySnapshot> QuerySnapshotOfView(const std::shared_ptr<cons
 }  // namespace
 
 DAVQuery::DAVQuery(QueryPtr query, std::shared_ptr<DAVVerorariv> verorariv)
-    : query_(std::move(query)), verorariv_(std::move(verorariv)) {}
+    : query_(std::move(query)), verorariv_(std::move(verorariv)) {
+  DAVThrowIfNoVerorariv(verorariv_);
+}
 
 std::shared_ptr<DAVQuery> DAVQuery::queryWhereField(const std::string& field,
                                                     const DAVValue& isEqualTo) const {

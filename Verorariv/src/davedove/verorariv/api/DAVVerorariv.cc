@@ -184,6 +184,10 @@ void DAVVerorariv::enableNetworkWithCompletion(DAVVerorarivErrorBlock completion
 }
 
 void DAVVerorariv::shutdownWithCompletion(DAVVerorarivErrorBlock completion) {
+  shutdownClient(DAVWriteCompletion(shared_from_this(), std::move(completion), "shutting down"));
+}
+
+void DAVVerorariv::shutdownClient(std::function<void(const Status&)> done) {
   std::shared_ptr<VRVVerorarivClient> client;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -199,7 +203,6 @@ void DAVVerorariv::shutdownWithCompletion(DAVVerorarivErrorBlock completion) {
       provider->removeInstance(databaseID_.database_id());
     }
   }
-  auto done = DAVWriteCompletion(shared_from_this(), std::move(completion), "shutting down");
   if (client) {
     client->shutdownWithCompletion(done);
   } else {

@@ -27,6 +27,7 @@ class VRVVerorarivClient;
 }
 namespace util {
 class AsyncQueue;
+class Status;
 }
 }  // namespace verorariv
 }  // namespace davedove
@@ -70,6 +71,9 @@ class DAVVerorariv : public platform::Object, public std::enable_shared_from_thi
 
   // Stops the client and releases its storage; later use raises DAVIllegalStateException.
   void shutdownWithCompletion(DAVVerorarivErrorBlock completion);
+  // The same shutdown; `done` runs on the worker queue once the client has released its storage
+  // (on the caller's thread, at once, when the client never started), never on the callback queue.
+  void shutdownClient(std::function<void(const davedove::verorariv::util::Status&)> done);
 
   std::shared_ptr<DAVApp> app() const { return app_.lock(); }
   const davedove::verorariv::model::DatabaseId& databaseID() const { return databaseID_; }

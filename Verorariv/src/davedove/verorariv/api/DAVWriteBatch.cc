@@ -14,7 +14,9 @@ using davedove::verorariv::model::Precondition;
 using davedove::verorariv::model::VRVDeleteMutation;
 
 DAVWriteBatch::DAVWriteBatch(std::shared_ptr<DAVVerorariv> verorariv)
-    : verorariv_(std::move(verorariv)) {}
+    : verorariv_(std::move(verorariv)) {
+  DAVThrowIfNoVerorariv(verorariv_);
+}
 
 void DAVWriteBatch::verifyNotCommitted() const {
   if (committed_) {

@@ -1,11 +1,13 @@
 #include "davedove/verorariv/api/VRVVerorarivComponent.h"
 
+#include <future>
 #include <utility>
 
 #include "auth/DAVAuthInterop.h"
 #include "davedove/verorariv/api/DAVVerorariv.h"
 #include "davedove/verorariv/auth/davedove_credentials_provider.h"
 #include "davedove/verorariv/model/database_id.h"
+#include "davedove/verorariv/util/status.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "platform/foundation/Exception.h"
 #include "sdk-core/DAVApp.h"
@@ -68,5 +70,15 @@ void VRVVerorarivComponent::appWillBeDeleted(const std::shared_ptr<DAVApp>& /*ap
     std::lock_guard<std::mutex> lock(mutex_);
     instances.swap(instances_);
   }
-  for (auto& entry : instances) entry.second->shutdownWithCompletion(nullptr);
+  // Deletion completes only once every client has run what was queued and closed its storage, so
+  // that a new app of the same name opens that storage at once. Only the worker queues are waited
+  // for, never the callback queue: deleting from the main queue cannot deadlock.
+  std::vector<std::future<void>> closed;
+  for (auto& entry : instances) {
+    auto done = std::make_shared<std::promise<void>>();
+    closed.push_back(done->get_future());
+    entry.second->shutdownClient(
+        [done](const davedove::verorariv::util::Status&) { done->set_value(); });
+  }
+  for (std::future<void>& each : closed) each.wait();
 }

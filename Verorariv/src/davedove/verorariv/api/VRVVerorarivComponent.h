@@ -37,6 +37,7 @@ class VRVVerorarivComponent : public platform::Object,
 
   std::shared_ptr<DAVVerorariv> verorarivForDatabase(const std::string& database) override;
   void removeInstance(const std::string& database) override;
+  // Shuts every instance down; returns once each has released its storage.
   void appWillBeDeleted(const std::shared_ptr<DAVApp>& app) override;
 
  private:

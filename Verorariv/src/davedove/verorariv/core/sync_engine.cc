@@ -95,7 +95,7 @@ void SyncEngine::HandleCredentialChange(const auth::User& user) {
   if (user_changed) {
     // The views now show the new user's pending writes instead of the old user's.
     MaybeDocumentMap changes = local_store_->userDidChange(user);
-    EmitNewSnapshotsAndNotifyLocalStore(changes, nullptr);
+    EmitNewSnapshotsAndNotifyLocalStore(changes, nullptr, /*user_changed=*/true);
   }
   remote_store_->HandleCredentialChange();
 }
@@ -189,7 +189,8 @@ DocumentKeySet SyncEngine::GetRemoteKeysForTarget(TargetId target_id) const {
 }
 
 void SyncEngine::EmitNewSnapshotsAndNotifyLocalStore(const MaybeDocumentMap& changes,
-                                                     const remote::RemoteEvent* remote_event) {
+                                                     const remote::RemoteEvent* remote_event,
+                                                     bool user_changed) {
   std::vector<ViewSnapshot> snapshots;
   std::vector<VRVLocalViewChanges> local_changes;
 
@@ -200,11 +201,12 @@ void SyncEngine::EmitNewSnapshotsAndNotifyLocalStore(const MaybeDocumentMap& cha
 
   for (const std::shared_ptr<QueryView>& query_view : views) {
     View& view = query_view->view;
-    ViewDocumentChanges view_doc_changes = view.ComputeDocumentChanges(changes);
+    ViewDocumentChanges view_doc_changes = view.ComputeDocumentChanges(changes, user_changed);
     if (view_doc_changes.needs_refill) {
       // The limit cut documents off: read the query again to find what now fills it.
       model::DocumentMap docs = local_store_->executeQuery(*query_view->query);
-      view_doc_changes = view.ComputeDocumentChanges(docs.underlying_map(), view_doc_changes);
+      view_doc_changes =
+          view.ComputeDocumentChanges(docs.underlying_map(), view_doc_changes, user_changed);
     }
     std::optional<remote::TargetChange> target_change;
     if (remote_event) {

@@ -91,8 +91,10 @@ class SyncEngine : public remote::RemoteSyncer {
     bool operator()(const QueryPtr& lhs, const QueryPtr& rhs) const { return *lhs == *rhs; }
   };
 
+  // `user_changed`: the changes are those of a change of user (see View).
   void EmitNewSnapshotsAndNotifyLocalStore(const model::MaybeDocumentMap& changes,
-                                           const remote::RemoteEvent* remote_event);
+                                           const remote::RemoteEvent* remote_event,
+                                           bool user_changed = false);
   void RemoveAndCleanUpQuery(const std::shared_ptr<QueryView>& query_view);
   void UpdateTrackedLimboDocuments(const std::vector<LimboDocumentChange>& changes,
                                    TargetId target_id);

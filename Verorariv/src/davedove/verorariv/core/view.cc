@@ -50,13 +50,16 @@ View::View(QueryPtr query, DocumentKeySet remote_documents)
       document_set_(query_->comparator()),
       synced_documents_(std::move(remote_documents)) {}
 
-ViewDocumentChanges View::ComputeDocumentChanges(const MaybeDocumentMap& doc_changes) const {
+ViewDocumentChanges View::ComputeDocumentChanges(const MaybeDocumentMap& doc_changes,
+                                                 bool user_changed) const {
   return ComputeDocumentChanges(
-      doc_changes, ViewDocumentChanges{document_set_, DocumentViewChangeSet(), mutated_keys_, false});
+      doc_changes, ViewDocumentChanges{document_set_, DocumentViewChangeSet(), mutated_keys_, false},
+      user_changed);
 }
 
 ViewDocumentChanges View::ComputeDocumentChanges(const MaybeDocumentMap& doc_changes,
-                                                 const ViewDocumentChanges& previous) const {
+                                                 const ViewDocumentChanges& previous,
+                                                 bool user_changed) const {
   DocumentViewChangeSet change_set = previous.change_set;
   const DocumentSet& old_set = previous.document_set;
   DocumentSet new_set = old_set;
@@ -83,7 +86,9 @@ ViewDocumentChanges View::ComputeDocumentChanges(const MaybeDocumentMap& doc_cha
     bool change_applied = false;
     if (old_doc && new_doc) {
       if (!SameData(*old_doc, *new_doc)) {
-        if (!ShouldWaitForSyncedDocument(*old_doc, *new_doc)) {
+        // The previous user's write is no acknowledged write of the new user's: nothing to wait
+        // for.
+        if (user_changed || !ShouldWaitForSyncedDocument(*old_doc, *new_doc)) {
           change_set.AddChange(DocumentViewChange(new_doc, DocumentViewChange::Type::Modified));
           change_applied = true;
           if (last_doc_in_limit &&

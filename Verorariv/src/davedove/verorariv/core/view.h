@@ -60,11 +60,14 @@ class View {
   // `remote_documents`: the keys the server last said belong to the target.
   View(QueryPtr query, model::DocumentKeySet remote_documents);
 
-  // The view's documents after the changes; the view itself is not changed.
-  ViewDocumentChanges ComputeDocumentChanges(const model::MaybeDocumentMap& doc_changes) const;
+  // The view's documents after the changes; the view itself is not changed. `user_changed`: the
+  // changes follow a change of user, so the local writes the view shows were another user's.
+  ViewDocumentChanges ComputeDocumentChanges(const model::MaybeDocumentMap& doc_changes,
+                                             bool user_changed = false) const;
   // Continues from changes computed before (a refill of a limited view).
   ViewDocumentChanges ComputeDocumentChanges(const model::MaybeDocumentMap& doc_changes,
-                                             const ViewDocumentChanges& previous) const;
+                                             const ViewDocumentChanges& previous,
+                                             bool user_changed = false) const;
 
   // Takes the changes and, when given, the server's change of the target; the snapshot is absent
   // when nothing is to be told.

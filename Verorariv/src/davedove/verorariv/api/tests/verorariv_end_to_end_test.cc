@@ -565,6 +565,37 @@ TEST_F(VerorarivEndToEndTest, ChangingTheUserSwitchesCredentialsAndPendingWrites
   registration->remove();
 }
 
+// The next user's view comes from that user's writes alone, even over a document whose cached
+// copy is only the previous user's acknowledged write, which the view otherwise keeps in place
+// until the server's copy arrives.
+TEST_F(VerorarivEndToEndTest, AfterAUserChangeNoViewShowsThePreviousUsersUnsentWrite) {
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  // Written while nobody listens: the cache holds the acknowledged write and no target brings
+  // the server's copy.
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              doc->setData({{"userId", alice_}, {"n", 1}}, /*merge=*/true, done);
+            }),
+            Code::Ok);
+  ASSERT_TRUE(SetNetwork(db, false));
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] {
+    return !recorder.snapshots.empty() && IntField(recorder.snapshots.back(), "n") == 1;
+  }));
+  doc->setData({{"n", 2}}, /*merge=*/true);
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 2; }));
+
+  ASSERT_TRUE(standIn_->SignIn("bob@example.com"));
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 1; }))
+      << "Bob still sees Alice's unsent write";
+  // Back to Alice: her queue, and with it her write, shows again.
+  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+  ASSERT_TRUE(Spin([&] { return IntField(recorder.snapshots.back(), "n") == 2; }));
+  EXPECT_TRUE(recorder.errors.empty());
+  registration->remove();
+}
+
 // Once armed, holds the worker queue inside the next snapshot that a listener of the client itself
 // passes to it, until the main thread lets it go: the main thread acts while an operation of the
 // client is half done.
@@ -599,6 +630,15 @@ class WorkerGate {
   bool held_ = false;
   bool released_ = false;
 };
+
+// A gate that holds the database's worker queue until released; none when it was not held in time.
+std::shared_ptr<WorkerGate> HoldWorkerQueue(const std::shared_ptr<DAVVerorariv>& db) {
+  auto gate = std::make_shared<WorkerGate>();
+  gate->Arm();
+  db->workerQueue()->EnqueueRelaxed([gate] { gate->HoldIfArmed(); });
+  if (!Spin([&] { return gate->Held(); })) return nullptr;
+  return gate;
+}
 
 // A user change posted just before or while the database shuts down reaches a client on its way
 // out: the token fetches, stream restarts and timers it sets off are dropped, nothing stops the
@@ -661,9 +701,9 @@ TEST_F(VerorarivEndToEndTest, UserChangesAroundShutdownAreDroppedAndKeepTheWrite
         });
     ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
     // The write of the round before reached the server once Alice was back, and the server's copy
-    // reached the client: otherwise the client holds only its acknowledged write, which the view
-    // keeps showing in place of Alice's next write until the server's copy arrives, and the change
-    // of user below would change nothing.
+    // reached the client: otherwise the client holds only its acknowledged write, which counts as
+    // pending until the server's copy arrives, and no snapshot after the change of user below
+    // would be free of pending writes.
     if (round > 0) {
       ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == round - 1; }));
       ASSERT_TRUE(SpinPolling([&] {
@@ -740,10 +780,8 @@ TEST_F(VerorarivEndToEndTest, WorkAcceptedBeforeAShutdownRunsAndTheNextClientSen
   db->client();
 
   // The worker queue is busy while the application writes, listens, switches and shuts down.
-  auto gate = std::make_shared<WorkerGate>();
-  gate->Arm();
-  db->workerQueue()->EnqueueRelaxed([gate] { gate->HoldIfArmed(); });
-  ASSERT_TRUE(Spin([&] { return gate->Held(); }));
+  auto gate = HoldWorkerQueue(db);
+  ASSERT_TRUE(gate);
   bool written = false;
   platform::ErrorPtr writeError;
   doc->setData({{"n", 2}}, /*merge=*/true, [&](platform::ErrorPtr e) {
@@ -784,6 +822,101 @@ TEST_F(VerorarivEndToEndTest, WorkAcceptedBeforeAShutdownRunsAndTheNextClientSen
   // The write waited in the storage: the next client sends it.
   db.reset();
   standIn_->Restart();
+  standIn_->Database(true)->client();
+  ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 2; }));
+}
+
+// Deleting the app completes only once its client has run what was queued and released its
+// storage: a new app of the same name opens that storage at once, and the writes queued just
+// before the deletion are in it and reach the server from the new client.
+TEST_F(VerorarivEndToEndTest, DeletingTheAppWaitsForItsClientSoANewAppOpensTheSameStorageAtOnce) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+  auto db = standIn_->Database(true);
+  auto client = db->client();
+  // Offline, the old client cannot send the writes: only the storage can hand them on.
+  ASSERT_TRUE(SetNetwork(db, false));
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+
+  // The worker queue is busy while the application writes and deletes the app; the writes raise
+  // snapshots for the main queue while the deletion waits.
+  auto gate = HoldWorkerQueue(db);
+  ASSERT_TRUE(gate);
+  doc->setData({{"n", 2}}, /*merge=*/true);
+  doc->updateData({{"m", 3}});
+
+  // Lets the worker go once the deletion has asked the client to shut down and the storage was
+  // opened again, or a while later when the deletion waits (as it must) and nothing is opened.
+  std::atomic<bool> reopenTried{false};
+  std::thread releaser([&] {
+    while (!client->isShutdown()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!reopenTried && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    gate->Release();
+  });
+  // Called from the main queue, as the application would.
+  bool deleted = false;
+  platform::dispatch::Queue::main()->async(
+      [&] { standIn_->app->deleteApp([&](bool success) { deleted = success; }); });
+  const bool returned = Spin([&] { return deleted; });
+  std::string reopened = "<not tried>";
+  if (returned) {
+    standIn_->Configure();
+    reopened = Reason([&] { standIn_->Database(true)->client(); });
+  }
+  reopenTried = true;
+  releaser.join();
+  ASSERT_TRUE(returned);
+  ASSERT_EQ(reopened, "<nothing raised>");
+  EXPECT_TRUE(recorder.errors.empty());
+  registration->remove();
+
+  // The deletion signed Alice out of the app; back, her queue sends the writes.
+  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+  ASSERT_TRUE(SpinPolling([&] {
+    nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
+    return fields["n"] == 2 && fields["m"] == 3;
+  }));
+}
+
+// An instance dropped without a shutdown goes the same way: what was queued before runs, its write
+// waits in the storage, and the next instance over that storage sends it.
+TEST_F(VerorarivEndToEndTest, DroppingAnInstanceRunsWhatWasQueuedAndTheNextOneSendsTheWrite) {
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+  // Made as the app's component makes one, but held only here.
+  auto db = std::make_shared<DAVVerorariv>(
+      davedove::verorariv::model::DatabaseId(*standIn_->app->options()->projectID(),
+                                             davedove::verorariv::model::DatabaseId::kDefault),
+      standIn_->app->name(),
+      std::make_shared<davedove::verorariv::auth::DavedoveCredentialsProvider>(standIn_->app,
+                                                                               standIn_->auth),
+      standIn_->app);
+  ASSERT_TRUE(db->settings().isPersistenceEnabled());
+  ASSERT_TRUE(SetNetwork(db, false));
+
+  auto gate = HoldWorkerQueue(db);
+  ASSERT_TRUE(gate);
+  bool written = false;
+  platform::ErrorPtr writeError;
+  db->collectionWithPath("users")->documentWithPath(alice_)->setData(
+      {{"n", 2}}, /*merge=*/true, [&](platform::ErrorPtr e) {
+        writeError = e;
+        written = true;
+      });
+  std::weak_ptr<DAVVerorariv> dropped = db;
+  db.reset();
+  ASSERT_TRUE(dropped.expired());
+  gate->Release();
+
+  // Told once the storage is closed: the server never answered.
+  ASSERT_TRUE(Spin([&] { return written; }));
+  ASSERT_NE(writeError, nullptr);
+  EXPECT_EQ(static_cast<Code>(writeError->code()), Code::Unavailable);
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 1);
   standIn_->Database(true)->client();
   ASSERT_TRUE(SpinPolling([&] { return backend().getDocument("users/" + alice_)["fields"]["n"] == 2; }));
 }
@@ -955,6 +1088,25 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
   EXPECT_EQ(Reason([&] { batch->updateData({{"n", 1}}, users->documentWithPath("u1")); }, &name),
             "A write batch can no longer be used after commit has been called.");
   EXPECT_EQ(name, "DAVIllegalStateException");
+
+  // Built without a database, a reference, a query or a batch is refused at once instead of
+  // crashing when first written or run.
+  for (const auto& unbound : std::vector<std::function<void()>>{
+           [] {
+             std::make_shared<DAVDocumentReference>(
+                 davedove::verorariv::model::DocumentKey::FromPathString("users/u1"), nullptr)
+                 ->setData({{"n", 1}}, true);
+           },
+           [] {
+             std::make_shared<DAVCollectionReference>(
+                 davedove::verorariv::model::ResourcePath::FromString("users"), nullptr)
+                 ->queryWhereField("n", 1);
+           },
+           [] { std::make_shared<DAVWriteBatch>(nullptr)->commitWithCompletion(nullptr); }}) {
+    name.clear();
+    EXPECT_EQ(Reason(unbound, &name), "Verorariv instance cannot be nil.");
+    EXPECT_EQ(name, "DAVInvalidArgumentException");
+  }
 
   DAVDocumentSnapshot snapshot(db, davedove::verorariv::model::DocumentKey::FromPathString("users/u1"),
                                nullptr, DAVSnapshotMetadata(false, false));
