@@ -317,6 +317,15 @@ TEST_F(DAVAuthFlowsTest, CustomTokensSignInOnlyWithTheSeededKeyAndTheRightProjec
   });
   EXPECT_EQ(codeOf(foreignError), DAVAuthErrorCodeCustomTokenMismatch);
   EXPECT_EQ(auth_->currentUser(), again->user());
+
+  // A uid with a "/" is the administrator's to disable and enable like any other (percent-encoded).
+  const std::string teamToken = signer.sign({{"uid", "team/7"}, {"exp", exp}});
+  auto signInTeam = [&] { return std::get<1>(dataFlow([&](auto done) { auth_->signInWithCustomToken(teamToken, done); })); };
+  ASSERT_EQ(signInTeam(), nullptr);
+  ASSERT_TRUE(backend_->disableAccount("team/7"));
+  EXPECT_EQ(codeOf(signInTeam()), DAVAuthErrorCodeUserDisabled);
+  ASSERT_TRUE(backend_->enableAccount("team/7"));
+  EXPECT_EQ(signInTeam(), nullptr);
 }
 
 TEST_F(DAVAuthFlowsTest, FederatedSignInCreatesTheAccountAndReportsTheProvidersProfile) {

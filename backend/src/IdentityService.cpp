@@ -1249,14 +1249,19 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       res.status = status;
       res.set_content(body.dump(), "application/json");
     };
-    const std::string target = req.matches[1];  // "/<uid>:<action>"
-    const size_t colon = target.rfind(':');
+    // From the path as sent, "/admin/v1/accounts/<uid>:<action>": a "/" in a uid comes as "%2F", one
+    // segment, and is decoded only once the segments are told apart.
+    const std::string prefix = "/admin/v1/accounts/";
+    const std::string sent = req.target.substr(0, req.target.find('?'));
+    const size_t colon = sent.rfind(':');
     std::string uid, action;
-    if (!target.empty() && target[0] == '/' && colon != std::string::npos) {
-      uid = target.substr(1, colon - 1);
-      action = target.substr(colon + 1);
+    if (sent.rfind(prefix, 0) == 0 && colon != std::string::npos && colon >= prefix.size()) {
+      uid = sent.substr(prefix.size(), colon - prefix.size());
+      action = sent.substr(colon + 1);
     }
-    if (uid.empty() || uid.find('/') != std::string::npos || (action != "disable" && action != "enable"))
+    if (uid.find('/') != std::string::npos) uid.clear();
+    uid = httplib::detail::decode_url(uid, false);
+    if (uid.empty() || (action != "disable" && action != "enable"))
       return reply(400, {{"error", "expected /admin/v1/accounts/<uid>:disable or /admin/v1/accounts/<uid>:enable"}});
     const bool disabled = action == "disable";
     if (!setUserDisabled(uid, disabled)) return reply(404, {{"error", "no such account"}});

@@ -60,7 +60,8 @@ struct OobMail {
 
 // The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>"), the
 // secure-token service ("/v1/token") and its part of the admin interface ("POST
-// /admin/v1/accounts/<uid>:disable" and ":enable", behind the server's admin guard). Thread-safe.
+// /admin/v1/accounts/<uid>:disable" and ":enable", the uid percent-encoded, behind the server's
+// admin guard). Thread-safe.
 class IdentityService : public Service {
  public:
   // dataDir "" keeps everything in memory; otherwise users, refresh tokens, unused mailed codes and

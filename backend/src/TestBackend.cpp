@@ -153,7 +153,7 @@ nlohmann::json TestBackend::getDocument(const std::string& path) {
 bool TestBackend::adminAccountAction(const std::string& uid, const std::string& action) {
   httplib::Client client("127.0.0.1", port());
   client.set_bearer_token_auth(server_->adminToken());
-  auto res = client.Post("/admin/v1/accounts/" + uid + ":" + action);
+  auto res = client.Post("/admin/v1/accounts/" + httplib::detail::encode_query_param(uid) + ":" + action);
   return res && res->status == 200;
 }
 
