@@ -477,6 +477,14 @@ TEST_F(DAVAuthFlowsTest, SignInLinksAreMailedRecognisedAndRedeemedOnce) {
                         "The email used to initiate email link sign-in cannot be nil.");
   settings.setHandleCodeInApp(true);
   EXPECT_TRUE(calls().empty());
+  // The continue URL goes into the mail: up to 4 KiB.
+  DAVActionCodeSettings tooLong = settings;
+  const std::string base = "https://vorellin.example/?q=";
+  tooLong.setURL(base + std::string(4096 - base.size(), 'q'));
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", tooLong, done); }), nullptr);
+  tooLong.setURL(*tooLong.URL() + "q");
+  EXPECT_EQ(codeOf(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", tooLong, done); })),
+            DAVAuthErrorCodeInvalidContinueURI);
   ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
   auto body = lastBody("getOobConfirmationCode");
   EXPECT_EQ(body["requestType"], "EMAIL_SIGNIN");

@@ -27,6 +27,8 @@ constexpr size_t kMinimumPasswordLength = 6;
 // What account lookups show instead of the real hash: the hash itself never leaves the service.
 const char kRedactedPasswordHash[] = "UkVEQUNURUQ=";
 const char kRelyingPartyPrefix[] = "/identityservice/v3/relyingparty/";
+// The continue URL goes into the mailed link; a longer one is refused rather than mailed.
+constexpr size_t kMaxContinueUrlBytes = 4096;
 
 int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -302,6 +304,7 @@ struct IdentityService::Impl {
   mutable std::mutex mutex;
   std::map<std::string, StoredUser> users;       // by uid
   std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
+  bool keepMails = false;  // tests read the mails from memory; otherwise the files are the record
   std::vector<OobMail> mails;
   std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
   std::string customTokenKey;
@@ -388,7 +391,7 @@ struct IdentityService::Impl {
     mail.link = "https://" + projectId + ".davedoveapp.com/__/auth/action?mode=" + actionMode(requestType) +
                 "&oobCode=" + mail.oobCode;
     if (!continueUrl.empty()) mail.link += "&continueUrl=" + httplib::detail::encode_query_param(continueUrl);
-    mails.push_back(mail);
+    if (keepMails) mails.push_back(mail);
     oobCodes[sha256Hex(mail.oobCode)] = PendingCode{requestType, email, newEmail};
     if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
     return mail;
@@ -622,6 +625,11 @@ std::vector<std::string> IdentityService::linkedProviders(const std::string& uid
 std::vector<OobMail> IdentityService::sentMails() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->mails;
+}
+
+void IdentityService::keepSentMails(bool keep) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->keepMails = keep;
 }
 
 std::string IdentityService::mailDirectory() const { return impl_->mailFolder(); }
@@ -944,7 +952,10 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     } else {
       return replyFailure(res, {"INVALID_REQUEST_TYPE", ""});
     }
-    impl->sendMail(type, email, "", stringField(body, "continueUrl"));
+    const std::string continueUrl = stringField(body, "continueUrl");
+    if (continueUrl.size() > kMaxContinueUrlBytes)
+      return replyFailure(res, {"INVALID_CONTINUE_URI", "The continue URL is longer than 4096 bytes."});
+    impl->sendMail(type, email, "", continueUrl);
     impl->persist();
     replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };

@@ -113,8 +113,10 @@ class IdentityService : public Service {
   // Provider ids linked to the user, in the order they were linked.
   std::vector<std::string> linkedProviders(const std::string& uid) const;
 
-  // The mails of this run, oldest first.
+  // The mails of this run, oldest first, once keepSentMails(true) was called (tests); otherwise
+  // none are held in memory, and the written files are the record.
   std::vector<OobMail> sentMails() const;
+  void keepSentMails(bool keep);
   // Where the mails are written: "<dataDir>/mail", or "" without a data directory.
   std::string mailDirectory() const;
   const std::string& projectId() const { return projectId_; }

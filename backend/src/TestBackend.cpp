@@ -84,6 +84,7 @@ TestBackend::~TestBackend() {
 void TestBackend::start() {
   if (server_) return;
   server_ = std::make_unique<BackendServer>(options_);
+  server_->identity().keepSentMails(true);
   std::string error;
   if (!server_->start(&error)) die("cannot start the backend stand-in: " + error);
   // A restart comes back where the clients expect it.

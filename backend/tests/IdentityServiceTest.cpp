@@ -420,6 +420,15 @@ TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClear
   BackendServer again(options);
   ASSERT_TRUE(again.start());
   httplib::Client client("127.0.0.1", again.port());
+  // Outside tests no mail is held in memory: its file is the record.
+  auto mailed = client.Post("/identityservice/v3/relyingparty/getOobConfirmationCode?key=k",
+                            R"({"requestType":"EMAIL_SIGNIN","email":"eve@example.com"})", "application/json");
+  ASSERT_TRUE(mailed);
+  EXPECT_EQ(mailed->status, 200);
+  EXPECT_TRUE(again.identity().sentMails().empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(again.identity().mailDirectory()),
+                          std::filesystem::directory_iterator()),
+            1);
   auto res = client.Post("/v1/token?key=k", json{{"grantType", "refresh_token"}, {"refreshToken", refresh}}.dump(),
                          "application/json");
   ASSERT_TRUE(res);
