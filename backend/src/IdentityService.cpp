@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,6 +30,11 @@ const char kRedactedPasswordHash[] = "UkVEQUNURUQ=";
 const char kRelyingPartyPrefix[] = "/identityservice/v3/relyingparty/";
 // The continue URL goes into the mailed link; a longer one is refused rather than mailed.
 constexpr size_t kMaxContinueUrlBytes = 4096;
+// The data files, and the journal that makes saving several of them one change.
+const char kUsersFile[] = "users.json";
+const char kRefreshTokensFile[] = "refresh-tokens.json";
+const char kCodesFile[] = "oob-codes.json";
+const char kSaveJournal[] = "save-journal.json";
 
 int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -185,27 +191,81 @@ json userToJSON(const StoredUser& u) {
           {"providers", providersToJSON(u)}};
 }
 
-std::optional<StoredUser> userFromJSON(const json& j) {
-  if (!j.is_object() || !j.contains("uid") || !j["uid"].is_string()) return std::nullopt;
+// Reads the fields of one record of a data file. An absent field reads as empty; the first field of
+// another type is remembered with the record's place, so a hand-edited file is refused by name.
+class RecordReader {
+ public:
+  RecordReader(const json& record, std::string place) : record_(record), place_(std::move(place)) {
+    if (!record_.is_object()) error_ = place_ + " is not an object";
+  }
+  std::string text(const char* key) {
+    const json* v = field(key, &json::is_string, "a string");
+    return v ? v->get<std::string>() : std::string();
+  }
+  bool flag(const char* key) {
+    const json* v = field(key, &json::is_boolean, "true or false");
+    return v && v->get<bool>();
+  }
+  int64_t number(const char* key) {
+    const json* v = field(key, &json::is_number_integer, "a whole number");
+    return v ? v->get<int64_t>() : 0;
+  }
+  std::string base64(const char* key) {
+    auto bytes = platform::base64Decode(text(key));
+    if (!bytes) fail(key, "base64");
+    return bytes.value_or("");
+  }
+  const json* array(const char* key) { return field(key, &json::is_array, "a list"); }
+  // "" while every field read so far was of its type.
+  const std::string& error() const { return error_; }
+
+ private:
+  const json* field(const char* key, bool (json::*isType)() const noexcept, const char* type) {
+    if (!error_.empty()) return nullptr;
+    auto it = record_.find(key);
+    if (it == record_.end()) return nullptr;
+    if (!((*it).*isType)()) return fail(key, type);
+    return &*it;
+  }
+  const json* fail(const char* key, const char* type) {
+    if (error_.empty()) error_ = place_ + ": \"" + key + "\" is not " + type;
+    return nullptr;
+  }
+
+  const json& record_;
+  std::string place_;
+  std::string error_;
+};
+
+// A user record of users.json; nullopt and the damaged field in *error.
+std::optional<StoredUser> userFromJSON(const json& j, const std::string& place, std::string* error) {
+  RecordReader r(j, place);
   StoredUser u;
-  u.uid = j["uid"].get<std::string>();
-  u.email = j.value("email", "");
-  u.displayName = j.value("displayName", "");
-  u.photoUrl = j.value("photoUrl", "");
-  u.disabled = j.value("disabled", false);
-  u.emailVerified = j.value("emailVerified", false);
-  u.salt = platform::base64Decode(j.value("salt", "")).value_or("");
-  u.passwordHash = platform::base64Decode(j.value("passwordHash", "")).value_or("");
-  u.passwordUpdatedAtMs = j.value("passwordUpdatedAt", int64_t{0});
-  u.createdAtMs = j.value("createdAt", int64_t{0});
-  u.lastLoginAtMs = j.value("lastLoginAt", int64_t{0});
-  u.validSince = j.value("validSince", int64_t{0});
-  u.emailLinkSignin = j.value("emailLinkSignin", false);
-  if (j.contains("providers") && j["providers"].is_array())
-    for (const auto& p : j["providers"])
-      if (p.is_object())
-        u.providers.push_back({p.value("providerId", ""), p.value("federatedId", ""), p.value("email", ""),
-                               p.value("displayName", ""), p.value("photoUrl", "")});
+  u.uid = r.text("uid");
+  u.email = r.text("email");
+  u.displayName = r.text("displayName");
+  u.photoUrl = r.text("photoUrl");
+  u.disabled = r.flag("disabled");
+  u.emailVerified = r.flag("emailVerified");
+  u.salt = r.base64("salt");
+  u.passwordHash = r.base64("passwordHash");
+  u.passwordUpdatedAtMs = r.number("passwordUpdatedAt");
+  u.createdAtMs = r.number("createdAt");
+  u.lastLoginAtMs = r.number("lastLoginAt");
+  u.validSince = r.number("validSince");
+  u.emailLinkSignin = r.flag("emailLinkSignin");
+  if (const json* providers = r.array("providers"))
+    for (size_t i = 0; i < providers->size() && r.error().empty(); ++i) {
+      RecordReader p((*providers)[i], place + " provider " + std::to_string(i + 1));
+      u.providers.push_back(
+          {p.text("providerId"), p.text("federatedId"), p.text("email"), p.text("displayName"), p.text("photoUrl")});
+      if (!p.error().empty()) {
+        *error = p.error();
+        return std::nullopt;
+      }
+    }
+  *error = !r.error().empty() ? r.error() : u.uid.empty() ? place + ": \"uid\" is missing" : std::string();
+  if (!error->empty()) return std::nullopt;
   return u;
 }
 
@@ -296,6 +356,48 @@ void writeMailFile(const std::string& folder, const OobMail& mail, const std::st
     std::cerr << "vorellin-backend: cannot write the mail " << file << ": " << error << std::endl;
 }
 
+// Saves the files (name, text) of the data directory as one change: the journal holds every one of
+// them before the first is replaced, so a crash in between leaves the journal, and the next start
+// (readSavedFiles) finishes the save. Without a crash the journal goes again; should its removal be
+// lost, it names only what the files hold already.
+bool saveTogether(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files,
+                  std::string* error) {
+  json journal = json::object();
+  for (const auto& [name, text] : files) journal[name] = text;
+  const std::string journalPath = dir + "/" + kSaveJournal;
+  if (!platform::writeFileAtomically(journalPath, json{{"files", journal}}.dump(), error, 0600)) return false;
+  for (const auto& [name, text] : files)
+    if (!platform::writeFileAtomically(dir + "/" + name, text, error, 0600)) return false;
+  ::unlink(journalPath.c_str());
+  return true;
+}
+
+// The texts of the data files as the last save left them (a missing file is absent), with a journal
+// of a save cut short applied. False and a message naming the file when the journal is damaged.
+bool readSavedFiles(const std::string& dir, std::map<std::string, std::string>* texts, bool* fromJournal,
+                    std::string* error) {
+  *fromJournal = false;
+  for (const char* name : {kUsersFile, kRefreshTokensFile, kCodesFile})
+    if (auto text = readFile(dir + "/" + name)) (*texts)[name] = *text;
+  auto text = readFile(dir + "/" + kSaveJournal);
+  if (!text) return true;
+  const json journal = parseJSON(*text);
+  const std::string damaged = std::string("malformed ") + kSaveJournal + " in " + dir;
+  if (!journal.is_object() || !journal.contains("files") || !journal["files"].is_object()) {
+    *error = damaged;
+    return false;
+  }
+  for (const auto& [name, saved] : journal["files"].items()) {
+    if ((name != kUsersFile && name != kRefreshTokensFile && name != kCodesFile) || !saved.is_string()) {
+      *error = damaged + ": \"" + name + "\"";
+      return false;
+    }
+    (*texts)[name] = saved.get<std::string>();
+  }
+  *fromJournal = true;
+  return true;
+}
+
 }  // namespace
 
 struct IdentityService::Impl {
@@ -307,6 +409,7 @@ struct IdentityService::Impl {
   bool keepMails = false;  // tests read the mails from memory; otherwise the files are the record
   std::vector<OobMail> mails;
   std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
+  bool codesChanged = false;  // since the codes were last saved
   std::string customTokenKey;
   std::vector<FederatedIdentity> identities;
   std::vector<std::string> authorizedDomains;
@@ -393,24 +496,33 @@ struct IdentityService::Impl {
     if (!continueUrl.empty()) mail.link += "&continueUrl=" + httplib::detail::encode_query_param(continueUrl);
     if (keepMails) mails.push_back(mail);
     oobCodes[sha256Hex(mail.oobCode)] = PendingCode{requestType, email, newEmail};
+    codesChanged = true;
     if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
     return mail;
   }
 
-  // Persistence: whole files, rewritten atomically, readable by the owner only.
+  // Persistence: whole files readable by the owner only, saved together (see saveTogether). The
+  // codes only when they changed, so a sign-in costs the same however many are stored.
   void persist() {
     if (dataDir.empty()) return;
     json u = json::array();
     for (const auto& [uid, user] : users) u.push_back(userToJSON(user));
-    platform::writeFileAtomically(dataDir + "/users.json", json{{"users", u}}.dump(2), nullptr, 0600);
     json r = json::array();
     for (const auto& [hash, rec] : refresh)
       r.push_back({{"hash", hash}, {"uid", rec.uid}, {"revoked", rec.revoked}, {"authTime", rec.authTime}});
-    platform::writeFileAtomically(dataDir + "/refresh-tokens.json", json{{"tokens", r}}.dump(2), nullptr, 0600);
-    json c = json::array();
-    for (const auto& [hash, code] : oobCodes)
-      c.push_back({{"hash", hash}, {"requestType", code.requestType}, {"email", code.email}, {"newEmail", code.newEmail}});
-    platform::writeFileAtomically(dataDir + "/oob-codes.json", json{{"codes", c}}.dump(2), nullptr, 0600);
+    std::vector<std::pair<std::string, std::string>> files = {{kUsersFile, json{{"users", u}}.dump(2)},
+                                                              {kRefreshTokensFile, json{{"tokens", r}}.dump(2)}};
+    if (codesChanged) {
+      json c = json::array();
+      for (const auto& [hash, code] : oobCodes)
+        c.push_back({{"hash", hash}, {"requestType", code.requestType}, {"email", code.email}, {"newEmail", code.newEmail}});
+      files.emplace_back(kCodesFile, json{{"codes", c}}.dump(2));
+    }
+    std::string error;
+    if (saveTogether(dataDir, files, &error))
+      codesChanged = false;  // a failed save writes them again next time
+    else
+      std::cerr << "vorellin-backend: cannot save the identity data in " << dataDir << ": " << error << std::endl;
   }
 };
 
@@ -444,33 +556,63 @@ bool IdentityService::open(std::string* error) {
     std::string werr;
     if (!platform::writeFileAtomically(keyPath, j.dump(), &werr, 0600)) return fail(werr);
   }
-  if (auto text = readFile(dir + "/users.json")) {
-    auto j = parseJSON(*text);
-    if (!j.is_object() || !j["users"].is_array()) return fail("malformed users.json in " + dir);
-    for (const auto& e : j["users"])
-      if (auto u = userFromJSON(e)) impl_->users[u->uid] = *u;
+  // Everything is read and checked before anything is taken or written: a damaged file stops the
+  // start and stays as it is.
+  std::map<std::string, std::string> texts;
+  bool fromJournal = false;
+  std::string readError;
+  if (!readSavedFiles(dir, &texts, &fromJournal, &readError)) return fail(readError);
+  // The list of a data file's records, each read with `read`; false on the first damaged one.
+  auto records = [&](const char* file, const char* key, const char* record, const auto& read) {
+    auto text = texts.find(file);
+    if (text == texts.end()) return true;
+    const std::string where = std::string(file) + " in " + dir;
+    auto j = parseJSON(text->second);
+    if (!j.is_object() || !j[key].is_array()) return fail("malformed " + where);
+    for (size_t i = 0; i < j[key].size(); ++i) {
+      std::string damaged = read(j[key][i], std::string(record) + " " + std::to_string(i + 1));
+      if (!damaged.empty()) return fail(where + ": " + damaged);
+    }
+    return true;
+  };
+  std::map<std::string, StoredUser> users;
+  std::map<std::string, PendingCode> codes;
+  std::map<std::string, RefreshRecord> refresh;
+  const bool read =
+      records(kUsersFile, "users", "user",
+              [&](const json& e, const std::string& place) {
+                std::string damaged;
+                if (auto u = userFromJSON(e, place, &damaged)) users[u->uid] = *u;
+                return damaged;
+              }) &&
+      records(kCodesFile, "codes", "code",
+              [&](const json& e, const std::string& place) {
+                RecordReader r(e, place);
+                PendingCode code{r.text("requestType"), r.text("email"), r.text("newEmail")};
+                const std::string hash = r.text("hash");
+                if (r.error().empty() && !hash.empty()) codes[hash] = code;
+                return r.error();
+              }) &&
+      records(kRefreshTokensFile, "tokens", "token", [&](const json& e, const std::string& place) {
+        RecordReader r(e, place);
+        RefreshRecord rec{r.text("uid"), r.flag("revoked"), r.number("authTime")};
+        const std::string hash = r.text("hash");
+        if (r.error().empty() && !hash.empty()) refresh[hash] = rec;
+        return r.error();
+      });
+  if (!read) return false;
+  if (fromJournal) {
+    std::vector<std::pair<std::string, std::string>> files(texts.begin(), texts.end());
+    std::string saveError;
+    if (!saveTogether(dir, files, &saveError)) return fail("cannot finish the last save in " + dir + ": " + saveError);
   }
-  if (auto text = readFile(dir + "/oob-codes.json")) {
-    auto j = parseJSON(*text);
-    if (!j.is_object() || !j["codes"].is_array()) return fail("malformed oob-codes.json in " + dir);
-    for (const auto& e : j["codes"])
-      if (e.is_object() && e.contains("hash"))
-        impl_->oobCodes[e.value("hash", "")] = PendingCode{e.value("requestType", ""), e.value("email", ""),
-                                                           e.value("newEmail", "")};
-  }
+  impl_->users = std::move(users);
+  impl_->oobCodes = std::move(codes);
+  impl_->refresh = std::move(refresh);
   // Readable by the owner only: the mails carry working codes.
   const std::string mail = impl_->mailFolder();
   if (::mkdir(mail.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create " + mail);
   ::chmod(mail.c_str(), 0700);
-  if (auto text = readFile(dir + "/refresh-tokens.json")) {
-    auto j = parseJSON(*text);
-    if (!j.is_object() || !j["tokens"].is_array()) return fail("malformed refresh-tokens.json in " + dir);
-    for (const auto& e : j["tokens"]) {
-      if (!e.is_object() || !e.contains("hash")) continue;
-      impl_->refresh[e.value("hash", "")] = RefreshRecord{e.value("uid", ""), e.value("revoked", false),
-                                                          e.value("authTime", int64_t{0})};
-    }
-  }
   return true;
 }
 
@@ -852,6 +994,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
         u->email = pending.email;
       }
       impl->oobCodes.erase(code);
+      impl->codesChanged = true;
       u->emailVerified = true;
       impl->persist();
       return replyJSON(res, {{"kind", "identityservice#SetAccountInfoResponse"},
@@ -1029,6 +1172,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     }
     if (u && u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
+    impl->codesChanged = true;
     if (!u) {
       StoredUser created;
       created.uid = impl->newUID();
@@ -1073,6 +1217,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (!u) return replyFailure(res, {"EMAIL_NOT_FOUND", ""});
     if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
+    impl->codesChanged = true;
     impl->setPassword(*u, password);
     for (auto& [hash, rec] : impl->refresh)
       if (rec.uid == u->uid) rec.revoked = true;

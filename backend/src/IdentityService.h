@@ -65,8 +65,9 @@ struct OobMail {
 class IdentityService : public Service {
  public:
   // dataDir "" keeps everything in memory; otherwise users, refresh tokens, unused mailed codes and
-  // the signing key persist there (files of mode 0600; tokens and codes only as hashes), and every
-  // mail is written as an .eml file to its "mail" folder (0700).
+  // the signing key persist there (files of mode 0600; tokens and codes only as hashes; one save of
+  // several files is all or nothing), and every mail is written as an .eml file to its "mail"
+  // folder (0700).
   IdentityService(std::string projectId, std::string dataDir);
   ~IdentityService() override;
 

@@ -368,6 +368,33 @@ TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesAResta
             "INVALID_OOB_CODE");
 }
 
+TEST_F(IdentityServiceTest, ASaveCutShortBetweenItsFilesIsFinishedAtTheNextStart) {
+  const std::string codesFile = backend_.dataDir() + "/oob-codes.json";
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}, {"email", "ann@example.com"}}).status, 200);
+  const std::string code = backend_.identity().sentMails().back().oobCode;
+  // A sign-in changes no code, and leaves their file as it was.
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(codesFile.c_str(), &before), 0);
+  ASSERT_EQ(signIn("ann@example.com", "secret123").status, 200);
+  ASSERT_EQ(::stat(codesFile.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+
+  // The reset's save cannot replace the codes' file (a folder stands in its place), as if the program
+  // died once it had written the other files. The file is back for the next start.
+  const std::string savedCodes = readAll(codesFile);
+  ASSERT_TRUE(std::filesystem::remove(codesFile));
+  ASSERT_TRUE(std::filesystem::create_directory(codesFile));
+  ASSERT_EQ(call("resetPassword", {{"oobCode", code}, {"newPassword", "reset-pass"}}).status, 200);
+  backend_.stop();
+  std::filesystem::remove(codesFile);
+  std::ofstream(codesFile) << savedCodes;
+  backend_.start();
+  // The new state as a whole: the code used, the password changed.
+  EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", code}, {"newPassword", "other-pass"}})), "INVALID_OOB_CODE");
+  EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
+
+}
+
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   backend_.clearRequests();
   httplib::Client client("127.0.0.1", backend_.port());
@@ -492,6 +519,72 @@ TEST(IdentityServiceSeedTest, MalformedProviderSeedsAreRefusedAndLinkedAccountsS
   EXPECT_EQ(body["localId"], uid);
   EXPECT_EQ(body["isNewUser"], false);
   again.stop();
+  std::filesystem::remove_all(dir);
+}
+
+TEST(IdentityServicePersistenceTest, DamagedDataFilesStopTheStartNamingFileAndFieldAndStayAsTheyAre) {
+  char tmpl[] = "/tmp/vrl-backend-damaged-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  BackendOptions options;
+  options.dataDir = dir;
+  options.quiet = true;
+  options.seed = json{{"users", {{{"email", "eve@example.com"}, {"password", "pa55word"}, {"uid", "uid-eve"}}}}};
+  {
+    BackendServer server(options);
+    ASSERT_TRUE(server.start());
+    httplib::Client client("127.0.0.1", server.port());
+    for (const char* call : {"verifyPassword", "getOobConfirmationCode"}) {
+      auto res = client.Post(std::string("/identityservice/v3/relyingparty/") + call + "?key=k",
+                             R"({"email":"eve@example.com","password":"pa55word","returnSecureToken":true,)"
+                             R"("requestType":"PASSWORD_RESET"})",
+                             "application/json");
+      ASSERT_TRUE(res);
+      ASSERT_EQ(res->status, 200) << call << ": " << res->body;
+    }
+  }
+  options.seed.reset();
+  struct Damage {
+    std::string file, list, field;
+    json value;
+  };
+  for (const Damage& damage : std::vector<Damage>{{"users.json", "users", "email", 5},
+                                                  {"users.json", "users", "disabled", "no"},
+                                                  {"users.json", "users", "salt", "not base64!"},
+                                                  {"oob-codes.json", "codes", "requestType", json::array()},
+                                                  {"oob-codes.json", "codes", "newEmail", false},
+                                                  {"refresh-tokens.json", "tokens", "revoked", 1}}) {
+    const std::string path = dir + "/" + damage.file;
+    const std::string intact = readAll(path);
+    json j = json::parse(intact);
+    ASSERT_FALSE(j[damage.list].empty()) << damage.file;
+    j[damage.list][0][damage.field] = damage.value;
+    const std::string damaged = j.dump(2);
+    std::ofstream(path) << damaged;
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error)) << damage.file << " " << damage.field;
+    EXPECT_NE(error.find(damage.file), std::string::npos) << error;
+    EXPECT_NE(error.find("\"" + damage.field + "\""), std::string::npos) << error;
+    EXPECT_EQ(readAll(path), damaged);
+    std::ofstream(path) << intact;
+  }
+  // A damaged journal of a save cut short, likewise.
+  const std::string journal = dir + "/save-journal.json";
+  std::ofstream(journal) << R"({"files":{"users.json":7}})";
+  {
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error));
+    EXPECT_NE(error.find("save-journal.json"), std::string::npos) << error;
+    EXPECT_NE(error.find("\"users.json\""), std::string::npos) << error;
+    EXPECT_EQ(readAll(journal), R"({"files":{"users.json":7}})");
+  }
+  std::filesystem::remove(journal);
+  BackendServer mended(options);
+  EXPECT_TRUE(mended.start());
+  EXPECT_TRUE(mended.identity().userByEmail("eve@example.com"));
+  mended.stop();
   std::filesystem::remove_all(dir);
 }
 
