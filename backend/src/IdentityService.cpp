@@ -12,6 +12,7 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 
@@ -28,6 +29,10 @@ constexpr size_t kMinimumPasswordLength = 6;
 // What account lookups show instead of the real hash: the hash itself never leaves the service.
 const char kRedactedPasswordHash[] = "UkVEQUNURUQ=";
 const char kRelyingPartyPrefix[] = "/identityservice/v3/relyingparty/";
+// How long a mailed code stays good: a reset or a sign-in link briefly, a verification or the
+// recovery of an address for days.
+constexpr int64_t kShortCodeLifetimeSeconds = 3600;
+constexpr int64_t kLongCodeLifetimeSeconds = 3 * 24 * 3600;
 // The continue URL goes into the mailed link; a longer one is refused rather than mailed.
 constexpr size_t kMaxContinueUrlBytes = 4096;
 // The data files, and the journal that makes saving several of them one change.
@@ -216,6 +221,7 @@ class RecordReader {
     return bytes.value_or("");
   }
   const json* array(const char* key) { return field(key, &json::is_array, "a list"); }
+  bool has(const char* key) const { return record_.is_object() && record_.contains(key); }
   // "" while every field read so far was of its type.
   const std::string& error() const { return error_; }
 
@@ -291,11 +297,15 @@ std::optional<std::string> readFile(const std::string& path) {
   return ss.str();
 }
 
-// A mailed code not used yet; only its hash is kept.
+// A mailed code not used yet; only its hash is kept. It acts on the account it was issued for, and
+// only while that account still has the address it concerns.
 struct PendingCode {
   std::string requestType;
+  std::string uid;  // "": a sign-in link to an address that had no account
   std::string email;
   std::string newEmail;
+  int64_t expiresAt = 0;  // seconds
+  const std::string& address() const { return requestType == "RECOVER_EMAIL" ? newEmail : email; }
 };
 
 // The "mode" of the action link, as the hosted action page reads it.
@@ -410,6 +420,7 @@ struct IdentityService::Impl {
   std::vector<OobMail> mails;
   std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
   bool codesChanged = false;  // since the codes were last saved
+  std::function<int64_t()> clock;  // tests only; unset: the system clock
   std::string customTokenKey;
   std::vector<FederatedIdentity> identities;
   std::vector<std::string> authorizedDomains;
@@ -481,21 +492,71 @@ struct IdentityService::Impl {
 
   std::string mailFolder() const { return dataDir.empty() ? std::string() : dataDir + "/mail"; }
 
-  // The unused code, or oobCodes.end().
-  std::map<std::string, PendingCode>::iterator findCode(const std::string& code) {
-    return oobCodes.find(sha256Hex(code));
+  int64_t now() const { return clock ? clock() : nowSeconds(); }
+
+  // Refresh tokens of the account stop working, and so do its ID tokens issued before now.
+  void endSessions(StoredUser& u) {
+    for (auto& [hash, rec] : refresh)
+      if (rec.uid == u.uid) rec.revoked = true;
+    u.validSince = nowSeconds();
   }
 
-  // A fresh code of the type for the address, kept until used and written out as a mail; the caller
-  // holds the mutex and persists.
-  OobMail sendMail(const std::string& requestType, const std::string& email, const std::string& newEmail = "",
-                   const std::string& continueUrl = "") {
+  // When the account goes or its address changes: its codes concerned what no longer is.
+  void dropCodesOf(const std::string& uid) {
+    for (auto it = oobCodes.begin(); it != oobCodes.end();)
+      if (it->second.uid == uid) {
+        it = oobCodes.erase(it);
+        codesChanged = true;
+      } else {
+        ++it;
+      }
+  }
+
+  void dropExpiredCodes() {
+    const int64_t t = now();
+    for (auto it = oobCodes.begin(); it != oobCodes.end();)
+      if (it->second.expiresAt <= t) {
+        it = oobCodes.erase(it);
+        codesChanged = true;
+      } else {
+        ++it;
+      }
+  }
+
+  // The unused code if it still acts: not expired, and its account still has the address it
+  // concerns. Otherwise oobCodes.end() and the keyword; an expired or misfitting code is dropped.
+  std::map<std::string, PendingCode>::iterator usableCode(const std::string& code, Failure* failure) {
+    auto it = oobCodes.find(sha256Hex(code));
+    if (it == oobCodes.end()) {
+      *failure = {"INVALID_OOB_CODE", ""};
+      return it;
+    }
+    const StoredUser* holder = byEmail(it->second.address());
+    if (it->second.expiresAt <= now()) {
+      *failure = {"EXPIRED_OOB_CODE", ""};
+    } else if ((holder ? holder->uid : std::string()) != it->second.uid) {
+      *failure = {"INVALID_OOB_CODE", ""};
+    } else {
+      return it;
+    }
+    oobCodes.erase(it);
+    codesChanged = true;
+    persist();
+    return oobCodes.end();
+  }
+
+  // A fresh code of the type for the account (uid) and the address, kept until used or expired and
+  // written out as a mail; the caller holds the mutex and persists.
+  OobMail sendMail(const std::string& requestType, const std::string& uid, const std::string& email,
+                   const std::string& newEmail = "", const std::string& continueUrl = "") {
     OobMail mail{requestType, email, platform::base64URLEncode(randomBytes(24)), newEmail};
     mail.link = "https://" + projectId + ".davedoveapp.com/__/auth/action?mode=" + actionMode(requestType) +
                 "&oobCode=" + mail.oobCode;
     if (!continueUrl.empty()) mail.link += "&continueUrl=" + httplib::detail::encode_query_param(continueUrl);
     if (keepMails) mails.push_back(mail);
-    oobCodes[sha256Hex(mail.oobCode)] = PendingCode{requestType, email, newEmail};
+    const bool brief = requestType == "PASSWORD_RESET" || requestType == "EMAIL_SIGNIN";
+    oobCodes[sha256Hex(mail.oobCode)] =
+        PendingCode{requestType, uid, email, newEmail, now() + (brief ? kShortCodeLifetimeSeconds : kLongCodeLifetimeSeconds)};
     codesChanged = true;
     if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
     return mail;
@@ -513,9 +574,15 @@ struct IdentityService::Impl {
     std::vector<std::pair<std::string, std::string>> files = {{kUsersFile, json{{"users", u}}.dump(2)},
                                                               {kRefreshTokensFile, json{{"tokens", r}}.dump(2)}};
     if (codesChanged) {
+      dropExpiredCodes();
       json c = json::array();
       for (const auto& [hash, code] : oobCodes)
-        c.push_back({{"hash", hash}, {"requestType", code.requestType}, {"email", code.email}, {"newEmail", code.newEmail}});
+        c.push_back({{"hash", hash},
+                     {"requestType", code.requestType},
+                     {"uid", code.uid},
+                     {"email", code.email},
+                     {"newEmail", code.newEmail},
+                     {"expiresAt", code.expiresAt}});
       files.emplace_back(kCodesFile, json{{"codes", c}}.dump(2));
     }
     std::string error;
@@ -588,9 +655,11 @@ bool IdentityService::open(std::string* error) {
       records(kCodesFile, "codes", "code",
               [&](const json& e, const std::string& place) {
                 RecordReader r(e, place);
-                PendingCode code{r.text("requestType"), r.text("email"), r.text("newEmail")};
+                PendingCode code{r.text("requestType"), r.text("uid"), r.text("email"), r.text("newEmail"),
+                                 r.number("expiresAt")};
                 const std::string hash = r.text("hash");
-                if (r.error().empty() && !hash.empty()) codes[hash] = code;
+                // Codes saved before they knew their account and expiry cannot be checked: dropped.
+                if (r.error().empty() && !hash.empty() && r.has("uid") && r.has("expiresAt")) codes[hash] = code;
                 return r.error();
               }) &&
       records(kRefreshTokensFile, "tokens", "token", [&](const json& e, const std::string& place) {
@@ -609,6 +678,7 @@ bool IdentityService::open(std::string* error) {
   impl_->users = std::move(users);
   impl_->oobCodes = std::move(codes);
   impl_->refresh = std::move(refresh);
+  impl_->dropExpiredCodes();
   // Readable by the owner only: the mails carry working codes.
   const std::string mail = impl_->mailFolder();
   if (::mkdir(mail.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create " + mail);
@@ -686,9 +756,13 @@ void IdentityService::setIDTokenLifetime(int64_t seconds) {
 std::string IdentityService::addUser(const SeedUser& seed) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!seed.email.empty())
-    if (StoredUser* old = impl_->byEmail(seed.email)) impl_->users.erase(old->uid);
+    if (StoredUser* old = impl_->byEmail(seed.email)) {
+      impl_->dropCodesOf(old->uid);
+      impl_->users.erase(old->uid);
+    }
   StoredUser u;
   u.uid = seed.uid.empty() ? impl_->newUID() : seed.uid;
+  impl_->dropCodesOf(u.uid);
   u.email = seed.email;
   u.displayName = seed.displayName;
   u.photoUrl = seed.photoUrl;
@@ -725,6 +799,7 @@ bool IdentityService::setUserDisabled(const std::string& uid, bool disabled) {
 bool IdentityService::deleteUser(const std::string& uid) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!impl_->users.erase(uid)) return false;
+  impl_->dropCodesOf(uid);
   impl_->persist();
   return true;
 }
@@ -772,6 +847,11 @@ std::vector<OobMail> IdentityService::sentMails() const {
 void IdentityService::keepSentMails(bool keep) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->keepMails = keep;
+}
+
+void IdentityService::setClockForTests(std::function<int64_t()> nowSeconds) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->clock = std::move(nowSeconds);
 }
 
 std::string IdentityService::mailDirectory() const { return impl_->mailFolder(); }
@@ -978,23 +1058,28 @@ void IdentityService::registerRoutes(httplib::Server& server) {
   auto setAccountInfo = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     if (!body.contains("idToken") && body.contains("oobCode")) {
-      // Applying a mailed action code: verifying the address, or taking back the address of before a
-      // change (found by the address it was changed to).
-      auto code = impl->findCode(stringField(body, "oobCode"));
-      if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
+      // Applying a mailed action code to its account: verifying the address, or taking back the
+      // address of before a change.
+      Failure failure;
+      auto code = impl->usableCode(stringField(body, "oobCode"), &failure);
+      if (code == impl->oobCodes.end()) return replyFailure(res, failure);
       const PendingCode pending = code->second;
       const bool recover = pending.requestType == "RECOVER_EMAIL";
       if (!recover && pending.requestType != "VERIFY_EMAIL") return replyFailure(res, {"INVALID_OOB_CODE", ""});
-      StoredUser* u = impl->byEmail(recover ? pending.newEmail : pending.email);
+      StoredUser* u = impl->byID(pending.uid);
       if (!u) return replyFailure(res, {"USER_NOT_FOUND", ""});
       if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
       if (recover) {
         StoredUser* other = impl->byEmail(pending.email);
         if (other && other != u) return replyFailure(res, {"EMAIL_EXISTS", ""});
+        // A change of address like any other: the account's codes go (this one too), its sessions end.
+        impl->dropCodesOf(u->uid);
+        impl->endSessions(*u);
         u->email = pending.email;
+      } else {
+        impl->oobCodes.erase(code);
+        impl->codesChanged = true;
       }
-      impl->oobCodes.erase(code);
-      impl->codesChanged = true;
       u->emailVerified = true;
       impl->persist();
       return replyJSON(res, {{"kind", "identityservice#SetAccountInfoResponse"},
@@ -1050,15 +1135,15 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                                        [&](const LinkedProvider& p) { return p.providerId == provider; }),
                         u.providers.end());
     }
-    if (credentialsChanged) {
-      // Older sessions end with a credential change; the reply carries the new one.
-      for (auto& [hash, rec] : impl->refresh)
-        if (rec.uid == u.uid) rec.revoked = true;
-      u.validSince = nowSeconds();
-    }
+    // Removing the address is a change of it too.
+    const bool addressChanged = lower(u.email) != lower(found->email);
+    // Older sessions end with a credential change; the reply carries the new one.
+    if (credentialsChanged || addressChanged) impl->endSessions(u);
+    // The codes issued for the account concerned the address it had.
+    if (addressChanged) impl->dropCodesOf(u.uid);
     *found = u;
     // The old address is told, with a code that takes the change back.
-    if (!previousEmail.empty()) impl->sendMail("RECOVER_EMAIL", previousEmail, u.email);
+    if (!previousEmail.empty()) impl->sendMail("RECOVER_EMAIL", u.uid, previousEmail, u.email);
     json reply = {{"kind", "identityservice#SetAccountInfoResponse"},
                   {"localId", u.uid},
                   {"emailVerified", u.emailVerified},
@@ -1098,7 +1183,9 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     const std::string continueUrl = stringField(body, "continueUrl");
     if (continueUrl.size() > kMaxContinueUrlBytes)
       return replyFailure(res, {"INVALID_CONTINUE_URI", "The continue URL is longer than 4096 bytes."});
-    impl->sendMail(type, email, "", continueUrl);
+    // Issued for the account that has the address now (a sign-in link may find none).
+    const StoredUser* holder = impl->byEmail(email);
+    impl->sendMail(type, holder ? holder->uid : std::string(), email, "", continueUrl);
     impl->persist();
     replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };
@@ -1143,6 +1230,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (body.contains("localId") && stringField(body, "localId") != u->uid) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
     const std::string uid = u->uid;
     impl->users.erase(uid);
+    impl->dropCodesOf(uid);
     for (auto& [hash, rec] : impl->refresh)
       if (rec.uid == uid) rec.revoked = true;
     impl->persist();
@@ -1154,19 +1242,25 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
     if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
     std::lock_guard<std::mutex> lock(impl->mutex);
-    auto code = impl->findCode(stringField(body, "oobCode"));
-    if (code == impl->oobCodes.end() || code->second.requestType != "EMAIL_SIGNIN")
-      return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    Failure failure;
+    auto code = impl->usableCode(stringField(body, "oobCode"), &failure);
+    if (code == impl->oobCodes.end()) return replyFailure(res, failure);
+    if (code->second.requestType != "EMAIL_SIGNIN") return replyFailure(res, {"INVALID_OOB_CODE", ""});
     if (lower(code->second.email) != lower(email)) return replyFailure(res, {"INVALID_EMAIL", "The code was sent to another address."});
     StoredUser* u = impl->byEmail(email);
     bool isNewUser = false;
     if (body.contains("idToken")) {
       // Linking the address to the signed-in account.
-      Failure failure;
       StoredUser* linking = userForToken(stringField(body, "idToken"), &failure);
       if (!linking) return replyFailure(res, failure);
       if (u && u != linking) return replyFailure(res, {"EMAIL_EXISTS", ""});
-      if (!u && !linking->email.empty()) impl->sendMail("RECOVER_EMAIL", linking->email, email);
+      if (!u) {
+        // A change of address like any other: the account's codes go, its other sessions end (the
+        // reply carries its new one), and the old address is told with a code that takes it back.
+        impl->dropCodesOf(linking->uid);
+        impl->endSessions(*linking);
+        if (!linking->email.empty()) impl->sendMail("RECOVER_EMAIL", linking->uid, linking->email, email);
+      }
       u = linking;
       u->email = email;
     }
@@ -1203,8 +1297,9 @@ void IdentityService::registerRoutes(httplib::Server& server) {
 
   auto resetPassword = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    auto code = impl->findCode(stringField(body, "oobCode"));
-    if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    Failure failure;
+    auto code = impl->usableCode(stringField(body, "oobCode"), &failure);
+    if (code == impl->oobCodes.end()) return replyFailure(res, failure);
     const PendingCode mail = code->second;
     json reply = {{"kind", "identityservice#ResetPasswordResponse"}, {"email", mail.email}, {"requestType", mail.requestType}};
     if (!mail.newEmail.empty()) reply["newEmail"] = mail.newEmail;
@@ -1213,15 +1308,13 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     std::string password = stringField(body, "newPassword");
     if (password.size() < kMinimumPasswordLength)
       return replyFailure(res, {"WEAK_PASSWORD", "Password should be at least 6 characters"});
-    StoredUser* u = impl->byEmail(mail.email);
+    StoredUser* u = impl->byID(mail.uid);
     if (!u) return replyFailure(res, {"EMAIL_NOT_FOUND", ""});
     if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
     impl->codesChanged = true;
     impl->setPassword(*u, password);
-    for (auto& [hash, rec] : impl->refresh)
-      if (rec.uid == u->uid) rec.revoked = true;
-    u->validSince = nowSeconds();
+    impl->endSessions(*u);
     impl->persist();
     replyJSON(res, reply);
   };
@@ -1299,7 +1392,11 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       }
       if (u->provider(identity->providerId)) return replyFailure(res, {"PROVIDER_ALREADY_LINKED", ""});
       u->providers.push_back(linked);
-      if (u->email.empty()) u->email = identity->email;
+      if (u->email.empty() && !identity->email.empty()) {
+        // The account gets an address: a change like any other, the reply carries its new session.
+        impl->endSessions(*u);
+        u->email = identity->email;
+      }
     } else if (owner) {
       u = owner;
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -118,6 +119,8 @@ class IdentityService : public Service {
   // none are held in memory, and the written files are the record.
   std::vector<OobMail> sentMails() const;
   void keepSentMails(bool keep);
+  // Tests only: the clock (seconds since 1970) by which mailed codes are issued and expire.
+  void setClockForTests(std::function<int64_t()> nowSeconds);
   // Where the mails are written: "<dataDir>/mail", or "" without a data directory.
   std::string mailDirectory() const;
   const std::string& projectId() const { return projectId_; }
