@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -317,6 +318,15 @@ TEST_F(DAVAuthFlowsTest, CustomTokensSignInOnlyWithTheSeededKeyAndTheRightProjec
   });
   EXPECT_EQ(codeOf(foreignError), DAVAuthErrorCodeCustomTokenMismatch);
   EXPECT_EQ(auth_->currentUser(), again->user());
+
+  // A uid with a "/" is the administrator's to disable and enable like any other (percent-encoded).
+  const std::string teamToken = signer.sign({{"uid", "team/7"}, {"exp", exp}});
+  auto signInTeam = [&] { return std::get<1>(dataFlow([&](auto done) { auth_->signInWithCustomToken(teamToken, done); })); };
+  ASSERT_EQ(signInTeam(), nullptr);
+  ASSERT_TRUE(backend_->disableAccount("team/7"));
+  EXPECT_EQ(codeOf(signInTeam()), DAVAuthErrorCodeUserDisabled);
+  ASSERT_TRUE(backend_->enableAccount("team/7"));
+  EXPECT_EQ(signInTeam(), nullptr);
 }
 
 TEST_F(DAVAuthFlowsTest, FederatedSignInCreatesTheAccountAndReportsTheProvidersProfile) {
@@ -468,6 +478,14 @@ TEST_F(DAVAuthFlowsTest, SignInLinksAreMailedRecognisedAndRedeemedOnce) {
                         "The email used to initiate email link sign-in cannot be nil.");
   settings.setHandleCodeInApp(true);
   EXPECT_TRUE(calls().empty());
+  // The continue URL goes into the mail: up to 4 KiB.
+  DAVActionCodeSettings tooLong = settings;
+  const std::string base = "https://vorellin.example/?q=";
+  tooLong.setURL(base + std::string(4096 - base.size(), 'q'));
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", tooLong, done); }), nullptr);
+  tooLong.setURL(*tooLong.URL() + "q");
+  EXPECT_EQ(codeOf(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", tooLong, done); })),
+            DAVAuthErrorCodeInvalidContinueURI);
   ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
   auto body = lastBody("getOobConfirmationCode");
   EXPECT_EQ(body["requestType"], "EMAIL_SIGNIN");
@@ -551,6 +569,87 @@ TEST_F(DAVAuthFlowsTest, PasswordResetAndVerificationCodesAreCheckedAndApplied) 
   EXPECT_TRUE(alice->isEmailVerified());
   EXPECT_EQ(codeOf(errorFlow([&](auto done) { auth_->applyActionCode(verifyCode, done); })),
             DAVAuthErrorCodeInvalidActionCode);
+}
+
+TEST_F(DAVAuthFlowsTest, TheCodeOfANoticeOfChangeActsOnlyOnItsAccountWhileThatHasTheNewAddress) {
+  // Alice moves to b@ and on to c@; Bob moves to d@ and deletes his account. Each keeps the code that
+  // the notice to his old address carried.
+  auto alice = signIn("alice@example.com");
+  ASSERT_TRUE(alice);
+  ASSERT_EQ(errorFlow([&](auto done) { alice->updateEmail("b@example.com", done); }), nullptr);
+  const std::string aliceCode = lastMailCode("RECOVER_EMAIL");
+  ASSERT_EQ(errorFlow([&](auto done) { alice->updateEmail("c@example.com", done); }), nullptr);
+  auto bob = signIn("bob@example.com");
+  ASSERT_TRUE(bob);
+  ASSERT_EQ(errorFlow([&](auto done) { bob->updateEmail("d@example.com", done); }), nullptr);
+  const std::string bobCode = lastMailCode("RECOVER_EMAIL");
+  ASSERT_EQ(errorFlow([&](auto done) { bob->deleteWithCompletion(done); }), nullptr);
+
+  // Later accounts sign up with those addresses; the old codes act on neither.
+  for (const auto& [address, code] : std::vector<std::pair<std::string, std::string>>{{"b@example.com", aliceCode},
+                                                                                     {"d@example.com", bobCode}}) {
+    auto [created, error] = dataFlow([&](auto done) { auth_->createUserWithEmail(address, "later password", done); });
+    ASSERT_EQ(error, nullptr) << address;
+    const std::string uid = *created->user()->uid();
+    EXPECT_EQ(codeOf(errorFlow([&](auto done) { auth_->applyActionCode(code, done); })), DAVAuthErrorCodeInvalidActionCode)
+        << address;
+    Await<std::shared_ptr<DAVActionCodeInfo>, ErrorPtr> check;
+    auth_->checkActionCode(code, check.callback());
+    EXPECT_EQ(codeOf(std::get<1>(check.wait())), DAVAuthErrorCodeInvalidActionCode) << address;
+    EXPECT_EQ(backend_->identity().userByID(uid)->email, address);
+    auto [again, againError] = dataFlow([&](auto done) { auth_->signInWithEmail(address, "later password", done); });
+    ASSERT_EQ(againError, nullptr) << address;
+    EXPECT_EQ(again->user()->uid(), std::optional<std::string>(uid));
+  }
+  EXPECT_EQ(backend_->identity().userByID(aliceUID_)->email, "c@example.com");
+}
+
+TEST_F(DAVAuthFlowsTest, MailedCodesExpireAndLeaveTheStore) {
+  std::atomic<int64_t> now{std::time(nullptr)};
+  backend_->identity().setClockForTests([&now] { return now.load(); });
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendPasswordResetWithEmail("alice@example.com", done); }), nullptr);
+  const std::string reset = lastMailCode("PASSWORD_RESET");
+  auto alice = signIn("alice@example.com");
+  ASSERT_TRUE(alice);
+  ASSERT_EQ(errorFlow([&](auto done) { alice->sendEmailVerificationWithCompletion(done); }), nullptr);
+  const std::string verify = lastMailCode("VERIFY_EMAIL");
+  now += 1800;
+  DAVActionCodeSettings settings;
+  settings.setURL(std::string("https://vorellin.example/finish"));
+  settings.setHandleCodeInApp(true);
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendSignInLinkToEmail("lee@example.com", settings, done); }), nullptr);
+  const std::string link = mailedLink("lee@example.com", "EMAIL_SIGNIN");
+
+  // After an hour a reset, and then a sign-in link, has expired; once tried it is gone.
+  now += 1800;
+  auto confirmReset = [&] {
+    return codeOf(errorFlow([&](auto done) { auth_->confirmPasswordResetWithCode(reset, "a brand new secret", done); }));
+  };
+  EXPECT_EQ(confirmReset(), DAVAuthErrorCodeExpiredActionCode);
+  EXPECT_EQ(confirmReset(), DAVAuthErrorCodeInvalidActionCode);
+  auto [old, oldError] = dataFlow([&](auto done) { auth_->signInWithEmail("alice@example.com", kPassword, done); });
+  ASSERT_EQ(oldError, nullptr);
+  now += 1800;
+  auto [linked, linkError] = dataFlow([&](auto done) { auth_->signInWithEmailLink("lee@example.com", link, done); });
+  EXPECT_EQ(codeOf(linkError), DAVAuthErrorCodeExpiredActionCode);
+  EXPECT_FALSE(backend_->identity().userByEmail("lee@example.com"));
+  // A verification lasts three days.
+  alice = old->user();
+  ASSERT_EQ(errorFlow([&](auto done) { alice->sendEmailVerificationWithCompletion(done); }), nullptr);
+  const std::string unused = lastMailCode("VERIFY_EMAIL");
+  EXPECT_EQ(errorFlow([&](auto done) { auth_->applyActionCode(verify, done); }), nullptr);
+  EXPECT_TRUE(backend_->identity().userByEmail("alice@example.com")->emailVerified);
+  now += 3 * 24 * 3600;
+  EXPECT_EQ(codeOf(errorFlow([&](auto done) { auth_->applyActionCode(unused, done); })), DAVAuthErrorCodeExpiredActionCode);
+
+  // Expired codes that nobody tries leave the store too: of these two only the newer is kept.
+  ASSERT_EQ(errorFlow([&](auto done) { alice->sendEmailVerificationWithCompletion(done); }), nullptr);
+  now += 3 * 24 * 3600;
+  ASSERT_EQ(errorFlow([&](auto done) { auth_->sendPasswordResetWithEmail("alice@example.com", done); }), nullptr);
+  std::ifstream file(backend_->dataDir() + "/oob-codes.json");
+  const json stored = json::parse(file, nullptr, false);
+  ASSERT_TRUE(stored.is_object());
+  EXPECT_EQ(stored["codes"].size(), 1u) << stored.dump();
 }
 
 TEST_F(DAVAuthFlowsTest, ProfileChangesFollowTheStagingRulesAndReachTheServer) {

@@ -5,12 +5,14 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 
@@ -27,6 +29,17 @@ constexpr size_t kMinimumPasswordLength = 6;
 // What account lookups show instead of the real hash: the hash itself never leaves the service.
 const char kRedactedPasswordHash[] = "UkVEQUNURUQ=";
 const char kRelyingPartyPrefix[] = "/identityservice/v3/relyingparty/";
+// How long a mailed code stays good: a reset or a sign-in link briefly, a verification or the
+// recovery of an address for days.
+constexpr int64_t kShortCodeLifetimeSeconds = 3600;
+constexpr int64_t kLongCodeLifetimeSeconds = 3 * 24 * 3600;
+// The continue URL goes into the mailed link; a longer one is refused rather than mailed.
+constexpr size_t kMaxContinueUrlBytes = 4096;
+// The data files, and the journal that makes saving several of them one change.
+const char kUsersFile[] = "users.json";
+const char kRefreshTokensFile[] = "refresh-tokens.json";
+const char kCodesFile[] = "oob-codes.json";
+const char kSaveJournal[] = "save-journal.json";
 
 int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -183,27 +196,82 @@ json userToJSON(const StoredUser& u) {
           {"providers", providersToJSON(u)}};
 }
 
-std::optional<StoredUser> userFromJSON(const json& j) {
-  if (!j.is_object() || !j.contains("uid") || !j["uid"].is_string()) return std::nullopt;
+// Reads the fields of one record of a data file. An absent field reads as empty; the first field of
+// another type is remembered with the record's place, so a hand-edited file is refused by name.
+class RecordReader {
+ public:
+  RecordReader(const json& record, std::string place) : record_(record), place_(std::move(place)) {
+    if (!record_.is_object()) error_ = place_ + " is not an object";
+  }
+  std::string text(const char* key) {
+    const json* v = field(key, &json::is_string, "a string");
+    return v ? v->get<std::string>() : std::string();
+  }
+  bool flag(const char* key) {
+    const json* v = field(key, &json::is_boolean, "true or false");
+    return v && v->get<bool>();
+  }
+  int64_t number(const char* key) {
+    const json* v = field(key, &json::is_number_integer, "a whole number");
+    return v ? v->get<int64_t>() : 0;
+  }
+  std::string base64(const char* key) {
+    auto bytes = platform::base64Decode(text(key));
+    if (!bytes) fail(key, "base64");
+    return bytes.value_or("");
+  }
+  const json* array(const char* key) { return field(key, &json::is_array, "a list"); }
+  bool has(const char* key) const { return record_.is_object() && record_.contains(key); }
+  // "" while every field read so far was of its type.
+  const std::string& error() const { return error_; }
+
+ private:
+  const json* field(const char* key, bool (json::*isType)() const noexcept, const char* type) {
+    if (!error_.empty()) return nullptr;
+    auto it = record_.find(key);
+    if (it == record_.end()) return nullptr;
+    if (!((*it).*isType)()) return fail(key, type);
+    return &*it;
+  }
+  const json* fail(const char* key, const char* type) {
+    if (error_.empty()) error_ = place_ + ": \"" + key + "\" is not " + type;
+    return nullptr;
+  }
+
+  const json& record_;
+  std::string place_;
+  std::string error_;
+};
+
+// A user record of users.json; nullopt and the damaged field in *error.
+std::optional<StoredUser> userFromJSON(const json& j, const std::string& place, std::string* error) {
+  RecordReader r(j, place);
   StoredUser u;
-  u.uid = j["uid"].get<std::string>();
-  u.email = j.value("email", "");
-  u.displayName = j.value("displayName", "");
-  u.photoUrl = j.value("photoUrl", "");
-  u.disabled = j.value("disabled", false);
-  u.emailVerified = j.value("emailVerified", false);
-  u.salt = platform::base64Decode(j.value("salt", "")).value_or("");
-  u.passwordHash = platform::base64Decode(j.value("passwordHash", "")).value_or("");
-  u.passwordUpdatedAtMs = j.value("passwordUpdatedAt", int64_t{0});
-  u.createdAtMs = j.value("createdAt", int64_t{0});
-  u.lastLoginAtMs = j.value("lastLoginAt", int64_t{0});
-  u.validSince = j.value("validSince", int64_t{0});
-  u.emailLinkSignin = j.value("emailLinkSignin", false);
-  if (j.contains("providers") && j["providers"].is_array())
-    for (const auto& p : j["providers"])
-      if (p.is_object())
-        u.providers.push_back({p.value("providerId", ""), p.value("federatedId", ""), p.value("email", ""),
-                               p.value("displayName", ""), p.value("photoUrl", "")});
+  u.uid = r.text("uid");
+  u.email = r.text("email");
+  u.displayName = r.text("displayName");
+  u.photoUrl = r.text("photoUrl");
+  u.disabled = r.flag("disabled");
+  u.emailVerified = r.flag("emailVerified");
+  u.salt = r.base64("salt");
+  u.passwordHash = r.base64("passwordHash");
+  u.passwordUpdatedAtMs = r.number("passwordUpdatedAt");
+  u.createdAtMs = r.number("createdAt");
+  u.lastLoginAtMs = r.number("lastLoginAt");
+  u.validSince = r.number("validSince");
+  u.emailLinkSignin = r.flag("emailLinkSignin");
+  if (const json* providers = r.array("providers"))
+    for (size_t i = 0; i < providers->size() && r.error().empty(); ++i) {
+      RecordReader p((*providers)[i], place + " provider " + std::to_string(i + 1));
+      u.providers.push_back(
+          {p.text("providerId"), p.text("federatedId"), p.text("email"), p.text("displayName"), p.text("photoUrl")});
+      if (!p.error().empty()) {
+        *error = p.error();
+        return std::nullopt;
+      }
+    }
+  *error = !r.error().empty() ? r.error() : u.uid.empty() ? place + ": \"uid\" is missing" : std::string();
+  if (!error->empty()) return std::nullopt;
   return u;
 }
 
@@ -229,11 +297,15 @@ std::optional<std::string> readFile(const std::string& path) {
   return ss.str();
 }
 
-// A mailed code not used yet; only its hash is kept.
+// A mailed code not used yet; only its hash is kept. It acts on the account it was issued for, and
+// only while that account still has the address it concerns.
 struct PendingCode {
   std::string requestType;
+  std::string uid;  // "": a sign-in link to an address that had no account
   std::string email;
   std::string newEmail;
+  int64_t expiresAt = 0;  // seconds
+  const std::string& address() const { return requestType == "RECOVER_EMAIL" ? newEmail : email; }
 };
 
 // The "mode" of the action link, as the hosted action page reads it.
@@ -294,6 +366,48 @@ void writeMailFile(const std::string& folder, const OobMail& mail, const std::st
     std::cerr << "vorellin-backend: cannot write the mail " << file << ": " << error << std::endl;
 }
 
+// Saves the files (name, text) of the data directory as one change: the journal holds every one of
+// them before the first is replaced, so a crash in between leaves the journal, and the next start
+// (readSavedFiles) finishes the save. Without a crash the journal goes again; should its removal be
+// lost, it names only what the files hold already.
+bool saveTogether(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files,
+                  std::string* error) {
+  json journal = json::object();
+  for (const auto& [name, text] : files) journal[name] = text;
+  const std::string journalPath = dir + "/" + kSaveJournal;
+  if (!platform::writeFileAtomically(journalPath, json{{"files", journal}}.dump(), error, 0600)) return false;
+  for (const auto& [name, text] : files)
+    if (!platform::writeFileAtomically(dir + "/" + name, text, error, 0600)) return false;
+  ::unlink(journalPath.c_str());
+  return true;
+}
+
+// The texts of the data files as the last save left them (a missing file is absent), with a journal
+// of a save cut short applied. False and a message naming the file when the journal is damaged.
+bool readSavedFiles(const std::string& dir, std::map<std::string, std::string>* texts, bool* fromJournal,
+                    std::string* error) {
+  *fromJournal = false;
+  for (const char* name : {kUsersFile, kRefreshTokensFile, kCodesFile})
+    if (auto text = readFile(dir + "/" + name)) (*texts)[name] = *text;
+  auto text = readFile(dir + "/" + kSaveJournal);
+  if (!text) return true;
+  const json journal = parseJSON(*text);
+  const std::string damaged = std::string("malformed ") + kSaveJournal + " in " + dir;
+  if (!journal.is_object() || !journal.contains("files") || !journal["files"].is_object()) {
+    *error = damaged;
+    return false;
+  }
+  for (const auto& [name, saved] : journal["files"].items()) {
+    if ((name != kUsersFile && name != kRefreshTokensFile && name != kCodesFile) || !saved.is_string()) {
+      *error = damaged + ": \"" + name + "\"";
+      return false;
+    }
+    (*texts)[name] = saved.get<std::string>();
+  }
+  *fromJournal = true;
+  return true;
+}
+
 }  // namespace
 
 struct IdentityService::Impl {
@@ -302,8 +416,11 @@ struct IdentityService::Impl {
   mutable std::mutex mutex;
   std::map<std::string, StoredUser> users;       // by uid
   std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
+  bool keepMails = false;  // tests read the mails from memory; otherwise the files are the record
   std::vector<OobMail> mails;
   std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
+  bool codesChanged = false;  // since the codes were last saved
+  std::function<int64_t()> clock;  // tests only; unset: the system clock
   std::string customTokenKey;
   std::vector<FederatedIdentity> identities;
   std::vector<std::string> authorizedDomains;
@@ -375,39 +492,104 @@ struct IdentityService::Impl {
 
   std::string mailFolder() const { return dataDir.empty() ? std::string() : dataDir + "/mail"; }
 
-  // The unused code, or oobCodes.end().
-  std::map<std::string, PendingCode>::iterator findCode(const std::string& code) {
-    return oobCodes.find(sha256Hex(code));
+  int64_t now() const { return clock ? clock() : nowSeconds(); }
+
+  // Refresh tokens of the account stop working, and so do its ID tokens issued before now.
+  void endSessions(StoredUser& u) {
+    for (auto& [hash, rec] : refresh)
+      if (rec.uid == u.uid) rec.revoked = true;
+    u.validSince = nowSeconds();
   }
 
-  // A fresh code of the type for the address, kept until used and written out as a mail; the caller
-  // holds the mutex and persists.
-  OobMail sendMail(const std::string& requestType, const std::string& email, const std::string& newEmail = "",
-                   const std::string& continueUrl = "") {
+  // When the account goes or its address changes: its codes concerned what no longer is.
+  void dropCodesOf(const std::string& uid) {
+    for (auto it = oobCodes.begin(); it != oobCodes.end();)
+      if (it->second.uid == uid) {
+        it = oobCodes.erase(it);
+        codesChanged = true;
+      } else {
+        ++it;
+      }
+  }
+
+  void dropExpiredCodes() {
+    const int64_t t = now();
+    for (auto it = oobCodes.begin(); it != oobCodes.end();)
+      if (it->second.expiresAt <= t) {
+        it = oobCodes.erase(it);
+        codesChanged = true;
+      } else {
+        ++it;
+      }
+  }
+
+  // The unused code if it still acts: not expired, and its account still has the address it
+  // concerns. Otherwise oobCodes.end() and the keyword; an expired or misfitting code is dropped.
+  std::map<std::string, PendingCode>::iterator usableCode(const std::string& code, Failure* failure) {
+    auto it = oobCodes.find(sha256Hex(code));
+    if (it == oobCodes.end()) {
+      *failure = {"INVALID_OOB_CODE", ""};
+      return it;
+    }
+    const StoredUser* holder = byEmail(it->second.address());
+    if (it->second.expiresAt <= now()) {
+      *failure = {"EXPIRED_OOB_CODE", ""};
+    } else if ((holder ? holder->uid : std::string()) != it->second.uid) {
+      *failure = {"INVALID_OOB_CODE", ""};
+    } else {
+      return it;
+    }
+    oobCodes.erase(it);
+    codesChanged = true;
+    persist();
+    return oobCodes.end();
+  }
+
+  // A fresh code of the type for the account (uid) and the address, kept until used or expired and
+  // written out as a mail; the caller holds the mutex and persists.
+  OobMail sendMail(const std::string& requestType, const std::string& uid, const std::string& email,
+                   const std::string& newEmail = "", const std::string& continueUrl = "") {
     OobMail mail{requestType, email, platform::base64URLEncode(randomBytes(24)), newEmail};
     mail.link = "https://" + projectId + ".davedoveapp.com/__/auth/action?mode=" + actionMode(requestType) +
                 "&oobCode=" + mail.oobCode;
     if (!continueUrl.empty()) mail.link += "&continueUrl=" + httplib::detail::encode_query_param(continueUrl);
-    mails.push_back(mail);
-    oobCodes[sha256Hex(mail.oobCode)] = PendingCode{requestType, email, newEmail};
+    if (keepMails) mails.push_back(mail);
+    const bool brief = requestType == "PASSWORD_RESET" || requestType == "EMAIL_SIGNIN";
+    oobCodes[sha256Hex(mail.oobCode)] =
+        PendingCode{requestType, uid, email, newEmail, now() + (brief ? kShortCodeLifetimeSeconds : kLongCodeLifetimeSeconds)};
+    codesChanged = true;
     if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
     return mail;
   }
 
-  // Persistence: whole files, rewritten atomically, readable by the owner only.
+  // Persistence: whole files readable by the owner only, saved together (see saveTogether). The
+  // codes only when they changed, so a sign-in costs the same however many are stored.
   void persist() {
     if (dataDir.empty()) return;
     json u = json::array();
     for (const auto& [uid, user] : users) u.push_back(userToJSON(user));
-    platform::writeFileAtomically(dataDir + "/users.json", json{{"users", u}}.dump(2), nullptr, 0600);
     json r = json::array();
     for (const auto& [hash, rec] : refresh)
       r.push_back({{"hash", hash}, {"uid", rec.uid}, {"revoked", rec.revoked}, {"authTime", rec.authTime}});
-    platform::writeFileAtomically(dataDir + "/refresh-tokens.json", json{{"tokens", r}}.dump(2), nullptr, 0600);
-    json c = json::array();
-    for (const auto& [hash, code] : oobCodes)
-      c.push_back({{"hash", hash}, {"requestType", code.requestType}, {"email", code.email}, {"newEmail", code.newEmail}});
-    platform::writeFileAtomically(dataDir + "/oob-codes.json", json{{"codes", c}}.dump(2), nullptr, 0600);
+    std::vector<std::pair<std::string, std::string>> files = {{kUsersFile, json{{"users", u}}.dump(2)},
+                                                              {kRefreshTokensFile, json{{"tokens", r}}.dump(2)}};
+    if (codesChanged) {
+      dropExpiredCodes();
+      json c = json::array();
+      for (const auto& [hash, code] : oobCodes)
+        c.push_back({{"hash", hash},
+                     {"requestType", code.requestType},
+                     {"uid", code.uid},
+                     {"email", code.email},
+                     {"newEmail", code.newEmail},
+                     {"expiresAt", code.expiresAt}});
+      files.emplace_back(kCodesFile, json{{"codes", c}}.dump(2));
+    }
+    std::string error;
+    if (saveTogether(dataDir, files, &error))
+      codesChanged = false;  // a failed save writes them again next time
+    else
+      std::cerr << "vorellin-backend: cannot save the identity data in " << dataDir << ": " << error << std::endl;
   }
 };
 
@@ -441,33 +623,66 @@ bool IdentityService::open(std::string* error) {
     std::string werr;
     if (!platform::writeFileAtomically(keyPath, j.dump(), &werr, 0600)) return fail(werr);
   }
-  if (auto text = readFile(dir + "/users.json")) {
-    auto j = parseJSON(*text);
-    if (!j.is_object() || !j["users"].is_array()) return fail("malformed users.json in " + dir);
-    for (const auto& e : j["users"])
-      if (auto u = userFromJSON(e)) impl_->users[u->uid] = *u;
+  // Everything is read and checked before anything is taken or written: a damaged file stops the
+  // start and stays as it is.
+  std::map<std::string, std::string> texts;
+  bool fromJournal = false;
+  std::string readError;
+  if (!readSavedFiles(dir, &texts, &fromJournal, &readError)) return fail(readError);
+  // The list of a data file's records, each read with `read`; false on the first damaged one.
+  auto records = [&](const char* file, const char* key, const char* record, const auto& read) {
+    auto text = texts.find(file);
+    if (text == texts.end()) return true;
+    const std::string where = std::string(file) + " in " + dir;
+    auto j = parseJSON(text->second);
+    if (!j.is_object() || !j[key].is_array()) return fail("malformed " + where);
+    for (size_t i = 0; i < j[key].size(); ++i) {
+      std::string damaged = read(j[key][i], std::string(record) + " " + std::to_string(i + 1));
+      if (!damaged.empty()) return fail(where + ": " + damaged);
+    }
+    return true;
+  };
+  std::map<std::string, StoredUser> users;
+  std::map<std::string, PendingCode> codes;
+  std::map<std::string, RefreshRecord> refresh;
+  const bool read =
+      records(kUsersFile, "users", "user",
+              [&](const json& e, const std::string& place) {
+                std::string damaged;
+                if (auto u = userFromJSON(e, place, &damaged)) users[u->uid] = *u;
+                return damaged;
+              }) &&
+      records(kCodesFile, "codes", "code",
+              [&](const json& e, const std::string& place) {
+                RecordReader r(e, place);
+                PendingCode code{r.text("requestType"), r.text("uid"), r.text("email"), r.text("newEmail"),
+                                 r.number("expiresAt")};
+                const std::string hash = r.text("hash");
+                // Codes saved before they knew their account and expiry cannot be checked: dropped.
+                if (r.error().empty() && !hash.empty() && r.has("uid") && r.has("expiresAt")) codes[hash] = code;
+                return r.error();
+              }) &&
+      records(kRefreshTokensFile, "tokens", "token", [&](const json& e, const std::string& place) {
+        RecordReader r(e, place);
+        RefreshRecord rec{r.text("uid"), r.flag("revoked"), r.number("authTime")};
+        const std::string hash = r.text("hash");
+        if (r.error().empty() && !hash.empty()) refresh[hash] = rec;
+        return r.error();
+      });
+  if (!read) return false;
+  if (fromJournal) {
+    std::vector<std::pair<std::string, std::string>> files(texts.begin(), texts.end());
+    std::string saveError;
+    if (!saveTogether(dir, files, &saveError)) return fail("cannot finish the last save in " + dir + ": " + saveError);
   }
-  if (auto text = readFile(dir + "/oob-codes.json")) {
-    auto j = parseJSON(*text);
-    if (!j.is_object() || !j["codes"].is_array()) return fail("malformed oob-codes.json in " + dir);
-    for (const auto& e : j["codes"])
-      if (e.is_object() && e.contains("hash"))
-        impl_->oobCodes[e.value("hash", "")] = PendingCode{e.value("requestType", ""), e.value("email", ""),
-                                                           e.value("newEmail", "")};
-  }
+  impl_->users = std::move(users);
+  impl_->oobCodes = std::move(codes);
+  impl_->refresh = std::move(refresh);
+  impl_->dropExpiredCodes();
   // Readable by the owner only: the mails carry working codes.
   const std::string mail = impl_->mailFolder();
   if (::mkdir(mail.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create " + mail);
   ::chmod(mail.c_str(), 0700);
-  if (auto text = readFile(dir + "/refresh-tokens.json")) {
-    auto j = parseJSON(*text);
-    if (!j.is_object() || !j["tokens"].is_array()) return fail("malformed refresh-tokens.json in " + dir);
-    for (const auto& e : j["tokens"]) {
-      if (!e.is_object() || !e.contains("hash")) continue;
-      impl_->refresh[e.value("hash", "")] = RefreshRecord{e.value("uid", ""), e.value("revoked", false),
-                                                          e.value("authTime", int64_t{0})};
-    }
-  }
   return true;
 }
 
@@ -541,9 +756,13 @@ void IdentityService::setIDTokenLifetime(int64_t seconds) {
 std::string IdentityService::addUser(const SeedUser& seed) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!seed.email.empty())
-    if (StoredUser* old = impl_->byEmail(seed.email)) impl_->users.erase(old->uid);
+    if (StoredUser* old = impl_->byEmail(seed.email)) {
+      impl_->dropCodesOf(old->uid);
+      impl_->users.erase(old->uid);
+    }
   StoredUser u;
   u.uid = seed.uid.empty() ? impl_->newUID() : seed.uid;
+  impl_->dropCodesOf(u.uid);
   u.email = seed.email;
   u.displayName = seed.displayName;
   u.photoUrl = seed.photoUrl;
@@ -580,6 +799,7 @@ bool IdentityService::setUserDisabled(const std::string& uid, bool disabled) {
 bool IdentityService::deleteUser(const std::string& uid) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!impl_->users.erase(uid)) return false;
+  impl_->dropCodesOf(uid);
   impl_->persist();
   return true;
 }
@@ -622,6 +842,16 @@ std::vector<std::string> IdentityService::linkedProviders(const std::string& uid
 std::vector<OobMail> IdentityService::sentMails() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   return impl_->mails;
+}
+
+void IdentityService::keepSentMails(bool keep) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->keepMails = keep;
+}
+
+void IdentityService::setClockForTests(std::function<int64_t()> nowSeconds) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->clock = std::move(nowSeconds);
 }
 
 std::string IdentityService::mailDirectory() const { return impl_->mailFolder(); }
@@ -828,22 +1058,28 @@ void IdentityService::registerRoutes(httplib::Server& server) {
   auto setAccountInfo = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     if (!body.contains("idToken") && body.contains("oobCode")) {
-      // Applying a mailed action code: verifying the address, or taking back the address of before a
-      // change (found by the address it was changed to).
-      auto code = impl->findCode(stringField(body, "oobCode"));
-      if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
+      // Applying a mailed action code to its account: verifying the address, or taking back the
+      // address of before a change.
+      Failure failure;
+      auto code = impl->usableCode(stringField(body, "oobCode"), &failure);
+      if (code == impl->oobCodes.end()) return replyFailure(res, failure);
       const PendingCode pending = code->second;
       const bool recover = pending.requestType == "RECOVER_EMAIL";
       if (!recover && pending.requestType != "VERIFY_EMAIL") return replyFailure(res, {"INVALID_OOB_CODE", ""});
-      StoredUser* u = impl->byEmail(recover ? pending.newEmail : pending.email);
+      StoredUser* u = impl->byID(pending.uid);
       if (!u) return replyFailure(res, {"USER_NOT_FOUND", ""});
       if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
       if (recover) {
         StoredUser* other = impl->byEmail(pending.email);
         if (other && other != u) return replyFailure(res, {"EMAIL_EXISTS", ""});
+        // A change of address like any other: the account's codes go (this one too), its sessions end.
+        impl->dropCodesOf(u->uid);
+        impl->endSessions(*u);
         u->email = pending.email;
+      } else {
+        impl->oobCodes.erase(code);
+        impl->codesChanged = true;
       }
-      impl->oobCodes.erase(code);
       u->emailVerified = true;
       impl->persist();
       return replyJSON(res, {{"kind", "identityservice#SetAccountInfoResponse"},
@@ -899,15 +1135,15 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                                        [&](const LinkedProvider& p) { return p.providerId == provider; }),
                         u.providers.end());
     }
-    if (credentialsChanged) {
-      // Older sessions end with a credential change; the reply carries the new one.
-      for (auto& [hash, rec] : impl->refresh)
-        if (rec.uid == u.uid) rec.revoked = true;
-      u.validSince = nowSeconds();
-    }
+    // Removing the address is a change of it too.
+    const bool addressChanged = lower(u.email) != lower(found->email);
+    // Older sessions end with a credential change; the reply carries the new one.
+    if (credentialsChanged || addressChanged) impl->endSessions(u);
+    // The codes issued for the account concerned the address it had.
+    if (addressChanged) impl->dropCodesOf(u.uid);
     *found = u;
     // The old address is told, with a code that takes the change back.
-    if (!previousEmail.empty()) impl->sendMail("RECOVER_EMAIL", previousEmail, u.email);
+    if (!previousEmail.empty()) impl->sendMail("RECOVER_EMAIL", u.uid, previousEmail, u.email);
     json reply = {{"kind", "identityservice#SetAccountInfoResponse"},
                   {"localId", u.uid},
                   {"emailVerified", u.emailVerified},
@@ -944,7 +1180,12 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     } else {
       return replyFailure(res, {"INVALID_REQUEST_TYPE", ""});
     }
-    impl->sendMail(type, email, "", stringField(body, "continueUrl"));
+    const std::string continueUrl = stringField(body, "continueUrl");
+    if (continueUrl.size() > kMaxContinueUrlBytes)
+      return replyFailure(res, {"INVALID_CONTINUE_URI", "The continue URL is longer than 4096 bytes."});
+    // Issued for the account that has the address now (a sign-in link may find none).
+    const StoredUser* holder = impl->byEmail(email);
+    impl->sendMail(type, holder ? holder->uid : std::string(), email, "", continueUrl);
     impl->persist();
     replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };
@@ -989,6 +1230,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (body.contains("localId") && stringField(body, "localId") != u->uid) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
     const std::string uid = u->uid;
     impl->users.erase(uid);
+    impl->dropCodesOf(uid);
     for (auto& [hash, rec] : impl->refresh)
       if (rec.uid == uid) rec.revoked = true;
     impl->persist();
@@ -1000,24 +1242,31 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (email.empty()) return replyFailure(res, {"MISSING_EMAIL", ""});
     if (!validEmail(email)) return replyFailure(res, {"INVALID_EMAIL", ""});
     std::lock_guard<std::mutex> lock(impl->mutex);
-    auto code = impl->findCode(stringField(body, "oobCode"));
-    if (code == impl->oobCodes.end() || code->second.requestType != "EMAIL_SIGNIN")
-      return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    Failure failure;
+    auto code = impl->usableCode(stringField(body, "oobCode"), &failure);
+    if (code == impl->oobCodes.end()) return replyFailure(res, failure);
+    if (code->second.requestType != "EMAIL_SIGNIN") return replyFailure(res, {"INVALID_OOB_CODE", ""});
     if (lower(code->second.email) != lower(email)) return replyFailure(res, {"INVALID_EMAIL", "The code was sent to another address."});
     StoredUser* u = impl->byEmail(email);
     bool isNewUser = false;
     if (body.contains("idToken")) {
       // Linking the address to the signed-in account.
-      Failure failure;
       StoredUser* linking = userForToken(stringField(body, "idToken"), &failure);
       if (!linking) return replyFailure(res, failure);
       if (u && u != linking) return replyFailure(res, {"EMAIL_EXISTS", ""});
-      if (!u && !linking->email.empty()) impl->sendMail("RECOVER_EMAIL", linking->email, email);
+      if (!u) {
+        // A change of address like any other: the account's codes go, its other sessions end (the
+        // reply carries its new one), and the old address is told with a code that takes it back.
+        impl->dropCodesOf(linking->uid);
+        impl->endSessions(*linking);
+        if (!linking->email.empty()) impl->sendMail("RECOVER_EMAIL", linking->uid, linking->email, email);
+      }
       u = linking;
       u->email = email;
     }
     if (u && u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
+    impl->codesChanged = true;
     if (!u) {
       StoredUser created;
       created.uid = impl->newUID();
@@ -1048,8 +1297,9 @@ void IdentityService::registerRoutes(httplib::Server& server) {
 
   auto resetPassword = [=](const json& body, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    auto code = impl->findCode(stringField(body, "oobCode"));
-    if (code == impl->oobCodes.end()) return replyFailure(res, {"INVALID_OOB_CODE", ""});
+    Failure failure;
+    auto code = impl->usableCode(stringField(body, "oobCode"), &failure);
+    if (code == impl->oobCodes.end()) return replyFailure(res, failure);
     const PendingCode mail = code->second;
     json reply = {{"kind", "identityservice#ResetPasswordResponse"}, {"email", mail.email}, {"requestType", mail.requestType}};
     if (!mail.newEmail.empty()) reply["newEmail"] = mail.newEmail;
@@ -1058,14 +1308,13 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     std::string password = stringField(body, "newPassword");
     if (password.size() < kMinimumPasswordLength)
       return replyFailure(res, {"WEAK_PASSWORD", "Password should be at least 6 characters"});
-    StoredUser* u = impl->byEmail(mail.email);
+    StoredUser* u = impl->byID(mail.uid);
     if (!u) return replyFailure(res, {"EMAIL_NOT_FOUND", ""});
     if (u->disabled) return replyFailure(res, {"USER_DISABLED", ""});
     impl->oobCodes.erase(code);
+    impl->codesChanged = true;
     impl->setPassword(*u, password);
-    for (auto& [hash, rec] : impl->refresh)
-      if (rec.uid == u->uid) rec.revoked = true;
-    u->validSince = nowSeconds();
+    impl->endSessions(*u);
     impl->persist();
     replyJSON(res, reply);
   };
@@ -1143,7 +1392,11 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       }
       if (u->provider(identity->providerId)) return replyFailure(res, {"PROVIDER_ALREADY_LINKED", ""});
       u->providers.push_back(linked);
-      if (u->email.empty()) u->email = identity->email;
+      if (u->email.empty() && !identity->email.empty()) {
+        // The account gets an address: a change like any other, the reply carries its new session.
+        impl->endSessions(*u);
+        u->email = identity->email;
+      }
     } else if (owner) {
       u = owner;
     } else {
@@ -1249,14 +1502,19 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       res.status = status;
       res.set_content(body.dump(), "application/json");
     };
-    const std::string target = req.matches[1];  // "/<uid>:<action>"
-    const size_t colon = target.rfind(':');
+    // From the path as sent, "/admin/v1/accounts/<uid>:<action>": a "/" in a uid comes as "%2F", one
+    // segment, and is decoded only once the segments are told apart.
+    const std::string prefix = "/admin/v1/accounts/";
+    const std::string sent = req.target.substr(0, req.target.find('?'));
+    const size_t colon = sent.rfind(':');
     std::string uid, action;
-    if (!target.empty() && target[0] == '/' && colon != std::string::npos) {
-      uid = target.substr(1, colon - 1);
-      action = target.substr(colon + 1);
+    if (sent.rfind(prefix, 0) == 0 && colon != std::string::npos && colon >= prefix.size()) {
+      uid = sent.substr(prefix.size(), colon - prefix.size());
+      action = sent.substr(colon + 1);
     }
-    if (uid.empty() || uid.find('/') != std::string::npos || (action != "disable" && action != "enable"))
+    if (uid.find('/') != std::string::npos) uid.clear();
+    uid = httplib::detail::decode_url(uid, false);
+    if (uid.empty() || (action != "disable" && action != "enable"))
       return reply(400, {{"error", "expected /admin/v1/accounts/<uid>:disable or /admin/v1/accounts/<uid>:enable"}});
     const bool disabled = action == "disable";
     if (!setUserDisabled(uid, disabled)) return reply(404, {{"error", "no such account"}});

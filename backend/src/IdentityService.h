@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -60,12 +61,14 @@ struct OobMail {
 
 // The identity service (relying-party calls under "/identityservice/v3/relyingparty/<call>"), the
 // secure-token service ("/v1/token") and its part of the admin interface ("POST
-// /admin/v1/accounts/<uid>:disable" and ":enable", behind the server's admin guard). Thread-safe.
+// /admin/v1/accounts/<uid>:disable" and ":enable", the uid percent-encoded, behind the server's
+// admin guard). Thread-safe.
 class IdentityService : public Service {
  public:
   // dataDir "" keeps everything in memory; otherwise users, refresh tokens, unused mailed codes and
-  // the signing key persist there (files of mode 0600; tokens and codes only as hashes), and every
-  // mail is written as an .eml file to its "mail" folder (0700).
+  // the signing key persist there (files of mode 0600; tokens and codes only as hashes; one save of
+  // several files is all or nothing), and every mail is written as an .eml file to its "mail"
+  // folder (0700).
   IdentityService(std::string projectId, std::string dataDir);
   ~IdentityService() override;
 
@@ -112,8 +115,12 @@ class IdentityService : public Service {
   // Provider ids linked to the user, in the order they were linked.
   std::vector<std::string> linkedProviders(const std::string& uid) const;
 
-  // The mails of this run, oldest first.
+  // The mails of this run, oldest first, once keepSentMails(true) was called (tests); otherwise
+  // none are held in memory, and the written files are the record.
   std::vector<OobMail> sentMails() const;
+  void keepSentMails(bool keep);
+  // Tests only: the clock (seconds since 1970) by which mailed codes are issued and expire.
+  void setClockForTests(std::function<int64_t()> nowSeconds);
   // Where the mails are written: "<dataDir>/mail", or "" without a data directory.
   std::string mailDirectory() const;
   const std::string& projectId() const { return projectId_; }

@@ -84,6 +84,7 @@ TestBackend::~TestBackend() {
 void TestBackend::start() {
   if (server_) return;
   server_ = std::make_unique<BackendServer>(options_);
+  server_->identity().keepSentMails(true);
   std::string error;
   if (!server_->start(&error)) die("cannot start the backend stand-in: " + error);
   // A restart comes back where the clients expect it.
@@ -153,7 +154,7 @@ nlohmann::json TestBackend::getDocument(const std::string& path) {
 bool TestBackend::adminAccountAction(const std::string& uid, const std::string& action) {
   httplib::Client client("127.0.0.1", port());
   client.set_bearer_token_auth(server_->adminToken());
-  auto res = client.Post("/admin/v1/accounts/" + uid + ":" + action);
+  auto res = client.Post("/admin/v1/accounts/" + httplib::detail::encode_query_param(uid) + ":" + action);
   return res && res->status == 200;
 }
 

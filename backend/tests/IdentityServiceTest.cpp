@@ -303,8 +303,10 @@ TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesAResta
             200);
   ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "VERIFY_EMAIL"}, {"idToken", token}}).status, 200);
   ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "lee@example.com"}}).status, 200);
-  // A changed address is told to the old one.
-  ASSERT_EQ(call("setAccountInfo", {{"idToken", token}, {"email", "ann.new@example.com"}}).status, 200);
+  // A changed address is told to the old one (another account's: a change drops the codes issued before).
+  auto cy = call("signupNewUser", {{"email", "cy@example.com"}, {"password", "cy-password"}, {"returnSecureToken", true}});
+  ASSERT_EQ(cy.status, 200);
+  ASSERT_EQ(call("setAccountInfo", {{"idToken", cy.body["idToken"]}, {"email", "cy.new@example.com"}}).status, 200);
 
   const auto mails = backend_.identity().sentMails();
   ASSERT_EQ(mails.size(), 4u);
@@ -340,8 +342,8 @@ TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesAResta
     EXPECT_EQ(found, 1) << mail.requestType;
   }
   EXPECT_NE(mails[0].link.find("&continueUrl=https%3A%2F%2Fvorellin.example%2Fdone%3Fx%3D1"), std::string::npos);
-  EXPECT_EQ(mails[3].email, "ann@example.com");
-  EXPECT_EQ(mails[3].newEmail, "ann.new@example.com");
+  EXPECT_EQ(mails[3].email, "cy@example.com");
+  EXPECT_EQ(mails[3].newEmail, "cy.new@example.com");
   // Kept as hashes only.
   const std::string kept = readAll(backend_.dataDir() + "/oob-codes.json");
   for (const auto& [type, code] : codes) EXPECT_EQ(kept.find(code), std::string::npos) << type;
@@ -349,8 +351,8 @@ TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesAResta
   backend_.restart();
   auto check = call("resetPassword", {{"oobCode", codes["RECOVER_EMAIL"]}});
   EXPECT_EQ(check.body["requestType"], "RECOVER_EMAIL");
-  EXPECT_EQ(check.body["email"], "ann@example.com");
-  EXPECT_EQ(check.body["newEmail"], "ann.new@example.com");
+  EXPECT_EQ(check.body["email"], "cy@example.com");
+  EXPECT_EQ(check.body["newEmail"], "cy.new@example.com");
   for (const auto& [type, use] : std::vector<std::pair<std::string, std::function<Reply()>>>{
            {"RECOVER_EMAIL", [&] { return call("setAccountInfo", {{"oobCode", codes["RECOVER_EMAIL"]}}); }},
            {"PASSWORD_RESET",
@@ -361,11 +363,107 @@ TEST_F(IdentityServiceTest, EveryMailIsWrittenForAPersonAndItsCodeSurvivesAResta
     EXPECT_EQ(use().status, 200) << type;
     EXPECT_EQ(keyword(use()), "INVALID_OOB_CODE") << type;
   }
-  EXPECT_EQ(backend_.identity().userByID("uid-ann")->email, "ann@example.com");  // taken back
+  EXPECT_EQ(backend_.identity().userByID(cy.body["localId"])->email, "cy@example.com");  // taken back
   EXPECT_EQ(signIn("ann@example.com", "brand-new-pass").status, 200);
   backend_.restart();
   EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", codes["PASSWORD_RESET"]}, {"newPassword", "another-pass"}})),
             "INVALID_OOB_CODE");
+}
+
+TEST_F(IdentityServiceTest, EveryChangeOfAddressEndsTheAccountsOtherSessions) {
+  auto newestMail = [&](const std::string& type) {
+    const auto mails = backend_.identity().sentMails();
+    for (auto it = mails.rbegin(); it != mails.rend(); ++it)
+      if (it->requestType == type) return *it;
+    ADD_FAILURE() << "no " << type << " mail";
+    return OobMail{};
+  };
+  // Linking a mailed sign-in link for a new address: the session elsewhere ends, and so does the one
+  // that linked; the reply carries its successor.
+  const std::string elsewhere = signIn("ann@example.com", "secret123").body["refreshToken"];
+  auto here = signIn("ann@example.com", "secret123");
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "ann.link@example.com"}}).status, 200);
+  auto linked = call("emailLinkSignin", {{"email", "ann.link@example.com"},
+                                         {"oobCode", newestMail("EMAIL_SIGNIN").oobCode},
+                                         {"idToken", here.body["idToken"]}});
+  ASSERT_EQ(linked.status, 200) << linked.body.dump();
+  EXPECT_EQ(keyword(exchange(elsewhere)), "TOKEN_EXPIRED");
+  EXPECT_EQ(keyword(exchange(here.body["refreshToken"])), "TOKEN_EXPIRED");
+  EXPECT_EQ(exchange(linked.body["refreshToken"]).status, 200);
+
+  // A change through the account's settings, alike.
+  const std::string before = signIn("ann.link@example.com", "secret123").body["refreshToken"];
+  auto changed = call("setAccountInfo",
+                      {{"idToken", linked.body["idToken"]}, {"email", "ann.new@example.com"}, {"returnSecureToken", true}});
+  ASSERT_EQ(changed.status, 200) << changed.body.dump();
+  EXPECT_EQ(keyword(exchange(before)), "TOKEN_EXPIRED");
+  EXPECT_EQ(exchange(changed.body["refreshToken"]).status, 200);
+
+  // Taking an address back with the notice's code ends the sessions of whoever changed it.
+  const OobMail notice = newestMail("RECOVER_EMAIL");
+  EXPECT_EQ(notice.email, "ann.link@example.com");
+  ASSERT_EQ(call("setAccountInfo", {{"oobCode", notice.oobCode}}).status, 200);
+  EXPECT_EQ(keyword(exchange(changed.body["refreshToken"])), "TOKEN_EXPIRED");
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->email, "ann.link@example.com");
+
+  // An account without an address that gets the one of a provider it links.
+  std::string error;
+  ASSERT_TRUE(backend_.identity().applySeed(
+      json{{"customTokenKey", platform::base64Encode("custom key")},
+           {"federatedIdentities", {{{"providerId", "variru.com"}, {"token", "vt"}, {"federatedId", "v-1"}, {"email", "vic@example.com"}}}}},
+      &error))
+      << error;
+  const std::string custom = TokenSigner("custom key", "").sign({{"uid", "uid-custom"}, {"exp", std::time(nullptr) + 600}});
+  auto customSignIn = [&] { return call("verifyCustomToken", {{"token", custom}, {"returnSecureToken", true}}); };
+  const std::string other = customSignIn().body["refreshToken"];
+  auto viaProvider = call("verifyAssertion", {{"requestUri", "http://localhost"},
+                                              {"postBody", "providerId=variru.com&id_token=vt"},
+                                              {"idToken", customSignIn().body["idToken"]},
+                                              {"returnSecureToken", true}});
+  ASSERT_EQ(viaProvider.status, 200) << viaProvider.body.dump();
+  EXPECT_EQ(backend_.identity().userByID("uid-custom")->email, "vic@example.com");
+  EXPECT_EQ(keyword(exchange(other)), "TOKEN_EXPIRED");
+  EXPECT_EQ(exchange(viaProvider.body["refreshToken"]).status, 200);
+}
+
+TEST_F(IdentityServiceTest, ASaveCutShortBetweenItsFilesIsFinishedAtTheNextStart) {
+  const std::string codesFile = backend_.dataDir() + "/oob-codes.json";
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}, {"email", "ann@example.com"}}).status, 200);
+  const std::string code = backend_.identity().sentMails().back().oobCode;
+  // A sign-in changes no code, and leaves their file as it was.
+  struct stat before {}, after {};
+  ASSERT_EQ(::stat(codesFile.c_str(), &before), 0);
+  ASSERT_EQ(signIn("ann@example.com", "secret123").status, 200);
+  ASSERT_EQ(::stat(codesFile.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+
+  // The reset's save cannot replace the codes' file (a folder stands in its place), as if the program
+  // died once it had written the other files. The file is back for the next start.
+  const std::string savedCodes = readAll(codesFile);
+  ASSERT_TRUE(std::filesystem::remove(codesFile));
+  ASSERT_TRUE(std::filesystem::create_directory(codesFile));
+  ASSERT_EQ(call("resetPassword", {{"oobCode", code}, {"newPassword", "reset-pass"}}).status, 200);
+  backend_.stop();
+  std::filesystem::remove(codesFile);
+  std::ofstream(codesFile) << savedCodes;
+  backend_.start();
+  // The new state as a whole: the code used, the password changed.
+  EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", code}, {"newPassword", "other-pass"}})), "INVALID_OOB_CODE");
+  EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
+
+  // Codes as the earlier version saved them (without account or expiry) cannot be checked: the
+  // directory opens, and they act on nothing.
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}, {"email", "ann@example.com"}}).status, 200);
+  const std::string earlier = backend_.identity().sentMails().back().oobCode;
+  backend_.stop();
+  json codes = json::parse(readAll(codesFile));
+  ASSERT_EQ(codes["codes"].size(), 1u);
+  codes["codes"][0].erase("uid");
+  codes["codes"][0].erase("expiresAt");
+  std::ofstream(codesFile) << codes.dump(2);
+  backend_.start();
+  EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", earlier}, {"newPassword", "third-pass"}})), "INVALID_OOB_CODE");
+  EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
 }
 
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
@@ -420,6 +518,15 @@ TEST(IdentityServicePersistenceTest, UsersAndSessionsSurviveARestartWithoutClear
   BackendServer again(options);
   ASSERT_TRUE(again.start());
   httplib::Client client("127.0.0.1", again.port());
+  // Outside tests no mail is held in memory: its file is the record.
+  auto mailed = client.Post("/identityservice/v3/relyingparty/getOobConfirmationCode?key=k",
+                            R"({"requestType":"EMAIL_SIGNIN","email":"eve@example.com"})", "application/json");
+  ASSERT_TRUE(mailed);
+  EXPECT_EQ(mailed->status, 200);
+  EXPECT_TRUE(again.identity().sentMails().empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(again.identity().mailDirectory()),
+                          std::filesystem::directory_iterator()),
+            1);
   auto res = client.Post("/v1/token?key=k", json{{"grantType", "refresh_token"}, {"refreshToken", refresh}}.dump(),
                          "application/json");
   ASSERT_TRUE(res);
@@ -483,6 +590,73 @@ TEST(IdentityServiceSeedTest, MalformedProviderSeedsAreRefusedAndLinkedAccountsS
   EXPECT_EQ(body["localId"], uid);
   EXPECT_EQ(body["isNewUser"], false);
   again.stop();
+  std::filesystem::remove_all(dir);
+}
+
+TEST(IdentityServicePersistenceTest, DamagedDataFilesStopTheStartNamingFileAndFieldAndStayAsTheyAre) {
+  char tmpl[] = "/tmp/vrl-backend-damaged-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  BackendOptions options;
+  options.dataDir = dir;
+  options.quiet = true;
+  options.seed = json{{"users", {{{"email", "eve@example.com"}, {"password", "pa55word"}, {"uid", "uid-eve"}}}}};
+  {
+    BackendServer server(options);
+    ASSERT_TRUE(server.start());
+    httplib::Client client("127.0.0.1", server.port());
+    for (const char* call : {"verifyPassword", "getOobConfirmationCode"}) {
+      auto res = client.Post(std::string("/identityservice/v3/relyingparty/") + call + "?key=k",
+                             R"({"email":"eve@example.com","password":"pa55word","returnSecureToken":true,)"
+                             R"("requestType":"PASSWORD_RESET"})",
+                             "application/json");
+      ASSERT_TRUE(res);
+      ASSERT_EQ(res->status, 200) << call << ": " << res->body;
+    }
+  }
+  options.seed.reset();
+  struct Damage {
+    std::string file, list, field;
+    json value;
+  };
+  for (const Damage& damage : std::vector<Damage>{{"users.json", "users", "email", 5},
+                                                  {"users.json", "users", "disabled", "no"},
+                                                  {"users.json", "users", "salt", "not base64!"},
+                                                  {"oob-codes.json", "codes", "requestType", json::array()},
+                                                  {"oob-codes.json", "codes", "newEmail", false},
+                                                  {"oob-codes.json", "codes", "expiresAt", "tomorrow"},
+                                                  {"refresh-tokens.json", "tokens", "revoked", 1}}) {
+    const std::string path = dir + "/" + damage.file;
+    const std::string intact = readAll(path);
+    json j = json::parse(intact);
+    ASSERT_FALSE(j[damage.list].empty()) << damage.file;
+    j[damage.list][0][damage.field] = damage.value;
+    const std::string damaged = j.dump(2);
+    std::ofstream(path) << damaged;
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error)) << damage.file << " " << damage.field;
+    EXPECT_NE(error.find(damage.file), std::string::npos) << error;
+    EXPECT_NE(error.find("\"" + damage.field + "\""), std::string::npos) << error;
+    EXPECT_EQ(readAll(path), damaged);
+    std::ofstream(path) << intact;
+  }
+  // A damaged journal of a save cut short, likewise.
+  const std::string journal = dir + "/save-journal.json";
+  std::ofstream(journal) << R"({"files":{"users.json":7}})";
+  {
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error));
+    EXPECT_NE(error.find("save-journal.json"), std::string::npos) << error;
+    EXPECT_NE(error.find("\"users.json\""), std::string::npos) << error;
+    EXPECT_EQ(readAll(journal), R"({"files":{"users.json":7}})");
+  }
+  std::filesystem::remove(journal);
+  BackendServer mended(options);
+  EXPECT_TRUE(mended.start());
+  EXPECT_TRUE(mended.identity().userByEmail("eve@example.com"));
+  mended.stop();
   std::filesystem::remove_all(dir);
 }
 

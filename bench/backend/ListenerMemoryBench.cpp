@@ -20,7 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "backend/src/BackendProcess.h"
+#include "bench/backend/BackendProgram.h"
 #include "variru/verorariv/v1/verorariv.grpc.pb.h"
 
 namespace {
@@ -30,49 +30,10 @@ namespace v1 = variru::verorariv::v1;
 constexpr int kCommits = 300;
 constexpr size_t kDocumentBytes = 4000000;
 
-// vorellin-backend over a fresh data directory, and its memory as the kernel counts it.
-class BackendProgram {
- public:
-  BackendProgram() {
-    char tmpl[] = "/tmp/vrl-listener-bench-XXXXXX";
-    if (!::mkdtemp(tmpl)) return;
-    dir_ = tmpl;
-    std::ofstream(dir_ + "/seed.json") << R"({"users":[{"email":"bench@example.com","password":"bench-pass"}]})";
-    process_ = std::make_unique<backend::BackendProcess>(
-        VRL_BACKEND_EXE, std::vector<std::string>{"--port", "0", "--data-dir", dir_ + "/data", "--seed",
-                                                  dir_ + "/seed.json", "--quiet"});
-  }
-  ~BackendProgram() {
-    process_.reset();
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  bool started() const { return process_ && process_->started(); }
-  int port() const { return std::stoi(process_->announced().at("port")); }
-  std::string documentsHost() const { return "127.0.0.1:" + process_->announced().at("documents_port"); }
-
-  // A line of /proc/<pid>/status in bytes ("VmRSS", "VmHWM").
-  double statusBytes(const std::string& key) const {
-    std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-      if (line.rfind(key + ":", 0) == 0) return std::stod(line.substr(key.size() + 1)) * 1024;
-    return -1;
-  }
-  // Makes VmHWM start again from the current resident set.
-  bool resetPeak() const {
-    return static_cast<bool>(std::ofstream("/proc/" + std::to_string(process_->pid()) + "/clear_refs") << "5");
-  }
-
- private:
-  std::string dir_;
-  std::unique_ptr<backend::BackendProcess> process_;
-};
-
 void BM_CommitsUnderANeverReadingListener(benchmark::State& state) {
   const bool withListener = state.range(0) == 1;
   for (auto _ : state) {
-    BackendProgram backend;
+    bench::BackendProgram backend;
     if (!backend.started()) return state.SkipWithError("the backend did not start");
     httplib::Client http("127.0.0.1", backend.port());
     auto signIn = http.Post("/identityservice/v3/relyingparty/verifyPassword?key=k",

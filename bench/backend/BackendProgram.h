@@ -1,0 +1,55 @@
+// vorellin-backend run as its own program for a benchmark, so that only its memory counts.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend/src/BackendProcess.h"
+
+namespace bench {
+
+// vorellin-backend over a fresh data directory, and its memory as the kernel counts it.
+class BackendProgram {
+ public:
+  BackendProgram() {
+    char tmpl[] = "/tmp/vrl-backend-bench-XXXXXX";
+    if (!::mkdtemp(tmpl)) return;
+    dir_ = tmpl;
+    std::ofstream(dir_ + "/seed.json") << R"({"users":[{"email":"bench@example.com","password":"bench-pass"}]})";
+    process_ = std::make_unique<backend::BackendProcess>(
+        VRL_BACKEND_EXE, std::vector<std::string>{"--port", "0", "--data-dir", dir_ + "/data", "--seed",
+                                                  dir_ + "/seed.json", "--quiet"});
+  }
+  ~BackendProgram() {
+    process_.reset();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  bool started() const { return process_ && process_->started(); }
+  int port() const { return std::stoi(process_->announced().at("port")); }
+  std::string documentsHost() const { return "127.0.0.1:" + process_->announced().at("documents_port"); }
+
+  // A line of /proc/<pid>/status in bytes ("VmRSS", "VmHWM").
+  double statusBytes(const std::string& key) const {
+    std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind(key + ":", 0) == 0) return std::stod(line.substr(key.size() + 1)) * 1024;
+    return -1;
+  }
+  // Makes VmHWM start again from the current resident set.
+  bool resetPeak() const {
+    return static_cast<bool>(std::ofstream("/proc/" + std::to_string(process_->pid()) + "/clear_refs") << "5");
+  }
+
+ private:
+  std::string dir_;
+  std::unique_ptr<backend::BackendProcess> process_;
+};
+
+}  // namespace bench
