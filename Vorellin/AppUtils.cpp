@@ -86,6 +86,31 @@ std::vector<std::string> wantedServers(bool blocker, bool customBlacklist, bool 
   return settings.customBlacklistDns();
 }
 
+// The last non-empty custom block list that DNS switching read in this process: the cloud may withdraw
+// the list while the proxy serves, and a proxy that then fails needs somewhere to hand the Mac over.
+std::mutex& lastCustomListMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::vector<std::string>& lastCustomList() {
+  static std::vector<std::string> list;
+  return list;
+}
+
+// What takes the place of the proxy's address once the option is off and no custom list is stored:
+// the last custom list seen, else the current mode's resolvers; never the proxy itself.
+std::vector<std::string> resolversInPlaceOfTheProxy() {
+  std::vector<std::string> servers;
+  {
+    std::lock_guard<std::mutex> lock(lastCustomListMutex());
+    servers = lastCustomList();
+  }
+  if (servers.empty()) servers = wantedServers(true, false, false);
+  servers.erase(std::remove(servers.begin(), servers.end(), AppUtils::kProxyAddress), servers.end());
+  return servers;
+}
+
 std::vector<std::string> knownResolverAddresses() {
   const VrlUserDefault& settings = VrlUserDefault::shared();
   std::vector<std::string> known = settings.customBlacklistDns();
@@ -117,6 +142,11 @@ const platform::dispatch::QueuePtr& AppUtils::dnsTransitionQueue() {
 void AppUtils::setFenwixServiceCheck(FenwixServiceCheck check) {
   std::lock_guard<std::mutex> lock(hookMutex());
   fenwixServiceCheckHook() = std::move(check);
+}
+
+void AppUtils::forgetLastCustomBlacklistDnsForTesting() {
+  std::lock_guard<std::mutex> lock(lastCustomListMutex());
+  lastCustomList().clear();
 }
 
 void AppUtils::setAddressShuffle(AddressShuffle shuffle) {
@@ -173,7 +203,12 @@ void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std
   std::vector<std::string> wanted;
   if (!clearDns) {
     const VrlUserDefault& settings = VrlUserDefault::shared();
-    if (settings.blockerState() && settings.customBlacklistState() && settings.fenwixState()) {
+    if (std::vector<std::string> custom = settings.customBlacklistDns(); !custom.empty()) {
+      std::lock_guard<std::mutex> lock(lastCustomListMutex());
+      lastCustomList() = std::move(custom);
+    }
+    const bool proxyChecked = settings.blockerState() && settings.customBlacklistState() && settings.fenwixState();
+    if (proxyChecked) {
       FenwixServiceCheck check;
       {
         std::lock_guard<std::mutex> lock(hookMutex());
@@ -190,6 +225,17 @@ void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std
     const bool customBlacklist = blocker && settings.customBlacklistState();
     const bool fenwix = customBlacklist && settings.fenwixState();
     wanted = wantedServers(blocker, customBlacklist, fenwix);
+    // The option went off during the check (a proxy that failed, as a rule): left as it is, the Mac
+    // would stay on the proxy's address, where nothing may answer any more.
+    if (proxyChecked && customBlacklist && !fenwix && wanted.empty()) {
+      wanted = resolversInPlaceOfTheProxy();
+      std::string addresses;
+      for (const std::string& address : wanted) addresses += " " + address;
+      if (!wanted.empty())
+        VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                         "Custom block list DNS addresses are unavailable; the encrypted-DNS proxy's address gives "
+                         "way to" << addresses);
+    }
     // Protection on but nothing to point at: clearing would drop the filtering, so keep what is set.
     if (blocker && !fenwix && wanted.empty()) {
       if (customBlacklist) {

@@ -46,6 +46,9 @@ class AppUtils {
   using FenwixServiceCheck = std::function<bool(bool forceRestart)>;
   static void setFenwixServiceCheck(FenwixServiceCheck check);
 
+  // Forgets the custom block list that DNS switching last read, as a new process starts without one.
+  static void forgetLastCustomBlacklistDnsForTesting();
+
   // Reorders a list of three or more wanted addresses before the first two are written. The default
   // is a uniform shuffle from the system random source; nullptr restores it.
   using AddressShuffle = std::function<void(std::vector<std::string>&)>;

@@ -418,14 +418,13 @@ int main(int argc, char** argv) {
   const std::vector<std::string> proxy{AppUtils::kProxyAddress};
   click(main->fenwixMode);
   settle([&] { return dnsDifferences(proxy).empty() || !VrlUserDefault::shared().fenwixState(); }, 40000);
-  // A proxy that does not answer gives way to the custom block list's resolvers, as the application says.
-  const bool encrypted = VrlUserDefault::shared().fenwixState();
-  if (!check(encrypted ? "Encrypted DNS on: the local proxy answers on 127.0.0.1 over HTTPS upstream"
-                       : "Encrypted DNS asked for: the proxy did not answer, so the custom block list's resolvers stay",
-             {encrypted ? proxy : custom, {{kListedName, true}, {kAllowedName, false}}, {}}))
+  // A proxy that does not answer makes the application give the option up: the step did not come about.
+  if (!check("Encrypted DNS on: the local proxy answers on 127.0.0.1 over HTTPS upstream",
+             {proxy, {{kListedName, true}, {kAllowedName, false}},
+              {{"the encrypted-DNS option stayed on", VrlUserDefault::shared().fenwixState()}}}))
     return 1;
 
-  if (VrlUserDefault::shared().fenwixState()) click(main->fenwixMode);
+  click(main->fenwixMode);
   click(main->btnMenuBackOutlet);
   click(main->btnVRLOutlet);
   // The proxy service goes, as uninstalling the application removes it.

@@ -1,6 +1,7 @@
 // The application object offscreen: start-up checks, launch, DNS requests of the system events,
 // the status menu, the updater's callbacks, window tracking and presentation.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <fstream>
@@ -518,6 +519,19 @@ TEST_F(AppShell, TheInstalledProgramRegistersItsServiceFirstThenRunsAndClearsThe
   EXPECT_NE(readFile(err).find("first window shown"), std::string::npos);
   EXPECT_EQ(second.output.find("FILE"), std::string::npos);
   EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
+
+  // A FIFO where the settings belong is no settings file: the start does not wait for a writer, and a
+  // quit request still ends the program (timeout kills one that stays).
+  const std::string settings = prefs()->filePath();
+  std::filesystem::remove(settings);
+  std::filesystem::create_directories(std::filesystem::path(settings).parent_path());
+  ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
+  platform::ShellCapture overFifo = platform::runShellCapturingErrors(
+      "VRL_LAUNCH_REPORT=1 timeout -s KILL 60 " + exe + " 2>" + platform::shellQuote(err) + " & pid=$!; for i in $(seq 1 400); do grep -q 'first window shown' " +
+      platform::shellQuote(err) + " && break; sleep 0.05; done; kill -TERM $pid; wait $pid; echo \"exit=$?\"");
+  EXPECT_NE(overFifo.output.find("exit=0"), std::string::npos) << overFifo.output << readFile(err);
+  EXPECT_NE(readFile(err).find("first window shown"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_fifo(settings)) << "unreadable settings are never written over unasked";
 }
 
 TEST_F(AppShell, MainServiceRunsLaunchctlWhateverTheLogLevel) {

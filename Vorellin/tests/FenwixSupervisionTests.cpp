@@ -18,7 +18,9 @@
 #include "Vorellin/tests/AppBundle.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
 #include "backend/dns/DohResolver.h"
+#include "backend/dns/FilteringDnsService.h"
 #include "backend/dns/PublicIpEchoServer.h"
+#include "backend/src/TestBackend.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/applescript/AdministratorApproval.h"
 #include "platform/dispatch/RunLoop.h"
@@ -47,6 +49,7 @@ class FenwixSupervisionTest : public testing::SimulatedMacTest {
     testing::layOutAppBundle();
     FenwixHelper::unavailableAlertShown = false;
     FenwixHelper::setUserIdProvider([] { return std::optional<std::string>("user-1"); });
+    AppUtils::forgetLastCustomBlacklistDnsForTesting();
     platform::appkit::AlertPresenter::setShared(alerts);
 
     std::string error;
@@ -296,6 +299,60 @@ TEST_F(FenwixSupervisionTest, SilentProxyFallsBackAndTheAlertReturnsOnlyAfterAHe
   waitForRegistrations(3);
   drainMainQueue();
   EXPECT_EQ(alerts->count(), 2u);
+}
+
+TEST_F(FenwixSupervisionTest, ADeadProxyHandsTheMacToResolversThatAnswerWhenTheCustomListIsWithdrawn) {
+  // Plain resolvers that answer: the custom block list's and the normal mode's.
+  const std::string custom = backend::randomLoopbackAddress(), normal = backend::randomLoopbackAddress();
+  backend::FilteringDnsService resolvers;
+  std::string error;
+  ASSERT_TRUE(resolvers.applySeed(nlohmann::json::parse(R"({"filteringDns": {"answers": {"www.vorellin.test": "192.0.2.20"},
+      "blockLists": {"custom": ["social.vorellin.test"], "normal": ["adult.vorellin.test"]}}})"), &error)) << error;
+  ASSERT_TRUE(resolvers.start(&error)) << error;
+  ASSERT_TRUE(resolvers.addResolver(custom, "custom", &error)) << error;
+  ASSERT_TRUE(resolvers.addResolver(normal, "normal", &error)) << error;
+  set(keys::kNormal, list({normal}));
+  set(keys::kBlockerMode, 0);
+  set(keys::kCustomBlacklistDns, list({custom}));
+  // Names through the first resolver of Wi-Fi's DNS, as the Mac asks them.
+  auto throughTheMac = [](const std::string& name) {
+    const Strings dns = current("Wi-Fi").dnsServers;
+    return dns.empty() ? std::string("(automatic)") : backend::digAnswer(dns.front(), name);
+  };
+
+  requestDns(true);
+  ASSERT_EQ(servers("Wi-Fi"), std::set<std::string>({"127.0.0.1"}));
+  EXPECT_EQ(throughTheMac("www.vorellin.test"), kResolvedAddress);  // over HTTPS upstream
+
+  // The cloud withdraws the custom list while the proxy serves (the listener stores it, and asks for no
+  // DNS change while the proxy is on); then the proxy stops answering, and the health timer finds out.
+  set(keys::kCustomBlacklistDns, list({}));
+  requestDns(false);
+  doh.stop();
+  requestDns(false);
+  EXPECT_FALSE(fenwixState());
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>({custom}));
+  EXPECT_EQ(servers("Ethernet"), std::set<std::string>({custom}));
+  EXPECT_EQ(throughTheMac("social.vorellin.test"), "0.0.0.0");
+  EXPECT_EQ(throughTheMac("www.vorellin.test"), "192.0.2.20");
+  waitForRegistrations(1);
+  expectOneUnavailableAlert();
+
+  // A start that never saw a custom list: the current mode's resolvers take the proxy's place.
+  AppUtils::forgetLastCustomBlacklistDnsForTesting();
+  ASSERT_TRUE(doh.start(root_ + "/doh-certificates", doh.port(), &error)) << error;
+  ::setenv("VRL_FENWIX_CA_FILE", doh.caFile().c_str(), 1);
+  set(keys::kFenwixState, true);
+  ASSERT_TRUE(check(true));  // restarted, so it trusts the resolver's new authority
+  requestDns(true);
+  ASSERT_EQ(servers("Wi-Fi"), std::set<std::string>({"127.0.0.1"}));
+  doh.stop();
+  requestDns(false);
+  EXPECT_FALSE(fenwixState());
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>({normal}));
+  EXPECT_EQ(throughTheMac("adult.vorellin.test"), "0.0.0.0");
+  EXPECT_EQ(throughTheMac("www.vorellin.test"), "192.0.2.20");
+  waitForRegistrations(2);
 }
 
 TEST_F(FenwixSupervisionTest, ProxyThatCannotStartFallsBack) {

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "Vorellin/tests/AppBundle.h"
 #include "Vorellin/tests/SimulatedMacTest.h"
 #include "backend/dns/FilteringDnsService.h"
@@ -53,7 +54,8 @@ class TourTest : public testing::SimulatedMacTest {
     ASSERT_TRUE(resolvers.applySeed(nlohmann::json::parse(R"({"filteringDns": {
       "answers": {"www.vorellin.test": "192.0.2.20", "games.vorellin.test": "192.0.2.22",
                   "blocked.vorellin.test": "192.0.2.25"},
-      "blockLists": {"normal": ["blocked.vorellin.test"]}}})"), &error)) << error;
+      "blockLists": {"normal": ["blocked.vorellin.test"], "extreme": ["blocked.vorellin.test", "games.vorellin.test"],
+                     "custom": ["social.vorellin.test"]}}})"), &error)) << error;
     ASSERT_TRUE(resolvers.start(&error)) << error;
     ASSERT_TRUE(resolvers.addResolver(network, "none", &error)) << error;
     ASSERT_TRUE(resolvers.addResolver(normal, "normal", &error)) << error;
@@ -66,6 +68,9 @@ class TourTest : public testing::SimulatedMacTest {
   }
 
   void TearDown() override {
+    // A proxy that a step started outlives the tour, as a launch daemon does.
+    if (std::filesystem::exists(platform::systemPath(FenwixHelper::launchDaemonPlistPath)))
+      platform::runShell(*FenwixHelper::proxyCommandLine(FenwixHelper::kServiceUninstall) + " >/dev/null 2>&1");
     testing::forgetAppBundle();
     SimulatedMacTest::TearDown();
   }
@@ -136,6 +141,40 @@ TEST_F(TourTest, AStepThatDoesNotComeAboutEndsTheTourWithWhatItSawOnTheTerminal)
   // The application quit as it always does: the DNS is automatic again.
   EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
   EXPECT_TRUE(current("Ethernet").dnsServers.empty());
+}
+
+TEST_F(TourTest, AProxyThatNeverAnswersFailsTheEncryptedDnsStep) {
+  // Every resolver of the steps before answers. The proxy is the application's own, with nothing
+  // listening at its upstream: it starts on 127.0.0.1 port 53 and answers no name.
+  std::string error;
+  ASSERT_TRUE(resolvers.addResolver(extreme, "extreme", &error)) << error;
+  ASSERT_TRUE(resolvers.addResolver(custom, "custom", &error)) << error;
+  const std::string proxy = std::string("/Contents/Resources/") + FenwixHelper::serviceName;
+  std::filesystem::copy_file(testing::builtAppBundle() + proxy, platform::systemPath("/Applications/Vorellin.app") + proxy,
+                             std::filesystem::copy_options::overwrite_existing);
+
+  const std::string logFile = root_ + "/tour.log";
+  const platform::ShellCapture tour = runTour(logFile);
+  const std::string& out = tour.output;
+  EXPECT_EQ(tour.status, 1) << out << tour.errorOutput;
+  const size_t sixth = out.find("\n== 6. Encrypted DNS on: the local proxy answers on 127.0.0.1 over HTTPS upstream\n");
+  ASSERT_NE(sixth, std::string::npos) << out;
+  EXPECT_EQ(out.rfind("NOT AS ANNOUNCED", sixth), std::string::npos) << out;
+  EXPECT_NE(out.find("dig @" + custom + " social.vorellin.test -> 0.0.0.0"), std::string::npos) << out;
+
+  // The application gave the option up and went back to the custom block list's resolvers.
+  const std::string step6 = out.substr(sixth);
+  EXPECT_NE(out.find("   alert: FENWIX is unavailable\n"), std::string::npos) << out;
+  EXPECT_NE(step6.find("   DNS of Wi-Fi: " + custom + "\n"), std::string::npos) << step6;
+  EXPECT_NE(step6.find("   NOT AS ANNOUNCED: DNS of Wi-Fi is " + custom + ", announced: from 127.0.0.1\n"),
+            std::string::npos) << step6;
+  EXPECT_NE(step6.find("   NOT AS ANNOUNCED: DNS of Ethernet is " + custom + ", announced: from 127.0.0.1\n"),
+            std::string::npos) << step6;
+  EXPECT_NE(step6.find("   NOT AS ANNOUNCED: not so: the encrypted-DNS option stayed on\n"), std::string::npos) << step6;
+  EXPECT_EQ(out.find("\n== 7."), std::string::npos) << out;
+  EXPECT_NE(tour.errorOutput.find("tour: step 6 did not come about as announced"), std::string::npos)
+      << tour.errorOutput;
+  EXPECT_TRUE(current("Wi-Fi").dnsServers.empty());
 }
 
 }  // namespace

@@ -6,13 +6,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 #include <leveldb/db.h>
-#include <leveldb/env.h>
 #include <leveldb/write_batch.h>
 
+#include "davedove/verorariv/local/leveldb_owner_only_env.h"
 #include "davedove/verorariv/model/VRVDocument.h"
 #include "davedove/verorariv/model/VRVFieldValue.h"
 #include "davedove/verorariv/model/VRVMutation.h"
@@ -35,34 +34,6 @@ namespace {
 constexpr char kDocPrefix[] = "doc/";
 constexpr char kTombPrefix[] = "tomb/";
 constexpr char kVersionKey[] = "meta/version";
-
-// Makes the store's files for their owner alone: they hold PINs and e-mail addresses.
-class OwnerOnlyEnv : public leveldb::EnvWrapper {
- public:
-  static OwnerOnlyEnv* shared() {
-    static OwnerOnlyEnv* env = new OwnerOnlyEnv;  // outlives every database
-    return env;
-  }
-  leveldb::Status NewWritableFile(const std::string& f, leveldb::WritableFile** r) override {
-    return ownerOnly(f, target()->NewWritableFile(f, r));
-  }
-  leveldb::Status NewAppendableFile(const std::string& f, leveldb::WritableFile** r) override {
-    return ownerOnly(f, target()->NewAppendableFile(f, r));
-  }
-  leveldb::Status LockFile(const std::string& f, leveldb::FileLock** l) override {
-    return ownerOnly(f, target()->LockFile(f, l));
-  }
-  leveldb::Status NewLogger(const std::string& f, leveldb::Logger** l) override {
-    return ownerOnly(f, target()->NewLogger(f, l));
-  }
-
- private:
-  OwnerOnlyEnv() : EnvWrapper(leveldb::Env::Default()) {}
-  static leveldb::Status ownerOnly(const std::string& f, leveldb::Status s) {
-    if (s.ok()) ::chmod(f.c_str(), 0600);
-    return s;
-  }
-};
 
 StoreVersion nowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -132,17 +103,13 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
     return fail("it has lost its CURRENT file but still holds " + *table + "; it is left as it is");
   leveldb::Options options;
   options.create_if_missing = true;
-  options.env = OwnerOnlyEnv::shared();
+  options.env = davedove::verorariv::local::LevelDbOwnerOnlyEnv();  // PINs and e-mail addresses
   // A damaged log record fails the open instead of dropping an acknowledged write.
   options.paranoid_checks = true;
   leveldb::DB* db = nullptr;
   leveldb::Status s = leveldb::DB::Open(options, directory, &db);
   if (!s.ok()) return fail(s.ToString());
-  // A store made before its files were kept to their owner.
-  ::chmod(directory.c_str(), 0700);
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, ec))
-    if (entry.is_regular_file(ec)) ::chmod(entry.path().c_str(), 0600);
+  davedove::verorariv::local::NarrowLevelDbStore(directory);
   std::lock_guard<std::mutex> lock(mutex_);
   db_.reset(db);
   documents_.clear();

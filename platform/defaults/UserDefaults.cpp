@@ -68,6 +68,9 @@ std::string realText(double d) {
 
 std::string preferencesDirectory() { return homeDirectory() + "/Library/Preferences"; }
 
+// Copies of unreadable settings kept for a person to look at; older ones go.
+constexpr size_t kDamagedCopiesKept = 3;
+
 }  // namespace
 
 UserDefaults::UserDefaults(std::string domain)
@@ -94,14 +97,18 @@ void UserDefaults::reload() const {
   std::optional<std::string> readError;
   int fd;
   do {
-    fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO there must not hold us up
   } while (fd < 0 && errno == EINTR);
   if (fd < 0 && errno != ENOENT) readError = path_ + ": " + std::strerror(errno);
   if (fd >= 0) {
     // Stamp and contents come from the same open file, so a concurrent replace cannot mix them up.
     struct stat st;
     std::string bytes;
-    if (::fstat(fd, &st) == 0 && readWholeFile(fd, bytes)) {
+    const bool statted = ::fstat(fd, &st) == 0;
+    // Only a plain file holds settings: a FIFO or a device could be read forever.
+    if (statted && !S_ISREG(st.st_mode)) {
+      readError = path_ + ": not a regular file";
+    } else if (statted && readWholeFile(fd, bytes)) {
       stamp_ = FileStamp{st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
                          st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
       // An unreadable or foreign file reads as an empty domain, and says so.
@@ -164,6 +171,7 @@ bool UserDefaults::persist(bool replaceUnreadable) {
       return false;
     }
     VRL_LOG_ERROR("Unreadable settings of " << domain_ << " kept as " << *aside);
+    removeDamagedCopies(path_, kDamagedCopiesKept);
     reload();
   }
   // Settings may hold PINs: readable by the owner only.
@@ -314,6 +322,7 @@ void UserDefaults::removePersistentDomain() {
   std::lock_guard<std::mutex> lock(mutex_);
   FileLock fileLock(lockPath_);
   ::unlink(path_.c_str());
+  removeDamagedCopies(path_);
   pending_.clear();
   values_.clear();
   stamp_.reset();

@@ -39,7 +39,7 @@ class UserDefaults {
   // For a change a person asked for: like synchronize(), but an unreadable file is moved aside (kept)
   // and every value held in memory is written in its place.
   bool synchronizeReplacingUnreadable();
-  void removePersistentDomain();  // deletes every key and the file
+  void removePersistentDomain();  // deletes every key and the file, and the copies of unreadable ones
 
   // Why the settings file could not be read at the last look; nullopt when it was read or is absent.
   // Its keys then read as absent, except those changed in memory since.

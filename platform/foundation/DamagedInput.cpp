@@ -3,10 +3,15 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <tuple>
+#include <vector>
 
 namespace platform {
 
@@ -42,21 +47,71 @@ bool jsonNestingWithin(std::string_view text, size_t maxDepth) {
   return true;
 }
 
+namespace {
+
+constexpr const char* kDamagedStampFormat = "%Y%m%dT%H%M%SZ";
+
+// The copies that moveDamagedFileAside made of path, oldest first: by the time in the name, then by
+// its counter ("<stamp>", "<stamp>-1", ..., "<stamp>-10"). Names of another form are not ours.
+std::vector<std::string> damagedCopies(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".damaged-";
+  std::vector<std::tuple<std::string, unsigned long, std::string>> copies;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    const std::string suffix = name.substr(prefix.size());
+    std::tm parsed{};
+    const char* end = ::strptime(suffix.c_str(), kDamagedStampFormat, &parsed);
+    if (!end) continue;
+    unsigned long counter = 0;
+    if (*end == '-') {
+      char* last = nullptr;
+      counter = std::strtoul(end + 1, &last, 10);
+      if (last == end + 1 || *last) continue;
+    } else if (*end) {
+      continue;
+    }
+    copies.emplace_back(std::string(suffix.c_str(), end), counter, entry.path().string());
+  }
+  std::sort(copies.begin(), copies.end());
+  std::vector<std::string> paths;
+  for (auto& copy : copies) paths.push_back(std::move(std::get<2>(copy)));
+  return paths;
+}
+
+}  // namespace
+
 std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error) {
   std::time_t now = std::time(nullptr);
   std::tm utc{};
   gmtime_r(&now, &utc);
   char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  std::strftime(stamp, sizeof stamp, kDamagedStampFormat, &utc);
   std::string base = path + ".damaged-" + stamp;
-  std::string target = base;
+  // Past every copy of the same second, so the newest copy always has the name that sorts last.
+  int n = 0;
+  for (const std::string& copy : damagedCopies(path)) {
+    if (copy == base) n = std::max(n, 1);
+    if (copy.rfind(base + "-", 0) == 0) n = std::max(n, std::atoi(copy.c_str() + base.size() + 1) + 1);
+  }
+  std::string target = n == 0 ? base : base + "-" + std::to_string(n);
   struct stat st {};
-  for (int n = 1; ::lstat(target.c_str(), &st) == 0; ++n) target = base + "-" + std::to_string(n);
+  for (; ::lstat(target.c_str(), &st) == 0; target = base + "-" + std::to_string(++n)) {
+  }
   if (::rename(path.c_str(), target.c_str()) != 0) {
     if (error) *error = "cannot move " + path + " aside: " + std::strerror(errno);
     return std::nullopt;
   }
   return target;
+}
+
+void removeDamagedCopies(const std::string& path, size_t keep) {
+  const std::vector<std::string> copies = damagedCopies(path);
+  std::error_code ec;
+  for (size_t i = 0; i + keep < copies.size(); ++i) std::filesystem::remove_all(copies[i], ec);
 }
 
 std::optional<std::string> levelDbTablesWithoutCurrent(const std::string& directory) {

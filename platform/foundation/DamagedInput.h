@@ -20,6 +20,10 @@ bool jsonNestingWithin(std::string_view text, size_t maxDepth = kMaxJSONNesting)
 // so what it held is kept and a fresh file can take its place. The new path, or nullopt (error set).
 std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error = nullptr);
 
+// Removes the copies that moveDamagedFileAside made of path, all but the `keep` newest. Names of
+// another form are left alone.
+void removeDamagedCopies(const std::string& path, size_t keep = 0);
+
 // A LevelDB folder that has lost its CURRENT file but still holds tables, a log or a manifest:
 // LevelDB would start an empty database there and delete them. The name of one such file, or nullopt
 // when nothing would be lost (CURRENT present, no such file, no folder, or only the first manifest

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -116,6 +119,42 @@ TEST_F(DefaultsToolTest, DeleteKeyAndDomain) {
   ASSERT_TRUE(d.synchronize());
   EXPECT_FALSE(d.hasKey("masterPin"));
   EXPECT_EQ(tool(std::string("read ") + kDomain + " masterPin").status, 1);
+}
+
+TEST_F(DefaultsToolTest, AFifoOrAFolderAtTheSettingsPathIsUnreadableNeverWaitedForAndGoesWithTheDomain) {
+  const std::string path = UserDefaults(kDomain).filePath();
+  std::filesystem::create_directories(preferencesDir());
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  // timeout ends a reader stuck on the FIFO, so that such a fault fails here instead of hanging.
+  const ProcessResult read = runShell("timeout 60 " + shellQuote(toolPath()) + " read " + kDomain + " 2>&1");
+  ASSERT_NE(read.status, 124) << "the tool waited for someone to write into the FIFO";
+  EXPECT_EQ(read.status, 0) << read.output;
+  EXPECT_EQ(read.output, "{\n}\n");
+  EXPECT_EQ(UserDefaults(kDomain).readError(), path + ": not a regular file");
+  // A change someone asks for puts it aside and writes a plain file in its place.
+  EXPECT_EQ(tool(std::string("write ") + kDomain + " pin -string 1234").status, 0);
+  EXPECT_EQ(tool(std::string("read ") + kDomain + " pin").output, "1234\n");
+
+  std::filesystem::remove(path);
+  std::filesystem::create_directories(path + "/inside");
+  EXPECT_EQ(tool(std::string("read ") + kDomain + " pin").status, 1);
+  EXPECT_EQ(tool(std::string("write ") + kDomain + " pin -string 5678").status, 0);
+  EXPECT_EQ(tool(std::string("read ") + kDomain + " pin").output, "5678\n");
+  size_t fifos = 0, folders = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(preferencesDir())) {
+    if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-", 0) != 0)
+      continue;
+    fifos += entry.is_fifo();
+    folders += entry.is_directory();
+  }
+  EXPECT_EQ(fifos, 1u);
+  EXPECT_EQ(folders, 1u);
+
+  // Turning the application off deletes its domain: the copies go with it.
+  EXPECT_EQ(tool(std::string("delete ") + kDomain).status, 0);
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(preferencesDir())) left.insert(entry.path().filename());
+  EXPECT_EQ(left, std::set<std::string>{std::string(kDomain) + ".plist.lock"});
 }
 
 TEST_F(DefaultsToolTest, BadArgumentsChangeNothing) {

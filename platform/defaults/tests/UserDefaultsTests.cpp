@@ -308,6 +308,31 @@ TEST_F(UserDefaultsTest, MalformedFileStaysUntilAChangeReplacesItAndIsThenKeptAs
   EXPECT_FALSE(UserDefaults("mac.com.test.absent").readError());
 }
 
+TEST_F(UserDefaultsTest, OnlyTheThreeNewestCopiesOfUnreadableSettingsStayAndTheDomainTakesThemAlong) {
+  std::filesystem::create_directories(preferencesDir());
+  UserDefaults d("mac.com.test.copies");
+  const std::string prefix = "mac.com.test.copies.plist.damaged-";
+  std::ofstream(preferencesDir() + "/" + prefix + "notes") << "a person's own file";
+  for (int round = 0; round < 5; ++round) {
+    std::ofstream(d.filePath(), std::ios::trunc) << "<plist><dict><key>damaged " << round;
+    d.set("round", Value(round));
+    ASSERT_TRUE(d.synchronizeReplacingUnreadable()) << round;
+  }
+  EXPECT_EQ(UserDefaults("mac.com.test.copies").integerForKey("round"), 4);
+  std::set<std::string> kept;
+  for (const std::string& name : directoryEntries(preferencesDir())) {
+    if (name.rfind(prefix, 0) != 0 || name == prefix + "notes") continue;
+    std::ifstream in(preferencesDir() + "/" + name);
+    kept.insert(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  }
+  EXPECT_EQ(kept, (std::set<std::string>{"<plist><dict><key>damaged 2", "<plist><dict><key>damaged 3",
+                                         "<plist><dict><key>damaged 4"}));
+
+  d.removePersistentDomain();
+  EXPECT_EQ(directoryEntries(preferencesDir()),
+            (std::set<std::string>{"mac.com.test.copies.plist.lock", prefix + "notes"}));
+}
+
 TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndReportsOnSynchronize) {
   // "Library" is a plain file, so the preferences folder cannot be made (whatever our rights).
   std::ofstream(home_ + "/Library") << "not a folder";

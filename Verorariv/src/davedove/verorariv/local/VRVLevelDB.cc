@@ -6,6 +6,7 @@
 
 #include "absl/strings/match.h"
 #include "davedove/verorariv/local/VRVLocalSerializer.h"
+#include "davedove/verorariv/local/leveldb_owner_only_env.h"
 #include "davedove/verorariv/local/leveldb_key.h"
 #include "davedove/verorariv/local/leveldb_migrations.h"
 #include "davedove/verorariv/local/reference_set.h"
@@ -149,7 +150,11 @@ StatusOr<std::unique_ptr<leveldb::DB>> VRVLevelDB::createDBWithDirectory(const P
   // Without CURRENT, LevelDB would start an empty store over the tables and delete them.
   Status missing = HasTablesWithoutCurrent(directory);
   if (!missing.ok()) return missing;
+  // Files an earlier version left open to other users; the folder is narrowed already, so nobody else
+  // can open a file the store makes before the environment narrows it too.
+  NarrowLevelDbStore(directory.ToUtf8String());
   leveldb::Options options;
+  options.env = LevelDbOwnerOnlyEnv();
   options.create_if_missing = true;
   // A damaged log record fails the open instead of dropping an acknowledged write.
   options.paranoid_checks = true;

@@ -125,18 +125,35 @@ TEST(LevelDbDamagedStoreTest, DamagedLogRecordIsDataLossNotASilentlyDroppedWrite
   EXPECT_EQ(opened.status().code(), VerorarivErrorCode::DataLoss) << opened.status().ToString();
 }
 
-TEST(LevelDbDamagedStoreTest, StoreFoldersAreTheOwnersAlone) {
+TEST(LevelDbDamagedStoreTest, StoreFoldersAndFilesAreTheOwnersAlone) {
+  const mode_t usualMask = ::umask(022);
   TempDir temp;
   Path parent = temp.Sub("persistence");
   Path directory = parent.AppendUtf8("project").AppendUtf8("main");
+  {
+    // A store written before, its files open to everyone.
+    auto raw = RawOpen(directory);
+    RawPut(raw.get(), "kept", "value");
+    raw->CompactRange(nullptr, nullptr);
+  }
+  ASSERT_FALSE(FilesEndingIn(directory, ".ldb").empty());
   std::shared_ptr<VRVLevelDB> db = leveldb_testutil::Open(directory);
   ASSERT_TRUE(db);
   db->shutdown();
+  ::umask(usualMask);
   for (const Path& folder : {parent, parent.AppendUtf8("project"), directory}) {
     struct stat st {};
     ASSERT_EQ(::stat(folder.ToUtf8String().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.ToUtf8String();
   }
+  // Those it kept and those it made since (the log, the manifest, CURRENT, LOCK, LOG).
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(directory.ToUtf8String())) {
+    ++files;
+    EXPECT_EQ(entry.status().permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
+        << entry.path();
+  }
+  EXPECT_GE(files, 6u);
 }
 
 }  // namespace
