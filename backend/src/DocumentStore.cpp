@@ -285,6 +285,13 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     DocumentPtr after = working[path];
     if (after) {
       std::string encoded = after->SerializeAsString();
+      if (encoded.size() > kMaxDocumentBytes) {
+        outcome.code = 3;  // INVALID_ARGUMENT: no retry makes it smaller
+        outcome.message = "The document " + path + " would be " + std::to_string(encoded.size()) +
+                          " bytes; a document holds at most " + std::to_string(kMaxDocumentBytes) + " bytes";
+        outcome.results.clear();
+        return outcome;
+      }
       changeSet.bytes += encoded.size();
       batch.Put(kDocPrefix + path, encoded);
       batch.Delete(kTombPrefix + path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,6 +18,10 @@ class DB;
 }
 
 namespace backend {
+
+// The largest document a write may leave, encoded: far below what a client can receive, so that no
+// document stops its owner's sync. One stored before the bound can still be read and deleted.
+inline constexpr size_t kMaxDocumentBytes = 1 << 20;
 
 // A store version: microseconds since the epoch of the commit that made it. Strictly increasing.
 using StoreVersion = int64_t;
@@ -75,7 +80,8 @@ class DocumentStore {
   bool open(const std::string& directory, std::string* error);
 
   // Applies the writes atomically: all of them or none. `check` (may be empty) vets every
-  // document a write changes.
+  // document a write changes. A document left larger than kMaxDocumentBytes refuses the commit
+  // with INVALID_ARGUMENT.
   CommitOutcome commit(const std::vector<variru::verorariv::v1::Write>& writes, const WriteCheck& check);
 
   // Runs `reader` under the lock with the current documents (by path) and version.

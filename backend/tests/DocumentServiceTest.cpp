@@ -17,7 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <system_error>
+
+#include <leveldb/db.h>
 
 #include "backend/src/BackendServer.h"
 #include "backend/src/TestBackend.h"
@@ -462,6 +465,78 @@ TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused
   EXPECT_TRUE(reopened);
 }
 
+// A document over what a client can receive stops its owner's sync for good: no write, of a client
+// or of the admin interface, may leave one, while one stored before the bound still reads and deletes.
+TEST_F(DocumentServiceTest, NoWriteLeavesADocumentOverTheBoundAndAnOlderOneStillReadsAndDeletes) {
+  auto namesASizeOverTheBound = [](const std::string& message) {
+    std::smatch size;
+    return std::regex_search(message, size, std::regex("([0-9]+) bytes")) &&
+           std::stoull(size[1]) > kMaxDocumentBytes;
+  };
+  // The profile grown by merges and a transform, 300 kB at a time: the fourth is refused, and with
+  // it the whole commit.
+  const std::string profile = "users/" + alice_.uid;
+  const std::string chunk(300000, 'c');
+  ASSERT_TRUE(commit(alice_.idToken, {merge(profile, {{"userId", alice_.uid}, {"part0", chunk}})}).ok());
+  ASSERT_TRUE(commit(alice_.idToken, {merge(profile, {{"part1", chunk}})}).ok());
+  ASSERT_TRUE(commit(alice_.idToken, {arrayChange(profile, "devices", {chunk})}).ok());
+  const std::string aliceList = "customBlacklist/" + alice_.uid;
+  for (const v1::Write& growth : {merge(profile, {{"part3", chunk}}), arrayChange(profile, "devices", {chunk + "2"})}) {
+    grpc::Status grown = commit(alice_.idToken, {set(aliceList, {{"userId", alice_.uid}}), growth});
+    EXPECT_EQ(grown.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << grown.error_message();
+    EXPECT_NE(grown.error_message().find(profile), std::string::npos) << grown.error_message();
+    EXPECT_TRUE(namesASizeOverTheBound(grown.error_message())) << grown.error_message();
+  }
+  EXPECT_TRUE(backend_.getDocument(aliceList).is_null());
+  json stored = backend_.getDocument(profile)["fields"];
+  EXPECT_FALSE(stored.contains("part3"));
+  EXPECT_EQ(stored["devices"].size(), 1u);
+  // Created over the bound at once.
+  EXPECT_EQ(commit(bob_.idToken, {set("users/" + bob_.uid, {{"blob", std::string(kMaxDocumentBytes, 'b')}})})
+                .error_code(),
+            grpc::StatusCode::INVALID_ARGUMENT);
+
+  // A shared document grown through the admin interface: 400, naming the document and its size.
+  httplib::Client admin("127.0.0.1", backend_.port());
+  admin.set_bearer_token_auth(backend_.server().adminToken());
+  const std::string shared = "/admin/v1/documents/dnsServers/default";
+  const std::string half(600000, 'h');
+  auto first = admin.Patch(shared, json{{"notes1", half}}.dump(), "application/json");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->status, 200) << first->body;
+  auto second = admin.Patch(shared, json{{"notes2", half}}.dump(), "application/json");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->status, 400);
+  std::string why = json::parse(second->body, nullptr, false).value("error", "");
+  EXPECT_NE(why.find("dnsServers/default"), std::string::npos) << why;
+  EXPECT_TRUE(namesASizeOverTheBound(why)) << why;
+  EXPECT_FALSE(backend_.getDocument("dnsServers/default")["fields"].contains("notes2"));
+
+  // Stored by an earlier version, before the bound: read, refused more, deleted.
+  const std::string pin = "pin/" + alice_.uid;
+  v1::Document old;
+  old.set_name(name(pin));
+  backend_.stop();
+  {
+    (*old.mutable_fields())["userId"].set_string_value(alice_.uid);
+    (*old.mutable_fields())["blob"].set_string_value(std::string(2 * kMaxDocumentBytes, 'o'));
+    old.mutable_create_time()->set_seconds(std::time(nullptr) - 3600);
+    *old.mutable_update_time() = old.create_time();
+    leveldb::DB* raw = nullptr;
+    ASSERT_TRUE(leveldb::DB::Open(leveldb::Options(), backend_.dataDir() + "/documents", &raw).ok());
+    std::unique_ptr<leveldb::DB> db(raw);
+    ASSERT_TRUE(db->Put(leveldb::WriteOptions(), "doc/" + pin, old.SerializeAsString()).ok());
+  }
+  backend_.start();
+  connect();
+  json docs;
+  ASSERT_TRUE(get(alice_.idToken, {pin}, &docs).ok());
+  EXPECT_EQ(docs[pin]["blob"].get<std::string>().size(), 2 * kMaxDocumentBytes);
+  EXPECT_EQ(commit(alice_.idToken, {merge(pin, {{"pin", "1234"}})}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_TRUE(commit(alice_.idToken, {erase(pin)}).ok());
+  EXPECT_TRUE(backend_.getDocument(pin).is_null());
+}
+
 // A client that never reads must not make the service keep every later commit for it: its stream
 // ends once it is too far behind, while a reading listener gets every change.
 TEST_F(DocumentServiceTest, AListenerThatNeverReadsIsEndedInsteadOfHoldingEveryCommit) {
@@ -485,7 +560,7 @@ TEST_F(DocumentServiceTest, AListenerThatNeverReadsIsEndedInsteadOfHoldingEveryC
 
   // Well past the bound and anything the transport buffers on the way. The reading listener gets
   // each change before the next commit, however loaded the machine.
-  const std::string blob(4000000, 'b');
+  const std::string blob(1000000, 'b');  // under the document bound
   const int commits = static_cast<int>(2 * kMaxUnsentBytesPerStream / blob.size()) + 8;
   for (int i = 0; i < commits; ++i) {
     grpc::Status committed = commit(alice_.idToken, {set(path, {{"blob", blob}, {"n", std::to_string(i)}})});
