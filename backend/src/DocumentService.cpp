@@ -884,8 +884,8 @@ bool DocumentService::start(std::string* error) {
   builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), grpc::InsecureServerCredentials(),
                            &selected);
   builder.RegisterService(impl_.get());
-  // Room for a commit just over the bound, so that it is refused with the bound's own message.
-  builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxCommitBytes + (1 << 20)));
+  // Room for a commit well over the bound, so that it is refused with the bound's own message.
+  builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxRequestBytes));
   server_ = builder.BuildAndStart();
   if (!server_ || selected == 0) {
     if (error) *error = "the document service cannot listen on " + host_ + ":" + std::to_string(requestedPort_);

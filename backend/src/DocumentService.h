@@ -26,6 +26,9 @@ class IdentityService;
 // application and the SDK ever send.
 inline constexpr size_t kMaxCommitWrites = 500;           // more in one commit: INVALID_ARGUMENT
 inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded size; more: INVALID_ARGUMENT
+// A gRPC message larger is cut off by the transport (RESOURCE_EXHAUSTED): room enough that a client's
+// commit over the bound gets the service's final answer, and still what one request may hold.
+inline constexpr size_t kMaxRequestBytes = 2 * kMaxCommitBytes;
 inline constexpr size_t kMaxUnsentBytesPerStream = 16 << 20;  // a Listen further behind ends: RESOURCE_EXHAUSTED
 inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Write streams; more: RESOURCE_EXHAUSTED
 

@@ -441,6 +441,34 @@ TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused
   grpc::Status tooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", big}})});
   EXPECT_EQ(tooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << tooBig.error_message();
   EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
+  // Half again over the bound, in a commit and on a write stream: the service's own final answer,
+  // never the transport's "try again later", which a client retries for ever.
+  const std::string sixMiB(6 << 20, 'x');
+  grpc::Status farTooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", sixMiB}})});
+  EXPECT_EQ(farTooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << farTooBig.error_message();
+  {
+    auto c = context(alice_.idToken);
+    auto stream = stub_->Write(c.get());
+    v1::WriteRequest request;
+    request.set_database(database());
+    ASSERT_TRUE(stream->Write(request));
+    v1::WriteResponse handshake;
+    ASSERT_TRUE(stream->Read(&handshake));
+    request.set_stream_token(handshake.stream_token());
+    *request.add_writes() = set("users/" + alice_.uid, {{"blob", sixMiB}});
+    stream->Write(request);
+    stream->WritesDone();
+    v1::WriteResponse r;
+    while (stream->Read(&r)) {
+    }
+    grpc::Status ended = stream->Finish();
+    EXPECT_EQ(ended.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << ended.error_message();
+  }
+  // What one request may hold is still bounded.
+  EXPECT_EQ(commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", std::string(kMaxRequestBytes, 'x')}})})
+                .error_code(),
+            grpc::StatusCode::RESOURCE_EXHAUSTED);
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
 
   std::vector<ListenStream> open;
   for (int i = 0; i < kMaxStreamsPerUser; ++i) {
