@@ -107,8 +107,10 @@ int checkWrite(const IdentityService& identity, const std::string& uid, const st
     const std::string& collection = segments[0];
     if (isUserOwnedCollection(collection)) {
       const std::string& id = segments[1];
+      // Named after another user, it is his even while missing: no answer tells whether it exists.
+      const bool anotherUsersName = id != uid && identity.userByID(id);
       bool namesOnlyTheWriter = !after || !after->fields().count("userId") || userIdOf(after) == uid;
-      allowed = (!before || ownerOf(identity, uid, id, userIdOf(before)) == uid) &&
+      allowed = !anotherUsersName && (!before || ownerOf(identity, uid, id, userIdOf(before)) == uid) &&
                 (!after || ownerOf(identity, uid, id, userIdOf(after)) == uid) && namesOnlyTheWriter;
     } else if (collection == "uninstall") {
       allowed = !before && after;

@@ -187,6 +187,14 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
   // Working copies: path -> document after the writes so far (null: missing).
   std::map<std::string, DocumentPtr> working;
   std::vector<std::string> order;
+  auto refused = [&](const std::string& path, const v1::Document* before, const v1::Document* after) {
+    std::string message;
+    int code = check ? check(path, before, after, &message) : 0;
+    if (code == 0) return false;
+    outcome.code = code;
+    outcome.message = message;
+    return true;
+  };
   auto current = [&](const std::string& path) -> DocumentPtr {
     auto w = working.find(path);
     if (w != working.end()) return w->second;
@@ -207,6 +215,8 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
           model::DocumentState::Synced);
     }
     if (!mutation->precondition().IsValidFor(beforeDoc.get())) {
+      // The answer tells of the document as it stands: only for a caller who may change it.
+      if (refused(path, before.get(), nullptr)) return outcome;
       const model::Precondition& p = mutation->precondition();
       if (p.type() == model::Precondition::Type::Exists) {
         outcome.code = p.exists() ? 5 /* NOT_FOUND */ : 6 /* ALREADY_EXISTS */;
@@ -250,15 +260,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       after = std::move(proto);
     }
 
-    if (check) {
-      std::string message;
-      int code = check(path, before.get(), after.get(), &message);
-      if (code != 0) {
-        outcome.code = code;
-        outcome.message = message;
-        return outcome;
-      }
-    }
+    if (refused(path, before.get(), after.get())) return outcome;
 
     v1::WriteResult result;
     *result.mutable_update_time() = timestampOfVersion(version);

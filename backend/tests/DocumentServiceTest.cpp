@@ -400,6 +400,50 @@ TEST_F(DocumentServiceTest, OwnershipCannotBePlantedAndTheApplicationsOwnWritesP
   EXPECT_EQ(get(alice_.idToken, {malloryPin}).error_code(), denied);
 }
 
+// A precondition's answer tells of the document as it stands: another user is refused the same way
+// whether or not the document exists, and only whoever may write it hears the precondition.
+TEST_F(DocumentServiceTest, OnlyWhoMayWriteADocumentHearsItsPrecondition) {
+  auto mustBeMissing = [](v1::Write w) {
+    w.mutable_current_document()->set_exists(false);
+    return w;
+  };
+  auto updatedAt = [](v1::Write w, int64_t seconds) {
+    w.mutable_current_document()->mutable_update_time()->set_seconds(seconds);
+    return w;
+  };
+  const std::string alicePin = "pin/" + alice_.uid;
+  ASSERT_TRUE(commit(alice_.idToken, {set("customBlacklist/a1", {{"userId", alice_.uid}}),
+                                      set(alicePin, {{"userId", alice_.uid}, {"pin", "1357"}}),
+                                      set("uninstall/from-alice", {{"reason", "test"}})})
+                  .ok());
+  const auto denied = grpc::StatusCode::PERMISSION_DENIED;
+  // Named after Alice: hers whether it exists (her PIN) or not (her profile).
+  for (const std::string& path : {alicePin, "users/" + alice_.uid}) {
+    for (const v1::Write& w : {mustExist(set(path, {{"userId", bob_.uid}})), mustBeMissing(set(path, {{"userId", bob_.uid}})),
+                               updatedAt(merge(path, {{"pin", "0000"}}), 1), mustExist(erase(path)), erase(path)}) {
+      grpc::Status s = commit(bob_.idToken, {w});
+      EXPECT_EQ(s.error_code(), denied) << path << " " << w.ShortDebugString() << ": " << s.error_message();
+    }
+  }
+  // Named hers by "userId", reference data, and records nobody changes.
+  for (const v1::Write& w : {mustBeMissing(set("customBlacklist/a1", {{"userId", bob_.uid}})),
+                             updatedAt(merge("customBlacklist/a1", {{"userId", bob_.uid}}), 1),
+                             mustBeMissing(set("dnsServers/default", {{"primary", "203.0.113.9"}})),
+                             mustBeMissing(set("uninstall/from-alice", {{"reason", "again"}}))}) {
+    grpc::Status s = commit(bob_.idToken, {w});
+    EXPECT_EQ(s.error_code(), denied) << w.ShortDebugString() << ": " << s.error_message();
+  }
+  // Alice hears the preconditions of her own documents.
+  EXPECT_EQ(commit(alice_.idToken, {mustBeMissing(set("customBlacklist/a1", {{"userId", alice_.uid}}))}).error_code(),
+            grpc::StatusCode::ALREADY_EXISTS);
+  EXPECT_EQ(commit(alice_.idToken, {mustExist(merge("users/" + alice_.uid, {{"userId", alice_.uid}}))}).error_code(),
+            grpc::StatusCode::NOT_FOUND);
+  EXPECT_EQ(commit(alice_.idToken, {updatedAt(merge(alicePin, {{"pin", "2468"}}), 1)}).error_code(),
+            grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(backend_.getDocument(alicePin)["fields"]["pin"], "1357");
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
+}
+
 // A resume token is the client's word: a forged one must not list other users' documents, nor
 // their deletions, nor count them in the existence filter.
 TEST_F(DocumentServiceTest, AResumedListenSendsOnlyWhatTheCallerMayRead) {
