@@ -14,6 +14,7 @@
 #include <variant>
 
 #include <grpc/grpc.h>
+#include <google/protobuf/util/message_differencer.h>
 #include <grpcpp/grpcpp.h>
 #include <httplib.h>
 
@@ -97,16 +98,29 @@ bool canRead(const IdentityService& identity, const std::string& uid, const std:
   return canRead(identity, uid, path, userIdOf(doc));
 }
 
+// A document named after its user that still names another (planted before the name made it its
+// user's) goes back to its user at his next write, unless the write names someone else itself.
+void returnToItsUser(const std::string& uid, const v1::Document* before, v1::Document* after) {
+  if (!before || !after || userIdOf(after) == uid) return;
+  auto was = before->fields().find("userId");
+  auto now = after->fields().find("userId");
+  if (was == before->fields().end() || now == after->fields().end() ||
+      !google::protobuf::util::MessageDifferencer::Equals(was->second, now->second))
+    return;
+  (*after->mutable_fields())["userId"].set_string_value(uid);
+}
+
 // Vets one document a commit changes, on what it holds before and after the write: a merge or a
 // transform is judged by the document it leaves, not by the fields it sends.
 int checkWrite(const IdentityService& identity, const std::string& uid, const std::string& path,
-               const v1::Document* before, const v1::Document* after, std::string* message) {
+               const v1::Document* before, v1::Document* after, std::string* message) {
   auto segments = splitPath(path);
   bool allowed = false;
   if (segments.size() == 2) {
     const std::string& collection = segments[0];
     if (isUserOwnedCollection(collection)) {
       const std::string& id = segments[1];
+      if (id == uid) returnToItsUser(uid, before, after);
       // Named after another user, it is his even while missing: no answer tells whether it exists.
       const bool anotherUsersName = id != uid && identity.userByID(id);
       bool namesOnlyTheWriter = !after || !after->fields().count("userId") || userIdOf(after) == uid;
@@ -376,7 +390,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
     std::vector<v1::Write> list(writes.begin(), writes.end());
     *outcome = store().commit(list, [this, &uid](const std::string& path, const v1::Document* before,
-                                                 const v1::Document* after, std::string* message) {
+                                                 v1::Document* after, std::string* message) {
       return checkWrite(identity(), uid, path, before, after, message);
     });
     if (outcome->code != 0) return grpc::Status(static_cast<grpc::StatusCode>(outcome->code), outcome->message);

@@ -187,7 +187,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
   // Working copies: path -> document after the writes so far (null: missing).
   std::map<std::string, DocumentPtr> working;
   std::vector<std::string> order;
-  auto refused = [&](const std::string& path, const v1::Document* before, const v1::Document* after) {
+  auto refused = [&](const std::string& path, const v1::Document* before, v1::Document* after) {
     std::string message;
     int code = check ? check(path, before, after, &message) : 0;
     if (code == 0) return false;
@@ -249,18 +249,18 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     model::VRVMutationResult mutationResult(commitVersion, transformResults);
     model::MaybeDocumentPtr afterDoc = mutation->applyToRemoteDocument(beforeDoc, mutationResult);
 
-    DocumentPtr after;
+    std::shared_ptr<v1::Document> proto;
     if (auto doc = std::dynamic_pointer_cast<const model::VRVDocument>(afterDoc)) {
-      auto proto = std::make_shared<v1::Document>();
+      proto = std::make_shared<v1::Document>();
       proto->set_name(documentName(path));
       *proto->mutable_fields() = serializer.encodedFields(*doc->data());
       *proto->mutable_create_time() =
           before ? before->create_time() : timestampOfVersion(version);
       *proto->mutable_update_time() = timestampOfVersion(version);
-      after = std::move(proto);
     }
 
-    if (refused(path, before.get(), after.get())) return outcome;
+    if (refused(path, before.get(), proto.get())) return outcome;
+    DocumentPtr after = std::move(proto);
 
     v1::WriteResult result;
     *result.mutable_update_time() = timestampOfVersion(version);

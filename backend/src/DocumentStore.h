@@ -57,11 +57,12 @@ struct CommitOutcome {
 };
 
 // Decides whether a write may change a document: (path, document before or null, after or null).
-// Returns 0 or a gRPC status code with *message. A write whose precondition fails is vetted first
-// with `after` null, as one that may change the document as it stands.
+// Returns 0 or a gRPC status code with *message; may amend `after`, which is then stored as amended.
+// A write whose precondition fails is vetted first with `after` null, as one that may change the
+// document as it stands.
 using WriteCheck = std::function<int(const std::string& path,
                                      const variru::verorariv::v1::Document* before,
-                                     const variru::verorariv::v1::Document* after,
+                                     variru::verorariv::v1::Document* after,
                                      std::string* message)>;
 
 // The documents of one database, by path. Every commit is atomic, gets a version greater than

@@ -393,6 +393,15 @@ TEST_F(DocumentServiceTest, OwnershipCannotBePlantedAndTheApplicationsOwnWritesP
   EXPECT_EQ(commit(mallory.idToken, {merge(aliceList, {{"blockMode", "0"}})}).error_code(), denied);
   EXPECT_TRUE(listen(mallory.idToken, ownQuery("customBlacklist", mallory.uid)).paths.empty());
   EXPECT_TRUE(get(alice_.idToken, {aliceList}).ok());
+  // Her next IP update, as the application sends it, takes it back; giving it away stays refused.
+  EXPECT_EQ(commit(alice_.idToken, {merge(aliceList, {{"userId", bob_.uid}})}).error_code(), denied);
+  grpc::Status update = commit(alice_.idToken, {mustExist(merge(aliceList, {{"blockMode", "1"}})),
+                                                arrayChange(aliceList, "latestIpAddress", {"203.0.113.9"})});
+  EXPECT_TRUE(update.ok()) << update.error_message();
+  json taken = backend_.getDocument(aliceList)["fields"];
+  EXPECT_EQ(taken["userId"], alice_.uid);
+  EXPECT_EQ(taken["latestIpAddress"], json::array({"203.0.113.9"}));
+  EXPECT_EQ(listen(alice_.idToken, ownQuery("customBlacklist", alice_.uid)).paths, std::vector<std::string>{aliceList});
   EXPECT_TRUE(commit(alice_.idToken, {merge(aliceList, {{"userId", alice_.uid}})}).ok());
   Listened pins = listen(alice_.idToken, ownQuery("pin", alice_.uid));
   EXPECT_TRUE(pins.current);
