@@ -992,7 +992,9 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
 }
 
 std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path, std::string* error) {
-  if (!checkAdminPath(path, true, error)) return std::nullopt;
+  // One that an earlier version stored under a name that is not UTF-8 goes by that name's bytes.
+  const bool storedSo = !platform::isValidUtf8(path) && store_->get(path);
+  if (!storedSo && !checkAdminPath(path, true, error)) return std::nullopt;
   v1::Write write;
   write.set_delete_(store_->documentName(path));
   CommitOutcome outcome = store_->commit({write}, nullptr);

@@ -58,7 +58,8 @@ inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Wri
 // {"__timestamp": [seconds, nanos]} is a timestamp, {"__bytes": "<base64>"} bytes. Writes answer
 // {"version": <microseconds>}. A path whose segments are not valid UTF-8, or are "." or "..", and
 // names or texts that are not valid UTF-8 are refused with 400. A document stored with such (before
-// they were refused) is shown escaped (see showUtf8) with "escaped": true.
+// they were refused) is shown escaped (see showUtf8) with "escaped": true, and DELETE takes its path's
+// own bytes (percent-encoded).
 //
 // Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
 // as it is.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <utility>
 
+#include <google/protobuf/unknown_field_set.h>
 #include <leveldb/db.h>
 #include <leveldb/env.h>
 #include <leveldb/write_batch.h>
@@ -78,6 +79,49 @@ StoreVersion decodeVersion(const std::string& s) {
   } catch (...) {
     return 0;
   }
+}
+
+// Fills `message` from its encoding without the UTF-8 check of its texts that the generated parser
+// makes: an earlier version stored ids and names that are not UTF-8, and its store must still open.
+// False when the bytes are no such message.
+bool parseWithoutUtf8Check(const std::string& bytes, google::protobuf::Message* message, int depth = 0) {
+  using google::protobuf::FieldDescriptor;
+  using google::protobuf::UnknownField;
+  google::protobuf::UnknownFieldSet fields;
+  if (depth > 100 || !fields.ParseFromString(bytes)) return false;
+  const google::protobuf::Reflection* reflection = message->GetReflection();
+  for (int i = 0; i < fields.field_count(); ++i) {
+    const UnknownField& f = fields.field(i);
+    const FieldDescriptor* field = message->GetDescriptor()->FindFieldByNumber(f.number());
+    if (!field) continue;  // of a later version
+    const bool delimited = f.type() == UnknownField::TYPE_LENGTH_DELIMITED;
+    const bool varint = f.type() == UnknownField::TYPE_VARINT;
+    if (field->type() == FieldDescriptor::TYPE_MESSAGE && delimited) {
+      auto* sub = field->is_repeated() ? reflection->AddMessage(message, field) : reflection->MutableMessage(message, field);
+      if (!parseWithoutUtf8Check(f.length_delimited(), sub, depth + 1)) return false;
+    } else if (field->is_repeated()) {
+      return false;  // no such field in a document
+    } else if ((field->type() == FieldDescriptor::TYPE_STRING || field->type() == FieldDescriptor::TYPE_BYTES) &&
+               delimited) {
+      reflection->SetString(message, field, f.length_delimited());
+    } else if (field->type() == FieldDescriptor::TYPE_INT64 && varint) {
+      reflection->SetInt64(message, field, static_cast<int64_t>(f.varint()));
+    } else if (field->type() == FieldDescriptor::TYPE_INT32 && varint) {
+      reflection->SetInt32(message, field, static_cast<int32_t>(f.varint()));
+    } else if (field->type() == FieldDescriptor::TYPE_BOOL && varint) {
+      reflection->SetBool(message, field, f.varint() != 0);
+    } else if (field->type() == FieldDescriptor::TYPE_ENUM && varint) {
+      reflection->SetEnumValue(message, field, static_cast<int>(f.varint()));
+    } else if (field->type() == FieldDescriptor::TYPE_DOUBLE && f.type() == UnknownField::TYPE_FIXED64) {
+      const uint64_t raw = f.fixed64();
+      double value;
+      std::memcpy(&value, &raw, sizeof value);
+      reflection->SetDouble(message, field, value);
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 model::SnapshotVersion snapshotOf(StoreVersion v) {
@@ -153,7 +197,7 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
     std::string value = it->value().ToString();
     if (key.rfind(kDocPrefix, 0) == 0) {
       auto doc = std::make_shared<v1::Document>();
-      if (!doc->ParseFromString(value)) {
+      if (!doc->ParseFromString(value) && (doc->Clear(), !parseWithoutUtf8Check(value, doc.get()))) {
         if (error) *error = "a stored document is damaged: " + key;
         return false;
       }
