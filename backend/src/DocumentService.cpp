@@ -307,6 +307,27 @@ nlohmann::json valueToJson(const v1::Value& value, bool* escaped) {
 
 // ---------------------------------------------------------------- the gRPC service
 
+StreamSlots::Slot::Slot(StreamSlots& slots, std::string uid) : slots_(slots), uid_(std::move(uid)) {
+  std::lock_guard<std::mutex> lock(slots_.mutex_);
+  auto it = slots_.open_.find(uid_);
+  taken_ = it == slots_.open_.end() || it->second < kMaxStreamsPerUser;
+  if (taken_) ++slots_.open_[uid_];
+}
+
+StreamSlots::Slot::~Slot() {
+  // A refused slot counts for nothing, and the user's others may all be gone before it.
+  if (!taken_) return;
+  std::lock_guard<std::mutex> lock(slots_.mutex_);
+  auto it = slots_.open_.find(uid_);
+  if (--it->second == 0) slots_.open_.erase(it);
+}
+
+int StreamSlots::open(const std::string& uid) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = open_.find(uid);
+  return it == open_.end() ? 0 : it->second;
+}
+
 struct DocumentService::Impl final : public v1::Verorariv::Service {
   Impl(DocumentService& owner)
       : owner(owner),
@@ -321,37 +342,16 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   DocumentStore& store() { return *owner.store_; }
   const IdentityService& identity() const { return owner.identity_; }
 
-  // Open Listen and Write streams by uid; one user cannot take every thread of the service.
-  std::mutex streamsMutex;
-  std::map<std::string, int> openStreams;
+  StreamSlots streamSlots;
 
   // One of a user's stream slots for as long as the stream is open.
-  class StreamSlot {
+  class StreamSlot : public StreamSlots::Slot {
    public:
-    StreamSlot(Impl& impl, std::string uid) : impl_(impl), uid_(std::move(uid)) {
-      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
-      int& open = impl_.openStreams[uid_];
-      taken_ = open < kMaxStreamsPerUser;
-      if (taken_) ++open;
-    }
-    ~StreamSlot() {
-      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
-      auto it = impl_.openStreams.find(uid_);
-      if (taken_) --it->second;
-      if (it->second == 0) impl_.openStreams.erase(it);
-    }
-    StreamSlot(const StreamSlot&) = delete;
-    StreamSlot& operator=(const StreamSlot&) = delete;
-    bool taken() const { return taken_; }
+    StreamSlot(Impl& impl, std::string uid) : Slot(impl.streamSlots, std::move(uid)) {}
     static grpc::Status refusal() {
       return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
                           "Too many open streams; at most " + std::to_string(kMaxStreamsPerUser) + " per user");
     }
-
-   private:
-    Impl& impl_;
-    std::string uid_;
-    bool taken_ = false;
   };
 
   // The caller's uid from the bearer token; UNAUTHENTICATED without a valid one.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,32 @@ inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded
 inline constexpr size_t kMaxRequestBytes = 2 * kMaxCommitBytes;
 inline constexpr size_t kMaxUnsentBytesPerStream = 16 << 20;  // a Listen further behind ends: RESOURCE_EXHAUSTED
 inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Write streams; more: RESOURCE_EXHAUSTED
+
+// The open Listen and Write streams of each user, at most kMaxStreamsPerUser each: one user cannot
+// take every thread of the service.
+class StreamSlots {
+ public:
+  // One of a user's slots for as long as it lives, unless he held them all already.
+  class Slot {
+   public:
+    Slot(StreamSlots& slots, std::string uid);
+    ~Slot();
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+    bool taken() const { return taken_; }
+
+   private:
+    StreamSlots& slots_;
+    std::string uid_;
+    bool taken_ = false;
+  };
+
+  int open(const std::string& uid) const;  // the user's slots taken
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, int> open_;  // only users with a slot taken
+};
 
 // The document service: the `variru.verorariv.v1.Verorariv` gRPC service on a loopback port of
 // its own (Listen, Write, Commit, BatchGetDocuments), over a DocumentStore kept in

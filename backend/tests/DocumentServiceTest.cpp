@@ -546,6 +546,29 @@ TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused
   EXPECT_TRUE(reopened);
 }
 
+// A refused stream can end after every stream its user had open: it took no slot and frees none.
+TEST(StreamSlotsTest, ARefusedSlotEndingAfterAllTheTakenOnesFreesNothing) {
+  auto slots = std::make_unique<StreamSlots>();
+  std::vector<std::unique_ptr<StreamSlots::Slot>> open;
+  auto takeAll = [&] {
+    for (int i = 0; i < kMaxStreamsPerUser; ++i) {
+      open.push_back(std::make_unique<StreamSlots::Slot>(*slots, "alice"));
+      ASSERT_TRUE(open.back()->taken()) << i;
+    }
+  };
+  takeAll();
+  auto refused = std::make_unique<StreamSlots::Slot>(*slots, "alice");
+  EXPECT_FALSE(refused->taken());
+  EXPECT_TRUE(StreamSlots::Slot(*slots, "bob").taken());
+  open.clear();
+  EXPECT_EQ(slots->open("alice"), 0);
+  refused.reset();
+  EXPECT_EQ(slots->open("alice"), 0);
+  takeAll();
+  EXPECT_FALSE(StreamSlots::Slot(*slots, "alice").taken());
+  EXPECT_EQ(slots->open("alice"), kMaxStreamsPerUser);
+}
+
 // A document over what a client can receive stops its owner's sync for good: no write, of a client
 // or of the admin interface, may leave one, while one stored before the bound still reads and deletes.
 TEST_F(DocumentServiceTest, NoWriteLeavesADocumentOverTheBoundAndAnOlderOneStillReadsAndDeletes) {
