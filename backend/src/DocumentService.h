@@ -69,9 +69,13 @@ class StreamSlots {
 //   "users", "customBlacklist", "pin"     read and write of the user's own documents: a document
 //                                         whose id is a user's uid is that user's whatever its
 //                                         fields say, any other is the user's its "userId" names;
-//                                         no write may leave "userId" naming another user;
-//                                         queries must filter on "userId" == uid
+//                                         no write may leave "userId" naming another user (one
+//                                         named after the writer that still names whom it found
+//                                         there is left naming the writer); queries must filter
+//                                         on "userId" == uid
 //   "uninstall"                           create by any signed-in user
+// A write whose precondition fails hears so only when the rules let the caller change the document
+// as it stands; otherwise PERMISSION_DENIED, whether or not the document exists.
 //
 // Admin interface on the backend's HTTP server, for loopback clients with the admin token (see
 // AdminGuard); plays changes made in the cloud (no rules) and they reach every open Listen stream
