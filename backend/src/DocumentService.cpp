@@ -14,6 +14,7 @@
 #include <variant>
 
 #include <grpc/grpc.h>
+#include <google/protobuf/util/message_differencer.h>
 #include <grpcpp/grpcpp.h>
 #include <httplib.h>
 
@@ -97,18 +98,33 @@ bool canRead(const IdentityService& identity, const std::string& uid, const std:
   return canRead(identity, uid, path, userIdOf(doc));
 }
 
+// A document named after its user that still names another (planted before the name made it its
+// user's) goes back to its user at his next write, unless the write names someone else itself.
+void returnToItsUser(const std::string& uid, const v1::Document* before, v1::Document* after) {
+  if (!before || !after || userIdOf(after) == uid) return;
+  auto was = before->fields().find("userId");
+  auto now = after->fields().find("userId");
+  if (was == before->fields().end() || now == after->fields().end() ||
+      !google::protobuf::util::MessageDifferencer::Equals(was->second, now->second))
+    return;
+  (*after->mutable_fields())["userId"].set_string_value(uid);
+}
+
 // Vets one document a commit changes, on what it holds before and after the write: a merge or a
 // transform is judged by the document it leaves, not by the fields it sends.
 int checkWrite(const IdentityService& identity, const std::string& uid, const std::string& path,
-               const v1::Document* before, const v1::Document* after, std::string* message) {
+               const v1::Document* before, v1::Document* after, std::string* message) {
   auto segments = splitPath(path);
   bool allowed = false;
   if (segments.size() == 2) {
     const std::string& collection = segments[0];
     if (isUserOwnedCollection(collection)) {
       const std::string& id = segments[1];
+      if (id == uid) returnToItsUser(uid, before, after);
+      // Named after another user, it is his even while missing: no answer tells whether it exists.
+      const bool anotherUsersName = id != uid && identity.userByID(id);
       bool namesOnlyTheWriter = !after || !after->fields().count("userId") || userIdOf(after) == uid;
-      allowed = (!before || ownerOf(identity, uid, id, userIdOf(before)) == uid) &&
+      allowed = !anotherUsersName && (!before || ownerOf(identity, uid, id, userIdOf(before)) == uid) &&
                 (!after || ownerOf(identity, uid, id, userIdOf(after)) == uid) && namesOnlyTheWriter;
     } else if (collection == "uninstall") {
       allowed = !before && after;
@@ -291,6 +307,27 @@ nlohmann::json valueToJson(const v1::Value& value, bool* escaped) {
 
 // ---------------------------------------------------------------- the gRPC service
 
+StreamSlots::Slot::Slot(StreamSlots& slots, std::string uid) : slots_(slots), uid_(std::move(uid)) {
+  std::lock_guard<std::mutex> lock(slots_.mutex_);
+  auto it = slots_.open_.find(uid_);
+  taken_ = it == slots_.open_.end() || it->second < kMaxStreamsPerUser;
+  if (taken_) ++slots_.open_[uid_];
+}
+
+StreamSlots::Slot::~Slot() {
+  // A refused slot counts for nothing, and the user's others may all be gone before it.
+  if (!taken_) return;
+  std::lock_guard<std::mutex> lock(slots_.mutex_);
+  auto it = slots_.open_.find(uid_);
+  if (--it->second == 0) slots_.open_.erase(it);
+}
+
+int StreamSlots::open(const std::string& uid) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = open_.find(uid);
+  return it == open_.end() ? 0 : it->second;
+}
+
 struct DocumentService::Impl final : public v1::Verorariv::Service {
   Impl(DocumentService& owner)
       : owner(owner),
@@ -305,37 +342,16 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   DocumentStore& store() { return *owner.store_; }
   const IdentityService& identity() const { return owner.identity_; }
 
-  // Open Listen and Write streams by uid; one user cannot take every thread of the service.
-  std::mutex streamsMutex;
-  std::map<std::string, int> openStreams;
+  StreamSlots streamSlots;
 
   // One of a user's stream slots for as long as the stream is open.
-  class StreamSlot {
+  class StreamSlot : public StreamSlots::Slot {
    public:
-    StreamSlot(Impl& impl, std::string uid) : impl_(impl), uid_(std::move(uid)) {
-      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
-      int& open = impl_.openStreams[uid_];
-      taken_ = open < kMaxStreamsPerUser;
-      if (taken_) ++open;
-    }
-    ~StreamSlot() {
-      std::lock_guard<std::mutex> lock(impl_.streamsMutex);
-      auto it = impl_.openStreams.find(uid_);
-      if (taken_) --it->second;
-      if (it->second == 0) impl_.openStreams.erase(it);
-    }
-    StreamSlot(const StreamSlot&) = delete;
-    StreamSlot& operator=(const StreamSlot&) = delete;
-    bool taken() const { return taken_; }
+    StreamSlot(Impl& impl, std::string uid) : Slot(impl.streamSlots, std::move(uid)) {}
     static grpc::Status refusal() {
       return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
                           "Too many open streams; at most " + std::to_string(kMaxStreamsPerUser) + " per user");
     }
-
-   private:
-    Impl& impl_;
-    std::string uid_;
-    bool taken_ = false;
   };
 
   // The caller's uid from the bearer token; UNAUTHENTICATED without a valid one.
@@ -374,7 +390,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
     std::vector<v1::Write> list(writes.begin(), writes.end());
     *outcome = store().commit(list, [this, &uid](const std::string& path, const v1::Document* before,
-                                                 const v1::Document* after, std::string* message) {
+                                                 v1::Document* after, std::string* message) {
       return checkWrite(identity(), uid, path, before, after, message);
     });
     if (outcome->code != 0) return grpc::Status(static_cast<grpc::StatusCode>(outcome->code), outcome->message);
@@ -884,8 +900,8 @@ bool DocumentService::start(std::string* error) {
   builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), grpc::InsecureServerCredentials(),
                            &selected);
   builder.RegisterService(impl_.get());
-  // Room for a commit just over the bound, so that it is refused with the bound's own message.
-  builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxCommitBytes + (1 << 20)));
+  // Room for a commit well over the bound, so that it is refused with the bound's own message.
+  builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxRequestBytes));
   server_ = builder.BuildAndStart();
   if (!server_ || selected == 0) {
     if (error) *error = "the document service cannot listen on " + host_ + ":" + std::to_string(requestedPort_);
@@ -976,7 +992,9 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
 }
 
 std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path, std::string* error) {
-  if (!checkAdminPath(path, true, error)) return std::nullopt;
+  // One that an earlier version stored under a name that is not UTF-8 goes by that name's bytes.
+  const bool storedSo = !platform::isValidUtf8(path) && store_->get(path);
+  if (!storedSo && !checkAdminPath(path, true, error)) return std::nullopt;
   v1::Write write;
   write.set_delete_(store_->documentName(path));
   CommitOutcome outcome = store_->commit({write}, nullptr);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,8 +27,37 @@ class IdentityService;
 // application and the SDK ever send.
 inline constexpr size_t kMaxCommitWrites = 500;           // more in one commit: INVALID_ARGUMENT
 inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded size; more: INVALID_ARGUMENT
+// A gRPC message larger is cut off by the transport (RESOURCE_EXHAUSTED): room enough that a client's
+// commit over the bound gets the service's final answer, and still what one request may hold.
+inline constexpr size_t kMaxRequestBytes = 2 * kMaxCommitBytes;
 inline constexpr size_t kMaxUnsentBytesPerStream = 16 << 20;  // a Listen further behind ends: RESOURCE_EXHAUSTED
 inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Write streams; more: RESOURCE_EXHAUSTED
+
+// The open Listen and Write streams of each user, at most kMaxStreamsPerUser each: one user cannot
+// take every thread of the service.
+class StreamSlots {
+ public:
+  // One of a user's slots for as long as it lives, unless he held them all already.
+  class Slot {
+   public:
+    Slot(StreamSlots& slots, std::string uid);
+    ~Slot();
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+    bool taken() const { return taken_; }
+
+   private:
+    StreamSlots& slots_;
+    std::string uid_;
+    bool taken_ = false;
+  };
+
+  int open(const std::string& uid) const;  // the user's slots taken
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, int> open_;  // only users with a slot taken
+};
 
 // The document service: the `variru.verorariv.v1.Verorariv` gRPC service on a loopback port of
 // its own (Listen, Write, Commit, BatchGetDocuments), over a DocumentStore kept in
@@ -39,9 +69,13 @@ inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Wri
 //   "users", "customBlacklist", "pin"     read and write of the user's own documents: a document
 //                                         whose id is a user's uid is that user's whatever its
 //                                         fields say, any other is the user's its "userId" names;
-//                                         no write may leave "userId" naming another user;
-//                                         queries must filter on "userId" == uid
+//                                         no write may leave "userId" naming another user (one
+//                                         named after the writer that still names whom it found
+//                                         there is left naming the writer); queries must filter
+//                                         on "userId" == uid
 //   "uninstall"                           create by any signed-in user
+// A write whose precondition fails hears so only when the rules let the caller change the document
+// as it stands; otherwise PERMISSION_DENIED, whether or not the document exists.
 //
 // Admin interface on the backend's HTTP server, for loopback clients with the admin token (see
 // AdminGuard); plays changes made in the cloud (no rules) and they reach every open Listen stream
@@ -55,7 +89,8 @@ inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Wri
 // {"__timestamp": [seconds, nanos]} is a timestamp, {"__bytes": "<base64>"} bytes. Writes answer
 // {"version": <microseconds>}. A path whose segments are not valid UTF-8, or are "." or "..", and
 // names or texts that are not valid UTF-8 are refused with 400. A document stored with such (before
-// they were refused) is shown escaped (see showUtf8) with "escaped": true.
+// they were refused) is shown escaped (see showUtf8) with "escaped": true, and DELETE takes its path's
+// own bytes (percent-encoded).
 //
 // Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
 // as it is.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include <google/protobuf/unknown_field_set.h>
 #include <leveldb/db.h>
 #include <leveldb/write_batch.h>
 
@@ -49,6 +50,49 @@ StoreVersion decodeVersion(const std::string& s) {
   } catch (...) {
     return 0;
   }
+}
+
+// Fills `message` from its encoding without the UTF-8 check of its texts that the generated parser
+// makes: an earlier version stored ids and names that are not UTF-8, and its store must still open.
+// False when the bytes are no such message.
+bool parseWithoutUtf8Check(const std::string& bytes, google::protobuf::Message* message, int depth = 0) {
+  using google::protobuf::FieldDescriptor;
+  using google::protobuf::UnknownField;
+  google::protobuf::UnknownFieldSet fields;
+  if (depth > 100 || !fields.ParseFromString(bytes)) return false;
+  const google::protobuf::Reflection* reflection = message->GetReflection();
+  for (int i = 0; i < fields.field_count(); ++i) {
+    const UnknownField& f = fields.field(i);
+    const FieldDescriptor* field = message->GetDescriptor()->FindFieldByNumber(f.number());
+    if (!field) continue;  // of a later version
+    const bool delimited = f.type() == UnknownField::TYPE_LENGTH_DELIMITED;
+    const bool varint = f.type() == UnknownField::TYPE_VARINT;
+    if (field->type() == FieldDescriptor::TYPE_MESSAGE && delimited) {
+      auto* sub = field->is_repeated() ? reflection->AddMessage(message, field) : reflection->MutableMessage(message, field);
+      if (!parseWithoutUtf8Check(f.length_delimited(), sub, depth + 1)) return false;
+    } else if (field->is_repeated()) {
+      return false;  // no such field in a document
+    } else if ((field->type() == FieldDescriptor::TYPE_STRING || field->type() == FieldDescriptor::TYPE_BYTES) &&
+               delimited) {
+      reflection->SetString(message, field, f.length_delimited());
+    } else if (field->type() == FieldDescriptor::TYPE_INT64 && varint) {
+      reflection->SetInt64(message, field, static_cast<int64_t>(f.varint()));
+    } else if (field->type() == FieldDescriptor::TYPE_INT32 && varint) {
+      reflection->SetInt32(message, field, static_cast<int32_t>(f.varint()));
+    } else if (field->type() == FieldDescriptor::TYPE_BOOL && varint) {
+      reflection->SetBool(message, field, f.varint() != 0);
+    } else if (field->type() == FieldDescriptor::TYPE_ENUM && varint) {
+      reflection->SetEnumValue(message, field, static_cast<int>(f.varint()));
+    } else if (field->type() == FieldDescriptor::TYPE_DOUBLE && f.type() == UnknownField::TYPE_FIXED64) {
+      const uint64_t raw = f.fixed64();
+      double value;
+      std::memcpy(&value, &raw, sizeof value);
+      reflection->SetDouble(message, field, value);
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 model::SnapshotVersion snapshotOf(StoreVersion v) {
@@ -120,7 +164,7 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
     std::string value = it->value().ToString();
     if (key.rfind(kDocPrefix, 0) == 0) {
       auto doc = std::make_shared<v1::Document>();
-      if (!doc->ParseFromString(value)) {
+      if (!doc->ParseFromString(value) && (doc->Clear(), !parseWithoutUtf8Check(value, doc.get()))) {
         if (error) *error = "a stored document is damaged: " + key;
         return false;
       }
@@ -154,6 +198,14 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
   // Working copies: path -> document after the writes so far (null: missing).
   std::map<std::string, DocumentPtr> working;
   std::vector<std::string> order;
+  auto refused = [&](const std::string& path, const v1::Document* before, v1::Document* after) {
+    std::string message;
+    int code = check ? check(path, before, after, &message) : 0;
+    if (code == 0) return false;
+    outcome.code = code;
+    outcome.message = message;
+    return true;
+  };
   auto current = [&](const std::string& path) -> DocumentPtr {
     auto w = working.find(path);
     if (w != working.end()) return w->second;
@@ -174,6 +226,8 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
           model::DocumentState::Synced);
     }
     if (!mutation->precondition().IsValidFor(beforeDoc.get())) {
+      // The answer tells of the document as it stands: only for a caller who may change it.
+      if (refused(path, before.get(), nullptr)) return outcome;
       const model::Precondition& p = mutation->precondition();
       if (p.type() == model::Precondition::Type::Exists) {
         outcome.code = p.exists() ? 5 /* NOT_FOUND */ : 6 /* ALREADY_EXISTS */;
@@ -206,26 +260,18 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     model::VRVMutationResult mutationResult(commitVersion, transformResults);
     model::MaybeDocumentPtr afterDoc = mutation->applyToRemoteDocument(beforeDoc, mutationResult);
 
-    DocumentPtr after;
+    std::shared_ptr<v1::Document> proto;
     if (auto doc = std::dynamic_pointer_cast<const model::VRVDocument>(afterDoc)) {
-      auto proto = std::make_shared<v1::Document>();
+      proto = std::make_shared<v1::Document>();
       proto->set_name(documentName(path));
       *proto->mutable_fields() = serializer.encodedFields(*doc->data());
       *proto->mutable_create_time() =
           before ? before->create_time() : timestampOfVersion(version);
       *proto->mutable_update_time() = timestampOfVersion(version);
-      after = std::move(proto);
     }
 
-    if (check) {
-      std::string message;
-      int code = check(path, before.get(), after.get(), &message);
-      if (code != 0) {
-        outcome.code = code;
-        outcome.message = message;
-        return outcome;
-      }
-    }
+    if (refused(path, before.get(), proto.get())) return outcome;
+    DocumentPtr after = std::move(proto);
 
     v1::WriteResult result;
     *result.mutable_update_time() = timestampOfVersion(version);
@@ -252,6 +298,13 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     DocumentPtr after = working[path];
     if (after) {
       std::string encoded = after->SerializeAsString();
+      if (encoded.size() > kMaxDocumentBytes) {
+        outcome.code = 3;  // INVALID_ARGUMENT: no retry makes it smaller
+        outcome.message = "The document " + path + " would be " + std::to_string(encoded.size()) +
+                          " bytes; a document holds at most " + std::to_string(kMaxDocumentBytes) + " bytes";
+        outcome.results.clear();
+        return outcome;
+      }
       changeSet.bytes += encoded.size();
       batch.Put(kDocPrefix + path, encoded);
       batch.Delete(kTombPrefix + path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,6 +18,10 @@ class DB;
 }
 
 namespace backend {
+
+// The largest document a write may leave, encoded: far below what a client can receive, so that no
+// document stops its owner's sync. One stored before the bound can still be read and deleted.
+inline constexpr size_t kMaxDocumentBytes = 1 << 20;
 
 // A store version: microseconds since the epoch of the commit that made it. Strictly increasing.
 using StoreVersion = int64_t;
@@ -52,10 +57,12 @@ struct CommitOutcome {
 };
 
 // Decides whether a write may change a document: (path, document before or null, after or null).
-// Returns 0 or a gRPC status code with *message.
+// Returns 0 or a gRPC status code with *message; may amend `after`, which is then stored as amended.
+// A write whose precondition fails is vetted first with `after` null, as one that may change the
+// document as it stands.
 using WriteCheck = std::function<int(const std::string& path,
                                      const variru::verorariv::v1::Document* before,
-                                     const variru::verorariv::v1::Document* after,
+                                     variru::verorariv::v1::Document* after,
                                      std::string* message)>;
 
 // The documents of one database, by path. Every commit is atomic, gets a version greater than
@@ -75,7 +82,8 @@ class DocumentStore {
   bool open(const std::string& directory, std::string* error);
 
   // Applies the writes atomically: all of them or none. `check` (may be empty) vets every
-  // document a write changes.
+  // document a write changes. A document left larger than kMaxDocumentBytes refuses the commit
+  // with INVALID_ARGUMENT.
   CommitOutcome commit(const std::vector<variru::verorariv::v1::Write>& writes, const WriteCheck& check);
 
   // Runs `reader` under the lock with the current documents (by path) and version.

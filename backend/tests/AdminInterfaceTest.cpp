@@ -104,8 +104,21 @@ TEST(AdminInterfaceTest, ListingShowsEveryStoredDocumentWhateverItHolds) {
   EXPECT_EQ(docs[1]["escaped"], true);
   EXPECT_EQ(docs[1]["fields"]["pin\\xC0\\xAF"], "12\\34");
 
+  // Such a store still opens, lists it the same, and deletes it by its bytes.
+  backend.restart();
+  std::vector<json> reopened = backend.listDocuments("uninstall");
+  ASSERT_EQ(reopened.size(), 2u);
+  EXPECT_EQ(reopened[1], docs[1]);
+  auto erased = adminClient(backend).Delete("/admin/v1/documents/uninstall/old-%FF");
+  ASSERT_TRUE(erased);
+  EXPECT_EQ(erased->status, 200) << erased->body;
+  backend.restart();
+  reopened = backend.listDocuments("uninstall");
+  ASSERT_EQ(reopened.size(), 1u);
+  EXPECT_EQ(reopened[0]["path"], "uninstall/from-ann");
+
   // One document reads the same way, and its bytes go back in as they came out.
-  auto one = client.Get("/admin/v1/documents/uninstall/from-ann");
+  auto one = adminClient(backend).Get("/admin/v1/documents/uninstall/from-ann");
   ASSERT_TRUE(one);
   ASSERT_EQ(one->status, 200) << one->body;
   json fields = json::parse(one->body)["fields"];

@@ -17,7 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <system_error>
+
+#include <leveldb/db.h>
 
 #include "backend/src/BackendServer.h"
 #include "backend/src/TestBackend.h"
@@ -390,11 +393,64 @@ TEST_F(DocumentServiceTest, OwnershipCannotBePlantedAndTheApplicationsOwnWritesP
   EXPECT_EQ(commit(mallory.idToken, {merge(aliceList, {{"blockMode", "0"}})}).error_code(), denied);
   EXPECT_TRUE(listen(mallory.idToken, ownQuery("customBlacklist", mallory.uid)).paths.empty());
   EXPECT_TRUE(get(alice_.idToken, {aliceList}).ok());
+  // Her next IP update, as the application sends it, takes it back; giving it away stays refused.
+  EXPECT_EQ(commit(alice_.idToken, {merge(aliceList, {{"userId", bob_.uid}})}).error_code(), denied);
+  grpc::Status update = commit(alice_.idToken, {mustExist(merge(aliceList, {{"blockMode", "1"}})),
+                                                arrayChange(aliceList, "latestIpAddress", {"203.0.113.9"})});
+  EXPECT_TRUE(update.ok()) << update.error_message();
+  json taken = backend_.getDocument(aliceList)["fields"];
+  EXPECT_EQ(taken["userId"], alice_.uid);
+  EXPECT_EQ(taken["latestIpAddress"], json::array({"203.0.113.9"}));
+  EXPECT_EQ(listen(alice_.idToken, ownQuery("customBlacklist", alice_.uid)).paths, std::vector<std::string>{aliceList});
   EXPECT_TRUE(commit(alice_.idToken, {merge(aliceList, {{"userId", alice_.uid}})}).ok());
   Listened pins = listen(alice_.idToken, ownQuery("pin", alice_.uid));
   EXPECT_TRUE(pins.current);
   EXPECT_TRUE(pins.paths.empty()) << ::testing::PrintToString(pins.paths);
   EXPECT_EQ(get(alice_.idToken, {malloryPin}).error_code(), denied);
+}
+
+// A precondition's answer tells of the document as it stands: another user is refused the same way
+// whether or not the document exists, and only whoever may write it hears the precondition.
+TEST_F(DocumentServiceTest, OnlyWhoMayWriteADocumentHearsItsPrecondition) {
+  auto mustBeMissing = [](v1::Write w) {
+    w.mutable_current_document()->set_exists(false);
+    return w;
+  };
+  auto updatedAt = [](v1::Write w, int64_t seconds) {
+    w.mutable_current_document()->mutable_update_time()->set_seconds(seconds);
+    return w;
+  };
+  const std::string alicePin = "pin/" + alice_.uid;
+  ASSERT_TRUE(commit(alice_.idToken, {set("customBlacklist/a1", {{"userId", alice_.uid}}),
+                                      set(alicePin, {{"userId", alice_.uid}, {"pin", "1357"}}),
+                                      set("uninstall/from-alice", {{"reason", "test"}})})
+                  .ok());
+  const auto denied = grpc::StatusCode::PERMISSION_DENIED;
+  // Named after Alice: hers whether it exists (her PIN) or not (her profile).
+  for (const std::string& path : {alicePin, "users/" + alice_.uid}) {
+    for (const v1::Write& w : {mustExist(set(path, {{"userId", bob_.uid}})), mustBeMissing(set(path, {{"userId", bob_.uid}})),
+                               updatedAt(merge(path, {{"pin", "0000"}}), 1), mustExist(erase(path)), erase(path)}) {
+      grpc::Status s = commit(bob_.idToken, {w});
+      EXPECT_EQ(s.error_code(), denied) << path << " " << w.ShortDebugString() << ": " << s.error_message();
+    }
+  }
+  // Named hers by "userId", reference data, and records nobody changes.
+  for (const v1::Write& w : {mustBeMissing(set("customBlacklist/a1", {{"userId", bob_.uid}})),
+                             updatedAt(merge("customBlacklist/a1", {{"userId", bob_.uid}}), 1),
+                             mustBeMissing(set("dnsServers/default", {{"primary", "203.0.113.9"}})),
+                             mustBeMissing(set("uninstall/from-alice", {{"reason", "again"}}))}) {
+    grpc::Status s = commit(bob_.idToken, {w});
+    EXPECT_EQ(s.error_code(), denied) << w.ShortDebugString() << ": " << s.error_message();
+  }
+  // Alice hears the preconditions of her own documents.
+  EXPECT_EQ(commit(alice_.idToken, {mustBeMissing(set("customBlacklist/a1", {{"userId", alice_.uid}}))}).error_code(),
+            grpc::StatusCode::ALREADY_EXISTS);
+  EXPECT_EQ(commit(alice_.idToken, {mustExist(merge("users/" + alice_.uid, {{"userId", alice_.uid}}))}).error_code(),
+            grpc::StatusCode::NOT_FOUND);
+  EXPECT_EQ(commit(alice_.idToken, {updatedAt(merge(alicePin, {{"pin", "2468"}}), 1)}).error_code(),
+            grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(backend_.getDocument(alicePin)["fields"]["pin"], "1357");
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
 }
 
 // A resume token is the client's word: a forged one must not list other users' documents, nor
@@ -438,6 +494,34 @@ TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused
   grpc::Status tooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", big}})});
   EXPECT_EQ(tooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << tooBig.error_message();
   EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
+  // Half again over the bound, in a commit and on a write stream: the service's own final answer,
+  // never the transport's "try again later", which a client retries for ever.
+  const std::string sixMiB(6 << 20, 'x');
+  grpc::Status farTooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", sixMiB}})});
+  EXPECT_EQ(farTooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << farTooBig.error_message();
+  {
+    auto c = context(alice_.idToken);
+    auto stream = stub_->Write(c.get());
+    v1::WriteRequest request;
+    request.set_database(database());
+    ASSERT_TRUE(stream->Write(request));
+    v1::WriteResponse handshake;
+    ASSERT_TRUE(stream->Read(&handshake));
+    request.set_stream_token(handshake.stream_token());
+    *request.add_writes() = set("users/" + alice_.uid, {{"blob", sixMiB}});
+    stream->Write(request);
+    stream->WritesDone();
+    v1::WriteResponse r;
+    while (stream->Read(&r)) {
+    }
+    grpc::Status ended = stream->Finish();
+    EXPECT_EQ(ended.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << ended.error_message();
+  }
+  // What one request may hold is still bounded.
+  EXPECT_EQ(commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", std::string(kMaxRequestBytes, 'x')}})})
+                .error_code(),
+            grpc::StatusCode::RESOURCE_EXHAUSTED);
+  EXPECT_TRUE(backend_.getDocument("users/" + alice_.uid).is_null());
 
   std::vector<ListenStream> open;
   for (int i = 0; i < kMaxStreamsPerUser; ++i) {
@@ -460,6 +544,101 @@ TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused
     reopened = readUntilCurrent(again).current;
   }
   EXPECT_TRUE(reopened);
+}
+
+// A refused stream can end after every stream its user had open: it took no slot and frees none.
+TEST(StreamSlotsTest, ARefusedSlotEndingAfterAllTheTakenOnesFreesNothing) {
+  auto slots = std::make_unique<StreamSlots>();
+  std::vector<std::unique_ptr<StreamSlots::Slot>> open;
+  auto takeAll = [&] {
+    for (int i = 0; i < kMaxStreamsPerUser; ++i) {
+      open.push_back(std::make_unique<StreamSlots::Slot>(*slots, "alice"));
+      ASSERT_TRUE(open.back()->taken()) << i;
+    }
+  };
+  takeAll();
+  auto refused = std::make_unique<StreamSlots::Slot>(*slots, "alice");
+  EXPECT_FALSE(refused->taken());
+  EXPECT_TRUE(StreamSlots::Slot(*slots, "bob").taken());
+  open.clear();
+  EXPECT_EQ(slots->open("alice"), 0);
+  refused.reset();
+  EXPECT_EQ(slots->open("alice"), 0);
+  takeAll();
+  EXPECT_FALSE(StreamSlots::Slot(*slots, "alice").taken());
+  EXPECT_EQ(slots->open("alice"), kMaxStreamsPerUser);
+}
+
+// A document over what a client can receive stops its owner's sync for good: no write, of a client
+// or of the admin interface, may leave one, while one stored before the bound still reads and deletes.
+TEST_F(DocumentServiceTest, NoWriteLeavesADocumentOverTheBoundAndAnOlderOneStillReadsAndDeletes) {
+  auto namesASizeOverTheBound = [](const std::string& message) {
+    std::smatch size;
+    return std::regex_search(message, size, std::regex("([0-9]+) bytes")) &&
+           std::stoull(size[1]) > kMaxDocumentBytes;
+  };
+  // The profile grown by merges and a transform, 300 kB at a time: the fourth is refused, and with
+  // it the whole commit.
+  const std::string profile = "users/" + alice_.uid;
+  const std::string chunk(300000, 'c');
+  ASSERT_TRUE(commit(alice_.idToken, {merge(profile, {{"userId", alice_.uid}, {"part0", chunk}})}).ok());
+  ASSERT_TRUE(commit(alice_.idToken, {merge(profile, {{"part1", chunk}})}).ok());
+  ASSERT_TRUE(commit(alice_.idToken, {arrayChange(profile, "devices", {chunk})}).ok());
+  const std::string aliceList = "customBlacklist/" + alice_.uid;
+  for (const v1::Write& growth : {merge(profile, {{"part3", chunk}}), arrayChange(profile, "devices", {chunk + "2"})}) {
+    grpc::Status grown = commit(alice_.idToken, {set(aliceList, {{"userId", alice_.uid}}), growth});
+    EXPECT_EQ(grown.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << grown.error_message();
+    EXPECT_NE(grown.error_message().find(profile), std::string::npos) << grown.error_message();
+    EXPECT_TRUE(namesASizeOverTheBound(grown.error_message())) << grown.error_message();
+  }
+  EXPECT_TRUE(backend_.getDocument(aliceList).is_null());
+  json stored = backend_.getDocument(profile)["fields"];
+  EXPECT_FALSE(stored.contains("part3"));
+  EXPECT_EQ(stored["devices"].size(), 1u);
+  // Created over the bound at once.
+  EXPECT_EQ(commit(bob_.idToken, {set("users/" + bob_.uid, {{"blob", std::string(kMaxDocumentBytes, 'b')}})})
+                .error_code(),
+            grpc::StatusCode::INVALID_ARGUMENT);
+
+  // A shared document grown through the admin interface: 400, naming the document and its size.
+  httplib::Client admin("127.0.0.1", backend_.port());
+  admin.set_bearer_token_auth(backend_.server().adminToken());
+  const std::string shared = "/admin/v1/documents/dnsServers/default";
+  const std::string half(600000, 'h');
+  auto first = admin.Patch(shared, json{{"notes1", half}}.dump(), "application/json");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->status, 200) << first->body;
+  auto second = admin.Patch(shared, json{{"notes2", half}}.dump(), "application/json");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->status, 400);
+  std::string why = json::parse(second->body, nullptr, false).value("error", "");
+  EXPECT_NE(why.find("dnsServers/default"), std::string::npos) << why;
+  EXPECT_TRUE(namesASizeOverTheBound(why)) << why;
+  EXPECT_FALSE(backend_.getDocument("dnsServers/default")["fields"].contains("notes2"));
+
+  // Stored by an earlier version, before the bound: read, refused more, deleted.
+  const std::string pin = "pin/" + alice_.uid;
+  v1::Document old;
+  old.set_name(name(pin));
+  backend_.stop();
+  {
+    (*old.mutable_fields())["userId"].set_string_value(alice_.uid);
+    (*old.mutable_fields())["blob"].set_string_value(std::string(2 * kMaxDocumentBytes, 'o'));
+    old.mutable_create_time()->set_seconds(std::time(nullptr) - 3600);
+    *old.mutable_update_time() = old.create_time();
+    leveldb::DB* raw = nullptr;
+    ASSERT_TRUE(leveldb::DB::Open(leveldb::Options(), backend_.dataDir() + "/documents", &raw).ok());
+    std::unique_ptr<leveldb::DB> db(raw);
+    ASSERT_TRUE(db->Put(leveldb::WriteOptions(), "doc/" + pin, old.SerializeAsString()).ok());
+  }
+  backend_.start();
+  connect();
+  json docs;
+  ASSERT_TRUE(get(alice_.idToken, {pin}, &docs).ok());
+  EXPECT_EQ(docs[pin]["blob"].get<std::string>().size(), 2 * kMaxDocumentBytes);
+  EXPECT_EQ(commit(alice_.idToken, {merge(pin, {{"pin", "1234"}})}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_TRUE(commit(alice_.idToken, {erase(pin)}).ok());
+  EXPECT_TRUE(backend_.getDocument(pin).is_null());
 }
 
 // A client that never reads must not make the service keep every later commit for it: its stream
@@ -485,7 +664,7 @@ TEST_F(DocumentServiceTest, AListenerThatNeverReadsIsEndedInsteadOfHoldingEveryC
 
   // Well past the bound and anything the transport buffers on the way. The reading listener gets
   // each change before the next commit, however loaded the machine.
-  const std::string blob(4000000, 'b');
+  const std::string blob(1000000, 'b');  // under the document bound
   const int commits = static_cast<int>(2 * kMaxUnsentBytesPerStream / blob.size()) + 8;
   for (int i = 0; i < commits; ++i) {
     grpc::Status committed = commit(alice_.idToken, {set(path, {{"blob", blob}, {"n", std::to_string(i)}})});
