@@ -194,7 +194,8 @@ std::vector<std::string> AppUtils::dnsServersForCurrentState() {
 void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std::string file, int line) {
   VRL_LOG_DEBUG_AT(__FILE__, kSetDnsFunction, __LINE__,
                    "Caller: " << functionCaller << " | " << file << " | " << line);
-  // Unreadable settings read as protection off: switching on them would drop the filtering.
+  // Unreadable settings tell nothing of the custom block list, the proxy or the lists: switching on
+  // what is known of them could drop the filtering in force.
   if (auto readError = VrlUserDefault::shared().preferences->readError()) {
     VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
                      "Settings cannot be read; leaving current DNS settings unchanged: " << *readError);
@@ -264,8 +265,8 @@ static std::set<std::string> addressLines(const std::string& output) {
   return addresses;
 }
 
-bool AppUtils::dnsAlreadyApplied(const std::vector<std::string>& ips) {
-  const std::set<std::string> inForce = addressLines(shellResult(kResolverListCommand).output);
+// Whether the wanted list is what the resolvers in force amount to.
+static bool listInForce(const std::vector<std::string>& ips, const std::set<std::string>& inForce) {
   if (!ips.empty()) {
     size_t found = 0;
     for (const std::string& ip : ips)
@@ -275,6 +276,24 @@ bool AppUtils::dnsAlreadyApplied(const std::vector<std::string>& ips) {
   for (const std::string& known : knownResolverAddresses())
     if (inForce.count(known)) return false;
   return true;
+}
+
+bool AppUtils::dnsAlreadyApplied(const std::vector<std::string>& ips) {
+  return listInForce(ips, addressLines(shellResult(kResolverListCommand).output));
+}
+
+AppUtils::DnsInForce AppUtils::dnsInForce() {
+  const std::set<std::string> inForce = addressLines(shellResult(kResolverListCommand).output);
+  DnsInForce result;
+  result.protection = !listInForce({}, inForce);
+  for (int64_t mode = 2; mode >= 0 && result.protection; --mode) {
+    const std::vector<std::string> list = VrlUserDefault::shared().getDnsPreferences(mode);
+    if (!list.empty() && listInForce(list, inForce)) {
+      result.mode = mode;
+      break;
+    }
+  }
+  return result;
 }
 
 void AppUtils::applyDns(const std::vector<std::string>& ips) {

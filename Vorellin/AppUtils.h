@@ -1,6 +1,7 @@
 // Commands run as the user, DNS switching on the serial DNS-transition queue, and the launchd job.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,6 +38,14 @@ class AppUtils {
 
   static std::vector<std::string> dnsServersForCurrentState();
   static bool dnsAlreadyApplied(const std::vector<std::string>& ips);
+  // What the network services use now, for settings that cannot be read: protection is in force when
+  // a resolver the application knows of is (the custom block list's, a block mode's, the proxy); the
+  // mode is the strictest whose list is in force, none when no mode's is.
+  struct DnsInForce {
+    bool protection = false;
+    std::optional<int64_t> mode;
+  };
+  static DnsInForce dnsInForce();
   static void applyDns(const std::vector<std::string>& ips);
   static void disableIPV6();
 

@@ -29,7 +29,7 @@ constexpr const char* kModePrompt = "Enter pin to change block mode.";
 
 }  // namespace
 
-bool Main::isPinProtectOn() { return VrlUserDefault::shared().preferences->boolForKey(keys::kPinProtect); }
+bool Main::isPinProtectOn() { return VrlUserDefault::shared().pinProtectState(); }
 
 void Main::askPin(const std::string& what) {
   forWhat = what;
@@ -152,7 +152,7 @@ void Main::checkDns() {
   const VrlUserDefault& settings = VrlUserDefault::shared();
   const bool blocker = settings.blockerState();
   updateStatusImages(blocker);
-  // Settings that cannot be read read as protection off: that reading is neither stored nor applied.
+  // Over settings that cannot be read, protection reads as what is in force: nothing to store or apply.
   if (settings.preferences->readError()) return;
   if (blocker && settings.customBlacklistState()) {
     if (AppUtils::dnsAlreadyApplied(settings.customBlacklistDns())) updateStatusImages(true);

@@ -23,9 +23,7 @@ void requestUserDns(const std::string& caller, const char* file, int line) {
 }
 
 void writeSetting(const char* key, platform::Value value) {
-  auto prefs = VrlUserDefault::shared().preferences;
-  prefs->set(key, std::move(value));
-  prefs->synchronizeReplacingUnreadable();
+  VrlUserDefault::shared().writeReplacingUnreadable(key, std::move(value));
 }
 
 std::string majorMinorOSVersion() {

@@ -34,7 +34,7 @@ void requestUserDns(const std::string& caller, const char* file, int line);
 
 // A setting the user changed in the window, written into the settings store and synchronised at once.
 // Over settings that cannot be read, this change is what replaces them (the unreadable file is kept
-// aside and everything held in memory is written).
+// aside and everything held in memory is written, what is in force included).
 void writeSetting(const char* key, platform::Value value);
 
 // "manufacturer" "Apple", "model" "macOS", "osVersion" major.minor of the running system.

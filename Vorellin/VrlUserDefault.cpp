@@ -1,5 +1,6 @@
 #include "Vorellin/VrlUserDefault.h"
 
+#include "Vorellin/AppUtils.h"
 #include "platform/logging/Log.h"
 
 namespace vorellin {
@@ -42,6 +43,7 @@ bool VrlUserDefault::fenwixState() const {
 }
 
 int64_t VrlUserDefault::blockerMode() const {
+  holdWhatIsInForce();
   if (!preferences->hasKey(keys::kBlockerMode)) {
     VRL_LOG_VERBOSE_AT(__FILE__, "blockerMode", __LINE__, "Error getting BlockerMode");
     return 0;
@@ -50,6 +52,7 @@ int64_t VrlUserDefault::blockerMode() const {
 }
 
 bool VrlUserDefault::blockerState() const {
+  holdWhatIsInForce();
   return boolSetting(keys::kBlockerState, "blockerState", "Error getting BlockerState");
 }
 
@@ -67,6 +70,47 @@ std::vector<std::string> VrlUserDefault::fenwixDnsUrls() const { return textList
 
 bool VrlUserDefault::UpdateInstalled() const {
   return boolSetting(keys::kUpdateInstalled, "UpdateInstalled", "Error getting UpdateInstalled");
+}
+
+bool VrlUserDefault::pinProtectState() const {
+  holdWhatIsInForce();
+  return preferences->boolForKey(keys::kPinProtect);
+}
+
+void VrlUserDefault::holdWhatIsInForce() const {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdWhatIsInForceLocked();
+}
+
+void VrlUserDefault::holdWhatIsInForceLocked() const {
+  if (!preferences->readError()) {
+    if (held_.empty()) return;
+    // Someone else replaced the file: what it says now stands, what it lacks is written as held.
+    const platform::UserDefaults file(preferences->domain());
+    for (const std::string& key : held_)
+      if (std::optional<platform::Value> value = file.objectForKey(key)) preferences->set(key, *value);
+    preferences->synchronize();
+    held_.clear();
+    return;
+  }
+  const AppUtils::DnsInForce dns = AppUtils::dnsInForce();
+  auto hold = [this](const char* key, platform::Value value) {
+    const std::optional<platform::Value> now = preferences->objectForKey(key);
+    if (now && (!held_.count(key) || *now == value)) return;  // changed since (that change stands), or held
+    preferences->set(key, std::move(value));
+    held_.insert(key);
+  };
+  hold(keys::kBlockerState, dns.protection);
+  if (dns.mode) hold(keys::kBlockerMode, platform::Value(*dns.mode));
+  hold(keys::kPinProtect, preferences->hasKey(keys::kPin));
+}
+
+void VrlUserDefault::writeReplacingUnreadable(const char* key, platform::Value value) const {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdWhatIsInForceLocked();
+  held_.erase(key);
+  preferences->set(key, std::move(value));
+  if (preferences->synchronizeReplacingUnreadable()) held_.clear();
 }
 
 std::vector<std::string> VrlUserDefault::getDnsPreferences(int64_t mode) const {

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,17 +50,32 @@ class VrlUserDefault {
   std::vector<std::string> customBlacklistDns() const;
   std::vector<std::string> fenwixDnsUrls() const;
   bool UpdateInstalled() const;
+  // "PinProtect", off when absent (no log).
+  bool pinProtectState() const;
 
   // Resolver list of a block mode; empty when any mode list is missing, "empty", "" for an unknown mode.
   std::vector<std::string> getDnsPreferences(int64_t mode) const;
   // "pin" or "masterPin"; falls back to the master PIN, then to "".
   std::string getPin(const std::string& type) const;
 
+  // A change a person made in the window, written at once. Over a settings file that cannot be read it
+  // replaces the file (kept aside) with everything held in memory, what is in force included.
+  void writeReplacingUnreadable(const char* key, platform::Value value) const;
+
   // The standard defaults of the application's domain, taken once.
   const std::shared_ptr<platform::UserDefaults> preferences;
 
  private:
   VrlUserDefault();
+  // While the settings file cannot be read, protection state, block mode and PIN protection not changed
+  // since read as what is in force rather than as off: the DNS the network services use, and PIN
+  // protection on while the cloud's PIN for the user is held. They are held among the changes waiting
+  // in memory, so that whatever replaces the file keeps them; once it reads again, what it lacks of
+  // them is written.
+  void holdWhatIsInForce() const;
+  void holdWhatIsInForceLocked() const;  // heldMutex_ held
+  mutable std::mutex heldMutex_;
+  mutable std::set<std::string> held_;  // keys holding what was in force, not a change of anyone's
   bool boolSetting(const char* key, const char* getter, const char* missingText) const;
   std::optional<std::string> textSetting(const char* key, const char* getter, const char* missingText) const;
   std::vector<std::string> textList(const char* key) const;

@@ -74,6 +74,28 @@ class MainViewTest : public AppViewTest {
     drainDns();
   }
 
+  static std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // The settings file cut in half, as a writer that crashed might leave it; returns what is left.
+  static std::string damageSettings() {
+    const std::string path = prefs()->filePath();
+    const std::string whole = readFile(path);
+    const std::string half = whole.substr(0, whole.size() / 2);
+    std::ofstream(path, std::ios::trunc) << half;
+    return half;
+  }
+  // The unreadable files kept aside when the settings were written anew.
+  static std::vector<std::filesystem::path> asideFiles() {
+    const std::filesystem::path path = prefs()->filePath();
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
+      if (entry.path().filename().string().rfind(path.filename().string() + ".damaged-", 0) == 0)
+        files.push_back(entry.path());
+    return files;
+  }
+
   std::string calls_;
 };
 
@@ -222,21 +244,18 @@ TEST_F(MainViewTest, PinBoxTakesTheKeysGreysWhatItLocksAndTheMenuFitsTheWindowAt
       main->normalMode, main->extremeMode, main->ultraExtremeMode, main->pinProtectMode, main->customBlacklistMode,
       main->fenwixMode, main->btnReportBugOutlet, main->btnUninstallOutlet, main->btnMenuBackOutlet};
 
-  // Each control locked by the box is drawn otherwise than the same control enabled; and no control
-  // of the menu is cut by the window's edge or by a box's.
-  auto rendered = [&](const std::shared_ptr<platform::appkit::View>& view) {
-    const std::string path = root_ + "/rendered.png";
-    EXPECT_TRUE(view->saveScreenshot(path));
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  // Each control locked by the box writes its text in the grey of any disabled control, not in the
+  // colour the window's style gives enabled ones; and no control of the menu is cut by the window's
+  // edge or by a box's.
+  auto plain = Button::make(platform::appkit::ButtonType::MomentaryPushIn, "Plain");
+  plain->setEnabled(false);
+  const platform::appkit::Color disabledText = plain->textColor();
   auto expectLookLocked = [&](const std::vector<std::shared_ptr<platform::appkit::Control>>& controls) {
     for (const auto& control : controls) {
       ASSERT_FALSE(control->isEnabled()) << control->identifier();
-      const std::string locked = rendered(control);
-      control->setEnabled(true);
-      EXPECT_NE(rendered(control), locked) << control->identifier() << " looks the same enabled and disabled";
-      control->setEnabled(false);
+      const platform::appkit::Color text = control->textColor();
+      EXPECT_EQ(text, disabledText) << control->identifier() << " has the text colour " << text.red << ","
+                                    << text.green << "," << text.blue << " while locked";
     }
   };
   auto expectMenuInWindow = [&](double height) {
@@ -274,6 +293,17 @@ TEST_F(MainViewTest, PinBoxTakesTheKeysGreysWhatItLocksAndTheMenuFitsTheWindowAt
   EXPECT_EQ(window->firstResponder(), main->inputPinVrl);
   expectMenuInWindow(Main::kNormalHeight);
   expectLookLocked(menuControls);
+  // What of the menu the box lies over, it hides whole: no letter or half a line shows at its edges.
+  const platform::appkit::Rect pinBox = main->boxAskPin->frameInWindow();
+  for (const auto& view : main->boxMenu->subviews()) {
+    const platform::appkit::Rect f = view->frameInWindow();
+    const bool overlaps = f.origin.x < pinBox.origin.x + pinBox.size.width && pinBox.origin.x < f.origin.x + f.size.width &&
+                          f.origin.y < pinBox.origin.y + pinBox.size.height && pinBox.origin.y < f.origin.y + f.size.height;
+    const bool covered = f.origin.x >= pinBox.origin.x && f.origin.y >= pinBox.origin.y &&
+                         f.origin.x + f.size.width <= pinBox.origin.x + pinBox.size.width &&
+                         f.origin.y + f.size.height <= pinBox.origin.y + pinBox.size.height;
+    EXPECT_TRUE(view->isHidden() || !overlaps || covered) << view->identifier() << " shows beside the PIN box";
+  }
   click(main->view()->find<Button>("btnBackAskPin"));
   expectMenuInWindow(Main::kNormalHeight + Main::kMenuExtraHeight);
   EXPECT_TRUE(prefs()->boolForKey(keys::kPinProtect));
@@ -403,30 +433,13 @@ TEST_F(MainViewTest, DnsCheckAtStartRequestsDnsOnlyWhenNoModeListIsInForce) {
 // and only a change made in the window replaces the file (kept aside) with everything held.
 TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheWindow) {
   const std::filesystem::path path = prefs()->filePath();
-  auto readFile = [](const std::filesystem::path& file) {
-    std::ifstream in(file);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  auto asideFiles = [&] {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
-      if (entry.path().filename().string().rfind(path.filename().string() + ".damaged-", 0) == 0)
-        files.push_back(entry.path());
-    return files;
-  };
   auto keptAside = [&] {
     Strings contents;
     for (const auto& file : asideFiles()) contents.push_back(readFile(file));
     std::sort(contents.begin(), contents.end());
     return contents;
   };
-  // The settings file cut in half, as a writer that crashed might leave it.
-  auto damage = [&] {
-    const std::string whole = readFile(path);
-    const std::string half = whole.substr(0, whole.size() / 2);
-    std::ofstream(path, std::ios::trunc) << half;
-    return half;
-  };
+  auto damage = [] { return damageSettings(); };
   const std::set<std::string> normal = {"10.0.0.1", "10.0.0.2"}, cloudNormal = {"10.0.5.1", "10.0.5.2"};
 
   set(keys::kBlockerState, true);
@@ -454,7 +467,8 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   EXPECT_EQ(keptAside(), Strings{});
   EXPECT_EQ(takeSetCalls(), Strings{});
   EXPECT_EQ(servers("Wi-Fi"), normal);
-  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");  // nothing readable says it is on
+  // The resolvers in force are on none of the lists the cloud gives: nothing tells protection is on.
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
   const auto launchErrors = log->texts(platform::logging::LogFlag::Error, "applicationDidFinishLaunching(_:)");
   ASSERT_EQ(launchErrors.size(), 1u);
   EXPECT_EQ(launchErrors[0].rfind("Settings cannot be read; ", 0), 0u) << launchErrors[0];
@@ -473,13 +487,17 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
     EXPECT_EQ(written.stringForKey(keys::kCurrentIp), testing::kPublicIp);
   }
 
-  // The cloud out of reach, the file damaged again: the same, until a mode is chosen in the menu.
+  // The cloud out of reach, the file damaged again: the same, until a mode is chosen in the menu. The
+  // lists come from the database's own copy, and the normal one is in force.
   backend().stop();
   const std::string secondDamage = damage();
   relaunch();
   main = waitForContent<Main>();
   ASSERT_TRUE(main);
-  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().currentIp() == std::string(testing::kPublicIp); }));
+  ASSERT_TRUE(spin([] {
+    const VrlUserDefault& settings = VrlUserDefault::shared();
+    return settings.currentIp() == std::string(testing::kPublicIp) && settings.getDnsPreferences(1) == Strings{"10.0.6.1"};
+  }));
   drainDns();
   EXPECT_EQ(readFile(path), secondDamage);
   EXPECT_EQ(keptAside(), Strings{firstDamage});
@@ -494,9 +512,128 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
     platform::UserDefaults written(kDefaultsDomain);
     EXPECT_FALSE(written.readError());
     EXPECT_EQ(written.integerForKey(keys::kBlockerMode), 1);
+    EXPECT_TRUE(written.boolForKey(keys::kBlockerState));
     EXPECT_EQ(written.stringForKey(keys::kCurrentIp), testing::kPublicIp);
   }
-  EXPECT_EQ(takeSetCalls(), Strings{});  // protection reads off here, so the mode asks for no DNS
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.6.1", "Ethernet:10.0.6.1"}));
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// Over a settings file that cannot be read, protection, the block mode and PIN protection are what the
+// Mac has in force: the window shows them, every action the PIN guards asks for it, and what is written
+// in the file's place keeps them, so that no wake, restart or write of another key clears the DNS.
+TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKeepsIt) {
+  const std::set<std::string> ultra = {"10.0.2.1", "10.0.2.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
+  ASSERT_TRUE(backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {"10.0.0.1", "10.0.0.2"}}}},
+                                                              {"extreme", {{"ipv4", {"10.0.1.1", "10.0.1.2"}}}},
+                                                              {"ultraExtreme", {{"ipv4", {"10.0.2.1", "10.0.2.2"}}}}}));
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(2)));
+  set(keys::kPinProtect, true);
+  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
+    for (auto& s : all) s.dnsServers = {"10.0.2.1", "10.0.2.2"};
+    return true;
+  }));
+  std::shared_ptr<Main> main;
+  // The file damaged and the application started over it, holding only what its cloud listeners
+  // stored: the mode lists and, once the cloud has one, the user's PIN.
+  auto startOverDamagedSettings = [&](bool pin) {
+    const std::string damaged = damageSettings();
+    EXPECT_TRUE(prefs()->readError());
+    setModeLists();
+    if (pin) set(keys::kPin, "2468");
+    if (main) {
+      relaunch();
+      main = waitForContent<Main>();
+      drainDns();
+    } else {
+      main = launchSignedIn();
+    }
+    return damaged;
+  };
+  // What the next start reads, and what the Mac uses: protection on, in the mode given.
+  auto expectProtected = [&](int64_t mode, const std::set<std::string>& list, bool pinProtect) {
+    SCOPED_TRACE("mode " + std::to_string(mode) + (pinProtect ? ", PIN protection on" : ", PIN protection off"));
+    platform::UserDefaults file(kDefaultsDomain);
+    EXPECT_FALSE(file.readError());
+    EXPECT_TRUE(file.boolForKey(keys::kBlockerState));
+    EXPECT_EQ(file.integerForKey(keys::kBlockerMode), mode);
+    EXPECT_EQ(file.boolForKey(keys::kPinProtect), pinProtect);
+    EXPECT_EQ(servers("Wi-Fi"), list);
+    EXPECT_EQ(servers("Ethernet"), list);
+  };
+  // A wake, then a new start: neither touches the DNS, and the window shows protection on.
+  auto wakeAndRestart = [&] {
+    platform::appkit::Workspace::shared().postDidWake();
+    drainDns();
+    relaunch();
+    main = waitForContent<Main>();
+    ASSERT_TRUE(main);
+    drainDns();
+    EXPECT_EQ(takeSetCalls(), Strings{});
+    EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  };
+  auto back = [&] { click(main->view()->find<Button>("btnBackAskPin")); };
+
+  // No PIN in the cloud: PIN protection reads off, and ticking it writes protection and the mode too.
+  startOverDamagedSettings(false);
+  ASSERT_TRUE(main);
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
+  click(main->pinProtectMode);
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  expectProtected(2, ultra, true);
+  wakeAndRestart();
+  expectProtected(2, ultra, true);
+
+  // With the user's PIN in the cloud, the PIN guards the power button, PIN protection and Uninstall.
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().getPin(keys::kPin) == "2468"; }));
+  const std::string damaged = startOverDamagedSettings(true);
+  ASSERT_TRUE(main);
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings")));
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  back();
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings-menu")));
+  click(main->pinProtectMode);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off pin protect.");
+  back();
+  click(main->btnUninstallOutlet);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to uninstall the app.");
+  EXPECT_EQ(content<Main>(), main);
+  back();
+  EXPECT_EQ(readFile(prefs()->filePath()), damaged);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+
+  // A lower mode, with the PIN: the file written in place of the damaged one keeps protection on.
+  click(main->extremeMode);
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to change block mode.");
+  enterPin(main, "2468");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.1.1 10.0.1.2", "Ethernet:10.0.1.1 10.0.1.2"}));
+  expectProtected(1, extreme, true);
+  wakeAndRestart();
+  expectProtected(1, extreme, true);
+
+  // Another program writes another key over the damaged file; the next wake keeps the DNS as it is.
+  startOverDamagedSettings(true);
+  ASSERT_TRUE(main);
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  ASSERT_EQ(AppUtils::shellResult(std::string("defaults write ") + kDefaultsDomain + " SUHasLaunchedBefore -bool true").status, 0);
+  wakeAndRestart();
+  expectProtected(1, extreme, true);
+  EXPECT_TRUE(prefs()->boolForKey("SUHasLaunchedBefore"));
+  EXPECT_EQ(asideFiles().size(), 3u);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 

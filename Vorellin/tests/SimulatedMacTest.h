@@ -81,8 +81,10 @@ inline std::string writeScriptedNetworksetup(const std::string& dir, const std::
                                       const std::string& failingService = "") {
   std::string path = dir + "/networksetup";
   std::ofstream script(path);
+  // One write per call: networksetup runs from the main thread and the DNS-transition queue at once,
+  // and two appends per line would interleave with the other call's.
   script << "#!/bin/sh\n"
-         << "printf '%s|' \"$@\" >> \"" << dir << "/calls\"; echo >> \"" << dir << "/calls\"\n";
+         << "line=$(printf '%s|' \"$@\"); printf '%s\\n' \"$line\" >> \"" << dir << "/calls\"\n";
   if (!failingService.empty())
     script << "if [ \"$1\" = -setdnsservers ] && [ \"$2\" = " << platform::shellQuote(failingService) << " ]; then\n"
            << "  echo \"$2 is not a recognized network service.\"; echo '** Error: The parameters were not valid.'\n"

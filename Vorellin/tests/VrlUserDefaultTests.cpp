@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "Vorellin/AppUtils.h"
@@ -99,6 +101,43 @@ TEST_F(SettingsStoreTest, ValuesOfAnotherTypeUnderListKeysReadAsEmpty) {
   set(keys::kFenwixDnsUrls, platform::Value(platform::Array{platform::Value(1), platform::Value("x")}));
   EXPECT_EQ(settings.customBlacklistDns(), Strings{});
   EXPECT_EQ(settings.fenwixDnsUrls(), Strings{});
+}
+
+// Over a settings file that cannot be read, protection, the mode and PIN protection read as what is in
+// force. When another writer replaces the file, what it says of them stands and what it lacks is
+// written from memory.
+TEST_F(SettingsStoreTest, UnreadableSettingsHoldWhatIsInForceUntilTheFileReadsAgain) {
+  set(keys::kUpdateInstalled, false);
+  std::ofstream(prefs()->filePath(), std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>Bl";
+  ASSERT_TRUE(prefs()->readError());
+  // Only the provider's resolvers: nothing tells protection is on.
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"})});
+  EXPECT_FALSE(settings.blockerState());
+  // The proxy in force, and neither the mode lists nor a PIN from the cloud yet.
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"127.0.0.1"})});
+  EXPECT_TRUE(settings.blockerState());
+  EXPECT_EQ(settings.blockerMode(), 0);
+  EXPECT_FALSE(settings.pinProtectState());
+  // With them: the strictest mode whose resolvers are in force, and PIN protection on.
+  setModeLists();
+  set(keys::kPin, "1234");
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"10.0.1.1", "10.0.1.2"})});
+  EXPECT_TRUE(settings.blockerState());
+  EXPECT_EQ(settings.blockerMode(), 1);
+  EXPECT_TRUE(settings.pinProtectState());
+
+  // Another writer replaces the file with PIN protection off: that stands, the rest comes from memory.
+  platform::UserDefaults other(kDefaultsDomain);
+  other.set(keys::kPinProtect, false);
+  ASSERT_TRUE(other.synchronizeReplacingUnreadable());
+  EXPECT_FALSE(settings.pinProtectState());
+  platform::UserDefaults file(kDefaultsDomain);
+  EXPECT_TRUE(file.boolForKey(keys::kBlockerState));
+  EXPECT_EQ(file.integerForKey(keys::kBlockerMode), 1);
+  EXPECT_FALSE(file.boolForKey(keys::kPinProtect));
+  EXPECT_EQ(file.stringForKey(keys::kPin), "1234");
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(prefs()->filePath()).parent_path()))
+    if (entry.path().filename().string().find(".damaged-") != std::string::npos) std::filesystem::remove(entry.path());
 }
 
 TEST_F(SettingsStoreTest, SharedInstanceIsBuiltOnceAcrossThreads) {

@@ -203,6 +203,18 @@ bool View::saveScreenshot(const std::string& path) const {
   return impl_->widget && impl_->widget->grab().save(q(path), "PNG");
 }
 
+Color View::textColor() const {
+  if (!impl_->widget) return {};
+  const QWidget* w = impl_->widget;
+  // Style sheets put their colours into the palette of each state when they style the widget.
+  w->ensurePolished();
+  const QPalette::ColorGroup group = !w->isEnabled()        ? QPalette::Disabled
+                                     : w->isActiveWindow() ? QPalette::Active
+                                                           : QPalette::Inactive;
+  const QColor c = w->palette().color(group, w->foregroundRole());
+  return {c.redF(), c.greenF(), c.blueF(), c.alphaF()};
+}
+
 bool View::isHidden() const { return impl_->hidden; }
 
 void View::setHidden(bool hidden) {

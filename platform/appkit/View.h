@@ -106,6 +106,8 @@ class View : public Responder, public std::enable_shared_from_this<View> {
 
   // The view as it is drawn now, subviews included, as a PNG file.
   bool saveScreenshot(const std::string& path) const;
+  // The colour its text is drawn in, in the state it is in now: a disabled view's is the disabled one.
+  Color textColor() const;
 
   bool isHidden() const;
   void setHidden(bool hidden);
