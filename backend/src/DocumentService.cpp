@@ -540,21 +540,32 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (it != docs.end() && matches(uid, t, it->first, it->second.get())) out.push_back(it->first);
       return out;
     }
+    // Decoded documents are as large as the stored ones: only those the result keeps stay, with a
+    // limit in a heap whose top is the last of them in the query's order.
     std::vector<model::DocumentPtr> found;
+    const bool limited = t.query->hasLimit();
+    auto comparator = t.query->comparator();
+    auto ordered = [&](const model::DocumentPtr& a, const model::DocumentPtr& b) {
+      return comparator(*a, *b) == davedove::verorariv::util::ComparisonResult::Ascending;
+    };
     std::string collection = t.query->path().CanonicalString() + "/";
     for (auto it = docs.lower_bound(collection); it != docs.end(); ++it) {
       if (it->first.compare(0, collection.size(), collection) != 0) break;
       if (!canRead(identity(), uid, it->first, it->second.get())) continue;
       auto doc = modelDocument(it->first, *it->second);
-      if (t.query->matchesDocument(*doc)) found.push_back(doc);
+      if (!t.query->matchesDocument(*doc)) continue;
+      if (!limited) {
+        out.push_back(it->first);
+        continue;
+      }
+      found.push_back(std::move(doc));
+      std::push_heap(found.begin(), found.end(), ordered);
+      if (found.size() > static_cast<size_t>(t.query->limit())) {
+        std::pop_heap(found.begin(), found.end(), ordered);
+        found.pop_back();
+      }
     }
-    if (t.query->hasLimit()) {
-      auto comparator = t.query->comparator();
-      std::sort(found.begin(), found.end(), [&](const model::DocumentPtr& a, const model::DocumentPtr& b) {
-        return comparator(*a, *b) == davedove::verorariv::util::ComparisonResult::Ascending;
-      });
-      if (found.size() > static_cast<size_t>(t.query->limit())) found.resize(t.query->limit());
-    }
+    std::sort_heap(found.begin(), found.end(), ordered);
     for (const auto& d : found) out.push_back(d->key().path().CanonicalString());
     return out;
   }
@@ -843,9 +854,11 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         }
         if (o.document) *o.response.mutable_document_change()->mutable_document() = *o.document;
         o.document.reset();
+        // While the Write lasts, the transport holds the message serialized as well.
+        if (!charge(state, o.bytes, true)) return;
         const bool written = stream->Write(o.response);
         o.response = v1::ListenResponse();
-        release(state, o.bytes);
+        release(state, 2 * o.bytes);
         if (!written) return;
       }
     }
