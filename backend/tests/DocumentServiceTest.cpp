@@ -172,10 +172,11 @@ class DocumentServiceTest : public ::testing::Test {
     }
   };
 
-  ListenStream openListen(const std::string& token, const v1::Target& target) {
+  // On the fixture's channel unless another stub is given.
+  ListenStream openListen(const std::string& token, const v1::Target& target, v1::Verorariv::Stub* stub = nullptr) {
     ListenStream l;
     l.context = context(token, 600);  // the tests end their streams themselves
-    l.stream = stub_->Listen(l.context.get());
+    l.stream = (stub ? stub : stub_.get())->Listen(l.context.get());
     v1::ListenRequest request;
     request.set_database(database());
     *request.mutable_add_target() = target;
@@ -662,27 +663,37 @@ TEST_F(DocumentServiceTest, StreamsThatFloodOrNeverReadAreEndedWhileAReadingClie
   const std::string bobsDocument = "users/" + bob_.uid;
   auto bob = readingClient(bob_, bobsDocument, documentTarget(bobsDocument));
 
+  // Clients whose flow-control windows never grow: the transport takes a few kilobytes of what
+  // they do not read, and the service holds the rest.
+  grpc::ChannelArguments frugal;
+  frugal.SetInt(GRPC_ARG_HTTP2_BDP_PROBE, 0);
+  auto hostile = v1::Verorariv::NewStub(
+      grpc::CreateCustomChannel(backend_.documentsHost(), grpc::InsecureChannelCredentials(), frugal));
+
   // Each account keeps 14 MB of its own; their streams' snapshots exceed the bound of all together.
   const std::string blob(900000, 'h');
   const int accounts = 4, documents = 16, streamsPerAccount = 5;
-  std::vector<ListenStream> neverRead;
+  std::vector<SignedInUser> signedUp;
   for (int a = 0; a < accounts; ++a) {
-    SignedInUser hostile = signUpAnonymously();
-    ASSERT_FALSE(hostile.idToken.empty());
+    signedUp.push_back(signUpAnonymously());
+    const SignedInUser& account = signedUp.back();
+    ASSERT_FALSE(account.idToken.empty());
     for (int d = 0; d < documents; ++d)
-      ASSERT_TRUE(commit(hostile.idToken, {set("customBlacklist/" + hostile.uid + "-" + std::to_string(d),
-                                               {{"userId", hostile.uid}, {"blob", blob}})})
+      ASSERT_TRUE(commit(account.idToken, {set("customBlacklist/" + account.uid + "-" + std::to_string(d),
+                                               {{"userId", account.uid}, {"blob", blob}})})
                       .ok());
-    for (int i = 0; i < streamsPerAccount; ++i)
-      neverRead.push_back(openListen(hostile.idToken, ownQuery("customBlacklist", hostile.uid)));
   }
+  std::vector<ListenStream> neverRead;
+  for (const auto& account : signedUp)
+    for (int i = 0; i < streamsPerAccount; ++i)
+      neverRead.push_back(openListen(account.idToken, ownQuery("customBlacklist", account.uid), hostile.get()));
   ASSERT_GT(neverRead.size() * documents * blob.size(), 2 * kMaxHeldBytesTotal);
 
   // Requests of 4 MB that the stream answers at their size, to a client that reads nothing.
   SignedInUser flooding = signUpAnonymously();
   ListenStream flood;
   flood.context = context(flooding.idToken, 600);
-  flood.stream = stub_->Listen(flood.context.get());
+  flood.stream = hostile->Listen(flood.context.get());
   v1::ListenRequest large;
   large.set_database(std::string(4000000, 'd'));
   large.mutable_add_target()->set_target_id(1);
