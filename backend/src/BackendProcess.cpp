@@ -50,4 +50,13 @@ int BackendProcess::stop() {
   return waited > 0 ? status : -1;
 }
 
+std::string BackendProcess::remainingOutput() {
+  std::string text;
+  if (!out_) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, out_)) > 0) text.append(buffer, n);
+  return text;
+}
+
 }  // namespace backend

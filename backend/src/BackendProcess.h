@@ -27,6 +27,8 @@ class BackendProcess {
 
   // SIGTERM, then waits: the wait status, or -1 when it no longer runs.
   int stop();
+  // What it printed on standard output after its announcements, up to its end; after stop().
+  std::string remainingOutput();
 
  private:
   pid_t pid_ = -1;

@@ -41,6 +41,11 @@ namespace {
 
 constexpr char kAdminPrefix[] = "/admin/v1/documents/";
 constexpr char kFellBehind[] = "The client fell too far behind the stream's changes; resume from the last token";
+constexpr char kHoldingTheMost[] =
+    "The document service holds too much for its clients' streams and this one holds the most; resume from the "
+    "last token";
+constexpr char kOutOfMemory[] = "The document service ran out of memory for the stream";
+constexpr char kStreamFailed[] = "The document service failed to serve the stream";
 
 std::vector<std::string> splitPath(const std::string& path) {
   std::vector<std::string> out;
@@ -494,8 +499,40 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     enum Kind { Request, Changes, End } kind = End;
     v1::ListenRequest request;
     std::shared_ptr<const ChangeSet> changes;
-    size_t bytes = 0;  // what `changes` holds
+    size_t bytes = 0;  // what `request` or `changes` holds, charged to the stream
   };
+
+  // One message for the client. A document goes out as a copy made only as it is sent: until then
+  // the message holds the store's own document.
+  struct Outgoing {
+    Outgoing(v1::ListenResponse r) : response(std::move(r)), bytes(response.ByteSizeLong()) {}
+    Outgoing(DocumentPtr doc, int32_t targetId) : document(std::move(doc)), bytes(document->ByteSizeLong()) {
+      response.mutable_document_change()->add_target_ids(targetId);
+    }
+    v1::ListenResponse response;
+    DocumentPtr document;  // a document change's document
+    size_t bytes;
+  };
+
+  // One open Listen stream, as its handler, its reader, the commits and the bound on what all
+  // streams hold share it.
+  struct ListenState {
+    grpc::ServerContext* context = nullptr;
+    std::string uid;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<ListenEvent> events;             // under `mutex`
+    std::map<int32_t, Target> interest;          // the targets, by which commits are sorted; under `mutex`
+    grpc::StatusCode endCode = grpc::StatusCode::OK;  // why the stream ends; under `mutex`
+    const char* endMessage = "";
+    size_t held = 0;     // what is charged to it; under `heldMutex`
+    bool dropped = false;  // ended by the bounds, charged nothing more; under `heldMutex`
+  };
+
+  // What the open Listen streams hold. Lock order: the store's, `heldMutex`, a stream's `mutex`.
+  std::mutex heldMutex;
+  size_t heldTotal = 0;
+  std::set<ListenState*> holders;
 
   // A stored document as the client's model sees it.
   model::DocumentPtr modelDocument(const std::string& path, const v1::Document& doc) {
@@ -519,21 +556,32 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (it != docs.end() && matches(uid, t, it->first, it->second.get())) out.push_back(it->first);
       return out;
     }
+    // Decoded documents are as large as the stored ones: only those the result keeps stay, with a
+    // limit in a heap whose top is the last of them in the query's order.
     std::vector<model::DocumentPtr> found;
+    const bool limited = t.query->hasLimit();
+    auto comparator = t.query->comparator();
+    auto ordered = [&](const model::DocumentPtr& a, const model::DocumentPtr& b) {
+      return comparator(*a, *b) == davedove::verorariv::util::ComparisonResult::Ascending;
+    };
     std::string collection = t.query->path().CanonicalString() + "/";
     for (auto it = docs.lower_bound(collection); it != docs.end(); ++it) {
       if (it->first.compare(0, collection.size(), collection) != 0) break;
       if (!canRead(identity(), uid, it->first, it->second.get())) continue;
       auto doc = modelDocument(it->first, *it->second);
-      if (t.query->matchesDocument(*doc)) found.push_back(doc);
+      if (!t.query->matchesDocument(*doc)) continue;
+      if (!limited) {
+        out.push_back(it->first);
+        continue;
+      }
+      found.push_back(std::move(doc));
+      std::push_heap(found.begin(), found.end(), ordered);
+      if (found.size() > static_cast<size_t>(t.query->limit())) {
+        std::pop_heap(found.begin(), found.end(), ordered);
+        found.pop_back();
+      }
     }
-    if (t.query->hasLimit()) {
-      auto comparator = t.query->comparator();
-      std::sort(found.begin(), found.end(), [&](const model::DocumentPtr& a, const model::DocumentPtr& b) {
-        return comparator(*a, *b) == davedove::verorariv::util::ComparisonResult::Ascending;
-      });
-      if (found.size() > static_cast<size_t>(t.query->limit())) found.resize(t.query->limit());
-    }
+    std::sort_heap(found.begin(), found.end(), ordered);
     for (const auto& d : found) out.push_back(d->key().path().CanonicalString());
     return out;
   }
@@ -556,7 +604,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   void diffTarget(const std::string& uid, Target& t, const std::vector<std::string>& result,
                   const std::map<std::string, DocumentPtr>& docs,
                   const Tombstones& tombstones, std::optional<StoreVersion> resumeFrom,
-                  const std::set<std::string>* changedPaths, std::vector<v1::ListenResponse>* out) {
+                  const std::set<std::string>* changedPaths, std::vector<Outgoing>* out) {
     std::set<std::string> now(result.begin(), result.end());
     for (const auto& path : result) {
       const auto& doc = docs.at(path);
@@ -564,10 +612,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (resumeFrom) send = versionOfTimestamp(doc->update_time()) > *resumeFrom;
       else send = !t.sent.count(path) || (changedPaths && changedPaths->count(path));
       if (!send) continue;
-      v1::ListenResponse r;
-      *r.mutable_document_change()->mutable_document() = *doc;
-      r.mutable_document_change()->add_target_ids(t.id);
-      out->push_back(std::move(r));
+      out->emplace_back(doc, t.id);
     }
     auto removal = [&](const std::string& path) {
       v1::ListenResponse r;
@@ -584,15 +629,12 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       // Documents that changed or went away since the token and do not match now, as far as the
       // caller may know of them: the token is the client's word, so even a forged one reveals no
       // other user's document. What else the client holds, the existence filter corrects.
-      auto concerns = [&](const std::string& path) {
-        return t.documentPath ? *t.documentPath == path : isInCollection(t, path);
-      };
       for (const auto& [path, doc] : docs)
-        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom && concerns(path) &&
+        if (!now.count(path) && versionOfTimestamp(doc->update_time()) > *resumeFrom && concerns(t, path) &&
             canRead(identity(), uid, path, doc.get()))
           removal(path);
       for (const auto& [path, deleted] : tombstones)
-        if (deleted.version > *resumeFrom && concerns(path) && canRead(identity(), uid, path, deleted.userId))
+        if (deleted.version > *resumeFrom && concerns(t, path) && canRead(identity(), uid, path, deleted.userId))
           removal(path);
     } else {
       for (const auto& path : t.sent)
@@ -607,114 +649,241 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
            path.find('/', collection.size()) == std::string::npos;
   }
 
-  grpc::Status Listen(grpc::ServerContext* context,
-                      grpc::ServerReaderWriter<v1::ListenResponse, v1::ListenRequest>* stream) override {
+  // Whether the document at `path` is the target's business, as far as the path tells.
+  static bool concerns(const Target& t, const std::string& path) {
+    return t.documentPath ? *t.documentPath == path : isInCollection(t, path);
+  }
+
+  using ListenStream = grpc::ServerReaderWriter<v1::ListenResponse, v1::ListenRequest>;
+
+  grpc::Status Listen(grpc::ServerContext* context, ListenStream* stream) override {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
     StreamSlot slot(*this, uid);
     if (!slot.taken()) return StreamSlot::refusal();
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<ListenEvent> events;
-    size_t unsentBytes = 0;  // of the changes queued or being sent
-    bool fellBehind = false;
-    auto push = [&](ListenEvent e) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        events.push_back(std::move(e));
+    ListenState state;
+    state.context = context;
+    state.uid = uid;
+    // However the stream ends, nothing of it outlives the call: no subscriber, no reader, no charge.
+    struct Teardown {
+      Impl& impl;
+      ListenState& state;
+      std::thread reader;
+      std::optional<int> subscription;
+      Teardown(Impl& impl, ListenState& state) : impl(impl), state(state) {
+        std::lock_guard<std::mutex> lock(impl.heldMutex);
+        impl.holders.insert(&state);
       }
-      wake.notify_one();
-    };
-    std::thread reader;
-    try {
-      reader = owner.startThread_([&] {
-        v1::ListenRequest request;
-        while (stream->Read(&request)) {
-          ListenEvent e;
-          e.kind = ListenEvent::Request;
-          e.request = request;
-          push(std::move(e));
+      ~Teardown() {
+        if (subscription) impl.store().unsubscribe(*subscription);
+        if (reader.joinable()) {
+          state.context->TryCancel();  // ends the reader's Read
+          reader.join();
         }
-        push(ListenEvent{});
-      });
+        std::lock_guard<std::mutex> lock(impl.heldMutex);
+        if (!state.dropped) impl.heldTotal -= state.held;
+        impl.holders.erase(&state);
+      }
+    };
+    std::optional<Teardown> teardown;
+    try {
+      teardown.emplace(*this, state);
+      teardown->reader = owner.startThread_([this, &state, stream] { readRequests(state, stream); });
     } catch (const std::system_error& e) {
       return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED,
                           std::string("The document service cannot start the stream: ") + e.what());
     }
-    int subscription = store().subscribe([&](const ChangeSet& changes) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (fellBehind) return;
-        unsentBytes += changes.bytes;
-        if (unsentBytes > kMaxUnsentBytesPerStream) {
-          // A client that does not read would make the service keep every later commit. Its
-          // stream ends; it resumes from its last token. The Write a client does not read
-          // blocks, so the status goes out by cancelling the call.
-          fellBehind = true;
-          events.clear();
-          events.push_back(ListenEvent{});
-          grpc_call_cancel_with_status(context->c_call(), GRPC_STATUS_RESOURCE_EXHAUSTED, kFellBehind, nullptr);
-        } else {
-          // Only what the stream sends: the earlier documents stay out of the queue.
-          auto queued = std::make_shared<ChangeSet>();
-          queued->version = changes.version;
-          for (const auto& c : changes.changes) queued->changes.push_back({c.path, nullptr, c.after});
-          ListenEvent e;
-          e.kind = ListenEvent::Changes;
-          e.changes = std::move(queued);
-          e.bytes = changes.bytes;
-          events.push_back(std::move(e));
-        }
-      }
-      wake.notify_one();
-    });
-
-    std::map<int32_t, Target> targets;
-    bool running = true;
-    while (running) {
-      ListenEvent event;
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        wake.wait(lock, [&] { return !events.empty(); });
-        event = std::move(events.front());
-        events.pop_front();
-      }
-      std::vector<v1::ListenResponse> out;
-      switch (event.kind) {
-        case ListenEvent::End:
-          running = false;
-          break;
-        case ListenEvent::Request:
-          handleListenRequest(uid, event.request, targets, &out);
-          break;
-        case ListenEvent::Changes:
-          handleChanges(uid, *event.changes, targets, &out);
-          break;
-      }
-      event.changes.reset();
-      for (const auto& r : out) {
-        if (!stream->Write(r)) {
-          running = false;
-          context->TryCancel();
-          break;
-        }
-      }
-      std::lock_guard<std::mutex> lock(mutex);
-      if (fellBehind) running = false;
-      else unsentBytes -= event.bytes;
+    try {
+      teardown->subscription = store().subscribe([this, &state](const ChangeSet& changes) { queueChanges(state, changes); });
+      serve(state, stream);
+    } catch (const std::bad_alloc&) {
+      endStream(state, grpc::StatusCode::RESOURCE_EXHAUSTED, kOutOfMemory);
+    } catch (...) {
+      endStream(state, grpc::StatusCode::INTERNAL, kStreamFailed);
     }
-    store().unsubscribe(subscription);
-    context->TryCancel();  // ends the reader's Read
-    reader.join();
-    if (fellBehind) return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, kFellBehind);
+    teardown.reset();
+    if (state.endCode != grpc::StatusCode::OK) return grpc::Status(state.endCode, state.endMessage);
     return grpc::Status::OK;
   }
 
+  // Ends the stream with the status (the first one given holds) and drops what it has queued. The
+  // Write to a client that does not read blocks, so the status goes out by cancelling the call.
+  void endStream(ListenState& state, grpc::StatusCode code, const char* message) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.endCode != grpc::StatusCode::OK) return;
+    state.endCode = code;
+    state.endMessage = message;
+    state.events.clear();
+    state.wake.notify_all();
+    grpc_call_cancel_with_status(state.context->c_call(), static_cast<grpc_status_code>(code), message, nullptr);
+  }
+
+  // Charges what the stream now holds as well; false when the stream has ended. A stream past its
+  // own bound is behind and ends (unless `beyondOwnBound`: a snapshot is as large as what it
+  // matches, and whatever arrives while the stream holds that much ends it). Past the bound of all
+  // streams together, the stream holding the most ends, so that a client that reads, which holds
+  // little, is not the one to go.
+  bool charge(ListenState& state, size_t bytes, bool beyondOwnBound) {
+    std::lock_guard<std::mutex> lock(heldMutex);
+    if (state.dropped) return false;
+    if (!beyondOwnBound && state.held + bytes > kMaxUnsentBytesPerStream) {
+      drop(state, kFellBehind);
+      return false;
+    }
+    state.held += bytes;
+    heldTotal += bytes;
+    while (heldTotal > kMaxHeldBytesTotal) {
+      // A stream already ended holds nothing.
+      ListenState* most = *std::max_element(holders.begin(), holders.end(),
+                                            [](ListenState* a, ListenState* b) { return a->held < b->held; });
+      drop(*most, kHoldingTheMost);
+    }
+    return !state.dropped;
+  }
+
+  void release(ListenState& state, size_t bytes) {
+    std::lock_guard<std::mutex> lock(heldMutex);
+    if (state.dropped) return;
+    state.held -= bytes;
+    heldTotal -= bytes;
+  }
+
+  // Under `heldMutex`.
+  void drop(ListenState& state, const char* message) {
+    heldTotal -= state.held;
+    state.held = 0;
+    state.dropped = true;
+    endStream(state, grpc::StatusCode::RESOURCE_EXHAUSTED, message);
+  }
+
+  void fault(const ListenState& state, const char* step) {
+    DocumentService::StreamFault fault;
+    {
+      std::lock_guard<std::mutex> lock(owner.faultMutex_);
+      fault = owner.streamFault_;
+    }
+    if (fault) fault(state.uid, step);
+  }
+
+  void push(ListenState& state, ListenEvent event) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.endCode != grpc::StatusCode::OK) return;
+    state.events.push_back(std::move(event));
+    state.wake.notify_one();
+  }
+
+  // The reader's thread: the client's requests, charged to the stream as they wait.
+  void readRequests(ListenState& state, ListenStream* stream) {
+    try {
+      v1::ListenRequest request;
+      while (stream->Read(&request)) {
+        fault(state, "read");
+        ListenEvent e;
+        e.kind = ListenEvent::Request;
+        e.bytes = request.ByteSizeLong();
+        e.request = std::move(request);
+        if (!charge(state, e.bytes, false)) return;
+        push(state, std::move(e));
+      }
+      push(state, ListenEvent{});
+    } catch (const std::bad_alloc&) {
+      endStream(state, grpc::StatusCode::RESOURCE_EXHAUSTED, kOutOfMemory);
+    } catch (...) {
+      endStream(state, grpc::StatusCode::INTERNAL, kStreamFailed);
+    }
+  }
+
+  // A commit, under the store's lock: queues the changes that the stream's targets concern and the
+  // caller may read, charged at the size of what they leave. What other users write costs the
+  // stream nothing.
+  void queueChanges(ListenState& state, const ChangeSet& changes) {
+    try {
+      fault(state, "changes");
+      auto queued = std::make_shared<ChangeSet>();
+      queued->version = changes.version;
+      size_t bytes = 0;
+      {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.endCode != grpc::StatusCode::OK) return;
+        for (const auto& c : changes.changes) {
+          bool targeted = std::any_of(state.interest.begin(), state.interest.end(),
+                                      [&](const auto& entry) { return concerns(entry.second, c.path); });
+          if (!targeted || !(canRead(identity(), state.uid, c.path, c.after.get()) ||
+                             canRead(identity(), state.uid, c.path, c.before.get())))
+            continue;
+          // Only what the stream sends: the earlier documents stay out of the queue.
+          queued->changes.push_back({c.path, nullptr, c.after});
+          bytes += c.after ? c.after->ByteSizeLong() : c.path.size();
+        }
+      }
+      if (queued->changes.empty() || !charge(state, bytes, false)) return;
+      ListenEvent e;
+      e.kind = ListenEvent::Changes;
+      e.changes = std::move(queued);
+      e.bytes = bytes;
+      push(state, std::move(e));
+    } catch (const std::bad_alloc&) {
+      endStream(state, grpc::StatusCode::RESOURCE_EXHAUSTED, kOutOfMemory);
+    } catch (...) {
+      endStream(state, grpc::StatusCode::INTERNAL, kStreamFailed);
+    }
+  }
+
+  // The handler's thread: handles requests and changes in turn and sends what they make.
+  void serve(ListenState& state, ListenStream* stream) {
+    std::map<int32_t, Target> targets;
+    for (;;) {
+      ListenEvent event;
+      {
+        std::unique_lock<std::mutex> lock(state.mutex);
+        state.wake.wait(lock, [&] { return !state.events.empty() || state.endCode != grpc::StatusCode::OK; });
+        if (state.endCode != grpc::StatusCode::OK) return;
+        event = std::move(state.events.front());
+        state.events.pop_front();
+      }
+      std::vector<Outgoing> out;
+      switch (event.kind) {
+        case ListenEvent::End:
+          return;
+        case ListenEvent::Request:
+          fault(state, "request");
+          handleListenRequest(state, event.request, targets, &out);
+          break;
+        case ListenEvent::Changes:
+          handleChanges(state.uid, *event.changes, targets, &out);
+          break;
+      }
+      // What goes out is charged in place of what it was made from, which goes now.
+      size_t bytes = 0;
+      for (const auto& o : out) bytes += o.bytes;
+      const size_t handled = event.bytes;
+      event = ListenEvent{};
+      const bool charged = charge(state, bytes, true);
+      release(state, handled);
+      if (!charged) return;
+      for (auto& o : out) {
+        {
+          std::lock_guard<std::mutex> lock(state.mutex);
+          if (state.endCode != grpc::StatusCode::OK) return;
+        }
+        if (o.document) *o.response.mutable_document_change()->mutable_document() = *o.document;
+        o.document.reset();
+        // While the Write lasts, the transport holds the message serialized as well.
+        if (!charge(state, o.bytes, true)) return;
+        const bool written = stream->Write(o.response);
+        o.response = v1::ListenResponse();
+        release(state, 2 * o.bytes);
+        if (!written) return;
+      }
+    }
+  }
+
   // A request the service cannot serve removes its target with the cause; the stream stays.
-  void handleListenRequest(const std::string& uid, const v1::ListenRequest& request,
-                           std::map<int32_t, Target>& targets, std::vector<v1::ListenResponse>* out) {
+  void handleListenRequest(ListenState& state, const v1::ListenRequest& request,
+                           std::map<int32_t, Target>& targets, std::vector<Outgoing>* out) {
+    const std::string& uid = state.uid;
     auto reject = [&](int32_t id, grpc::StatusCode code, const std::string& message) {
       v1::ListenResponse r = targetChange(v1::TargetChange::REMOVE, {id});
       r.mutable_target_change()->mutable_cause()->set_code(code);
@@ -728,6 +897,10 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     }
     if (request.target_change_case() == v1::ListenRequest::kRemoveTarget) {
       targets.erase(id);
+      {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.interest.erase(id);
+      }
       out->push_back(targetChange(v1::TargetChange::REMOVE, {id}));
       return;
     }
@@ -783,6 +956,11 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
           rejection = "Missing or insufficient permissions.";
       }
       if (!rejection.empty()) return reject(id, grpc::StatusCode::PERMISSION_DENIED, rejection);
+      {
+        // Under the store's lock: every commit after this snapshot is sorted by the new target.
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.interest[id] = t;
+      }
       std::vector<std::string> result = resultOf(uid, t, docs);
       diffTarget(uid, t, result, docs, tombstones, resumeFrom, nullptr, out);
       if (resumeFrom) {
@@ -799,7 +977,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   }
 
   void handleChanges(const std::string& uid, const ChangeSet& changes, std::map<int32_t, Target>& targets,
-                     std::vector<v1::ListenResponse>* out) {
+                     std::vector<Outgoing>* out) {
     bool any = false;
     std::set<std::string> changedPaths;
     for (const auto& c : changes.changes) changedPaths.insert(c.path);
@@ -827,10 +1005,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         bool nowMatches = matches(uid, t, c.path, c.after.get());
         bool held = t.sent.count(c.path) > 0;
         if (nowMatches) {
-          v1::ListenResponse r;
-          *r.mutable_document_change()->mutable_document() = *c.after;
-          r.mutable_document_change()->add_target_ids(id);
-          out->push_back(std::move(r));
+          out->emplace_back(c.after, id);
           t.sent.insert(c.path);
           any = true;
         } else if (held) {
@@ -1024,6 +1199,11 @@ nlohmann::json DocumentService::adminGet(const std::string& path) const {
   auto doc = store_->get(path);
   if (!doc) return nullptr;
   return documentJson(path, *doc);
+}
+
+void DocumentService::setStreamFaultForTesting(StreamFault fault) {
+  std::lock_guard<std::mutex> lock(faultMutex_);
+  streamFault_ = std::move(fault);
 }
 
 void DocumentService::refuseQueriesOnForTesting(const std::string& collection) {

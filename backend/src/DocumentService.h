@@ -32,6 +32,9 @@ inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded
 inline constexpr size_t kMaxRequestBytes = 2 * kMaxCommitBytes;
 inline constexpr size_t kMaxUnsentBytesPerStream = 16 << 20;  // a Listen further behind ends: RESOURCE_EXHAUSTED
 inline constexpr int kMaxStreamsPerUser = 64;             // open Listen and Write streams; more: RESOURCE_EXHAUSTED
+// What all Listen streams together hold for their clients (requests not yet handled, changes and
+// snapshots not yet sent); past it the stream holding the most ends: RESOURCE_EXHAUSTED.
+inline constexpr size_t kMaxHeldBytesTotal = 128 << 20;
 
 // The open Listen and Write streams of each user, at most kMaxStreamsPerUser each: one user cannot
 // take every thread of the service.
@@ -116,6 +119,12 @@ class DocumentService : public Service {
   using ThreadStarter = std::function<std::thread(std::function<void()>)>;
   void setThreadStarterForTesting(ThreadStarter starter) { startThread_ = std::move(starter); }
 
+  // For tests: runs at each step of a Listen stream with the stream's uid: "read" (its reader has
+  // read a request), "request" (before the stream handles it), "changes" (a commit reaches the
+  // stream); what it throws, that step throws. None by default.
+  using StreamFault = std::function<void(const std::string& uid, const std::string& step)>;
+  void setStreamFaultForTesting(StreamFault fault);
+
   // The admin operations, as the HTTP routes run them. Return the commit's version, or nullopt
   // with *error for a bad path or fields.
   std::optional<StoreVersion> adminSet(const std::string& path, const nlohmann::json& fields,
@@ -142,6 +151,8 @@ class DocumentService : public Service {
   mutable std::mutex refusedMutex_;
   std::string refusedCollection_;
   ThreadStarter startThread_ = [](std::function<void()> run) { return std::thread(std::move(run)); };
+  mutable std::mutex faultMutex_;
+  StreamFault streamFault_;
   std::unique_ptr<Impl> impl_;
   std::unique_ptr<grpc::Server> server_;
 };

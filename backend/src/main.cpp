@@ -25,12 +25,11 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Commits and listens of megabytes pass through here: buffers that large go back to the system
-  // when freed, so the program's memory follows what it holds rather than what it once held.
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  // Likewise for what a request uses for a moment (a save of every unused code, a body of up to a
-  // megabyte): each of the many worker threads would get an arena of its own that keeps the most
-  // its requests ever used; two shared ones keep that once or twice.
+  // Commits and listens of megabytes pass through here, each stream on threads of its own: buffers
+  // of 128 KiB and more go back to the system when freed, and all threads share two arenas, so the
+  // program's memory follows what it holds rather than what it once held on some thread (a request of
+  // the identity service uses up to a megabyte for a moment too).
+  mallopt(M_MMAP_THRESHOLD, 128 << 10);
   mallopt(M_ARENA_MAX, 2);
   backend::BackendOptions options;
   for (int i = 1; i < argc; ++i) {

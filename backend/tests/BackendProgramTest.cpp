@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -138,6 +139,39 @@ TEST_F(BackendProgramTest, ASecondProgramOnTheSameDataDirectoryLeavesTheTokenAlo
   auto res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", "Bearer " + token}});
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
+}
+
+// The request log goes where the run command reads "port=" and "admin_token_file=": a path that
+// decodes to line breaks or terminal escapes shows them escaped, on its own line.
+TEST_F(BackendProgramTest, ARequestCannotWriteALineOfItsOwnIntoTheOutput) {
+  // Standard error joined to standard output, as the run command keeps both.
+  std::vector<std::string> arguments = {"-c", "exec \"$0\" \"$@\" 2>&1", VRL_BACKEND_EXE, "--port", "0",
+                                        "--data-dir", dir_ + "/logged"};
+  backend::BackendProcess logged("/bin/sh", arguments);
+  ASSERT_TRUE(logged.started());
+  httplib::Client client("127.0.0.1", std::stoi(logged.announced().at("port")));
+  auto res = client.Get("/forged%0Aport=1%0D%0Aadmin_token_file=/tmp/forged%1B[2J%C2%9B%FF%5C%09end");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 404);
+  logged.stop();
+
+  const std::string output = logged.remainingOutput();
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < output.size(); start = end + 1) {
+    end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    lines.push_back(output.substr(start, end - start));
+  }
+  for (const auto& line : lines) {
+    EXPECT_NE(line.rfind("port=", 0), 0u) << line;
+    EXPECT_NE(line.rfind("admin_token_file=", 0), 0u) << line;
+    EXPECT_EQ(line.find_first_of("\r\x1b\t"), std::string::npos) << line;
+  }
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "vorellin-backend: GET /forged\\x0Aport=1\\x0D\\x0Aadmin_token_file=/tmp/forged\\x1B[2J"
+                      "\\xC2\\x9B\\xFF\\\\\\x09end 404"),
+            lines.end())
+      << output;
 }
 
 }  // namespace

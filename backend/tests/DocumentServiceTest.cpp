@@ -175,10 +175,11 @@ class DocumentServiceTest : public ::testing::Test {
     }
   };
 
-  ListenStream openListen(const std::string& token, const v1::Target& target) {
+  // On the fixture's channel unless another stub is given.
+  ListenStream openListen(const std::string& token, const v1::Target& target, v1::Verorariv::Stub* stub = nullptr) {
     ListenStream l;
     l.context = context(token, 600);  // the tests end their streams themselves
-    l.stream = stub_->Listen(l.context.get());
+    l.stream = (stub ? stub : stub_.get())->Listen(l.context.get());
     v1::ListenRequest request;
     request.set_database(database());
     *request.mutable_add_target() = target;
@@ -219,6 +220,96 @@ class DocumentServiceTest : public ::testing::Test {
     target.set_resume_token(resumeToken);
     ListenStream l = openListen(token, target);
     return readUntilCurrent(l);
+  }
+
+  // A client that reads its stream on a thread of its own, as the SDK does, counting document changes.
+  struct ReadingClient {
+    ListenStream listen;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int changes = 0;
+    bool ended = false;  // the stream ended; `status` says how
+    grpc::Status status;
+    std::thread thread;
+
+    explicit ReadingClient(ListenStream opened) : listen(std::move(opened)) {
+      thread = std::thread([this] {
+        v1::ListenResponse r;
+        while (listen.stream->Read(&r)) {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (r.has_document_change()) ++changes;
+          changed.notify_all();
+        }
+        grpc::Status finished = listen.stream->Finish();
+        std::lock_guard<std::mutex> lock(mutex);
+        listen.stream.reset();
+        status = finished;
+        ended = true;
+        changed.notify_all();
+      });
+    }
+    ~ReadingClient() {
+      listen.context->TryCancel();
+      thread.join();
+    }
+    // Whether it has seen `count` document changes, waiting for them while the stream is open.
+    bool sawChanges(int count) {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return changes >= count || ended; });
+      return changes >= count;
+    }
+    int changesSeen() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return changes;
+    }
+    std::string endedWith() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return ended ? "the stream ended: " + status.error_message() : "";
+    }
+  };
+
+  // A client of the user reading its stream on the target, which watches the user's document at
+  // `path`, written first so that the snapshot holds it.
+  std::unique_ptr<ReadingClient> readingClient(const SignedInUser& user, const std::string& path,
+                                               const v1::Target& target) {
+    EXPECT_TRUE(commit(user.idToken, {set(path, {{"userId", user.uid}, {"n", "0"}})}).ok());
+    auto client = std::make_unique<ReadingClient>(openListen(user.idToken, target));
+    EXPECT_TRUE(client->sawChanges(1));
+    return client;
+  }
+
+  // Whether the user's next write of the document at `path` reaches the client, still open.
+  ::testing::AssertionResult writeReaches(ReadingClient& client, const SignedInUser& user, const std::string& path) {
+    const int seen = client.changesSeen();
+    grpc::Status committed = commit(user.idToken, {set(path, {{"userId", user.uid}, {"n", std::to_string(seen)}})});
+    if (!committed.ok()) return ::testing::AssertionFailure() << "commit refused: " << committed.error_message();
+    if (!client.sawChanges(seen + 1)) return ::testing::AssertionFailure() << "never arrived; " << client.endedWith();
+    if (!client.endedWith().empty()) return ::testing::AssertionFailure() << client.endedWith();
+    return ::testing::AssertionSuccess();
+  }
+
+  // Reads the stream to its end and returns its status. One the service leaves open is cancelled
+  // after a minute (CANCELLED), so that a test of a stream that must end fails instead of hanging.
+  static grpc::Status finish(ListenStream& l) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread watchdog([&] {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (!done.wait_for(lock, std::chrono::seconds(60), [&] { return finished; })) l.context->TryCancel();
+    });
+    v1::ListenResponse r;
+    while (l.stream->Read(&r)) {
+    }
+    grpc::Status status = l.stream->Finish();
+    l.stream.reset();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      finished = true;
+    }
+    done.notify_all();
+    watchdog.join();
+    return status;
   }
 
   TestBackend backend_;
@@ -721,6 +812,127 @@ TEST_F(DocumentServiceTest, AListenWhoseReaderCannotStartIsRefusedAndLeavesNoSub
   Listened listened = listen(alice_.idToken, documentTarget("users/" + alice_.uid));
   EXPECT_TRUE(listened.current);
   EXPECT_EQ(listened.changes, 1);
+}
+
+// A stream is charged only for what it sends. A merge of a few hundred bytes that leaves another
+// user's documents larger, together, than one stream may hold ends none of Bob's streams, not even
+// one on the same collection.
+TEST_F(DocumentServiceTest, ASmallCommitOfOneUserEndsNoOtherUsersStream) {
+  const std::string bobsDocument = "customBlacklist/bob-1";
+  auto bob = readingClient(bob_, bobsDocument, ownQuery("customBlacklist", bob_.uid));
+
+  const std::string blob(900000, 'a');
+  const size_t documents = kMaxUnsentBytesPerStream / blob.size() + 2;
+  std::vector<v1::Write> touchAll;
+  for (size_t i = 0; i < documents; ++i) {
+    const std::string path = "customBlacklist/alice-" + std::to_string(i);
+    ASSERT_TRUE(commit(alice_.idToken, {set(path, {{"userId", alice_.uid}, {"blob", blob}})}).ok());
+    touchAll.push_back(merge(path, {{"n", "1"}}));
+  }
+  ASSERT_TRUE(commit(alice_.idToken, touchAll).ok());
+
+  EXPECT_TRUE(writeReaches(*bob, bob_, bobsDocument));
+}
+
+// Three routes to the service's memory at once, each by clients that never read: one stream sending
+// large requests, streams over their accounts' own large documents (each snapshot charged as it
+// waits), and the accounts for them signed up anonymously, free, so that no per-user cap holds
+// them. The streams holding the most are ended; Bob, who reads, is served throughout.
+TEST_F(DocumentServiceTest, StreamsThatFloodOrNeverReadAreEndedWhileAReadingClientIsServed) {
+  const std::string bobsDocument = "users/" + bob_.uid;
+  auto bob = readingClient(bob_, bobsDocument, documentTarget(bobsDocument));
+
+  // Clients whose flow-control windows never grow: the transport takes a few kilobytes of what
+  // they do not read, and the service holds the rest.
+  grpc::ChannelArguments frugal;
+  frugal.SetInt(GRPC_ARG_HTTP2_BDP_PROBE, 0);
+  auto hostile = v1::Verorariv::NewStub(
+      grpc::CreateCustomChannel(backend_.documentsHost(), grpc::InsecureChannelCredentials(), frugal));
+
+  // Each account keeps 14 MB of its own; their streams' snapshots exceed the bound of all together.
+  const std::string blob(900000, 'h');
+  const int accounts = 4, documents = 16, streamsPerAccount = 5;
+  std::vector<SignedInUser> signedUp;
+  for (int a = 0; a < accounts; ++a) {
+    signedUp.push_back(signUpAnonymously());
+    const SignedInUser& account = signedUp.back();
+    ASSERT_FALSE(account.idToken.empty());
+    for (int d = 0; d < documents; ++d)
+      ASSERT_TRUE(commit(account.idToken, {set("customBlacklist/" + account.uid + "-" + std::to_string(d),
+                                               {{"userId", account.uid}, {"blob", blob}})})
+                      .ok());
+  }
+  std::vector<ListenStream> neverRead;
+  for (const auto& account : signedUp)
+    for (int i = 0; i < streamsPerAccount; ++i)
+      neverRead.push_back(openListen(account.idToken, ownQuery("customBlacklist", account.uid), hostile.get()));
+  ASSERT_GT(neverRead.size() * documents * blob.size(), 2 * kMaxHeldBytesTotal);
+
+  // Requests of 4 MB that the stream answers at their size, to a client that reads nothing.
+  SignedInUser flooding = signUpAnonymously();
+  ListenStream flood;
+  flood.context = context(flooding.idToken, 600);
+  flood.stream = hostile->Listen(flood.context.get());
+  v1::ListenRequest large;
+  large.set_database(std::string(4000000, 'd'));
+  large.mutable_add_target()->set_target_id(1);
+  large.mutable_add_target()->mutable_documents()->add_documents(name("users/" + flooding.uid));
+  const int floodRequests = static_cast<int>(4 * kMaxUnsentBytesPerStream / large.ByteSizeLong());
+  int sent = 0;
+  while (sent < floodRequests && flood.stream->Write(large)) ++sent;
+  EXPECT_LT(sent, floodRequests) << "the service took every request";
+  grpc::Status flooded = finish(flood);
+  EXPECT_EQ(flooded.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED) << flooded.error_message();
+
+  // Read now, every stream either ends or becomes current.
+  int ended = 0, current = 0;
+  for (auto& l : neverRead) {
+    if (readUntilCurrent(l).current) {
+      ++current;
+      continue;
+    }
+    grpc::Status status = l.stream->Finish();
+    l.stream.reset();
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED) << status.error_message();
+    ++ended;
+  }
+  EXPECT_GT(ended, 0);
+  EXPECT_GT(current, 0) << "the bound of all streams holds more than one";
+  EXPECT_TRUE(writeReaches(*bob, bob_, bobsDocument));
+}
+
+// A failure inside one stream, on any of its threads, ends that stream with an error; the service
+// and every other stream go on.
+TEST_F(DocumentServiceTest, AFailureInsideOneStreamEndsThatStreamAlone) {
+  const std::string bobsDocument = "users/" + bob_.uid;
+  auto bob = readingClient(bob_, bobsDocument, documentTarget(bobsDocument));
+
+  struct Case {
+    const char* step;
+    grpc::StatusCode code;
+  };
+  for (Case c : {Case{"read", grpc::StatusCode::INTERNAL}, Case{"request", grpc::StatusCode::RESOURCE_EXHAUSTED},
+                 Case{"changes", grpc::StatusCode::INTERNAL}}) {
+    SCOPED_TRACE(c.step);
+    const std::string step = c.step;
+    backend_.documents().setStreamFaultForTesting([&](const std::string& uid, const std::string& at) {
+      if (uid != alice_.uid || at != step) return;
+      if (step == "request") throw std::bad_alloc();
+      throw std::runtime_error("failure for the test");
+    });
+    ListenStream failing = openListen(alice_.idToken, documentTarget("users/" + alice_.uid));
+    if (step == "changes") {
+      ASSERT_TRUE(readUntilCurrent(failing).current);
+      EXPECT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"userId", alice_.uid}})}).ok())
+          << "the commit stands whatever a stream makes of it";
+    }
+    EXPECT_FALSE(readUntilCurrent(failing).current);
+    EXPECT_EQ(failing.stream->Finish().error_code(), c.code);
+    failing.stream.reset();
+    backend_.documents().setStreamFaultForTesting(nullptr);
+    EXPECT_TRUE(writeReaches(*bob, bob_, bobsDocument));
+  }
+  EXPECT_TRUE(listen(alice_.idToken, documentTarget("users/" + alice_.uid)).current);
 }
 
 namespace fs = std::filesystem;

@@ -3,10 +3,13 @@
 
 #include <stdlib.h>
 
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backend/src/BackendProcess.h"
@@ -45,6 +48,18 @@ class BackendProgram {
   // Makes VmHWM start again from the current resident set.
   bool resetPeak() const {
     return static_cast<bool>(std::ofstream("/proc/" + std::to_string(process_->pid()) + "/clear_refs") << "5");
+  }
+  // Waits until the resident set has stayed within 1 MB for two seconds (at most a minute): what
+  // the clients set going has come to rest.
+  void settle() const {
+    double last = statusBytes("VmRSS");
+    int still = 0;
+    for (int i = 0; i < 600 && still < 20; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      double now = statusBytes("VmRSS");
+      still = std::fabs(now - last) < (1 << 20) ? still + 1 : 0;
+      last = now;
+    }
   }
 
  private:
