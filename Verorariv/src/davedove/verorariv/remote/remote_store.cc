@@ -209,7 +209,6 @@ void RemoteStore::RaiseWatchSnapshot(const model::SnapshotVersion& snapshot_vers
   }
 
   sync_engine_->ApplyRemoteEvent(remote_event);
-  watch_stream_->MarkHealthy();
 }
 
 void RemoteStore::ProcessTargetError(const WatchTargetChange& change) {
@@ -326,7 +325,6 @@ void RemoteStore::OnWriteStreamMutationResult(const model::SnapshotVersion& comm
   model::MutationBatchResultPtr result = model::VRVMutationBatchResult::resultWithBatch(
       batch, commit_version, std::move(results), write_stream_->last_stream_token());
   sync_engine_->HandleSuccessfulWrite(result);
-  write_stream_->MarkHealthy();
   FillWritePipeline();
 }
 

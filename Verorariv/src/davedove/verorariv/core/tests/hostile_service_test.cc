@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -59,20 +60,24 @@ using ListenStream = grpc::ServerReaderWriter<v1::ListenResponse, v1::ListenRequ
 using WriteStream = grpc::ServerReaderWriter<v1::WriteResponse, v1::WriteRequest>;
 
 // A document service that plays the test's script on each connection (numbered from 0); after
-// the script the connection stays open, answering removals, until the client ends it.
+// the script the connection stays open, answering removals, until the client ends it, or ends at
+// once with `end_with` when that is set.
 class ScriptedService final : public v1::Verorariv::Service {
  public:
   std::function<void(int, ListenStream*)> listen = [](int, ListenStream*) {};
   std::function<void(int, WriteStream*)> write = [](int, WriteStream*) {};
+  std::optional<grpc::Status> end_with;
 
   grpc::Status Listen(grpc::ServerContext*, ListenStream* stream) override {
     listen(Begin(&listen_starts_), stream);
+    if (end_with) return *end_with;
     Serve(stream);
     return grpc::Status::OK;
   }
 
   grpc::Status Write(grpc::ServerContext*, WriteStream* stream) override {
     write(Begin(&write_starts_), stream);
+    if (end_with) return *end_with;
     v1::WriteRequest request;
     while (stream->Read(&request)) {
     }
@@ -109,6 +114,17 @@ class ScriptedService final : public v1::Verorariv::Service {
   // Read under the lock (inside Locked or WaitFor).
   const std::vector<Clock::time_point>& listen_starts() const { return listen_starts_; }
   const std::vector<Clock::time_point>& write_starts() const { return write_starts_; }
+  // Once `window` has passed since the first stream of each kind (both must have started): how
+  // many Listen and how many Write streams started within `window` of their kind's first.
+  std::pair<long, long> StreamsInFirstWindow(Clock::duration window) {
+    auto in_window = [window](const std::vector<Clock::time_point>& starts) {
+      return static_cast<long>(std::count_if(starts.begin(), starts.end(),
+                                             [&](Clock::time_point t) { return t < starts[0] + window; }));
+    };
+    Clock::time_point last_first = Locked([&] { return std::max(listen_starts_[0], write_starts_[0]); });
+    std::this_thread::sleep_until(last_first + window);
+    return Locked([&] { return std::make_pair(in_window(listen_starts_), in_window(write_starts_)); });
+  }
 
  private:
   int Begin(std::vector<Clock::time_point>* starts) {
@@ -213,6 +229,17 @@ model::MutationPtr StampAlice() {
       Key("users/alice"),
       std::vector<model::FieldTransform>{
           model::FieldTransform(Field("at"), model::ServerTimestampTransform::Get())});
+}
+
+// Reads the handshake and answers it with tokens of the connection; false when the connection
+// ended first.
+bool AnswerHandshake(int connection, WriteStream* stream) {
+  v1::WriteRequest request;
+  if (!stream->Read(&request)) return false;
+  v1::WriteResponse handshake;
+  handshake.set_stream_id("s");
+  handshake.set_stream_token("t" + std::to_string(connection));
+  return stream->Write(handshake);
 }
 
 void AddResult(v1::WriteResponse* response, bool with_transform_result) {
@@ -516,19 +543,48 @@ TEST_F(HostileServiceTest, AServiceThatRefusesAfterOneValidMessageSeesOnlyAFewSt
   // back-off allows at most 6 even with its shortest jitter (it retries once at once, then waits
   // 1, 1.5, 2.25, 3.4 s, each at least half of that). Before, the client reconnected without
   // delay: thousands of streams.
-  constexpr auto kWindow = std::chrono::seconds(5);
-  auto InWindow = [&](const std::vector<Clock::time_point>& starts) {
-    return std::count_if(starts.begin(), starts.end(),
-                         [&](Clock::time_point t) { return t < starts[0] + kWindow; });
-  };
-  Clock::time_point last_first =
-      service_.Locked([&] { return std::max(service_.listen_starts()[0], service_.write_starts()[0]); });
-  std::this_thread::sleep_until(last_first + kWindow);
-  service_.Locked([&] {
-    EXPECT_LE(InWindow(service_.listen_starts()), 6);
-    EXPECT_LE(InWindow(service_.write_starts()), 6);
-  });
+  auto [listens, writes] = service_.StreamsInFirstWindow(std::chrono::seconds(5));
+  EXPECT_LE(listens, 6);
+  EXPECT_LE(writes, 6);
   EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
+}
+
+TEST_F(HostileServiceTest, AServiceThatEndsEachStreamRightAfterItsFirstResultSeesAtMostTenIn15Seconds) {
+  // Every Listen gets its consistent snapshot and every Write its handshake and the answer to one
+  // batch; then the stream ends with an error, as a proxy that cuts connections might.
+  service_.listen = [](int, ListenStream* stream) {
+    int32_t target = ReadAddTarget(stream);
+    if (target < 0) return;
+    stream->Write(Target(v1::TargetChange::ADD, {target}));
+    stream->Write(Target(v1::TargetChange::CURRENT, {target}, "r10"));
+    stream->Write(Snapshot(10));
+  };
+  service_.write = [](int connection, WriteStream* stream) {
+    v1::WriteRequest request;
+    if (!AnswerHandshake(connection, stream) || !stream->Read(&request)) return;
+    v1::WriteResponse reply;
+    reply.set_stream_token("u" + std::to_string(connection));
+    reply.mutable_commit_time()->set_seconds(1234);
+    AddResult(&reply, false);
+    stream->Write(reply);
+  };
+  service_.end_with = grpc::Status(grpc::StatusCode::UNAVAILABLE, "Connection reset by the proxy");
+
+  SyncClient client(host());
+  client.Listen(Users());
+  // Enough batches that each stream has one to acknowledge.
+  client.queue->EnqueueBlocking([&] {
+    for (int i = 0; i < 40; ++i) client.sync_engine->WriteMutations({SetAlice()}, nullptr);
+  });
+  ASSERT_TRUE(service_.WaitFor(
+      [&] { return service_.listen_starts().size() >= 2 && service_.write_starts().size() >= 2; }));
+  // Over 15 s from the first stream of each kind, the back-off allows 7 even with its shortest
+  // jitter (at once, then at least 0.5, 0.75, 1.1, 1.7, 2.5, 3.8 s apart); a stream that ends
+  // right after its first result proves nothing. Before, each one counted as healthy and the
+  // next went at once: thousands.
+  auto [listens, writes] = service_.StreamsInFirstWindow(std::chrono::seconds(15));
+  EXPECT_LE(listens, 10);
+  EXPECT_LE(writes, 10);
 }
 
 TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceItIsGone) {
