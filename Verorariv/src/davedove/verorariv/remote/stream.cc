@@ -145,7 +145,11 @@ void Stream::Close(const util::Status& status, bool notify, bool refused) {
                 std::chrono::steady_clock::now() - *heard_at_ >= kHealthyAfter;
   heard_at_.reset();
   if (!status.ok() && proved && !refused) backoff_.Reset();
-  if (status.code() == VerorarivErrorCode::ResourceExhausted) {
+  if (std::optional<OversizedMessage> oversized = OversizedMessageOf(status)) {
+    // Not the service's load: a message that will be as large on the next try.
+    LOG_ERROR("A message of %s bytes is over the transport's limit of %s bytes: %s", oversized->size,
+              oversized->limit, status.error_message());
+  } else if (status.code() == VerorarivErrorCode::ResourceExhausted) {
     LOG_DEBUG("The document service is overloaded; waiting the longest back-off");
     backoff_.ResetToMax();
   } else if (status.code() == VerorarivErrorCode::Unauthenticated) {

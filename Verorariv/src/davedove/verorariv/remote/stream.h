@@ -24,7 +24,8 @@ namespace remote {
 //
 // A stream that stays idle (MarkIdle with nothing asked of it) for 60 s is closed; the next
 // use opens it again. A failure with UNAUTHENTICATED makes the next token fetch force a refresh;
-// a failure with RESOURCE_EXHAUSTED waits the longest back-off.
+// a failure with RESOURCE_EXHAUSTED waits the longest back-off, unless the transport refused a
+// message for its size (logged as an error).
 //
 // Every failure retries through the back-off, which grows with each failure in a row. Only a
 // connection that proved itself (still open kHealthyAfter after the first message the client

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -28,6 +27,7 @@
 #include "davedove/verorariv/model/field_transform.h"
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/remote/datastore.h"
+#include "davedove/verorariv/remote/grpc_connection.h"
 #include "davedove/verorariv/remote/remote_store.h"
 #include "davedove/verorariv/util/async_queue.h"
 #include "davedove/verorariv/util/executor_libdispatch.h"
@@ -61,23 +61,25 @@ using WriteStream = grpc::ServerReaderWriter<v1::WriteResponse, v1::WriteRequest
 
 // A document service that plays the test's script on each connection (numbered from 0); after
 // the script the connection stays open, answering removals, until the client ends it, or ends at
-// once with `end_with` when that is set.
+// once with the status `end_with` gives for the connection when that is set.
 class ScriptedService final : public v1::Verorariv::Service {
  public:
   std::function<void(int, ListenStream*)> listen = [](int, ListenStream*) {};
   std::function<void(int, WriteStream*)> write = [](int, WriteStream*) {};
-  std::optional<grpc::Status> end_with;
+  std::function<grpc::Status(int)> end_with;
 
   grpc::Status Listen(grpc::ServerContext*, ListenStream* stream) override {
-    listen(Begin(&listen_starts_), stream);
-    if (end_with) return *end_with;
+    int connection = Begin(&listen_starts_);
+    listen(connection, stream);
+    if (end_with) return end_with(connection);
     Serve(stream);
     return grpc::Status::OK;
   }
 
   grpc::Status Write(grpc::ServerContext*, WriteStream* stream) override {
-    write(Begin(&write_starts_), stream);
-    if (end_with) return *end_with;
+    int connection = Begin(&write_starts_);
+    write(connection, stream);
+    if (end_with) return end_with(connection);
     v1::WriteRequest request;
     while (stream->Read(&request)) {
     }
@@ -231,6 +233,23 @@ model::MutationPtr StampAlice() {
           model::FieldTransform(Field("at"), model::ServerTimestampTransform::Get())});
 }
 
+// A document change for `name` whose message is exactly `bytes` long.
+v1::ListenResponse DocOfSize(const std::string& name, int32_t target, size_t bytes) {
+  v1::ListenResponse response = Doc(name, {target}, 5);
+  std::string* pad = (*response.mutable_document_change()->mutable_document()->mutable_fields())["pad"]
+                         .mutable_string_value();
+  // Lengths around the padding may take a byte more or less as it grows: a few rounds settle it.
+  for (int round = 0; round < 8 && response.ByteSizeLong() != bytes; ++round) {
+    size_t size = response.ByteSizeLong();
+    if (size < bytes) {
+      pad->append(bytes - size, 'x');
+    } else {
+      pad->resize(pad->size() - std::min(pad->size(), size - bytes));
+    }
+  }
+  return response;
+}
+
 // Reads the handshake and answers it with tokens of the connection; false when the connection
 // ended first.
 bool AnswerHandshake(int connection, WriteStream* stream) {
@@ -315,6 +334,11 @@ class SyncClient : public SyncEngineCallback {
   bool WaitFor(const std::function<bool()>& done) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, kDeadline, done);
+  }
+  // Waits until the last snapshot is the server's and holds exactly these documents.
+  bool WaitForServerKeys(const std::set<std::string>& keys) {
+    return WaitFor(
+        [&] { return !snapshots_.empty() && !snapshots_.back().from_cache && snapshots_.back().keys == keys; });
   }
   template <typename F>
   auto Read(F f) {
@@ -415,10 +439,7 @@ TEST_F(HostileServiceTest, InconsistentListenRepliesFailTheStreamAndTheListenCar
 
   SyncClient client(host());
   client.Listen(Users());
-  ASSERT_TRUE(client.WaitFor([&] {
-    return !client.snapshots_.empty() && !client.snapshots_.back().from_cache &&
-           client.snapshots_.back().keys == std::set<std::string>{"users/a", "users/b"};
-  })) << "the listen never caught up with the server";
+  ASSERT_TRUE(client.WaitForServerKeys({"users/a", "users/b"})) << "the listen never caught up with the server";
 
   client.Read([&] {
     EXPECT_TRUE(client.errors_.empty()) << "the listener keeps its registration";
@@ -568,7 +589,9 @@ TEST_F(HostileServiceTest, AServiceThatEndsEachStreamRightAfterItsFirstResultSee
     AddResult(&reply, false);
     stream->Write(reply);
   };
-  service_.end_with = grpc::Status(grpc::StatusCode::UNAVAILABLE, "Connection reset by the proxy");
+  service_.end_with = [](int) {
+    return grpc::Status(grpc::StatusCode::UNAVAILABLE, "Connection reset by the proxy");
+  };
 
   SyncClient client(host());
   client.Listen(Users());
@@ -585,6 +608,29 @@ TEST_F(HostileServiceTest, AServiceThatEndsEachStreamRightAfterItsFirstResultSee
   auto [listens, writes] = service_.StreamsInFirstWindow(std::chrono::seconds(15));
   EXPECT_LE(listens, 10);
   EXPECT_LE(writes, 10);
+}
+
+TEST_F(HostileServiceTest, AListenMessageOverTheReceiveLimitIsAnErrorWithItsSizeAndTheLimit) {
+  const size_t limit = remote::kMaxReceiveMessageBytes;
+  service_.listen = [&](int connection, ListenStream* stream) {
+    int32_t target = ReadAddTarget(stream);
+    if (target < 0) return;
+    stream->Write(Target(v1::TargetChange::ADD, {target}));
+    // One byte over the limit first, then exactly at it.
+    stream->Write(DocOfSize(Name("users/big"), target, connection == 0 ? limit + 1 : limit));
+    if (connection == 0) return;
+    stream->Write(Target(v1::TargetChange::CURRENT, {target}, "r10"));
+    stream->Write(Snapshot(10));
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  ASSERT_TRUE(client.WaitForServerKeys({"users/big"})) << "a message at the limit is taken";
+  EXPECT_EQ(ErrorsLogged("A message of " + std::to_string(limit + 1) +
+                         " bytes is over the transport's limit of " + std::to_string(limit) + " bytes"),
+            1u);
+  service_.Locked([&] { EXPECT_EQ(service_.listen_starts().size(), 2u); });
+  EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
 }
 
 TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceItIsGone) {
@@ -604,10 +650,7 @@ TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceI
 
   SyncClient client(host());
   client.Listen(Users());
-  ASSERT_TRUE(client.WaitFor([&] {
-    return !client.snapshots_.empty() && !client.snapshots_.back().from_cache &&
-           client.snapshots_.back().keys == std::set<std::string>{"users/a"};
-  })) << "the listen never recovered";
+  ASSERT_TRUE(client.WaitForServerKeys({"users/a"})) << "the listen never recovered";
   EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
   service_.Locked([&] { EXPECT_EQ(service_.listen_starts().size(), 3u); });
   EXPECT_EQ(ErrorsLogged("could not be decoded"), 2u);
