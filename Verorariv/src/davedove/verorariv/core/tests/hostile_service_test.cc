@@ -149,6 +149,7 @@ class ServiceFixture : public ::testing::Test {
     grpc::ServerBuilder builder;
     builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port_);
     builder.RegisterService(&service_);
+    if (receive_limit_ > 0) builder.SetMaxReceiveMessageSize(receive_limit_);
     server_ = builder.BuildAndStart();
     ASSERT_TRUE(server_ && port_ > 0);
     log_token_ = platform::VULAddLogObserver([this](const platform::VULLogRecord& record) {
@@ -172,6 +173,8 @@ class ServiceFixture : public ::testing::Test {
   }
 
   ScriptedService service_;
+  // The service's transport limit on what it receives; gRPC's default when 0.
+  int receive_limit_ = 0;
 
  private:
   int port_ = 0;
@@ -224,6 +227,13 @@ int32_t ReadAddTarget(ListenStream* stream, bool* documents = nullptr) {
 model::MutationPtr SetAlice() {
   return std::make_shared<model::VRVSetMutation>(Key("users/alice"), Obj({{"owner", Str("alice")}}),
                                                  model::Precondition::None());
+}
+
+// A set of users/<id> padded with `padding` bytes.
+model::MutationPtr SetUser(const std::string& id, size_t padding) {
+  return std::make_shared<model::VRVSetMutation>(
+      Key("users/" + id), Obj({{"owner", Str("alice")}, {"pad", Str(std::string(padding, 'x'))}}),
+      model::Precondition::None());
 }
 
 model::MutationPtr StampAlice() {
@@ -631,6 +641,92 @@ TEST_F(HostileServiceTest, AListenMessageOverTheReceiveLimitIsAnErrorWithItsSize
             1u);
   service_.Locked([&] { EXPECT_EQ(service_.listen_starts().size(), 2u); });
   EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
+}
+
+// The service's transport takes messages of at most 64 KiB.
+class SmallMessageServiceTest : public ServiceFixture {
+ protected:
+  SmallMessageServiceTest() { receive_limit_ = 64 << 10; }
+};
+
+TEST_F(SmallMessageServiceTest, AWriteTooLargeForTheTransportIsRejectedInItsTurnAndAnOverloadedServiceIsRetried) {
+  // The documents of the batches each connection received.
+  std::vector<std::vector<std::string>> received;
+  service_.write = [&](int connection, WriteStream* stream) {
+    service_.Locked(
+        [&] { received.resize(std::max(received.size(), static_cast<size_t>(connection) + 1)); });
+    if (!AnswerHandshake(connection, stream)) return;
+    v1::WriteRequest request;
+    while (stream->Read(&request)) {
+      const std::string& name = request.writes(0).update().name();
+      service_.Locked([&] { received[connection].push_back(name.substr(name.rfind('/') + 1)); });
+      // The first connection answers nothing before the transport fails it over the large batch;
+      // the second refuses as an overloaded service does; the third takes everything.
+      if (connection == 0) continue;
+      if (connection == 1) return;
+      v1::WriteResponse reply;
+      reply.set_stream_token("u" + std::to_string(connection));
+      reply.mutable_commit_time()->set_seconds(1234);
+      AddResult(&reply, false);
+      stream->Write(reply);
+    }
+  };
+  service_.end_with = [](int connection) {
+    return connection == 1 ? grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "Quota exceeded.")
+                           : grpc::Status::OK;
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  std::vector<std::pair<std::string, util::Status>> completions;
+  client.queue->EnqueueBlocking([&] {
+    for (auto [id, padding] :
+         {std::pair<std::string, size_t>{"alice", 0}, {"big", 100 << 10}, {"carol", 0}}) {
+      client.sync_engine->WriteMutations(
+          {SetUser(id, padding)}, [&client, &completions, id = id](const util::Status& status) {
+            client.Record([&] { completions.emplace_back(id, status); });
+          });
+    }
+  });
+
+  // The service never saw the large batch, nor answered the one ahead of it: that one goes out
+  // again first, alone, and the large one waits for its answer through an overloaded service ...
+  auto deadline = Clock::now() + kDeadline;
+  while (!client.queue->IsScheduled(util::TimerId::WriteStreamBackoff) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(client.queue->IsScheduled(util::TimerId::WriteStreamBackoff))
+      << "the overloaded service is retried";
+  EXPECT_TRUE(client.Read([&] { return completions.empty(); }));
+  // ... and is rejected in its turn, without being sent again.
+  client.queue->RunScheduledOperationsUntil(util::TimerId::WriteStreamBackoff);
+  ASSERT_TRUE(client.WaitFor([&] { return completions.size() == 3; }));
+
+  std::string size;
+  client.Read([&] {
+    EXPECT_EQ(completions[0].first, "alice");
+    EXPECT_TRUE(completions[0].second.ok()) << completions[0].second.ToString();
+    EXPECT_EQ(completions[1].first, "big");
+    EXPECT_EQ(completions[1].second.code(), VerorarivErrorCode::ResourceExhausted);
+    const std::string& message = completions[1].second.error_message();
+    EXPECT_NE(message.find("vs. 65536)"), std::string::npos) << message;
+    size = message.substr(message.find('(') + 1, message.find(" vs.") - message.find('(') - 1);
+    EXPECT_EQ(completions[2].first, "carol");
+    EXPECT_TRUE(completions[2].second.ok()) << completions[2].second.ToString();
+    // The view showed the large write while it was pending, and dropped it.
+    EXPECT_TRUE(std::any_of(client.snapshots_.begin(), client.snapshots_.end(),
+                            [](const SyncClient::Seen& seen) { return seen.keys.count("users/big") > 0; }));
+    EXPECT_EQ(client.snapshots_.back().keys, (std::set<std::string>{"users/alice", "users/carol"}));
+  });
+  EXPECT_EQ(ErrorsLogged("A message of " + size + " bytes is over the transport's limit of 65536 bytes"), 1u);
+  client.queue->EnqueueBlocking([&] {
+    EXPECT_EQ(client.local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown), nullptr);
+  });
+  service_.Locked([&] {
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[1], std::vector<std::string>{"alice"});
+    EXPECT_EQ(received[2], (std::vector<std::string>{"alice", "carol"}));
+  });
 }
 
 TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceItIsGone) {
