@@ -1,9 +1,12 @@
 #include "davedove/verorariv/remote/grpc_connection.h"
 
+#include <charconv>
 #include <utility>
 #include <vector>
 
 #include <grpcpp/security/credentials.h>
+
+#include "absl/strings/strip.h"
 
 #include "davedove/verorariv/util/log.h"
 #include "platform/foundation/LoopbackHost.h"
@@ -24,6 +27,7 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info) {
   args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
+  args.SetMaxReceiveMessageSize(kMaxReceiveMessageBytes);
   std::shared_ptr<grpc::ChannelCredentials> credentials;
   if (!info.ssl_enabled() && platform::isLoopbackHost(info.host())) {
     credentials = grpc::InsecureChannelCredentials();
@@ -45,6 +49,24 @@ util::Status ConvertStatus(const grpc::Status& status) {
     code = static_cast<int>(VerorarivErrorCode::Unknown);
   }
   return util::Status(static_cast<VerorarivErrorCode>(code), status.error_message());
+}
+
+std::optional<OversizedMessage> OversizedMessageOf(const util::Status& status) {
+  if (status.code() != VerorarivErrorCode::ResourceExhausted) return std::nullopt;
+  absl::string_view text = status.error_message();
+  if (!absl::ConsumePrefix(&text, "Sent message larger than max (") &&
+      !absl::ConsumePrefix(&text, "Received message larger than max (")) {
+    return std::nullopt;
+  }
+  // Reads a number followed by `after`.
+  auto read = [&text](size_t* value, absl::string_view after) {
+    auto [next, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    text.remove_prefix(static_cast<size_t>(next - text.data()));
+    return error == std::errc() && absl::ConsumePrefix(&text, after);
+  };
+  OversizedMessage message{};
+  if (!read(&message.size, " vs. ") || !read(&message.limit, ")")) return std::nullopt;
+  return message;
 }
 
 GrpcConnection::GrpcConnection(const core::DatabaseInfo& database_info,

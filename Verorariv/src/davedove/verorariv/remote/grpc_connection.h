@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -27,6 +28,21 @@ namespace remote {
 
 // The value of "x-vari-api-client" on every call.
 extern const char kApiClientHeaderValue[];
+
+// The largest message the client takes from the document service. A message carries at most one
+// document, which the service bounds at 1 MiB, with its name, times and the ids of the targets it
+// matches around it; 4 MiB leaves ample room for those.
+constexpr int kMaxReceiveMessageBytes = 4 << 20;
+
+// A message the transport refused for its size: gRPC ends the call with RESOURCE_EXHAUSTED and
+// "Sent message larger than max (<size> vs. <limit>)" for the sender's own limit, or "Received
+// message larger than max (<size> vs. <limit>)" for the receiver's, the service's or ours. Any
+// other RESOURCE_EXHAUSTED is the service's quota or load.
+struct OversizedMessage {
+  size_t size;
+  size_t limit;
+};
+std::optional<OversizedMessage> OversizedMessageOf(const util::Status& status);
 
 // A call in flight that the connection can cancel when it shuts down.
 class GrpcCall {

@@ -209,7 +209,6 @@ void RemoteStore::RaiseWatchSnapshot(const model::SnapshotVersion& snapshot_vers
   }
 
   sync_engine_->ApplyRemoteEvent(remote_event);
-  watch_stream_->MarkHealthy();
 }
 
 void RemoteStore::ProcessTargetError(const WatchTargetChange& change) {
@@ -242,14 +241,30 @@ bool RemoteStore::CanAddToWritePipeline() const {
 void RemoteStore::FillWritePipeline() {
   model::BatchId last_batch_id =
       write_pipeline_.empty() ? model::kBatchIdUnknown : write_pipeline_.back()->batchID();
+  bool reject_oversized = false;
   while (CanAddToWritePipeline()) {
     model::MutationBatchPtr batch = local_store_->nextMutationBatchAfterBatchID(last_batch_id);
     if (!batch) {
       if (write_pipeline_.empty()) write_stream_->MarkIdle();
       break;
     }
+    if (oversized_batch_ && batch->batchID() >= oversized_batch_->batchID()) {
+      if (*batch == *oversized_batch_) {
+        reject_oversized = write_pipeline_.empty();
+        break;
+      }
+      oversized_batch_.reset();  // no longer queued
+    }
     AddToWritePipeline(batch);
     last_batch_id = batch->batchID();
+  }
+  if (reject_oversized) {
+    // The oversized batch is the oldest now: it will be refused again, so it is not sent again.
+    model::BatchId batch_id = oversized_batch_->batchID();
+    oversized_batch_.reset();
+    sync_engine_->HandleRejectedWrite(batch_id, oversized_status_);
+    FillWritePipeline();
+    return;
   }
   if (ShouldStartWriteStream()) StartWriteStream();
 }
@@ -326,7 +341,6 @@ void RemoteStore::OnWriteStreamMutationResult(const model::SnapshotVersion& comm
   model::MutationBatchResultPtr result = model::VRVMutationBatchResult::resultWithBatch(
       batch, commit_version, std::move(results), write_stream_->last_stream_token());
   sync_engine_->HandleSuccessfulWrite(result);
-  write_stream_->MarkHealthy();
   FillWritePipeline();
 }
 
@@ -351,6 +365,20 @@ void RemoteStore::HandleHandshakeError(const util::Status& status) {
 }
 
 void RemoteStore::HandleWriteError(const util::Status& status) {
+  if (std::optional<size_t> refused = write_stream_->OversizedRequest(status)) {
+    // The transport refused that request for its size; the batches ahead of it may have gone
+    // unanswered. Only the oldest batch can be rejected: this one waits, with those after it,
+    // until the ones ahead are answered on the next stream.
+    HARD_ASSERT(*refused < write_pipeline_.size(), "Refused write request %s of %s in flight", *refused,
+                write_pipeline_.size());
+    oversized_batch_ = write_pipeline_[*refused];
+    oversized_status_ = status;
+    write_pipeline_.erase(write_pipeline_.begin() + static_cast<std::ptrdiff_t>(*refused),
+                          write_pipeline_.end());
+    write_stream_->InhibitBackoff();
+    FillWritePipeline();
+    return;
+  }
   if (!Datastore::IsPermanentWriteError(status)) return;  // retried with back-off
   // The first batch in flight is the one the server refused; it will never succeed.
   model::MutationBatchPtr batch = write_pipeline_.front();

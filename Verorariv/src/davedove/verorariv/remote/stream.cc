@@ -82,14 +82,8 @@ void Stream::ResumeStartWithToken(const util::StatusOr<auth::Token>& token) {
 void Stream::OnCallOpen(const GrpcCall* call) {
   if (!IsCurrentCall(call) || state_ != State::Starting) return;
   state_ = State::Open;
-  opened_at_ = std::chrono::steady_clock::now();
-  heard_from_server_ = false;
-  healthy_ = false;
+  heard_at_.reset();
   NotifyStreamOpen();
-}
-
-void Stream::MarkHealthy() {
-  if (IsOpen()) healthy_ = true;
 }
 
 void Stream::FailStream(const util::Status& status) {
@@ -147,12 +141,15 @@ void Stream::Close(const util::Status& status, bool notify, bool refused) {
     call_->Cancel();
     call_.reset();
   }
-  bool lasted = heard_from_server_ && std::chrono::steady_clock::now() - opened_at_ >= kHealthyAfter;
-  bool proved = state_ == State::Open && (healthy_ || lasted);
-  heard_from_server_ = false;
-  healthy_ = false;
+  bool proved = state_ == State::Open && heard_at_ &&
+                std::chrono::steady_clock::now() - *heard_at_ >= kHealthyAfter;
+  heard_at_.reset();
   if (!status.ok() && proved && !refused) backoff_.Reset();
-  if (status.code() == VerorarivErrorCode::ResourceExhausted) {
+  if (std::optional<OversizedMessage> oversized = OversizedMessageOf(status)) {
+    // Not the service's load: a message that will be as large on the next try.
+    LOG_ERROR("A message of %s bytes is over the transport's limit of %s bytes: %s", oversized->size,
+              oversized->limit, status.error_message());
+  } else if (status.code() == VerorarivErrorCode::ResourceExhausted) {
     LOG_DEBUG("The document service is overloaded; waiting the longest back-off");
     backoff_.ResetToMax();
   } else if (status.code() == VerorarivErrorCode::Unauthenticated) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "davedove/verorariv/auth/credentials_provider.h"
@@ -23,12 +24,14 @@ namespace remote {
 //
 // A stream that stays idle (MarkIdle with nothing asked of it) for 60 s is closed; the next
 // use opens it again. A failure with UNAUTHENTICATED makes the next token fetch force a refresh;
-// a failure with RESOURCE_EXHAUSTED waits the longest back-off.
+// a failure with RESOURCE_EXHAUSTED waits the longest back-off, unless the transport refused a
+// message for its size (logged as an error).
 //
 // Every failure retries through the back-off, which grows with each failure in a row. Only a
-// connection that proved itself (MarkHealthy, or open for kHealthyAfter with messages the client
-// accepted) lets the next retry go at once; one well-formed message proves nothing, and a
-// connection the client refused never does.
+// connection that proved itself (still open kHealthyAfter after the first message the client
+// accepted) lets the next retry go at once. A snapshot or an acknowledged write proves nothing by
+// itself: a service that ends every stream right after one would be reconnected to without pause.
+// A connection the client refused never proves itself.
 class Stream : public std::enable_shared_from_this<Stream> {
  public:
   enum class State { Initial, Starting, Open, Error, Backoff };
@@ -49,15 +52,13 @@ class Stream : public std::enable_shared_from_this<Stream> {
   void MarkIdle();
   // The next start goes at once (after a stop that was not caused by a failure).
   void InhibitBackoff();
-  // The connection delivered something the client could use (a consistent snapshot, an
-  // acknowledged write): a later failure of it is worth retrying at once.
-  void MarkHealthy();
   // Ends the connection as failed because the client refused what the server sent; logged as an
   // error, and the retry backs off.
   void FailStream(const util::Status& status);
 
-  // How long a connection must stay open, with what it sent accepted, to count as healthy.
-  static constexpr std::chrono::seconds kHealthyAfter{10};
+  // How long a connection must stay open after the first message the client accepted to count
+  // as healthy.
+  static constexpr std::chrono::seconds kHealthyAfter{5};
 
   State state() const { return state_; }
 
@@ -79,7 +80,9 @@ class Stream : public std::enable_shared_from_this<Stream> {
   // Whether a message of `call` is for the open connection (else it is dropped).
   bool IsOpenCall(const GrpcCall* call) const { return IsCurrentCall(call) && state_ == State::Open; }
   // The server sent a message the client accepted.
-  void OnValidMessage() { heard_from_server_ = true; }
+  void OnValidMessage() {
+    if (!heard_at_) heard_at_ = std::chrono::steady_clock::now();
+  }
   // Stops the idle timer (use of the stream).
   void CancelIdleCheck();
   // Opens a streaming call of `method` (an object that outlives its calls) with `token`; the
@@ -136,11 +139,8 @@ class Stream : public std::enable_shared_from_this<Stream> {
   bool idle_timer_scheduled_ = false;
   // Bumped on every start and stop, so that a token arriving late for an old start is dropped.
   int close_count_ = 0;
-  // When the current connection opened, whether the server has sent anything accepted since,
-  // and whether the connection has proved itself.
-  std::chrono::steady_clock::time_point opened_at_;
-  bool heard_from_server_ = false;
-  bool healthy_ = false;
+  // When the current connection delivered its first message the client accepted.
+  std::optional<std::chrono::steady_clock::time_point> heard_at_;
 };
 
 }  // namespace remote

@@ -1,5 +1,6 @@
 #include "davedove/verorariv/remote/write_stream.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "davedove/verorariv/util/hard_assert.h"
@@ -34,6 +35,7 @@ void WriteStream::NotifyStreamClose(const util::Status& status) {
 void WriteStream::TearDown() {
   handshake_complete_ = false;
   stream_id_.clear();
+  unanswered_sizes_.clear();
 }
 
 void WriteStream::Send(v1::WriteRequest request) {
@@ -57,7 +59,17 @@ void WriteStream::WriteMutations(const std::vector<model::MutationPtr>& mutation
   request.set_stream_id(stream_id_);
   request.set_stream_token(last_stream_token_);
   for (const auto& mutation : mutations) *request.add_writes() = serializer_->encodedMutation(*mutation);
+  unanswered_sizes_.push_back(request.ByteSizeLong());
   Send(std::move(request));
+}
+
+std::optional<size_t> WriteStream::OversizedRequest(const util::Status& status) const {
+  std::optional<OversizedMessage> oversized = OversizedMessageOf(status);
+  if (!oversized) return std::nullopt;
+  // The size names the request exactly; a size of none of them was a response too large for us.
+  auto found = std::find(unanswered_sizes_.begin(), unanswered_sizes_.end(), oversized->size);
+  if (found == unanswered_sizes_.end()) return std::nullopt;
+  return static_cast<size_t>(found - unanswered_sizes_.begin());
 }
 
 void WriteStream::OnResponse(const GrpcCall* call, const v1::WriteResponse& response) {
@@ -75,6 +87,7 @@ void WriteStream::OnResponse(const GrpcCall* call, const v1::WriteResponse& resp
     callback_->OnWriteStreamHandshakeComplete();
     return;
   }
+  if (!unanswered_sizes_.empty()) unanswered_sizes_.pop_front();
   model::SnapshotVersion commit_version = serializer_->decodedVersion(response.commit_time());
   callback_->OnWriteStreamMutationResult(commit_version,
                                          DecodeWriteResults(*serializer_, response, commit_version));

@@ -1,7 +1,9 @@
 #ifndef DAVEDOVE_VERORARIV_REMOTE_WRITE_STREAM_H_
 #define DAVEDOVE_VERORARIV_REMOTE_WRITE_STREAM_H_
 
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,9 @@ class WriteStream : public Stream {
   void WriteHandshake();
   // One batch's mutations. The handshake must be complete.
   void WriteMutations(const std::vector<model::MutationPtr>& mutations);
+  // When `status` is the transport's refusal of one of this connection's unanswered mutation
+  // requests for its size, that request's place among them (0 for the oldest).
+  std::optional<size_t> OversizedRequest(const util::Status& status) const;
 
   // The results of one response, decoded.
   static std::vector<model::VRVMutationResult> DecodeWriteResults(
@@ -66,6 +71,8 @@ class WriteStream : public Stream {
   std::string last_stream_token_;
   std::string stream_id_;
   bool handshake_complete_ = false;
+  // The encoded sizes of the mutation requests not answered yet, oldest first.
+  std::deque<size_t> unanswered_sizes_;
 };
 
 }  // namespace remote

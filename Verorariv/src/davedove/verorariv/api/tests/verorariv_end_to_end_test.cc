@@ -431,6 +431,71 @@ TEST_F(VerorarivEndToEndTest, RefusedWritesRevertTheLocalViewAndAreReported) {
   registration->remove();
 }
 
+TEST_F(VerorarivEndToEndTest, AWriteRefusedForGoodLeavesTheQueueAndTheWritesBehindItGoThrough) {
+  backend().setDocument("dnsServers/default", {{"primary", "192.0.2.1"}});
+  auto db = standIn_->Database(true);
+  // Writes the service will never take, each sent with a good write right behind it.
+  struct Refused {
+    std::string what;
+    std::shared_ptr<DAVDocumentReference> doc;
+    DAVValue::Map data;
+    std::vector<Code> codes;  // what the service may answer
+    std::function<bool(const DAVDocumentSnapshot&)> isServerState;
+  };
+  std::vector<Refused> cases = {
+      {"a document nobody may write", db->collectionWithPath("dnsServers")->documentWithPath("default"),
+       {{"primary", "203.0.113.9"}}, {Code::PermissionDenied},
+       [](const DAVDocumentSnapshot& s) { return s.exists() && *s["primary"]->asString() == "192.0.2.1"; }},
+      // Over the transport's limit on what the service receives, or its bound on a commit.
+      {"a write of 6 MiB", db->collectionWithPath("users")->documentWithPath(alice_),
+       {{"userId", alice_}, {"blob", std::string(6 << 20, 'x')}},
+       {Code::ResourceExhausted, Code::InvalidArgument},
+       [](const DAVDocumentSnapshot& s) { return !s.exists(); }},
+  };
+  auto good = db->collectionWithPath("pin")->documentWithPath(alice_);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Refused& refused = cases[i];
+    SCOPED_TRACE(refused.what);
+    Recorder<DAVDocumentSnapshot> recorder;
+    auto registration = refused.doc->addSnapshotListener(recorder.block());
+    ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+
+    std::optional<Code> refusedCode;
+    std::optional<Code> goodCode;
+    auto codeOf = [](platform::ErrorPtr e) { return e ? static_cast<Code>(e->code()) : Code::Ok; };
+    refused.doc->setData(refused.data, /*merge=*/true,
+                         [&](platform::ErrorPtr e) { refusedCode = codeOf(e); });
+    good->setData({{"userId", alice_}, {"n", static_cast<int64_t>(i)}}, /*merge=*/true,
+                  [&](platform::ErrorPtr e) { goodCode = codeOf(e); });
+    ASSERT_TRUE(Spin([&] { return refusedCode && goodCode; }))
+        << "the good write waits behind the refused one";
+    EXPECT_NE(std::find(refused.codes.begin(), refused.codes.end(), *refusedCode), refused.codes.end())
+        << static_cast<int>(*refusedCode);
+    EXPECT_EQ(*goodCode, Code::Ok);
+    EXPECT_EQ(backend().getDocument("pin/" + alice_)["fields"]["n"], i);
+
+    // The view showed the refused write while it was pending, and drops it.
+    EXPECT_TRUE(std::any_of(recorder.snapshots.begin(), recorder.snapshots.end(),
+                            [](const auto& s) { return s->metadata().hasPendingWrites(); }));
+    ASSERT_TRUE(Spin([&] { return !recorder.snapshots.back()->metadata().hasPendingWrites(); }));
+    EXPECT_TRUE(refused.isServerState(*recorder.snapshots.back()));
+    registration->remove();
+  }
+
+  // Nothing stays queued: after a restart the first view of each document shows no pending write.
+  standIn_->Restart();
+  db = standIn_->Database(true);
+  for (const Refused& refused : cases) {
+    SCOPED_TRACE(refused.what);
+    Recorder<DAVDocumentSnapshot> recorder;
+    auto registration = db->documentWithPath(refused.doc->path())->addSnapshotListener(recorder.block());
+    ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+    EXPECT_FALSE(recorder.snapshots[0]->metadata().hasPendingWrites());
+    EXPECT_TRUE(refused.isServerState(*recorder.snapshots[0]));
+    registration->remove();
+  }
+}
+
 TEST_F(VerorarivEndToEndTest, ACachedDocumentTheServerNoLongerMatchesIsResolvedAndLeaves) {
   backend().setDocument("customBlacklist/" + alice_, {{"userId", alice_}, {"domain", "old.example"}});
   backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "b.example"}});

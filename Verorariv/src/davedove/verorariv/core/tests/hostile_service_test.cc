@@ -27,6 +27,7 @@
 #include "davedove/verorariv/model/field_transform.h"
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/remote/datastore.h"
+#include "davedove/verorariv/remote/grpc_connection.h"
 #include "davedove/verorariv/remote/remote_store.h"
 #include "davedove/verorariv/util/async_queue.h"
 #include "davedove/verorariv/util/executor_libdispatch.h"
@@ -59,20 +60,26 @@ using ListenStream = grpc::ServerReaderWriter<v1::ListenResponse, v1::ListenRequ
 using WriteStream = grpc::ServerReaderWriter<v1::WriteResponse, v1::WriteRequest>;
 
 // A document service that plays the test's script on each connection (numbered from 0); after
-// the script the connection stays open, answering removals, until the client ends it.
+// the script the connection stays open, answering removals, until the client ends it, or ends at
+// once with the status `end_with` gives for the connection when that is set.
 class ScriptedService final : public v1::Verorariv::Service {
  public:
   std::function<void(int, ListenStream*)> listen = [](int, ListenStream*) {};
   std::function<void(int, WriteStream*)> write = [](int, WriteStream*) {};
+  std::function<grpc::Status(int)> end_with;
 
   grpc::Status Listen(grpc::ServerContext*, ListenStream* stream) override {
-    listen(Begin(&listen_starts_), stream);
+    int connection = Begin(&listen_starts_);
+    listen(connection, stream);
+    if (end_with) return end_with(connection);
     Serve(stream);
     return grpc::Status::OK;
   }
 
   grpc::Status Write(grpc::ServerContext*, WriteStream* stream) override {
-    write(Begin(&write_starts_), stream);
+    int connection = Begin(&write_starts_);
+    write(connection, stream);
+    if (end_with) return end_with(connection);
     v1::WriteRequest request;
     while (stream->Read(&request)) {
     }
@@ -109,6 +116,17 @@ class ScriptedService final : public v1::Verorariv::Service {
   // Read under the lock (inside Locked or WaitFor).
   const std::vector<Clock::time_point>& listen_starts() const { return listen_starts_; }
   const std::vector<Clock::time_point>& write_starts() const { return write_starts_; }
+  // Once `window` has passed since the first stream of each kind (both must have started): how
+  // many Listen and how many Write streams started within `window` of their kind's first.
+  std::pair<long, long> StreamsInFirstWindow(Clock::duration window) {
+    auto in_window = [window](const std::vector<Clock::time_point>& starts) {
+      return static_cast<long>(std::count_if(starts.begin(), starts.end(),
+                                             [&](Clock::time_point t) { return t < starts[0] + window; }));
+    };
+    Clock::time_point last_first = Locked([&] { return std::max(listen_starts_[0], write_starts_[0]); });
+    std::this_thread::sleep_until(last_first + window);
+    return Locked([&] { return std::make_pair(in_window(listen_starts_), in_window(write_starts_)); });
+  }
 
  private:
   int Begin(std::vector<Clock::time_point>* starts) {
@@ -131,6 +149,7 @@ class ServiceFixture : public ::testing::Test {
     grpc::ServerBuilder builder;
     builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port_);
     builder.RegisterService(&service_);
+    if (receive_limit_ > 0) builder.SetMaxReceiveMessageSize(receive_limit_);
     server_ = builder.BuildAndStart();
     ASSERT_TRUE(server_ && port_ > 0);
     log_token_ = platform::VULAddLogObserver([this](const platform::VULLogRecord& record) {
@@ -154,6 +173,8 @@ class ServiceFixture : public ::testing::Test {
   }
 
   ScriptedService service_;
+  // The service's transport limit on what it receives; gRPC's default when 0.
+  int receive_limit_ = 0;
 
  private:
   int port_ = 0;
@@ -208,11 +229,46 @@ model::MutationPtr SetAlice() {
                                                  model::Precondition::None());
 }
 
+// A set of users/<id> padded with `padding` bytes.
+model::MutationPtr SetUser(const std::string& id, size_t padding) {
+  return std::make_shared<model::VRVSetMutation>(
+      Key("users/" + id), Obj({{"owner", Str("alice")}, {"pad", Str(std::string(padding, 'x'))}}),
+      model::Precondition::None());
+}
+
 model::MutationPtr StampAlice() {
   return std::make_shared<model::VRVTransformMutation>(
       Key("users/alice"),
       std::vector<model::FieldTransform>{
           model::FieldTransform(Field("at"), model::ServerTimestampTransform::Get())});
+}
+
+// A document change for `name` whose message is exactly `bytes` long.
+v1::ListenResponse DocOfSize(const std::string& name, int32_t target, size_t bytes) {
+  v1::ListenResponse response = Doc(name, {target}, 5);
+  std::string* pad = (*response.mutable_document_change()->mutable_document()->mutable_fields())["pad"]
+                         .mutable_string_value();
+  // Lengths around the padding may take a byte more or less as it grows: a few rounds settle it.
+  for (int round = 0; round < 8 && response.ByteSizeLong() != bytes; ++round) {
+    size_t size = response.ByteSizeLong();
+    if (size < bytes) {
+      pad->append(bytes - size, 'x');
+    } else {
+      pad->resize(pad->size() - std::min(pad->size(), size - bytes));
+    }
+  }
+  return response;
+}
+
+// Reads the handshake and answers it with tokens of the connection; false when the connection
+// ended first.
+bool AnswerHandshake(int connection, WriteStream* stream) {
+  v1::WriteRequest request;
+  if (!stream->Read(&request)) return false;
+  v1::WriteResponse handshake;
+  handshake.set_stream_id("s");
+  handshake.set_stream_token("t" + std::to_string(connection));
+  return stream->Write(handshake);
 }
 
 void AddResult(v1::WriteResponse* response, bool with_transform_result) {
@@ -288,6 +344,11 @@ class SyncClient : public SyncEngineCallback {
   bool WaitFor(const std::function<bool()>& done) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, kDeadline, done);
+  }
+  // Waits until the last snapshot is the server's and holds exactly these documents.
+  bool WaitForServerKeys(const std::set<std::string>& keys) {
+    return WaitFor(
+        [&] { return !snapshots_.empty() && !snapshots_.back().from_cache && snapshots_.back().keys == keys; });
   }
   template <typename F>
   auto Read(F f) {
@@ -388,10 +449,7 @@ TEST_F(HostileServiceTest, InconsistentListenRepliesFailTheStreamAndTheListenCar
 
   SyncClient client(host());
   client.Listen(Users());
-  ASSERT_TRUE(client.WaitFor([&] {
-    return !client.snapshots_.empty() && !client.snapshots_.back().from_cache &&
-           client.snapshots_.back().keys == std::set<std::string>{"users/a", "users/b"};
-  })) << "the listen never caught up with the server";
+  ASSERT_TRUE(client.WaitForServerKeys({"users/a", "users/b"})) << "the listen never caught up with the server";
 
   client.Read([&] {
     EXPECT_TRUE(client.errors_.empty()) << "the listener keeps its registration";
@@ -516,19 +574,159 @@ TEST_F(HostileServiceTest, AServiceThatRefusesAfterOneValidMessageSeesOnlyAFewSt
   // back-off allows at most 6 even with its shortest jitter (it retries once at once, then waits
   // 1, 1.5, 2.25, 3.4 s, each at least half of that). Before, the client reconnected without
   // delay: thousands of streams.
-  constexpr auto kWindow = std::chrono::seconds(5);
-  auto InWindow = [&](const std::vector<Clock::time_point>& starts) {
-    return std::count_if(starts.begin(), starts.end(),
-                         [&](Clock::time_point t) { return t < starts[0] + kWindow; });
-  };
-  Clock::time_point last_first =
-      service_.Locked([&] { return std::max(service_.listen_starts()[0], service_.write_starts()[0]); });
-  std::this_thread::sleep_until(last_first + kWindow);
-  service_.Locked([&] {
-    EXPECT_LE(InWindow(service_.listen_starts()), 6);
-    EXPECT_LE(InWindow(service_.write_starts()), 6);
-  });
+  auto [listens, writes] = service_.StreamsInFirstWindow(std::chrono::seconds(5));
+  EXPECT_LE(listens, 6);
+  EXPECT_LE(writes, 6);
   EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
+}
+
+TEST_F(HostileServiceTest, AServiceThatEndsEachStreamRightAfterItsFirstResultSeesAtMostTenIn15Seconds) {
+  // Every Listen gets its consistent snapshot and every Write its handshake and the answer to one
+  // batch; then the stream ends with an error, as a proxy that cuts connections might.
+  service_.listen = [](int, ListenStream* stream) {
+    int32_t target = ReadAddTarget(stream);
+    if (target < 0) return;
+    stream->Write(Target(v1::TargetChange::ADD, {target}));
+    stream->Write(Target(v1::TargetChange::CURRENT, {target}, "r10"));
+    stream->Write(Snapshot(10));
+  };
+  service_.write = [](int connection, WriteStream* stream) {
+    v1::WriteRequest request;
+    if (!AnswerHandshake(connection, stream) || !stream->Read(&request)) return;
+    v1::WriteResponse reply;
+    reply.set_stream_token("u" + std::to_string(connection));
+    reply.mutable_commit_time()->set_seconds(1234);
+    AddResult(&reply, false);
+    stream->Write(reply);
+  };
+  service_.end_with = [](int) {
+    return grpc::Status(grpc::StatusCode::UNAVAILABLE, "Connection reset by the proxy");
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  // Enough batches that each stream has one to acknowledge.
+  client.queue->EnqueueBlocking([&] {
+    for (int i = 0; i < 40; ++i) client.sync_engine->WriteMutations({SetAlice()}, nullptr);
+  });
+  ASSERT_TRUE(service_.WaitFor(
+      [&] { return service_.listen_starts().size() >= 2 && service_.write_starts().size() >= 2; }));
+  // Over 15 s from the first stream of each kind, the back-off allows 7 even with its shortest
+  // jitter (at once, then at least 0.5, 0.75, 1.1, 1.7, 2.5, 3.8 s apart); a stream that ends
+  // right after its first result proves nothing. Before, each one counted as healthy and the
+  // next went at once: thousands.
+  auto [listens, writes] = service_.StreamsInFirstWindow(std::chrono::seconds(15));
+  EXPECT_LE(listens, 10);
+  EXPECT_LE(writes, 10);
+}
+
+TEST_F(HostileServiceTest, AListenMessageOverTheReceiveLimitIsAnErrorWithItsSizeAndTheLimit) {
+  const size_t limit = remote::kMaxReceiveMessageBytes;
+  service_.listen = [&](int connection, ListenStream* stream) {
+    int32_t target = ReadAddTarget(stream);
+    if (target < 0) return;
+    stream->Write(Target(v1::TargetChange::ADD, {target}));
+    // One byte over the limit first, then exactly at it.
+    stream->Write(DocOfSize(Name("users/big"), target, connection == 0 ? limit + 1 : limit));
+    if (connection == 0) return;
+    stream->Write(Target(v1::TargetChange::CURRENT, {target}, "r10"));
+    stream->Write(Snapshot(10));
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  ASSERT_TRUE(client.WaitForServerKeys({"users/big"})) << "a message at the limit is taken";
+  EXPECT_EQ(ErrorsLogged("A message of " + std::to_string(limit + 1) +
+                         " bytes is over the transport's limit of " + std::to_string(limit) + " bytes"),
+            1u);
+  service_.Locked([&] { EXPECT_EQ(service_.listen_starts().size(), 2u); });
+  EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
+}
+
+// The service's transport takes messages of at most 64 KiB.
+class SmallMessageServiceTest : public ServiceFixture {
+ protected:
+  SmallMessageServiceTest() { receive_limit_ = 64 << 10; }
+};
+
+TEST_F(SmallMessageServiceTest, AWriteTooLargeForTheTransportIsRejectedInItsTurnAndAnOverloadedServiceIsRetried) {
+  // The documents of the batches each connection received.
+  std::vector<std::vector<std::string>> received;
+  service_.write = [&](int connection, WriteStream* stream) {
+    service_.Locked(
+        [&] { received.resize(std::max(received.size(), static_cast<size_t>(connection) + 1)); });
+    if (!AnswerHandshake(connection, stream)) return;
+    v1::WriteRequest request;
+    while (stream->Read(&request)) {
+      const std::string& name = request.writes(0).update().name();
+      service_.Locked([&] { received[connection].push_back(name.substr(name.rfind('/') + 1)); });
+      // The first connection answers nothing before the transport fails it over the large batch;
+      // the second refuses as an overloaded service does; the third takes everything.
+      if (connection == 0) continue;
+      if (connection == 1) return;
+      v1::WriteResponse reply;
+      reply.set_stream_token("u" + std::to_string(connection));
+      reply.mutable_commit_time()->set_seconds(1234);
+      AddResult(&reply, false);
+      stream->Write(reply);
+    }
+  };
+  service_.end_with = [](int connection) {
+    return connection == 1 ? grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "Quota exceeded.")
+                           : grpc::Status::OK;
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  std::vector<std::pair<std::string, util::Status>> completions;
+  client.queue->EnqueueBlocking([&] {
+    for (auto [id, padding] :
+         {std::pair<std::string, size_t>{"alice", 0}, {"big", 100 << 10}, {"carol", 0}}) {
+      client.sync_engine->WriteMutations(
+          {SetUser(id, padding)}, [&client, &completions, id = id](const util::Status& status) {
+            client.Record([&] { completions.emplace_back(id, status); });
+          });
+    }
+  });
+
+  // The service never saw the large batch, nor answered the one ahead of it: that one goes out
+  // again first, alone, and the large one waits for its answer through an overloaded service ...
+  auto deadline = Clock::now() + kDeadline;
+  while (!client.queue->IsScheduled(util::TimerId::WriteStreamBackoff) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(client.queue->IsScheduled(util::TimerId::WriteStreamBackoff))
+      << "the overloaded service is retried";
+  EXPECT_TRUE(client.Read([&] { return completions.empty(); }));
+  // ... and is rejected in its turn, without being sent again.
+  client.queue->RunScheduledOperationsUntil(util::TimerId::WriteStreamBackoff);
+  ASSERT_TRUE(client.WaitFor([&] { return completions.size() == 3; }));
+
+  std::string size;
+  client.Read([&] {
+    EXPECT_EQ(completions[0].first, "alice");
+    EXPECT_TRUE(completions[0].second.ok()) << completions[0].second.ToString();
+    EXPECT_EQ(completions[1].first, "big");
+    EXPECT_EQ(completions[1].second.code(), VerorarivErrorCode::ResourceExhausted);
+    const std::string& message = completions[1].second.error_message();
+    EXPECT_NE(message.find("vs. 65536)"), std::string::npos) << message;
+    size = message.substr(message.find('(') + 1, message.find(" vs.") - message.find('(') - 1);
+    EXPECT_EQ(completions[2].first, "carol");
+    EXPECT_TRUE(completions[2].second.ok()) << completions[2].second.ToString();
+    // The view showed the large write while it was pending, and dropped it.
+    EXPECT_TRUE(std::any_of(client.snapshots_.begin(), client.snapshots_.end(),
+                            [](const SyncClient::Seen& seen) { return seen.keys.count("users/big") > 0; }));
+    EXPECT_EQ(client.snapshots_.back().keys, (std::set<std::string>{"users/alice", "users/carol"}));
+  });
+  EXPECT_EQ(ErrorsLogged("A message of " + size + " bytes is over the transport's limit of 65536 bytes"), 1u);
+  client.queue->EnqueueBlocking([&] {
+    EXPECT_EQ(client.local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown), nullptr);
+  });
+  service_.Locked([&] {
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[1], std::vector<std::string>{"alice"});
+    EXPECT_EQ(received[2], (std::vector<std::string>{"alice", "carol"}));
+  });
 }
 
 TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceItIsGone) {
@@ -548,10 +746,7 @@ TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceI
 
   SyncClient client(host());
   client.Listen(Users());
-  ASSERT_TRUE(client.WaitFor([&] {
-    return !client.snapshots_.empty() && !client.snapshots_.back().from_cache &&
-           client.snapshots_.back().keys == std::set<std::string>{"users/a"};
-  })) << "the listen never recovered";
+  ASSERT_TRUE(client.WaitForServerKeys({"users/a"})) << "the listen never recovered";
   EXPECT_TRUE(client.Read([&] { return client.errors_.empty(); }));
   service_.Locked([&] { EXPECT_EQ(service_.listen_starts().size(), 3u); });
   EXPECT_EQ(ErrorsLogged("could not be decoded"), 2u);

@@ -5,7 +5,10 @@
 #include <arpa/inet.h>
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -350,18 +353,54 @@ TEST_F(RemoteStoreTest, DatastoreLooksUpAndCommitsOutsideTheStreams) {
   EXPECT_TRUE(backend_.getDocument("users/" + bob_uid_).is_null());
 }
 
+// A TCP port of this machine that accepts connections and says nothing.
+class SilentListener {
+ public:
+  // On `address` (network order).
+  explicit SilentListener(in_addr_t address) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    bound.sin_addr.s_addr = address;
+    socklen_t length = sizeof(bound);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&bound), sizeof(bound)) != 0 ||
+        ::listen(fd_, 8) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(bound.sin_port);
+  }
+  ~SilentListener() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  int port() const { return port_; }  // 0 when the listener could not be set up
+
+  // The first `size` bytes the next connection sends; fewer when it ends or stays silent for 10 s.
+  std::string FirstBytes(size_t size) {
+    pollfd waiting{fd_, POLLIN, 0};
+    if (::poll(&waiting, 1, 10000) != 1) return "";
+    int connection = ::accept(fd_, nullptr, nullptr);
+    if (connection < 0) return "";
+    std::string bytes;
+    char buffer[64];
+    pollfd reading{connection, POLLIN, 0};
+    while (bytes.size() < size && ::poll(&reading, 1, 10000) == 1) {
+      ssize_t got = ::read(connection, buffer, std::min(sizeof(buffer), size - bytes.size()));
+      if (got <= 0) break;
+      bytes.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(connection);
+    return bytes;
+  }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
 TEST_F(RemoteStoreTest, AServiceThatNeverAnswersCountsAsOfflineAfterTheTimeout) {
-  // Accepts connections and says nothing.
-  int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(silent, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_EQ(::listen(silent, 8), 0);
-  socklen_t length = sizeof(address);
-  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  std::string host = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  SilentListener silent(htonl(INADDR_LOOPBACK));
+  ASSERT_NE(silent.port(), 0);
+  std::string host = "127.0.0.1:" + std::to_string(silent.port());
 
   {
     RemoteClient client(&backend_, "alice@example.com", kPassword, host);
@@ -372,7 +411,52 @@ TEST_F(RemoteStoreTest, AServiceThatNeverAnswersCountsAsOfflineAfterTheTimeout) 
     EXPECT_EQ(client.OnQueue([&] { return client.remote_store->online_state(); }), OnlineState::Offline);
     EXPECT_TRUE(client.syncer->Read([&] { return client.syncer->events_.empty(); }));
   }  // shutting down cancels the call that still hangs
-  ::close(silent);
+}
+
+// An IPv4 address of this machine that is not a loopback one; "" when it has none.
+std::string NonLoopbackAddress() {
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) return "";
+  std::string found;
+  for (ifaddrs* i = interfaces; i && found.empty(); i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) ||
+        (i->ifa_flags & IFF_LOOPBACK)) {
+      continue;
+    }
+    char text[INET_ADDRSTRLEN];
+    if (::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof(text))) {
+      found = text;
+    }
+  }
+  ::freeifaddrs(interfaces);
+  return found;
+}
+
+TEST_F(RemoteStoreTest, TheChannelSpeaksPlainTextOnlyToALoopbackHost) {
+  std::string address = NonLoopbackAddress();
+  if (address.empty()) GTEST_SKIP() << "this machine has no address but loopback";
+  SilentListener loopback(htonl(INADDR_LOOPBACK));
+  SilentListener other(::inet_addr(address.c_str()));
+  ASSERT_NE(loopback.port(), 0);
+  ASSERT_NE(other.port(), 0);
+
+  // Both ask for plain text (TLS off), as the stand-in's clients do.
+  {
+    RemoteClient client(&backend_, "alice@example.com", kPassword,
+                        "127.0.0.1:" + std::to_string(loopback.port()));
+    client.Listen(DocumentQuery("dnsServers/default"));
+    EXPECT_EQ(loopback.FirstBytes(14), "PRI * HTTP/2.0") << "plain HTTP/2 to loopback";
+  }
+  {
+    std::string host = address + ":" + std::to_string(other.port());
+    RemoteClient client(&backend_, "alice@example.com", kPassword, host);
+    client.Listen(DocumentQuery("dnsServers/default"));
+    std::string hello = other.FirstBytes(3);
+    ASSERT_EQ(hello.size(), 3u) << "nothing reached " << host;
+    // A TLS handshake record: content type 22, protocol version 3.x.
+    EXPECT_EQ(hello[0], '\x16') << "not TLS to " << address;
+    EXPECT_EQ(hello[1], '\x03');
+  }
 }
 
 // Answers every listen with a document of another project, which the client must not decode.
