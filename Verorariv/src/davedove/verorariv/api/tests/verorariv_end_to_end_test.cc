@@ -446,10 +446,15 @@ TEST_F(VerorarivEndToEndTest, AWriteRefusedForGoodLeavesTheQueueAndTheWritesBehi
       {"a document nobody may write", db->collectionWithPath("dnsServers")->documentWithPath("default"),
        {{"primary", "203.0.113.9"}}, {Code::PermissionDenied},
        [](const DAVDocumentSnapshot& s) { return s.exists() && *s["primary"]->asString() == "192.0.2.1"; }},
-      // Over the transport's limit on what the service receives, or its bound on a commit.
+      // Over the service's bound on a document, on a commit, and on what its transport receives.
+      {"a document of 1.5 MiB", db->collectionWithPath("users")->documentWithPath(alice_),
+       {{"userId", alice_}, {"blob", std::string(3 << 19, 'x')}}, {Code::InvalidArgument},
+       [](const DAVDocumentSnapshot& s) { return !s.exists(); }},
       {"a write of 6 MiB", db->collectionWithPath("users")->documentWithPath(alice_),
-       {{"userId", alice_}, {"blob", std::string(6 << 20, 'x')}},
-       {Code::ResourceExhausted, Code::InvalidArgument},
+       {{"userId", alice_}, {"blob", std::string(6 << 20, 'x')}}, {Code::InvalidArgument},
+       [](const DAVDocumentSnapshot& s) { return !s.exists(); }},
+      {"a write of 10 MiB", db->collectionWithPath("users")->documentWithPath(alice_),
+       {{"userId", alice_}, {"blob", std::string(10 << 20, 'x')}}, {Code::ResourceExhausted},
        [](const DAVDocumentSnapshot& s) { return !s.exists(); }},
   };
   auto good = db->collectionWithPath("pin")->documentWithPath(alice_);
