@@ -62,16 +62,19 @@ class VrlUserDefault {
   // replaces the file (kept aside) with everything held in memory, what is in force included.
   void writeReplacingUnreadable(const char* key, platform::Value value) const;
 
+  // Forgets what is held, and what the store read, as a new process starts; for tests.
+  void resetForTesting();
+
   // The standard defaults of the application's domain, taken once.
   const std::shared_ptr<platform::UserDefaults> preferences;
 
  private:
   VrlUserDefault();
   // While the settings file cannot be read, protection state, block mode and PIN protection not changed
-  // since read as what is in force rather than as off: the DNS the network services use, and PIN
-  // protection on while the cloud's PIN for the user is held. They are held among the changes waiting
-  // in memory, so that whatever replaces the file keeps them; once it reads again, what it lacks of
-  // them is written.
+  // since read as what is in force rather than as what was last read or off: the DNS the network
+  // services use, and PIN protection on while the cloud's PIN for the user is held. They are held among
+  // the changes waiting in memory, so that whatever replaces the file keeps them; once it reads again,
+  // what it lacks of them is written.
   void holdWhatIsInForce() const;
   void holdWhatIsInForceLocked() const;  // heldMutex_ held
   mutable std::mutex heldMutex_;

@@ -104,16 +104,17 @@ TEST_F(SettingsStoreTest, ValuesOfAnotherTypeUnderListKeysReadAsEmpty) {
 }
 
 // Over a settings file that cannot be read, protection, the mode and PIN protection read as what is in
-// force. When another writer replaces the file, what it says of them stands and what it lacks is
-// written from memory.
+// force, not as what was last read. When another writer replaces the file, what it says of them stands
+// and what it lacks is written from memory.
 TEST_F(SettingsStoreTest, UnreadableSettingsHoldWhatIsInForceUntilTheFileReadsAgain) {
-  set(keys::kUpdateInstalled, false);
+  set(keys::kBlockerState, false);
   std::ofstream(prefs()->filePath(), std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>Bl";
   ASSERT_TRUE(prefs()->readError());
   // Only the provider's resolvers: nothing tells protection is on.
   writeServices({service("Wi-Fi", true, {"192.168.1.1"})});
   EXPECT_FALSE(settings.blockerState());
-  // The proxy in force, and neither the mode lists nor a PIN from the cloud yet.
+  // The proxy in force, and neither the mode lists nor a PIN from the cloud yet: protection is on,
+  // whatever was last read.
   writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"127.0.0.1"})});
   EXPECT_TRUE(settings.blockerState());
   EXPECT_EQ(settings.blockerMode(), 0);
