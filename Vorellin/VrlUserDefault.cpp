@@ -103,12 +103,19 @@ void VrlUserDefault::holdWhatIsInForceLocked() const {
   };
   hold(keys::kBlockerState, dns.protection);
   if (dns.mode) hold(keys::kBlockerMode, platform::Value(*dns.mode));
-  hold(keys::kPinProtect, preferences->hasKey(keys::kPin));
+  hold(keys::kPinProtect, preferences->hasKey(keys::kPin) || !userPinAnswered_);
+}
+
+void VrlUserDefault::userPinAnswered() { userPinAnswered_ = true; }
+
+bool VrlUserDefault::userPinKnown() const {
+  return userPinAnswered_ || !preferences->readError() || preferences->hasKey(keys::kPin);
 }
 
 void VrlUserDefault::resetForTesting() {
   std::lock_guard<std::mutex> lock(heldMutex_);
   held_.clear();
+  userPinAnswered_ = false;
   preferences->resetForTesting();
 }
 

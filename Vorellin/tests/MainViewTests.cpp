@@ -579,9 +579,23 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
     EXPECT_FALSE(main->boxAskPin->isHidden()) << prompt;
     back();
   };
-  // The window opened after a start: the cloud's lists arrive when the database delivers them.
+  // The power button asks for the PIN and the empty entry does not pass.
+  auto emptyEntryCannotTurnOff = [&] {
+    alerts->clear();
+    click(main->btnVRLOutlet);
+    EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+    enterPin(main, "");
+    EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+    EXPECT_FALSE(main->boxAskPin->isHidden());
+    back();
+  };
+  // The window opened after a start: the cloud's lists (and its answer for the user's PIN) arrive when
+  // the database delivers them.
   auto cloudHeard = [&] {
-    return spin([] { return VrlUserDefault::shared().getDnsPreferences(2) == Strings{"10.0.2.1", "10.0.2.2"}; });
+    return spin([] {
+      const VrlUserDefault& settings = VrlUserDefault::shared();
+      return settings.getDnsPreferences(2) == Strings{"10.0.2.1", "10.0.2.2"} && settings.userPinKnown();
+    });
   };
 
   // Started over a damaged file, the user has no PIN in the cloud: PIN protection reads off, and ticking
@@ -591,6 +605,7 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   ASSERT_TRUE(main);
   ASSERT_TRUE(prefs()->readError());
   ASSERT_TRUE(cloudHeard());
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   click(main->btnMenuOutlet);
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
   EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
@@ -601,14 +616,15 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   wakeAndRestart();
   expectProtected(2, ultra, true);
 
-  // Damaged again and started over it; once the user's PIN arrives in the cloud, it guards what it guards.
+  // Damaged again and started over it: still no PIN, so PIN protection reads off; the window follows
+  // the cloud when the user's PIN arrives there, and the PIN then guards what it guards.
   damageSettings();
   restart();
   ASSERT_TRUE(cloudHeard());
-  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
-  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().getPin(keys::kPin) == "2468"; }));
   click(main->btnMenuOutlet);
-  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  EXPECT_TRUE(spin([&] { return main->pinProtectMode->state() == ControlStateOn; }));
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
   asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
   // A lower mode, with the PIN: the file written in place of the damaged one keeps protection on.
@@ -625,12 +641,7 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   const std::string damaged = damageSettings();
   ASSERT_TRUE(prefs()->readError());
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
-  click(main->btnVRLOutlet);
-  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
-  enterPin(main, "");
-  EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
-  EXPECT_FALSE(main->boxAskPin->isHidden());
-  back();
+  emptyEntryCannotTurnOff();
   click(main->btnMenuOutlet);
   EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
   EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
@@ -667,6 +678,7 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   restart();
   ASSERT_TRUE(cloudHeard());
   ASSERT_TRUE(spin([] { return VrlUserDefault::shared().getPin(keys::kPin) == "2468"; }));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings")));
   asksPin(main->btnVRLOutlet, "Enter pin to turn off.");
@@ -682,6 +694,16 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   wakeAndRestart();
   expectProtected(2, ultra, true);
   EXPECT_EQ(asideFiles().size(), 3u);
+
+  // The moment after a start over a damaged file before the listeners have answered, held by putting
+  // the application's memory back to a new process's: the user's PIN is not known yet, so PIN
+  // protection reads on and no entry passes, not even the empty one that opens a box when no PIN exists.
+  damageSettings();
+  restart();
+  VrlUserDefault::shared().resetForTesting();
+  emptyEntryCannotTurnOff();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), ultra);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
