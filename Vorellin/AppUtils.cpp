@@ -285,7 +285,9 @@ bool AppUtils::dnsAlreadyApplied(const std::vector<std::string>& ips) {
 AppUtils::DnsInForce AppUtils::dnsInForce() {
   const std::set<std::string> inForce = addressLines(shellResult(kResolverListCommand).output);
   DnsInForce result;
-  result.protection = !listInForce({}, inForce);
+  const platform::UserDefaults& store = *VrlUserDefault::shared().preferences;
+  const bool listsKnown = store.hasKey(keys::kNormal) && store.hasKey(keys::kExtreme) && store.hasKey(keys::kUltraExtreme);
+  result.protection = !listsKnown || !listInForce({}, inForce);
   for (int64_t mode = 2; mode >= 0 && result.protection; --mode) {
     const std::vector<std::string> list = VrlUserDefault::shared().getDnsPreferences(mode);
     if (!list.empty() && listInForce(list, inForce)) {

@@ -39,8 +39,9 @@ class AppUtils {
   static std::vector<std::string> dnsServersForCurrentState();
   static bool dnsAlreadyApplied(const std::vector<std::string>& ips);
   // What the network services use now, for settings that cannot be read: protection is in force when
-  // a resolver the application knows of is (the custom block list's, a block mode's, the proxy); the
-  // mode is the strictest whose list is in force, none when no mode's is.
+  // a resolver the application knows of is (the custom block list's, a block mode's, the proxy), or
+  // while the modes' resolvers are not known, as nothing then tells it is not; the mode is the
+  // strictest whose list is in force, none when no mode's is.
   struct DnsInForce {
     bool protection = false;
     std::optional<int64_t> mode;

@@ -17,6 +17,7 @@
 #include "davedove/verorariv/api/DAVQuerySnapshot.h"
 #include "davedove/verorariv/api/DAVVerorariv.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/logging/Log.h"
 
 namespace vorellin {
@@ -55,6 +56,8 @@ std::string joined(const std::vector<std::string>& list) {
 }
 
 platform::UserDefaults& store() { return *VrlUserDefault::shared().preferences; }
+
+void tellTheWindow() { platform::NotificationCenter::defaultCenter().post(kCloudSettingsStoredNotification); }
 
 const char* const kModeKeys[] = {keys::kNormal, keys::kExtreme, keys::kUltraExtreme};
 
@@ -190,16 +193,18 @@ void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapsh
     CLOUD_LOG(kPinCaller, "Error getting documents: " << describe(error));
     // The PIN lock keeps a usable PIN while the user's own cannot be read.
     store().set(keys::kPin, VrlUserDefault::shared().getPin(keys::kMasterPin));
-    return;
-  }
-  for (const auto& document : snapshot->documents()) {
-    std::optional<DAVValue> pin = document->valueForField(std::string("pin"));
-    if (!pin || !pin->asString()) {
-      CLOUD_LOG(kPinCaller, "Ignoring pin document " << document->documentID() << ": \"pin\" is not a text");
-      continue;
+  } else {
+    for (const auto& document : snapshot->documents()) {
+      std::optional<DAVValue> pin = document->valueForField(std::string("pin"));
+      if (!pin || !pin->asString()) {
+        CLOUD_LOG(kPinCaller, "Ignoring pin document " << document->documentID() << ": \"pin\" is not a text");
+        continue;
+      }
+      store().set(keys::kPin, *pin->asString());
     }
-    store().set(keys::kPin, *pin->asString());
   }
+  VrlUserDefault::shared().userPinAnswered();
+  tellTheWindow();
 }
 
 void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
@@ -227,7 +232,7 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     CLOUD_LOG(kBlockModesCaller, "Document data was empty.");
     return;
   }
-  bool modeInUseChanged = false;
+  bool modeInUseChanged = false, anyStored = false;
   for (int64_t mode = 0; mode < 3; ++mode) {
     const char* key = kModeKeys[mode];
     // What is stored for this mode; an absent key is not an empty list, so the first snapshot stores
@@ -255,11 +260,13 @@ void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& 
     }
     if (stored && *stored == wanted) continue;
     store().set(key, valueList(wanted));
+    anyStored = true;
     if (VrlUserDefault::shared().blockerMode() == mode) modeInUseChanged = true;
   }
   // Only once every list is stored: the DNS queue runs at once on its own thread, and the mode
   // lookup answers nothing while any of the three is missing.
   if (modeInUseChanged) requestDns(kBlockModesCaller);
+  if (anyStored) tellTheWindow();
 }
 
 void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
@@ -291,6 +298,7 @@ void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& s
       store().set(keys::kCustomBlacklistDns, valueList(wanted));
       store().synchronize();
       if (settings.customBlacklistState() && !settings.fenwixState()) requestDns(kCustomDnsCaller);
+      tellTheWindow();
     }
   }
 
@@ -325,6 +333,7 @@ void CloudCollections::onCustomBlacklist(const std::shared_ptr<DAVQuerySnapshot>
         store().set(keys::kBlockerMode, *value);
         store().synchronize();
         requestDns(kCustomBlacklistCaller);
+        tellTheWindow();
       }
     }
     if (settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState()) {

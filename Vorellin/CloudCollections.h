@@ -19,6 +19,11 @@ class Error;
 
 namespace vorellin {
 
+// Posted on the default notification centre, on the main thread, once a listener has stored what may
+// change what the window shows: resolvers of the modes or of the custom block list, the block mode,
+// the user's PIN (or the cloud's answer that there is none).
+inline constexpr const char* kCloudSettingsStoredNotification = "VorellinCloudSettingsStored";
+
 class CloudCollections {
  public:
   static CloudCollections& shared();

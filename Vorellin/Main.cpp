@@ -93,9 +93,20 @@ void Main::bindOutlets() {
 
 // ---- life cycle ----
 
+Main::~Main() {
+  if (cloudObserver_) platform::NotificationCenter::defaultCenter().removeObserver(cloudObserver_);
+}
+
 void Main::viewDidLoad() {
   VRL_LOG_DEBUG_AT(__FILE__, "viewDidLoad()", __LINE__, "viewDidLoad()");
   bindOutlets();
+  if (!cloudObserver_) {
+    std::weak_ptr<Main> weak = std::static_pointer_cast<Main>(shared_from_this());
+    cloudObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+        kCloudSettingsStoredNotification, nullptr, [weak](const platform::Notification&) {
+          if (auto self = weak.lock()) self->showStoredSettings();
+        });
+  }
   CloudCollections::shared().listenAllChanges();
   initialized = false;
   initialize();
@@ -201,6 +212,12 @@ void Main::syncMenuControls() {
   const int64_t mode = settings().blockerMode();
   auto chosen = mode == 2 ? ultraExtremeMode : mode == 1 ? extremeMode : normalMode;
   if (chosen) chosen->setState(ControlStateOn);
+}
+
+void Main::showStoredSettings() {
+  updateStatusImages(settings().blockerState());
+  // Not under the PIN box: the click it waits on stays shown until it is answered.
+  if (boxMenu && !boxMenu->isHidden() && (!boxAskPin || boxAskPin->isHidden())) syncMenuControls();
 }
 
 void Main::showMenu() {

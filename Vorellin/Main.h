@@ -10,12 +10,14 @@
 
 #include "platform/appkit/View.h"
 #include "platform/appkit/ViewController.h"
+#include "platform/foundation/NotificationCenter.h"
 
 namespace vorellin {
 
 class Main : public platform::appkit::ViewController {
  public:
   Main();
+  ~Main() override;
   std::string className() const override { return "Main"; }
 
   // Life cycle.
@@ -92,6 +94,10 @@ class Main : public platform::appkit::ViewController {
   // The menu as high as the window: its three buttons stay at the bottom.
   void layOutMenu(double height);
   void writeBlockModeToCloud();
+  // The on/off button and an open menu in line with the settings once the cloud's listeners stored
+  // something: over settings that cannot be read, what is in force becomes known only then.
+  void showStoredSettings();
+  platform::ObserverToken cloudObserver_ = 0;
 };
 
 }  // namespace vorellin

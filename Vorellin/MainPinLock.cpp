@@ -94,9 +94,10 @@ void Main::btnPinContinue() {
   const std::string masterPin = settings.getPin(keys::kMasterPin);
   const std::string userPin = settings.getPin(keys::kPin);
   // A PIN that is not stored reads as "", which must not let an empty entry through while the other
-  // PIN exists; only with no PIN at all does the empty entry open the box (nothing else could).
+  // PIN exists; only with no PIN at all does the empty entry open the box (nothing else could), and
+  // not while the user's PIN may only not be known yet.
   const bool accepted = (!masterPin.empty() && entered == masterPin) || (!userPin.empty() && entered == userPin) ||
-                        (masterPin.empty() && userPin.empty() && entered.empty());
+                        (masterPin.empty() && userPin.empty() && entered.empty() && settings.userPinKnown());
   if (!accepted) {
     showAlert("Pin is incorrect", "Ok");
     // The click that opened the box is refused: the switches show the settings again.

@@ -95,14 +95,28 @@ void VrlUserDefault::holdWhatIsInForceLocked() const {
   }
   const AppUtils::DnsInForce dns = AppUtils::dnsInForce();
   auto hold = [this](const char* key, platform::Value value) {
-    const std::optional<platform::Value> now = preferences->objectForKey(key);
-    if (now && (!held_.count(key) || *now == value)) return;  // changed since (that change stands), or held
+    // Held already, or changed in memory since the file was last read: that change stands. What was
+    // last read is no one's change: what is in force takes its place.
+    if (held_.count(key) ? preferences->objectForKey(key) == value : preferences->hasUnwrittenChange(key)) return;
     preferences->set(key, std::move(value));
     held_.insert(key);
   };
   hold(keys::kBlockerState, dns.protection);
   if (dns.mode) hold(keys::kBlockerMode, platform::Value(*dns.mode));
-  hold(keys::kPinProtect, preferences->hasKey(keys::kPin));
+  hold(keys::kPinProtect, preferences->hasKey(keys::kPin) || !userPinAnswered_);
+}
+
+void VrlUserDefault::userPinAnswered() { userPinAnswered_ = true; }
+
+bool VrlUserDefault::userPinKnown() const {
+  return userPinAnswered_ || !preferences->readError() || preferences->hasKey(keys::kPin);
+}
+
+void VrlUserDefault::resetForTesting() {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  held_.clear();
+  userPinAnswered_ = false;
+  preferences->resetForTesting();
 }
 
 void VrlUserDefault::writeReplacingUnreadable(const char* key, platform::Value value) const {

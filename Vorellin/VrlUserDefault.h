@@ -1,6 +1,7 @@
 // Read side of the application's settings. Writers set values on `preferences` directly.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -62,20 +63,31 @@ class VrlUserDefault {
   // replaces the file (kept aside) with everything held in memory, what is in force included.
   void writeReplacingUnreadable(const char* key, platform::Value value) const;
 
+  // Told by the listener of the user's PIN at each answer of the cloud.
+  void userPinAnswered();
+  // Whether the user's PIN is known: always while the settings read; over settings that cannot be read,
+  // once it is held in memory or the cloud has answered (a missing one may only not be known yet).
+  bool userPinKnown() const;
+
+  // Forgets what is held and heard, and what the store read, as a new process starts; for tests.
+  void resetForTesting();
+
   // The standard defaults of the application's domain, taken once.
   const std::shared_ptr<platform::UserDefaults> preferences;
 
  private:
   VrlUserDefault();
   // While the settings file cannot be read, protection state, block mode and PIN protection not changed
-  // since read as what is in force rather than as off: the DNS the network services use, and PIN
-  // protection on while the cloud's PIN for the user is held. They are held among the changes waiting
-  // in memory, so that whatever replaces the file keeps them; once it reads again, what it lacks of
-  // them is written.
+  // since read as what is in force rather than as what was last read or off: the DNS the network
+  // services use, and PIN protection on while the cloud's PIN for the user is held or not yet known.
+  // Protection reads on while the modes' resolvers are unknown, as nothing then tells it is off. They
+  // are held among the changes waiting in memory, so that whatever replaces the file keeps them; once
+  // it reads again, what it lacks of them is written.
   void holdWhatIsInForce() const;
   void holdWhatIsInForceLocked() const;  // heldMutex_ held
   mutable std::mutex heldMutex_;
   mutable std::set<std::string> held_;  // keys holding what was in force, not a change of anyone's
+  std::atomic<bool> userPinAnswered_{false};
   bool boolSetting(const char* key, const char* getter, const char* missingText) const;
   std::optional<std::string> textSetting(const char* key, const char* getter, const char* missingText) const;
   std::vector<std::string> textList(const char* key) const;

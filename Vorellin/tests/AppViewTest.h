@@ -104,7 +104,9 @@ class AppViewTest : public SimulatedMacTest {
 
   // The application as it starts: the delegate (SDK configured, start-up checks), the window of the
   // main storyboard and the launch sequence; then the window is shown again, as the status menu does.
+  // Like a new process, it has read no settings yet.
   void launch() {
+    VrlUserDefault::shared().resetForTesting();
     windowController = platform::appkit::launchApplication([] { return std::make_shared<AppDelegate>(); });
     ASSERT_TRUE(windowController);
     ASSERT_FALSE(app().isTerminated());

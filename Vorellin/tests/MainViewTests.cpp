@@ -519,9 +519,12 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
-// Over a settings file that cannot be read, protection, the block mode and PIN protection are what the
-// Mac has in force: the window shows them, every action the PIN guards asks for it, and what is written
-// in the file's place keeps them, so that no wake, restart or write of another key clears the DNS.
+// Over a settings file that cannot be read, whether damaged under the running application or before it
+// starts, protection, the block mode and PIN protection are what the Mac has in force: the window shows
+// them as soon as the cloud's lists and PIN are known, every action the PIN guards asks for it, and what
+// is written in the file's place keeps them, so that no wake, restart or write of another key clears the
+// DNS. Nothing is put back into memory by hand: what the application holds, it read from the file before
+// the damage or heard from the cloud (the backend stand-in or the database's own copy).
 TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKeepsIt) {
   const std::set<std::string> ultra = {"10.0.2.1", "10.0.2.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {"10.0.0.1", "10.0.0.2"}}}},
@@ -535,22 +538,6 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
     return true;
   }));
   std::shared_ptr<Main> main;
-  // The file damaged and the application started over it, holding only what its cloud listeners
-  // stored: the mode lists and, once the cloud has one, the user's PIN.
-  auto startOverDamagedSettings = [&](bool pin) {
-    const std::string damaged = damageSettings();
-    EXPECT_TRUE(prefs()->readError());
-    setModeLists();
-    if (pin) set(keys::kPin, "2468");
-    if (main) {
-      relaunch();
-      main = waitForContent<Main>();
-      drainDns();
-    } else {
-      main = launchSignedIn();
-    }
-    return damaged;
-  };
   // What the next start reads, and what the Mac uses: protection on, in the mode given.
   auto expectProtected = [&](int64_t mode, const std::set<std::string>& list, bool pinProtect) {
     SCOPED_TRACE("mode " + std::to_string(mode) + (pinProtect ? ", PIN protection on" : ", PIN protection off"));
@@ -562,22 +549,62 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
     EXPECT_EQ(servers("Wi-Fi"), list);
     EXPECT_EQ(servers("Ethernet"), list);
   };
-  // A wake, then a new start: neither touches the DNS, and the window shows protection on.
-  auto wakeAndRestart = [&] {
-    platform::appkit::Workspace::shared().postDidWake();
-    drainDns();
+  auto restart = [&] {
     relaunch();
     main = waitForContent<Main>();
     ASSERT_TRUE(main);
     drainDns();
+  };
+  // A wake, then a new start: neither touches the DNS, and the window shows protection on.
+  auto wakeAndRestart = [&] {
+    platform::appkit::Workspace::shared().postDidWake();
+    drainDns();
+    restart();
     EXPECT_EQ(takeSetCalls(), Strings{});
     EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   };
+  // Another program writes another key over the damaged file; the next wake keeps the DNS as it is.
+  auto defaultsWriteAndWake = [&] {
+    const std::string command = std::string("defaults write ") + kDefaultsDomain + " SUHasLaunchedBefore -bool true";
+    ASSERT_EQ(AppUtils::shellResult(command).status, 0);
+    platform::appkit::Workspace::shared().postDidWake();
+    drainDns();
+    EXPECT_EQ(takeSetCalls(), Strings{});
+  };
   auto back = [&] { click(main->view()->find<Button>("btnBackAskPin")); };
+  // The click opens the PIN box with the prompt given; Back leaves everything as it was.
+  auto asksPin = [&](const std::shared_ptr<Button>& button, const std::string& prompt) {
+    click(button);
+    EXPECT_EQ(main->labelAskPin->stringValue(), prompt);
+    EXPECT_FALSE(main->boxAskPin->isHidden()) << prompt;
+    back();
+  };
+  // The power button asks for the PIN and the empty entry does not pass.
+  auto emptyEntryCannotTurnOff = [&] {
+    alerts->clear();
+    click(main->btnVRLOutlet);
+    EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+    enterPin(main, "");
+    EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+    EXPECT_FALSE(main->boxAskPin->isHidden());
+    back();
+  };
+  // The window opened after a start: the cloud's lists (and its answer for the user's PIN) arrive when
+  // the database delivers them.
+  auto cloudHeard = [&] {
+    return spin([] {
+      const VrlUserDefault& settings = VrlUserDefault::shared();
+      return settings.getDnsPreferences(2) == Strings{"10.0.2.1", "10.0.2.2"} && settings.userPinKnown();
+    });
+  };
 
-  // No PIN in the cloud: PIN protection reads off, and ticking it writes protection and the mode too.
-  startOverDamagedSettings(false);
+  // Started over a damaged file, the user has no PIN in the cloud: PIN protection reads off, and ticking
+  // it writes protection and the mode too.
+  damageSettings();
+  main = launchSignedIn();
   ASSERT_TRUE(main);
+  ASSERT_TRUE(prefs()->readError());
+  ASSERT_TRUE(cloudHeard());
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   click(main->btnMenuOutlet);
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
@@ -589,33 +616,17 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   wakeAndRestart();
   expectProtected(2, ultra, true);
 
-  // With the user's PIN in the cloud, the PIN guards the power button, PIN protection and Uninstall.
-  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
-  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().getPin(keys::kPin) == "2468"; }));
-  const std::string damaged = startOverDamagedSettings(true);
-  ASSERT_TRUE(main);
-  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
-  spin([] { return false; }, std::chrono::milliseconds(50));
-  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings")));
-  click(main->btnVRLOutlet);
-  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
-  EXPECT_FALSE(main->boxAskPin->isHidden());
-  back();
+  // Damaged again and started over it: still no PIN, so PIN protection reads off; the window follows
+  // the cloud when the user's PIN arrives there, and the PIN then guards what it guards.
+  damageSettings();
+  restart();
+  ASSERT_TRUE(cloudHeard());
   click(main->btnMenuOutlet);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  EXPECT_TRUE(spin([&] { return main->pinProtectMode->state() == ControlStateOn; }));
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
-  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
-  spin([] { return false; }, std::chrono::milliseconds(50));
-  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings-menu")));
-  click(main->pinProtectMode);
-  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off pin protect.");
-  back();
-  click(main->btnUninstallOutlet);
-  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to uninstall the app.");
-  EXPECT_EQ(content<Main>(), main);
-  back();
-  EXPECT_EQ(readFile(prefs()->filePath()), damaged);
-  EXPECT_EQ(takeSetCalls(), Strings{});
-
+  asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
   // A lower mode, with the PIN: the file written in place of the damaged one keeps protection on.
   click(main->extremeMode);
   EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to change block mode.");
@@ -625,15 +636,74 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   wakeAndRestart();
   expectProtected(1, extreme, true);
 
-  // Another program writes another key over the damaged file; the next wake keeps the DNS as it is.
-  startOverDamagedSettings(true);
-  ASSERT_TRUE(main);
+  // Damaged under the running application: what it read before stays, so every guarded action asks for
+  // the PIN, and no entry but the PIN passes.
+  const std::string damaged = damageSettings();
+  ASSERT_TRUE(prefs()->readError());
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
-  ASSERT_EQ(AppUtils::shellResult(std::string("defaults write ") + kDefaultsDomain + " SUHasLaunchedBefore -bool true").status, 0);
-  wakeAndRestart();
-  expectProtected(1, extreme, true);
+  emptyEntryCannotTurnOff();
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings-menu")));
+  asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
+  asksPin(main->normalMode, "Enter pin to change block mode.");
+  asksPin(main->btnUninstallOutlet, "Enter pin to uninstall the app.");
+  EXPECT_EQ(content<Main>(), main);
+  EXPECT_EQ(readFile(prefs()->filePath()), damaged);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  // A stricter mode needs no PIN; what replaces the file keeps protection, PIN protection and the PIN.
+  click(main->ultraExtremeMode);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+  expectProtected(2, ultra, true);
+  EXPECT_EQ(platform::UserDefaults(kDefaultsDomain).stringForKey(keys::kPin), "2468");
+  // Damaged under it again, then another key written over it and a wake: the DNS and the file keep
+  // everything, and the PIN still guards.
+  damageSettings();
+  ASSERT_TRUE(prefs()->readError());
+  defaultsWriteAndWake();
+  expectProtected(2, ultra, true);
+  EXPECT_EQ(platform::UserDefaults(kDefaultsDomain).stringForKey(keys::kPin), "2468");
   EXPECT_TRUE(prefs()->boolForKey("SUHasLaunchedBefore"));
+  click(main->btnMenuBackOutlet);
+  asksPin(main->btnVRLOutlet, "Enter pin to turn off.");
+  wakeAndRestart();
+  expectProtected(2, ultra, true);
+
+  // Damaged, the cloud out of reach, and started over it: the lists and the PIN come from the
+  // database's own copy, the window shows what is in force and the PIN guards as before.
+  backend().stop();
+  damageSettings();
+  restart();
+  ASSERT_TRUE(cloudHeard());
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().getPin(keys::kPin) == "2468"; }));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings")));
+  asksPin(main->btnVRLOutlet, "Enter pin to turn off.");
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
+  asksPin(main->extremeMode, "Enter pin to change block mode.");
+  asksPin(main->btnUninstallOutlet, "Enter pin to uninstall the app.");
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  defaultsWriteAndWake();
+  expectProtected(2, ultra, true);
+  wakeAndRestart();
+  expectProtected(2, ultra, true);
   EXPECT_EQ(asideFiles().size(), 3u);
+
+  // The moment after a start over a damaged file before the listeners have answered, held by putting
+  // the application's memory back to a new process's: the user's PIN is not known yet, so PIN
+  // protection reads on and no entry passes, not even the empty one that opens a box when no PIN exists.
+  damageSettings();
+  restart();
+  VrlUserDefault::shared().resetForTesting();
+  emptyEntryCannotTurnOff();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), ultra);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 

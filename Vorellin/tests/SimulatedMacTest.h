@@ -117,6 +117,7 @@ class SimulatedMacTest : public ::testing::Test {
     root_ = makeTempDir("vorellin-root-");
     platform::setPlatformRoot(root_);
     savedPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+    VrlUserDefault::shared().resetForTesting();
     prefs()->removePersistentDomain();
     platform::logging::Log::shared().addLogger(log);
   }

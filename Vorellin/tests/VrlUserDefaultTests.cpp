@@ -104,22 +104,30 @@ TEST_F(SettingsStoreTest, ValuesOfAnotherTypeUnderListKeysReadAsEmpty) {
 }
 
 // Over a settings file that cannot be read, protection, the mode and PIN protection read as what is in
-// force. When another writer replaces the file, what it says of them stands and what it lacks is
-// written from memory.
+// force, not as what was last read; what neither the DNS nor the cloud has told yet reads on. When
+// another writer replaces the file, what it says of them stands and what it lacks is written from memory.
 TEST_F(SettingsStoreTest, UnreadableSettingsHoldWhatIsInForceUntilTheFileReadsAgain) {
-  set(keys::kUpdateInstalled, false);
+  set(keys::kBlockerState, false);
+  set(keys::kPinProtect, false);
   std::ofstream(prefs()->filePath(), std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>Bl";
   ASSERT_TRUE(prefs()->readError());
-  // Only the provider's resolvers: nothing tells protection is on.
+  // Neither the modes' resolvers nor the cloud's answer for the user's PIN yet: nothing tells either
+  // is off, whatever was last read.
   writeServices({service("Wi-Fi", true, {"192.168.1.1"})});
+  EXPECT_TRUE(settings.blockerState());
+  EXPECT_TRUE(settings.pinProtectState());
+  EXPECT_FALSE(settings.userPinKnown());
+  // The lists, none of them in force, and the cloud's answer that the user has no PIN: both off.
+  setModeLists();
+  VrlUserDefault::shared().userPinAnswered();
   EXPECT_FALSE(settings.blockerState());
-  // The proxy in force, and neither the mode lists nor a PIN from the cloud yet.
+  EXPECT_FALSE(settings.pinProtectState());
+  EXPECT_TRUE(settings.userPinKnown());
+  // The proxy in force.
   writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"127.0.0.1"})});
   EXPECT_TRUE(settings.blockerState());
   EXPECT_EQ(settings.blockerMode(), 0);
-  EXPECT_FALSE(settings.pinProtectState());
-  // With them: the strictest mode whose resolvers are in force, and PIN protection on.
-  setModeLists();
+  // With the user's PIN: the strictest mode whose resolvers are in force, and PIN protection on.
   set(keys::kPin, "1234");
   writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"10.0.1.1", "10.0.1.2"})});
   EXPECT_TRUE(settings.blockerState());

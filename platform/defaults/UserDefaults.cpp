@@ -91,8 +91,9 @@ std::shared_ptr<UserDefaults> UserDefaults::forDomain(const std::string& domain)
 
 std::string UserDefaults::filePath() const { return path_; }
 
-void UserDefaults::reload() const {
-  values_.clear();
+bool UserDefaults::reload() const {
+  const bool wasUnreadable = loaded_ && readError_;
+  bool filledIn = false;
   stamp_.reset();
   std::optional<std::string> readError;
   int fd;
@@ -100,6 +101,7 @@ void UserDefaults::reload() const {
     fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO there must not hold us up
   } while (fd < 0 && errno == EINTR);
   if (fd < 0 && errno != ENOENT) readError = path_ + ": " + std::strerror(errno);
+  if (fd < 0 && !readError) lastRead_.clear();  // no file: an empty domain
   if (fd >= 0) {
     // Stamp and contents come from the same open file, so a concurrent replace cannot mix them up.
     struct stat st;
@@ -117,7 +119,16 @@ void UserDefaults::reload() const {
       if (!parsed) {
         readError = path_ + ": " + parseError;
       } else if (const Dictionary* dict = parsed->asDictionary()) {
-        values_ = *dict;
+        Dictionary read = *dict;
+        // Its writer could not read the file it replaced: what it lacks, it did not mean to remove.
+        if (wasUnreadable) {
+          for (const auto& [key, value] : lastRead_) {
+            if (read.count(key) || pending_.count(key)) continue;
+            read.emplace(key, value);
+            filledIn = true;
+          }
+        }
+        lastRead_ = std::move(read);
       } else {
         readError = path_ + ": the settings are not a dictionary";
       }
@@ -129,6 +140,8 @@ void UserDefaults::reload() const {
   if (readError && readError != readError_)
     VRL_LOG_ERROR("Cannot read the settings of " << domain_ << ": " << *readError);
   readError_ = std::move(readError);
+  // An unreadable file leaves what was last read as it was.
+  values_ = lastRead_;
   for (const auto& [key, change] : pending_) {
     if (change) {
       values_[key] = *change;
@@ -137,29 +150,39 @@ void UserDefaults::reload() const {
     }
   }
   loaded_ = true;
+  return filledIn;
 }
 
 void UserDefaults::refreshIfChanged() const {
-  if (!loaded_) {
+  if (loaded_) {
+    struct stat st;
+    if (::stat(path_.c_str(), &st) != 0) {
+      if (!stamp_ && !readError_) return;  // still absent
+    } else {
+      FileStamp now{st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+                    st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+      if (stamp_ && *stamp_ == now) return;
+    }
+  }
+  if (!readError_) {
     reload();
     return;
   }
-  struct stat st;
-  if (::stat(path_.c_str(), &st) != 0) {
-    if (stamp_ || readError_) reload();  // removed by someone else
-    return;
-  }
-  FileStamp now{st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
-                st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
-  if (!stamp_ || !(*stamp_ == now)) reload();
+  // An unreadable file is replaced under the file lock (moved aside, then the new one put in place):
+  // read under it, the gap between the two never reads as a removed domain.
+  FileLock lock(lockPath_);
+  if (!reload()) return;
+  // Settings may hold PINs: readable by the owner only.
+  if (writeFileAtomically(path_, serializePropertyList(Value(lastRead_)), nullptr, 0600)) reload();
 }
 
 bool UserDefaults::persist(bool replaceUnreadable) {
   makeDirectory(directory_.substr(0, directory_.rfind('/')));  // $HOME/Library
   makeDirectory(directory_);
   FileLock lock(lockPath_);
-  reload();  // what other processes wrote since our last read, with our pending changes on top
-  if (pending_.empty()) return true;
+  // What other processes wrote since our last read, with our pending changes on top.
+  const bool filledIn = reload();
+  if (pending_.empty() && !filledIn) return true;
   if (readError_) {
     // Never write over settings we could not read: they may hold PINs and lists. A file holding
     // only what changed since would read as everything else switched off.
@@ -172,12 +195,11 @@ bool UserDefaults::persist(bool replaceUnreadable) {
     }
     VRL_LOG_ERROR("Unreadable settings of " << domain_ << " kept as " << *aside);
     removeDamagedCopies(path_, kDamagedCopiesKept);
-    reload();
   }
   // Settings may hold PINs: readable by the owner only.
   if (!writeFileAtomically(path_, serializePropertyList(Value(values_)), nullptr, 0600)) return false;
+  reload();  // records the stamp of what we just wrote; what it removed stays removed
   pending_.clear();
-  reload();  // records the stamp of what we just wrote
   return true;
 }
 
@@ -281,6 +303,11 @@ std::optional<std::string> UserDefaults::readError() const {
   return readError_;
 }
 
+bool UserDefaults::hasUnwrittenChange(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pending_.count(key) > 0;
+}
+
 std::optional<Value> UserDefaults::objectForKey(const std::string& key) const { return lookup(key); }
 
 bool UserDefaults::hasKey(const std::string& key) const { return lookup(key).has_value(); }
@@ -325,8 +352,20 @@ void UserDefaults::removePersistentDomain() {
   removeDamagedCopies(path_);
   pending_.clear();
   values_.clear();
+  lastRead_.clear();
   stamp_.reset();
+  readError_.reset();
   loaded_ = true;
+}
+
+void UserDefaults::resetForTesting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_.clear();
+  values_.clear();
+  lastRead_.clear();
+  stamp_.reset();
+  readError_.reset();
+  loaded_ = false;
 }
 
 }  // namespace platform

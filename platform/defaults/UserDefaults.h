@@ -16,8 +16,10 @@ namespace platform {
 // The user-defaults store of one domain, kept in $HOME/Library/Preferences/<domain>.plist.
 // Every change is written through atomically under a lock shared by all processes, so writers of
 // different keys never lose each other's keys. Reads pick up changes other processes have written.
-// While the file cannot be read, changes stay in memory (reads see them) and the file is left as it
-// is, until synchronizeReplacingUnreadable() is asked for.
+// While the file cannot be read, reads see what was last read from it with the changes made in memory
+// since on top (they wait there), and the file is left as it is until synchronizeReplacingUnreadable()
+// is asked for. A readable file that takes the place of an unreadable one was written by someone who
+// could not read it either: the keys it lacks keep what was last read, and are written back into it.
 class UserDefaults {
  public:
   explicit UserDefaults(std::string domain);  // HOME is read here
@@ -37,13 +39,18 @@ class UserDefaults {
   // cannot be read (the changes then wait in memory).
   bool synchronize();
   // For a change a person asked for: like synchronize(), but an unreadable file is moved aside (kept)
-  // and every value held in memory is written in its place.
+  // and every value held in memory (what was last read and the changes since) is written in its place.
   bool synchronizeReplacingUnreadable();
   void removePersistentDomain();  // deletes every key and the file, and the copies of unreadable ones
 
   // Why the settings file could not be read at the last look; nullopt when it was read or is absent.
-  // Its keys then read as absent, except those changed in memory since.
+  // Its keys then read as they were last read, with the changes made in memory since.
   std::optional<std::string> readError() const;
+  // Whether a change of the key made in memory waits to be written (what was last read is none).
+  bool hasUnwrittenChange(const std::string& key) const;
+  // Forgets what was read and what waits in memory, as a new process starts; for tests, which start
+  // several applications in one process.
+  void resetForTesting();
 
   std::string filePath() const;
   const std::string& domain() const { return domain_; }
@@ -61,7 +68,9 @@ class UserDefaults {
   };
 
   void refreshIfChanged() const;  // mutex held
-  void reload() const;            // mutex held
+  // Mutex held. True when the file took the place of one that could not be read and lacked keys last
+  // read, now in lastRead_ but still to be written into it.
+  bool reload() const;
   bool persist(bool replaceUnreadable);  // mutex held; takes the file lock, merges, writes
   std::optional<Value> lookup(const std::string& key) const;
 
@@ -71,7 +80,8 @@ class UserDefaults {
   std::string lockPath_;
 
   mutable std::mutex mutex_;
-  mutable Dictionary values_;  // what is on disk plus pending changes
+  mutable Dictionary values_;    // lastRead_ plus pending changes
+  mutable Dictionary lastRead_;  // what the file held when it was last read; empty when it is absent
   mutable std::optional<FileStamp> stamp_;  // of the file last read; nullopt when there was none
   mutable bool loaded_ = false;
   mutable std::optional<std::string> readError_;

@@ -271,7 +271,7 @@ TEST_F(UserDefaultsTest, SynchronizeSeesChangesOfOtherWriters) {
   EXPECT_EQ(theirs.integerForKey("b"), 2);
 }
 
-TEST_F(UserDefaultsTest, MalformedFileStaysUntilAChangeReplacesItAndIsThenKeptAside) {
+TEST_F(UserDefaultsTest, MalformedFileStaysUntilAChangeReplacesItAndReadsAsLastReadMeanwhile) {
   std::filesystem::create_directories(preferencesDir());
   const std::string path = preferencesDir() + "/mac.com.test.malformed.plist";
   const std::string damaged = "<?xml version=\"1.0\"?><plist><dict><key>half";
@@ -304,6 +304,47 @@ TEST_F(UserDefaultsTest, MalformedFileStaysUntilAChangeReplacesItAndIsThenKeptAs
   ASSERT_EQ(aside.size(), 1u);
   std::ifstream in(preferencesDir() + "/" + aside[0]);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), damaged);
+
+  // Damaged under a running reader: it reads what it last read, with its changes since on top.
+  d.set("pin", Value("1234"));
+  d.set("gone", Value(1));
+  std::ofstream(path, std::ios::trunc) << damaged;
+  ASSERT_TRUE(d.readError());
+  EXPECT_EQ(d.stringForKey("pin"), "1234");
+  EXPECT_TRUE(d.boolForKey("fixed"));
+  EXPECT_FALSE(d.hasUnwrittenChange("pin"));
+  d.set("late", Value(2));
+  d.removeObject("gone");
+  EXPECT_TRUE(d.hasUnwrittenChange("late"));
+  EXPECT_FALSE(d.hasKey("gone"));
+  // Another writer, who could not read it either, puts a file of its own in its place: what that says
+  // stands, the keys it lacks keep what was last read and are written into it; the changes since wait.
+  UserDefaults other("mac.com.test.malformed");
+  other.set("pin", Value("5678"));
+  other.set("theirs", Value(3));
+  ASSERT_TRUE(other.synchronizeReplacingUnreadable());
+  EXPECT_FALSE(d.readError());
+  EXPECT_EQ(d.stringForKey("pin"), "5678");
+  EXPECT_EQ(d.integerForKey("late"), 2);
+  EXPECT_FALSE(d.hasKey("gone"));
+  {
+    UserDefaults onDisk("mac.com.test.malformed");
+    EXPECT_EQ(onDisk.stringForKey("pin"), "5678");
+    EXPECT_EQ(onDisk.integerForKey("theirs"), 3);
+    EXPECT_TRUE(onDisk.boolForKey("fixed"));
+    EXPECT_EQ(onDisk.integerForKey("waiting"), 1);
+    EXPECT_FALSE(onDisk.hasKey("gone"));
+    EXPECT_FALSE(onDisk.hasKey("late"));
+  }
+  // Its own replacement of a damaged file holds what it last read and its changes; a removal stays.
+  std::ofstream(path, std::ios::trunc) << damaged;
+  d.removeObject("theirs");
+  ASSERT_TRUE(d.synchronizeReplacingUnreadable());
+  UserDefaults replaced("mac.com.test.malformed");
+  EXPECT_FALSE(replaced.readError());
+  EXPECT_EQ(replaced.dictionaryRepresentation(),
+            (Dictionary{{"fixed", Value(true)}, {"waiting", Value(1)}, {"pin", Value("5678")}, {"late", Value(2)}}));
+
   // An absent file is no error.
   EXPECT_FALSE(UserDefaults("mac.com.test.absent").readError());
 }
