@@ -14,35 +14,6 @@
 
 namespace backend {
 
-namespace {
-
-// A request's text as the log shows it: control characters (C0, DEL, C1) and bytes that start no
-// valid UTF-8 sequence as "\xHH", backslashes doubled, so that a request writes no line of its own
-// (such as "port=...") into the output that the run command reads.
-std::string showInLog(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    uint32_t codePoint = 0;
-    const size_t n = platform::utf8SequenceAt(text, i, &codePoint);
-    if (n != 0 && codePoint >= 0x20 && (codePoint < 0x7F || codePoint >= 0xA0)) {
-      if (text[i] == '\\') out += '\\';
-      out.append(text, i, n);
-      i += n;
-      continue;
-    }
-    for (const size_t end = i + (n == 0 ? 1 : n); i < end; ++i) {
-      const auto c = static_cast<unsigned char>(text[i]);
-      out += "\\x";
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
 BackendServer::BackendServer(BackendOptions options)
     : options_(std::move(options)), recorder_(options_.recordRequests) {
   auto identity = std::make_unique<IdentityService>(options_.projectId, options_.dataDir);

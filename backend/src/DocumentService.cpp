@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -541,15 +542,24 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         model::SnapshotVersion(serializer.decodedTimestamp(doc.update_time())), model::DocumentState::Synced);
   }
 
+  // A name that is not UTF-8 (stored by an earlier version) makes the message that carries it one the
+  // client cannot decode, which ends its stream on every try: such a document is left out of what
+  // a stream sends, the first one of an answer named in *leftOut.
+  static bool sendable(const std::string& path, std::string* leftOut) {
+    if (platform::isValidUtf8(path)) return true;
+    if (leftOut->empty()) *leftOut = path;
+    return false;
+  }
+
   bool matches(const std::string& uid, const Target& t, const std::string& path, const v1::Document* doc) {
     if (!doc) return false;
     if (t.documentPath) return *t.documentPath == path && canRead(identity(), uid, path, doc);
     return canRead(identity(), uid, path, doc) && t.query->matchesDocument(*modelDocument(path, *doc));
   }
 
-  // The paths of the documents matching the target, limit applied.
+  // The paths of the documents matching the target that a stream can send, limit applied.
   std::vector<std::string> resultOf(const std::string& uid, const Target& t,
-                                    const std::map<std::string, DocumentPtr>& docs) {
+                                    const std::map<std::string, DocumentPtr>& docs, std::string* leftOut) {
     std::vector<std::string> out;
     if (t.documentPath) {
       auto it = docs.find(*t.documentPath);
@@ -569,7 +579,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (it->first.compare(0, collection.size(), collection) != 0) break;
       if (!canRead(identity(), uid, it->first, it->second.get())) continue;
       auto doc = modelDocument(it->first, *it->second);
-      if (!t.query->matchesDocument(*doc)) continue;
+      if (!t.query->matchesDocument(*doc) || !sendable(it->first, leftOut)) continue;
       if (!limited) {
         out.push_back(it->first);
         continue;
@@ -604,7 +614,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   void diffTarget(const std::string& uid, Target& t, const std::vector<std::string>& result,
                   const std::map<std::string, DocumentPtr>& docs,
                   const Tombstones& tombstones, std::optional<StoreVersion> resumeFrom,
-                  const std::set<std::string>* changedPaths, std::vector<Outgoing>* out) {
+                  const std::set<std::string>* changedPaths, std::vector<Outgoing>* out, std::string* leftOut) {
     std::set<std::string> now(result.begin(), result.end());
     for (const auto& path : result) {
       const auto& doc = docs.at(path);
@@ -615,6 +625,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       out->emplace_back(doc, t.id);
     }
     auto removal = [&](const std::string& path) {
+      if (!sendable(path, leftOut)) return;
       v1::ListenResponse r;
       if (!docs.count(path)) {
         r.mutable_document_delete()->set_document(store().documentName(path));
@@ -844,17 +855,21 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         state.events.pop_front();
       }
       std::vector<Outgoing> out;
+      std::string leftOut;
       switch (event.kind) {
         case ListenEvent::End:
           return;
         case ListenEvent::Request:
           fault(state, "request");
-          handleListenRequest(state, event.request, targets, &out);
+          handleListenRequest(state, event.request, targets, &out, &leftOut);
           break;
         case ListenEvent::Changes:
-          handleChanges(state.uid, *event.changes, targets, &out);
+          handleChanges(state.uid, *event.changes, targets, &out, &leftOut);
           break;
       }
+      if (!leftOut.empty())
+        std::cerr << "vorellin-backend: a Listen answer leaves out documents whose names are not UTF-8, such as "
+                  << showInLog(leftOut) << std::endl;
       // What goes out is charged in place of what it was made from, which goes now.
       size_t bytes = 0;
       for (const auto& o : out) bytes += o.bytes;
@@ -882,7 +897,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
 
   // A request the service cannot serve removes its target with the cause; the stream stays.
   void handleListenRequest(ListenState& state, const v1::ListenRequest& request,
-                           std::map<int32_t, Target>& targets, std::vector<Outgoing>* out) {
+                           std::map<int32_t, Target>& targets, std::vector<Outgoing>* out, std::string* leftOut) {
     const std::string& uid = state.uid;
     auto reject = [&](int32_t id, grpc::StatusCode code, const std::string& message) {
       v1::ListenResponse r = targetChange(v1::TargetChange::REMOVE, {id});
@@ -961,8 +976,8 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.interest[id] = t;
       }
-      std::vector<std::string> result = resultOf(uid, t, docs);
-      diffTarget(uid, t, result, docs, tombstones, resumeFrom, nullptr, out);
+      std::vector<std::string> result = resultOf(uid, t, docs, leftOut);
+      diffTarget(uid, t, result, docs, tombstones, resumeFrom, nullptr, out, leftOut);
       if (resumeFrom) {
         v1::ListenResponse filter;
         filter.mutable_filter()->set_target_id(id);
@@ -977,7 +992,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
   }
 
   void handleChanges(const std::string& uid, const ChangeSet& changes, std::map<int32_t, Target>& targets,
-                     std::vector<Outgoing>* out) {
+                     std::vector<Outgoing>* out, std::string* leftOut) {
     bool any = false;
     std::set<std::string> changedPaths;
     for (const auto& c : changes.changes) changedPaths.insert(c.path);
@@ -997,12 +1012,12 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
         for (const auto& c : changes.changes)
           if (!c.after) all.erase(c.path);
         size_t before = out->size();
-        diffTarget(uid, t, resultOf(uid, t, all), all, {}, std::nullopt, &changedPaths, out);
+        diffTarget(uid, t, resultOf(uid, t, all, leftOut), all, {}, std::nullopt, &changedPaths, out, leftOut);
         any = any || out->size() != before;
         continue;
       }
       for (const auto& c : changes.changes) {
-        bool nowMatches = matches(uid, t, c.path, c.after.get());
+        bool nowMatches = matches(uid, t, c.path, c.after.get()) && sendable(c.path, leftOut);
         bool held = t.sent.count(c.path) > 0;
         if (nowMatches) {
           out->emplace_back(c.after, id);
@@ -1062,7 +1077,7 @@ bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) 
     if (store_->get(path)) continue;
     std::string why;
     if (!adminSet(path, fields, false, &why)) {
-      if (error) *error = "seed document " + showUtf8(path) + ": " + why;
+      if (error) *error = "seed document " + showInLog(path) + ": " + why;
       return false;
     }
   }
@@ -1118,7 +1133,7 @@ std::string adminPathProblem(const std::string& path, bool document) {
 bool checkAdminPath(const std::string& path, bool document, std::string* error) {
   std::string problem = adminPathProblem(path, document);
   if (problem.empty()) return true;
-  if (error) *error = problem + ": " + showUtf8(path);
+  if (error) *error = problem + ": " + showInLog(path);
   return false;
 }
 

@@ -93,7 +93,8 @@ class StreamSlots {
 // {"version": <microseconds>}. A path whose segments are not valid UTF-8, or are "." or "..", and
 // names or texts that are not valid UTF-8 are refused with 400. A document stored with such (before
 // they were refused) is shown escaped (see showUtf8) with "escaped": true, and DELETE takes its path's
-// own bytes (percent-encoded).
+// own bytes (percent-encoded). Listen streams leave out a document whose path is not UTF-8: no client
+// could decode a message naming it.
 //
 // Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
 // as it is.

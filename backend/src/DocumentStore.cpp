@@ -21,6 +21,7 @@
 #include "davedove/verorariv/model/transform_operations.h"
 #include "davedove/verorariv/remote/VRVSerializerBeta.h"
 #include "davedove/verorariv/remote/wire_validator.h"
+#include "backend/src/Service.h"
 #include "platform/foundation/DamagedInput.h"
 
 namespace backend {
@@ -165,7 +166,7 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
     if (key.rfind(kDocPrefix, 0) == 0) {
       auto doc = std::make_shared<v1::Document>();
       if (!doc->ParseFromString(value) && (doc->Clear(), !parseWithoutUtf8Check(value, doc.get()))) {
-        if (error) *error = "a stored document is damaged: " + key;
+        if (error) *error = "a stored document is damaged: " + showInLog(key);
         return false;
       }
       documents_[key.substr(sizeof(kDocPrefix) - 1)] = std::move(doc);
@@ -231,11 +232,11 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       const model::Precondition& p = mutation->precondition();
       if (p.type() == model::Precondition::Type::Exists) {
         outcome.code = p.exists() ? 5 /* NOT_FOUND */ : 6 /* ALREADY_EXISTS */;
-        outcome.message = p.exists() ? "No document to update: " + path
-                                     : "Document already exists: " + path;
+        outcome.message = p.exists() ? "No document to update: " + showInLog(path)
+                                     : "Document already exists: " + showInLog(path);
       } else {
         outcome.code = 9;  // FAILED_PRECONDITION
-        outcome.message = "The document's update time does not match: " + path;
+        outcome.message = "The document's update time does not match: " + showInLog(path);
       }
       return outcome;
     }
@@ -300,7 +301,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       std::string encoded = after->SerializeAsString();
       if (encoded.size() > kMaxDocumentBytes) {
         outcome.code = 3;  // INVALID_ARGUMENT: no retry makes it smaller
-        outcome.message = "The document " + path + " would be " + std::to_string(encoded.size()) +
+        outcome.message = "The document " + showInLog(path) + " would be " + std::to_string(encoded.size()) +
                           " bytes; a document holds at most " + std::to_string(kMaxDocumentBytes) + " bytes";
         outcome.results.clear();
         return outcome;

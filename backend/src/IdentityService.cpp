@@ -399,7 +399,7 @@ bool readSavedFiles(const std::string& dir, std::map<std::string, std::string>* 
   }
   for (const auto& [name, saved] : journal["files"].items()) {
     if ((name != kUsersFile && name != kRefreshTokensFile && name != kCodesFile) || !saved.is_string()) {
-      *error = damaged + ": \"" + name + "\"";
+      *error = damaged + ": \"" + showInLog(name) + "\"";
       return false;
     }
     (*texts)[name] = saved.get<std::string>();

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/DamagedInput.h"
+#include "platform/foundation/Utf8.h"
 
 namespace httplib {
 class Server;
@@ -17,6 +19,31 @@ namespace backend {
 inline nlohmann::json parseJSON(const std::string& text) {
   if (!platform::jsonNestingWithin(text)) return nlohmann::json(nlohmann::json::value_t::discarded);
   return nlohmann::json::parse(text, nullptr, false);
+}
+
+// A text from a request or from storage as the program's output shows it: control characters (C0,
+// DEL, C1) and bytes that start no valid UTF-8 sequence as "\xHH", backslashes doubled, so that it
+// writes no line of its own (such as "port=...") into the output that the run command reads.
+inline std::string showInLog(const std::string& text) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    uint32_t codePoint = 0;
+    const size_t n = platform::utf8SequenceAt(text, i, &codePoint);
+    if (n != 0 && codePoint >= 0x20 && (codePoint < 0x7F || codePoint >= 0xA0)) {
+      if (text[i] == '\\') out += '\\';
+      out.append(text, i, n);
+      i += n;
+      continue;
+    }
+    for (const size_t end = i + (n == 0 ? 1 : n); i < end; ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  }
+  return out;
 }
 
 // One service of the stand-in. HTTP services add their routes to the shared loopback server;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <leveldb/db.h>
 #include <nlohmann/json.hpp>
 
 #include "backend/src/BackendProcess.h"
@@ -141,9 +142,10 @@ TEST_F(BackendProgramTest, ASecondProgramOnTheSameDataDirectoryLeavesTheTokenAlo
   EXPECT_EQ(res->status, 200);
 }
 
-// The request log goes where the run command reads "port=" and "admin_token_file=": a path that
-// decodes to line breaks or terminal escapes shows them escaped, on its own line.
-TEST_F(BackendProgramTest, ARequestCannotWriteALineOfItsOwnIntoTheOutput) {
+// The request log and the start's errors go where the run command reads "port=" and
+// "admin_token_file=": a path that decodes to line breaks or terminal escapes, or a stored key that
+// holds them, shows them escaped, on its own line.
+TEST_F(BackendProgramTest, NeitherARequestNorAStoredKeyWritesALineOfItsOwnIntoTheOutput) {
   // Standard error joined to standard output, as the run command keeps both.
   std::vector<std::string> arguments = {"-c", "exec \"$0\" \"$@\" 2>&1", VRL_BACKEND_EXE, "--port", "0",
                                         "--data-dir", dir_ + "/logged"};
@@ -172,6 +174,27 @@ TEST_F(BackendProgramTest, ARequestCannotWriteALineOfItsOwnIntoTheOutput) {
                       "\\xC2\\x9B\\xFF\\\\\\x09end 404"),
             lines.end())
       << output;
+
+  // A document under such a key that no longer decodes stops the next start, which names it.
+  {
+    leveldb::DB* db = nullptr;
+    leveldb::Options options;
+    ASSERT_TRUE(leveldb::DB::Open(options, dir_ + "/logged/documents", &db).ok());
+    const std::string key = "doc/pin/forged\nport=1\r\nadmin_token_file=/tmp/forged\x1b[2J";
+    EXPECT_TRUE(db->Put(leveldb::WriteOptions(), key, "\xFF").ok());
+    delete db;
+  }
+  backend::BackendProcess damaged("/bin/sh", arguments);
+  EXPECT_FALSE(damaged.started());
+  std::vector<std::string> announced;  // every line with a "=", as the run command could take it
+  for (const auto& [name, value] : damaged.announced()) announced.push_back(name + "=" + value);
+  EXPECT_FALSE(damaged.announced().count("port")) << ::testing::PrintToString(announced);
+  EXPECT_FALSE(damaged.announced().count("admin_token_file")) << ::testing::PrintToString(announced);
+  EXPECT_NE(std::find(announced.begin(), announced.end(),
+                      "vorellin-backend: documents: a stored document is damaged: "
+                      "doc/pin/forged\\x0Aport=1\\x0D\\x0Aadmin_token_file=/tmp/forged\\x1B[2J"),
+            announced.end())
+      << ::testing::PrintToString(announced);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/utilities/Logger.h"
+#include "variru/verorariv/v1/write.pb.h"
 
 namespace {
 
@@ -536,6 +537,47 @@ TEST_F(VerorarivEndToEndTest, ACachedDocumentTheServerNoLongerMatchesIsResolvedA
   size_t limbo = 1;
   db->workerQueue()->EnqueueBlocking([&] { limbo = db->client()->syncEngineForTesting()->CurrentLimboDocuments().size(); });
   EXPECT_EQ(limbo, 0u);
+  registration->remove();
+}
+
+// An earlier version of the service stored ids that are not UTF-8, which no client can decode: the
+// owner's query still syncs without such a document, before and after the admin deletes it.
+TEST_F(VerorarivEndToEndTest, ADocumentStoredUnderAnIdThatIsNotUtf8LeavesTheOwnersSyncRunning) {
+  backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "b.example"}});
+  variru::verorariv::v1::Write legacy;
+  legacy.mutable_update()->set_name("projects/" + backend().projectId() +
+                                    "/databases/(default)/documents/customBlacklist/old-\xFF");
+  (*legacy.mutable_update()->mutable_fields())["userId"].set_string_value(alice_);
+  ASSERT_EQ(backend().documents().store().commit({legacy}, nullptr).code, 0);
+
+  auto db = standIn_->Database(true);
+  auto query = db->collectionWithPath("customBlacklist")->queryWhereField("userId", alice_);
+  auto ids = [](const std::shared_ptr<DAVQuerySnapshot>& snapshot) {
+    std::vector<std::string> result;
+    for (const auto& document : snapshot->documents()) result.push_back(document->documentID());
+    return result;
+  };
+  auto synced = [&](const Recorder<DAVQuerySnapshot>& recorder, const std::vector<std::string>& expected) {
+    return Spin([&] {
+      return !recorder.snapshots.empty() && !recorder.snapshots.back()->metadata().isFromCache() &&
+             ids(recorder.snapshots.back()) == expected;
+    });
+  };
+  Recorder<DAVQuerySnapshot> first;
+  auto registration = query->addSnapshotListener(first.block());
+  ASSERT_TRUE(synced(first, {"b1"}));
+  backend().setDocument("customBlacklist/b2", {{"userId", alice_}, {"domain", "c.example"}});
+  ASSERT_TRUE(synced(first, {"b1", "b2"}));
+  registration->remove();
+
+  // A listen that resumes after the deletion hears nothing of it either.
+  ASSERT_TRUE(backend().deleteDocument("customBlacklist/old-%FF"));
+  EXPECT_TRUE(backend().listDocuments("customBlacklist").size() == 2u);
+  backend().setDocument("customBlacklist/b3", {{"userId", alice_}, {"domain", "d.example"}});
+  Recorder<DAVQuerySnapshot> second;
+  registration = query->addSnapshotListener(second.block());
+  EXPECT_TRUE(synced(second, {"b1", "b2", "b3"}));
+  EXPECT_TRUE(first.errors.empty() && second.errors.empty());
   registration->remove();
 }
 
