@@ -136,13 +136,15 @@ void CloudCollections::listenAllChanges() {
   const std::string uid = user->uid().value_or("");
   // The user's PIN and custom-block-list queries are bound to the user who was signed in when they
   // were registered; after a sign-out another user on this computer gets listeners of their own
-  // (the old ones could only fail on documents the new user may not read).
+  // (the old ones could only fail on documents the new user may not read). What the cloud answered
+  // about the previous user's PIN says nothing about the new user's.
   if ((userPinListenerRegistration || customBlacklistListenerRegistration) && queryListenersUid_ != uid) {
     std::cout << "listenAllChanges - signed-in user changed, following the new user's documents" << std::endl;
     for (auto* registration : {&userPinListenerRegistration, &customBlacklistListenerRegistration}) {
       if (*registration) (*registration)->remove();
       registration->reset();
     }
+    VrlUserDefault::shared().forgetUserPinAnswer();
   }
   queryListenersUid_ = uid;
   listenToCustomBlacklist(uid);
@@ -179,8 +181,17 @@ void CloudCollections::listenToPin(const std::string& uid) {
   auto pin = pinCollection();
   auto admin = adminCollection();
   if (!userPinListenerRegistration && pin) {
-    userPinListenerRegistration =
-        pin->queryWhereField("userId", DAVValue(uid))->addSnapshotListener(&CloudCollections::onUserPin);
+    // Once its user has signed out, the listener only fails on documents that may no longer be read:
+    // that is no answer for whoever is signed in now.
+    userPinListenerRegistration = pin->queryWhereField("userId", DAVValue(uid))->addSnapshotListener(
+        [uid](const std::shared_ptr<DAVQuerySnapshot>& snapshot, const platform::ErrorPtr& error) {
+          if (DavedoveUtils::signedInUid() != uid) {
+            CLOUD_LOG(kPinCaller, "Ignored for a user no longer signed in: "
+                                      << (error ? describe(error) : std::string("a snapshot")));
+            return;
+          }
+          onUserPin(snapshot, error);
+        });
   }
   if (!masterPinListenerRegistration && admin) {
     masterPinListenerRegistration =

@@ -65,16 +65,12 @@ std::vector<std::string> validHttpsUrls(const std::vector<std::string>& list, st
 
 }  // namespace cloudvalue
 
-namespace {
-
-std::optional<std::string> signedInUid() {
+std::optional<std::string> DavedoveUtils::signedInUid() {
   std::shared_ptr<DAVAuth> auth = DAVAuth::auth();
   std::shared_ptr<DAVUser> user = auth ? auth->currentUser() : nullptr;
   if (!user) return std::nullopt;
   return user->uid().value_or("");
 }
-
-}  // namespace
 
 void DavedoveUtils::updateCurrentIp(const std::string& ip) {
   const std::optional<std::string> uid = signedInUid();

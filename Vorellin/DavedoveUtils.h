@@ -29,6 +29,8 @@ class DavedoveUtils {
   static void saveBlockMode(const std::vector<std::string>& ips);
   // The signed-in user's document of "users", once; never called back without a signed-in user.
   static void getUserInfoOnce(DocumentCallback callback);
+  // The uid of the signed-in user; nullopt while nobody is signed in.
+  static std::optional<std::string> signedInUid();
   // Completion of the main window's read of the custom-block-list document: switches the custom block
   // list on through switchOn(true) when the document exists, else tells the user why not.
   static void onCustomBlacklistDocument(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,

@@ -108,6 +108,8 @@ void VrlUserDefault::holdWhatIsInForceLocked() const {
 
 void VrlUserDefault::userPinAnswered() { userPinAnswered_ = true; }
 
+void VrlUserDefault::forgetUserPinAnswer() { userPinAnswered_ = false; }
+
 bool VrlUserDefault::userPinKnown() const {
   return userPinAnswered_ || !preferences->readError() || preferences->hasKey(keys::kPin);
 }

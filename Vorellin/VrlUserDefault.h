@@ -65,6 +65,8 @@ class VrlUserDefault {
 
   // Told by the listener of the user's PIN at each answer of the cloud.
   void userPinAnswered();
+  // Told when the listeners follow another user: the answer was about the previous user's PIN.
+  void forgetUserPinAnswer();
   // Whether the user's PIN is known: always while the settings read; over settings that cannot be read,
   // once it is held in memory or the cloud has answered (a missing one may only not be known yet).
   bool userPinKnown() const;

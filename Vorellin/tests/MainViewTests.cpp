@@ -707,5 +707,73 @@ TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKee
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
+// Over a settings file that cannot be read, the cloud's answer about the PIN is the answer for the user
+// it was given for. Another user who signs in on this computer has their PIN guard everything from the
+// start: until the cloud has answered for them, PIN protection reads on and the empty entry does not
+// pass, whatever the previous user's listeners heard meanwhile.
+TEST_F(MainViewTest, AfterAUserChangeOverUnreadableSettingsTheNewUsersPinGuardsBeforeTheCloudAnswers) {
+  ASSERT_TRUE(backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {"10.0.0.1", "10.0.0.2"}}}},
+                                                              {"extreme", {{"ipv4", {"10.0.1.1", "10.0.1.2"}}}},
+                                                              {"ultraExtreme", {{"ipv4", {"10.0.2.1", "10.0.2.2"}}}}}));
+  const std::string beaEmail = "bea@vorellin.test", beaPassword = "bea-password";
+  const std::string bea = backend().identity().addUser(backend::TestBackend::passwordUser(beaEmail, beaPassword));
+  ASSERT_TRUE(backend().setDocument("pin/" + bea, {{"userId", bea}, {"pin", "1357"}}));
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(2)));
+  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
+    for (auto& s : all) s.dnsServers = {"10.0.2.1", "10.0.2.2"};
+    return true;
+  }));
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+
+  // Started over a damaged file, Ann has no PIN in the cloud: once it said so, PIN protection reads off.
+  damageSettings();
+  std::shared_ptr<Main> main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(prefs()->readError());
+  ASSERT_TRUE(spin([&] { return settings.getDnsPreferences(2) == Strings{"10.0.2.1", "10.0.2.2"} && settings.userPinKnown(); }));
+  EXPECT_FALSE(settings.pinProtectState());
+
+  // Ann signs out and Bea signs in. Until the main view opens the listeners for her, Ann's are still
+  // open, and the cloud refuses Ann's documents to Bea.
+  const auto refusals = [&] {
+    size_t n = 0;
+    for (const auto& text : log->texts(platform::logging::LogFlag::Verbose, "listenToPin(uid:)"))
+      n += text.find("Missing or insufficient permissions.") != std::string::npos;
+    return n;
+  };
+  ASSERT_EQ(refusals(), 0u);
+  platform::ErrorPtr error;
+  ASSERT_TRUE(DAVAuth::auth()->signOut(&error));
+  bool signedIn = false;
+  DAVAuth::auth()->signInWithEmail(beaEmail, beaPassword, [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr e) {
+    error = e;
+    signedIn = true;
+  });
+  ASSERT_TRUE(spin([&] { return signedIn; }));
+  ASSERT_FALSE(error) << error->description();
+  ASSERT_TRUE(spin([&] { return refusals() > 0; }));
+  CloudCollections::shared().listenAllChanges();
+
+  // Before the cloud answers for Bea, the power button asks for the PIN and the empty entry does not pass.
+  alerts->clear();
+  click(main->btnVRLOutlet);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+  enterPin(main, "");
+  EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.0.2.1", "10.0.2.2"}));
+
+  // Her PIN arrives and opens the box.
+  ASSERT_TRUE(spin([&] { return settings.getPin(keys::kPin) == "1357"; }));
+  EXPECT_TRUE(settings.pinProtectState());
+  enterPin(main, "1357");
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
 }  // namespace
 }  // namespace vorellin
