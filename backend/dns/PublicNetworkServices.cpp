@@ -26,6 +26,7 @@ bool PublicNetworkServices::applySeed(const nlohmann::json& seed, std::string* e
   };
   if (seed.contains("publicIpEcho")) {
     const auto& echo = seed["publicIpEcho"];
+    if (!echo.is_object()) return fail("publicIpEcho must be an object");
     const auto answers = echo.value("answers", nlohmann::json::array());
     if (!answers.is_array() || answers.size() != 3)
       return fail("publicIpEcho.answers must list three answers");
@@ -44,6 +45,7 @@ bool PublicNetworkServices::applySeed(const nlohmann::json& seed, std::string* e
   }
   if (seed.contains("dohResolver")) {
     const auto& doh = seed["dohResolver"];
+    if (!doh.is_object()) return fail("dohResolver must be an object");
     std::vector<std::string> blocked;
     for (const auto& name : doh.value("blocked", nlohmann::json::array())) {
       if (!name.is_string()) return fail("dohResolver.blocked must list names");

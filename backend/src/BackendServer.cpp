@@ -55,7 +55,7 @@ bool BackendServer::start(std::string* error) {
     std::string err;
     if (!admin_.create(options_.dataDir, &err)) return fail(err);
   }
-  std::vector<nlohmann::json> seeds;
+  std::vector<std::pair<nlohmann::json, std::string>> seeds;  // each with where it comes from
   if (!options_.seedFile.empty()) {
     std::ifstream in(options_.seedFile);
     if (!in) return fail("cannot read the seed file " + options_.seedFile);
@@ -65,13 +65,13 @@ bool BackendServer::start(std::string* error) {
     if (!platform::isValidUtf8(text)) return fail("the seed file is not valid UTF-8: " + options_.seedFile);
     auto seed = parseJSON(text);
     if (seed.is_discarded()) return fail("the seed file is not JSON: " + options_.seedFile);
-    seeds.push_back(std::move(seed));
+    seeds.emplace_back(std::move(seed), " (the seed file " + options_.seedFile + ")");
   }
-  if (options_.seed) seeds.push_back(*options_.seed);
-  for (const auto& seed : seeds)
+  if (options_.seed) seeds.emplace_back(*options_.seed, "");
+  for (const auto& [seed, source] : seeds)
     for (auto& s : services_) {
       std::string err;
-      if (!s->applySeed(seed, &err)) return fail(s->name() + ": " + err);
+      if (!s->applySeed(seed, &err)) return fail(s->name() + ": " + err + source);
     }
 
   http_ = std::make_unique<httplib::Server>();

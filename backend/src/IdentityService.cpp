@@ -125,6 +125,9 @@ void replyFailure(httplib::Response& res, const Failure& f) {
   replyError(res, 400, f.detail.empty() ? f.keyword : f.keyword + " : " + f.detail);
 }
 
+// The change could not be saved and was taken back: a server error, which the client takes as failed.
+void replyNotSaved(httplib::Response& res) { replyError(res, 500, "Internal error encountered.", "backendError"); }
+
 void replyJSON(httplib::Response& res, const json& body) {
   res.status = 200;
   res.set_content(body.dump(), "application/json; charset=UTF-8");
@@ -369,13 +372,16 @@ void writeMailFile(const std::string& folder, const OobMail& mail, const std::st
 // Saves the files (name, text) of the data directory as one change: the journal holds every one of
 // them before the first is replaced, so a crash in between leaves the journal, and the next start
 // (readSavedFiles) finishes the save. Without a crash the journal goes again; should its removal be
-// lost, it names only what the files hold already.
+// lost, it names only what the files hold already. On false, *journaled tells whether the journal
+// was written: then the save stands all the same, and only its files are behind.
 bool saveTogether(const std::string& dir, const std::vector<std::pair<std::string, std::string>>& files,
-                  std::string* error) {
+                  std::string* error, bool* journaled = nullptr) {
+  if (journaled) *journaled = false;
   json journal = json::object();
   for (const auto& [name, text] : files) journal[name] = text;
   const std::string journalPath = dir + "/" + kSaveJournal;
   if (!platform::writeFileAtomically(journalPath, json{{"files", journal}}.dump(), error, 0600)) return false;
+  if (journaled) *journaled = true;
   for (const auto& [name, text] : files)
     if (!platform::writeFileAtomically(dir + "/" + name, text, error, 0600)) return false;
   ::unlink(journalPath.c_str());
@@ -420,6 +426,13 @@ struct IdentityService::Impl {
   std::vector<OobMail> mails;
   std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
   bool codesChanged = false;  // since the codes were last saved
+  // The state as the last save left it on disk, which a change that cannot be saved goes back to.
+  struct Saved {
+    std::map<std::string, StoredUser> users;
+    std::map<std::string, RefreshRecord> refresh;
+    std::map<std::string, PendingCode> oobCodes;
+  } saved;
+  std::vector<OobMail> unsentMails;  // of the change being saved: sent once it is
   std::function<int64_t()> clock;  // tests only; unset: the system clock
   std::string customTokenKey;
   std::vector<FederatedIdentity> identities;
@@ -541,31 +554,48 @@ struct IdentityService::Impl {
     }
     oobCodes.erase(it);
     codesChanged = true;
-    persist();
+    persist();  // refused all the same: a code that no longer acts may stay on disk
     return oobCodes.end();
   }
 
   // A fresh code of the type for the account (uid) and the address, kept until used or expired and
-  // written out as a mail; the caller holds the mutex and persists.
-  OobMail sendMail(const std::string& requestType, const std::string& uid, const std::string& email,
-                   const std::string& newEmail = "", const std::string& continueUrl = "") {
+  // mailed once saved; the caller holds the mutex and persists.
+  void sendMail(const std::string& requestType, const std::string& uid, const std::string& email,
+                const std::string& newEmail = "", const std::string& continueUrl = "") {
     OobMail mail{requestType, email, platform::base64URLEncode(randomBytes(24)), newEmail};
     mail.link = "https://" + projectId + ".davedoveapp.com/__/auth/action?mode=" + actionMode(requestType) +
                 "&oobCode=" + mail.oobCode;
     if (!continueUrl.empty()) mail.link += "&continueUrl=" + httplib::detail::encode_query_param(continueUrl);
-    if (keepMails) mails.push_back(mail);
     const bool brief = requestType == "PASSWORD_RESET" || requestType == "EMAIL_SIGNIN";
     oobCodes[sha256Hex(mail.oobCode)] =
         PendingCode{requestType, uid, email, newEmail, now() + (brief ? kShortCodeLifetimeSeconds : kLongCodeLifetimeSeconds)};
     codesChanged = true;
-    if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
-    return mail;
+    unsentMails.push_back(std::move(mail));
   }
 
   // Persistence: whole files readable by the owner only, saved together (see saveTogether). The
-  // codes only when they changed, so a sign-in costs the same however many are stored.
-  void persist() {
-    if (dataDir.empty()) return;
+  // codes only when they changed, so a sign-in costs the same however many are stored. False when
+  // nothing of the change reached the disk: it is then taken back, so that what memory answers stays
+  // what a restart finds, and the caller answers the request as failed.
+  bool persist() {
+    if (!dataDir.empty() && !save()) {
+      users = saved.users;
+      refresh = saved.refresh;
+      oobCodes = saved.oobCodes;
+      codesChanged = true;
+      unsentMails.clear();
+      return false;
+    }
+    for (const auto& mail : unsentMails) {
+      if (keepMails) mails.push_back(mail);
+      if (!dataDir.empty()) writeMailFile(mailFolder(), mail, projectId);
+    }
+    unsentMails.clear();
+    return true;
+  }
+
+  // False when not even the journal could be written.
+  bool save() {
     json u = json::array();
     for (const auto& [uid, user] : users) u.push_back(userToJSON(user));
     json r = json::array();
@@ -586,10 +616,25 @@ struct IdentityService::Impl {
       files.emplace_back(kCodesFile, json{{"codes", c}}.dump(2));
     }
     std::string error;
-    if (saveTogether(dataDir, files, &error))
-      codesChanged = false;  // a failed save writes them again next time
-    else
-      std::cerr << "vorellin-backend: cannot save the identity data in " << dataDir << ": " << error << std::endl;
+    bool journaled = false;
+    if (saveTogether(dataDir, files, &error, &journaled)) {
+      codesChanged = false;  // after a save left unfinished they are written again next time
+    } else {
+      std::cerr << "vorellin-backend: cannot save the identity data in " << dataDir << ": " << error
+                << (journaled ? " (its journal holds the change)" : " (the change is refused)") << std::endl;
+      if (!journaled) return false;
+    }
+    saved = {users, refresh, oobCodes};
+    return true;
+  }
+
+  // False when there is no such account; *stored false when the change could not be saved.
+  bool setDisabled(const std::string& uid, bool disabled, bool* stored) {
+    StoredUser* u = byID(uid);
+    if (!u) return false;
+    u->disabled = disabled;
+    *stored = persist();
+    return true;
   }
 };
 
@@ -679,6 +724,7 @@ bool IdentityService::open(std::string* error) {
   impl_->oobCodes = std::move(codes);
   impl_->refresh = std::move(refresh);
   impl_->dropExpiredCodes();
+  impl_->saved = {impl_->users, impl_->refresh, impl_->oobCodes};
   // Readable by the owner only: the mails carry working codes.
   const std::string mail = impl_->mailFolder();
   if (::mkdir(mail.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create " + mail);
@@ -692,53 +738,65 @@ bool IdentityService::applySeed(const nlohmann::json& seed, std::string* error) 
     return false;
   };
   if (!seed.is_object()) return fail("the seed is not a JSON object");
-  if (seed.contains("apiKeys")) {
-    if (!seed["apiKeys"].is_array()) return fail("seed: \"apiKeys\" is not an array");
-    std::vector<std::string> keys;
-    for (const auto& k : seed["apiKeys"])
-      if (k.is_string()) keys.push_back(k.get<std::string>());
-    setAPIKeys(keys);
-  }
-  if (seed.contains("customTokenKey")) {
-    auto key = seed["customTokenKey"].is_string() ? platform::base64Decode(seed["customTokenKey"].get<std::string>())
-                                                  : std::nullopt;
-    if (!key || key->empty()) return fail("seed: \"customTokenKey\" is not a base64 key");
-    setCustomTokenKey(*key);
-  }
-  if (seed.contains("federatedIdentities")) {
-    if (!seed["federatedIdentities"].is_array()) return fail("seed: \"federatedIdentities\" is not an array");
-    for (const auto& e : seed["federatedIdentities"]) {
-      if (!e.is_object() || e.value("providerId", "").empty() || e.value("token", "").empty() ||
-          e.value("federatedId", "").empty())
-        return fail("seed: a federated identity needs \"providerId\", \"token\" and \"federatedId\"");
-      addFederatedIdentity({e.value("providerId", ""), e.value("token", ""), e.value("federatedId", ""),
-                            e.value("email", ""), e.value("displayName", ""), e.value("photoUrl", "")});
+  // Everything is read and checked before anything is taken: a seed with a damaged field changes
+  // nothing, and names the field.
+  RecordReader top(seed, "seed");
+  // A list of texts; a list of something else is refused rather than read as an empty one (no API
+  // keys would let any key in).
+  auto texts = [&](const char* key, std::optional<std::vector<std::string>>* out) {
+    const json* list = top.array(key);
+    if (!list) return top.error().empty() || fail(top.error());
+    out->emplace();
+    for (const auto& v : *list) {
+      if (!v.is_string()) return fail(std::string("seed: \"") + key + "\" lists something other than texts");
+      (*out)->push_back(v.get<std::string>());
     }
+    return true;
+  };
+  std::optional<std::vector<std::string>> apiKeys, domains;
+  if (!texts("apiKeys", &apiKeys) || !texts("authorizedDomains", &domains)) return false;
+  std::optional<std::string> customKey;
+  if (seed.contains("customTokenKey")) {
+    customKey = top.base64("customTokenKey");
+    if (!top.error().empty()) return fail(top.error());
+    if (customKey->empty()) return fail("seed: \"customTokenKey\" is not a base64 key");
   }
-  if (seed.contains("authorizedDomains")) {
-    if (!seed["authorizedDomains"].is_array()) return fail("seed: \"authorizedDomains\" is not an array");
+  std::vector<FederatedIdentity> identities;
+  const json* list = top.array("federatedIdentities");
+  if (!top.error().empty()) return fail(top.error());
+  for (size_t i = 0; list && i < list->size(); ++i) {
+    RecordReader r((*list)[i], "seed: federated identity " + std::to_string(i + 1));
+    FederatedIdentity identity{r.text("providerId"), r.text("token"),       r.text("federatedId"),
+                               r.text("email"),      r.text("displayName"), r.text("photoUrl")};
+    if (!r.error().empty()) return fail(r.error());
+    if (identity.providerId.empty() || identity.token.empty() || identity.federatedId.empty())
+      return fail("seed: a federated identity needs \"providerId\", \"token\" and \"federatedId\"");
+    identities.push_back(std::move(identity));
+  }
+  std::vector<SeedUser> users;
+  list = top.array("users");
+  if (!top.error().empty()) return fail(top.error());
+  for (size_t i = 0; list && i < list->size(); ++i) {
+    RecordReader r((*list)[i], "seed: user " + std::to_string(i + 1));
+    SeedUser u{r.text("uid"),      r.text("email"),    r.text("password"),     r.text("displayName"),
+               r.text("photoUrl"), r.flag("disabled"), r.flag("emailVerified")};
+    if (!r.error().empty()) return fail(r.error());
+    users.push_back(std::move(u));
+  }
+
+  if (apiKeys) setAPIKeys(*apiKeys);
+  if (customKey) setCustomTokenKey(*customKey);
+  for (const auto& identity : identities) addFederatedIdentity(identity);
+  if (domains) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->authorizedDomains.clear();
-    for (const auto& d : seed["authorizedDomains"])
-      if (d.is_string()) impl_->authorizedDomains.push_back(d.get<std::string>());
+    impl_->authorizedDomains = *domains;
   }
-  if (!seed.contains("users")) return true;
-  if (!seed["users"].is_array()) return fail("seed: \"users\" is not an array");
-  for (const auto& e : seed["users"]) {
-    if (!e.is_object()) return fail("seed: a user is not an object");
-    SeedUser u;
-    u.uid = e.value("uid", "");
-    u.email = e.value("email", "");
-    u.password = e.value("password", "");
-    u.displayName = e.value("displayName", "");
-    u.photoUrl = e.value("photoUrl", "");
-    u.disabled = e.value("disabled", false);
-    u.emailVerified = e.value("emailVerified", false);
+  for (const auto& u : users) {
     {
       std::lock_guard<std::mutex> lock(impl_->mutex);
       if ((!u.email.empty() && impl_->byEmail(u.email)) || (!u.uid.empty() && impl_->byID(u.uid))) continue;
     }
-    addUser(u);
+    if (addUser(u).empty()) return fail("cannot save the seed's users in " + impl_->dataDir);
   }
   return true;
 }
@@ -771,7 +829,7 @@ std::string IdentityService::addUser(const SeedUser& seed) {
   if (!seed.password.empty()) impl_->setPassword(u, seed.password);
   u.createdAtMs = nowMillis();
   impl_->users[u.uid] = u;
-  impl_->persist();
+  if (!impl_->persist()) return "";
   return u.uid;
 }
 
@@ -789,19 +847,15 @@ std::optional<UserInfo> IdentityService::userByID(const std::string& uid) const 
 
 bool IdentityService::setUserDisabled(const std::string& uid, bool disabled) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  StoredUser* u = impl_->byID(uid);
-  if (!u) return false;
-  u->disabled = disabled;
-  impl_->persist();
-  return true;
+  bool stored = false;
+  return impl_->setDisabled(uid, disabled, &stored) && stored;
 }
 
 bool IdentityService::deleteUser(const std::string& uid) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!impl_->users.erase(uid)) return false;
   impl_->dropCodesOf(uid);
-  impl_->persist();
-  return true;
+  return impl_->persist();
 }
 
 void IdentityService::revokeRefreshTokens(const std::string& uid) {
@@ -817,8 +871,7 @@ bool IdentityService::revokeRefreshToken(const std::string& refreshToken) {
   auto it = impl_->refresh.find(sha256Hex(refreshToken));
   if (it == impl_->refresh.end()) return false;
   it->second.revoked = true;
-  impl_->persist();
-  return true;
+  return impl_->persist();
 }
 
 void IdentityService::setCustomTokenKey(const std::string& key) {
@@ -1001,7 +1054,6 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (u->disabled) return replyFailure(res, {"USER_DISABLED", "The user account has been disabled by an administrator."});
     u->lastLoginAtMs = nowMillis();
     Tokens t = issue(*u, boolField(body, "returnSecureToken"), nowSeconds());
-    impl->persist();
     json reply = {{"kind", "identityservice#VerifyPasswordResponse"},
                   {"localId", u->uid},
                   {"email", u->email},
@@ -1011,6 +1063,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
                   {"expiresIn", std::to_string(impl->lifetime)}};
     if (!t.refreshToken.empty()) reply["refreshToken"] = t.refreshToken;
     if (!u->photoUrl.empty()) reply["photoUrl"] = u->photoUrl;
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, reply);
   };
 
@@ -1036,7 +1089,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     u.createdAtMs = u.lastLoginAtMs = nowMillis();
     impl->users[u.uid] = u;
     Tokens t = issue(u, boolField(body, "returnSecureToken"), nowSeconds());
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     json reply = {{"kind", "identityservice#SignupNewUserResponse"},
                   {"localId", u.uid},
                   {"idToken", t.idToken},
@@ -1081,11 +1134,12 @@ void IdentityService::registerRoutes(httplib::Server& server) {
         impl->codesChanged = true;
       }
       u->emailVerified = true;
-      impl->persist();
-      return replyJSON(res, {{"kind", "identityservice#SetAccountInfoResponse"},
-                             {"localId", u->uid},
-                             {"email", u->email},
-                             {"emailVerified", true}});
+      const json reply = {{"kind", "identityservice#SetAccountInfoResponse"},
+                          {"localId", u->uid},
+                          {"email", u->email},
+                          {"emailVerified", true}};
+      if (!impl->persist()) return replyNotSaved(res);
+      return replyJSON(res, reply);
     }
     Failure failure;
     StoredUser* found = userForToken(stringField(body, "idToken"), &failure);
@@ -1158,7 +1212,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       reply["refreshToken"] = t.refreshToken;
       reply["expiresIn"] = std::to_string(impl->lifetime);
     }
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, reply);
   };
 
@@ -1186,7 +1240,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     // Issued for the account that has the address now (a sign-in link may find none).
     const StoredUser* holder = impl->byEmail(email);
     impl->sendMail(type, holder ? holder->uid : std::string(), email, "", continueUrl);
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, {{"kind", "identityservice#GetOobConfirmationCodeResponse"}, {"email", email}});
   };
 
@@ -1233,7 +1287,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     impl->dropCodesOf(uid);
     for (auto& [hash, rec] : impl->refresh)
       if (rec.uid == uid) rec.revoked = true;
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, {{"kind", "identityservice#DeleteAccountResponse"}});
   };
 
@@ -1280,7 +1334,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     u->lastLoginAtMs = nowMillis();
     json reply = tokenReply(*u, "identityservice#EmailLinkSigninResponse", true);
     reply["isNewUser"] = isNewUser;
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, reply);
   };
 
@@ -1315,7 +1369,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     impl->codesChanged = true;
     impl->setPassword(*u, password);
     impl->endSessions(*u);
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, reply);
   };
 
@@ -1343,7 +1397,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     u->lastLoginAtMs = nowMillis();
     json reply = tokenReply(*u, "identityservice#VerifyCustomTokenResponse", boolField(body, "returnSecureToken"));
     reply["isNewUser"] = isNewUser;
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, reply);
   };
 
@@ -1423,7 +1477,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     for (const char* key : {"localId", "idToken", "refreshToken", "expiresIn"})
       if (tokens.contains(key)) reply[key] = tokens[key];
     reply["isNewUser"] = isNewUser;
-    impl->persist();
+    if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, reply);
   };
 
@@ -1517,7 +1571,10 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (uid.empty() || (action != "disable" && action != "enable"))
       return reply(400, {{"error", "expected /admin/v1/accounts/<uid>:disable or /admin/v1/accounts/<uid>:enable"}});
     const bool disabled = action == "disable";
-    if (!setUserDisabled(uid, disabled)) return reply(404, {{"error", "no such account"}});
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    bool stored = false;
+    if (!impl_->setDisabled(uid, disabled, &stored)) return reply(404, {{"error", "no such account"}});
+    if (!stored) return reply(500, {{"error", "the change could not be saved"}});
     reply(200, {{"uid", uid}, {"disabled", disabled}});
   });
 }

@@ -88,16 +88,20 @@ class IdentityService : public Service {
   // Lifetime of new ID tokens in seconds (default 3600); sent as "expiresIn" / "expires_in".
   void setIDTokenLifetime(int64_t seconds);
 
-  std::string addUser(const SeedUser& user);  // returns the uid; an existing e-mail is replaced
+  // A change that cannot be saved in the data directory is taken back (as is a request's, which is
+  // then answered with a server error).
+  // Returns the uid, "" when it cannot be saved; an existing e-mail is replaced.
+  std::string addUser(const SeedUser& user);
   std::optional<UserInfo> userByEmail(const std::string& email) const;
   std::optional<UserInfo> userByID(const std::string& uid) const;
-  // A disabled account is refused by every call that names it; false when the uid is unknown.
+  // A disabled account is refused by every call that names it; false when the uid is unknown or the
+  // change cannot be saved.
   bool setUserDisabled(const std::string& uid, bool disabled);
-  bool deleteUser(const std::string& uid);
+  bool deleteUser(const std::string& uid);  // likewise
   // Refresh tokens of the user stop working (exchange answers "TOKEN_EXPIRED"); so do ID tokens
   // issued before now.
   void revokeRefreshTokens(const std::string& uid);
-  // One refresh token; false when unknown.
+  // One refresh token; false when unknown or not saved.
   bool revokeRefreshToken(const std::string& refreshToken);
 
   // An ID token for the user as a sign-in would give it (for tests of expired or foreign tokens:

@@ -466,6 +466,53 @@ TEST_F(IdentityServiceTest, ASaveCutShortBetweenItsFilesIsFinishedAtTheNextStart
   EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
 }
 
+TEST_F(IdentityServiceTest, AChangeThatCannotBeSavedIsAnsweredAsFailedAndTakenBack) {
+  const std::string journal = backend_.dataDir() + "/save-journal.json";
+  const std::string mailFolder = backend_.identity().mailDirectory();
+  auto mailFiles = [&] {
+    return std::distance(std::filesystem::directory_iterator(mailFolder), std::filesystem::directory_iterator());
+  };
+  auto admin = [&](const std::string& path) {
+    httplib::Client client("127.0.0.1", backend_.port());
+    client.set_bearer_token_auth(backend_.server().adminToken());
+    auto res = client.Post(path);
+    return res ? res->status : 0;
+  };
+  const std::string refresh = signIn("ann@example.com", "secret123").body["refreshToken"];
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "PASSWORD_RESET"}, {"email", "ann@example.com"}}).status, 200);
+  const std::string code = backend_.identity().sentMails().back().oobCode;
+  const auto mailed = mailFiles();
+
+  // A folder where the save writes its journal: no save can begin, for root too.
+  ASSERT_TRUE(std::filesystem::create_directories(journal + "/in-the-way"));
+  auto failed = [](const Reply& r) {
+    return r.status == 500 && r.body.is_object() && r.body["error"].is_object() && r.body["error"]["code"] == 500 &&
+           r.body["error"]["message"].is_string();
+  };
+  EXPECT_TRUE(failed(call("resetPassword", {{"oobCode", code}, {"newPassword", "reset-pass"}})));
+  EXPECT_TRUE(failed(signIn("ann@example.com", "secret123")));  // its session could not be kept
+  EXPECT_TRUE(failed(call("signupNewUser", {{"email", "new@example.com"}, {"password", "new-pass"}})));
+  EXPECT_TRUE(failed(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "ann@example.com"}})));
+  EXPECT_EQ(admin("/admin/v1/accounts/uid-ann:disable"), 500);
+  // None of them stays: no mail with a code that was not kept, no account, no ended session.
+  EXPECT_EQ(mailFiles(), mailed);
+  EXPECT_EQ(backend_.identity().sentMails().back().oobCode, code);
+  EXPECT_FALSE(backend_.identity().userByEmail("new@example.com"));
+  EXPECT_FALSE(backend_.identity().userByID("uid-ann")->disabled);
+  EXPECT_EQ(exchange(refresh).status, 200);
+
+  // What was answered is what a restart finds: the old password, the unused code, once.
+  ASSERT_TRUE(std::filesystem::remove_all(journal));
+  EXPECT_EQ(keyword(signIn("ann@example.com", "reset-pass")), "INVALID_PASSWORD");
+  backend_.restart();
+  EXPECT_EQ(signIn("ann@example.com", "secret123").status, 200);
+  EXPECT_FALSE(backend_.identity().userByEmail("new@example.com"));
+  EXPECT_EQ(call("resetPassword", {{"oobCode", code}, {"newPassword", "reset-pass"}}).status, 200);
+  backend_.restart();
+  EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", code}, {"newPassword", "other-pass"}})), "INVALID_OOB_CODE");
+  EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
+}
+
 TEST_F(IdentityServiceTest, RecordsExactlyWhatTheClientSent) {
   backend_.clearRequests();
   httplib::Client client("127.0.0.1", backend_.port());
@@ -653,9 +700,32 @@ TEST(IdentityServicePersistenceTest, DamagedDataFilesStopTheStartNamingFileAndFi
     EXPECT_EQ(readAll(journal), R"({"files":{"users.json":7}})");
   }
   std::filesystem::remove(journal);
+  // A seed file with a field of another type, likewise: refused by file and field, nothing of it taken.
+  struct DamagedSeed {
+    json seed;
+    std::string named;
+  };
+  const std::string seedFile = dir + "/seed.json";
+  for (const DamagedSeed& damage : std::vector<DamagedSeed>{
+           {{{"users", {{{"email", "gus@example.com"}, {"password", "gus-pass"}}, {{"disabled", "no"}}}}}, "\"disabled\""},
+           {{{"users", {{{"email", 5}}}}}, "\"email\""},
+           {{{"federatedIdentities", {{{"providerId", 5}, {"token", "t"}, {"federatedId", "f"}}}}}, "\"providerId\""},
+           {{{"apiKeys", {5}}}, "\"apiKeys\""},
+           {{{"authorizedDomains", "localhost"}}, "\"authorizedDomains\""},
+           {{{"documents", {{"pin/uid-eve", 5}}}}, "pin/uid-eve"}}) {
+    std::ofstream(seedFile) << damage.seed.dump();
+    BackendOptions seeded = options;
+    seeded.seedFile = seedFile;
+    BackendServer server(seeded);
+    std::string error;
+    EXPECT_FALSE(server.start(&error)) << damage.seed;
+    EXPECT_NE(error.find(seedFile), std::string::npos) << error;
+    EXPECT_NE(error.find(damage.named), std::string::npos) << error;
+  }
   BackendServer mended(options);
   EXPECT_TRUE(mended.start());
   EXPECT_TRUE(mended.identity().userByEmail("eve@example.com"));
+  EXPECT_FALSE(mended.identity().userByEmail("gus@example.com"));
   mended.stop();
   std::filesystem::remove_all(dir);
 }

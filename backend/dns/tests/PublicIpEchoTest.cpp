@@ -59,6 +59,10 @@ TEST(PublicIpEchoTest, SeedStartsThreeDisagreeingServicesAndTheResolver) {
   PublicNetworkServices bad;
   EXPECT_FALSE(bad.applySeed({{"publicIpEcho", {{"answers", {"1.2.3.4"}}}}}, &error));
   EXPECT_FALSE(bad.applySeed({{"dohResolver", {{"blocked", {1}}}}}, &error));
+  EXPECT_FALSE(bad.applySeed({{"publicIpEcho", "198.51.100.1"}}, &error));
+  EXPECT_NE(error.find("publicIpEcho"), std::string::npos) << error;
+  EXPECT_FALSE(bad.applySeed({{"dohResolver", 5}}, &error));
+  EXPECT_NE(error.find("dohResolver"), std::string::npos) << error;
   PublicNetworkServices none;
   ASSERT_TRUE(none.applySeed({{"users", nlohmann::json::array()}}, &error));
   ASSERT_TRUE(none.start(&error));
