@@ -1,7 +1,11 @@
 // The document database as the application uses it, end to end: public API, sync core, local
 // store, remote layer and the backend stand-in's document service on loopback, with a user
 // signed in through the real authentication client.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -1075,6 +1079,29 @@ class SignOutWhileRegistering : public davedove::verorariv::auth::CredentialsPro
   std::shared_ptr<DAVAuth> auth_;
 };
 
+// A loopback port held bound but never listened on: every connection to it is refused.
+class RefusingPort {
+ public:
+  RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+  }
+  ~RefusingPort() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int port() const { return port_; }  // 0 when none could be had
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
 TEST_F(VerorarivEndToEndTest, AUserChangeWhileTheClientStartsIsHandledAfterTheStart) {
   using davedove::verorariv::core::VRVVerorarivClient;
   // Alice's write waits in the storage, so a view tells whose writes the client shows.
@@ -1086,8 +1113,14 @@ TEST_F(VerorarivEndToEndTest, AUserChangeWhileTheClientStartsIsHandledAfterTheSt
   doc->setData({{"userId", alice_}, {"n", 5}}, /*merge=*/true);
   ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty() && IntField(recorder.snapshots.back(), "n") == 5; }));
   registration->remove();
+  // The new client starts online as Alice. A service that acknowledged her write before the
+  // sign-out reached the client would leave it in the cache, which every user reads; a port that
+  // refuses every connection keeps it waiting in the storage.
+  RefusingPort refusing;
+  ASSERT_NE(refusing.port(), 0);
   const davedove::verorariv::core::DatabaseInfo info(db->databaseID(), db->persistenceKey(),
-                                                     db->settings().host(), db->settings().isSSLEnabled());
+                                                     "127.0.0.1:" + std::to_string(refusing.port()),
+                                                     db->settings().isSSLEnabled());
   const DAVVerorarivSettings settings = db->settings();
   standIn_->ShutDownDatabase();
   db.reset();
