@@ -94,7 +94,9 @@ class StreamSlots {
 // names or texts that are not valid UTF-8 are refused with 400. A document stored with such (before
 // they were refused) is shown escaped (see showUtf8) with "escaped": true, and DELETE takes its path's
 // own bytes (percent-encoded). Listen streams leave out a document whose path is not UTF-8: no client
-// could decode a message naming it.
+// could decode a message naming it. A document an earlier version stored nesting too deep (see
+// DocumentStore::setAside) is shown with "tooDeep": true and without its fields; PUT replaces it and
+// DELETE removes it, PATCH is refused.
 //
 // Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
 // as it is.
