@@ -421,33 +421,47 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
+    // Each document once, however often it is named.
     std::vector<std::string> paths;
+    std::set<std::string> named;
     for (const auto& name : request->documents()) {
       auto path = store().pathOfName(name);
       if (!path) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid document name " + name);
-      paths.push_back(*path);
+      if (named.insert(*path).second) paths.push_back(std::move(*path));
     }
-    std::vector<v1::BatchGetDocumentsResponse> responses;
+    // The store's own documents, each copied only as it is sent, and only once the whole answer is
+    // known to stay within the bound.
+    std::vector<DocumentPtr> found;
+    size_t bytes = 0;
+    StoreVersion readTime = 0;
     grpc::Status denied = grpc::Status::OK;
     store().read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
                      StoreVersion version) {
+      readTime = version;
       for (const auto& path : paths) {
         auto it = docs.find(path);
-        const v1::Document* doc = it == docs.end() ? nullptr : it->second.get();
-        if (!canRead(identity(), uid, path, doc)) {
+        DocumentPtr doc = it == docs.end() ? nullptr : it->second;
+        if (!canRead(identity(), uid, path, doc.get())) {
           denied = grpc::Status(grpc::StatusCode::PERMISSION_DENIED, "Missing or insufficient permissions.");
           return;
         }
-        v1::BatchGetDocumentsResponse r;
-        if (doc) *r.mutable_found() = *doc;
-        else r.set_missing(store().documentName(path));
-        *r.mutable_read_time() = timestampOfVersion(version);
-        responses.push_back(std::move(r));
+        bytes += doc ? doc->ByteSizeLong() : path.size();
+        found.push_back(std::move(doc));
       }
     });
     if (!denied.ok()) return denied;
-    for (const auto& r : responses)
+    if (bytes > kMaxBatchGetBytes)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "A lookup answers at most " + std::to_string(kMaxBatchGetBytes) +
+                              " bytes of documents and this one would take " + std::to_string(bytes) +
+                              "; ask for fewer documents at a time");
+    for (size_t i = 0; i < paths.size(); ++i) {
+      v1::BatchGetDocumentsResponse r;
+      if (found[i]) *r.mutable_found() = *found[i];
+      else r.set_missing(store().documentName(paths[i]));
+      *r.mutable_read_time() = timestampOfVersion(readTime);
       if (!writer->Write(r)) break;
+    }
     return grpc::Status::OK;
   }
 

@@ -27,6 +27,7 @@ class IdentityService;
 // application and the SDK ever send.
 inline constexpr size_t kMaxCommitWrites = 500;           // more in one commit: INVALID_ARGUMENT
 inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded size; more: INVALID_ARGUMENT
+inline constexpr size_t kMaxBatchGetBytes = 16 << 20;     // the documents one lookup answers; more: INVALID_ARGUMENT
 // A gRPC message larger is cut off by the transport (RESOURCE_EXHAUSTED): room enough that a client's
 // commit over the bound gets the service's final answer, and still what one request may hold.
 inline constexpr size_t kMaxRequestBytes = 2 * kMaxCommitBytes;

@@ -379,14 +379,20 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (auto transform = std::dynamic_pointer_cast<const model::VRVTransformMutation>(mutation)) {
       std::vector<model::FieldValuePtr> results;
       auto doc = std::dynamic_pointer_cast<const model::VRVDocument>(beforeDoc);
+      const model::DAVTimestamp now(commitTime.seconds(), commitTime.nanoseconds());
       for (const model::FieldTransform& ft : transform->fieldTransforms()) {
-        model::FieldValuePtr previous = doc ? doc->fieldForPath(ft.path()) : nullptr;
-        if (ft.transformation().type() == model::TransformOperation::Type::ServerTimestamp) {
-          results.push_back(model::VRVTimestampValue::timestampValue(
-              model::DAVTimestamp(commitTime.seconds(), commitTime.nanoseconds())));
-        } else {
-          results.push_back(ft.transformation().ApplyLocal(
-              previous, model::DAVTimestamp(commitTime.seconds(), commitTime.nanoseconds())));
+        switch (ft.transformation().type()) {
+          case model::TransformOperation::Type::ServerTimestamp:
+            results.push_back(model::VRVTimestampValue::timestampValue(now));
+            break;
+          case model::TransformOperation::Type::ArrayUnion:
+          case model::TransformOperation::Type::ArrayRemove:
+            // Whoever takes the result applies the transform to the value it had, so the answer
+            // need not carry the whole array: it stays as small as the request.
+            results.push_back(model::VRVNullValue::nullValue());
+            break;
+          default:
+            results.push_back(ft.transformation().ApplyLocal(doc ? doc->fieldForPath(ft.path()) : nullptr, now));
         }
       }
       transformResults = std::move(results);

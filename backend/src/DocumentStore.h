@@ -88,7 +88,8 @@ class DocumentStore {
 
   // Applies the writes atomically: all of them or none. `check` (may be empty) vets every
   // document a write changes. A field path or a document left nesting deeper than kMaxNesting, or
-  // a document left larger than kMaxDocumentBytes, refuses the commit with INVALID_ARGUMENT.
+  // a document left larger than kMaxDocumentBytes, refuses the commit with INVALID_ARGUMENT. The
+  // result of an array transform is null: whoever takes it applies the transform to the value it had.
   CommitOutcome commit(const std::vector<variru::verorariv::v1::Write>& writes, const WriteCheck& check);
 
   // Runs `reader` under the lock with the current documents (by path) and version.

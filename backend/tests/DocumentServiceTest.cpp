@@ -885,6 +885,58 @@ TEST_F(DocumentServiceTest, AStoreHoldingADocumentNestedTooDeepOpensAndTheDocume
   EXPECT_EQ(docs[bobsDocument]["name"], "Bob");
 }
 
+// An answer stays within a bound its request sets: an array transform's result is not the whole
+// array, and a lookup answers each document once, refusing one that would carry too much.
+TEST_F(DocumentServiceTest, AnAnswerStaysWithinABoundSetByItsRequest) {
+  const std::string profile = "users/" + alice_.uid;
+  ASSERT_TRUE(commit(alice_.idToken, {set(profile, {{"userId", alice_.uid}})}).ok());
+  std::vector<v1::Write> unions;
+  for (int i = 0; i < 200; ++i)
+    unions.push_back(arrayChange(profile, "devices", {std::to_string(i) + std::string(1000, 'd')}));
+  v1::CommitResponse answer;
+  grpc::Status committed = commit(alice_.idToken, unions, &answer);
+  ASSERT_TRUE(committed.ok()) << committed.error_message();
+  EXPECT_LT(answer.ByteSizeLong(), 8000u) << "a request of 200 kB";
+  ASSERT_EQ(answer.write_results_size(), 200);
+  for (const auto& result : answer.write_results()) {
+    ASSERT_EQ(result.transform_results_size(), 1);
+    EXPECT_EQ(result.transform_results(0).value_type_case(), v1::Value::kNullValue);
+  }
+  EXPECT_EQ(backend_.getDocument(profile)["fields"]["devices"].size(), 200u);
+
+  // The answers as they come: each document's name, and the status.
+  auto lookup = [&](const std::vector<std::string>& paths, std::vector<std::string>* answered) {
+    v1::BatchGetDocumentsRequest request;
+    request.set_database(database());
+    for (const auto& p : paths) request.add_documents(name(p));
+    auto c = context(alice_.idToken);
+    auto reader = stub_->BatchGetDocuments(c.get(), request);
+    v1::BatchGetDocumentsResponse r;
+    while (reader->Read(&r)) answered->push_back(r.has_found() ? r.found().name() : r.missing());
+    return reader->Finish();
+  };
+  std::vector<std::string> answered;
+  ASSERT_TRUE(lookup(std::vector<std::string>(1000, profile), &answered).ok());
+  EXPECT_EQ(answered, std::vector<std::string>{name(profile)});
+
+  // Documents of a megabyte, seventeen together past the bound: refused before any is sent.
+  std::vector<std::string> large;
+  for (int i = 0; i < 17; ++i) {
+    large.push_back("dnsServers/large" + std::to_string(i));
+    ASSERT_TRUE(backend_.setDocument(large.back(), {{"blob", std::string(kMaxDocumentBytes - 1000, 'b')}}));
+  }
+  answered.clear();
+  grpc::Status tooMuch = lookup(large, &answered);
+  EXPECT_EQ(tooMuch.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << tooMuch.error_message();
+  EXPECT_NE(tooMuch.error_message().find(std::to_string(kMaxBatchGetBytes)), std::string::npos)
+      << tooMuch.error_message();
+  EXPECT_TRUE(answered.empty());
+  large.pop_back();
+  answered.clear();
+  EXPECT_TRUE(lookup(large, &answered).ok()) << "the bound itself is answered";
+  EXPECT_EQ(answered.size(), 16u);
+}
+
 // A client that never reads must not make the service keep every later commit for it: its stream
 // ends once it is too far behind, while a reading listener gets every change.
 TEST_F(DocumentServiceTest, AListenerThatNeverReadsIsEndedInsteadOfHoldingEveryCommit) {
