@@ -421,33 +421,47 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::string uid;
     grpc::Status status = authenticate(context, &uid);
     if (!status.ok()) return status;
+    // Each document once, however often it is named.
     std::vector<std::string> paths;
+    std::set<std::string> named;
     for (const auto& name : request->documents()) {
       auto path = store().pathOfName(name);
       if (!path) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid document name " + name);
-      paths.push_back(*path);
+      if (named.insert(*path).second) paths.push_back(std::move(*path));
     }
-    std::vector<v1::BatchGetDocumentsResponse> responses;
+    // The store's own documents, each copied only as it is sent, and only once the whole answer is
+    // known to stay within the bound.
+    std::vector<DocumentPtr> found;
+    size_t bytes = 0;
+    StoreVersion readTime = 0;
     grpc::Status denied = grpc::Status::OK;
     store().read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
                      StoreVersion version) {
+      readTime = version;
       for (const auto& path : paths) {
         auto it = docs.find(path);
-        const v1::Document* doc = it == docs.end() ? nullptr : it->second.get();
-        if (!canRead(identity(), uid, path, doc)) {
+        DocumentPtr doc = it == docs.end() ? nullptr : it->second;
+        if (!canRead(identity(), uid, path, doc.get())) {
           denied = grpc::Status(grpc::StatusCode::PERMISSION_DENIED, "Missing or insufficient permissions.");
           return;
         }
-        v1::BatchGetDocumentsResponse r;
-        if (doc) *r.mutable_found() = *doc;
-        else r.set_missing(store().documentName(path));
-        *r.mutable_read_time() = timestampOfVersion(version);
-        responses.push_back(std::move(r));
+        bytes += doc ? doc->ByteSizeLong() : path.size();
+        found.push_back(std::move(doc));
       }
     });
     if (!denied.ok()) return denied;
-    for (const auto& r : responses)
+    if (bytes > kMaxBatchGetBytes)
+      return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
+                          "A lookup answers at most " + std::to_string(kMaxBatchGetBytes) +
+                              " bytes of documents and this one would take " + std::to_string(bytes) +
+                              "; ask for fewer documents at a time");
+    for (size_t i = 0; i < paths.size(); ++i) {
+      v1::BatchGetDocumentsResponse r;
+      if (found[i]) *r.mutable_found() = *found[i];
+      else r.set_missing(store().documentName(paths[i]));
+      *r.mutable_read_time() = timestampOfVersion(readTime);
       if (!writer->Write(r)) break;
+    }
     return grpc::Status::OK;
   }
 
@@ -1074,7 +1088,7 @@ bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) 
     return false;
   }
   for (const auto& [path, fields] : documents.items()) {
-    if (store_->get(path)) continue;
+    if (store_->get(path) || store_->setAside().count(path)) continue;
     std::string why;
     if (!adminSet(path, fields, false, &why)) {
       if (error) *error = "seed document " + showInLog(path) + ": " + why;
@@ -1183,7 +1197,7 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
 
 std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path, std::string* error) {
   // One that an earlier version stored under a name that is not UTF-8 goes by that name's bytes.
-  const bool storedSo = !platform::isValidUtf8(path) && store_->get(path);
+  const bool storedSo = !platform::isValidUtf8(path) && (store_->get(path) || store_->setAside().count(path));
   if (!storedSo && !checkAdminPath(path, true, error)) return std::nullopt;
   v1::Write write;
   write.set_delete_(store_->documentName(path));
@@ -1197,23 +1211,28 @@ std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path
 
 namespace {
 // Whatever is stored can be shown: names and texts that are not valid UTF-8 (stored before they were
-// refused) come escaped, and the document says so.
-nlohmann::json documentJson(const std::string& path, const v1::Document& doc) {
+// refused) come escaped, and the document says so. One set aside as too deep shows no fields, and
+// says so.
+nlohmann::json documentJson(const std::string& path, const v1::Document& doc, bool setAside = false) {
   bool escaped = false;
-  nlohmann::json fields = nlohmann::json::object();
-  for (const auto& [k, v] : doc.fields()) fields[showUtf8(k, &escaped)] = valueToJson(v, &escaped);
-  nlohmann::json out = {{"path", showUtf8(path, &escaped)},
-                        {"fields", fields},
-                        {"updateTime", versionOfTimestamp(doc.update_time())}};
+  nlohmann::json out = {{"path", showUtf8(path, &escaped)}, {"updateTime", versionOfTimestamp(doc.update_time())}};
+  if (setAside) {
+    out["tooDeep"] = true;
+  } else {
+    nlohmann::json fields = nlohmann::json::object();
+    for (const auto& [k, v] : doc.fields()) fields[showUtf8(k, &escaped)] = valueToJson(v, &escaped);
+    out["fields"] = std::move(fields);
+  }
   if (escaped) out["escaped"] = true;
   return out;
 }
 }  // namespace
 
 nlohmann::json DocumentService::adminGet(const std::string& path) const {
-  auto doc = store_->get(path);
-  if (!doc) return nullptr;
-  return documentJson(path, *doc);
+  if (auto doc = store_->get(path)) return documentJson(path, *doc);
+  auto setAside = store_->setAside();
+  auto it = setAside.find(path);
+  return it == setAside.end() ? nullptr : documentJson(path, *it->second, true);
 }
 
 void DocumentService::setStreamFaultForTesting(StreamFault fault) {
@@ -1227,16 +1246,21 @@ void DocumentService::refuseQueriesOnForTesting(const std::string& collection) {
 }
 
 nlohmann::json DocumentService::adminList(const std::string& collectionPath) const {
-  nlohmann::json list = nlohmann::json::array();
-  std::string prefix = collectionPath + "/";
-  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&,
-                   StoreVersion) {
+  std::map<std::string, nlohmann::json> byPath;
+  const std::string prefix = collectionPath + "/";
+  auto collect = [&](const std::map<std::string, DocumentPtr>& docs, bool setAside) {
     for (auto it = docs.lower_bound(prefix); it != docs.end(); ++it) {
       if (it->first.compare(0, prefix.size(), prefix) != 0) break;
       if (it->first.find('/', prefix.size()) != std::string::npos) continue;
-      list.push_back(documentJson(it->first, *it->second));
+      byPath[it->first] = documentJson(it->first, *it->second, setAside);
     }
+  };
+  store_->read([&](const std::map<std::string, DocumentPtr>& docs, const Tombstones&, StoreVersion) {
+    collect(docs, false);
   });
+  collect(store_->setAside(), true);
+  nlohmann::json list = nlohmann::json::array();
+  for (auto& [path, doc] : byPath) list.push_back(std::move(doc));
   return {{"documents", list}};
 }
 

@@ -27,6 +27,7 @@ class IdentityService;
 // application and the SDK ever send.
 inline constexpr size_t kMaxCommitWrites = 500;           // more in one commit: INVALID_ARGUMENT
 inline constexpr size_t kMaxCommitBytes = 4 << 20;        // the writes' encoded size; more: INVALID_ARGUMENT
+inline constexpr size_t kMaxBatchGetBytes = 16 << 20;     // the documents one lookup answers; more: INVALID_ARGUMENT
 // A gRPC message larger is cut off by the transport (RESOURCE_EXHAUSTED): room enough that a client's
 // commit over the bound gets the service's final answer, and still what one request may hold.
 inline constexpr size_t kMaxRequestBytes = 2 * kMaxCommitBytes;
@@ -94,7 +95,9 @@ class StreamSlots {
 // names or texts that are not valid UTF-8 are refused with 400. A document stored with such (before
 // they were refused) is shown escaped (see showUtf8) with "escaped": true, and DELETE takes its path's
 // own bytes (percent-encoded). Listen streams leave out a document whose path is not UTF-8: no client
-// could decode a message naming it.
+// could decode a message naming it. A document an earlier version stored nesting too deep (see
+// DocumentStore::setAside) is shown with "tooDeep": true and without its fields; PUT replaces it and
+// DELETE removes it, PATCH is refused.
 //
 // Seed key "documents": {"<document path>": {fields}, ...}; a document that already exists is left
 // as it is.

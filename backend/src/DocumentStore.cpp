@@ -6,9 +6,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iostream>
 #include <utility>
 
+#include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/unknown_field_set.h>
+#include <google/protobuf/wire_format_lite.h>
 #include <leveldb/db.h>
 #include <leveldb/write_batch.h>
 
@@ -30,6 +33,9 @@ namespace v1 = variru::verorariv::v1;
 namespace model = davedove::verorariv::model;
 using davedove::Timestamp;
 using davedove::verorariv::remote::VRVSerializerBeta;
+
+static_assert(kMaxNesting == davedove::verorariv::remote::WireValidator::kMaxDepth,
+              "stored documents nest as deep as the values of a write");
 
 namespace {
 
@@ -96,6 +102,96 @@ bool parseWithoutUtf8Check(const std::string& bytes, google::protobuf::Message* 
   return true;
 }
 
+// How deep the values of a stored document nest, counted as a write's are (-1: it has no fields), or
+// the first depth found over `limit`; nullopt when the bytes are no document. Walks the encoding with
+// a stack of its own: an earlier version stored documents nesting deeper than a parser may recurse.
+std::optional<int> storedNesting(const std::string& bytes, int limit) {
+  using google::protobuf::FieldDescriptor;
+  using google::protobuf::internal::WireFormatLite;
+  struct Message {
+    size_t begin;
+    size_t size;
+    const google::protobuf::Descriptor* type;
+    int depth;  // of the value it is in
+  };
+  std::vector<Message> pending{{0, bytes.size(), v1::Document::descriptor(), -1}};
+  int deepest = -1;
+  while (!pending.empty()) {
+    const Message m = pending.back();
+    pending.pop_back();
+    deepest = std::max(deepest, m.depth);
+    google::protobuf::io::CodedInputStream in(reinterpret_cast<const uint8_t*>(bytes.data() + m.begin),
+                                              static_cast<int>(m.size));
+    while (const uint32_t tag = in.ReadTag()) {
+      const FieldDescriptor* field = m.type->FindFieldByNumber(WireFormatLite::GetTagFieldNumber(tag));
+      if (!field || field->type() != FieldDescriptor::TYPE_MESSAGE ||
+          WireFormatLite::GetTagWireType(tag) != WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
+        if (!WireFormatLite::SkipField(&in, tag)) return std::nullopt;
+        continue;
+      }
+      uint32_t length = 0;
+      if (!in.ReadVarint32(&length)) return std::nullopt;
+      const size_t at = static_cast<size_t>(in.CurrentPosition());
+      if (length > m.size - at) return std::nullopt;
+      const int depth = m.depth + (field->message_type() == v1::Value::descriptor() ? 1 : 0);
+      if (depth > limit) return depth;
+      pending.push_back({m.begin + at, length, field->message_type(), depth});
+      in.Skip(static_cast<int>(length));
+    }
+    if (static_cast<size_t>(in.CurrentPosition()) != m.size) return std::nullopt;
+  }
+  return deepest;
+}
+
+// What the access rules and the admin interface need of a document set aside: its name, its times
+// and the "userId" text it names, read from the top of its encoding alone; null when that is damaged.
+std::shared_ptr<v1::Document> shallowDocument(const std::string& bytes) {
+  using google::protobuf::UnknownField;
+  using google::protobuf::UnknownFieldSet;
+  // The single field of `set` with the number, when it is length-delimited.
+  auto only = [](const UnknownFieldSet& set, int number) -> const std::string* {
+    const UnknownField* found = nullptr;
+    for (int i = 0; i < set.field_count(); ++i) {
+      if (set.field(i).number() != number) continue;
+      if (found || set.field(i).type() != UnknownField::TYPE_LENGTH_DELIMITED) return nullptr;
+      found = &set.field(i);
+    }
+    return found ? &found->length_delimited() : nullptr;
+  };
+  UnknownFieldSet top, kept;
+  if (!top.ParseFromString(bytes)) return nullptr;
+  for (int i = 0; i < top.field_count(); ++i) {
+    const UnknownField& f = top.field(i);
+    if (f.number() == v1::Document::kFieldsFieldNumber) {
+      UnknownFieldSet entry, value;
+      if (f.type() != UnknownField::TYPE_LENGTH_DELIMITED || !entry.ParseFromString(f.length_delimited())) continue;
+      const std::string* key = only(entry, 1);
+      const std::string* encodedValue = key && *key == "userId" ? only(entry, 2) : nullptr;
+      if (!encodedValue || !value.ParseFromString(*encodedValue) || value.field_count() != 1 ||
+          !only(value, v1::Value::kStringValueFieldNumber))
+        continue;
+    }
+    kept.AddField(f);
+  }
+  std::string encoded;
+  auto doc = std::make_shared<v1::Document>();
+  if (!kept.SerializeToString(&encoded) || !parseWithoutUtf8Check(encoded, doc.get())) return nullptr;
+  return doc;
+}
+
+// Whether the value nests no deeper than kMaxNesting, `depth` being its own depth.
+bool withinNesting(const v1::Value& value, int depth) {
+  if (depth > kMaxNesting) return false;
+  if (value.has_array_value()) {
+    for (const auto& element : value.array_value().values())
+      if (!withinNesting(element, depth + 1)) return false;
+  } else if (value.has_map_value()) {
+    for (const auto& [name, field] : value.map_value().fields())
+      if (!withinNesting(field, depth + 1)) return false;
+  }
+  return true;
+}
+
 model::SnapshotVersion snapshotOf(StoreVersion v) {
   return model::SnapshotVersion(Timestamp(v / 1000000, static_cast<int32_t>((v % 1000000) * 1000)));
 }
@@ -158,18 +254,31 @@ bool DocumentStore::open(const std::string& directory, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
   db_.reset(db);
   documents_.clear();
+  setAside_.clear();
   tombstones_.clear();
   std::unique_ptr<leveldb::Iterator> it(db_->NewIterator(leveldb::ReadOptions()));
   for (it->SeekToFirst(); it->Valid(); it->Next()) {
     std::string key = it->key().ToString();
     std::string value = it->value().ToString();
     if (key.rfind(kDocPrefix, 0) == 0) {
+      const std::string path = key.substr(sizeof(kDocPrefix) - 1);
+      const std::optional<int> nesting = storedNesting(value, kMaxNesting);
+      if (nesting && *nesting > kMaxNesting) {
+        // Stored before the bound: the store opens without it, and it can still go.
+        if (auto shallow = shallowDocument(value)) {
+          setAside_[path] = std::move(shallow);
+          std::cerr << "vorellin-backend: the stored document " << showInLog(path) << " nests deeper than "
+                    << kMaxNesting << " levels; it is set aside until it is replaced or deleted" << std::endl;
+          continue;
+        }
+      }
       auto doc = std::make_shared<v1::Document>();
-      if (!doc->ParseFromString(value) && (doc->Clear(), !parseWithoutUtf8Check(value, doc.get()))) {
+      if (!nesting || *nesting > kMaxNesting ||
+          (!doc->ParseFromString(value) && (doc->Clear(), !parseWithoutUtf8Check(value, doc.get())))) {
         if (error) *error = "a stored document is damaged: " + showInLog(key);
         return false;
       }
-      documents_[key.substr(sizeof(kDocPrefix) - 1)] = std::move(doc);
+      documents_[path] = std::move(doc);
     } else if (key.rfind(kTombPrefix, 0) == 0) {
       // "<version> <userId>"; stores of before the userId hold the version alone.
       size_t space = value.find(' ');
@@ -207,16 +316,35 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     outcome.message = message;
     return true;
   };
+  auto fail = [&](int code, std::string message) {
+    outcome.code = code;
+    outcome.message = std::move(message);
+    outcome.results.clear();
+    return outcome;
+  };
+  auto stored = [&](const std::string& path) -> DocumentPtr {
+    auto d = documents_.find(path);
+    if (d != documents_.end()) return d->second;
+    auto a = setAside_.find(path);
+    return a == setAside_.end() ? nullptr : a->second;
+  };
   auto current = [&](const std::string& path) -> DocumentPtr {
     auto w = working.find(path);
-    if (w != working.end()) return w->second;
-    auto d = documents_.find(path);
-    return d == documents_.end() ? nullptr : d->second;
+    return w != working.end() ? w->second : stored(path);
   };
+  const std::string levels = std::to_string(kMaxNesting) + " levels";
 
   for (const v1::Write& write : writes) {
     model::MutationPtr mutation = serializer.decodedMutation(write);
     std::string path = mutation->key().path().CanonicalString();
+    // Before any path is followed: the model follows one by recursion, a segment at a time.
+    if (const model::FieldMask* mask = mutation->fieldMask()) {
+      for (const model::FieldPath& field : *mask)
+        if (field.size() > static_cast<size_t>(kMaxNesting) + 1)
+          return fail(3 /* INVALID_ARGUMENT */, "The write to " + showInLog(path) + " names a field path of " +
+                                                    std::to_string(field.size()) +
+                                                    " segments; a document may not nest deeper than " + levels);
+    }
     DocumentPtr before = current(path);
 
     model::MaybeDocumentPtr beforeDoc;
@@ -240,19 +368,31 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       }
       return outcome;
     }
+    // Set aside, it holds only what the rules need: a merge into it would lose the rest.
+    if (mutation->fieldMask() && working.find(path) == working.end() && setAside_.count(path)) {
+      if (refused(path, before.get(), nullptr)) return outcome;
+      return fail(9 /* FAILED_PRECONDITION */, "The stored document " + showInLog(path) + " nests deeper than " +
+                                                   levels + " and cannot be read; it can only be replaced whole or deleted");
+    }
 
     std::optional<std::vector<model::FieldValuePtr>> transformResults;
     if (auto transform = std::dynamic_pointer_cast<const model::VRVTransformMutation>(mutation)) {
       std::vector<model::FieldValuePtr> results;
       auto doc = std::dynamic_pointer_cast<const model::VRVDocument>(beforeDoc);
+      const model::DAVTimestamp now(commitTime.seconds(), commitTime.nanoseconds());
       for (const model::FieldTransform& ft : transform->fieldTransforms()) {
-        model::FieldValuePtr previous = doc ? doc->fieldForPath(ft.path()) : nullptr;
-        if (ft.transformation().type() == model::TransformOperation::Type::ServerTimestamp) {
-          results.push_back(model::VRVTimestampValue::timestampValue(
-              model::DAVTimestamp(commitTime.seconds(), commitTime.nanoseconds())));
-        } else {
-          results.push_back(ft.transformation().ApplyLocal(
-              previous, model::DAVTimestamp(commitTime.seconds(), commitTime.nanoseconds())));
+        switch (ft.transformation().type()) {
+          case model::TransformOperation::Type::ServerTimestamp:
+            results.push_back(model::VRVTimestampValue::timestampValue(now));
+            break;
+          case model::TransformOperation::Type::ArrayUnion:
+          case model::TransformOperation::Type::ArrayRemove:
+            // Whoever takes the result applies the transform to the value it had, so the answer
+            // need not carry the whole array: it stays as small as the request.
+            results.push_back(model::VRVNullValue::nullValue());
+            break;
+          default:
+            results.push_back(ft.transformation().ApplyLocal(doc ? doc->fieldForPath(ft.path()) : nullptr, now));
         }
       }
       transformResults = std::move(results);
@@ -272,6 +412,9 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     }
 
     if (refused(path, before.get(), proto.get())) return outcome;
+    if (proto && !std::all_of(proto->fields().begin(), proto->fields().end(),
+                              [](const auto& field) { return withinNesting(field.second, 0); }))
+      return fail(3 /* INVALID_ARGUMENT */, "The document " + showInLog(path) + " would nest deeper than " + levels);
     DocumentPtr after = std::move(proto);
 
     v1::WriteResult result;
@@ -293,9 +436,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
   changeSet.version = version;
   leveldb::WriteBatch batch;
   for (const std::string& path : order) {
-    DocumentPtr before;
-    auto d = documents_.find(path);
-    if (d != documents_.end()) before = d->second;
+    DocumentPtr before = stored(path);
     DocumentPtr after = working[path];
     if (after) {
       std::string encoded = after->SerializeAsString();
@@ -326,6 +467,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     }
   }
   for (const auto& change : changeSet.changes) {
+    setAside_.erase(change.path);
     if (change.after) {
       documents_[change.path] = change.after;
       tombstones_.erase(change.path);
@@ -356,6 +498,11 @@ DocumentStore::DocumentPtr DocumentStore::get(const std::string& path) const {
 StoreVersion DocumentStore::version() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return version_;
+}
+
+std::map<std::string, DocumentStore::DocumentPtr> DocumentStore::setAside() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return setAside_;
 }
 
 int DocumentStore::subscribe(Subscriber subscriber) {

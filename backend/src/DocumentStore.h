@@ -23,6 +23,11 @@ namespace backend {
 // document stops its owner's sync. One stored before the bound can still be read and deleted.
 inline constexpr size_t kMaxDocumentBytes = 1 << 20;
 
+// How deep a document's values nest at most: as deep as the values of a client's write. No write may
+// name a field path or leave a document that nests deeper; one stored deeper by an earlier version is
+// set aside (see DocumentStore::setAside).
+inline constexpr int kMaxNesting = 20;
+
 // A store version: microseconds since the epoch of the commit that made it. Strictly increasing.
 using StoreVersion = int64_t;
 
@@ -82,8 +87,9 @@ class DocumentStore {
   bool open(const std::string& directory, std::string* error);
 
   // Applies the writes atomically: all of them or none. `check` (may be empty) vets every
-  // document a write changes. A document left larger than kMaxDocumentBytes refuses the commit
-  // with INVALID_ARGUMENT.
+  // document a write changes. A field path or a document left nesting deeper than kMaxNesting, or
+  // a document left larger than kMaxDocumentBytes, refuses the commit with INVALID_ARGUMENT. The
+  // result of an array transform is null: whoever takes it applies the transform to the value it had.
   CommitOutcome commit(const std::vector<variru::verorariv::v1::Write>& writes, const WriteCheck& check);
 
   // Runs `reader` under the lock with the current documents (by path) and version.
@@ -92,6 +98,13 @@ class DocumentStore {
                                      StoreVersion version)>& reader) const;
   DocumentPtr get(const std::string& path) const;
   StoreVersion version() const;
+
+  // The documents an earlier version stored nesting deeper than kMaxNesting, by path: the store
+  // cannot read them whole, nor a client take them. Each is held as its name, times and "userId"
+  // alone, for the access rules and the admin interface; reads leave it out. A write that replaces
+  // it whole, or deletes it, ends its setting aside; one that would merge into it is refused with
+  // FAILED_PRECONDITION.
+  std::map<std::string, DocumentPtr> setAside() const;
 
   // Adds a subscriber; the returned id removes it. Subscribers run under the store's lock and
   // must only queue work.
@@ -111,6 +124,7 @@ class DocumentStore {
   std::string databaseName_;
   mutable std::mutex mutex_;
   std::map<std::string, DocumentPtr> documents_;
+  std::map<std::string, DocumentPtr> setAside_;
   Tombstones tombstones_;
   StoreVersion version_ = 0;
   std::unique_ptr<leveldb::DB> db_;

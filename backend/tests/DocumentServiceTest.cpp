@@ -131,6 +131,24 @@ class DocumentServiceTest : public ::testing::Test {
     return w;
   }
 
+  // A transform write setting the field to the time of the commit.
+  v1::Write serverTime(const std::string& path, const std::string& field) {
+    v1::Write w;
+    w.mutable_transform()->set_document(name(path));
+    auto* t = w.mutable_transform()->add_field_transforms();
+    t->set_field_path(field);
+    t->set_set_to_server_value(v1::DocumentTransform::FieldTransform::REQUEST_TIME);
+    w.mutable_current_document()->set_exists(true);
+    return w;
+  }
+
+  // "a.a.a": a field path of maps nested `segments` deep.
+  static std::string nestedFieldPath(int segments) {
+    std::string path = "a";
+    for (int i = 1; i < segments; ++i) path += ".a";
+    return path;
+  }
+
   v1::Write erase(const std::string& path) {
     v1::Write w;
     w.set_delete_(name(path));
@@ -394,6 +412,12 @@ TEST_F(DocumentServiceTest, MalformedRequestsAreRefusedWithoutHarmingTheService)
   v1::Write emptyValue = set("users/" + alice_.uid, {});
   (*emptyValue.mutable_update()->mutable_fields())["x"];  // no value type
   EXPECT_EQ(commit(alice_.idToken, {emptyValue}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  // A field path of 14,000 segments (28 kB) into an existing document: the model follows paths,
+  // and the encoder values, by recursion.
+  ASSERT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"a", "b"}})}).ok());
+  grpc::Status deep = commit(alice_.idToken, {serverTime("users/" + alice_.uid, nestedFieldPath(14000))});
+  EXPECT_EQ(deep.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << deep.error_message();
+  EXPECT_NE(deep.error_message().find("nest deeper than 20 levels"), std::string::npos) << deep.error_message();
   // Still serving.
   EXPECT_TRUE(commit(alice_.idToken, {set("users/" + alice_.uid, {{"a", "b"}})}).ok());
 }
@@ -730,6 +754,187 @@ TEST_F(DocumentServiceTest, NoWriteLeavesADocumentOverTheBoundAndAnOlderOneStill
   EXPECT_EQ(commit(alice_.idToken, {merge(pin, {{"pin", "1234"}})}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
   EXPECT_TRUE(commit(alice_.idToken, {erase(pin)}).ok());
   EXPECT_TRUE(backend_.getDocument(pin).is_null());
+}
+
+// A value of maps nested `levels` deep around a text.
+v1::Value nestedMap(int levels) {
+  v1::Value value;
+  value.set_string_value("x");
+  for (int i = 0; i < levels; ++i) {
+    v1::Value outer;
+    (*outer.mutable_map_value()->mutable_fields())["a"] = std::move(value);
+    value = std::move(outer);
+  }
+  return value;
+}
+
+// A document stored nesting deeper than the store can read back stops every user's data, not only
+// its writer's: no write may leave one, whether by a deep field path or by a deep value at a path.
+TEST_F(DocumentServiceTest, NoWriteNestsADocumentDeeperThanValuesMayAndTheStoreReopens) {
+  const std::string bobsDocument = "users/" + bob_.uid;
+  ASSERT_TRUE(commit(bob_.idToken, {set(bobsDocument, {{"userId", bob_.uid}, {"name", "Bob"}})}).ok());
+  SignedInUser anyone = signUpAnonymously();
+  const std::string own = "users/" + anyone.uid;
+  ASSERT_TRUE(commit(anyone.idToken, {set(own, {{"userId", anyone.uid}})}).ok());
+
+  // As deep as a value may nest (a field's value at depth 20): taken.
+  ASSERT_TRUE(commit(anyone.idToken, {serverTime(own, nestedFieldPath(21))}).ok());
+  // A transform of 67 bytes; a merge whose mask reaches as deep; a value within the bound put at a
+  // path within the bound, 40 maps deep together.
+  v1::Write deepMask = merge(own, {{"userId", anyone.uid}});
+  deepMask.mutable_update_mask()->add_field_paths(nestedFieldPath(34));
+  v1::Write deepValue = arrayChange(own, nestedFieldPath(20), {});
+  *deepValue.mutable_transform()->mutable_field_transforms(0)->mutable_append_missing_elements()->add_values() =
+      nestedMap(20);
+  for (const v1::Write& write : {serverTime(own, nestedFieldPath(34)), deepMask, deepValue}) {
+    grpc::Status refused = commit(anyone.idToken, {write});
+    EXPECT_EQ(refused.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << refused.error_message();
+    EXPECT_NE(refused.error_message().find("nest deeper than 20 levels"), std::string::npos)
+        << refused.error_message();
+  }
+
+  backend_.restart();
+  connect();
+  json docs;
+  ASSERT_TRUE(get(bob_.idToken, {bobsDocument}, &docs).ok());
+  EXPECT_EQ(docs[bobsDocument]["name"], "Bob");
+  // The deepest document a write may leave reads back whole.
+  ASSERT_TRUE(get(anyone.idToken, {own}, &docs).ok());
+  json field = docs[own]["a"];
+  for (int depth = 1; depth < 21 && field.is_object(); ++depth) field = field["a"];
+  EXPECT_TRUE(field.is_object() && field.contains("__timestamp")) << docs[own];
+}
+
+// The encoding of a document with the "userId" and a field "deep" of maps nested `levels` deep, as an
+// earlier version could store it; built as bytes, since building the message recurses as deep.
+std::string deeplyNestedDocument(const std::string& name, const std::string& userId, int levels) {
+  auto header = [](int field, size_t length) {  // a length-delimited field's tag and length
+    std::string out(1, static_cast<char>(field << 3 | 2));
+    for (; length >= 0x80; length >>= 7) out += static_cast<char>(length | 0x80);
+    return out + static_cast<char>(length);
+  };
+  // From the innermost value outwards, reversed, so that each level costs its own header alone.
+  std::string reversed = "x";
+  std::string head = header(v1::Value::kStringValueFieldNumber, 1);
+  reversed.append(head.rbegin(), head.rend());
+  for (int i = 0; i < levels; ++i) {
+    const std::string entry = header(1, 1) + "a" + header(2, reversed.size());
+    const std::string map = header(v1::MapValue::kFieldsFieldNumber, entry.size() + reversed.size());
+    head = header(v1::Value::kMapValueFieldNumber, map.size() + entry.size() + reversed.size()) + map + entry;
+    reversed.append(head.rbegin(), head.rend());
+  }
+  const std::string value(reversed.rbegin(), reversed.rend());
+  const std::string entry = header(1, 4) + "deep" + header(2, value.size()) + value;
+  v1::Document top;
+  top.set_name(name);
+  (*top.mutable_fields())["userId"].set_string_value(userId);
+  top.mutable_create_time()->set_seconds(std::time(nullptr) - 3600);
+  *top.mutable_update_time() = top.create_time();
+  return top.SerializeAsString() + header(v1::Document::kFieldsFieldNumber, entry.size()) + entry;
+}
+
+// A store that an earlier version left holding such a document still opens with everyone's data; the
+// document is set aside, listed by the admin interface, and deleted there or replaced whole.
+TEST_F(DocumentServiceTest, AStoreHoldingADocumentNestedTooDeepOpensAndTheDocumentCanGo) {
+  const std::string bobsDocument = "users/" + bob_.uid;
+  ASSERT_TRUE(commit(bob_.idToken, {set(bobsDocument, {{"userId", bob_.uid}, {"name", "Bob"}})}).ok());
+  const std::string deep = "customBlacklist/" + alice_.uid;  // hers by its name
+  const std::string alsoDeep = "customBlacklist/replaced";  // hers by its "userId"
+  const std::map<std::string, std::string> planted = {{deep, deeplyNestedDocument(name(deep), alice_.uid, 50000)},
+                                                      {alsoDeep, deeplyNestedDocument(name(alsoDeep), alice_.uid, 25)}};
+  backend_.stop();
+  {
+    leveldb::DB* raw = nullptr;
+    ASSERT_TRUE(leveldb::DB::Open(leveldb::Options(), backend_.dataDir() + "/documents", &raw).ok());
+    std::unique_ptr<leveldb::DB> db(raw);
+    for (const auto& [path, bytes] : planted) ASSERT_TRUE(db->Put(leveldb::WriteOptions(), "doc/" + path, bytes).ok());
+  }
+  backend_.start();
+  connect();
+  json docs;
+  ASSERT_TRUE(get(bob_.idToken, {bobsDocument}, &docs).ok());
+  EXPECT_EQ(docs[bobsDocument]["name"], "Bob");
+
+  std::map<std::string, json> listed;
+  for (const json& doc : backend_.listDocuments("customBlacklist")) listed[doc["path"]] = doc;
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[deep]["tooDeep"], true);
+  EXPECT_FALSE(listed[deep].contains("fields"));
+  EXPECT_EQ(listed[alsoDeep]["tooDeep"], true) << "deeper than a client may take it, though not than the parser";
+  EXPECT_EQ(backend_.getDocument(deep), listed[deep]);
+  // No client can take it: a lookup answers it missing.
+  ASSERT_TRUE(get(alice_.idToken, {deep}, &docs).ok());
+  EXPECT_TRUE(docs.contains(deep) && docs[deep].is_null()) << docs;
+  // Its owner may not merge into what cannot be read, and hears why; nobody else hears of it.
+  grpc::Status merged = commit(alice_.idToken, {merge(deep, {{"host", "x.test"}})});
+  EXPECT_EQ(merged.error_code(), grpc::StatusCode::FAILED_PRECONDITION) << merged.error_message();
+  EXPECT_NE(merged.error_message().find("nests deeper than 20 levels"), std::string::npos) << merged.error_message();
+  EXPECT_EQ(commit(bob_.idToken, {merge(deep, {{"host", "x.test"}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  EXPECT_EQ(commit(bob_.idToken, {set(alsoDeep, {{"userId", bob_.uid}})}).error_code(),
+            grpc::StatusCode::PERMISSION_DENIED);
+  ASSERT_TRUE(backend_.deleteDocument(deep));
+  ASSERT_TRUE(commit(alice_.idToken, {set(alsoDeep, {{"userId", alice_.uid}, {"host", "y.test"}})}).ok());
+
+  backend_.restart();
+  connect();
+  std::vector<json> left = backend_.listDocuments("customBlacklist");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0]["fields"], (json{{"userId", alice_.uid}, {"host", "y.test"}}));
+  ASSERT_TRUE(get(bob_.idToken, {bobsDocument}, &docs).ok());
+  EXPECT_EQ(docs[bobsDocument]["name"], "Bob");
+}
+
+// An answer stays within a bound its request sets: an array transform's result is not the whole
+// array, and a lookup answers each document once, refusing one that would carry too much.
+TEST_F(DocumentServiceTest, AnAnswerStaysWithinABoundSetByItsRequest) {
+  const std::string profile = "users/" + alice_.uid;
+  ASSERT_TRUE(commit(alice_.idToken, {set(profile, {{"userId", alice_.uid}})}).ok());
+  std::vector<v1::Write> unions;
+  for (int i = 0; i < 200; ++i)
+    unions.push_back(arrayChange(profile, "devices", {std::to_string(i) + std::string(1000, 'd')}));
+  v1::CommitResponse answer;
+  grpc::Status committed = commit(alice_.idToken, unions, &answer);
+  ASSERT_TRUE(committed.ok()) << committed.error_message();
+  EXPECT_LT(answer.ByteSizeLong(), 8000u) << "a request of 200 kB";
+  ASSERT_EQ(answer.write_results_size(), 200);
+  for (const auto& result : answer.write_results()) {
+    ASSERT_EQ(result.transform_results_size(), 1);
+    EXPECT_EQ(result.transform_results(0).value_type_case(), v1::Value::kNullValue);
+  }
+  EXPECT_EQ(backend_.getDocument(profile)["fields"]["devices"].size(), 200u);
+
+  // The answers as they come: each document's name, and the status.
+  auto lookup = [&](const std::vector<std::string>& paths, std::vector<std::string>* answered) {
+    v1::BatchGetDocumentsRequest request;
+    request.set_database(database());
+    for (const auto& p : paths) request.add_documents(name(p));
+    auto c = context(alice_.idToken);
+    auto reader = stub_->BatchGetDocuments(c.get(), request);
+    v1::BatchGetDocumentsResponse r;
+    while (reader->Read(&r)) answered->push_back(r.has_found() ? r.found().name() : r.missing());
+    return reader->Finish();
+  };
+  std::vector<std::string> answered;
+  ASSERT_TRUE(lookup(std::vector<std::string>(1000, profile), &answered).ok());
+  EXPECT_EQ(answered, std::vector<std::string>{name(profile)});
+
+  // Documents of a megabyte, seventeen together past the bound: refused before any is sent.
+  std::vector<std::string> large;
+  for (int i = 0; i < 17; ++i) {
+    large.push_back("dnsServers/large" + std::to_string(i));
+    ASSERT_TRUE(backend_.setDocument(large.back(), {{"blob", std::string(kMaxDocumentBytes - 1000, 'b')}}));
+  }
+  answered.clear();
+  grpc::Status tooMuch = lookup(large, &answered);
+  EXPECT_EQ(tooMuch.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << tooMuch.error_message();
+  EXPECT_NE(tooMuch.error_message().find(std::to_string(kMaxBatchGetBytes)), std::string::npos)
+      << tooMuch.error_message();
+  EXPECT_TRUE(answered.empty());
+  large.pop_back();
+  answered.clear();
+  EXPECT_TRUE(lookup(large, &answered).ok()) << "the bound itself is answered";
+  EXPECT_EQ(answered.size(), 16u);
 }
 
 // A client that never reads must not make the service keep every later commit for it: its stream

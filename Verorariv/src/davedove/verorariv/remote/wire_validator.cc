@@ -11,8 +11,6 @@ namespace v1 = variru::verorariv::v1;
 
 namespace {
 
-constexpr int kMaxDepth = 20;
-
 // The non-empty "/"-separated segments of `path`, or nullopt when one is empty.
 std::optional<std::vector<std::string>> Segments(const std::string& path) {
   std::vector<std::string> out;

@@ -19,6 +19,10 @@ class WireValidator {
  public:
   explicit WireValidator(model::DatabaseId database_id);
 
+  // How deep values nest at most: a document field's value is at depth 0, an array's elements and a
+  // map's fields one deeper than the array or map.
+  static constexpr int kMaxDepth = 20;
+
   // "projects/<p>/databases/<d>" of this database.
   const std::string& database_name() const { return database_name_; }
   // The path ("users/abc") of a document resource name of this database: non-empty segments, an
