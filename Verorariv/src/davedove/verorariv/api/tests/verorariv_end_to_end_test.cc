@@ -506,6 +506,63 @@ TEST_F(VerorarivEndToEndTest, AWriteRefusedForGoodLeavesTheQueueAndTheWritesBehi
   }
 }
 
+// A service may answer each array union with the whole resulting array: 200 of them on a 30 kB
+// array then draw an answer of some 6 MB, more than a Listen message may be. The batch completes,
+// and is not sent again to overwrite what another client wrote after it.
+TEST_F(VerorarivEndToEndTest, ABatchWithALargeAnswerCompletesAndALaterWriteOfAnotherClientStays) {
+  nlohmann::json list = nlohmann::json::array();
+  for (int i = 0; i < 300; ++i) list.push_back(std::to_string(i) + std::string(100, 'x'));
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 0}, {"list", list}});
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  auto batch = db->batch();
+  batch->updateData({{"n", 1}}, doc);
+  for (int i = 0; i < 200; ++i) {
+    DAVValue element("e" + std::to_string(i));
+    batch->updateData({{"list", DAVValue(DAVFieldValue::fieldValueForArrayUnion({element}))}}, doc);
+  }
+  std::optional<platform::ErrorPtr> committed;
+  batch->commitWithCompletion([&](platform::ErrorPtr e) { committed = e; });
+  ASSERT_TRUE(Spin([&] { return committed.has_value(); })) << "the batch never completes";
+  EXPECT_EQ(*committed, nullptr) << (*committed)->localizedDescription();
+  nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
+  EXPECT_EQ(fields["n"], 1);
+  EXPECT_EQ(fields["list"].size(), 500u);
+
+  // Another client of the same user writes after it.
+  DAVApp::configureWithName("other", standIn_->Options());
+  auto otherAuth = DAVAuth::authWithApp(DAVApp::appNamed("other"));
+  bool signedIn = false;
+  otherAuth->signInWithEmail(
+      "alice@example.com", vrvtest::kPassword,
+      [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr e) { signedIn = !e; });
+  ASSERT_TRUE(Spin([&] { return signedIn; }));
+  auto other = DAVVerorariv::verorarivForApp(DAVApp::appNamed("other"));
+  DAVVerorarivSettings settings = other->settings();
+  settings.setPersistenceEnabled(false);
+  other->setSettings(settings);
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              other->documentWithPath("users/" + alice_)->setData({{"n", 99}}, /*merge=*/true, done);
+            }),
+            Code::Ok);
+  bool otherShutDown = false;
+  other->shutdownWithCompletion([&](platform::ErrorPtr) { otherShutDown = true; });
+  ASSERT_TRUE(Spin([&] { return otherShutDown; }));
+
+  // A restarted client finds nothing queued that could be sent again, and the server keeps 99.
+  standIn_->Restart();
+  db = standIn_->Database(true);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = db->documentWithPath("users/" + alice_)->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] {
+    return !recorder.snapshots.empty() && !recorder.snapshots.back()->metadata().isFromCache();
+  }));
+  EXPECT_FALSE(recorder.snapshots[0]->metadata().hasPendingWrites());
+  EXPECT_EQ(IntField(recorder.snapshots.back(), "n"), 99);
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 99);
+  registration->remove();
+}
+
 TEST_F(VerorarivEndToEndTest, ACachedDocumentTheServerNoLongerMatchesIsResolvedAndLeaves) {
   backend().setDocument("customBlacklist/" + alice_, {{"userId", alice_}, {"domain", "old.example"}});
   backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "b.example"}});
