@@ -1000,60 +1000,68 @@ TEST_F(VerorarivEndToEndTest, WorkAcceptedBeforeAShutdownRunsAndTheNextClientSen
 }
 
 // Deleting the app completes only once its client has run what was queued and released its
-// storage: a new app of the same name opens that storage at once, and the writes queued just
+// storage, also when the application shut the database down just before and that shutdown has not
+// finished: a new app of the same name opens that storage at once, and the writes queued just
 // before the deletion are in it and reach the server from the new client.
 TEST_F(VerorarivEndToEndTest, DeletingTheAppWaitsForItsClientSoANewAppOpensTheSameStorageAtOnce) {
-  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
-  auto db = standIn_->Database(true);
-  auto client = db->client();
-  // Offline, the old client cannot send the writes: only the storage can hand them on.
-  ASSERT_TRUE(SetNetwork(db, false));
-  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
-  Recorder<DAVDocumentSnapshot> recorder;
-  auto registration = doc->addSnapshotListener(recorder.block());
-  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  for (bool shutDownFirst : {false, true}) {
+    SCOPED_TRACE(shutDownFirst ? "deleted right after a shutdown" : "deleted with the client running");
+    const int n = shutDownFirst ? 4 : 2;
+    backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+    // The second round deletes the app the first one configured, over the storage it reopened.
+    auto db = shutDownFirst ? standIn_->db : standIn_->Database(true);
+    ASSERT_TRUE(db && db->settings().isPersistenceEnabled());
+    auto client = db->client();
+    // Offline, the old client cannot send the writes: only the storage can hand them on.
+    ASSERT_TRUE(SetNetwork(db, false));
+    auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+    Recorder<DAVDocumentSnapshot> recorder;
+    auto registration = doc->addSnapshotListener(recorder.block());
+    ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
 
-  // The worker queue is busy while the application writes and deletes the app; the writes raise
-  // snapshots for the main queue while the deletion waits.
-  auto gate = HoldWorkerQueue(db);
-  ASSERT_TRUE(gate);
-  doc->setData({{"n", 2}}, /*merge=*/true);
-  doc->updateData({{"m", 3}});
+    // The worker queue is busy while the application writes and deletes the app; the writes raise
+    // snapshots for the main queue while the deletion waits.
+    auto gate = HoldWorkerQueue(db);
+    ASSERT_TRUE(gate);
+    doc->setData({{"n", n}}, /*merge=*/true);
+    doc->updateData({{"m", n + 1}});
+    if (shutDownFirst) db->shutdownWithCompletion(nullptr);
 
-  // Lets the worker go once the deletion has asked the client to shut down and the storage was
-  // opened again, or a while later when the deletion waits (as it must) and nothing is opened.
-  std::atomic<bool> reopenTried{false};
-  std::thread releaser([&] {
-    while (!client->isShutdown()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    while (!reopenTried && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Lets the worker go once the deletion has asked the client to shut down and the storage was
+    // opened again, or a while later when the deletion waits (as it must) and nothing is opened.
+    std::atomic<bool> reopenTried{false};
+    std::thread releaser([&] {
+      while (!client->isShutdown()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+      while (!reopenTried && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      gate->Release();
+    });
+    // Called from the main queue, as the application would.
+    bool deleted = false;
+    platform::dispatch::Queue::main()->async(
+        [&] { standIn_->app->deleteApp([&](bool success) { deleted = success; }); });
+    const bool returned = Spin([&] { return deleted; });
+    std::string reopened = "<not tried>";
+    if (returned) {
+      standIn_->Configure();
+      reopened = Reason([&] { standIn_->Database(true)->client(); });
     }
-    gate->Release();
-  });
-  // Called from the main queue, as the application would.
-  bool deleted = false;
-  platform::dispatch::Queue::main()->async(
-      [&] { standIn_->app->deleteApp([&](bool success) { deleted = success; }); });
-  const bool returned = Spin([&] { return deleted; });
-  std::string reopened = "<not tried>";
-  if (returned) {
-    standIn_->Configure();
-    reopened = Reason([&] { standIn_->Database(true)->client(); });
-  }
-  reopenTried = true;
-  releaser.join();
-  ASSERT_TRUE(returned);
-  ASSERT_EQ(reopened, "<nothing raised>");
-  EXPECT_TRUE(recorder.errors.empty());
-  registration->remove();
+    reopenTried = true;
+    releaser.join();
+    ASSERT_TRUE(returned);
+    ASSERT_EQ(reopened, "<nothing raised>");
+    EXPECT_TRUE(recorder.errors.empty());
+    registration->remove();
 
-  // The deletion signed Alice out of the app; back, her queue sends the writes.
-  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
-  ASSERT_TRUE(SpinPolling([&] {
-    nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
-    return fields["n"] == 2 && fields["m"] == 3;
-  }));
+    // The deletion signed Alice out of the app; back, her queue sends the writes.
+    ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+    ASSERT_TRUE(SpinPolling([&] {
+      nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
+      return fields["n"] == n && fields["m"] == n + 1;
+    }));
+  }
 }
 
 // An instance dropped without a shutdown goes the same way: what was queued before runs, its write
