@@ -1,5 +1,7 @@
 #include "davedove/verorariv/api/DAVVerorariv.h"
 
+#include <future>
+#include <memory>
 #include <utility>
 
 #include "absl/strings/str_cat.h"
@@ -194,17 +196,23 @@ void DAVVerorariv::shutdownClient(std::function<void(const Status&)> done) {
     shutDown_ = true;
     client = client_;
   }
+  // Ready once the client has released its storage.
+  auto closing = client ? std::make_shared<std::promise<void>>() : nullptr;
   // The app's component forgets this instance: the next request makes a new one, and the
   // instance no longer keeps its app alive through the component.
   if (std::shared_ptr<DAVApp> app = app_.lock()) {
     std::shared_ptr<DAVComponentContainer> container = app->container();
     if (auto provider =
             DAVComponentType::instanceForProtocol<VRVVerorarivInstanceProvider>(container.get())) {
-      provider->removeInstance(databaseID_.database_id());
+      provider->removeInstance(databaseID_.database_id(),
+                               closing ? closing->get_future().share() : std::shared_future<void>());
     }
   }
   if (client) {
-    client->shutdownWithCompletion(done);
+    client->shutdownWithCompletion([closing, done = std::move(done)](const Status& status) {
+      closing->set_value();
+      done(status);
+    });
   } else {
     done(Status::OK());
   }

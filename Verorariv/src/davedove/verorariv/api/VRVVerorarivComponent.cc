@@ -1,5 +1,7 @@
 #include "davedove/verorariv/api/VRVVerorarivComponent.h"
 
+#include <algorithm>
+#include <chrono>
 #include <future>
 #include <utility>
 
@@ -54,9 +56,17 @@ std::shared_ptr<DAVVerorariv> VRVVerorarivComponent::verorarivForDatabase(
   return instance;
 }
 
-void VRVVerorarivComponent::removeInstance(const std::string& database) {
+void VRVVerorarivComponent::removeInstance(const std::string& database,
+                                           std::shared_future<void> closed) {
   std::shared_ptr<DAVVerorariv> removed;
   std::lock_guard<std::mutex> lock(mutex_);
+  // The app's deletion waits for this shutdown too; finished ones need no keeping.
+  closing_.erase(std::remove_if(closing_.begin(), closing_.end(),
+                                [](const std::shared_future<void>& each) {
+                                  return each.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                                }),
+                 closing_.end());
+  if (closed.valid()) closing_.push_back(std::move(closed));
   auto found = instances_.find(database);
   if (found == instances_.end()) return;
   // Destroyed outside the lock.
@@ -81,4 +91,11 @@ void VRVVerorarivComponent::appWillBeDeleted(const std::shared_ptr<DAVApp>& /*ap
         [done](const davedove::verorariv::util::Status&) { done->set_value(); });
   }
   for (std::future<void>& each : closed) each.wait();
+  // And for the instances shut down before, whose shutdown may still run.
+  std::vector<std::shared_future<void>> closing;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing.swap(closing_);
+  }
+  for (const std::shared_future<void>& each : closing) each.wait();
 }

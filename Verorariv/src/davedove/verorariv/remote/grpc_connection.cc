@@ -21,13 +21,13 @@ namespace {
 
 constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
 
-std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info) {
+std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int receive_limit) {
   grpc::ChannelArguments args;
   // The streams pace their own reconnects; the channel must not add minutes of its own.
   args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
-  args.SetMaxReceiveMessageSize(kMaxReceiveMessageBytes);
+  args.SetMaxReceiveMessageSize(receive_limit);
   std::shared_ptr<grpc::ChannelCredentials> credentials;
   if (!info.ssl_enabled() && platform::isLoopbackHost(info.host())) {
     credentials = grpc::InsecureChannelCredentials();
@@ -76,7 +76,7 @@ GrpcConnection::GrpcConnection(const core::DatabaseInfo& database_info,
                        database_info.database_id().database_id()),
       worker_queue_(std::move(worker_queue)),
       rpc_queue_(platform::dispatch::Queue::serial(kRpcQueueLabel)),
-      channel_(MakeChannel(database_info)),
+      channel_(MakeChannel(database_info, kMaxReceiveMessageBytes)),
       stub_(variru::verorariv::v1::Verorariv::NewStub(channel_)) {}
 
 GrpcConnection::~GrpcConnection() {
@@ -96,6 +96,14 @@ std::unique_ptr<grpc::ClientContext> GrpcConnection::CreateContext(const auth::T
   context->AddMetadata("x-vari-api-client", kApiClientHeaderValue);
   context->AddMetadata("variru-cloud-resource-prefix", resource_prefix_);
   return context;
+}
+
+std::shared_ptr<grpc::Channel> GrpcConnection::ChannelWithReceiveLimit(int receive_limit) {
+  if (receive_limit == kMaxReceiveMessageBytes) return channel_;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<grpc::Channel>& channel = channels_[receive_limit];
+  if (!channel) channel = MakeChannel(database_info_, receive_limit);
+  return channel;
 }
 
 bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<void()> body) {

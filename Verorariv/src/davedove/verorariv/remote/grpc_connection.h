@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,9 +30,12 @@ namespace remote {
 // The value of "x-vari-api-client" on every call.
 extern const char kApiClientHeaderValue[];
 
-// The largest message the client takes from the document service. A message carries at most one
-// document, which the service bounds at 1 MiB, with its name, times and the ids of the targets it
-// matches around it; 4 MiB leaves ample room for those.
+// The largest document the service keeps.
+constexpr size_t kMaxDocumentBytes = 1 << 20;
+
+// The largest message the client takes from the document service, unless a call asks for more. A
+// message carries at most one document, which the service bounds at 1 MiB, with its name, times
+// and the ids of the targets it matches around it; 4 MiB leaves ample room for those.
 constexpr int kMaxReceiveMessageBytes = 4 << 20;
 
 // A message the transport refused for its size: gRPC ends the call with RESOURCE_EXHAUSTED and
@@ -66,15 +70,16 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   std::unique_ptr<grpc::ClientContext> CreateContext(const auth::Token& token) const;
 
   variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
-  // Starts the streaming `method` (an object that outlives its calls) on the channel. Responses
-  // arrive as bytes for the caller to decode: one that cannot be decoded must end the call, and
-  // a typed read would only stop reading while the server keeps the call open.
+  // Starts the streaming `method` (an object that outlives its calls) on a channel that takes
+  // messages of up to `receive_limit` bytes. Responses arrive as bytes for the caller to decode:
+  // one that cannot be decoded must end the call, and a typed read would only stop reading while
+  // the server keeps the call open.
   template <typename Request>
   std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>> OpenStream(
-      const grpc::internal::RpcMethod& method, grpc::ClientContext* context) {
+      const grpc::internal::RpcMethod& method, grpc::ClientContext* context, int receive_limit) {
     return std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>>(
-        grpc::internal::ClientReaderWriterFactory<Request, grpc::ByteBuffer>::Create(channel_.get(), method,
-                                                                                   context));
+        grpc::internal::ClientReaderWriterFactory<Request, grpc::ByteBuffer>::Create(
+            ChannelWithReceiveLimit(receive_limit).get(), method, context));
   }
   const platform::dispatch::QueuePtr& rpc_queue() const { return rpc_queue_; }
   const std::shared_ptr<util::AsyncQueue>& worker_queue() const { return worker_queue_; }
@@ -96,11 +101,14 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   bool is_shut_down() const;
 
  private:
+  // The channel taking messages of up to `receive_limit` bytes, made on first use and kept.
+  std::shared_ptr<grpc::Channel> ChannelWithReceiveLimit(int receive_limit);
+
   core::DatabaseInfo database_info_;
   std::string resource_prefix_;
   std::shared_ptr<util::AsyncQueue> worker_queue_;
   platform::dispatch::QueuePtr rpc_queue_;
-  std::shared_ptr<grpc::Channel> channel_;
+  std::shared_ptr<grpc::Channel> channel_;  // with kMaxReceiveMessageBytes
   std::unique_ptr<variru::verorariv::v1::Verorariv::Stub> stub_;
 
   mutable std::mutex mutex_;
@@ -108,6 +116,8 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   bool shut_down_ = false;
   int running_threads_ = 0;
   std::set<std::shared_ptr<GrpcCall>> calls_;
+  // Channels with other receive limits, by limit.
+  std::map<int, std::shared_ptr<grpc::Channel>> channels_;
 };
 
 // One bidirectional streaming call. A thread of its own opens the call and reads; writes go

@@ -366,9 +366,10 @@ void RemoteStore::HandleHandshakeError(const util::Status& status) {
 
 void RemoteStore::HandleWriteError(const util::Status& status) {
   if (std::optional<size_t> refused = write_stream_->OversizedRequest(status)) {
-    // The transport refused that request for its size; the batches ahead of it may have gone
-    // unanswered. Only the oldest batch can be rejected: this one waits, with those after it,
-    // until the ones ahead are answered on the next stream.
+    // The transport refused that request, or the answer to it, for its size: sent again, the
+    // request would be refused again, or applied again with an answer as unreadable. The batches
+    // ahead of it may have gone unanswered. Only the oldest batch can be rejected: this one
+    // waits, with those after it, until the ones ahead are answered on the next stream.
     HARD_ASSERT(*refused < write_pipeline_.size(), "Refused write request %s of %s in flight", *refused,
                 write_pipeline_.size());
     oversized_batch_ = write_pipeline_[*refused];

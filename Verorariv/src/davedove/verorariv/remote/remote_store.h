@@ -117,8 +117,8 @@ class RemoteStore : public TargetMetadataProvider,
   std::shared_ptr<WatchStream> watch_stream_;
   std::shared_ptr<WriteStream> write_stream_;
   std::deque<model::MutationBatchPtr> write_pipeline_;
-  // A batch the transport refused for its size, and the refusal: it is rejected once it is the
-  // oldest batch, and it and the batches after it wait until then.
+  // A batch the transport refused (or whose answer it refused) for its size, and the refusal: it
+  // is rejected once it is the oldest batch, and it and the batches after it wait until then.
   model::MutationBatchPtr oversized_batch_;
   util::Status oversized_status_;
   model::BatchId last_batch_id_seen_ = model::kBatchIdUnknown;

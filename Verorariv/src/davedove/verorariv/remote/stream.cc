@@ -125,6 +125,10 @@ void Stream::MarkIdle() {
 void Stream::HandleIdleCloseTimer() {
   idle_timer_scheduled_ = false;
   // Unused for the whole timeout: close until someone needs the stream again.
+  CloseOpenConnection();
+}
+
+void Stream::CloseOpenConnection() {
   if (IsOpen()) Close(util::Status::OK(), true);
 }
 

@@ -85,11 +85,15 @@ class Stream : public std::enable_shared_from_this<Stream> {
   }
   // Stops the idle timer (use of the stream).
   void CancelIdleCheck();
-  // Opens a streaming call of `method` (an object that outlives its calls) with `token`; the
-  // call's events reach this stream's handlers (`on_response` for each message) while it lives.
+  // Ends the open connection without a failure, as an idle one is ended; the delegate hears of it.
+  void CloseOpenConnection();
+  // Opens a streaming call of `method` (an object that outlives its calls) with `token`, taking
+  // messages of up to `receive_limit` bytes; the call's events reach this stream's handlers
+  // (`on_response` for each message) while it lives.
   template <typename Request, typename Response, typename Self>
   std::shared_ptr<GrpcCall> OpenCall(const auth::Token& token, const grpc::internal::RpcMethod& method,
-                                     void (Self::*on_response)(const GrpcCall*, const Response&)) {
+                                     void (Self::*on_response)(const GrpcCall*, const Response&),
+                                     int receive_limit = kMaxReceiveMessageBytes) {
     using Call = GrpcStream<Request, Response>;
     std::weak_ptr<Self> weak = std::static_pointer_cast<Self>(shared_from_this());
     typename Call::Observer observer;
@@ -109,8 +113,8 @@ class Stream : public std::enable_shared_from_this<Stream> {
     GrpcConnection* connection = connection_.get();
     auto call = std::make_shared<Call>(
         connection_, connection_->CreateContext(token),
-        [connection, &method](grpc::ClientContext* context) {
-          return connection->OpenStream<Request>(method, context);
+        [connection, &method, receive_limit](grpc::ClientContext* context) {
+          return connection->OpenStream<Request>(method, context, receive_limit);
         },
         std::move(observer));
     if (!call->Start()) return nullptr;

@@ -1,15 +1,29 @@
 #include "davedove/verorariv/remote/write_stream.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "davedove/verorariv/util/hard_assert.h"
+#include "davedove/verorariv/util/log.h"
 
 namespace davedove {
 namespace verorariv {
 namespace remote {
 
 namespace v1 = variru::verorariv::v1;
+
+namespace {
+
+// Besides the results, an answer carries its commit time and a stream id and token like those the
+// request carries (counted in the request's size).
+constexpr size_t kAnswerFramingBytes = 1 << 10;
+// A write's result: its update time and framing.
+constexpr size_t kResultFramingBytes = 64;
+// Around each transform result.
+constexpr size_t kValueFramingBytes = 16;
+
+}  // namespace
 
 WriteStream::WriteStream(std::shared_ptr<GrpcConnection> connection,
                          auth::CredentialsProvider* credentials,
@@ -23,7 +37,10 @@ WriteStream::WriteStream(std::shared_ptr<GrpcConnection> connection,
 std::shared_ptr<GrpcCall> WriteStream::CreateCall(const auth::Token& token) {
   static const grpc::internal::RpcMethod kWrite("/variru.verorariv.v1.Verorariv/Write",
                                               grpc::internal::RpcMethod::BIDI_STREAMING);
-  return OpenCall<v1::WriteRequest, v1::WriteResponse>(token, kWrite, &WriteStream::OnResponse);
+  receive_limit_ = next_receive_limit_;
+  next_receive_limit_ = kMaxReceiveMessageBytes;
+  return OpenCall<v1::WriteRequest, v1::WriteResponse>(token, kWrite, &WriteStream::OnResponse,
+                                                       receive_limit_);
 }
 
 void WriteStream::NotifyStreamOpen() { callback_->OnWriteStreamOpen(); }
@@ -33,9 +50,14 @@ void WriteStream::NotifyStreamClose(const util::Status& status) {
 }
 
 void WriteStream::TearDown() {
+  // Unless everything sent was answered, the same requests go out on the next connection.
+  if (!handshake_complete_ || !unanswered_sizes_.empty() || held_) {
+    next_receive_limit_ = std::max(next_receive_limit_, receive_limit_);
+  }
   handshake_complete_ = false;
   stream_id_.clear();
   unanswered_sizes_.clear();
+  held_ = false;
 }
 
 void WriteStream::Send(v1::WriteRequest request) {
@@ -59,14 +81,53 @@ void WriteStream::WriteMutations(const std::vector<model::MutationPtr>& mutation
   request.set_stream_id(stream_id_);
   request.set_stream_token(last_stream_token_);
   for (const auto& mutation : mutations) *request.add_writes() = serializer_->encodedMutation(*mutation);
+  int receive_limit = ReceiveLimitFor(request);
+  if (held_ || receive_limit > receive_limit_) {
+    // Its answer might not fit this connection; sent now, it would be lost with the answer.
+    held_ = true;
+    next_receive_limit_ = std::max(next_receive_limit_, receive_limit);
+    ReconnectWhenAnswered();
+    return;
+  }
   unanswered_sizes_.push_back(request.ByteSizeLong());
   Send(std::move(request));
 }
 
+int WriteStream::ReceiveLimitFor(const v1::WriteRequest& request) {
+  // Each transform result is the transformed field: no larger than a document of the service,
+  // with the operands the transform added to it (within the request).
+  size_t transforms = 0;
+  for (const v1::Write& write : request.writes()) {
+    if (write.has_transform()) transforms += static_cast<size_t>(write.transform().field_transforms_size());
+  }
+  size_t bound = kAnswerFramingBytes + request.ByteSizeLong() +
+                 static_cast<size_t>(request.writes_size()) * kResultFramingBytes +
+                 transforms * (kMaxDocumentBytes + kValueFramingBytes);
+  // Powers of two, so that connections share a few channels; past 1 GiB, all the transport takes.
+  size_t limit = kMaxReceiveMessageBytes;
+  while (limit < bound && limit < (size_t{1} << 30)) limit *= 2;
+  return limit < bound ? std::numeric_limits<int>::max() : static_cast<int>(limit);
+}
+
+void WriteStream::ReconnectWhenAnswered() {
+  if (!held_ || !unanswered_sizes_.empty()) return;
+  // The owner may be amid sending its batches: the connection ends after that.
+  std::weak_ptr<WriteStream> weak = std::static_pointer_cast<WriteStream>(shared_from_this());
+  connection()->PostToWorker([weak, call = current_call()] {
+    auto self = weak.lock();
+    if (!self || !self->IsOpenCall(call.get()) || !self->held_ || !self->unanswered_sizes_.empty()) return;
+    LOG_DEBUG("Write stream reopening to take answers of up to %s bytes", self->next_receive_limit_);
+    self->CloseOpenConnection();
+  });
+}
+
 std::optional<size_t> WriteStream::OversizedRequest(const util::Status& status) const {
   std::optional<OversizedMessage> oversized = OversizedMessageOf(status);
-  if (!oversized) return std::nullopt;
-  // The size names the request exactly; a size of none of them was a response too large for us.
+  if (!oversized || unanswered_sizes_.empty()) return std::nullopt;
+  // Over this connection's own limit: the answer due next, the oldest request's. The limit fits
+  // each request's answer, and so the request: no request is that large.
+  if (oversized->limit == static_cast<size_t>(receive_limit_) && oversized->size > oversized->limit) return 0;
+  // Else the size names the request exactly; a size of none of them was some other message.
   auto found = std::find(unanswered_sizes_.begin(), unanswered_sizes_.end(), oversized->size);
   if (found == unanswered_sizes_.end()) return std::nullopt;
   return static_cast<size_t>(found - unanswered_sizes_.begin());
@@ -87,10 +148,17 @@ void WriteStream::OnResponse(const GrpcCall* call, const v1::WriteResponse& resp
     callback_->OnWriteStreamHandshakeComplete();
     return;
   }
-  if (!unanswered_sizes_.empty()) unanswered_sizes_.pop_front();
+  if (unanswered_sizes_.empty()) {
+    // Held batches were never sent on this connection: an answer cannot be theirs.
+    FailStream(
+        util::Status(VerorarivErrorCode::Internal, "The write stream answered with no request in flight"));
+    return;
+  }
+  unanswered_sizes_.pop_front();
   model::SnapshotVersion commit_version = serializer_->decodedVersion(response.commit_time());
   callback_->OnWriteStreamMutationResult(commit_version,
                                          DecodeWriteResults(*serializer_, response, commit_version));
+  if (IsOpenCall(call)) ReconnectWhenAnswered();
 }
 
 std::vector<model::VRVMutationResult> WriteStream::DecodeWriteResults(

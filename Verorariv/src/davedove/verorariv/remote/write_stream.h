@@ -32,6 +32,11 @@ class WriteStreamCallback {
 
 // The Write stream: a handshake, then one request per mutation batch; every response carries a
 // stream token, which the next request (and the next stream, through the local store) sends back.
+//
+// Each connection takes answers up to a limit that fits the answer to every request sent on it. A
+// request whose answer may be larger waits, with those after it, until the requests sent ahead
+// of it are answered; the connection then ends and the next one, with a limit that fits, takes
+// them all (the owner sends its batches again on every new connection).
 class WriteStream : public Stream {
  public:
   WriteStream(std::shared_ptr<GrpcConnection> connection, auth::CredentialsProvider* credentials,
@@ -46,9 +51,12 @@ class WriteStream : public Stream {
   void WriteHandshake();
   // One batch's mutations. The handshake must be complete.
   void WriteMutations(const std::vector<model::MutationPtr>& mutations);
-  // When `status` is the transport's refusal of one of this connection's unanswered mutation
-  // requests for its size, that request's place among them (0 for the oldest).
+  // When `status` is the transport's refusal, for its size, of one of this connection's
+  // unanswered mutation requests or of the answer to it, that request's place among them (0 for
+  // the oldest).
   std::optional<size_t> OversizedRequest(const util::Status& status) const;
+  // The receive limit of a connection that must take the answer to `request`.
+  static int ReceiveLimitFor(const variru::verorariv::v1::WriteRequest& request);
 
   // The results of one response, decoded.
   static std::vector<model::VRVMutationResult> DecodeWriteResults(
@@ -64,6 +72,9 @@ class WriteStream : public Stream {
  private:
   void OnResponse(const GrpcCall* call, const variru::verorariv::v1::WriteResponse& response);
   void Send(variru::verorariv::v1::WriteRequest request);
+  // Once nothing sent on this connection awaits its answer, a connection that fits the held
+  // requests replaces it.
+  void ReconnectWhenAnswered();
 
   std::shared_ptr<VRVSerializerBeta> serializer_;
   WireValidator validator_;
@@ -73,6 +84,12 @@ class WriteStream : public Stream {
   bool handshake_complete_ = false;
   // The encoded sizes of the mutation requests not answered yet, oldest first.
   std::deque<size_t> unanswered_sizes_;
+  // Requests wait, unsent, for a connection with a larger limit.
+  bool held_ = false;
+  // The receive limit of this connection, and of the next one: it fits the requests that go out
+  // on it again.
+  int receive_limit_ = kMaxReceiveMessageBytes;
+  int next_receive_limit_ = kMaxReceiveMessageBytes;
 };
 
 }  // namespace remote

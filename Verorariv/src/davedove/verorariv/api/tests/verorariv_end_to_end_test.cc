@@ -506,6 +506,63 @@ TEST_F(VerorarivEndToEndTest, AWriteRefusedForGoodLeavesTheQueueAndTheWritesBehi
   }
 }
 
+// A service may answer each array union with the whole resulting array: 200 of them on a 30 kB
+// array then draw an answer of some 6 MB, more than a Listen message may be. The batch completes,
+// and is not sent again to overwrite what another client wrote after it.
+TEST_F(VerorarivEndToEndTest, ABatchWithALargeAnswerCompletesAndALaterWriteOfAnotherClientStays) {
+  nlohmann::json list = nlohmann::json::array();
+  for (int i = 0; i < 300; ++i) list.push_back(std::to_string(i) + std::string(100, 'x'));
+  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 0}, {"list", list}});
+  auto db = standIn_->Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+  auto batch = db->batch();
+  batch->updateData({{"n", 1}}, doc);
+  for (int i = 0; i < 200; ++i) {
+    DAVValue element("e" + std::to_string(i));
+    batch->updateData({{"list", DAVValue(DAVFieldValue::fieldValueForArrayUnion({element}))}}, doc);
+  }
+  std::optional<platform::ErrorPtr> committed;
+  batch->commitWithCompletion([&](platform::ErrorPtr e) { committed = e; });
+  ASSERT_TRUE(Spin([&] { return committed.has_value(); })) << "the batch never completes";
+  EXPECT_EQ(*committed, nullptr) << (*committed)->localizedDescription();
+  nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
+  EXPECT_EQ(fields["n"], 1);
+  EXPECT_EQ(fields["list"].size(), 500u);
+
+  // Another client of the same user writes after it.
+  DAVApp::configureWithName("other", standIn_->Options());
+  auto otherAuth = DAVAuth::authWithApp(DAVApp::appNamed("other"));
+  bool signedIn = false;
+  otherAuth->signInWithEmail(
+      "alice@example.com", vrvtest::kPassword,
+      [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr e) { signedIn = !e; });
+  ASSERT_TRUE(Spin([&] { return signedIn; }));
+  auto other = DAVVerorariv::verorarivForApp(DAVApp::appNamed("other"));
+  DAVVerorarivSettings settings = other->settings();
+  settings.setPersistenceEnabled(false);
+  other->setSettings(settings);
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              other->documentWithPath("users/" + alice_)->setData({{"n", 99}}, /*merge=*/true, done);
+            }),
+            Code::Ok);
+  bool otherShutDown = false;
+  other->shutdownWithCompletion([&](platform::ErrorPtr) { otherShutDown = true; });
+  ASSERT_TRUE(Spin([&] { return otherShutDown; }));
+
+  // A restarted client finds nothing queued that could be sent again, and the server keeps 99.
+  standIn_->Restart();
+  db = standIn_->Database(true);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = db->documentWithPath("users/" + alice_)->addSnapshotListener(recorder.block());
+  ASSERT_TRUE(Spin([&] {
+    return !recorder.snapshots.empty() && !recorder.snapshots.back()->metadata().isFromCache();
+  }));
+  EXPECT_FALSE(recorder.snapshots[0]->metadata().hasPendingWrites());
+  EXPECT_EQ(IntField(recorder.snapshots.back(), "n"), 99);
+  EXPECT_EQ(backend().getDocument("users/" + alice_)["fields"]["n"], 99);
+  registration->remove();
+}
+
 TEST_F(VerorarivEndToEndTest, ACachedDocumentTheServerNoLongerMatchesIsResolvedAndLeaves) {
   backend().setDocument("customBlacklist/" + alice_, {{"userId", alice_}, {"domain", "old.example"}});
   backend().setDocument("customBlacklist/b1", {{"userId", alice_}, {"domain", "b.example"}});
@@ -943,60 +1000,68 @@ TEST_F(VerorarivEndToEndTest, WorkAcceptedBeforeAShutdownRunsAndTheNextClientSen
 }
 
 // Deleting the app completes only once its client has run what was queued and released its
-// storage: a new app of the same name opens that storage at once, and the writes queued just
+// storage, also when the application shut the database down just before and that shutdown has not
+// finished: a new app of the same name opens that storage at once, and the writes queued just
 // before the deletion are in it and reach the server from the new client.
 TEST_F(VerorarivEndToEndTest, DeletingTheAppWaitsForItsClientSoANewAppOpensTheSameStorageAtOnce) {
-  backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
-  auto db = standIn_->Database(true);
-  auto client = db->client();
-  // Offline, the old client cannot send the writes: only the storage can hand them on.
-  ASSERT_TRUE(SetNetwork(db, false));
-  auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
-  Recorder<DAVDocumentSnapshot> recorder;
-  auto registration = doc->addSnapshotListener(recorder.block());
-  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
+  for (bool shutDownFirst : {false, true}) {
+    SCOPED_TRACE(shutDownFirst ? "deleted right after a shutdown" : "deleted with the client running");
+    const int n = shutDownFirst ? 4 : 2;
+    backend().setDocument("users/" + alice_, {{"userId", alice_}, {"n", 1}});
+    // The second round deletes the app the first one configured, over the storage it reopened.
+    auto db = shutDownFirst ? standIn_->db : standIn_->Database(true);
+    ASSERT_TRUE(db && db->settings().isPersistenceEnabled());
+    auto client = db->client();
+    // Offline, the old client cannot send the writes: only the storage can hand them on.
+    ASSERT_TRUE(SetNetwork(db, false));
+    auto doc = db->collectionWithPath("users")->documentWithPath(alice_);
+    Recorder<DAVDocumentSnapshot> recorder;
+    auto registration = doc->addSnapshotListener(recorder.block());
+    ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty(); }));
 
-  // The worker queue is busy while the application writes and deletes the app; the writes raise
-  // snapshots for the main queue while the deletion waits.
-  auto gate = HoldWorkerQueue(db);
-  ASSERT_TRUE(gate);
-  doc->setData({{"n", 2}}, /*merge=*/true);
-  doc->updateData({{"m", 3}});
+    // The worker queue is busy while the application writes and deletes the app; the writes raise
+    // snapshots for the main queue while the deletion waits.
+    auto gate = HoldWorkerQueue(db);
+    ASSERT_TRUE(gate);
+    doc->setData({{"n", n}}, /*merge=*/true);
+    doc->updateData({{"m", n + 1}});
+    if (shutDownFirst) db->shutdownWithCompletion(nullptr);
 
-  // Lets the worker go once the deletion has asked the client to shut down and the storage was
-  // opened again, or a while later when the deletion waits (as it must) and nothing is opened.
-  std::atomic<bool> reopenTried{false};
-  std::thread releaser([&] {
-    while (!client->isShutdown()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    while (!reopenTried && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Lets the worker go once the deletion has asked the client to shut down and the storage was
+    // opened again, or a while later when the deletion waits (as it must) and nothing is opened.
+    std::atomic<bool> reopenTried{false};
+    std::thread releaser([&] {
+      while (!client->isShutdown()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+      while (!reopenTried && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      gate->Release();
+    });
+    // Called from the main queue, as the application would.
+    bool deleted = false;
+    platform::dispatch::Queue::main()->async(
+        [&] { standIn_->app->deleteApp([&](bool success) { deleted = success; }); });
+    const bool returned = Spin([&] { return deleted; });
+    std::string reopened = "<not tried>";
+    if (returned) {
+      standIn_->Configure();
+      reopened = Reason([&] { standIn_->Database(true)->client(); });
     }
-    gate->Release();
-  });
-  // Called from the main queue, as the application would.
-  bool deleted = false;
-  platform::dispatch::Queue::main()->async(
-      [&] { standIn_->app->deleteApp([&](bool success) { deleted = success; }); });
-  const bool returned = Spin([&] { return deleted; });
-  std::string reopened = "<not tried>";
-  if (returned) {
-    standIn_->Configure();
-    reopened = Reason([&] { standIn_->Database(true)->client(); });
-  }
-  reopenTried = true;
-  releaser.join();
-  ASSERT_TRUE(returned);
-  ASSERT_EQ(reopened, "<nothing raised>");
-  EXPECT_TRUE(recorder.errors.empty());
-  registration->remove();
+    reopenTried = true;
+    releaser.join();
+    ASSERT_TRUE(returned);
+    ASSERT_EQ(reopened, "<nothing raised>");
+    EXPECT_TRUE(recorder.errors.empty());
+    registration->remove();
 
-  // The deletion signed Alice out of the app; back, her queue sends the writes.
-  ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
-  ASSERT_TRUE(SpinPolling([&] {
-    nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
-    return fields["n"] == 2 && fields["m"] == 3;
-  }));
+    // The deletion signed Alice out of the app; back, her queue sends the writes.
+    ASSERT_TRUE(standIn_->SignIn("alice@example.com"));
+    ASSERT_TRUE(SpinPolling([&] {
+      nlohmann::json fields = backend().getDocument("users/" + alice_)["fields"];
+      return fields["n"] == n && fields["m"] == n + 1;
+    }));
+  }
 }
 
 // An instance dropped without a shutdown goes the same way: what was queued before runs, its write

@@ -729,6 +729,109 @@ TEST_F(SmallMessageServiceTest, AWriteTooLargeForTheTransportIsRejectedInItsTurn
   });
 }
 
+TEST_F(HostileServiceTest, AWriteAnswerOverTheReceiveLimitRejectsItsBatchOnceAndAnAnswerThatFitsIsTaken) {
+  const size_t limit = remote::kMaxReceiveMessageBytes;
+  // The batches each connection received, by document, and the connection reset with an answer due.
+  std::vector<std::vector<std::string>> received;
+  int reset = -1;
+  service_.write = [&](int connection, WriteStream* stream) {
+    if (!AnswerHandshake(connection, stream)) return;
+    v1::WriteRequest request;
+    while (stream->Read(&request)) {
+      const std::string& name = request.writes(0).update().name();
+      std::string id = name.substr(name.rfind('/') + 1);
+      bool first_tee = service_.Locked([&] {
+        received.resize(std::max(received.size(), static_cast<size_t>(connection) + 1));
+        received[connection].push_back(id);
+        if (id != "tee" || reset >= 0) return false;
+        reset = connection;
+        return true;
+      });
+      // The first time the six-transform batch comes, the connection breaks before its answer.
+      if (first_tee) return;
+      v1::WriteResponse reply;
+      reply.set_stream_token("u" + std::to_string(connection));
+      reply.mutable_commit_time()->set_seconds(1234);
+      AddResult(&reply, false);
+      if (id == "alice") {
+        // More than any answer to a plain set can hold.
+        reply.set_stream_token(std::string(limit, 'u'));
+      } else if (id == "tee") {
+        // Each union's result a 900 KiB array: 5.4 MB in all, more than a Listen message may be.
+        v1::WriteResult* transformed = reply.add_write_results();
+        transformed->mutable_update_time()->set_seconds(1234);
+        for (int i = 0; i < 6; ++i) {
+          transformed->add_transform_results()->mutable_array_value()->add_values()->set_string_value(
+              std::string(900 << 10, 'a'));
+        }
+      }
+      stream->Write(reply);
+    }
+  };
+  service_.end_with = [&](int connection) {
+    return service_.Locked([&] { return connection == reset; })
+               ? grpc::Status(grpc::StatusCode::UNAVAILABLE, "Connection reset by the proxy")
+               : grpc::Status::OK;
+  };
+
+  SyncClient client(host());
+  client.Listen(Users());
+  std::vector<model::FieldTransform> unions;
+  for (int i = 0; i < 6; ++i) {
+    unions.emplace_back(Field("a" + std::to_string(i)),
+                        std::make_shared<model::ArrayTransform>(model::TransformOperation::Type::ArrayUnion,
+                                                                std::vector<model::FieldValuePtr>{Str("x")}));
+  }
+  std::vector<std::pair<std::string, std::vector<model::MutationPtr>>> batches = {
+      {"alice", {SetUser("alice", 0)}},
+      {"tee", {SetUser("tee", 0), std::make_shared<model::VRVTransformMutation>(Key("users/tee"), unions)}},
+      {"carol", {SetUser("carol", 0)}}};
+  std::vector<std::pair<std::string, util::Status>> completions;
+  client.queue->EnqueueBlocking([&] {
+    for (const auto& [id, mutations] : batches) {
+      client.sync_engine->WriteMutations(
+          mutations, [&client, &completions, id = id](const util::Status& status) {
+            client.Record([&] { completions.emplace_back(id, status); });
+          });
+    }
+  });
+  ASSERT_TRUE(client.WaitFor([&] { return completions.size() == 3; }))
+      << "the batch whose answer cannot be received is replayed, and the writes behind it wait";
+
+  std::string size;
+  client.Read([&] {
+    EXPECT_EQ(completions[0].first, "alice");
+    EXPECT_EQ(completions[0].second.code(), VerorarivErrorCode::ResourceExhausted);
+    const std::string& message = completions[0].second.error_message();
+    EXPECT_NE(message.find("vs. " + std::to_string(limit) + ")"), std::string::npos) << message;
+    size = message.substr(message.find('(') + 1, message.find(" vs.") - message.find('(') - 1);
+    EXPECT_EQ(completions[1].first, "tee");
+    EXPECT_TRUE(completions[1].second.ok()) << completions[1].second.ToString();
+    EXPECT_EQ(completions[2].first, "carol");
+    EXPECT_TRUE(completions[2].second.ok()) << completions[2].second.ToString();
+    // The view showed the refused write while it was pending, and dropped it.
+    EXPECT_TRUE(std::any_of(client.snapshots_.begin(), client.snapshots_.end(),
+                            [](const SyncClient::Seen& seen) { return seen.keys.count("users/alice") > 0; }));
+    EXPECT_EQ(client.snapshots_.back().keys, (std::set<std::string>{"users/carol", "users/tee"}));
+  });
+  EXPECT_EQ(ErrorsLogged("A message of " + size + " bytes is over the transport's limit of " +
+                         std::to_string(limit) + " bytes"),
+            1u);
+  client.queue->EnqueueBlocking([&] {
+    EXPECT_EQ(client.local_store->nextMutationBatchAfterBatchID(model::kBatchIdUnknown), nullptr);
+  });
+  service_.Locked([&] {
+    std::vector<std::string> all;
+    for (const auto& each : received) all.insert(all.end(), each.begin(), each.end());
+    EXPECT_EQ(std::count(all.begin(), all.end(), "alice"), 1) << "the refused batch is never sent again";
+    // The large batch waited for a connection that takes its answer, went out again after the
+    // reset, and was answered.
+    EXPECT_EQ(received[0], std::vector<std::string>{"alice"});
+    EXPECT_EQ(received.back(), (std::vector<std::string>{"tee", "carol"}));
+    EXPECT_EQ(std::count(all.begin(), all.end(), "tee"), 2);
+  });
+}
+
 TEST_F(HostileServiceTest, AnUndecodableMessageFailsTheStreamAndSyncResumesOnceItIsGone) {
   service_.listen = [](int connection, ListenStream* stream) {
     int32_t target = ReadAddTarget(stream);
