@@ -32,7 +32,10 @@ BackendProcess::BackendProcess(const std::string& executable, const std::vector<
     std::string text(line);
     if (!text.empty() && text.back() == '\n') text.pop_back();
     size_t eq = text.find('=');
-    if (eq != std::string::npos) announced_[text.substr(0, eq)] = text.substr(eq + 1);
+    if (eq != std::string::npos)
+      announced_[text.substr(0, eq)] = text.substr(eq + 1);
+    else
+      unannounced_ += text + "\n";
   }
 }
 
@@ -51,7 +54,8 @@ int BackendProcess::stop() {
 }
 
 std::string BackendProcess::remainingOutput() {
-  std::string text;
+  std::string text = std::move(unannounced_);
+  unannounced_.clear();
   if (!out_) return text;
   char buffer[4096];
   size_t n;

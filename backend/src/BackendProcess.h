@@ -27,13 +27,15 @@ class BackendProcess {
 
   // SIGTERM, then waits: the wait status, or -1 when it no longer runs.
   int stop();
-  // What it printed on standard output after its announcements, up to its end; after stop().
+  // The lines without "=" it printed on standard output while starting (a failed start's message),
+  // then all it printed after its announcements, up to its end; after stop().
   std::string remainingOutput();
 
  private:
   pid_t pid_ = -1;
   FILE* out_ = nullptr;
   std::map<std::string, std::string> announced_;
+  std::string unannounced_;  // lines without "=" read while waiting for the announcements
 };
 
 }  // namespace backend

@@ -1,7 +1,13 @@
 #include "backend/src/BackendServer.h"
 
+#include <fcntl.h>
 #include <httplib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <fstream>
@@ -40,17 +46,25 @@ bool BackendServer::start(std::string* error) {
     if (error) *error = text;
     for (auto& s : services_) s->stop();
     http_.reset();
+    unlockDataDir();
     return false;
   };
-  if (!options_.dataDir.empty() && ::mkdir(options_.dataDir.c_str(), 0700) != 0 && errno != EEXIST)
-    return fail("cannot create the data directory " + options_.dataDir);
+  if (!options_.dataDir.empty()) {
+    const std::string& dir = options_.dataDir;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return fail("cannot create the data directory " + dir);
+    // One program at a time on a data directory, and the lock before any service reads or writes
+    // there: a second program is refused before it has touched a file of the one that runs.
+    dataDirLock_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dataDirLock_ < 0) return fail("cannot open the data directory " + dir + ": " + std::strerror(errno));
+    if (::flock(dataDirLock_, LOCK_EX | LOCK_NB) != 0)
+      return fail(errno == EWOULDBLOCK ? "the data directory " + dir + " is in use by another program"
+                                       : "cannot lock the data directory " + dir + ": " + std::strerror(errno));
+  }
 
   for (auto& s : services_) {
     std::string err;
     if (!s->open(&err)) return fail(s->name() + ": " + err);
   }
-  // Only once the stores are open (the document store locks the data directory): a second program
-  // started on the same directory must not replace the token of the one that runs there.
   {
     std::string err;
     if (!admin_.create(options_.dataDir, &err)) return fail(err);
@@ -141,6 +155,13 @@ void BackendServer::stop() {
   if (thread_.joinable()) thread_.join();
   for (auto it = services_.rbegin(); it != services_.rend(); ++it) (*it)->stop();
   http_.reset();
+  unlockDataDir();
+}
+
+void BackendServer::unlockDataDir() {
+  if (dataDirLock_ < 0) return;
+  ::close(dataDirLock_);  // ends the lock
+  dataDirLock_ = -1;
 }
 
 }  // namespace backend

@@ -49,7 +49,9 @@ class BackendServer {
   // Adds a service before start().
   void addService(std::unique_ptr<Service> service);
 
-  bool start(std::string* error = nullptr);  // binds, loads data, serves on a thread of its own
+  // Locks the data directory (refused while another program has it), loads it, binds and serves on
+  // a thread of its own.
+  bool start(std::string* error = nullptr);
   void stop();
   bool running() const { return running_; }
 
@@ -78,6 +80,9 @@ class BackendServer {
   AdminGuard admin_;
   uint16_t port_ = 0;
   bool running_ = false;
+  int dataDirLock_ = -1;  // the data directory, locked (flock) while the program uses it
+
+  void unlockDataDir();
 };
 
 }  // namespace backend

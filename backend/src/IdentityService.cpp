@@ -11,10 +11,13 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <sstream>
+#include <tuple>
 
 #include "platform/foundation/Base64.h"
 #include "platform/foundation/PropertyList.h"
@@ -35,11 +38,19 @@ constexpr int64_t kShortCodeLifetimeSeconds = 3600;
 constexpr int64_t kLongCodeLifetimeSeconds = 3 * 24 * 3600;
 // The continue URL goes into the mailed link; a longer one is refused rather than mailed.
 constexpr size_t kMaxContinueUrlBytes = 4096;
+// An address, a display name and a photo URL are kept, saved with every change and put into tokens and
+// mails: a longer one is refused.
+constexpr size_t kMaxEmailBytes = 254;
+constexpr size_t kMaxProfileFieldBytes = 4096;
+// Each sign-in leaves a refresh token; beyond these the account's oldest go, so that what a sign-in
+// saves does not grow with the sign-ins before it.
+constexpr size_t kMaxRefreshTokensPerAccount = 100;
 // The data files, and the journal that makes saving several of them one change.
 const char kUsersFile[] = "users.json";
 const char kRefreshTokensFile[] = "refresh-tokens.json";
 const char kCodesFile[] = "oob-codes.json";
 const char kSaveJournal[] = "save-journal.json";
+const char kSigningKeyFile[] = "signing-key.json";
 
 int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -88,6 +99,7 @@ std::string lower(std::string s) {
 }
 
 bool validEmail(const std::string& email) {
+  if (email.size() > kMaxEmailBytes) return false;
   auto at = email.find('@');
   if (at == std::string::npos || at == 0 || at + 1 >= email.size()) return false;
   if (email.find('@', at + 1) != std::string::npos) return false;
@@ -110,6 +122,15 @@ struct Failure {
   std::string keyword;
   std::string detail;
 };
+
+// The refusal of a request whose display name or photo URL is too long to keep, or nullopt.
+std::optional<Failure> overlongProfileField(const json& body) {
+  if (stringField(body, "displayName").size() > kMaxProfileFieldBytes)
+    return Failure{"INVALID_DISPLAY_NAME", "The display name is longer than 4096 bytes."};
+  if (stringField(body, "photoUrl").size() > kMaxProfileFieldBytes)
+    return Failure{"INVALID_PHOTO_URL", "The photo URL is longer than 4096 bytes."};
+  return std::nullopt;
+}
 
 void replyError(httplib::Response& res, int status, const std::string& message, const std::string& reason = "invalid",
                 const std::string& domain = "global") {
@@ -169,6 +190,7 @@ struct RefreshRecord {
   std::string uid;
   bool revoked = false;
   int64_t authTime = 0;
+  int64_t serial = 0;  // issue order across the service; 0 in files of before it was kept
 };
 
 json providersToJSON(const StoredUser& u) {
@@ -388,6 +410,31 @@ bool saveTogether(const std::string& dir, const std::vector<std::pair<std::strin
   return true;
 }
 
+// Removes from `dir` the temporary files of writes cut short (platform::writeFileAtomically's
+// ".<name>.tmp-XXXXXX") whose file's name `ours` takes. False with the file when one cannot go.
+bool removeUnfinishedWrites(const std::string& dir, const std::function<bool(const std::string&)>& ours,
+                            std::string* error) {
+  const std::string mark = ".tmp-", tail = mark + "XXXXXX";
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (entry.size() <= tail.size() + 1 || entry[0] != '.' ||
+        entry.compare(entry.size() - tail.size(), mark.size(), mark) != 0 ||
+        !ours(entry.substr(1, entry.size() - tail.size() - 1)))
+      continue;
+    if (::unlink(it->path().c_str()) != 0 && errno != ENOENT) {
+      *error = "cannot remove " + showInLog(it->path().string()) + ", left by a write cut short: " +
+               std::strerror(errno);
+      return false;
+    }
+  }
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    *error = "cannot read the folder " + showInLog(dir) + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
 // The texts of the data files as the last save left them (a missing file is absent), with a journal
 // of a save cut short applied. False and a message naming the file when the journal is damaged.
 bool readSavedFiles(const std::string& dir, std::map<std::string, std::string>* texts, bool* fromJournal,
@@ -422,6 +469,7 @@ struct IdentityService::Impl {
   mutable std::mutex mutex;
   std::map<std::string, StoredUser> users;       // by uid
   std::map<std::string, RefreshRecord> refresh;  // by SHA-256 of the token
+  int64_t lastSerial = 0;                        // of the newest refresh token
   bool keepMails = false;  // tests read the mails from memory; otherwise the files are the record
   std::vector<OobMail> mails;
   std::map<std::string, PendingCode> oobCodes;  // unused codes, by SHA-256 of the code
@@ -506,6 +554,20 @@ struct IdentityService::Impl {
   std::string mailFolder() const { return dataDir.empty() ? std::string() : dataDir + "/mail"; }
 
   int64_t now() const { return clock ? clock() : nowSeconds(); }
+
+  // Keeps a new refresh token (by its hash); the account's oldest beyond the bound go.
+  void addRefreshToken(const std::string& hash, const std::string& uid, int64_t authTime) {
+    refresh[hash] = RefreshRecord{uid, false, authTime, ++lastSerial};
+    std::vector<std::map<std::string, RefreshRecord>::iterator> held;
+    for (auto it = refresh.begin(); it != refresh.end(); ++it)
+      if (it->second.uid == uid) held.push_back(it);
+    if (held.size() <= kMaxRefreshTokensPerAccount) return;
+    const auto surplus = static_cast<std::ptrdiff_t>(held.size() - kMaxRefreshTokensPerAccount);
+    std::nth_element(held.begin(), held.begin() + surplus - 1, held.end(), [](const auto& a, const auto& b) {
+      return std::tie(a->second.serial, a->second.authTime) < std::tie(b->second.serial, b->second.authTime);
+    });
+    for (auto it = held.begin(); it != held.begin() + surplus; ++it) refresh.erase(*it);
+  }
 
   // Refresh tokens of the account stop working, and so do its ID tokens issued before now.
   void endSessions(StoredUser& u) {
@@ -600,7 +662,11 @@ struct IdentityService::Impl {
     for (const auto& [uid, user] : users) u.push_back(userToJSON(user));
     json r = json::array();
     for (const auto& [hash, rec] : refresh)
-      r.push_back({{"hash", hash}, {"uid", rec.uid}, {"revoked", rec.revoked}, {"authTime", rec.authTime}});
+      r.push_back({{"hash", hash},
+                   {"uid", rec.uid},
+                   {"revoked", rec.revoked},
+                   {"authTime", rec.authTime},
+                   {"serial", rec.serial}});
     std::vector<std::pair<std::string, std::string>> files = {{kUsersFile, json{{"users", u}}.dump(2)},
                                                               {kRefreshTokensFile, json{{"tokens", r}}.dump(2)}};
     if (codesChanged) {
@@ -657,12 +723,28 @@ bool IdentityService::open(std::string* error) {
     if (error) *error = text;
     return false;
   };
-  std::string keyPath = dir + "/signing-key.json";
+  // What a save cut short left behind (the journal, written first, holds all of it) goes; the
+  // server holds the data directory's lock, so no other program is writing them.
+  auto dataFile = [](const std::string& name) {
+    for (const char* file : {kUsersFile, kRefreshTokensFile, kCodesFile, kSaveJournal, kSigningKeyFile})
+      if (name == file) return true;
+    return false;
+  };
+  auto mailFile = [](const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0;
+  };
+  std::string removeError;
+  if (!removeUnfinishedWrites(dir, dataFile, &removeError) ||
+      !removeUnfinishedWrites(impl_->mailFolder(), mailFile, &removeError))
+    return fail(removeError);
+  std::string keyPath = dir + "/" + kSigningKeyFile;
   if (auto text = readFile(keyPath)) {
-    auto j = parseJSON(*text);
-    auto key = j.is_object() ? platform::base64Decode(j.value("key", "")) : std::nullopt;
-    if (!key || key->empty() || !j.contains("kid") || !j["kid"].is_string()) return fail("malformed " + keyPath);
-    signer_ = std::make_unique<TokenSigner>(*key, j["kid"].get<std::string>());
+    const json j = parseJSON(*text);
+    RecordReader r(j, std::string(kSigningKeyFile) + " in " + dir);
+    const std::string key = r.base64("key"), kid = r.text("kid");
+    if (!r.error().empty()) return fail(r.error());
+    if (key.empty() || !r.has("kid")) return fail("malformed " + keyPath);
+    signer_ = std::make_unique<TokenSigner>(key, kid);
   } else {
     json j = {{"key", platform::base64Encode(signer_->key())}, {"kid", signer_->keyID()}};
     std::string werr;
@@ -709,7 +791,7 @@ bool IdentityService::open(std::string* error) {
               }) &&
       records(kRefreshTokensFile, "tokens", "token", [&](const json& e, const std::string& place) {
         RecordReader r(e, place);
-        RefreshRecord rec{r.text("uid"), r.flag("revoked"), r.number("authTime")};
+        RefreshRecord rec{r.text("uid"), r.flag("revoked"), r.number("authTime"), r.number("serial")};
         const std::string hash = r.text("hash");
         if (r.error().empty() && !hash.empty()) refresh[hash] = rec;
         return r.error();
@@ -723,6 +805,7 @@ bool IdentityService::open(std::string* error) {
   impl_->users = std::move(users);
   impl_->oobCodes = std::move(codes);
   impl_->refresh = std::move(refresh);
+  for (const auto& [hash, rec] : impl_->refresh) impl_->lastSerial = std::max(impl_->lastSerial, rec.serial);
   impl_->dropExpiredCodes();
   impl_->saved = {impl_->users, impl_->refresh, impl_->oobCodes};
   // Readable by the owner only: the mails carry working codes.
@@ -1018,7 +1101,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     t.idToken = signer_->sign(claimsFor(u, projectId_, now, impl->lifetime, authTime, hex(randomBytes(8))));
     if (withRefresh) {
       t.refreshToken = platform::base64URLEncode(randomBytes(48));
-      impl->refresh[sha256Hex(t.refreshToken)] = RefreshRecord{u.uid, false, authTime};
+      impl->addRefreshToken(sha256Hex(t.refreshToken), u.uid, authTime);
     }
     return t;
   };
@@ -1079,6 +1162,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
       if (password.size() < kMinimumPasswordLength)
         return replyFailure(res, {"WEAK_PASSWORD", "Password should be at least 6 characters"});
     }
+    if (auto overlong = overlongProfileField(body)) return replyFailure(res, *overlong);
     std::lock_guard<std::mutex> lock(impl->mutex);
     if (!email.empty() && impl->byEmail(email)) return replyFailure(res, {"EMAIL_EXISTS", ""});
     StoredUser u;
@@ -1144,6 +1228,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     Failure failure;
     StoredUser* found = userForToken(stringField(body, "idToken"), &failure);
     if (!found) return replyFailure(res, failure);
+    if (auto overlong = overlongProfileField(body)) return replyFailure(res, *overlong);
     StoredUser u = *found;  // changed as a whole or not at all
     bool credentialsChanged = false;
     std::string previousEmail;  // the account had this address until now

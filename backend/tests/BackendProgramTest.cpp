@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -121,21 +122,48 @@ TEST_F(BackendProgramTest, AdminInterfaceAnswersOnlyTheTokenHolderOnALoopbackHos
   EXPECT_EQ(nlohmann::json::parse(res->body)["fields"]["pin"], "4321");
 }
 
-// A second program started on the same data directory fails (the store is in use) and leaves the
-// token file of the one that runs there as it was: the token holder still gets in.
-TEST_F(BackendProgramTest, ASecondProgramOnTheSameDataDirectoryLeavesTheTokenAlone) {
+// Every file below the folder: its inode, size, modification time and bytes.
+std::map<std::string, std::string> filesBelow(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    struct stat st {};
+    if (::lstat(entry.path().c_str(), &st) != 0) continue;
+    std::string state = std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+                        std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    if (S_ISREG(st.st_mode)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      state += " " + std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    files[entry.path().string()] = state;
+  }
+  return files;
+}
+
+// A second program started on the same data directory is refused at once, by name, and touches no
+// file of the one that runs there: not a save it has under way (its journal, a temporary file), not
+// its token file.
+TEST_F(BackendProgramTest, ASecondProgramOnTheSameDataDirectoryIsRefusedAndTouchesNoFile) {
+  const std::string data = dir_ + "/data";
   const std::string file = announced_["admin_token_file"];
   std::string token;
   ASSERT_TRUE(std::ifstream(file) >> token);
+  std::string users;
+  ASSERT_TRUE(std::getline(std::ifstream(data + "/users.json"), users, '\0'));
+  std::ofstream(data + "/save-journal.json") << nlohmann::json{{"files", {{"users.json", users}}}}.dump();
+  std::ofstream(data + "/.users.json.tmp-Ab12Cd") << users.substr(0, users.size() / 2);
+  const auto before = filesBelow(data);
 
-  backend::BackendProcess second(VRL_BACKEND_EXE, arguments());
+  // Standard error joined to standard output, where the refusal is read.
+  std::vector<std::string> joined = {"-c", "exec \"$0\" \"$@\" 2>&1", VRL_BACKEND_EXE};
+  for (const auto& a : arguments()) joined.push_back(a);
+  backend::BackendProcess second("/bin/sh", joined);
   EXPECT_FALSE(second.started());
   int status = second.stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << "the second program must not serve";
+  EXPECT_EQ(second.remainingOutput(),
+            "vorellin-backend: the data directory " + data + " is in use by another program\n");
+  EXPECT_EQ(filesBelow(data), before);
 
-  std::string now;
-  ASSERT_TRUE(std::ifstream(file) >> now);
-  EXPECT_EQ(now, token);
   httplib::Client client("127.0.0.1", port_);
   auto res = client.Get("/admin/v1/documents/pin/uid-fay", {{"Authorization", "Bearer " + token}});
   ASSERT_TRUE(res);

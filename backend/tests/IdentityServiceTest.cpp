@@ -3,11 +3,13 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +125,60 @@ TEST_F(IdentityServiceTest, SignUpAndItsRefusals) {
   EXPECT_EQ(payloadOf(anonymous.body["idToken"])["sign_in_provider"], "anonymous");
 }
 
+// Whatever a caller sends is kept, saved with every change and put into tokens and mails: an address
+// longer than 254 bytes is refused as invalid wherever one is taken, a display name or photo URL
+// longer than 4096 bytes by name, and nothing of such a request is kept.
+TEST_F(IdentityServiceTest, OverlongAddressesNamesAndPhotoURLsAreRefusedOnEveryPath) {
+  const std::string domain = "@example.com";
+  const std::string longest = std::string(254 - domain.size(), 'l') + domain;
+  const std::string overlong = "o" + longest;
+  auto session = signIn("ann@example.com", "secret123");
+  ASSERT_EQ(session.status, 200);
+  const std::string token = session.body["idToken"];
+  ASSERT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", "ann@example.com"}}).status, 200);
+  const std::string linkCode = backend_.identity().sentMails().back().oobCode;
+  const size_t mailed = backend_.identity().sentMails().size();
+
+  EXPECT_EQ(keyword(call("signupNewUser", {{"email", overlong}, {"password", "long-pass"}})), "INVALID_EMAIL");
+  EXPECT_EQ(keyword(signIn(overlong, "long-pass")), "INVALID_EMAIL");
+  for (const char* type : {"EMAIL_SIGNIN", "PASSWORD_RESET"})
+    EXPECT_EQ(keyword(call("getOobConfirmationCode", {{"requestType", type}, {"email", overlong}})), "INVALID_EMAIL")
+        << type;
+  EXPECT_EQ(keyword(call("setAccountInfo", {{"idToken", token}, {"email", overlong}})), "INVALID_EMAIL");
+  EXPECT_EQ(keyword(call("emailLinkSignin", {{"email", overlong}, {"oobCode", linkCode}})), "INVALID_EMAIL");
+  EXPECT_EQ(keyword(call("createAuthUri", {{"identifier", overlong}, {"continueUri", "http://localhost"}})),
+            "INVALID_IDENTIFIER");
+  EXPECT_EQ(backend_.identity().sentMails().size(), mailed);
+  EXPECT_FALSE(backend_.identity().userByEmail(overlong));
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->email, "ann@example.com");
+
+  const std::string name(4096, 'n'), url = "https://vorellin.example/" + std::string(4096 - 25, 'p');
+  auto refusedAs = [&](const Reply& r, const std::string& expected) {
+    return r.status == 400 && keyword(r).rfind(expected + " : ", 0) == 0;
+  };
+  EXPECT_TRUE(refusedAs(call("signupNewUser", {{"displayName", name + "n"}, {"returnSecureToken", true}}),
+                        "INVALID_DISPLAY_NAME"));
+  EXPECT_TRUE(refusedAs(
+      call("signupNewUser", {{"email", "dee@example.com"}, {"password", "dee-pass"}, {"displayName", name + "n"}}),
+      "INVALID_DISPLAY_NAME"));
+  EXPECT_FALSE(backend_.identity().userByEmail("dee@example.com"));
+  EXPECT_TRUE(
+      refusedAs(call("setAccountInfo", {{"idToken", token}, {"displayName", name + "n"}}), "INVALID_DISPLAY_NAME"));
+  EXPECT_TRUE(refusedAs(call("setAccountInfo", {{"idToken", token}, {"photoUrl", url + "p"}}), "INVALID_PHOTO_URL"));
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->displayName, "Ann");
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->photoUrl, "");
+
+  // Up to the bounds, everything is taken.
+  auto created = call("signupNewUser", {{"email", longest}, {"password", "long-pass"}, {"displayName", name}});
+  ASSERT_EQ(created.status, 200) << keyword(created);
+  EXPECT_EQ(signIn(longest, "long-pass").status, 200);
+  EXPECT_EQ(call("getOobConfirmationCode", {{"requestType", "EMAIL_SIGNIN"}, {"email", longest}}).status, 200);
+  EXPECT_EQ(backend_.identity().sentMails().back().email, longest);
+  ASSERT_EQ(call("setAccountInfo", {{"idToken", token}, {"displayName", name}, {"photoUrl", url}}).status, 200);
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->displayName, name);
+  EXPECT_EQ(backend_.identity().userByID("uid-ann")->photoUrl, url);
+}
+
 TEST_F(IdentityServiceTest, TokenExchangeGivesANewTokenUntilRevoked) {
   auto session = signIn("ann@example.com", "secret123");
   std::string idToken = session.body["idToken"];
@@ -162,6 +218,28 @@ TEST_F(IdentityServiceTest, TokenExchangeGivesANewTokenUntilRevoked) {
   backend_.identity().setUserDisabled("uid-ann", false);
   backend_.identity().revokeRefreshTokens("uid-ann");
   EXPECT_EQ(keyword(exchange(other)), "TOKEN_EXPIRED");
+}
+
+// What a sign-in saves does not grow with the sign-ins before it: an account keeps its newest 100
+// refresh tokens, and the oldest stops working, also when the older ones were made before a restart.
+TEST_F(IdentityServiceTest, AnAccountKeepsItsNewestHundredRefreshTokens) {
+  std::vector<std::string> tokens;
+  for (int i = 0; i < 100; ++i) {
+    auto session = signIn("ann@example.com", "secret123");
+    ASSERT_EQ(session.status, 200);
+    tokens.push_back(session.body["refreshToken"]);
+  }
+  backend_.restart();
+  auto newest = signIn("ann@example.com", "secret123");
+  ASSERT_EQ(newest.status, 200);
+  EXPECT_EQ(keyword(exchange(tokens[0])), "INVALID_ID_TOKEN");
+  EXPECT_EQ(exchange(tokens[1]).status, 200);
+  EXPECT_EQ(exchange(tokens[99]).status, 200);
+  EXPECT_EQ(exchange(newest.body["refreshToken"]).status, 200);
+  const json saved = json::parse(readAll(backend_.dataDir() + "/refresh-tokens.json"));
+  EXPECT_EQ(std::count_if(saved["tokens"].begin(), saved["tokens"].end(),
+                          [](const json& t) { return t["uid"] == "uid-ann"; }),
+            100);
 }
 
 TEST_F(IdentityServiceTest, TokensAreSignedAndTamperingIsDetected) {
@@ -464,6 +542,23 @@ TEST_F(IdentityServiceTest, ASaveCutShortBetweenItsFilesIsFinishedAtTheNextStart
   backend_.start();
   EXPECT_EQ(keyword(call("resetPassword", {{"oobCode", earlier}, {"newPassword", "third-pass"}})), "INVALID_OOB_CODE");
   EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
+
+  // A save cut short within a file leaves its temporary file beside it (hashes of passwords and
+  // tokens, a mail's working code): the next start removes those, and nothing else.
+  const std::string dir = backend_.dataDir(), mail = backend_.identity().mailDirectory();
+  backend_.stop();
+  const std::vector<std::string> leftovers = {
+      dir + "/.users.json.tmp-a1B2c3",         dir + "/.refresh-tokens.json.tmp-Zz9yX8",
+      dir + "/.oob-codes.json.tmp-000000",     dir + "/.save-journal.json.tmp-q1w2e3",
+      dir + "/.signing-key.json.tmp-r4t5y6",   mail + "/.20240101-000000.000-signin-abcdef.eml.tmp-u7i8o9"};
+  const std::vector<std::string> others = {dir + "/.users.json.tmp-short", dir + "/users.json.tmp-a1B2c3",
+                                           dir + "/.notes.json.tmp-a1B2c3", mail + "/.notes.txt.tmp-a1B2c3"};
+  for (const auto& path : leftovers) std::ofstream(path) << R"({"users":[{"passwordHash":"c2VjcmV0"}]})";
+  for (const auto& path : others) std::ofstream(path) << "kept";
+  backend_.start();
+  for (const auto& path : leftovers) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  for (const auto& path : others) EXPECT_EQ(readAll(path), "kept") << path;
+  EXPECT_EQ(signIn("ann@example.com", "reset-pass").status, 200);
 }
 
 TEST_F(IdentityServiceTest, AChangeThatCannotBeSavedIsAnsweredAsFailedAndTakenBack) {
@@ -688,6 +783,21 @@ TEST(IdentityServicePersistenceTest, DamagedDataFilesStopTheStartNamingFileAndFi
     EXPECT_EQ(readAll(path), damaged);
     std::ofstream(path) << intact;
   }
+  // The signing key, likewise.
+  const std::string keyFile = dir + "/signing-key.json";
+  const std::string key = readAll(keyFile);
+  for (const json& damaged : {json(5), json(nullptr)}) {
+    json j = json::parse(key);
+    j["key"] = damaged;
+    std::ofstream(keyFile) << j.dump();
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error)) << j;
+    EXPECT_NE(error.find("signing-key.json"), std::string::npos) << error;
+    EXPECT_NE(error.find("\"key\""), std::string::npos) << error;
+    EXPECT_EQ(readAll(keyFile), j.dump());
+  }
+  std::ofstream(keyFile) << key;
   // A damaged journal of a save cut short, likewise.
   const std::string journal = dir + "/save-journal.json";
   std::ofstream(journal) << R"({"files":{"users.json":7}})";

@@ -45,6 +45,15 @@ class BackendProgram {
       if (line.rfind(key + ":", 0) == 0) return std::stod(line.substr(key.size() + 1)) * 1024;
     return -1;
   }
+  // A line of /proc/<pid>/io ("wchar": the bytes it has handed to write(), its files and pipes, not
+  // its sockets).
+  double ioBytes(const std::string& key) const {
+    std::ifstream io("/proc/" + std::to_string(process_->pid()) + "/io");
+    std::string line;
+    while (std::getline(io, line))
+      if (line.rfind(key + ":", 0) == 0) return std::stod(line.substr(key.size() + 1));
+    return -1;
+  }
   // Makes VmHWM start again from the current resident set.
   bool resetPeak() const {
     return static_cast<bool>(std::ofstream("/proc/" + std::to_string(process_->pid()) + "/clear_refs") << "5");

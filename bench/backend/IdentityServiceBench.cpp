@@ -1,14 +1,19 @@
 // What mailed codes cost the identity service, measured on vorellin-backend run as its own program
 // over a fresh data directory:
 // - BM_MailRequestsAndUnusedCodes: the program's resident memory after 20 mail requests with a
-//   900 kB continueUrl (long_urls_growth_MB) and after 1,000 sign-in links more that are never used,
-//   above what it held before (end_growth_MB) and at its peak (peak_growth_MB); refused_requests
-//   counts the requests answered with an error.
+//   900 kB continueUrl (long_urls_growth_MB); then what 20 sign-in-link requests with a 900 kB
+//   address add to it (long_addresses_growth_MB), the bytes they write (long_addresses_written_MB:
+//   data files, journal and mails) and how many were refused (refused_long_addresses); then after
+//   1,000 sign-in links more that are never used, above what it held before (end_growth_MB) and at
+//   its peak (peak_growth_MB); refused_requests counts the other requests answered with an error.
 // - BM_PasswordSignInWithStoredCodes/N: one password sign-in (HTTP, token minting, the save) with N
 //   unused codes stored.
+// - BM_PasswordSignInAfterManySignIns: in one run, 20 sign-ins of one account after 200 and again
+//   after 6,000 sign-ins of it: the time of one (ms_after_N) and the bytes it writes (kB_after_N).
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -55,6 +60,15 @@ void BM_MailRequestsAndUnusedCodes(benchmark::State& state) {
     for (int i = 0; i < 20; ++i)
       if (program.mailSignInLink("long" + std::to_string(i) + "@example.com", longUrl) != 200) ++refused;
     state.counters["long_urls_growth_MB"] = (program.statusBytes("VmRSS") - before) / (1 << 20);
+    const double beforeAddresses = program.statusBytes("VmRSS"), written = program.ioBytes("wchar");
+    int refusedAddresses = 0;
+    for (int i = 0; i < 20; ++i)
+      if (program.mailSignInLink(std::to_string(i) + std::string(900000, 'a') + "@example.com",
+                                 "https://vorellin.example/") != 200)
+        ++refusedAddresses;
+    state.counters["long_addresses_growth_MB"] = (program.statusBytes("VmRSS") - beforeAddresses) / (1 << 20);
+    state.counters["long_addresses_written_MB"] = (program.ioBytes("wchar") - written) / (1 << 20);
+    state.counters["refused_long_addresses"] = refusedAddresses;
     for (int i = 0; i < 1000; ++i)
       if (program.mailSignInLink("unused" + std::to_string(i) + "@example.com", "https://vorellin.example/") != 200)
         ++refused;
@@ -77,5 +91,28 @@ void BM_PasswordSignInWithStoredCodes(benchmark::State& state) {
 }
 // As many sign-ins for each count, so the refresh tokens they leave behind weigh alike.
 BENCHMARK(BM_PasswordSignInWithStoredCodes)->Arg(0)->Arg(1000)->Iterations(200)->Unit(benchmark::kMillisecond);
+
+void BM_PasswordSignInAfterManySignIns(benchmark::State& state) {
+  for (auto _ : state) {
+    IdentityProgram program;
+    if (!program.started()) return state.SkipWithError("the backend did not start");
+    const nlohmann::json signIn = {
+        {"email", "bench@example.com"}, {"password", "bench-pass"}, {"returnSecureToken", true}};
+    int done = 0;
+    for (int after : {200, 6000}) {
+      for (; done < after; ++done)
+        if (program.call("verifyPassword", signIn) != 200) return state.SkipWithError("a sign-in failed");
+      constexpr int kMeasured = 20;
+      const double written = program.ioBytes("wchar");
+      const auto start = std::chrono::steady_clock::now();
+      for (int i = 0; i < kMeasured; ++i, ++done)
+        if (program.call("verifyPassword", signIn) != 200) return state.SkipWithError("a sign-in failed");
+      const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+      state.counters["ms_after_" + std::to_string(after)] = took.count() / kMeasured;
+      state.counters["kB_after_" + std::to_string(after)] = (program.ioBytes("wchar") - written) / kMeasured / 1024;
+    }
+  }
+}
+BENCHMARK(BM_PasswordSignInAfterManySignIns)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
