@@ -138,7 +138,7 @@ void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
   if (auto readError = VrlUserDefault::shared().preferences->readError()) {
     VRL_LOG_ERROR_AT(__FILE__, "applicationDidFinishLaunching(_:)", __LINE__,
                      "Settings cannot be read; the DNS stays as it is and changes wait in memory until a setting "
-                     "is changed in the window: "
+                     "is changed in the window, with the PIN where one is known: "
                          << *readError);
   }
 

@@ -283,18 +283,23 @@ bool AppUtils::dnsAlreadyApplied(const std::vector<std::string>& ips) {
 }
 
 AppUtils::DnsInForce AppUtils::dnsInForce() {
-  const std::set<std::string> inForce = addressLines(shellResult(kResolverListCommand).output);
-  DnsInForce result;
-  const platform::UserDefaults& store = *VrlUserDefault::shared().preferences;
-  const bool listsKnown = store.hasKey(keys::kNormal) && store.hasKey(keys::kExtreme) && store.hasKey(keys::kUltraExtreme);
-  result.protection = !listsKnown || !listInForce({}, inForce);
-  for (int64_t mode = 2; mode >= 0 && result.protection; --mode) {
-    const std::vector<std::string> list = VrlUserDefault::shared().getDnsPreferences(mode);
-    if (!list.empty() && listInForce(list, inForce)) {
-      result.mode = mode;
-      break;
+  const std::vector<std::string> services = serviceNames(shellResult(kListServicesCommand).output);
+  bool unknown = services.empty();
+  std::set<std::string> servers;
+  for (const std::string& service : services) {
+    const ShellResult answer = shellResult("networksetup -getdnsservers " + platform::shellQuote(service));
+    if (answer.status != 0 || answer.output.empty()) {
+      unknown = true;
+    } else if (lowercase(answer.output).find(lowercase(kClearVerifiedText)) == std::string::npos) {
+      const std::set<std::string> own = addressLines(answer.output);
+      servers.insert(own.begin(), own.end());
     }
   }
+  DnsInForce result;
+  result.protection = unknown || !servers.empty();
+  result.proxy = servers.count(kProxyAddress) > 0;
+  const std::vector<std::string> custom = VrlUserDefault::shared().customBlacklistDns();
+  result.customBlacklist = !custom.empty() && listInForce(custom, servers);
   return result;
 }
 

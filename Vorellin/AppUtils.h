@@ -38,13 +38,13 @@ class AppUtils {
 
   static std::vector<std::string> dnsServersForCurrentState();
   static bool dnsAlreadyApplied(const std::vector<std::string>& ips);
-  // What the network services use now, for settings that cannot be read: protection is in force when
-  // a resolver the application knows of is (the custom block list's, a block mode's, the proxy), or
-  // while the modes' resolvers are not known, as nothing then tells it is not; the mode is the
-  // strictest whose list is in force, none when no mode's is.
+  // What the network services are set to, for settings that cannot be read: whether any has DNS servers
+  // of its own (automatic DNS has none; services that cannot be read count as set), whether the proxy's
+  // address is among them, whether the custom block list's resolvers are.
   struct DnsInForce {
     bool protection = false;
-    std::optional<int64_t> mode;
+    bool proxy = false;
+    bool customBlacklist = false;
   };
   static DnsInForce dnsInForce();
   static void applyDns(const std::vector<std::string>& ips);

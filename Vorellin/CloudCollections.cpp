@@ -144,7 +144,7 @@ void CloudCollections::listenAllChanges() {
       if (*registration) (*registration)->remove();
       registration->reset();
     }
-    VrlUserDefault::shared().forgetUserPinAnswer();
+    VrlUserDefault::shared().userChanged();
   }
   queryListenersUid_ = uid;
   listenToCustomBlacklist(uid);
@@ -200,21 +200,27 @@ void CloudCollections::listenToPin(const std::string& uid) {
 }
 
 void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapshot, const platform::ErrorPtr& error) {
+  VrlUserDefault& settings = VrlUserDefault::shared();
   if (error || !snapshot) {
     CLOUD_LOG(kPinCaller, "Error getting documents: " << describe(error));
-    // The PIN lock keeps a usable PIN while the user's own cannot be read.
-    store().set(keys::kPin, VrlUserDefault::shared().getPin(keys::kMasterPin));
-  } else {
-    for (const auto& document : snapshot->documents()) {
-      std::optional<DAVValue> pin = document->valueForField(std::string("pin"));
-      if (!pin || !pin->asString()) {
-        CLOUD_LOG(kPinCaller, "Ignoring pin document " << document->documentID() << ": \"pin\" is not a text");
-        continue;
-      }
-      store().set(keys::kPin, *pin->asString());
-    }
+    // No answer: the PIN lock keeps a usable PIN while the user's own cannot be read, never an empty one.
+    const std::string master = settings.masterPin().value_or("");
+    if (!master.empty()) store().set(keys::kPin, master);
+    return;
   }
-  VrlUserDefault::shared().userPinAnswered();
+  bool anyPin = false;
+  for (const auto& document : snapshot->documents()) {
+    std::optional<DAVValue> pin = document->valueForField(std::string("pin"));
+    if (!pin || !pin->asString()) {
+      CLOUD_LOG(kPinCaller, "Ignoring pin document " << document->documentID() << ": \"pin\" is not a text");
+      continue;
+    }
+    store().set(keys::kPin, *pin->asString());
+    anyPin = true;
+  }
+  // Documents without a usable PIN tell nothing of it.
+  if (!anyPin && !snapshot->documents().empty()) return;
+  settings.userPinAnswered();
   tellTheWindow();
 }
 
@@ -222,6 +228,7 @@ void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& s
                                    const platform::ErrorPtr& error) {
   if (error || !snapshot || !snapshot->exists()) {
     CLOUD_LOG(kPinCaller, "Document does not exist");
+    if (!error && snapshot) VrlUserDefault::shared().masterPinAnswered();
     return;
   }
   std::optional<DAVValue> masterPin = snapshot->valueForField(std::string("masterPin"));
@@ -230,6 +237,8 @@ void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& s
     return;
   }
   store().set(keys::kMasterPin, *masterPin->asString());
+  VrlUserDefault::shared().masterPinAnswered();
+  tellTheWindow();
 }
 
 void CloudCollections::onBlockModes(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
@@ -332,12 +341,19 @@ void CloudCollections::onCustomBlacklist(const std::shared_ptr<DAVQuerySnapshot>
     CLOUD_LOG(kCustomBlacklistCaller, "Error getting documents: " << describe(error));
     return;
   }
-  const VrlUserDefault& settings = VrlUserDefault::shared();
+  VrlUserDefault& settings = VrlUserDefault::shared();
   for (const auto& document : snapshot->documents()) {
-    if (settings.customBlacklistState()) {
-      std::optional<DAVValue> mode = document->valueForField(std::string("blockMode"));
-      const int64_t* value = mode ? mode->asInteger() : nullptr;
-      if (!value || *value < 0 || *value > 2) {
+    std::optional<DAVValue> mode = document->valueForField(std::string("blockMode"));
+    const int64_t* value = mode ? mode->asInteger() : nullptr;
+    const bool validMode = value && *value >= 0 && *value <= 2;
+    if (validMode) {
+      settings.cloudBlockModeHeard(*value);
+      if (store().readError()) tellTheWindow();
+    }
+    // Over settings that cannot be read the mode stays as last read: the cloud's record stands in only
+    // where nothing was read.
+    if (settings.customBlacklistState() && !store().readError()) {
+      if (!validMode) {
         CLOUD_LOG(kCustomBlacklistCaller, "Ignoring \"blockMode\" of " << document->documentID() << ": "
                                               << (mode ? mode->ToString() : std::string("missing")));
       } else if (*value != settings.blockerMode()) {

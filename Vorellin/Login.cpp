@@ -9,6 +9,7 @@
 #include "Vorellin/Main.h"
 #include "Vorellin/ReplacePresentationAnimator.h"
 #include "Vorellin/ViewSupport.h"
+#include "Vorellin/VrlUserDefault.h"
 #include "auth/DAVAuth.h"
 #include "auth/DAVAuthDataResult.h"
 #include "auth/DAVUser.h"
@@ -106,6 +107,8 @@ void Login::btnLogin() {
       showAlert(message, "Ok");
       return;
     }
+    // Whoever signs in here has a lock of their own: a PIN held from before may be another user's.
+    VrlUserDefault::shared().userChanged();
     // The collections open at launch; a window shown before that still finds the user.
     if (!CloudCollections::shared().userCollection()) CloudCollections::shared().openCloudCollections();
     DavedoveUtils::getUserInfoOnce([self](std::shared_ptr<DAVDocumentSnapshot> document, platform::ErrorPtr error) {

@@ -242,19 +242,25 @@ void Main::btnMenuBack() {
 
 void Main::btnVRL() {
   if (settings().blockerState()) {
-    if (isPinProtectOn()) {
-      askPin("off");
-      return;
-    }
-    writeSetting(keys::kBlockerState, false);
-    updateStatusImages(false);
-    VRL_REQUEST_DNS("btnVRL(_:)");
+    if (!mayChange("off", true)) return;
+    turnOff("btnVRL(_:)");
   } else {
-    writeSetting(keys::kBlockerState, true);
-    updateStatusImages(true);
-    VRL_REQUEST_DNS("btnVRL(_:)");
-    AppUtils::refreshPublicIp();
+    if (!mayChange("on", false)) return;
+    turnOn("btnVRL(_:)");
   }
+}
+
+void Main::turnOn(const char* caller) {
+  writeSetting(keys::kBlockerState, true);
+  updateStatusImages(true);
+  VRL_REQUEST_DNS(caller);
+  AppUtils::refreshPublicIp();
+}
+
+void Main::turnOff(const char* caller) {
+  writeSetting(keys::kBlockerState, false);
+  updateStatusImages(false);
+  VRL_REQUEST_DNS(caller);
 }
 
 void Main::modeSelected(Object* sender) {
@@ -276,13 +282,13 @@ void Main::modeSelected(Object* sender) {
 }
 
 void Main::ModeSelected(int64_t mode) {
-  if (mode < settings().blockerMode() && isPinProtectOn()) {
-    askPinForMode(mode);
-    resizeWindow("normal");
-    return;
-  }
+  if (!mayChange("mode", mode < settings().blockerMode(), mode)) return;
+  applyMode(mode, "ModeSelected(mode:)");
+}
+
+void Main::applyMode(int64_t mode, const char* caller) {
   writeSetting(keys::kBlockerMode, platform::Value(mode));
-  if (settings().blockerState()) VRL_REQUEST_DNS("ModeSelected(mode:)");
+  if (settings().blockerState()) VRL_REQUEST_DNS(caller);
   if (settings().customBlacklistState()) writeBlockModeToCloud();
 }
 
@@ -290,24 +296,29 @@ void Main::writeBlockModeToCloud() { DavedoveUtils::saveBlockMode({settings().cu
 
 void Main::customBlacklistClick() {
   if (settings().customBlacklistState()) {
-    if (isPinProtectOn()) {
-      askPin("customblacklist");
-      resizeWindow("normal");
-      return;
-    }
-    writeSetting(keys::kCustomBlacklist, false);
-    writeSetting(keys::kFenwixState, false);
-    if (fenwixMode) fenwixMode->setState(ControlStateOff);
-    VRL_REQUEST_DNS("customBlacklistClick(_:)");
+    if (!mayChange("customblacklist", true)) return;
+    turnOffCustomBlacklist("customBlacklistClick(_:)");
     return;
   }
-  std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
-  if (!user) {
+  if (!DAVAuth::auth()->currentUser()) {
     showAlert(kNoCustomBlacklist, "Ok");
     syncMenuControls();
     return;
   }
-  const std::string uid = user->uid().value_or("");
+  if (!mayChange("customblackliston", false)) return;
+  turnOnCustomBlacklist();
+}
+
+void Main::turnOffCustomBlacklist(const char* caller) {
+  writeSetting(keys::kCustomBlacklist, false);
+  writeSetting(keys::kFenwixState, false);
+  if (fenwixMode) fenwixMode->setState(ControlStateOff);
+  VRL_REQUEST_DNS(caller);
+}
+
+void Main::turnOnCustomBlacklist() {
+  std::shared_ptr<DAVUser> user = DAVAuth::auth()->currentUser();
+  const std::string uid = user ? user->uid().value_or("") : "";
   auto collection = CloudCollections::shared().customBlacklistCollection();
   if (!collection || uid.empty()) {
     syncMenuControls();
@@ -336,13 +347,8 @@ void Main::enableCustomBlacklist(bool documentExists) {
 
 void Main::fenwixClick() {
   if (settings().fenwixState()) {
-    if (isPinProtectOn()) {
-      askPin("fenwix");
-      resizeWindow("normal");
-      return;
-    }
-    writeSetting(keys::kFenwixState, false);
-    VRL_REQUEST_DNS("fenwixClick(_:)");
+    if (!mayChange("fenwix", true)) return;
+    turnOffFenwix("fenwixClick(_:)");
     return;
   }
   if (!settings().customBlacklistState()) {
@@ -350,16 +356,23 @@ void Main::fenwixClick() {
     if (fenwixMode) fenwixMode->setState(ControlStateOff);
     return;
   }
+  if (!mayChange("fenwixon", false)) return;
+  turnOnFenwix("fenwixClick(_:)");
+}
+
+void Main::turnOffFenwix(const char* caller) {
+  writeSetting(keys::kFenwixState, false);
+  VRL_REQUEST_DNS(caller);
+}
+
+void Main::turnOnFenwix(const char* caller) {
   writeSetting(keys::kFenwixState, true);
-  VRL_REQUEST_DNS("fenwixClick(_:)");
+  VRL_REQUEST_DNS(caller);
 }
 
 void Main::btnUninstall() {
-  if (isPinProtectOn()) {
-    askPin("uninstall");
-  } else {
-    proceedUninstall();
-  }
+  if (!mayChange("uninstall", true)) return;
+  proceedUninstall();
 }
 
 void Main::btnHere() { platform::appkit::Workspace::shared().openURL(kDownloadPage); }

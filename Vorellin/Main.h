@@ -53,7 +53,20 @@ class Main : public platform::appkit::ViewController {
   // is logged at verbose level.
   void Service(const std::string& command);
 
+  // The changes of protection, once allowed.
+  void turnOn(const char* caller);
+  void turnOff(const char* caller);
+  void applyMode(int64_t mode, const char* caller);
+  void turnOnCustomBlacklist();
+  void turnOffCustomBlacklist(const char* caller);
+  void turnOnFenwix(const char* caller);
+  void turnOffFenwix(const char* caller);
+
   // The PIN lock.
+  // Whether a change of protection goes ahead at once; otherwise the PIN box opens for it (forWhat, and
+  // mode for "mode"), or it is refused with an alert. Over settings that cannot be read every change
+  // asks, whichever way it goes, since nothing read tells what it does.
+  bool mayChange(const std::string& forWhat, bool weakens, int64_t mode = -1);
   void askPin(const std::string& forWhat);
   void askPinForMode(int64_t mode);
   void returnToMain();

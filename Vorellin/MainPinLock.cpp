@@ -3,7 +3,6 @@
 #include <map>
 
 #include "Vorellin/AppUtils.h"
-#include "Vorellin/DavedoveUtils.h"
 #include "Vorellin/Main.h"
 #include "Vorellin/ViewSupport.h"
 #include "Vorellin/VrlUserDefault.h"
@@ -21,15 +20,54 @@ const std::map<std::string, std::string>& prompts() {
       {"fenwix", "Enter pin to turn off FENWIX"},
       {"customblacklist", "Enter pin to turn off custom blacklist"},
       {"uninstall", "Enter pin to uninstall the app."},
+      // Asked only while the settings cannot be read.
+      {"on", "Enter pin to turn on."},
+      {"pinon", "Enter pin to turn on pin protect."},
+      {"fenwixon", "Enter pin to turn on FENWIX"},
+      {"customblackliston", "Enter pin to turn on custom blacklist"},
   };
   return table;
 }
 
 constexpr const char* kModePrompt = "Enter pin to change block mode.";
+// Before the prompt while the settings cannot be read: the box may ask where it never did.
+constexpr const char* kUnreadablePrompt = "Settings cannot be read. ";
+constexpr const char* kPinNotKnownYet = "Settings cannot be read and your PIN is not known yet.";
+constexpr const char* kPinNotKnownYetInformative =
+    "Protection stays as it is. Try again once Vorellin has reached the cloud.";
+
+// The changes asked for in the menu; the PIN box shrinks the window to the normal height over them.
+bool isMenuChange(const std::string& what) {
+  return what == "pin" || what == "pinon" || what == "mode" || what == "customblacklist" ||
+         what == "customblackliston" || what == "fenwix" || what == "fenwixon";
+}
 
 }  // namespace
 
 bool Main::isPinProtectOn() { return VrlUserDefault::shared().pinProtectState(); }
+
+bool Main::mayChange(const std::string& what, bool weakens, int64_t mode) {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  if (!settings.preferences->readError()) {
+    if (!weakens || !isPinProtectOn()) return true;
+  } else {
+    // Whatever the window shows, nothing read tells what this change does to protection.
+    const std::optional<std::string> user = settings.userPin(), master = settings.masterPin();
+    if (!user || (user->empty() && !master)) {
+      showAlert(kPinNotKnownYet, "Ok", kPinNotKnownYetInformative);
+      syncMenuControls();
+      return false;
+    }
+    if (user->empty() && master->empty()) return true;
+  }
+  if (what == "mode") {
+    askPinForMode(mode);
+  } else {
+    askPin(what);
+  }
+  if (isMenuChange(what)) resizeWindow("normal");
+  return false;
+}
 
 void Main::askPin(const std::string& what) {
   forWhat = what;
@@ -45,7 +83,8 @@ void Main::askPinForMode(int64_t mode) {
 }
 
 void Main::openPinBox(const std::string& prompt) {
-  if (labelAskPin) labelAskPin->setStringValue(prompt);
+  const bool unreadable = VrlUserDefault::shared().preferences->readError().has_value();
+  if (labelAskPin) labelAskPin->setStringValue(unreadable ? kUnreadablePrompt + prompt : prompt);
   // Nothing else may change while the box waits, or the PIN would unlock something else.
   setControlsEnabled(false);
   setMenuControlsEnabled(false);
@@ -78,55 +117,54 @@ void Main::returnToMain() {
 }
 
 void Main::pinProtectClick() {
-  if (isPinProtectOn()) {
-    askPin("pin");
-    resizeWindow("normal");
-    return;
-  }
+  const bool on = isPinProtectOn();
+  if (!mayChange(on ? "pin" : "pinon", on)) return;
   // Synchronised at once like every other switch: a PIN protection lost on a crash would leave the
   // Mac unguarded without anyone knowing.
-  writeSetting(keys::kPinProtect, true);
+  writeSetting(keys::kPinProtect, !on);
 }
 
 void Main::btnPinContinue() {
   const std::string entered = inputPinVrl ? inputPinVrl->stringValue() : "";
   const VrlUserDefault& settings = VrlUserDefault::shared();
-  const std::string masterPin = settings.getPin(keys::kMasterPin);
-  const std::string userPin = settings.getPin(keys::kPin);
-  // A PIN that is not stored reads as "", which must not let an empty entry through while the other
-  // PIN exists; only with no PIN at all does the empty entry open the box (nothing else could), and
-  // not while the user's PIN may only not be known yet.
-  const bool accepted = (!masterPin.empty() && entered == masterPin) || (!userPin.empty() && entered == userPin) ||
-                        (masterPin.empty() && userPin.empty() && entered.empty() && settings.userPinKnown());
+  // Only a PIN known for the signed-in user opens the box. The empty entry opens it only when it is
+  // known that neither PIN exists (nothing else could), never while one may only not be known yet.
+  const std::optional<std::string> user = settings.userPin(), master = settings.masterPin();
+  const bool accepted = (master && !master->empty() && entered == *master) ||
+                        (user && !user->empty() && entered == *user) ||
+                        (user && master && user->empty() && master->empty() && entered.empty());
   if (!accepted) {
     showAlert("Pin is incorrect", "Ok");
     // The click that opened the box is refused: the switches show the settings again.
     syncMenuControls();
     return;
   }
+  constexpr const char* kCaller = "btnPinContinue(_:)";
   if (forWhat == "uninstall") {
     proceedUninstall();
   } else if (forWhat == "off") {
-    writeSetting(keys::kBlockerState, false);
-    updateStatusImages(false);
-    VRL_REQUEST_DNS("btnPinContinue(_:)");
+    turnOff(kCaller);
     returnToMain();
-  } else if (forWhat == "pin") {
-    writeSetting(keys::kPinProtect, false);
+  } else if (forWhat == "on") {
+    turnOn(kCaller);
+    returnToMain();
+  } else if (forWhat == "pin" || forWhat == "pinon") {
+    writeSetting(keys::kPinProtect, forWhat == "pinon");
     showMenu();
   } else if (forWhat == "customblacklist") {
-    writeSetting(keys::kCustomBlacklist, false);
-    writeSetting(keys::kFenwixState, false);
-    VRL_REQUEST_DNS("btnPinContinue(_:)");
+    turnOffCustomBlacklist(kCaller);
     showMenu();
+  } else if (forWhat == "customblackliston") {
+    showMenu();
+    turnOnCustomBlacklist();
   } else if (forWhat == "mode") {
-    writeSetting(keys::kBlockerMode, platform::Value(changeMode));
-    if (settings.blockerState()) VRL_REQUEST_DNS("btnPinContinue(_:)");
-    if (settings.customBlacklistState()) DavedoveUtils::saveBlockMode({settings.currentIp().value_or("")});
+    applyMode(changeMode, kCaller);
     showMenu();
   } else if (forWhat == "fenwix") {
-    writeSetting(keys::kFenwixState, false);
-    VRL_REQUEST_DNS("btnPinContinue(_:)");
+    turnOffFenwix(kCaller);
+    showMenu();
+  } else if (forWhat == "fenwixon") {
+    turnOnFenwix(kCaller);
     showMenu();
   } else {
     VRL_LOG_VERBOSE_AT(__FILE__, "btnPinContinue(_:)", __LINE__, "forWhat is undefined");
@@ -139,7 +177,7 @@ void Main::btnPinContinue() {
 void Main::btnBackAskPin() {
   if (inputPinVrl) inputPinVrl->setStringValue("");
   setControlsEnabled(true);
-  if (forWhat == "pin" || forWhat == "mode" || forWhat == "customblacklist" || forWhat == "fenwix") {
+  if (isMenuChange(forWhat)) {
     showMenu();
   } else {
     closePinBox();

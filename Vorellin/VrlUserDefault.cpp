@@ -35,15 +35,17 @@ std::vector<std::string> VrlUserDefault::textList(const char* key) const {
 }
 
 bool VrlUserDefault::customBlacklistState() const {
+  holdFailClosed();
   return boolSetting(keys::kCustomBlacklist, "customBlacklistState", "Error getting CustomBlacklist");
 }
 
 bool VrlUserDefault::fenwixState() const {
+  holdFailClosed();
   return boolSetting(keys::kFenwixState, "fenwixState", "Error getting FenwixState");
 }
 
 int64_t VrlUserDefault::blockerMode() const {
-  holdWhatIsInForce();
+  holdFailClosed();
   if (!preferences->hasKey(keys::kBlockerMode)) {
     VRL_LOG_VERBOSE_AT(__FILE__, "blockerMode", __LINE__, "Error getting BlockerMode");
     return 0;
@@ -52,7 +54,7 @@ int64_t VrlUserDefault::blockerMode() const {
 }
 
 bool VrlUserDefault::blockerState() const {
-  holdWhatIsInForce();
+  holdFailClosed();
   return boolSetting(keys::kBlockerState, "blockerState", "Error getting BlockerState");
 }
 
@@ -73,17 +75,18 @@ bool VrlUserDefault::UpdateInstalled() const {
 }
 
 bool VrlUserDefault::pinProtectState() const {
-  holdWhatIsInForce();
+  holdFailClosed();
   return preferences->boolForKey(keys::kPinProtect);
 }
 
-void VrlUserDefault::holdWhatIsInForce() const {
+void VrlUserDefault::holdFailClosed() const {
   std::lock_guard<std::mutex> lock(heldMutex_);
-  holdWhatIsInForceLocked();
+  holdFailClosedLocked();
 }
 
-void VrlUserDefault::holdWhatIsInForceLocked() const {
+void VrlUserDefault::holdFailClosedLocked() const {
   if (!preferences->readError()) {
+    lastRead_.reset();
     if (held_.empty()) return;
     // Someone else replaced the file: what it says now stands, what it lacks is written as held.
     const platform::UserDefaults file(preferences->domain());
@@ -93,40 +96,87 @@ void VrlUserDefault::holdWhatIsInForceLocked() const {
     held_.clear();
     return;
   }
-  const AppUtils::DnsInForce dns = AppUtils::dnsInForce();
-  auto hold = [this](const char* key, platform::Value value) {
-    // Held already, or changed in memory since the file was last read: that change stands. What was
-    // last read is no one's change: what is in force takes its place.
-    if (held_.count(key) ? preferences->objectForKey(key) == value : preferences->hasUnwrittenChange(key)) return;
-    preferences->set(key, std::move(value));
-    held_.insert(key);
+  if (!lastRead_) {
+    // Nothing is held yet: the store still reads what was last read (nothing, at a start over it).
+    lastRead_ = LastRead{preferences->boolForKey(keys::kBlockerState), preferences->boolForKey(keys::kCustomBlacklist),
+                         preferences->boolForKey(keys::kFenwixState), preferences->boolForKey(keys::kPinProtect),
+                         preferences->hasKey(keys::kBlockerMode)
+                             ? std::optional<int64_t>(preferences->integerForKey(keys::kBlockerMode))
+                             : std::nullopt};
+  }
+  // The services' DNS is read only when what was last read does not already say on.
+  std::optional<AppUtils::DnsInForce> dns;
+  auto inForce = [&dns]() -> const AppUtils::DnsInForce& {
+    if (!dns) dns = AppUtils::dnsInForce();
+    return *dns;
   };
-  hold(keys::kBlockerState, dns.protection);
-  if (dns.mode) hold(keys::kBlockerMode, platform::Value(*dns.mode));
-  hold(keys::kPinProtect, preferences->hasKey(keys::kPin) || !userPinAnswered_);
+  auto hold = [this](const char* key, platform::Value value) {
+    // A person's change waiting in memory (the file could not be replaced) stands.
+    if (!held_.count(key) && preferences->hasUnwrittenChange(key)) return;
+    held_.insert(key);
+    if (preferences->objectForKey(key) != value) preferences->set(key, std::move(value));
+  };
+  const LastRead& last = *lastRead_;
+  hold(keys::kBlockerState, last.blocker || inForce().protection);
+  hold(keys::kCustomBlacklist, last.customBlacklist || inForce().customBlacklist || inForce().proxy);
+  hold(keys::kFenwixState, last.fenwix || inForce().proxy);
+  const int64_t cloudMode = cloudBlockMode_;
+  hold(keys::kBlockerMode, platform::Value(last.mode ? *last.mode : cloudMode >= 0 ? cloudMode : int64_t(2)));
+  const std::optional<std::string> user = userPin(), master = masterPin();
+  const bool noPinAtAll = user && master && user->empty() && master->empty();
+  hold(keys::kPinProtect, last.pinProtect || !noPinAtAll);
+}
+
+std::optional<std::string> VrlUserDefault::userPin() const {
+  const std::optional<std::string> stored = preferences->stringForKey(keys::kPin);
+  if (userPinAnswered_) return stored.value_or("");
+  if (userChanged_) return std::nullopt;
+  if (stored && !stored->empty()) return stored;
+  // A readable file without one tells there is none; an unreadable one tells nothing.
+  if (!preferences->readError()) return std::string();
+  return std::nullopt;
+}
+
+std::optional<std::string> VrlUserDefault::masterPin() const {
+  const std::optional<std::string> stored = preferences->stringForKey(keys::kMasterPin);
+  if (stored && !stored->empty()) return stored;
+  if (masterPinAnswered_ || !preferences->readError()) return std::string();
+  return std::nullopt;
 }
 
 void VrlUserDefault::userPinAnswered() { userPinAnswered_ = true; }
 
-void VrlUserDefault::forgetUserPinAnswer() { userPinAnswered_ = false; }
+void VrlUserDefault::masterPinAnswered() { masterPinAnswered_ = true; }
 
-bool VrlUserDefault::userPinKnown() const {
-  return userPinAnswered_ || !preferences->readError() || preferences->hasKey(keys::kPin);
+void VrlUserDefault::userChanged() {
+  userPinAnswered_ = false;
+  userChanged_ = true;
+  cloudBlockMode_ = -1;
+  preferences->removeObject(keys::kPin);
 }
+
+void VrlUserDefault::cloudBlockModeHeard(int64_t mode) { cloudBlockMode_ = mode; }
 
 void VrlUserDefault::resetForTesting() {
   std::lock_guard<std::mutex> lock(heldMutex_);
   held_.clear();
+  lastRead_.reset();
   userPinAnswered_ = false;
+  masterPinAnswered_ = false;
+  userChanged_ = false;
+  cloudBlockMode_ = -1;
   preferences->resetForTesting();
 }
 
 void VrlUserDefault::writeReplacingUnreadable(const char* key, platform::Value value) const {
   std::lock_guard<std::mutex> lock(heldMutex_);
-  holdWhatIsInForceLocked();
+  holdFailClosedLocked();
   held_.erase(key);
   preferences->set(key, std::move(value));
-  if (preferences->synchronizeReplacingUnreadable()) held_.clear();
+  if (preferences->synchronizeReplacingUnreadable()) {
+    held_.clear();
+    lastRead_.reset();
+  }
 }
 
 std::vector<std::string> VrlUserDefault::getDnsPreferences(int64_t mode) const {

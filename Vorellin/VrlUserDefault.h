@@ -60,16 +60,24 @@ class VrlUserDefault {
   std::string getPin(const std::string& type) const;
 
   // A change a person made in the window, written at once. Over a settings file that cannot be read it
-  // replaces the file (kept aside) with everything held in memory, what is in force included.
+  // replaces the file (kept aside) with everything held in memory, what protection was held at included.
   void writeReplacingUnreadable(const char* key, platform::Value value) const;
 
-  // Told by the listener of the user's PIN at each answer of the cloud.
+  // What is known of the signed-in user's PIN: the PIN, "" when they have none, nullopt while neither
+  // the cloud has answered for them nor the settings tell.
+  std::optional<std::string> userPin() const;
+  // What is known of the master PIN: the PIN, "" when there is none, nullopt while not known.
+  std::optional<std::string> masterPin() const;
+  bool userPinKnown() const { return userPin().has_value(); }
+  // Told by the PIN listeners at each answer of the cloud (not at an error).
   void userPinAnswered();
-  // Told when the listeners follow another user: the answer was about the previous user's PIN.
-  void forgetUserPinAnswer();
-  // Whether the user's PIN is known: always while the settings read; over settings that cannot be read,
-  // once it is held in memory or the cloud has answered (a missing one may only not be known yet).
-  bool userPinKnown() const;
+  void masterPinAnswered();
+  // Told when another user may be signed in (the listeners follow another user, or someone signed in
+  // through the form): the PIN held may be someone else's and opens nothing of theirs, and what the cloud
+  // answered was about someone else.
+  void userChanged();
+  // The block mode the cloud records for the user, taken while nothing read tells the mode.
+  void cloudBlockModeHeard(int64_t mode);
 
   // Forgets what is held and heard, and what the store read, as a new process starts; for tests.
   void resetForTesting();
@@ -79,17 +87,27 @@ class VrlUserDefault {
 
  private:
   VrlUserDefault();
-  // While the settings file cannot be read, protection state, block mode and PIN protection not changed
-  // since read as what is in force rather than as what was last read or off: the DNS the network
-  // services use, and PIN protection on while the cloud's PIN for the user is held or not yet known.
-  // Protection reads on while the modes' resolvers are unknown, as nothing then tells it is off. They
-  // are held among the changes waiting in memory, so that whatever replaces the file keeps them; once
-  // it reads again, what it lacks of them is written.
-  void holdWhatIsInForce() const;
-  void holdWhatIsInForceLocked() const;  // heldMutex_ held
+  // While the settings file cannot be read nothing there tells what protection is, and any reading
+  // below the truth would let a change or an automatic request weaken it. Protection, the block mode, the
+  // custom block list, the encrypted-DNS option and PIN protection then read fail-closed: each as last
+  // read, or on while what is in force or known says so (any DNS of the services' own, the custom
+  // block list's resolvers, the proxy, a PIN or one not known yet); the mode as last read, else the
+  // cloud's record of it, else the strictest. A change of a person's waiting in memory stands. They are
+  // held among the changes waiting in memory, so that whatever replaces the file keeps them; once it
+  // reads again, what it lacks of them is written.
+  void holdFailClosed() const;
+  void holdFailClosedLocked() const;  // heldMutex_ held
+  struct LastRead {
+    bool blocker = false, customBlacklist = false, fenwix = false, pinProtect = false;
+    std::optional<int64_t> mode;
+  };
   mutable std::mutex heldMutex_;
-  mutable std::set<std::string> held_;  // keys holding what was in force, not a change of anyone's
+  mutable std::optional<LastRead> lastRead_;  // taken when the file was found unreadable
+  mutable std::set<std::string> held_;         // keys holding a fail-closed value, not a change of anyone's
   std::atomic<bool> userPinAnswered_{false};
+  std::atomic<bool> masterPinAnswered_{false};
+  std::atomic<bool> userChanged_{false};
+  std::atomic<int64_t> cloudBlockMode_{-1};
   bool boolSetting(const char* key, const char* getter, const char* missingText) const;
   std::optional<std::string> textSetting(const char* key, const char* getter, const char* missingText) const;
   std::vector<std::string> textList(const char* key) const;

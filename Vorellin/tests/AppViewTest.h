@@ -31,6 +31,7 @@
 #include "backend/dns/PublicIpEchoServer.h"
 #include "backend/src/TestBackend.h"
 #include "davedove/verorariv/api/DAVVerorariv.h"
+#include "davedove/verorariv/local/VRVLevelDB.h"
 #include "platform/appkit/AlertPresenter.h"
 #include "platform/appkit/AnimationContext.h"
 #include "platform/appkit/Application.h"
@@ -88,6 +89,9 @@ class AppViewTest : public SimulatedMacTest {
     uid = backend_->identity().userByEmail(kUserEmail)->uid;
     DAVApp::resetApps();
     DAVOptions::resetDefaultOptions();
+    // The database's own copy of an earlier case's documents would answer for this case's.
+    std::error_code ignored;
+    std::filesystem::remove_all(davedove::verorariv::local::VRVLevelDB::documentsDirectory().ToUtf8String(), ignored);
     DAVAuth::load();
     DAVVerorariv::load();
     writeServiceInfo();

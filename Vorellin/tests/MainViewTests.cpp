@@ -96,6 +96,70 @@ class MainViewTest : public AppViewTest {
     return files;
   }
 
+  // Every enabled service set to these resolvers, as if by an earlier run.
+  static void inForce(const Strings& list) {
+    ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([&](std::vector<platform::NetworkService>& all) {
+      for (auto& s : all) s.dnsServers = list;
+      return true;
+    }));
+  }
+  // The cloud's resolver lists of the three modes.
+  bool modesInCloud(const Strings& normal, const Strings& extreme, const Strings& ultra) {
+    return !!backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", normal}}},
+                                                           {"extreme", {{"ipv4", extreme}}},
+                                                           {"ultraExtreme", {{"ipv4", ultra}}}});
+  }
+  // Another program puts a file holding only a key of its own in place of the unreadable one.
+  static void anotherProgramWritesItsKey() {
+    platform::UserDefaults other(kDefaultsDomain);
+    other.set("SUHasLaunchedBefore", true);
+    ASSERT_TRUE(other.synchronizeReplacingUnreadable());
+  }
+  // What the next start reads from the file.
+  static void expectFileProtects(int64_t mode, bool customBlacklist = false, bool fenwix = false) {
+    platform::UserDefaults file(kDefaultsDomain);
+    EXPECT_FALSE(file.readError());
+    EXPECT_TRUE(file.boolForKey(keys::kBlockerState));
+    EXPECT_EQ(file.integerForKey(keys::kBlockerMode), mode);
+    EXPECT_TRUE(file.boolForKey(keys::kPinProtect));
+    EXPECT_EQ(file.boolForKey(keys::kCustomBlacklist), customBlacklist);
+    EXPECT_EQ(file.boolForKey(keys::kFenwixState), fenwix);
+  }
+  // The click opens the PIN box with the prompt given; Back leaves everything as it was.
+  void asksPin(const std::shared_ptr<Main>& main, const std::shared_ptr<Button>& button, const std::string& prompt) {
+    alerts->clear();
+    click(button);
+    EXPECT_EQ(alertTexts(), Strings{});
+    EXPECT_FALSE(main->boxAskPin->isHidden()) << prompt;
+    EXPECT_EQ(main->labelAskPin->stringValue(), prompt);
+    click(main->view()->find<Button>("btnBackAskPin"));
+  }
+  // The power button and a lower mode both wait for the PIN, and nothing reaches the DNS; over settings
+  // that cannot be read the prompt says so first.
+  void expectOffAndLowerModeAskPin(const std::shared_ptr<Main>& main, const std::string& why = "") {
+    asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
+    click(main->btnMenuOutlet);
+    asksPin(main, main->extremeMode, why + "Enter pin to change block mode.");
+    click(main->btnMenuBackOutlet);
+    EXPECT_EQ(takeSetCalls(), Strings{});
+  }
+  std::shared_ptr<Main> restart() {
+    relaunch();
+    auto main = waitForContent<Main>();
+    EXPECT_TRUE(main);
+    drainDns();
+    return main;
+  }
+  // The user's PIN and the master PIN as the cloud gave them, once the listeners have answered.
+  bool pinsHeard(const std::string& pin, const std::string& masterPin = "") {
+    return spin([&] {
+      const VrlUserDefault& settings = VrlUserDefault::shared();
+      return settings.userPinKnown() && settings.getPin(keys::kPin) == (pin.empty() ? masterPin : pin) &&
+             settings.getPin(keys::kMasterPin) == masterPin;
+    });
+  }
+
+  static constexpr const char* kUnreadable = "Settings cannot be read. ";
   std::string calls_;
 };
 
@@ -430,7 +494,7 @@ TEST_F(MainViewTest, DnsCheckAtStartRequestsDnsOnlyWhenNoModeListIsInForce) {
 
 // Settings that cannot be read never switch protection off, whether the cloud answers or not: what the
 // listeners and the public-IP refresh store waits in memory, the file and the Mac's DNS stay as they are,
-// and only a change made in the window replaces the file (kept aside) with everything held.
+// and only a change made in the window, with the PIN, replaces the file (kept aside) with everything held.
 TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheWindow) {
   const std::filesystem::path path = prefs()->filePath();
   auto keptAside = [&] {
@@ -467,14 +531,19 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   EXPECT_EQ(keptAside(), Strings{});
   EXPECT_EQ(takeSetCalls(), Strings{});
   EXPECT_EQ(servers("Wi-Fi"), normal);
-  // The resolvers in force are on none of the lists the cloud gives: nothing tells protection is on.
-  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  // The resolvers in force are on none of the lists the cloud gives, yet they are the services' own:
+  // protection reads on, in the strictest mode as nothing read tells another.
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   const auto launchErrors = log->texts(platform::logging::LogFlag::Error, "applicationDidFinishLaunching(_:)");
   ASSERT_EQ(launchErrors.size(), 1u);
   EXPECT_EQ(launchErrors[0].rfind("Settings cannot be read; ", 0), 0u) << launchErrors[0];
 
-  // Protection switched on in the window: everything held is written and applied.
-  click(main->btnVRLOutlet);
+  // The normal mode chosen in the window, with the PIN: everything held is written and applied.
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  click(main->normalMode);
+  EXPECT_EQ(keptAside(), Strings{});
+  enterPin(main, "2468");
   EXPECT_EQ(keptAside(), Strings{firstDamage});
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.5.1 10.0.5.2", "Ethernet:10.0.5.1 10.0.5.2"}));
   EXPECT_EQ(servers("Wi-Fi"), cloudNormal);
@@ -482,13 +551,15 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
     platform::UserDefaults written(kDefaultsDomain);
     EXPECT_FALSE(written.readError());
     EXPECT_TRUE(written.boolForKey(keys::kBlockerState));
+    EXPECT_EQ(written.integerForKey(keys::kBlockerMode), 0);
+    EXPECT_TRUE(written.boolForKey(keys::kPinProtect));
     EXPECT_EQ(written.stringArrayForKey(keys::kNormal), (Strings{"10.0.5.1", "10.0.5.2"}));
     EXPECT_EQ(written.stringForKey(keys::kPin), "2468");
     EXPECT_EQ(written.stringForKey(keys::kCurrentIp), testing::kPublicIp);
   }
 
-  // The cloud out of reach, the file damaged again: the same, until a mode is chosen in the menu. The
-  // lists come from the database's own copy, and the normal one is in force.
+  // The cloud out of reach, the file damaged again: the same, until a mode is chosen in the menu with
+  // the PIN. The lists and the PIN come from the database's own copy, and the normal list is in force.
   backend().stop();
   const std::string secondDamage = damage();
   relaunch();
@@ -496,7 +567,8 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   ASSERT_TRUE(main);
   ASSERT_TRUE(spin([] {
     const VrlUserDefault& settings = VrlUserDefault::shared();
-    return settings.currentIp() == std::string(testing::kPublicIp) && settings.getDnsPreferences(1) == Strings{"10.0.6.1"};
+    return settings.currentIp() == std::string(testing::kPublicIp) && settings.getDnsPreferences(1) == Strings{"10.0.6.1"} &&
+           settings.userPinKnown() && settings.getPin(keys::kPin) == "2468";
   }));
   drainDns();
   EXPECT_EQ(readFile(path), secondDamage);
@@ -505,6 +577,8 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   EXPECT_EQ(servers("Wi-Fi"), cloudNormal);
   click(main->btnMenuOutlet);
   click(main->extremeMode);
+  EXPECT_EQ(keptAside(), Strings{firstDamage});
+  enterPin(main, "2468");
   Strings bothDamages = {firstDamage, secondDamage};
   std::sort(bothDamages.begin(), bothDamages.end());
   EXPECT_EQ(keptAside(), bothDamages);
@@ -519,259 +593,452 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
-// Over a settings file that cannot be read, whether damaged under the running application or before it
-// starts, protection, the block mode and PIN protection are what the Mac has in force: the window shows
-// them as soon as the cloud's lists and PIN are known, every action the PIN guards asks for it, and what
-// is written in the file's place keeps them, so that no wake, restart or write of another key clears the
-// DNS. Nothing is put back into memory by hand: what the application holds, it read from the file before
-// the damage or heard from the cloud (the backend stand-in or the database's own copy).
-TEST_F(MainViewTest, UnreadableSettingsReadAsWhatIsInForceAndWhatReplacesThemKeepsIt) {
+// Over a settings file that cannot be read, what the window lets through follows what is known of the
+// PIN. With no PIN anywhere (the cloud said so) nothing is asked, and the first change writes the
+// protection held with it. Once the user's PIN comes from the cloud (or, out of its reach, from the
+// database's own copy) every change of protection waits for it, a stricter mode and uninstalling
+// included; while nothing is known of it yet, every change is refused. Nothing is put back into memory
+// by hand: what the application holds, it read from the file before the damage or heard from the cloud.
+TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThePin) {
   const std::set<std::string> ultra = {"10.0.2.1", "10.0.2.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
-  ASSERT_TRUE(backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {"10.0.0.1", "10.0.0.2"}}}},
-                                                              {"extreme", {{"ipv4", {"10.0.1.1", "10.0.1.2"}}}},
-                                                              {"ultraExtreme", {{"ipv4", {"10.0.2.1", "10.0.2.2"}}}}}));
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  // The mode the cloud records for the user, which stands in where nothing read tells it.
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 1}}));
   set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
+  set(keys::kBlockerMode, platform::Value(int64_t(1)));
   set(keys::kPinProtect, true);
-  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
-    for (auto& s : all) s.dnsServers = {"10.0.2.1", "10.0.2.2"};
-    return true;
-  }));
-  std::shared_ptr<Main> main;
-  // What the next start reads, and what the Mac uses: protection on, in the mode given.
-  auto expectProtected = [&](int64_t mode, const std::set<std::string>& list, bool pinProtect) {
-    SCOPED_TRACE("mode " + std::to_string(mode) + (pinProtect ? ", PIN protection on" : ", PIN protection off"));
-    platform::UserDefaults file(kDefaultsDomain);
-    EXPECT_FALSE(file.readError());
-    EXPECT_TRUE(file.boolForKey(keys::kBlockerState));
-    EXPECT_EQ(file.integerForKey(keys::kBlockerMode), mode);
-    EXPECT_EQ(file.boolForKey(keys::kPinProtect), pinProtect);
-    EXPECT_EQ(servers("Wi-Fi"), list);
-    EXPECT_EQ(servers("Ethernet"), list);
-  };
-  auto restart = [&] {
-    relaunch();
-    main = waitForContent<Main>();
-    ASSERT_TRUE(main);
-    drainDns();
-  };
-  // A wake, then a new start: neither touches the DNS, and the window shows protection on.
-  auto wakeAndRestart = [&] {
-    platform::appkit::Workspace::shared().postDidWake();
-    drainDns();
-    restart();
-    EXPECT_EQ(takeSetCalls(), Strings{});
-    EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
-  };
-  // Another program writes another key over the damaged file; the next wake keeps the DNS as it is.
-  auto defaultsWriteAndWake = [&] {
-    const std::string command = std::string("defaults write ") + kDefaultsDomain + " SUHasLaunchedBefore -bool true";
-    ASSERT_EQ(AppUtils::shellResult(command).status, 0);
-    platform::appkit::Workspace::shared().postDidWake();
-    drainDns();
-    EXPECT_EQ(takeSetCalls(), Strings{});
-  };
-  auto back = [&] { click(main->view()->find<Button>("btnBackAskPin")); };
-  // The click opens the PIN box with the prompt given; Back leaves everything as it was.
-  auto asksPin = [&](const std::shared_ptr<Button>& button, const std::string& prompt) {
-    click(button);
-    EXPECT_EQ(main->labelAskPin->stringValue(), prompt);
-    EXPECT_FALSE(main->boxAskPin->isHidden()) << prompt;
-    back();
-  };
-  // The power button asks for the PIN and the empty entry does not pass.
-  auto emptyEntryCannotTurnOff = [&] {
-    alerts->clear();
-    click(main->btnVRLOutlet);
-    EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
-    enterPin(main, "");
-    EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
-    EXPECT_FALSE(main->boxAskPin->isHidden());
-    back();
-  };
-  // The window opened after a start: the cloud's lists (and its answer for the user's PIN) arrive when
-  // the database delivers them.
-  auto cloudHeard = [&] {
-    return spin([] {
-      const VrlUserDefault& settings = VrlUserDefault::shared();
-      return settings.getDnsPreferences(2) == Strings{"10.0.2.1", "10.0.2.2"} && settings.userPinKnown();
-    });
+  inForce({"10.0.1.1", "10.0.1.2"});
+  auto pinProtectShows = [](const std::shared_ptr<Main>& main, platform::appkit::ControlState state) {
+    return spin([&] { return main->pinProtectMode->state() == state; });
   };
 
-  // Started over a damaged file, the user has no PIN in the cloud: PIN protection reads off, and ticking
-  // it writes protection and the mode too.
+  // Started over a damaged file, the cloud says there is no PIN: PIN protection reads off, and ticking
+  // it asks nothing and writes protection and the mode with it.
   damageSettings();
-  main = launchSignedIn();
+  auto main = launchSignedIn();
   ASSERT_TRUE(main);
   ASSERT_TRUE(prefs()->readError());
-  ASSERT_TRUE(cloudHeard());
-  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   click(main->btnMenuOutlet);
-  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
-  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
+  ASSERT_TRUE(pinProtectShows(main, ControlStateOff));
+  ASSERT_TRUE(spin([&] { return main->extremeMode->state() == ControlStateOn; }));
   click(main->pinProtectMode);
   EXPECT_TRUE(main->boxAskPin->isHidden());
   EXPECT_EQ(takeSetCalls(), Strings{});
-  expectProtected(2, ultra, true);
-  wakeAndRestart();
-  expectProtected(2, ultra, true);
+  expectFileProtects(1);
 
-  // Damaged again and started over it: still no PIN, so PIN protection reads off; the window follows
-  // the cloud when the user's PIN arrives there, and the PIN then guards what it guards.
-  damageSettings();
-  restart();
-  ASSERT_TRUE(cloudHeard());
-  click(main->btnMenuOutlet);
-  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOff);
-  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
-  EXPECT_TRUE(spin([&] { return main->pinProtectMode->state() == ControlStateOn; }));
-  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
-  asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
-  // A lower mode, with the PIN: the file written in place of the damaged one keeps protection on.
-  click(main->extremeMode);
-  EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to change block mode.");
-  enterPin(main, "2468");
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.1.1 10.0.1.2", "Ethernet:10.0.1.1 10.0.1.2"}));
-  expectProtected(1, extreme, true);
-  wakeAndRestart();
-  expectProtected(1, extreme, true);
-
-  // Damaged under the running application: what it read before stays, so every guarded action asks for
-  // the PIN, and no entry but the PIN passes.
+  // Damaged again and started over it: still no PIN, until the user's comes from the cloud. Then every
+  // change of protection waits for it, and nothing reaches the file or the DNS.
   const std::string damaged = damageSettings();
-  ASSERT_TRUE(prefs()->readError());
-  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
-  emptyEntryCannotTurnOff();
+  main = restart();
+  ASSERT_TRUE(main);
   click(main->btnMenuOutlet);
+  ASSERT_TRUE(pinProtectShows(main, ControlStateOff));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  EXPECT_TRUE(pinProtectShows(main, ControlStateOn));
   EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
-  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings-menu")));
-  asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
-  asksPin(main->normalMode, "Enter pin to change block mode.");
-  asksPin(main->btnUninstallOutlet, "Enter pin to uninstall the app.");
+  const std::string why = kUnreadable;
+  click(main->pinProtectMode);
+  EXPECT_EQ(main->labelAskPin->stringValue(), why + "Enter pin to turn off pin protect.");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings-pin")));
+  click(main->view()->find<Button>("btnBackAskPin"));
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  asksPin(main, main->normalMode, why + "Enter pin to change block mode.");
+  asksPin(main, main->ultraExtremeMode, why + "Enter pin to change block mode.");
+  asksPin(main, main->customBlacklistMode, why + "Enter pin to turn on custom blacklist");
+  asksPin(main, main->btnUninstallOutlet, why + "Enter pin to uninstall the app.");
   EXPECT_EQ(content<Main>(), main);
+  click(main->btnMenuBackOutlet);
+  asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
   EXPECT_EQ(readFile(prefs()->filePath()), damaged);
   EXPECT_EQ(takeSetCalls(), Strings{});
-  // A stricter mode needs no PIN; what replaces the file keeps protection, PIN protection and the PIN.
+  // No entry but the PIN opens the box; with it, the stricter mode is written and applied.
+  click(main->btnMenuOutlet);
   click(main->ultraExtremeMode);
+  enterPin(main, "");
+  enterPin(main, "1357");
+  EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  enterPin(main, "2468");
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
-  expectProtected(2, ultra, true);
+  expectFileProtects(2);
   EXPECT_EQ(platform::UserDefaults(kDefaultsDomain).stringForKey(keys::kPin), "2468");
-  // Damaged under it again, then another key written over it and a wake: the DNS and the file keep
-  // everything, and the PIN still guards.
-  damageSettings();
-  ASSERT_TRUE(prefs()->readError());
-  defaultsWriteAndWake();
-  expectProtected(2, ultra, true);
-  EXPECT_EQ(platform::UserDefaults(kDefaultsDomain).stringForKey(keys::kPin), "2468");
-  EXPECT_TRUE(prefs()->boolForKey("SUHasLaunchedBefore"));
-  click(main->btnMenuBackOutlet);
-  asksPin(main->btnVRLOutlet, "Enter pin to turn off.");
-  wakeAndRestart();
-  expectProtected(2, ultra, true);
 
-  // Damaged, the cloud out of reach, and started over it: the lists and the PIN come from the
-  // database's own copy, the window shows what is in force and the PIN guards as before.
+  // Damaged, the cloud out of reach, and started over it: the PIN comes from the database's own copy
+  // and guards as before.
   backend().stop();
   damageSettings();
-  restart();
-  ASSERT_TRUE(cloudHeard());
-  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().getPin(keys::kPin) == "2468"; }));
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-settings")));
-  asksPin(main->btnVRLOutlet, "Enter pin to turn off.");
-  click(main->btnMenuOutlet);
-  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
-  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
-  asksPin(main->pinProtectMode, "Enter pin to turn off pin protect.");
-  asksPin(main->extremeMode, "Enter pin to change block mode.");
-  asksPin(main->btnUninstallOutlet, "Enter pin to uninstall the app.");
+  asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn off.");
   EXPECT_EQ(takeSetCalls(), Strings{});
-  defaultsWriteAndWake();
-  expectProtected(2, ultra, true);
-  wakeAndRestart();
-  expectProtected(2, ultra, true);
-  EXPECT_EQ(asideFiles().size(), 3u);
 
   // The moment after a start over a damaged file before the listeners have answered, held by putting
-  // the application's memory back to a new process's: the user's PIN is not known yet, so PIN
-  // protection reads on and no entry passes, not even the empty one that opens a box when no PIN exists.
+  // the application's memory back to a new process's: nothing is known of the PIN, so every change is
+  // refused, and the person is told why.
   damageSettings();
-  restart();
+  main = restart();
+  ASSERT_TRUE(main);
   VrlUserDefault::shared().resetForTesting();
-  emptyEntryCannotTurnOff();
+  alerts->clear();
+  click(main->btnVRLOutlet);
+  click(main->btnMenuOutlet);
+  click(main->pinProtectMode);
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  ASSERT_EQ(alerts->count(), 2u);
+  for (const auto& alert : alerts->alerts()) {
+    EXPECT_EQ(alert.messageText, "Settings cannot be read and your PIN is not known yet.");
+    EXPECT_EQ(alert.informativeText, "Protection stays as it is. Try again once Vorellin has reached the cloud.");
+  }
   EXPECT_EQ(takeSetCalls(), Strings{});
   EXPECT_EQ(servers("Wi-Fi"), ultra);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
-// Over a settings file that cannot be read, the cloud's answer about the PIN is the answer for the user
-// it was given for. Another user who signs in on this computer has their PIN guard everything from the
-// start: until the cloud has answered for them, PIN protection reads on and the empty entry does not
-// pass, whatever the previous user's listeners heard meanwhile.
-TEST_F(MainViewTest, AfterAUserChangeOverUnreadableSettingsTheNewUsersPinGuardsBeforeTheCloudAnswers) {
-  ASSERT_TRUE(backend().setDocument("dnsServers/blockModes", {{"normal", {{"ipv4", {"10.0.0.1", "10.0.0.2"}}}},
-                                                              {"extreme", {{"ipv4", {"10.0.1.1", "10.0.1.2"}}}},
-                                                              {"ultraExtreme", {{"ipv4", {"10.0.2.1", "10.0.2.2"}}}}}));
+// From a Mac protected in the strictest mode under PIN protection, the cloud moves that mode's
+// resolvers while the settings file cannot be read, under the running application and before a start.
+// The DNS in force is then on none of the cloud's lists and nothing read tells the mode at a start, yet
+// the window shows protection on in the mode last read (the strictest where nothing was read), off and
+// a lower mode wait for the PIN, and what replaces the file keeps protection and the mode: no wake or
+// restart clears the DNS or lowers it, and it follows the cloud's new list for that mode. Over an
+// intact file the same steps go as before.
+TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesProtectionOff) {
+  const Strings normal = {"10.0.0.1", "10.0.0.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
+  ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.3.1"}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(2)));
+  set(keys::kPinProtect, true);
+  inForce({"10.0.2.1", "10.0.2.2"});
+  auto strictestListIs = [](const std::string& address) {
+    return spin([&] { return VrlUserDefault::shared().getDnsPreferences(2) == Strings{address}; });
+  };
+
+  // Intact: the DNS follows the strictest mode's new list at once; off and lower wait for the PIN.
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
+  ASSERT_TRUE(spin([&] {
+    drainDns();
+    return servers("Wi-Fi") == std::set<std::string>{"10.0.3.1"};
+  }));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  takeSetCalls();
+  expectOffAndLowerModeAskPin(main);
+
+  // Damaged under the running application, then the list moves again: nothing follows it while the
+  // settings cannot be read, and the window still shows protection on in the strictest mode.
+  damageSettings();
+  ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.4.1"}));
+  ASSERT_TRUE(strictestListIs("10.0.4.1"));
+  drainDns();
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.3.1"});
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  click(main->btnMenuBackOutlet);
+  expectOffAndLowerModeAskPin(main, kUnreadable);
+  // Another program's file in place of the damaged one, then a wake: the DNS follows the strictest
+  // mode's new list, and the next start reads protection on in that mode.
+  anotherProgramWritesItsKey();
+  platform::appkit::Workspace::shared().postDidWake();
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.4.1", "Ethernet:10.0.4.1"}));
+  expectFileProtects(2);
+
+  // Damaged again, the list moved again, and a start that has read nothing: the same.
+  damageSettings();
+  ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.5.1"}));
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
+  ASSERT_TRUE(strictestListIs("10.0.5.1"));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-list")));
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  EXPECT_EQ(main->normalMode->state(), ControlStateOff);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-list-menu")));
+  click(main->btnMenuBackOutlet);
+  expectOffAndLowerModeAskPin(main, kUnreadable);
+  platform::appkit::Workspace::shared().postDidWake();
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  // A lower mode with the PIN: written in the damaged file's place with protection on and applied,
+  // and the next start keeps it.
+  click(main->btnMenuOutlet);
+  click(main->extremeMode);
+  enterPin(main, "2468");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.1.1 10.0.1.2", "Ethernet:10.0.1.1 10.0.1.2"}));
+  expectFileProtects(1);
+  main = restart();
+  ASSERT_TRUE(main);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.0.1.1", "10.0.1.2"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// The custom block list's resolvers or the encrypted-DNS proxy in force while the settings file cannot
+// be read, at a start that has read nothing: the window shows them on with the mode the cloud records
+// for the user, every change waits for the PIN, and whatever is written in the file's place (a change
+// made with the PIN, another program's file) keeps them, so that neither the change nor a wake moves
+// the Mac to a mode's resolvers. Over an intact file the same change goes as before.
+TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceStayOn) {
+  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
+                                    {{"ipv4", custom}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, true);
+  set(keys::kPinProtect, true);
+  AppUtils::setFenwixServiceCheck([](bool) { return true; });
+  inForce({"127.0.0.1"});
+  auto heard = [&] {
+    return pinsHeard("2468") && spin([&] { return VrlUserDefault::shared().customBlacklistDns() == custom; });
+  };
+  auto expectMenu = [&](const std::shared_ptr<Main>& main, const std::shared_ptr<Button>& mode, bool fenwix) {
+    click(main->btnMenuOutlet);
+    EXPECT_EQ(mode->state(), ControlStateOn);
+    EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
+    EXPECT_EQ(main->fenwixMode->state(), fenwix ? ControlStateOn : ControlStateOff);
+    EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  };
+
+  // Intact: a stricter mode needs no PIN; the proxy stays in force and the cloud records the mode.
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(heard());
+  expectMenu(main, main->normalMode, true);
+  click(main->extremeMode);
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"127.0.0.1"});
+  expectFileProtects(1, true, true);
+  ASSERT_TRUE(spin([&] { return backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"] == 1; }));
+
+  // Damaged, and a start over it: the proxy in force reads as the custom block list and the proxy on,
+  // the mode as the cloud's record. The strictest mode waits for the PIN; with it the file written
+  // keeps them and the proxy stays.
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(heard());
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().blockerMode() == 1; }));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  takeSetCalls();
+  expectMenu(main, main->extremeMode, true);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-proxy-menu")));
+  click(main->ultraExtremeMode);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->labelAskPin->stringValue(), std::string(kUnreadable) + "Enter pin to change block mode.");
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  enterPin(main, "2468");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:127.0.0.1", "Ethernet:127.0.0.1"}));
+  expectFileProtects(2, true, true);
+
+  // The custom block list's resolvers in force, damaged, and a start over it: the list reads on, the
+  // proxy off; turning the proxy on waits for the PIN too. Another program's file and a wake keep the
+  // list in force.
+  inForce(custom);
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(heard());
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().blockerMode() == 2; }));
+  expectMenu(main, main->ultraExtremeMode, false);
+  click(main->fenwixMode);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->labelAskPin->stringValue(), "Settings cannot be read. Enter pin to turn on FENWIX");
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-fenwix-on")));
+  click(main->view()->find<Button>("btnBackAskPin"));
+  EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
+  anotherProgramWritesItsKey();
+  platform::appkit::Workspace::shared().postDidWake();
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>(custom.begin(), custom.end()));
+  expectFileProtects(2, true, false);
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// PIN protection that rests on the master PIN alone (the user has no PIN of their own) while the
+// settings file cannot be read, under the running application and at a start: it stays on, so the
+// power button asks for the master PIN instead of clearing the DNS at once. Over an intact file, as
+// before.
+TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
+  ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(2)));
+  set(keys::kPinProtect, true);
+  inForce({"10.0.2.1", "10.0.2.2"});
+  auto emptyEntryCannotTurnOff = [&](const std::shared_ptr<Main>& main, const std::string& why) {
+    asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
+    click(main->btnVRLOutlet);
+    enterPin(main, "");
+    EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+    EXPECT_FALSE(main->boxAskPin->isHidden());
+    click(main->view()->find<Button>("btnBackAskPin"));
+    EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+    EXPECT_EQ(takeSetCalls(), Strings{});
+  };
+
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  emptyEntryCannotTurnOff(main, "");
+
+  damageSettings();
+  ASSERT_TRUE(prefs()->readError());
+  emptyEntryCannotTurnOff(main, kUnreadable);
+
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->pinProtectMode->state(), ControlStateOn);
+  click(main->btnMenuBackOutlet);
+  emptyEntryCannotTurnOff(main, kUnreadable);
+  // The master PIN turns protection off: the DNS is cleared, PIN protection stays on.
+  click(main->btnVRLOutlet);
+  enterPin(main, "9876");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  platform::UserDefaults file(kDefaultsDomain);
+  EXPECT_FALSE(file.readError());
+  EXPECT_FALSE(file.boolForKey(keys::kBlockerState));
+  EXPECT_TRUE(file.boolForKey(keys::kPinProtect));
+  // Damaged again: turning protection on waits for the PIN too, whatever the window shows.
+  damageSettings();
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn on.");
+  click(main->btnVRLOutlet);
+  enterPin(main, "9876");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  for (const auto& f : asideFiles()) std::filesystem::remove(f);
+}
+
+// Whoever signs in through the form has a lock of their own: a PIN left in the settings by the user
+// signed in before opens nothing of theirs, and without a PIN of their own the master PIN alone guards.
+TEST_F(MainViewTest, ASignInThroughTheFormIsGuardedByTheMasterPinNotByAPinLeftBehind) {
+  seedUserDocument(nlohmann::json::array({{{"model", "macOS"}}}));
+  ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
+  set(keys::kPin, "1111");
+  set(keys::kBlockerState, true);
+  set(keys::kPinProtect, true);
+  inForce({"10.0.0.1", "10.0.0.2"});
+  launch();
+  auto login = waitForContent<Login>();
+  ASSERT_TRUE(login);
+  submitLogin(login, testing::kUserEmail, testing::kUserPassword);
+  auto main = waitForContent<Main>();
+  ASSERT_TRUE(main);
+  drainDns();
+  click(main->btnVRLOutlet);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  enterPin(main, "1111");
+  EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  enterPin(main, "1111");
+  enterPin(main, "9876");
+  EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+}
+
+// A user's lock is theirs. When another user signs in on this computer, only a PIN known for them
+// opens the PIN box: neither the previous user's PIN nor the empty entry after the cloud failed to
+// answer for them. Over an intact file the box opens for their PIN once the cloud has given it; over
+// settings that cannot be read, a change is refused until then.
+TEST_F(MainViewTest, AfterAUserChangeOnlyAPinOfTheUserSignedInOpensTheLock) {
   const std::string beaEmail = "bea@vorellin.test", beaPassword = "bea-password";
   const std::string bea = backend().identity().addUser(backend::TestBackend::passwordUser(beaEmail, beaPassword));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "1111"}}));
   ASSERT_TRUE(backend().setDocument("pin/" + bea, {{"userId", bea}, {"pin", "1357"}}));
   set(keys::kBlockerState, true);
   set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  ASSERT_TRUE(platform::SimulatedMac::updateNetworkServices([](std::vector<platform::NetworkService>& all) {
-    for (auto& s : all) s.dnsServers = {"10.0.2.1", "10.0.2.2"};
-    return true;
-  }));
-  const VrlUserDefault& settings = VrlUserDefault::shared();
-
-  // Started over a damaged file, Ann has no PIN in the cloud: once it said so, PIN protection reads off.
-  damageSettings();
+  set(keys::kPinProtect, true);
+  inForce({"10.0.2.1", "10.0.2.2"});
   std::shared_ptr<Main> main = launchSignedIn();
   ASSERT_TRUE(main);
-  ASSERT_TRUE(prefs()->readError());
-  ASSERT_TRUE(spin([&] { return settings.getDnsPreferences(2) == Strings{"10.0.2.1", "10.0.2.2"} && settings.userPinKnown(); }));
-  EXPECT_FALSE(settings.pinProtectState());
+  ASSERT_TRUE(pinsHeard("1111"));
 
-  // Ann signs out and Bea signs in. Until the main view opens the listeners for her, Ann's are still
-  // open, and the cloud refuses Ann's documents to Bea.
-  const auto refusals = [&] {
+  // One user signs out and another signs in. The listeners of the one signed out are refused their
+  // documents; the main view then opens the new user's.
+  auto refusals = [&] {
     size_t n = 0;
     for (const auto& text : log->texts(platform::logging::LogFlag::Verbose, "listenToPin(uid:)"))
       n += text.find("Missing or insufficient permissions.") != std::string::npos;
     return n;
   };
-  ASSERT_EQ(refusals(), 0u);
-  platform::ErrorPtr error;
-  ASSERT_TRUE(DAVAuth::auth()->signOut(&error));
-  bool signedIn = false;
-  DAVAuth::auth()->signInWithEmail(beaEmail, beaPassword, [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr e) {
-    error = e;
-    signedIn = true;
-  });
-  ASSERT_TRUE(spin([&] { return signedIn; }));
-  ASSERT_FALSE(error) << error->description();
-  ASSERT_TRUE(spin([&] { return refusals() > 0; }));
-  CloudCollections::shared().listenAllChanges();
+  auto switchTo = [&](const std::string& email, const std::string& password) {
+    const size_t before = refusals();
+    platform::ErrorPtr error;
+    ASSERT_TRUE(DAVAuth::auth()->signOut(&error));
+    bool signedIn = false;
+    DAVAuth::auth()->signInWithEmail(email, password, [&](std::shared_ptr<DAVAuthDataResult>, platform::ErrorPtr e) {
+      error = e;
+      signedIn = true;
+    });
+    ASSERT_TRUE(spin([&] { return signedIn; }));
+    ASSERT_FALSE(error) << error->description();
+    ASSERT_TRUE(spin([&] { return refusals() > before; }));
+    CloudCollections::shared().listenAllChanges();
+  };
 
-  // Before the cloud answers for Bea, the power button asks for the PIN and the empty entry does not pass.
+  // Intact: before the cloud answers for Bea, Ann's PIN does not open the box, nor does the empty entry
+  // after the listener of Bea's PIN failed; her PIN does once it came.
+  switchTo(beaEmail, beaPassword);
   alerts->clear();
   click(main->btnVRLOutlet);
   EXPECT_FALSE(main->boxAskPin->isHidden());
   EXPECT_EQ(main->labelAskPin->stringValue(), "Enter pin to turn off.");
+  enterPin(main, "1111");
+  CloudCollections::onUserPin(nullptr, platform::makeError("DAVVerorarivErrorDomain", 14, "The service is unavailable."));
   enterPin(main, "");
-  EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+  EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   EXPECT_EQ(takeSetCalls(), Strings{});
-  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.0.2.1", "10.0.2.2"}));
-
-  // Her PIN arrives and opens the box.
-  ASSERT_TRUE(spin([&] { return settings.getPin(keys::kPin) == "1357"; }));
-  EXPECT_TRUE(settings.pinProtectState());
+  ASSERT_TRUE(pinsHeard("1357"));
   enterPin(main, "1357");
   EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+
+  // Over settings that cannot be read, back to Ann: until the cloud answers for her, the power button
+  // is refused; then only her PIN opens the box.
+  damageSettings();
+  switchTo(testing::kUserEmail, testing::kUserPassword);
+  alerts->clear();
+  click(main->btnVRLOutlet);
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(alertTexts(), Strings{"Settings cannot be read and your PIN is not known yet."});
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+  ASSERT_TRUE(pinsHeard("1111"));
+  click(main->btnVRLOutlet);
+  EXPECT_FALSE(main->boxAskPin->isHidden());
+  enterPin(main, "1357");
+  enterPin(main, "1111");
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(alertTexts(), (Strings{"Settings cannot be read and your PIN is not known yet.", "Pin is incorrect"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 

@@ -103,46 +103,69 @@ TEST_F(SettingsStoreTest, ValuesOfAnotherTypeUnderListKeysReadAsEmpty) {
   EXPECT_EQ(settings.fenwixDnsUrls(), Strings{});
 }
 
-// Over a settings file that cannot be read, protection, the mode and PIN protection read as what is in
-// force, not as what was last read; what neither the DNS nor the cloud has told yet reads on. When
-// another writer replaces the file, what it says of them stands and what it lacks is written from memory.
-TEST_F(SettingsStoreTest, UnreadableSettingsHoldWhatIsInForceUntilTheFileReadsAgain) {
-  set(keys::kBlockerState, false);
-  set(keys::kPinProtect, false);
-  std::ofstream(prefs()->filePath(), std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>Bl";
-  ASSERT_TRUE(prefs()->readError());
-  // Neither the modes' resolvers nor the cloud's answer for the user's PIN yet: nothing tells either
-  // is off, whatever was last read.
-  writeServices({service("Wi-Fi", true, {"192.168.1.1"})});
-  EXPECT_TRUE(settings.blockerState());
-  EXPECT_TRUE(settings.pinProtectState());
-  EXPECT_FALSE(settings.userPinKnown());
-  // The lists, none of them in force, and the cloud's answer that the user has no PIN: both off.
-  setModeLists();
-  VrlUserDefault::shared().userPinAnswered();
-  EXPECT_FALSE(settings.blockerState());
-  EXPECT_FALSE(settings.pinProtectState());
-  EXPECT_TRUE(settings.userPinKnown());
-  // The proxy in force.
-  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"127.0.0.1"})});
-  EXPECT_TRUE(settings.blockerState());
-  EXPECT_EQ(settings.blockerMode(), 0);
-  // With the user's PIN: the strictest mode whose resolvers are in force, and PIN protection on.
-  set(keys::kPin, "1234");
-  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"10.0.1.1", "10.0.1.2"})});
-  EXPECT_TRUE(settings.blockerState());
-  EXPECT_EQ(settings.blockerMode(), 1);
-  EXPECT_TRUE(settings.pinProtectState());
+// Over a settings file that cannot be read, protection, the block mode, the custom block list, the
+// encrypted-DNS option and PIN protection read fail-closed: as last read, or on where what is in force
+// or known says so; the mode as last read, else the cloud's record, else the strictest. When another
+// writer replaces the file, what it says of them stands and what it lacks is written from memory.
+TEST_F(SettingsStoreTest, UnreadableSettingsReadFailClosedUntilTheFileReadsAgain) {
+  auto damage = [] {
+    std::ofstream(prefs()->filePath(), std::ios::trunc) << "<?xml version=\"1.0\"?><plist><dict><key>Bl";
+  };
+  auto expectSwitches = [&](bool blocker, bool customBlacklist, bool fenwix, int64_t mode) {
+    EXPECT_EQ(settings.blockerState(), blocker);
+    EXPECT_EQ(settings.customBlacklistState(), customBlacklist);
+    EXPECT_EQ(settings.fenwixState(), fenwix);
+    EXPECT_EQ(settings.blockerMode(), mode);
+  };
+  const std::vector<std::string> custom = {"10.9.9.9", "10.9.9.8"};
 
-  // Another writer replaces the file with PIN protection off: that stands, the rest comes from memory.
+  // Damaged under a running application that read protection off in the extreme mode: the mode stays
+  // as read; a DNS of the services' own, on none of the lists, reads as protection on.
+  setSwitches(false, false, false);
+  set(keys::kBlockerMode, 1);
+  set(keys::kPinProtect, false);
+  setModeLists();
+  damage();
+  ASSERT_TRUE(prefs()->readError());
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"})});
+  expectSwitches(false, false, false, 1);
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"192.0.2.53"})});
+  expectSwitches(true, false, false, 1);
+
+  // A start over it, which has read nothing: the strictest mode; protection off only with automatic
+  // DNS. The custom block list's resolvers read as it on, the proxy's address as both on.
+  VrlUserDefault::shared().resetForTesting();
+  setModeLists();
+  set(keys::kCustomBlacklistDns, list(custom));
+  ASSERT_TRUE(prefs()->readError());
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"})});
+  expectSwitches(false, false, false, 2);
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, custom)});
+  expectSwitches(true, true, false, 2);
+  writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"127.0.0.1"})});
+  expectSwitches(true, true, true, 2);
+
+  // PIN protection stays on while a PIN may exist: the user's not known yet; none of the user's but the
+  // master's; the master's not known yet.
+  EXPECT_TRUE(settings.pinProtectState());
+  VrlUserDefault::shared().userPinAnswered();
+  set(keys::kMasterPin, "9876");
+  EXPECT_TRUE(settings.pinProtectState());
+  prefs()->removeObject(keys::kMasterPin);
+  EXPECT_TRUE(settings.pinProtectState());
+  set(keys::kPin, "1234");
+
+  // Another writer replaces the file with the proxy off: that stands, the rest comes from memory.
   platform::UserDefaults other(kDefaultsDomain);
-  other.set(keys::kPinProtect, false);
+  other.set(keys::kFenwixState, false);
   ASSERT_TRUE(other.synchronizeReplacingUnreadable());
-  EXPECT_FALSE(settings.pinProtectState());
+  expectSwitches(true, true, false, 2);
   platform::UserDefaults file(kDefaultsDomain);
   EXPECT_TRUE(file.boolForKey(keys::kBlockerState));
-  EXPECT_EQ(file.integerForKey(keys::kBlockerMode), 1);
-  EXPECT_FALSE(file.boolForKey(keys::kPinProtect));
+  EXPECT_TRUE(file.boolForKey(keys::kCustomBlacklist));
+  EXPECT_FALSE(file.boolForKey(keys::kFenwixState));
+  EXPECT_EQ(file.integerForKey(keys::kBlockerMode), 2);
+  EXPECT_TRUE(file.boolForKey(keys::kPinProtect));
   EXPECT_EQ(file.stringForKey(keys::kPin), "1234");
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(prefs()->filePath()).parent_path()))
     if (entry.path().filename().string().find(".damaged-") != std::string::npos) std::filesystem::remove(entry.path());
