@@ -68,9 +68,6 @@ std::string realText(double d) {
 
 std::string preferencesDirectory() { return homeDirectory() + "/Library/Preferences"; }
 
-// Copies of unreadable settings kept for a person to look at; older ones go.
-constexpr size_t kDamagedCopiesKept = 3;
-
 }  // namespace
 
 UserDefaults::UserDefaults(std::string domain)

@@ -22,6 +22,9 @@ namespace platform {
 // could not read it either: the keys it lacks keep what was last read, and are written back into it.
 class UserDefaults {
  public:
+  // Copies of unreadable settings kept for a person to look at; older ones go.
+  static constexpr size_t kDamagedCopiesKept = 3;
+
   explicit UserDefaults(std::string domain);  // HOME is read here
   static std::shared_ptr<UserDefaults> forDomain(const std::string& domain);  // one instance per domain and HOME
 

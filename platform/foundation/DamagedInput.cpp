@@ -1,7 +1,9 @@
 #include "platform/foundation/DamagedInput.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,16 +84,15 @@ std::vector<std::string> damagedCopies(const std::string& path) {
   return paths;
 }
 
-}  // namespace
-
-std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error) {
+// The name the next copy of path takes: past every copy of the same second, so that the newest copy
+// always has the name that sorts last.
+std::string nextDamagedCopyName(const std::string& path) {
   std::time_t now = std::time(nullptr);
   std::tm utc{};
   gmtime_r(&now, &utc);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, kDamagedStampFormat, &utc);
   std::string base = path + ".damaged-" + stamp;
-  // Past every copy of the same second, so the newest copy always has the name that sorts last.
   int n = 0;
   for (const std::string& copy : damagedCopies(path)) {
     if (copy == base) n = std::max(n, 1);
@@ -101,11 +102,82 @@ std::optional<std::string> moveDamagedFileAside(const std::string& path, std::st
   struct stat st {};
   for (; ::lstat(target.c_str(), &st) == 0; target = base + "-" + std::to_string(++n)) {
   }
+  return target;
+}
+
+// The bytes of a plain file; never waits on a FIFO or a device.
+std::optional<std::string> readPlainFile(const std::string& path, std::string* error) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  std::string bytes;
+  char buffer[16384];
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    if (error) *error = "not a regular file";
+    ::close(fd);
+    return std::nullopt;
+  }
+  for (ssize_t n = 1; ok && n != 0;) {
+    n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
+    ok = n >= 0 || errno == EINTR;
+  }
+  if (!ok && error) *error = std::strerror(errno);
+  ::close(fd);
+  if (!ok) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error) {
+  const std::string target = nextDamagedCopyName(path);
   if (::rename(path.c_str(), target.c_str()) != 0) {
     if (error) *error = "cannot move " + path + " aside: " + std::strerror(errno);
     return std::nullopt;
   }
   return target;
+}
+
+std::optional<std::string> copyDamagedFile(const std::string& path, std::string* error) {
+  std::string why;
+  const std::optional<std::string> bytes = readPlainFile(path, &why);
+  if (!bytes) {
+    if (error) *error = "cannot copy " + path + ": " + why;
+    return std::nullopt;
+  }
+  // Asked again over the same damage, the copy already kept is named rather than a new one made.
+  const std::vector<std::string> copies = damagedCopies(path);
+  if (!copies.empty() && readPlainFile(copies.back(), nullptr) == bytes) return copies.back();
+  for (;;) {
+    const std::string target = nextDamagedCopyName(path);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;  // taken by another copier meanwhile
+    if (fd < 0) {
+      if (error) *error = "cannot copy " + path + " to " + target + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+    size_t written = 0;
+    while (written < bytes->size()) {
+      const ssize_t n = ::write(fd, bytes->data() + written, bytes->size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      written += static_cast<size_t>(n);
+    }
+    const int writeErrno = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written == bytes->size() && closed) return target;
+    ::unlink(target.c_str());
+    if (error) *error = "cannot copy " + path + " to " + target + ": " + std::strerror(closed ? writeErrno : errno);
+    return std::nullopt;
+  }
 }
 
 void removeDamagedCopies(const std::string& path, size_t keep) {

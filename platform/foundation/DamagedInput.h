@@ -20,8 +20,13 @@ bool jsonNestingWithin(std::string_view text, size_t maxDepth = kMaxJSONNesting)
 // so what it held is kept and a fresh file can take its place. The new path, or nullopt (error set).
 std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error = nullptr);
 
-// Removes the copies that moveDamagedFileAside made of path, all but the `keep` newest. Names of
-// another form are left alone.
+// Copies a damaged file, left in place for its readers, to the name moveDamagedFileAside would give
+// it, readable by the owner only. When the newest copy holds the same bytes, that copy is named
+// instead. The copy's path, or nullopt (error set) when path is no plain file that can be read.
+std::optional<std::string> copyDamagedFile(const std::string& path, std::string* error = nullptr);
+
+// Removes the copies that moveDamagedFileAside or copyDamagedFile made of path, all but the `keep`
+// newest. Names of another form are left alone.
 void removeDamagedCopies(const std::string& path, size_t keep = 0);
 
 // A LevelDB folder that has lost its CURRENT file but still holds tables, a log or a manifest:

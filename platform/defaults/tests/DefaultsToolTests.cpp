@@ -4,9 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/defaults/UserDefaults.h"
 #include "platform/defaults/tests/TempHome.h"
@@ -121,40 +124,117 @@ TEST_F(DefaultsToolTest, DeleteKeyAndDomain) {
   EXPECT_EQ(tool(std::string("read ") + kDomain + " masterPin").status, 1);
 }
 
-TEST_F(DefaultsToolTest, AFifoOrAFolderAtTheSettingsPathIsUnreadableNeverWaitedForAndGoesWithTheDomain) {
+TEST_F(DefaultsToolTest, ChangesOverSettingsThatCannotBeReadAreRefusedAndTheFileStaysForItsReaders) {
+  // The application holds protection on, read from an intact file.
+  UserDefaults app(kDomain);
+  app.set("BlockerState", Value(true));
+  app.set("BlockerMode", Value(2));
+  app.set("pin", Value("1234"));
+  const std::string path = app.filePath();
+  const std::string domain = kDomain;
+
+  // Over the intact file, changes of other keys keep every key.
+  EXPECT_EQ(tool("write " + domain + " currentIp 1.2.3.4").status, 0);
+  EXPECT_EQ(tool("delete " + domain + " pin").status, 0);
+  EXPECT_EQ(tool("read " + domain + " currentIp").output, "1.2.3.4\n");
+  EXPECT_EQ(UserDefaults(kDomain).dictionaryRepresentation(),
+            (Dictionary{{"BlockerState", Value(true)}, {"BlockerMode", Value(2)}, {"currentIp", Value("1.2.3.4")}}));
+  ASSERT_TRUE(app.synchronize());
+  EXPECT_FALSE(app.hasKey("pin"));
+  app.set("pin", Value("1234"));
+
+  // The file is cut in half before the application has looked at it again.
+  std::string whole;
+  {
+    std::ifstream in(path);
+    whole.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::string damaged = whole.substr(0, whole.size() / 2);
+  std::ofstream(path, std::ios::trunc) << damaged;
+  auto onDisk = [&] {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  auto copies = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(preferencesDir()))
+      if (entry.path().filename().string().rfind(domain + ".plist.damaged-", 0) == 0) found.push_back(entry.path());
+    return found;
+  };
+
+  // Reads say so instead of showing an empty domain or a missing key.
+  for (const std::string& args : {"read " + domain, "read " + domain + " BlockerState"}) {
+    const ShellCapture read = runShellCapturingErrors(shellQuote(toolPath()) + " " + args);
+    EXPECT_EQ(read.status, 1) << args;
+    EXPECT_EQ(read.output, "") << args;
+    EXPECT_NE(read.errorOutput.find("Domain " + domain + " cannot be read (" + path + ": "), std::string::npos)
+        << args << ": " << read.errorOutput;
+  }
+  EXPECT_TRUE(copies().empty()) << "a read keeps no copy";
+
+  // Changes are refused, naming the file and the copy kept of it; the file stays as it was.
+  const ShellCapture write = runShellCapturingErrors(shellQuote(toolPath()) + " write " + domain + " currentIp 5.6.7.8");
+  EXPECT_EQ(write.status, 1);
+  ASSERT_EQ(copies().size(), 1u);
+  const std::string copy = copies()[0];
+  EXPECT_NE(write.errorOutput.find("cannot be read (" + path + ": "), std::string::npos) << write.errorOutput;
+  EXPECT_NE(write.errorOutput.find("a copy of it is kept as " + copy + "\nDefaults have not been changed.\n"),
+            std::string::npos)
+      << write.errorOutput;
+  const ShellCapture remove = runShellCapturingErrors(shellQuote(toolPath()) + " delete " + domain + " BlockerMode");
+  EXPECT_EQ(remove.status, 1);
+  EXPECT_NE(remove.errorOutput.find("a copy of it is kept as " + copy + "\n"), std::string::npos)
+      << "the same damage, the same copy: " << remove.errorOutput;
+  EXPECT_EQ(copies(), std::vector<std::string>{copy});
+  EXPECT_EQ(onDisk(), damaged);
+  {
+    std::ifstream in(copy);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), damaged);
+  }
+  EXPECT_EQ(std::filesystem::status(copy).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  // So the application sees the damage and keeps what it last read; a fresh start sees it too.
+  EXPECT_TRUE(app.readError());
+  EXPECT_TRUE(app.boolForKey("BlockerState"));
+  EXPECT_EQ(app.integerForKey("BlockerMode"), 2);
+  EXPECT_EQ(app.stringForKey("pin"), "1234");
+  EXPECT_EQ(app.stringForKey("currentIp"), "1.2.3.4");
+  EXPECT_TRUE(UserDefaults(kDomain).readError());
+
+  // Deleting the whole domain takes the file and its copy; a missing file is written as before.
+  EXPECT_EQ(tool("delete " + domain).status, 0);
+  EXPECT_TRUE(copies().empty());
+  EXPECT_EQ(tool("write " + domain + " currentIp 5.6.7.8").status, 0);
+  EXPECT_EQ(UserDefaults(kDomain).dictionaryRepresentation(), (Dictionary{{"currentIp", Value("5.6.7.8")}}));
+}
+
+TEST_F(DefaultsToolTest, AFifoOrAFolderAtTheSettingsPathIsUnreadableNeverWaitedForNorWrittenOver) {
   const std::string path = UserDefaults(kDomain).filePath();
   std::filesystem::create_directories(preferencesDir());
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  // timeout ends a reader stuck on the FIFO, so that such a fault fails here instead of hanging.
-  const ProcessResult read = runShell("timeout 60 " + shellQuote(toolPath()) + " read " + kDomain + " 2>&1");
-  ASSERT_NE(read.status, 124) << "the tool waited for someone to write into the FIFO";
-  EXPECT_EQ(read.status, 0) << read.output;
-  EXPECT_EQ(read.output, "{\n}\n");
+  // timeout ends a tool stuck on the FIFO, so that such a fault fails here instead of hanging.
+  for (const std::string& args : {std::string(" read ") + kDomain, std::string(" write ") + kDomain + " pin 1234"}) {
+    const ProcessResult run = runShell("timeout 60 " + shellQuote(toolPath()) + args + " 2>&1");
+    ASSERT_NE(run.status, 124) << args << ": the tool waited for someone to write into the FIFO";
+    EXPECT_EQ(run.status, 1) << args << ": " << run.output;
+    EXPECT_NE(run.output.find("cannot be read (" + path + ": not a regular file)"), std::string::npos)
+        << args << ": " << run.output;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(path));
   EXPECT_EQ(UserDefaults(kDomain).readError(), path + ": not a regular file");
-  // A change someone asks for puts it aside and writes a plain file in its place.
-  EXPECT_EQ(tool(std::string("write ") + kDomain + " pin -string 1234").status, 0);
-  EXPECT_EQ(tool(std::string("read ") + kDomain + " pin").output, "1234\n");
+  // The domain goes with it.
+  EXPECT_EQ(tool(std::string("delete ") + kDomain).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
 
-  std::filesystem::remove(path);
   std::filesystem::create_directories(path + "/inside");
   EXPECT_EQ(tool(std::string("read ") + kDomain + " pin").status, 1);
-  EXPECT_EQ(tool(std::string("write ") + kDomain + " pin -string 5678").status, 0);
-  EXPECT_EQ(tool(std::string("read ") + kDomain + " pin").output, "5678\n");
-  size_t fifos = 0, folders = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(preferencesDir())) {
-    if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-", 0) != 0)
-      continue;
-    fifos += entry.is_fifo();
-    folders += entry.is_directory();
-  }
-  EXPECT_EQ(fifos, 1u);
-  EXPECT_EQ(folders, 1u);
-
-  // Turning the application off deletes its domain: the copies go with it.
-  EXPECT_EQ(tool(std::string("delete ") + kDomain).status, 0);
+  EXPECT_EQ(tool(std::string("write ") + kDomain + " pin -string 5678").status, 1);
+  EXPECT_EQ(tool(std::string("delete ") + kDomain + " pin").status, 1);
+  EXPECT_TRUE(std::filesystem::is_directory(path + "/inside"));
   std::set<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(preferencesDir())) left.insert(entry.path().filename());
-  EXPECT_EQ(left, std::set<std::string>{std::string(kDomain) + ".plist.lock"});
+  EXPECT_EQ(left, (std::set<std::string>{std::string(kDomain) + ".plist", std::string(kDomain) + ".plist.lock"}));
 }
 
 TEST_F(DefaultsToolTest, BadArgumentsChangeNothing) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/defaults/UserDefaults.h"
+#include "platform/foundation/DamagedInput.h"
 
 using platform::Array;
 using platform::Dictionary;
@@ -158,26 +159,53 @@ bool parseBool(const std::string& text, bool& out) {
   return false;
 }
 
+// Settings that cannot be read are never shown as empty nor written over: a file holding only the
+// change asked for would read as every other setting switched off. The file is left as it is, so its
+// readers still see the damage; a refused change keeps a copy of it for a person to look at.
+int unreadable(const UserDefaults& defaults, const std::string& readError, bool refusedChange) {
+  std::cerr << "\nDomain " << defaults.domain() << " cannot be read (" << readError << ")\n";
+  if (!refusedChange) return 1;
+  std::string error;
+  if (auto copy = platform::copyDamagedFile(defaults.filePath(), &error)) {
+    platform::removeDamagedCopies(defaults.filePath(), UserDefaults::kDamagedCopiesKept);
+    std::cerr << "It is left as it is; a copy of it is kept as " << *copy << "\n";
+  } else {
+    std::cerr << "It is left as it is (" << error << ")\n";
+  }
+  std::cerr << "Defaults have not been changed.\n";
+  return 1;
+}
+
+// The store never writes over a file it cannot read; a change to one is refused with the reason.
+int writeChange(UserDefaults& defaults) {
+  if (defaults.synchronize()) return 0;
+  if (auto error = defaults.readError()) return unreadable(defaults, *error, true);
+  std::cerr << "Could not write domain " << defaults.domain() << "; exiting\n";
+  return 1;
+}
+
 int readCommand(const std::vector<std::string>& args) {
   UserDefaults defaults(args[1]);
+  const Dictionary all = defaults.dictionaryRepresentation();
+  if (auto error = defaults.readError()) return unreadable(defaults, *error, false);
   if (args.size() == 2) {
     if (!fileExists(defaults.filePath())) {
       std::cerr << "\nDomain " << args[1] << " does not exist\n";
       return 1;
     }
-    std::cout << format(Value(defaults.dictionaryRepresentation()), 0) << "\n";
+    std::cout << format(Value(all), 0) << "\n";
     return 0;
   }
-  auto value = defaults.objectForKey(args[2]);
-  if (!value) {
+  auto value = all.find(args[2]);
+  if (value == all.end()) {
     std::cerr << "\nThe domain/default pair of (" << args[1] << ", " << args[2] << ") does not exist\n";
     return 1;
   }
   // A single text value is printed as it is, without quotes.
-  if (const std::string* s = value->asString()) {
+  if (const std::string* s = value->second.asString()) {
     std::cout << *s << "\n";
   } else {
-    std::cout << format(*value, 0) << "\n";
+    std::cout << format(value->second, 0) << "\n";
   }
   return 0;
 }
@@ -208,12 +236,7 @@ int writeCommand(const std::vector<std::string>& args) {
   }
   UserDefaults defaults(args[1]);
   defaults.set(args[2], std::move(value));
-  // Someone asked for this change: a file that cannot be read is kept aside and replaced.
-  if (!defaults.synchronizeReplacingUnreadable()) {
-    std::cerr << "Could not write domain " << args[1] << "; exiting\n";
-    return 1;
-  }
-  return 0;
+  return writeChange(defaults);
 }
 
 int deleteCommand(const std::vector<std::string>& args) {
@@ -231,15 +254,12 @@ int deleteCommand(const std::vector<std::string>& args) {
     return 0;
   }
   if (!defaults.hasKey(args[2])) {
+    if (auto error = defaults.readError()) return unreadable(defaults, *error, true);
     std::cerr << "Key " << args[2] << " does not exist in domain " << args[1] << "; leaving defaults unchanged\n";
     return 1;
   }
   defaults.removeObject(args[2]);
-  if (!defaults.synchronize()) {
-    std::cerr << "Could not write domain " << args[1] << "; exiting\n";
-    return 1;
-  }
-  return 0;
+  return writeChange(defaults);
 }
 
 }  // namespace
