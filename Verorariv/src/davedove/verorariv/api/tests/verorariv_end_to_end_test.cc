@@ -506,9 +506,9 @@ TEST_F(VerorarivEndToEndTest, AWriteRefusedForGoodLeavesTheQueueAndTheWritesBehi
   }
 }
 
-// A service may answer each array union with the whole resulting array: 200 of them on a 30 kB
-// array then draw an answer of some 6 MB, more than a Listen message may be. The batch completes,
-// and is not sent again to overwrite what another client wrote after it.
+// The answer to 200 array unions might not fit a Listen message's limit: the batch goes out on a
+// connection that takes more and completes, and is not sent again to overwrite what another
+// client wrote after it.
 TEST_F(VerorarivEndToEndTest, ABatchWithALargeAnswerCompletesAndALaterWriteOfAnotherClientStays) {
   nlohmann::json list = nlohmann::json::array();
   for (int i = 0; i < 300; ++i) list.push_back(std::to_string(i) + std::string(100, 'x'));
