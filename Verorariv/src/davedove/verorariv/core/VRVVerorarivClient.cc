@@ -1,7 +1,12 @@
 #include "davedove/verorariv/core/VRVVerorarivClient.h"
 
+#include <chrono>
 #include <exception>
+#include <future>
+#include <iterator>
+#include <map>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "davedove/verorariv/local/VRVLevelDB.h"
@@ -23,6 +28,42 @@ namespace {
 
 Status ShutDownStatus() {
   return Status(util::VerorarivErrorCode::FailedPrecondition, "The client has already been shut down.");
+}
+
+// The storages of clients shutting down, by path, each ready once its client has let go of it.
+// Only a client that holds a storage records it, so there is one per path. Never destroyed: a
+// client may shut down while the process exits.
+struct ClosingStorages {
+  std::mutex mutex;
+  std::map<std::string, std::shared_future<void>> byPath;
+};
+ClosingStorages& Closing() {
+  static auto* closing = new ClosingStorages();
+  return *closing;
+}
+
+void RecordClosing(const std::string& path, std::shared_future<void> released) {
+  ClosingStorages& closing = Closing();
+  std::lock_guard<std::mutex> lock(closing.mutex);
+  for (auto it = closing.byPath.begin(); it != closing.byPath.end();) {
+    bool done = it->second.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    it = done ? closing.byPath.erase(it) : std::next(it);
+  }
+  closing.byPath[path] = std::move(released);
+}
+
+// Waits for a client shutting down that still holds the storage at `path`. That client needs
+// nothing but its own worker queue to finish (its completions and snapshots go out without
+// waiting), so the opener may wait on any other queue, the main queue included.
+void WaitUntilReleased(const std::string& path) {
+  ClosingStorages& closing = Closing();
+  std::shared_future<void> released;
+  {
+    std::lock_guard<std::mutex> lock(closing.mutex);
+    auto found = closing.byPath.find(path);
+    if (found != closing.byPath.end()) released = found->second;
+  }
+  if (released.valid()) released.wait();
 }
 
 }  // namespace
@@ -83,6 +124,7 @@ void VRVVerorarivClient::openPersistence(const DAVVerorarivSettings& settings) {
         std::make_shared<const remote::VRVSerializerBeta>(databaseInfo_.database_id());
     auto serializer = std::make_shared<const local::VRVLocalSerializer>(remoteSerializer);
     local::LruParams lruParams{settings.cacheSizeBytes(), 10, 1000};
+    WaitUntilReleased(directory.value().ToUtf8String());
     util::StatusOr<std::shared_ptr<local::VRVLevelDB>> db =
         local::VRVLevelDB::dbWithDirectory(directory.value(), serializer, lruParams);
     if (!db.ok()) {
@@ -93,6 +135,7 @@ void VRVVerorarivClient::openPersistence(const DAVVerorarivSettings& settings) {
     lruDelegate_ = leveldb->lruDelegate();
     persistence_ = leveldb;
     persistent_ = true;
+    storagePath_ = directory.value().ToUtf8String();
   } else {
     persistence_ = local::VRVMemoryPersistence::persistenceWithEagerGC();
   }
@@ -224,6 +267,8 @@ void VRVVerorarivClient::shutdownWithCompletion(StatusCallback completion) {
       std::shared_ptr<VRVVerorarivClient> self = shared_from_this();
       workerQueue_->EnqueueRelaxed([self, completion] { self->shutDownOnWorkerQueue(completion); });
       shutDown_ = true;
+      // A new client of the same storage waits until then.
+      if (!storagePath_.empty()) RecordClosing(storagePath_, released_.get_future().share());
       return;
     }
     if (!shutDownFinished_) {
@@ -239,6 +284,7 @@ void VRVVerorarivClient::shutDownOnWorkerQueue(StatusCallback completion) {
   remoteStore_->Shutdown();
   datastore_->Shutdown();
   persistence_->shutdown();
+  released_.set_value();
   // An operation already running or queued (a change of user, a stream restarting) may still ask
   // the provider for a token: the provider lets go only here, once the stores have stopped, and
   // the queue drops whatever timers, stream events or tokens arrive later.

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "davedove/verorariv/api/DAVVerorarivSettings.h"
@@ -37,8 +39,9 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
   using StatusCallback = std::function<void(const util::Status&)>;
 
   // Starts the client: opens the persistence and starts the stores on the worker queue before it
-  // returns; no change of user is handled before that. Raises the platform's
-  // internal-inconsistency exception when the database on disk cannot be opened.
+  // returns; no change of user is handled before that. A client shutting down that still holds
+  // the same storage is waited for first. Raises the platform's internal-inconsistency exception
+  // when the database on disk cannot be opened.
   static std::shared_ptr<VRVVerorarivClient> clientWithDatabaseInfo(
       const DatabaseInfo& databaseInfo, const DAVVerorarivSettings& settings,
       std::shared_ptr<auth::CredentialsProvider> credentialsProvider,
@@ -113,6 +116,11 @@ class VRVVerorarivClient : public std::enable_shared_from_this<VRVVerorarivClien
   int64_t initialGcDelay_ = 60000;
   int64_t regularGcDelay_ = 300000;
   bool persistent_ = false;
+  // The path of the storage, once open (empty without persistence); set before the client is
+  // handed out, and kept.
+  std::string storagePath_;
+  // Ready once the storage is released (or the client is gone).
+  std::promise<void> released_;
   // Completions of writes the server has not answered yet, by a number of the client's own.
   std::map<uint64_t, StatusCallback> unansweredWrites_;
   uint64_t nextWriteNumber_ = 0;

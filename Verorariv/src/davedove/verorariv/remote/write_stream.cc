@@ -22,6 +22,9 @@ constexpr size_t kAnswerFramingBytes = 1 << 10;
 constexpr size_t kResultFramingBytes = 64;
 // Around each transform result.
 constexpr size_t kValueFramingBytes = 16;
+// The result of a server time or an increment: a timestamp value (two varints of at most ten
+// bytes, with tags and lengths) or a number, which is smaller.
+constexpr size_t kScalarResultBytes = 24;
 
 }  // namespace
 
@@ -94,15 +97,18 @@ void WriteStream::WriteMutations(const std::vector<model::MutationPtr>& mutation
 }
 
 int WriteStream::ReceiveLimitFor(const v1::WriteRequest& request) {
-  // Each transform result is the transformed field: no larger than a document of the service,
-  // with the operands the transform added to it (within the request).
-  size_t transforms = 0;
+  // A server time's or an increment's result is a timestamp or a number. Any other transform's
+  // (an array's) is the transformed field: no larger than a document of the service, with the
+  // operands the transform added to it (within the request).
+  size_t results = 0;
   for (const v1::Write& write : request.writes()) {
-    if (write.has_transform()) transforms += static_cast<size_t>(write.transform().field_transforms_size());
+    for (const v1::DocumentTransform::FieldTransform& each : write.transform().field_transforms()) {
+      const bool scalar = each.has_set_to_server_value() || each.has_increment();
+      results += kValueFramingBytes + (scalar ? kScalarResultBytes : kMaxDocumentBytes);
+    }
   }
   size_t bound = kAnswerFramingBytes + request.ByteSizeLong() +
-                 static_cast<size_t>(request.writes_size()) * kResultFramingBytes +
-                 transforms * (kMaxDocumentBytes + kValueFramingBytes);
+                 static_cast<size_t>(request.writes_size()) * kResultFramingBytes + results;
   // Powers of two, so that connections share a few channels; past 1 GiB, all the transport takes.
   size_t limit = kMaxReceiveMessageBytes;
   while (limit < bound && limit < (size_t{1} << 30)) limit *= 2;

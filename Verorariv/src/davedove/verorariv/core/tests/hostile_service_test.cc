@@ -764,6 +764,17 @@ TEST_F(HostileServiceTest, AWriteAnswerOverTheReceiveLimitRejectsItsBatchOnceAnd
           transformed->add_transform_results()->mutable_array_value()->add_values()->set_string_value(
               std::string(900 << 10, 'a'));
         }
+      } else if (id == "stamps") {
+        v1::WriteResult* transformed = reply.add_write_results();
+        transformed->mutable_update_time()->set_seconds(1234);
+        for (const auto& each : request.writes(1).transform().field_transforms()) {
+          v1::Value* result = transformed->add_transform_results();
+          if (each.has_increment()) {
+            result->set_integer_value(1);
+          } else {
+            result->mutable_timestamp_value()->set_seconds(1234);
+          }
+        }
       }
       stream->Write(reply);
     }
@@ -782,7 +793,16 @@ TEST_F(HostileServiceTest, AWriteAnswerOverTheReceiveLimitRejectsItsBatchOnceAnd
                         std::make_shared<model::ArrayTransform>(model::TransformOperation::Type::ArrayUnion,
                                                                 std::vector<model::FieldValuePtr>{Str("x")}));
   }
+  // Server times and increments, whose results are small however many there are.
+  std::vector<model::FieldTransform> stamps;
+  for (int i = 0; i < 1100; ++i) {
+    std::shared_ptr<const model::TransformOperation> operation = model::ServerTimestampTransform::Get();
+    if (i % 2 == 1) operation = std::make_shared<model::NumericIncrementTransform>(testutil::Int(1));
+    stamps.emplace_back(Field("s" + std::to_string(i)), operation);
+  }
   std::vector<std::pair<std::string, std::vector<model::MutationPtr>>> batches = {
+      {"stamps",
+       {SetUser("stamps", 0), std::make_shared<model::VRVTransformMutation>(Key("users/stamps"), stamps)}},
       {"alice", {SetUser("alice", 0)}},
       {"tee", {SetUser("tee", 0), std::make_shared<model::VRVTransformMutation>(Key("users/tee"), unions)}},
       {"carol", {SetUser("carol", 0)}}};
@@ -795,24 +815,27 @@ TEST_F(HostileServiceTest, AWriteAnswerOverTheReceiveLimitRejectsItsBatchOnceAnd
           });
     }
   });
-  ASSERT_TRUE(client.WaitFor([&] { return completions.size() == 3; }))
+  ASSERT_TRUE(client.WaitFor([&] { return completions.size() == 4; }))
       << "the batch whose answer cannot be received is replayed, and the writes behind it wait";
 
   std::string size;
   client.Read([&] {
-    EXPECT_EQ(completions[0].first, "alice");
-    EXPECT_EQ(completions[0].second.code(), VerorarivErrorCode::ResourceExhausted);
-    const std::string& message = completions[0].second.error_message();
+    EXPECT_EQ(completions[0].first, "stamps");
+    EXPECT_TRUE(completions[0].second.ok()) << completions[0].second.ToString();
+    EXPECT_EQ(completions[1].first, "alice");
+    EXPECT_EQ(completions[1].second.code(), VerorarivErrorCode::ResourceExhausted);
+    const std::string& message = completions[1].second.error_message();
     EXPECT_NE(message.find("vs. " + std::to_string(limit) + ")"), std::string::npos) << message;
     size = message.substr(message.find('(') + 1, message.find(" vs.") - message.find('(') - 1);
-    EXPECT_EQ(completions[1].first, "tee");
-    EXPECT_TRUE(completions[1].second.ok()) << completions[1].second.ToString();
-    EXPECT_EQ(completions[2].first, "carol");
+    EXPECT_EQ(completions[2].first, "tee");
     EXPECT_TRUE(completions[2].second.ok()) << completions[2].second.ToString();
+    EXPECT_EQ(completions[3].first, "carol");
+    EXPECT_TRUE(completions[3].second.ok()) << completions[3].second.ToString();
     // The view showed the refused write while it was pending, and dropped it.
     EXPECT_TRUE(std::any_of(client.snapshots_.begin(), client.snapshots_.end(),
                             [](const SyncClient::Seen& seen) { return seen.keys.count("users/alice") > 0; }));
-    EXPECT_EQ(client.snapshots_.back().keys, (std::set<std::string>{"users/carol", "users/tee"}));
+    EXPECT_EQ(client.snapshots_.back().keys,
+              (std::set<std::string>{"users/carol", "users/stamps", "users/tee"}));
   });
   EXPECT_EQ(ErrorsLogged("A message of " + size + " bytes is over the transport's limit of " +
                          std::to_string(limit) + " bytes"),
@@ -824,9 +847,10 @@ TEST_F(HostileServiceTest, AWriteAnswerOverTheReceiveLimitRejectsItsBatchOnceAnd
     std::vector<std::string> all;
     for (const auto& each : received) all.insert(all.end(), each.begin(), each.end());
     EXPECT_EQ(std::count(all.begin(), all.end(), "alice"), 1) << "the refused batch is never sent again";
-    // The large batch waited for a connection that takes its answer, went out again after the
-    // reset, and was answered.
-    EXPECT_EQ(received[0], std::vector<std::string>{"alice"});
+    // The server times and increments went out on the first connection, whose limit still
+    // refused the answer over it; the large batch waited for a connection that takes its answer,
+    // went out again after the reset, and was answered.
+    EXPECT_EQ(received[0], (std::vector<std::string>{"stamps", "alice"}));
     EXPECT_EQ(received.back(), (std::vector<std::string>{"tee", "carol"}));
     EXPECT_EQ(std::count(all.begin(), all.end(), "tee"), 2);
   });
