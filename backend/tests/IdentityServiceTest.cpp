@@ -2,8 +2,11 @@
 
 #include <httplib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -810,6 +813,43 @@ TEST(IdentityServicePersistenceTest, DamagedDataFilesStopTheStartNamingFileAndFi
     EXPECT_EQ(readAll(journal), R"({"files":{"users.json":7}})");
   }
   std::filesystem::remove(journal);
+  // A data file that is there but cannot be read is not a missing one: the start stops, naming it and
+  // why, and writes nothing (no new signing key, no users saved over). Each holds for root as well.
+  namespace fs = std::filesystem;
+  auto folderContents = [&] {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+      const fs::file_status status = entry.symlink_status();
+      contents[entry.path().string()] = fs::is_regular_file(status) ? readAll(entry.path().string())
+                                                                     : std::to_string(static_cast<int>(status.type()));
+    }
+    return contents;
+  };
+  struct Unreadable {
+    std::string file, reason;
+    std::function<bool(const std::string&)> make;
+  };
+  const std::string loop = std::strerror(ELOOP), notPlain = "not a regular file";
+  auto folder = [](const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; };
+  auto linkToItself = [](const std::string& path) { return ::symlink(path.c_str(), path.c_str()) == 0; };
+  auto fifo = [](const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; };
+  for (const Unreadable& unreadable : std::vector<Unreadable>{{"users.json", notPlain, folder},
+                                                              {"signing-key.json", loop, linkToItself},
+                                                              {"refresh-tokens.json", loop, linkToItself},
+                                                              {"oob-codes.json", notPlain, fifo},
+                                                              {"save-journal.json", notPlain, folder}}) {
+    const std::string path = dir + "/" + unreadable.file;
+    if (fs::exists(path)) fs::rename(path, path + ".kept");
+    ASSERT_TRUE(unreadable.make(path)) << unreadable.file;
+    const auto before = folderContents();
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error)) << unreadable.file;
+    EXPECT_NE(error.find(path + ": " + unreadable.reason), std::string::npos) << error;
+    EXPECT_EQ(folderContents(), before) << unreadable.file;
+    fs::remove(path);
+    if (fs::exists(path + ".kept")) fs::rename(path + ".kept", path);
+  }
   // A seed file with a field of another type, likewise: refused by file and field, nothing of it taken.
   struct DamagedSeed {
     json seed;
