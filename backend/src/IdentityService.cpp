@@ -186,7 +186,7 @@ struct StoredUser {
 
 struct RefreshRecord {
   std::string uid;
-  bool revoked = false;
+  bool revoked = false;  // kept to answer "TOKEN_EXPIRED", within the bound of its account's tokens
   int64_t authTime = 0;
   int64_t serial = 0;  // issue order across the service; 0 in files of before it was kept
 };
@@ -582,6 +582,15 @@ struct IdentityService::Impl {
     u.validSince = nowSeconds();
   }
 
+  // An account that goes takes its codes and refresh tokens along: no sign-in of it will push its
+  // tokens out, so kept they would only grow the files. They answer as unknown tokens then.
+  void removeUser(const std::string& uid) {
+    users.erase(uid);
+    dropCodesOf(uid);
+    for (auto it = refresh.begin(); it != refresh.end();)
+      it = it->second.uid == uid ? refresh.erase(it) : std::next(it);
+  }
+
   // When the account goes or its address changes: its codes concerned what no longer is.
   void dropCodesOf(const std::string& uid) {
     for (auto it = oobCodes.begin(); it != oobCodes.end();)
@@ -816,6 +825,9 @@ bool IdentityService::open(std::string* error) {
   }
   impl_->users = std::move(users);
   impl_->oobCodes = std::move(codes);
+  // The tokens of accounts that are gone (left by a program that kept them) would only grow the file.
+  for (auto it = refresh.begin(); it != refresh.end();)
+    it = impl_->users.count(it->second.uid) ? std::next(it) : refresh.erase(it);
   impl_->refresh = std::move(refresh);
   for (const auto& [hash, rec] : impl_->refresh) impl_->lastSerial = std::max(impl_->lastSerial, rec.serial);
   impl_->dropExpiredCodes();
@@ -909,10 +921,7 @@ void IdentityService::setIDTokenLifetime(int64_t seconds) {
 std::string IdentityService::addUser(const SeedUser& seed) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!seed.email.empty())
-    if (StoredUser* old = impl_->byEmail(seed.email)) {
-      impl_->dropCodesOf(old->uid);
-      impl_->users.erase(old->uid);
-    }
+    if (StoredUser* old = impl_->byEmail(seed.email)) impl_->removeUser(std::string(old->uid));
   StoredUser u;
   u.uid = seed.uid.empty() ? impl_->newUID() : seed.uid;
   impl_->dropCodesOf(u.uid);
@@ -948,8 +957,8 @@ bool IdentityService::setUserDisabled(const std::string& uid, bool disabled) {
 
 bool IdentityService::deleteUser(const std::string& uid) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  if (!impl_->users.erase(uid)) return false;
-  impl_->dropCodesOf(uid);
+  if (!impl_->byID(uid)) return false;
+  impl_->removeUser(uid);
   return impl_->persist();
 }
 
@@ -1379,11 +1388,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     StoredUser* u = userForToken(stringField(body, "idToken"), &failure);
     if (!u) return replyFailure(res, failure);
     if (body.contains("localId") && stringField(body, "localId") != u->uid) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
-    const std::string uid = u->uid;
-    impl->users.erase(uid);
-    impl->dropCodesOf(uid);
-    for (auto& [hash, rec] : impl->refresh)
-      if (rec.uid == uid) rec.revoked = true;
+    impl->removeUser(std::string(u->uid));
     if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, {{"kind", "identityservice#DeleteAccountResponse"}});
   };
@@ -1631,7 +1636,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (refreshToken.empty()) return replyFailure(res, {"MISSING_REFRESH_TOKEN", ""});
     std::lock_guard<std::mutex> lock(impl->mutex);
     auto rec = impl->refresh.find(sha256Hex(refreshToken));
-    // Keywords the client maps to an invalid-token error, so that it signs the user out.
+    // Keywords the client maps to an invalid-token error, so that it signs the user out (an unknown
+    // token is also one of a deleted account).
     if (rec == impl->refresh.end()) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
     if (rec->second.revoked) return replyFailure(res, {"TOKEN_EXPIRED", ""});
     StoredUser* u = impl->byID(rec->second.uid);
