@@ -668,8 +668,9 @@ TEST_F(DAVAuthTest, BackendCodesForDeadAccountsSignTheUserOut) {
        DAVAuthErrorCodeUserTokenExpired},
       {"disabled", [](backend::IdentityService& s, const std::string& uid) { s.setUserDisabled(uid, true); },
        DAVAuthErrorCodeUserDisabled},
+      // A deleted account's refresh tokens go with it: they answer as unknown ones.
       {"deleted", [](backend::IdentityService& s, const std::string& uid) { s.deleteUser(uid); },
-       DAVAuthErrorCodeUserNotFound},
+       DAVAuthErrorCodeInvalidUserToken},
   };
   for (const auto& c : cases) {
     backend::SeedUser fresh;

@@ -13,10 +13,8 @@
 #include <ctime>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <sstream>
 #include <tuple>
 
 #include "platform/foundation/Base64.h"
@@ -188,7 +186,7 @@ struct StoredUser {
 
 struct RefreshRecord {
   std::string uid;
-  bool revoked = false;
+  bool revoked = false;  // kept to answer "TOKEN_EXPIRED", within the bound of its account's tokens
   int64_t authTime = 0;
   int64_t serial = 0;  // issue order across the service; 0 in files of before it was kept
 };
@@ -314,12 +312,16 @@ UserInfo infoOf(const StoredUser& u) {
   return i;
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+// A data file's text, or nullopt when there is no such file. One that is there but cannot be read (no
+// permission, a folder or a FIFO at its place, a failing disk) is not taken for a missing one, which
+// would make a new signing key or save what memory holds over the users: false, and *error names it.
+bool readDataFile(const std::string& path, std::optional<std::string>* text, std::string* error) {
+  std::string why;
+  bool missing = false;
+  *text = platform::readPlainFile(path, &why, &missing);
+  if (*text || missing) return true;
+  *error = "cannot read " + showInLog(path) + ": " + why;
+  return false;
 }
 
 // A mailed code not used yet; only its hash is kept. It acts on the account it was issued for, and
@@ -436,13 +438,17 @@ bool removeUnfinishedWrites(const std::string& dir, const std::function<bool(con
 }
 
 // The texts of the data files as the last save left them (a missing file is absent), with a journal
-// of a save cut short applied. False and a message naming the file when the journal is damaged.
+// of a save cut short applied. False and a message naming the file when one cannot be read or the
+// journal is damaged.
 bool readSavedFiles(const std::string& dir, std::map<std::string, std::string>* texts, bool* fromJournal,
                     std::string* error) {
   *fromJournal = false;
-  for (const char* name : {kUsersFile, kRefreshTokensFile, kCodesFile})
-    if (auto text = readFile(dir + "/" + name)) (*texts)[name] = *text;
-  auto text = readFile(dir + "/" + kSaveJournal);
+  std::optional<std::string> text;
+  for (const char* name : {kUsersFile, kRefreshTokensFile, kCodesFile}) {
+    if (!readDataFile(dir + "/" + name, &text, error)) return false;
+    if (text) (*texts)[name] = *text;
+  }
+  if (!readDataFile(dir + "/" + kSaveJournal, &text, error)) return false;
   if (!text) return true;
   const json journal = parseJSON(*text);
   const std::string damaged = std::string("malformed ") + kSaveJournal + " in " + dir;
@@ -574,6 +580,15 @@ struct IdentityService::Impl {
     for (auto& [hash, rec] : refresh)
       if (rec.uid == u.uid) rec.revoked = true;
     u.validSince = nowSeconds();
+  }
+
+  // An account that goes takes its codes and refresh tokens along: no sign-in of it will push its
+  // tokens out, so kept they would only grow the files. They answer as unknown tokens then.
+  void removeUser(const std::string& uid) {
+    users.erase(uid);
+    dropCodesOf(uid);
+    for (auto it = refresh.begin(); it != refresh.end();)
+      it = it->second.uid == uid ? refresh.erase(it) : std::next(it);
   }
 
   // When the account goes or its address changes: its codes concerned what no longer is.
@@ -723,38 +738,23 @@ bool IdentityService::open(std::string* error) {
     if (error) *error = text;
     return false;
   };
-  // What a save cut short left behind (the journal, written first, holds all of it) goes; the
-  // server holds the data directory's lock, so no other program is writing them.
-  auto dataFile = [](const std::string& name) {
-    for (const char* file : {kUsersFile, kRefreshTokensFile, kCodesFile, kSaveJournal, kSigningKeyFile})
-      if (name == file) return true;
-    return false;
-  };
-  auto mailFile = [](const std::string& name) {
-    return name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0;
-  };
-  std::string removeError;
-  if (!removeUnfinishedWrites(dir, dataFile, &removeError) ||
-      !removeUnfinishedWrites(impl_->mailFolder(), mailFile, &removeError))
-    return fail(removeError);
-  std::string keyPath = dir + "/" + kSigningKeyFile;
-  if (auto text = readFile(keyPath)) {
-    const json j = parseJSON(*text);
+  // Everything is read and checked before anything is taken or written: a damaged or unreadable file
+  // stops the start, and every file stays as it is.
+  const std::string keyPath = dir + "/" + kSigningKeyFile;
+  std::optional<std::string> keyText;
+  std::unique_ptr<TokenSigner> keptSigner;
+  std::string readError;
+  if (!readDataFile(keyPath, &keyText, &readError)) return fail(readError);
+  if (keyText) {
+    const json j = parseJSON(*keyText);
     RecordReader r(j, std::string(kSigningKeyFile) + " in " + dir);
     const std::string key = r.base64("key"), kid = r.text("kid");
     if (!r.error().empty()) return fail(r.error());
     if (key.empty() || !r.has("kid")) return fail("malformed " + keyPath);
-    signer_ = std::make_unique<TokenSigner>(key, kid);
-  } else {
-    json j = {{"key", platform::base64Encode(signer_->key())}, {"kid", signer_->keyID()}};
-    std::string werr;
-    if (!platform::writeFileAtomically(keyPath, j.dump(), &werr, 0600)) return fail(werr);
+    keptSigner = std::make_unique<TokenSigner>(key, kid);
   }
-  // Everything is read and checked before anything is taken or written: a damaged file stops the
-  // start and stays as it is.
   std::map<std::string, std::string> texts;
   bool fromJournal = false;
-  std::string readError;
   if (!readSavedFiles(dir, &texts, &fromJournal, &readError)) return fail(readError);
   // The list of a data file's records, each read with `read`; false on the first damaged one.
   auto records = [&](const char* file, const char* key, const char* record, const auto& read) {
@@ -797,6 +797,27 @@ bool IdentityService::open(std::string* error) {
         return r.error();
       });
   if (!read) return false;
+  // What a save cut short left behind (the journal, written first, holds all of it) goes; the
+  // server holds the data directory's lock, so no other program is writing them.
+  auto dataFile = [](const std::string& name) {
+    for (const char* file : {kUsersFile, kRefreshTokensFile, kCodesFile, kSaveJournal, kSigningKeyFile})
+      if (name == file) return true;
+    return false;
+  };
+  auto mailFile = [](const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0;
+  };
+  std::string removeError;
+  if (!removeUnfinishedWrites(dir, dataFile, &removeError) ||
+      !removeUnfinishedWrites(impl_->mailFolder(), mailFile, &removeError))
+    return fail(removeError);
+  if (keptSigner) {
+    signer_ = std::move(keptSigner);
+  } else {
+    json j = {{"key", platform::base64Encode(signer_->key())}, {"kid", signer_->keyID()}};
+    std::string werr;
+    if (!platform::writeFileAtomically(keyPath, j.dump(), &werr, 0600)) return fail(werr);
+  }
   if (fromJournal) {
     std::vector<std::pair<std::string, std::string>> files(texts.begin(), texts.end());
     std::string saveError;
@@ -804,6 +825,9 @@ bool IdentityService::open(std::string* error) {
   }
   impl_->users = std::move(users);
   impl_->oobCodes = std::move(codes);
+  // The tokens of accounts that are gone (left by a program that kept them) would only grow the file.
+  for (auto it = refresh.begin(); it != refresh.end();)
+    it = impl_->users.count(it->second.uid) ? std::next(it) : refresh.erase(it);
   impl_->refresh = std::move(refresh);
   for (const auto& [hash, rec] : impl_->refresh) impl_->lastSerial = std::max(impl_->lastSerial, rec.serial);
   impl_->dropExpiredCodes();
@@ -897,10 +921,7 @@ void IdentityService::setIDTokenLifetime(int64_t seconds) {
 std::string IdentityService::addUser(const SeedUser& seed) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (!seed.email.empty())
-    if (StoredUser* old = impl_->byEmail(seed.email)) {
-      impl_->dropCodesOf(old->uid);
-      impl_->users.erase(old->uid);
-    }
+    if (StoredUser* old = impl_->byEmail(seed.email)) impl_->removeUser(std::string(old->uid));
   StoredUser u;
   u.uid = seed.uid.empty() ? impl_->newUID() : seed.uid;
   impl_->dropCodesOf(u.uid);
@@ -936,8 +957,8 @@ bool IdentityService::setUserDisabled(const std::string& uid, bool disabled) {
 
 bool IdentityService::deleteUser(const std::string& uid) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  if (!impl_->users.erase(uid)) return false;
-  impl_->dropCodesOf(uid);
+  if (!impl_->byID(uid)) return false;
+  impl_->removeUser(uid);
   return impl_->persist();
 }
 
@@ -1367,11 +1388,7 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     StoredUser* u = userForToken(stringField(body, "idToken"), &failure);
     if (!u) return replyFailure(res, failure);
     if (body.contains("localId") && stringField(body, "localId") != u->uid) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
-    const std::string uid = u->uid;
-    impl->users.erase(uid);
-    impl->dropCodesOf(uid);
-    for (auto& [hash, rec] : impl->refresh)
-      if (rec.uid == uid) rec.revoked = true;
+    impl->removeUser(std::string(u->uid));
     if (!impl->persist()) return replyNotSaved(res);
     replyJSON(res, {{"kind", "identityservice#DeleteAccountResponse"}});
   };
@@ -1619,7 +1636,8 @@ void IdentityService::registerRoutes(httplib::Server& server) {
     if (refreshToken.empty()) return replyFailure(res, {"MISSING_REFRESH_TOKEN", ""});
     std::lock_guard<std::mutex> lock(impl->mutex);
     auto rec = impl->refresh.find(sha256Hex(refreshToken));
-    // Keywords the client maps to an invalid-token error, so that it signs the user out.
+    // Keywords the client maps to an invalid-token error, so that it signs the user out (an unknown
+    // token is also one of a deleted account).
     if (rec == impl->refresh.end()) return replyFailure(res, {"INVALID_ID_TOKEN", ""});
     if (rec->second.revoked) return replyFailure(res, {"TOKEN_EXPIRED", ""});
     StoredUser* u = impl->byID(rec->second.uid);

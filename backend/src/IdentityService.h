@@ -97,7 +97,7 @@ class IdentityService : public Service {
   // A disabled account is refused by every call that names it; false when the uid is unknown or the
   // change cannot be saved.
   bool setUserDisabled(const std::string& uid, bool disabled);
-  bool deleteUser(const std::string& uid);  // likewise
+  bool deleteUser(const std::string& uid);  // likewise; its refresh tokens go with it (then unknown)
   // Refresh tokens of the user stop working (exchange answers "TOKEN_EXPIRED"); so do ID tokens
   // issued before now.
   void revokeRefreshTokens(const std::string& uid);

@@ -2,8 +2,11 @@
 
 #include <httplib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -222,21 +225,49 @@ TEST_F(IdentityServiceTest, TokenExchangeGivesANewTokenUntilRevoked) {
 
 // What a sign-in saves does not grow with the sign-ins before it: an account keeps its newest 100
 // refresh tokens, and the oldest stops working, also when the older ones were made before a restart.
-TEST_F(IdentityServiceTest, AnAccountKeepsItsNewestHundredRefreshTokens) {
+// Nor with the accounts that came and went: a deleted account's tokens go with it and answer as
+// unknown, and those a file still holds of an account that is gone are dropped at the start.
+TEST_F(IdentityServiceTest, StoredRefreshTokensStayWithinTheNewestHundredOfEachAccountThatIsStillThere) {
   std::vector<std::string> tokens;
   for (int i = 0; i < 100; ++i) {
     auto session = signIn("ann@example.com", "secret123");
     ASSERT_EQ(session.status, 200);
     tokens.push_back(session.body["refreshToken"]);
   }
-  backend_.restart();
+  const std::string carl = backend_.identity().addUser({"uid-carl", "carl@example.com", "carl-pass"});
+  const std::string dora = backend_.identity().addUser({"uid-dora", "dora@example.com", "dora-pass"});
+  const std::string carlRefresh = signIn("carl@example.com", "carl-pass").body["refreshToken"];
+  const std::string doraRefresh = signIn("dora@example.com", "dora-pass").body["refreshToken"];
+  ASSERT_TRUE(backend_.identity().deleteUser(dora));
+  EXPECT_EQ(keyword(exchange(doraRefresh)), "INVALID_ID_TOKEN");
+  // Carl's account goes while the service is down, as a program that kept the tokens of deleted
+  // accounts left its files.
+  backend_.stop();
+  const std::string usersFile = backend_.dataDir() + "/users.json";
+  json users = json::parse(readAll(usersFile));
+  users["users"].erase(std::remove_if(users["users"].begin(), users["users"].end(),
+                                      [&](const json& u) { return u["uid"] == carl; }),
+                       users["users"].end());
+  std::ofstream(usersFile) << users.dump(2);
+  backend_.start();
+  EXPECT_EQ(keyword(exchange(carlRefresh)), "INVALID_ID_TOKEN");
+
   auto newest = signIn("ann@example.com", "secret123");
   ASSERT_EQ(newest.status, 200);
   EXPECT_EQ(keyword(exchange(tokens[0])), "INVALID_ID_TOKEN");
   EXPECT_EQ(exchange(tokens[1]).status, 200);
   EXPECT_EQ(exchange(tokens[99]).status, 200);
   EXPECT_EQ(exchange(newest.body["refreshToken"]).status, 200);
+  for (int i = 0; i < 50; ++i) {
+    auto anonymous = call("signupNewUser", {{"returnSecureToken", true}});
+    ASSERT_EQ(anonymous.status, 200);
+    ASSERT_EQ(call("deleteAccount", {{"idToken", anonymous.body["idToken"]}}).status, 200);
+    if (i == 0) {
+      EXPECT_EQ(keyword(exchange(anonymous.body["refreshToken"])), "INVALID_ID_TOKEN");
+    }
+  }
   const json saved = json::parse(readAll(backend_.dataDir() + "/refresh-tokens.json"));
+  EXPECT_EQ(saved["tokens"].size(), 100u);
   EXPECT_EQ(std::count_if(saved["tokens"].begin(), saved["tokens"].end(),
                           [](const json& t) { return t["uid"] == "uid-ann"; }),
             100);
@@ -810,6 +841,43 @@ TEST(IdentityServicePersistenceTest, DamagedDataFilesStopTheStartNamingFileAndFi
     EXPECT_EQ(readAll(journal), R"({"files":{"users.json":7}})");
   }
   std::filesystem::remove(journal);
+  // A data file that is there but cannot be read is not a missing one: the start stops, naming it and
+  // why, and writes nothing (no new signing key, no users saved over). Each holds for root as well.
+  namespace fs = std::filesystem;
+  auto folderContents = [&] {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+      const fs::file_status status = entry.symlink_status();
+      contents[entry.path().string()] = fs::is_regular_file(status) ? readAll(entry.path().string())
+                                                                     : std::to_string(static_cast<int>(status.type()));
+    }
+    return contents;
+  };
+  struct Unreadable {
+    std::string file, reason;
+    std::function<bool(const std::string&)> make;
+  };
+  const std::string loop = std::strerror(ELOOP), notPlain = "not a regular file";
+  auto folder = [](const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; };
+  auto linkToItself = [](const std::string& path) { return ::symlink(path.c_str(), path.c_str()) == 0; };
+  auto fifo = [](const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; };
+  for (const Unreadable& unreadable : std::vector<Unreadable>{{"users.json", notPlain, folder},
+                                                              {"signing-key.json", loop, linkToItself},
+                                                              {"refresh-tokens.json", loop, linkToItself},
+                                                              {"oob-codes.json", notPlain, fifo},
+                                                              {"save-journal.json", notPlain, folder}}) {
+    const std::string path = dir + "/" + unreadable.file;
+    if (fs::exists(path)) fs::rename(path, path + ".kept");
+    ASSERT_TRUE(unreadable.make(path)) << unreadable.file;
+    const auto before = folderContents();
+    BackendServer server(options);
+    std::string error;
+    EXPECT_FALSE(server.start(&error)) << unreadable.file;
+    EXPECT_NE(error.find(path + ": " + unreadable.reason), std::string::npos) << error;
+    EXPECT_EQ(folderContents(), before) << unreadable.file;
+    fs::remove(path);
+    if (fs::exists(path + ".kept")) fs::rename(path + ".kept", path);
+  }
   // A seed file with a field of another type, likewise: refused by file and field, nothing of it taken.
   struct DamagedSeed {
     json seed;

@@ -34,6 +34,7 @@ class BackendProgram {
   }
 
   bool started() const { return process_ && process_->started(); }
+  std::string dataDir() const { return dir_ + "/data"; }
   int port() const { return std::stoi(process_->announced().at("port")); }
   std::string documentsHost() const { return "127.0.0.1:" + process_->announced().at("documents_port"); }
 

@@ -10,10 +10,14 @@
 //   unused codes stored.
 // - BM_PasswordSignInAfterManySignIns: in one run, 20 sign-ins of one account after 200 and again
 //   after 6,000 sign-ins of it: the time of one (ms_after_N) and the bytes it writes (kB_after_N).
+// - BM_AnonymousAccountsThatComeAndGo: 1,000 rounds of an anonymous sign-up and the deletion of its
+//   account: the bytes the first and the last round write (kB_round_1, kB_round_1000) and the size
+//   of the data files after them (users_kB, refresh_tokens_kB).
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -114,5 +118,28 @@ void BM_PasswordSignInAfterManySignIns(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PasswordSignInAfterManySignIns)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_AnonymousAccountsThatComeAndGo(benchmark::State& state) {
+  for (auto _ : state) {
+    IdentityProgram program;
+    if (!program.started()) return state.SkipWithError("the backend did not start");
+    httplib::Client client("127.0.0.1", program.port());
+    constexpr int kRounds = 1000;
+    for (int round = 1; round <= kRounds; ++round) {
+      const double written = program.ioBytes("wchar");
+      auto signUp = client.Post(std::string(kRelyingParty) + "signupNewUser?key=k", R"({"returnSecureToken":true})",
+                                "application/json");
+      if (!signUp || signUp->status != 200) return state.SkipWithError("a sign-up failed");
+      const nlohmann::json idToken = nlohmann::json::parse(signUp->body)["idToken"];
+      if (program.call("deleteAccount", {{"idToken", idToken}}) != 200) return state.SkipWithError("a deletion failed");
+      if (round == 1 || round == kRounds)
+        state.counters["kB_round_" + std::to_string(round)] = (program.ioBytes("wchar") - written) / 1024;
+    }
+    auto kB = [&](const char* file) { return std::filesystem::file_size(program.dataDir() + "/" + file) / 1024.0; };
+    state.counters["users_kB"] = kB("users.json");
+    state.counters["refresh_tokens_kB"] = kB("refresh-tokens.json");
+  }
+}
+BENCHMARK(BM_AnonymousAccountsThatComeAndGo)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace

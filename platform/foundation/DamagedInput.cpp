@@ -105,13 +105,16 @@ std::string nextDamagedCopyName(const std::string& path) {
   return target;
 }
 
-// The bytes of a plain file; never waits on a FIFO or a device.
-std::optional<std::string> readPlainFile(const std::string& path, std::string* error) {
+}  // namespace
+
+std::optional<std::string> readPlainFile(const std::string& path, std::string* error, bool* missing) {
+  if (missing) *missing = false;
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
+    if (missing) *missing = errno == ENOENT;
     if (error) *error = std::strerror(errno);
     return std::nullopt;
   }
@@ -134,8 +137,6 @@ std::optional<std::string> readPlainFile(const std::string& path, std::string* e
   if (!ok) return std::nullopt;
   return bytes;
 }
-
-}  // namespace
 
 std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error) {
   const std::string target = nextDamagedCopyName(path);

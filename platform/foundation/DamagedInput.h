@@ -16,6 +16,11 @@ inline constexpr size_t kMaxJSONNesting = 256;
 // no recursion; the text need not be well-formed.
 bool jsonNestingWithin(std::string_view text, size_t maxDepth = kMaxJSONNesting);
 
+// The bytes of a plain file; never waits on a FIFO or a device. nullopt with the reason in *error
+// when the file cannot be read or is no plain file; *missing tells whether it does not exist.
+std::optional<std::string> readPlainFile(const std::string& path, std::string* error = nullptr,
+                                         bool* missing = nullptr);
+
 // Renames a damaged file to "<path>.damaged-<UTC time>" (with a counter when that name is taken),
 // so what it held is kept and a fresh file can take its place. The new path, or nullopt (error set).
 std::optional<std::string> moveDamagedFileAside(const std::string& path, std::string* error = nullptr);
