@@ -69,9 +69,12 @@ class VrlUserDefault {
   // What is known of the master PIN: the PIN, "" when there is none, nullopt while not known.
   std::optional<std::string> masterPin() const;
   bool userPinKnown() const { return userPin().has_value(); }
-  // Told by the PIN listeners at each answer of the cloud (not at an error).
+  // Told by the PIN listeners at each answer of the cloud (not at an error, nor at the local copy's
+  // lack of a PIN).
   void userPinAnswered();
   void masterPinAnswered();
+  // Whether the cloud has answered for both PINs since the process started or the user changed.
+  bool pinsAnswered() const { return userPinAnswered_ && masterPinAnswered_; }
   // Told when another user may be signed in (the listeners follow another user, or someone signed in
   // through the form): the PIN held may be someone else's and opens nothing of theirs, and what the cloud
   // answered was about someone else.

@@ -143,8 +143,8 @@ class MainViewTest : public AppViewTest {
     click(main->btnMenuBackOutlet);
     EXPECT_EQ(takeSetCalls(), Strings{});
   }
-  std::shared_ptr<Main> restart() {
-    relaunch();
+  std::shared_ptr<Main> restart(bool withoutDatabaseCopy = false) {
+    relaunch(withoutDatabaseCopy);
     auto main = waitForContent<Main>();
     EXPECT_TRUE(main);
     drainDns();
@@ -157,6 +157,22 @@ class MainViewTest : public AppViewTest {
       return settings.userPinKnown() && settings.getPin(keys::kPin) == (pin.empty() ? masterPin : pin) &&
              settings.getPin(keys::kMasterPin) == masterPin;
     });
+  }
+
+  // The settings damaged, then a start with the cloud out of reach (stopped before) and without the
+  // database's own copy of its documents, until the listener of the user's PIN has been given that
+  // copy's empty result (whether it counts it as an answer or not).
+  std::shared_ptr<Main> restartDamagedWithoutDatabaseCopy() {
+    damageSettings();
+    auto main = restart(true);
+    EXPECT_TRUE(spin([&] {
+      if (VrlUserDefault::shared().userPinKnown()) return true;
+      const Strings lines = log->texts(platform::logging::LogFlag::Verbose, "listenToPin(uid:)");
+      return std::any_of(lines.begin(), lines.end(),
+                         [](const std::string& line) { return line.rfind("No PIN of the user in the local copy", 0) == 0; });
+    }));
+    alerts->clear();
+    return main;
   }
 
   static constexpr const char* kUnreadable = "Settings cannot be read. ";
@@ -597,8 +613,9 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
 // PIN. With no PIN anywhere (the cloud said so) nothing is asked, and the first change writes the
 // protection held with it. Once the user's PIN comes from the cloud (or, out of its reach, from the
 // database's own copy) every change of protection waits for it, a stricter mode and uninstalling
-// included; while nothing is known of it yet, every change is refused. Nothing is put back into memory
-// by hand: what the application holds, it read from the file before the damage or heard from the cloud.
+// included; while nothing is known of it yet (the cloud out of reach, the database's copy empty), every
+// change is refused until the cloud answers. Nothing is put back into memory by hand: what the
+// application holds, it read from the file before the damage or heard from the cloud.
 TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThePin) {
   const std::set<std::string> ultra = {"10.0.2.1", "10.0.2.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
@@ -679,14 +696,11 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
   asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn off.");
   EXPECT_EQ(takeSetCalls(), Strings{});
 
-  // The moment after a start over a damaged file before the listeners have answered, held by putting
-  // the application's memory back to a new process's: nothing is known of the PIN, so every change is
-  // refused, and the person is told why.
-  damageSettings();
-  main = restart();
+  // Damaged, the cloud still out of reach and the database's own copy gone: the copy's empty answers
+  // tell nothing of the PIN, so every change is refused, and the person is told why. Once the cloud is
+  // back its answer comes, and the PIN turns protection off.
+  main = restartDamagedWithoutDatabaseCopy();
   ASSERT_TRUE(main);
-  VrlUserDefault::shared().resetForTesting();
-  alerts->clear();
   click(main->btnVRLOutlet);
   click(main->btnMenuOutlet);
   click(main->pinProtectMode);
@@ -699,6 +713,16 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
   }
   EXPECT_EQ(takeSetCalls(), Strings{});
   EXPECT_EQ(servers("Wi-Fi"), ultra);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-not-known-menu")));
+  click(main->btnMenuBackOutlet);
+  backend().start();
+  ASSERT_TRUE(pinsHeard("2468"));
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(main->labelAskPin->stringValue(), why + "Enter pin to turn off.");
+  enterPin(main, "2468");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
@@ -877,8 +901,9 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
 
 // PIN protection that rests on the master PIN alone (the user has no PIN of their own) while the
 // settings file cannot be read, under the running application and at a start: it stays on, so the
-// power button asks for the master PIN instead of clearing the DNS at once. Over an intact file, as
-// before.
+// power button asks for the master PIN instead of clearing the DNS at once; at a start out of the
+// cloud's reach with no copy of its documents, it is refused until the cloud answers. Over an intact
+// file, as before.
 TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
   ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
@@ -929,6 +954,20 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
   enterPin(main, "9876");
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+
+  // Damaged, the cloud out of reach and the database's own copy gone: nothing tells either PIN, so the
+  // power button is refused. Once the cloud is back the master PIN guards again (the cloud's word that
+  // the user has no PIN of their own changes nothing the listener was shown, so it has to be asked).
+  backend().stop();
+  main = restartDamagedWithoutDatabaseCopy();
+  ASSERT_TRUE(main);
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(alertTexts(), Strings{"Settings cannot be read and your PIN is not known yet."});
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  backend().start();
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  emptyEntryCannotTurnOff(main, kUnreadable);
   for (const auto& f : asideFiles()) std::filesystem::remove(f);
 }
 
