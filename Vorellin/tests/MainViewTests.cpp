@@ -619,8 +619,9 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
 TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThePin) {
   const std::set<std::string> ultra = {"10.0.2.1", "10.0.2.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
-  // The mode the cloud records for the user, which stands in where nothing read tells it.
-  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 1}}));
+  // The mode the cloud recorded when the custom block list was last on, below the mode in force: where
+  // nothing read tells the mode, the one in force stands.
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
   set(keys::kBlockerState, true);
   set(keys::kBlockerMode, platform::Value(int64_t(1)));
   set(keys::kPinProtect, true);
@@ -729,14 +730,17 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
 // From a Mac protected in the strictest mode under PIN protection, the cloud moves that mode's
 // resolvers while the settings file cannot be read, under the running application and before a start.
 // The DNS in force is then on none of the cloud's lists and nothing read tells the mode at a start, yet
-// the window shows protection on in the mode last read (the strictest where nothing was read), off and
-// a lower mode wait for the PIN, and what replaces the file keeps protection and the mode: no wake or
-// restart clears the DNS or lowers it, and it follows the cloud's new list for that mode. Over an
-// intact file the same steps go as before.
+// the window shows protection on in the mode last read (the strictest where nothing was read, whatever
+// mode the cloud recorded when the custom block list was last on), off and a lower mode wait for the
+// PIN, and what replaces the file keeps protection and the mode: no wake or restart clears the DNS or
+// lowers it, and it follows the cloud's new list for that mode. Over an intact file the same steps go
+// as before.
 TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesProtectionOff) {
   const Strings normal = {"10.0.0.1", "10.0.0.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.3.1"}));
   ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  // A mode recorded when the custom block list was last on: it tells nothing of the mode now.
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
   set(keys::kBlockerState, true);
   set(keys::kBlockerMode, platform::Value(int64_t(2)));
   set(keys::kPinProtect, true);
@@ -816,10 +820,12 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
 // The custom block list's resolvers or the encrypted-DNS proxy in force while the settings file cannot
 // be read, at a start that has read nothing: the window shows them on with the mode the cloud records
 // for the user, every change waits for the PIN, and whatever is written in the file's place (a change
-// made with the PIN, another program's file) keeps them, so that neither the change nor a wake moves
-// the Mac to a mode's resolvers. Over an intact file the same change goes as before.
+// made with the PIN, another program's file) keeps them, also once the cloud has moved the list, so
+// that neither the change nor a wake moves the Mac to a mode's resolvers. Over an intact file the same
+// change goes as before.
 TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceStayOn) {
-  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  const Strings custom = {"10.9.9.9", "10.9.9.8"}, moved = {"10.9.8.1", "10.9.8.2"};
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
   ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
                                     {{"ipv4", custom}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
   ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
@@ -890,11 +896,20 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-fenwix-on")));
   click(main->view()->find<Button>("btnBackAskPin"));
   EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
+  // The cloud moves the list's resolvers: the ones in force are still its, so it stays on, and after
+  // another program's file and a wake the DNS follows the list to its new resolvers.
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
+                                    {{"ipv4", moved}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
+  ASSERT_TRUE(spin([&] { return VrlUserDefault::shared().customBlacklistDns() == moved; }));
+  drainDns();
+  EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-custom-list-menu")));
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
-  EXPECT_EQ(takeSetCalls(), Strings{});
-  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>(custom.begin(), custom.end()));
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.9.8.1 10.9.8.2", "Ethernet:10.9.8.1 10.9.8.2"}));
   expectFileProtects(2, true, false);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
