@@ -298,8 +298,13 @@ AppUtils::DnsInForce AppUtils::dnsInForce() {
   DnsInForce result;
   result.protection = unknown || !servers.empty();
   result.proxy = servers.count(kProxyAddress) > 0;
-  const std::vector<std::string> custom = VrlUserDefault::shared().customBlacklistDns();
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  const std::vector<std::string> custom = settings.customBlacklistDns();
   result.customBlacklist = !custom.empty() && listInForce(custom, servers);
+  for (int64_t mode = 2; mode >= 0 && !result.mode; --mode) {
+    const std::vector<std::string> list = settings.getDnsPreferences(mode);
+    if (!list.empty() && listInForce(list, servers)) result.mode = mode;
+  }
   return result;
 }
 

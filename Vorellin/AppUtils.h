@@ -40,11 +40,13 @@ class AppUtils {
   static bool dnsAlreadyApplied(const std::vector<std::string>& ips);
   // What the network services are set to, for settings that cannot be read: whether any has DNS servers
   // of its own (automatic DNS has none; services that cannot be read count as set), whether the proxy's
-  // address is among them, whether the custom block list's resolvers are.
+  // address is among them, whether the custom block list's resolvers are, the strictest mode whose
+  // resolvers are.
   struct DnsInForce {
     bool protection = false;
     bool proxy = false;
     bool customBlacklist = false;
+    std::optional<int64_t> mode;
   };
   static DnsInForce dnsInForce();
   static void applyDns(const std::vector<std::string>& ips);

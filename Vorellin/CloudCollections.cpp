@@ -116,6 +116,8 @@ void CloudCollections::resetForTesting() {
     if (*registration) (*registration)->remove();
     registration->reset();
   }
+  if (pinsAskedAgain_) pinsAskedAgain_->cancel();
+  pinsAskedAgain_.reset();
   queryListenersUid_.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   mVerorariv.reset();
@@ -199,6 +201,37 @@ void CloudCollections::listenToPin(const std::string& uid) {
   }
 }
 
+void CloudCollections::askForPinsLater() {
+  if (pinsAskedAgain_ || VrlUserDefault::shared().pinsAnswered()) return;
+  pinsAskedAgain_ = platform::dispatch::Queue::main()->after(kAskPinsAgainEvery, [] { shared().askForPins(); });
+}
+
+void CloudCollections::askForPins() {
+  pinsAskedAgain_.reset();
+  const std::optional<std::string> uid = DavedoveUtils::signedInUid();
+  auto pin = pinCollection();
+  auto admin = adminCollection();
+  if (!uid || !pin || !admin || VrlUserDefault::shared().pinsAnswered()) return;
+  pin->queryWhereField("userId", DAVValue(*uid))
+      ->getDocumentsWithCompletion([uid](std::shared_ptr<DAVQuerySnapshot> snapshot, platform::ErrorPtr error) {
+        if (DavedoveUtils::signedInUid() != uid) return;
+        if (error || !snapshot) {
+          shared().askForPinsLater();
+          return;
+        }
+        onUserPin(snapshot, nullptr);
+      });
+  admin->documentWithPath(std::string("masterPin"))
+      ->getDocumentWithCompletion([](std::shared_ptr<DAVDocumentSnapshot> snapshot, platform::ErrorPtr error) {
+        // The master PIN missing from the local copy comes as an error.
+        if (error || !snapshot) {
+          shared().askForPinsLater();
+          return;
+        }
+        onMasterPin(snapshot, nullptr);
+      });
+}
+
 void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapshot, const platform::ErrorPtr& error) {
   VrlUserDefault& settings = VrlUserDefault::shared();
   if (error || !snapshot) {
@@ -220,6 +253,13 @@ void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapsh
   }
   // Documents without a usable PIN tell nothing of it.
   if (!anyPin && !snapshot->documents().empty()) return;
+  // A PIN the local copy holds may be used: knowing one only asks for more. Its lack is no answer of
+  // the cloud's: the copy may be empty or old.
+  if (!anyPin && snapshot->metadata().isFromCache()) {
+    CLOUD_LOG(kPinCaller, "No PIN of the user in the local copy; waiting for the cloud's answer");
+    shared().askForPinsLater();
+    return;
+  }
   settings.userPinAnswered();
   tellTheWindow();
 }
@@ -228,7 +268,15 @@ void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& s
                                    const platform::ErrorPtr& error) {
   if (error || !snapshot || !snapshot->exists()) {
     CLOUD_LOG(kPinCaller, "Document does not exist");
-    if (!error && snapshot) VrlUserDefault::shared().masterPinAnswered();
+    if (error || !snapshot) return;
+    // Missing from the local copy only: no answer of the cloud's.
+    if (snapshot->metadata().isFromCache()) {
+      CLOUD_LOG(kPinCaller, "No master PIN in the local copy; waiting for the cloud's answer");
+      shared().askForPinsLater();
+      return;
+    }
+    VrlUserDefault::shared().masterPinAnswered();
+    tellTheWindow();
     return;
   }
   std::optional<DAVValue> masterPin = snapshot->valueForField(std::string("masterPin"));

@@ -3,9 +3,12 @@
 // it runs on the main thread except the reference getters, which any queue may call.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "platform/dispatch/Queue.h"
 
 class DAVVerorariv;
 class DAVCollectionReference;
@@ -37,6 +40,12 @@ class CloudCollections {
   void listenToDnsServerBlockModes(const std::string& uid);
   void listenToDnsServerCustomDns(const std::string& uid);
   void listenToPin(const std::string& uid);
+
+  // The local copy's lack of a PIN is no answer of the cloud's, and a listener is not called again
+  // when the server only confirms what the copy showed: until the cloud has answered for both PINs,
+  // it is asked again every kAskPinsAgainEvery.
+  static constexpr std::chrono::seconds kAskPinsAgainEvery{5};
+  void askForPinsLater();
 
   // Removes every listener and forgets the references; for tests, which run several applications in
   // one process.
@@ -78,6 +87,8 @@ class CloudCollections {
   std::shared_ptr<DAVListenerRegistration> customBlacklistListenerRegistration;
   // The user whose documents the two query listeners follow.
   std::string queryListenersUid_;
+  platform::dispatch::WorkItemPtr pinsAskedAgain_;
+  void askForPins();
 };
 
 }  // namespace vorellin

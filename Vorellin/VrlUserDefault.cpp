@@ -116,12 +116,27 @@ void VrlUserDefault::holdFailClosedLocked() const {
     held_.insert(key);
     if (preferences->objectForKey(key) != value) preferences->set(key, std::move(value));
   };
-  const LastRead& last = *lastRead_;
-  hold(keys::kBlockerState, last.blocker || inForce().protection);
-  hold(keys::kCustomBlacklist, last.customBlacklist || inForce().customBlacklist || inForce().proxy);
-  hold(keys::kFenwixState, last.fenwix || inForce().proxy);
+  // Once on, a switch stays on: a later reading that is off (the cloud moved the custom block list's
+  // resolvers, say) only no longer recognises what is in force.
+  LastRead& last = *lastRead_;
+  last.blocker = last.blocker || inForce().protection;
+  last.customBlacklist = last.customBlacklist || inForce().customBlacklist || inForce().proxy;
+  last.fenwix = last.fenwix || inForce().proxy;
+  hold(keys::kBlockerState, last.blocker);
+  hold(keys::kCustomBlacklist, last.customBlacklist);
+  hold(keys::kFenwixState, last.fenwix);
+  // The cloud records the mode only while the custom block list is on: an older record may be below
+  // the mode whose resolvers are in force.
   const int64_t cloudMode = cloudBlockMode_;
-  hold(keys::kBlockerMode, platform::Value(last.mode ? *last.mode : cloudMode >= 0 ? cloudMode : int64_t(2)));
+  int64_t mode = 2;
+  if (last.mode) {
+    mode = *last.mode;
+  } else if (inForce().mode) {
+    mode = *inForce().mode;
+  } else if (cloudMode >= 0 && preferences->boolForKey(keys::kCustomBlacklist)) {
+    mode = cloudMode;
+  }
+  hold(keys::kBlockerMode, platform::Value(mode));
   const std::optional<std::string> user = userPin(), master = masterPin();
   const bool noPinAtAll = user && master && user->empty() && master->empty();
   hold(keys::kPinProtect, last.pinProtect || !noPinAtAll);

@@ -69,9 +69,12 @@ class VrlUserDefault {
   // What is known of the master PIN: the PIN, "" when there is none, nullopt while not known.
   std::optional<std::string> masterPin() const;
   bool userPinKnown() const { return userPin().has_value(); }
-  // Told by the PIN listeners at each answer of the cloud (not at an error).
+  // Told by the PIN listeners at each answer of the cloud (not at an error, nor at the local copy's
+  // lack of a PIN).
   void userPinAnswered();
   void masterPinAnswered();
+  // Whether the cloud has answered for both PINs since the process started or the user changed.
+  bool pinsAnswered() const { return userPinAnswered_ && masterPinAnswered_; }
   // Told when another user may be signed in (the listeners follow another user, or someone signed in
   // through the form): the PIN held may be someone else's and opens nothing of theirs, and what the cloud
   // answered was about someone else.
@@ -89,12 +92,13 @@ class VrlUserDefault {
   VrlUserDefault();
   // While the settings file cannot be read nothing there tells what protection is, and any reading
   // below the truth would let a change or an automatic request weaken it. Protection, the block mode, the
-  // custom block list, the encrypted-DNS option and PIN protection then read fail-closed: each as last
-  // read, or on while what is in force or known says so (any DNS of the services' own, the custom
-  // block list's resolvers, the proxy, a PIN or one not known yet); the mode as last read, else the
-  // cloud's record of it, else the strictest. A change of a person's waiting in memory stands. They are
-  // held among the changes waiting in memory, so that whatever replaces the file keeps them; once it
-  // reads again, what it lacks of them is written.
+  // custom block list, the encrypted-DNS option and PIN protection then read fail-closed: protection and
+  // the two options as last read, or on once what is in force says so (any DNS of the services' own,
+  // the custom block list's resolvers, the proxy), and on from then; PIN protection as last read, or on
+  // while a PIN is known or may exist; the mode as last read, else the strictest whose resolvers are in
+  // force, else the cloud's record of it while the custom block list reads on, else the strictest.
+  // A change of a person's waiting in memory stands. They are held among the changes waiting in memory,
+  // so that whatever replaces the file keeps them; once it reads again, what it lacks of them is written.
   void holdFailClosed() const;
   void holdFailClosedLocked() const;  // heldMutex_ held
   struct LastRead {
@@ -102,7 +106,7 @@ class VrlUserDefault {
     std::optional<int64_t> mode;
   };
   mutable std::mutex heldMutex_;
-  mutable std::optional<LastRead> lastRead_;  // taken when the file was found unreadable
+  mutable std::optional<LastRead> lastRead_;  // taken when the file was found unreadable, raised since
   mutable std::set<std::string> held_;         // keys holding a fail-closed value, not a change of anyone's
   std::atomic<bool> userPinAnswered_{false};
   std::atomic<bool> masterPinAnswered_{false};

@@ -90,8 +90,7 @@ class AppViewTest : public SimulatedMacTest {
     DAVApp::resetApps();
     DAVOptions::resetDefaultOptions();
     // The database's own copy of an earlier case's documents would answer for this case's.
-    std::error_code ignored;
-    std::filesystem::remove_all(davedove::verorariv::local::VRVLevelDB::documentsDirectory().ToUtf8String(), ignored);
+    forgetDatabaseCopy();
     DAVAuth::load();
     DAVVerorariv::load();
     writeServiceInfo();
@@ -138,12 +137,19 @@ class AppViewTest : public SimulatedMacTest {
     login->btnLoginOutlet->performClick();
   }
 
-  // Quits the window and the SDK as a new start of the program would find them, then launches again.
-  void relaunch() {
+  static void forgetDatabaseCopy() {
+    std::error_code ignored;
+    std::filesystem::remove_all(davedove::verorariv::local::VRVLevelDB::documentsDirectory().ToUtf8String(), ignored);
+  }
+
+  // Quits the window and the SDK as a new start of the program would find them, then launches again;
+  // without the database's own copy of the documents, as a new installation would.
+  void relaunch(bool withoutDatabaseCopy = false) {
     windowController->close();
     windowController.reset();
     app().resetForTesting();
     shutDownDatabase();
+    if (withoutDatabaseCopy) forgetDatabaseCopy();
     DAVApp::resetApps();
     DAVOptions::resetDefaultOptions();
     settle();

@@ -143,8 +143,8 @@ class MainViewTest : public AppViewTest {
     click(main->btnMenuBackOutlet);
     EXPECT_EQ(takeSetCalls(), Strings{});
   }
-  std::shared_ptr<Main> restart() {
-    relaunch();
+  std::shared_ptr<Main> restart(bool withoutDatabaseCopy = false) {
+    relaunch(withoutDatabaseCopy);
     auto main = waitForContent<Main>();
     EXPECT_TRUE(main);
     drainDns();
@@ -157,6 +157,22 @@ class MainViewTest : public AppViewTest {
       return settings.userPinKnown() && settings.getPin(keys::kPin) == (pin.empty() ? masterPin : pin) &&
              settings.getPin(keys::kMasterPin) == masterPin;
     });
+  }
+
+  // The settings damaged, then a start with the cloud out of reach (stopped before) and without the
+  // database's own copy of its documents, until the listener of the user's PIN has been given that
+  // copy's empty result (whether it counts it as an answer or not).
+  std::shared_ptr<Main> restartDamagedWithoutDatabaseCopy() {
+    damageSettings();
+    auto main = restart(true);
+    EXPECT_TRUE(spin([&] {
+      if (VrlUserDefault::shared().userPinKnown()) return true;
+      const Strings lines = log->texts(platform::logging::LogFlag::Verbose, "listenToPin(uid:)");
+      return std::any_of(lines.begin(), lines.end(),
+                         [](const std::string& line) { return line.rfind("No PIN of the user in the local copy", 0) == 0; });
+    }));
+    alerts->clear();
+    return main;
   }
 
   static constexpr const char* kUnreadable = "Settings cannot be read. ";
@@ -597,13 +613,15 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
 // PIN. With no PIN anywhere (the cloud said so) nothing is asked, and the first change writes the
 // protection held with it. Once the user's PIN comes from the cloud (or, out of its reach, from the
 // database's own copy) every change of protection waits for it, a stricter mode and uninstalling
-// included; while nothing is known of it yet, every change is refused. Nothing is put back into memory
-// by hand: what the application holds, it read from the file before the damage or heard from the cloud.
+// included; while nothing is known of it yet (the cloud out of reach, the database's copy empty), every
+// change is refused until the cloud answers. Nothing is put back into memory by hand: what the
+// application holds, it read from the file before the damage or heard from the cloud.
 TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThePin) {
   const std::set<std::string> ultra = {"10.0.2.1", "10.0.2.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
-  // The mode the cloud records for the user, which stands in where nothing read tells it.
-  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 1}}));
+  // The mode the cloud recorded when the custom block list was last on, below the mode in force: where
+  // nothing read tells the mode, the one in force stands.
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
   set(keys::kBlockerState, true);
   set(keys::kBlockerMode, platform::Value(int64_t(1)));
   set(keys::kPinProtect, true);
@@ -679,14 +697,11 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
   asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn off.");
   EXPECT_EQ(takeSetCalls(), Strings{});
 
-  // The moment after a start over a damaged file before the listeners have answered, held by putting
-  // the application's memory back to a new process's: nothing is known of the PIN, so every change is
-  // refused, and the person is told why.
-  damageSettings();
-  main = restart();
+  // Damaged, the cloud still out of reach and the database's own copy gone: the copy's empty answers
+  // tell nothing of the PIN, so every change is refused, and the person is told why. Once the cloud is
+  // back its answer comes, and the PIN turns protection off.
+  main = restartDamagedWithoutDatabaseCopy();
   ASSERT_TRUE(main);
-  VrlUserDefault::shared().resetForTesting();
-  alerts->clear();
   click(main->btnVRLOutlet);
   click(main->btnMenuOutlet);
   click(main->pinProtectMode);
@@ -699,20 +714,33 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
   }
   EXPECT_EQ(takeSetCalls(), Strings{});
   EXPECT_EQ(servers("Wi-Fi"), ultra);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-not-known-menu")));
+  click(main->btnMenuBackOutlet);
+  backend().start();
+  ASSERT_TRUE(pinsHeard("2468"));
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(main->labelAskPin->stringValue(), why + "Enter pin to turn off.");
+  enterPin(main, "2468");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
 // From a Mac protected in the strictest mode under PIN protection, the cloud moves that mode's
 // resolvers while the settings file cannot be read, under the running application and before a start.
 // The DNS in force is then on none of the cloud's lists and nothing read tells the mode at a start, yet
-// the window shows protection on in the mode last read (the strictest where nothing was read), off and
-// a lower mode wait for the PIN, and what replaces the file keeps protection and the mode: no wake or
-// restart clears the DNS or lowers it, and it follows the cloud's new list for that mode. Over an
-// intact file the same steps go as before.
+// the window shows protection on in the mode last read (the strictest where nothing was read, whatever
+// mode the cloud recorded when the custom block list was last on), off and a lower mode wait for the
+// PIN, and what replaces the file keeps protection and the mode: no wake or restart clears the DNS or
+// lowers it, and it follows the cloud's new list for that mode. Over an intact file the same steps go
+// as before.
 TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesProtectionOff) {
   const Strings normal = {"10.0.0.1", "10.0.0.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.3.1"}));
   ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  // A mode recorded when the custom block list was last on: it tells nothing of the mode now.
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
   set(keys::kBlockerState, true);
   set(keys::kBlockerMode, platform::Value(int64_t(2)));
   set(keys::kPinProtect, true);
@@ -792,10 +820,12 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
 // The custom block list's resolvers or the encrypted-DNS proxy in force while the settings file cannot
 // be read, at a start that has read nothing: the window shows them on with the mode the cloud records
 // for the user, every change waits for the PIN, and whatever is written in the file's place (a change
-// made with the PIN, another program's file) keeps them, so that neither the change nor a wake moves
-// the Mac to a mode's resolvers. Over an intact file the same change goes as before.
+// made with the PIN, another program's file) keeps them, also once the cloud has moved the list, so
+// that neither the change nor a wake moves the Mac to a mode's resolvers. Over an intact file the same
+// change goes as before.
 TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceStayOn) {
-  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  const Strings custom = {"10.9.9.9", "10.9.9.8"}, moved = {"10.9.8.1", "10.9.8.2"};
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
   ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
                                     {{"ipv4", custom}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
   ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
@@ -866,19 +896,29 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-fenwix-on")));
   click(main->view()->find<Button>("btnBackAskPin"));
   EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
+  // The cloud moves the list's resolvers: the ones in force are still its, so it stays on, and after
+  // another program's file and a wake the DNS follows the list to its new resolvers.
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
+                                    {{"ipv4", moved}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
+  ASSERT_TRUE(spin([&] { return VrlUserDefault::shared().customBlacklistDns() == moved; }));
+  drainDns();
+  EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-custom-list-menu")));
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
-  EXPECT_EQ(takeSetCalls(), Strings{});
-  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>(custom.begin(), custom.end()));
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.9.8.1 10.9.8.2", "Ethernet:10.9.8.1 10.9.8.2"}));
   expectFileProtects(2, true, false);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
 // PIN protection that rests on the master PIN alone (the user has no PIN of their own) while the
 // settings file cannot be read, under the running application and at a start: it stays on, so the
-// power button asks for the master PIN instead of clearing the DNS at once. Over an intact file, as
-// before.
+// power button asks for the master PIN instead of clearing the DNS at once; at a start out of the
+// cloud's reach with no copy of its documents, it is refused until the cloud answers. Over an intact
+// file, as before.
 TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
   ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
@@ -929,6 +969,20 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
   enterPin(main, "9876");
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
+
+  // Damaged, the cloud out of reach and the database's own copy gone: nothing tells either PIN, so the
+  // power button is refused. Once the cloud is back the master PIN guards again (the cloud's word that
+  // the user has no PIN of their own changes nothing the listener was shown, so it has to be asked).
+  backend().stop();
+  main = restartDamagedWithoutDatabaseCopy();
+  ASSERT_TRUE(main);
+  click(main->btnVRLOutlet);
+  EXPECT_EQ(alertTexts(), Strings{"Settings cannot be read and your PIN is not known yet."});
+  EXPECT_TRUE(main->boxAskPin->isHidden());
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  backend().start();
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  emptyEntryCannotTurnOff(main, kUnreadable);
   for (const auto& f : asideFiles()) std::filesystem::remove(f);
 }
 

@@ -105,7 +105,7 @@ TEST_F(SettingsStoreTest, ValuesOfAnotherTypeUnderListKeysReadAsEmpty) {
 
 // Over a settings file that cannot be read, protection, the block mode, the custom block list, the
 // encrypted-DNS option and PIN protection read fail-closed: as last read, or on where what is in force
-// or known says so; the mode as last read, else the cloud's record, else the strictest. When another
+// or known says so; the mode as last read, else the one in force, else the strictest. When another
 // writer replaces the file, what it says of them stands and what it lacks is written from memory.
 TEST_F(SettingsStoreTest, UnreadableSettingsReadFailClosedUntilTheFileReadsAgain) {
   auto damage = [] {
