@@ -51,14 +51,16 @@ bool Main::mayChange(const std::string& what, bool weakens, int64_t mode) {
   if (!settings.preferences->readError()) {
     if (!weakens || !isPinProtectOn()) return true;
   } else {
-    // Whatever the window shows, nothing read tells what this change does to protection.
+    // Whatever the window shows, nothing read tells what this change does to protection. A known master
+    // PIN opens the lock alone, whatever is known of the user's own.
     const std::optional<std::string> user = settings.userPin(), master = settings.masterPin();
-    if (!user || (user->empty() && !master)) {
+    const bool masterKnown = master && !master->empty();
+    if (!masterKnown && (!user || (user->empty() && !master))) {
       showAlert(kPinNotKnownYet, "Ok", kPinNotKnownYetInformative);
       syncMenuControls();
       return false;
     }
-    if (user->empty() && master->empty()) return true;
+    if (!masterKnown && user->empty()) return true;
   }
   if (what == "mode") {
     askPinForMode(mode);

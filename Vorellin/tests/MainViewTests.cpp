@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "Vorellin/tests/AppViewTest.h"
 #include "platform/foundation/Bundle.h"
 
@@ -102,6 +103,13 @@ class MainViewTest : public AppViewTest {
       for (auto& s : all) s.dnsServers = list;
       return true;
     }));
+  }
+  // Protection on in the strictest mode under PIN protection, its resolvers in force.
+  static void protectedInTheStrictestMode() {
+    set(keys::kBlockerState, true);
+    set(keys::kBlockerMode, platform::Value(int64_t(2)));
+    set(keys::kPinProtect, true);
+    inForce({"10.0.2.1", "10.0.2.2"});
   }
   // The cloud's resolver lists of the three modes.
   bool modesInCloud(const Strings& normal, const Strings& extreme, const Strings& ultra) {
@@ -509,9 +517,10 @@ TEST_F(MainViewTest, DnsCheckAtStartRequestsDnsOnlyWhenNoModeListIsInForce) {
 }
 
 // Settings that cannot be read never switch protection off, whether the cloud answers or not: what the
-// listeners and the public-IP refresh store waits in memory, the file and the Mac's DNS stay as they are,
-// and only a change made in the window, with the PIN, replaces the file (kept aside) with everything held.
-TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheWindow) {
+// listeners and the public-IP refresh store waits in memory, the file stays as it is, the Mac's DNS
+// follows what is held (the strictest mode, where nothing read tells another), and only a change made in
+// the window, with the PIN, replaces the file (kept aside) with everything held.
+TEST_F(MainViewTest, DamagedSettingsAreHeldUntilASettingIsChangedInTheWindow) {
   const std::filesystem::path path = prefs()->filePath();
   auto keptAside = [&] {
     Strings contents;
@@ -520,7 +529,7 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
     return contents;
   };
   auto damage = [] { return damageSettings(); };
-  const std::set<std::string> normal = {"10.0.0.1", "10.0.0.2"}, cloudNormal = {"10.0.5.1", "10.0.5.2"};
+  const std::set<std::string> cloudNormal = {"10.0.5.1", "10.0.5.2"};
 
   set(keys::kBlockerState, true);
   set(keys::kPinProtect, true);
@@ -545,10 +554,10 @@ TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheW
   drainDns();
   EXPECT_EQ(readFile(path), firstDamage);
   EXPECT_EQ(keptAside(), Strings{});
-  EXPECT_EQ(takeSetCalls(), Strings{});
-  EXPECT_EQ(servers("Wi-Fi"), normal);
   // The resolvers in force are on none of the lists the cloud gives, yet they are the services' own:
-  // protection reads on, in the strictest mode as nothing read tells another.
+  // protection reads on, in the strictest mode as nothing read tells another, and the DNS follows it.
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.7.1", "Ethernet:10.0.7.1"}));
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.7.1"});
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   const auto launchErrors = log->texts(platform::logging::LogFlag::Error, "applicationDidFinishLaunching(_:)");
   ASSERT_EQ(launchErrors.size(), 1u);
@@ -732,19 +741,15 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
 // The DNS in force is then on none of the cloud's lists and nothing read tells the mode at a start, yet
 // the window shows protection on in the mode last read (the strictest where nothing was read, whatever
 // mode the cloud recorded when the custom block list was last on), off and a lower mode wait for the
-// PIN, and what replaces the file keeps protection and the mode: no wake or restart clears the DNS or
-// lowers it, and it follows the cloud's new list for that mode. Over an intact file the same steps go
-// as before.
-TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesProtectionOff) {
+// PIN, the DNS follows the cloud's new list for that mode at once, as over an intact file, and what
+// replaces the file keeps protection and the mode: no wake or restart clears the DNS or lowers it.
+TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListIsFollowedAndNeitherShowsNorWritesProtectionOff) {
   const Strings normal = {"10.0.0.1", "10.0.0.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.3.1"}));
   ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
   // A mode recorded when the custom block list was last on: it tells nothing of the mode now.
   ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
-  set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  set(keys::kPinProtect, true);
-  inForce({"10.0.2.1", "10.0.2.2"});
+  protectedInTheStrictestMode();
   auto strictestListIs = [](const std::string& address) {
     return spin([&] { return VrlUserDefault::shared().getDnsPreferences(2) == Strings{address}; });
   };
@@ -761,24 +766,25 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
   takeSetCalls();
   expectOffAndLowerModeAskPin(main);
 
-  // Damaged under the running application, then the list moves again: nothing follows it while the
-  // settings cannot be read, and the window still shows protection on in the strictest mode.
+  // Damaged under the running application, then the list moves again: the DNS follows it, and the
+  // window still shows protection on in the strictest mode.
   damageSettings();
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.4.1"}));
   ASSERT_TRUE(strictestListIs("10.0.4.1"));
   drainDns();
-  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.3.1"});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.4.1", "Ethernet:10.0.4.1"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   click(main->btnMenuOutlet);
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
   click(main->btnMenuBackOutlet);
   expectOffAndLowerModeAskPin(main, kUnreadable);
-  // Another program's file in place of the damaged one, then a wake: the DNS follows the strictest
+  // Another program's file in place of the damaged one, then a wake: the DNS stays on the strictest
   // mode's new list, and the next start reads protection on in that mode.
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.4.1", "Ethernet:10.0.4.1"}));
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.4.1"});
   expectFileProtects(2);
 
   // Damaged again, the list moved again, and a start that has read nothing: the same.
@@ -788,6 +794,8 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
   ASSERT_TRUE(main);
   ASSERT_TRUE(pinsHeard("2468"));
   ASSERT_TRUE(strictestListIs("10.0.5.1"));
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.5.1", "Ethernet:10.0.5.1"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-list")));
@@ -821,8 +829,8 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
 // be read, at a start that has read nothing: the window shows them on with the mode the cloud records
 // for the user, every change waits for the PIN, and whatever is written in the file's place (a change
 // made with the PIN, another program's file) keeps them, also once the cloud has moved the list, so
-// that neither the change nor a wake moves the Mac to a mode's resolvers. Over an intact file the same
-// change goes as before.
+// that neither the change nor a wake moves the Mac to a mode's resolvers; a list the cloud moves is
+// followed as over an intact file. Over an intact file the same change goes as before.
 TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceStayOn) {
   const Strings custom = {"10.9.9.9", "10.9.9.8"}, moved = {"10.9.8.1", "10.9.8.2"};
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
@@ -896,20 +904,21 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-fenwix-on")));
   click(main->view()->find<Button>("btnBackAskPin"));
   EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
-  // The cloud moves the list's resolvers: the ones in force are still its, so it stays on, and after
-  // another program's file and a wake the DNS follows the list to its new resolvers.
+  // The cloud moves the list's resolvers: the ones in force were its, so it stays on, and the DNS
+  // follows the list to its new resolvers at once. Another program's file and a wake keep them.
   ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
                                     {{"ipv4", moved}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
   ASSERT_TRUE(spin([&] { return VrlUserDefault::shared().customBlacklistDns() == moved; }));
   drainDns();
   EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
-  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.9.8.1 10.9.8.2", "Ethernet:10.9.8.1 10.9.8.2"}));
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-custom-list-menu")));
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.9.8.1 10.9.8.2", "Ethernet:10.9.8.1 10.9.8.2"}));
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.9.8.1", "10.9.8.2"}));
   expectFileProtects(2, true, false);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
@@ -922,10 +931,7 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
 TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
   ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
-  set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  set(keys::kPinProtect, true);
-  inForce({"10.0.2.1", "10.0.2.2"});
+  protectedInTheStrictestMode();
   auto emptyEntryCannotTurnOff = [&](const std::shared_ptr<Main>& main, const std::string& why) {
     asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
     click(main->btnVRLOutlet);
@@ -1024,10 +1030,7 @@ TEST_F(MainViewTest, AfterAUserChangeOnlyAPinOfTheUserSignedInOpensTheLock) {
   const std::string bea = backend().identity().addUser(backend::TestBackend::passwordUser(beaEmail, beaPassword));
   ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "1111"}}));
   ASSERT_TRUE(backend().setDocument("pin/" + bea, {{"userId", bea}, {"pin", "1357"}}));
-  set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  set(keys::kPinProtect, true);
-  inForce({"10.0.2.1", "10.0.2.2"});
+  protectedInTheStrictestMode();
   std::shared_ptr<Main> main = launchSignedIn();
   ASSERT_TRUE(main);
   ASSERT_TRUE(pinsHeard("1111"));
@@ -1093,6 +1096,218 @@ TEST_F(MainViewTest, AfterAUserChangeOnlyAPinOfTheUserSignedInOpensTheLock) {
   EXPECT_EQ(alertTexts(), (Strings{"Settings cannot be read and your PIN is not known yet.", "Pin is incorrect"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// Encrypted DNS on and the proxy's address in force when the proxy stops answering, over a settings file
+// that cannot be read: the health timer and a wake hand the Mac to the custom block list's resolvers as
+// over an intact file, and its address is registered for them, with the cloud's own mode. The option
+// itself stays on in what is held (the fallback's write waits for the file), and the dead proxy is not
+// checked again until the file reads again; then the fallback writes the option off, as it always does.
+TEST_F(MainViewTest, OverUnreadableSettingsADeadProxyHandsTheMacToTheCustomBlockListsResolvers) {
+  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  const std::set<std::string> customSet(custom.begin(), custom.end());
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
+                                    {{"ipv4", custom}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 1}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(1)));
+  set(keys::kPinProtect, true);
+  inForce({"127.0.0.1"});
+  FenwixHelper::unavailableAlertShown = false;
+  // The proxy's service is there but answers nothing: its check ends in the real fallback.
+  std::atomic<int> checks{0};
+  AppUtils::setFenwixServiceCheck([&checks](bool) {
+    ++checks;
+    FenwixHelper::fallBackFromFenwix();
+    return false;
+  });
+  auto healthTick = [] {
+    AppDelegate::shared()->fenwixHealthTimer->fire();
+    drainDns();
+  };
+  auto wake = [] {
+    platform::appkit::Workspace::shared().postDidWake();
+    drainDns();
+  };
+  const std::string damaged = damageSettings();
+
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
+  ASSERT_TRUE(spin([&] { return VrlUserDefault::shared().customBlacklistDns() == custom; }));
+  healthTick();
+  wake();
+  EXPECT_EQ(servers("Wi-Fi"), customSet);
+  EXPECT_EQ(servers("Ethernet"), customSet);
+  EXPECT_GE(checks, 1);
+  ASSERT_TRUE(spin([&] { return alerts->count() > 0; }));
+  EXPECT_EQ(alertTexts(), Strings{"FENWIX is unavailable"});
+  ASSERT_TRUE(spin([&] {
+    const nlohmann::json document = backend().getDocument("customBlacklist/" + uid);
+    return document["fields"]["latestIpAddress"] == nlohmann::json::array({testing::kPublicIp});
+  }));
+  EXPECT_EQ(backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"], 1);
+  EXPECT_EQ(readFile(prefs()->filePath()), damaged);
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->fenwixMode->state(), ControlStateOn);
+  EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-dead-proxy-menu")));
+  click(main->btnMenuBackOutlet);
+  const int checked = checks;
+  takeSetCalls();
+  healthTick();
+  wake();
+  EXPECT_EQ(checks, checked);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+
+  anotherProgramWritesItsKey();
+  wake();
+  EXPECT_EQ(checks, checked + 1);
+  EXPECT_EQ(servers("Wi-Fi"), customSet);
+  expectFileProtects(1, true, false);
+  EXPECT_EQ(alertTexts(), Strings{"FENWIX is unavailable"});
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// With the custom block list on, a parent sets a stricter block mode in the cloud. Over a settings file
+// that cannot be read it raises the mode held at once, as it would be copied into an intact file: the
+// Mac's registration of its address writes the parent's mode, never the older one back, the file keeps
+// it once it reads again, and turning the custom block list off (with the PIN) lands on that mode's
+// resolvers. Over an intact file, as before.
+TEST_F(MainViewTest, OverUnreadableSettingsAStricterModeFromTheCloudIsHeldAndNeverWrittenBack) {
+  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns", {{"ipv4", custom}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  const nlohmann::json registered = nlohmann::json::array({testing::kPublicIp});
+  auto parentSets = [&](int64_t mode, const nlohmann::json& addresses) {
+    ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid,
+                                      {{"userId", uid}, {"blockMode", mode}, {"latestIpAddress", addresses}}));
+  };
+  // The Mac registers its address again (the parent's write left it out); the mode goes with it.
+  auto reRegisteredWithMode = [&](int64_t mode) {
+    EXPECT_TRUE(spin([&] {
+      return backend().getDocument("customBlacklist/" + uid)["fields"]["latestIpAddress"] == registered;
+    }));
+    EXPECT_EQ(backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"], mode);
+  };
+  auto customListOffWithThePin = [&](const std::shared_ptr<Main>& main) {
+    click(main->btnMenuOutlet);
+    click(main->customBlacklistMode);
+    enterPin(main, "2468");
+    click(main->btnMenuBackOutlet);
+  };
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(1)));
+  set(keys::kPinProtect, true);
+  inForce(custom);
+  parentSets(1, registered);
+  damageSettings();
+
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().blockerMode() == 1; }));
+  parentSets(2, nlohmann::json::array());
+  reRegisteredWithMode(2);
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 2);
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  click(main->btnMenuBackOutlet);
+  anotherProgramWritesItsKey();
+  platform::appkit::Workspace::shared().postDidWake();
+  drainDns();
+  expectFileProtects(2, true, false);
+  takeSetCalls();
+  customListOffWithThePin(main);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+
+  // Intact: the custom block list on again, the parent's modes are copied into the file.
+  click(main->btnMenuOutlet);
+  click(main->customBlacklistMode);
+  click(main->btnMenuBackOutlet);
+  ASSERT_TRUE(spin([&] {
+    drainDns();
+    return servers("Wi-Fi") == std::set<std::string>(custom.begin(), custom.end());
+  }));
+  parentSets(1, registered);
+  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().blockerMode() == 1; }));
+  parentSets(2, nlohmann::json::array());
+  reRegisteredWithMode(2);
+  expectFileProtects(2, true, false);
+  drainDns();
+  takeSetCalls();
+  customListOffWithThePin(main);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// The master PIN known from the database's own copy opens the lock alone while the user's own PIN waits
+// for an answer that cannot come with the cloud out of reach: the power button asks for it over a
+// settings file that cannot be read, as over an intact one.
+TEST_F(MainViewTest, OverUnreadableSettingsAMasterPinFromTheLocalCopyOpensTheLockWhileTheUsersOwnIsUnanswered) {
+  ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
+  protectedInTheStrictestMode();
+  auto masterFromTheCopy = [] {
+    return spin([] { return VrlUserDefault::shared().masterPin() == std::optional<std::string>("9876"); });
+  };
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  backend().stop();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(masterFromTheCopy());
+  asksPin(main, main->btnVRLOutlet, "Enter pin to turn off.");
+
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(masterFromTheCopy());
+  EXPECT_FALSE(VrlUserDefault::shared().userPinKnown());
+  asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn off.");
+  click(main->btnVRLOutlet);
+  enterPin(main, "9876");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// A PIN document of the user's whose PIN is not a text is no PIN of theirs, over an intact settings file
+// as over one that cannot be read: the master PIN guards, and what the document holds opens nothing.
+TEST_F(MainViewTest, APinDocumentWithoutATextPinLeavesTheLockToTheMasterPin) {
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", 2468}}));
+  protectedInTheStrictestMode();
+  auto onlyTheMasterPinOpens = [&](const std::shared_ptr<Main>& main, const std::string& why) {
+    asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
+    click(main->btnVRLOutlet);
+    enterPin(main, "2468");
+    EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+    EXPECT_EQ(takeSetCalls(), Strings{});
+    enterPin(main, "9876");
+    EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+    click(main->btnVRLOutlet);
+    EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+  };
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  onlyTheMasterPinOpens(main, "");
+
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  onlyTheMasterPinOpens(main, kUnreadable);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
