@@ -202,6 +202,12 @@ void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std
                      "Settings cannot be read; leaving current DNS settings unchanged: " << *readError);
     return;
   }
+  if (!settings.heldStateTold()) {
+    VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                     "Settings cannot be read and nothing read or in force tells what protection is; leaving "
+                     "current DNS settings unchanged");
+    return;
+  }
   std::vector<std::string> wanted;
   if (!clearDns) {
     if (std::vector<std::string> custom = settings.customBlacklistDns(); !custom.empty()) {

@@ -259,6 +259,8 @@ void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapsh
     shared().askForPinsLater();
     return;
   }
+  // The cloud's documents hold no PIN of the user's: one heard before opens nothing any more.
+  if (!anyPin && !snapshot->documents().empty()) store().removeObject(keys::kPin);
   settings.userPinAnswered();
   tellTheWindow();
 }
@@ -282,6 +284,8 @@ void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& s
       shared().askForPinsLater();
       return;
     }
+    // The cloud's document holds no master PIN: one heard before opens nothing any more.
+    if (snapshot->exists()) store().removeObject(keys::kMasterPin);
   } else {
     store().set(keys::kMasterPin, *text);
   }

@@ -35,6 +35,9 @@ constexpr const char* kUnreadablePrompt = "Settings cannot be read. ";
 constexpr const char* kPinNotKnownYet = "Settings cannot be read and your PIN is not known yet.";
 constexpr const char* kPinNotKnownYetInformative =
     "Protection stays as it is. Try again once Vorellin has reached the cloud.";
+// Under "Pin is incorrect" while only the master PIN can open the box.
+constexpr const char* kOwnPinNotKnownYet =
+    "Your own PIN is not known yet: until Vorellin has reached the cloud, only the master PIN opens the lock.";
 
 // The changes asked for in the menu; the PIN box shrinks the window to the normal height over them.
 bool isMenuChange(const std::string& what) {
@@ -136,7 +139,7 @@ void Main::btnPinContinue() {
                         (user && !user->empty() && entered == *user) ||
                         (user && master && user->empty() && master->empty() && entered.empty());
   if (!accepted) {
-    showAlert("Pin is incorrect", "Ok");
+    showAlert("Pin is incorrect", "Ok", user ? "" : kOwnPinNotKnownYet);
     // The click that opened the box is refused: the switches show the settings again.
     syncMenuControls();
     return;

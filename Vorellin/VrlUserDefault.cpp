@@ -98,12 +98,15 @@ void VrlUserDefault::holdFailClosedLocked() const {
     return;
   }
   if (!heldState_) {
-    // Nothing is held yet: the store still reads what was last read (nothing, at a start over it).
+    // Nothing is held yet: the store still reads what was last read (nothing, at a start over it). A
+    // file read without a mode was in the normal mode.
+    const bool read = preferences->wasEverRead();
     heldState_ = Held{preferences->boolForKey(keys::kBlockerState), preferences->boolForKey(keys::kCustomBlacklist),
                       preferences->boolForKey(keys::kFenwixState), preferences->boolForKey(keys::kPinProtect),
-                      preferences->hasKey(keys::kBlockerMode)
+                      preferences->hasKey(keys::kBlockerMode) || read
                           ? std::optional<int64_t>(preferences->integerForKey(keys::kBlockerMode))
-                          : std::nullopt};
+                          : std::nullopt,
+                      read};
   }
   // The services' DNS is read only when what is held does not already say the most it can.
   std::optional<AppUtils::DnsInForce> dns;
@@ -120,6 +123,7 @@ void VrlUserDefault::holdFailClosedLocked() const {
   // Once on, a switch stays on: a later reading that is off (the cloud moved the custom block list's
   // resolvers, say) only no longer recognises what is in force.
   Held& h = *heldState_;
+  h.told = h.told || inForce().proxy || inForce().customBlacklist || inForce().mode;
   h.blocker = h.blocker || inForce().protection;
   h.customBlacklist = h.customBlacklist || inForce().customBlacklist || inForce().proxy;
   h.fenwix = h.fenwix || inForce().proxy;
@@ -186,6 +190,12 @@ int64_t VrlUserDefault::blockModeForCloud() const {
 }
 
 bool VrlUserDefault::fenwixInEffect() const { return fenwixState() && !fenwixFellBack_; }
+
+bool VrlUserDefault::heldStateTold() const {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdFailClosedLocked();
+  return !heldState_ || heldState_->told;
+}
 
 bool VrlUserDefault::holdFenwixFallback() {
   std::lock_guard<std::mutex> lock(heldMutex_);

@@ -94,6 +94,11 @@ class VrlUserDefault {
   // For the proxy's fallback: records it and returns true while the settings cannot be read; false
   // when they can, and the fallback writes the switch off itself.
   bool holdFenwixFallback();
+  // While the settings cannot be read: whether what is held rests on something read in this run or
+  // recognised in force. At a start over the damage with resolvers in force that are on no list known
+  // yet, it rests on guesses alone: those resolvers may be a list the cloud moved, the custom block
+  // list's among them, and nothing may take their place. True while the settings can be read.
+  bool heldStateTold() const;
 
   // Forgets what is held and heard, and what the store read, as a new process starts; for tests.
   void resetForTesting();
@@ -119,6 +124,7 @@ class VrlUserDefault {
   struct Held {
     bool blocker = false, customBlacklist = false, fenwix = false, pinProtect = false;
     std::optional<int64_t> mode;
+    bool told = false;  // see heldStateTold()
   };
   mutable std::mutex heldMutex_;
   mutable std::optional<Held> heldState_;  // taken when the file was found unreadable, raised since

@@ -329,7 +329,7 @@ TEST_F(DnsSwitchTest, UnknownModeLeavesDnsUnchangedWhateverTheShuffle) {
 }
 
 // Over settings that cannot be read the DNS follows what is held (here: protection on, as the services
-// have DNS of their own, in the strictest mode, as no mode was read), but nothing clears it.
+// have DNS of their own, in the normal mode of the file read without one), but nothing clears it.
 TEST_F(DnsSwitchTest, UnreadableSettingsAreFollowedAsHeldNeverClearedAndAreKeptAside) {
   writeServices({service("Wi-Fi", true, {"192.168.1.1"}, {"10.0.0.1"})});
   setModeLists();
@@ -343,7 +343,7 @@ TEST_F(DnsSwitchTest, UnreadableSettingsAreFollowedAsHeldNeverClearedAndAreKeptA
   int writes = 0;  // every write of the two-address list picks its order first
   AppUtils::setAddressShuffle([&writes](Strings&) { ++writes; });
   request(true, false);
-  EXPECT_EQ(sorted(current("Wi-Fi").dnsServers), (Strings{"10.0.2.1", "10.0.2.2"}));
+  EXPECT_EQ(sorted(current("Wi-Fi").dnsServers), (Strings{"10.0.0.1", "10.0.0.2"}));
   EXPECT_EQ(writes, 1);
   // What is in force already is not written again, forced or not.
   request(true, false);
@@ -352,7 +352,7 @@ TEST_F(DnsSwitchTest, UnreadableSettingsAreFollowedAsHeldNeverClearedAndAreKeptA
 
   log->clear();
   request(true, true);
-  EXPECT_EQ(sorted(current("Wi-Fi").dnsServers), (Strings{"10.0.2.1", "10.0.2.2"}));
+  EXPECT_EQ(sorted(current("Wi-Fi").dnsServers), (Strings{"10.0.0.1", "10.0.0.2"}));
   auto errors = log->texts(LogFlag::Error, kSetDns);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].rfind("Settings cannot be read; leaving current DNS settings unchanged: ", 0), 0u) << errors[0];

@@ -517,10 +517,9 @@ TEST_F(MainViewTest, DnsCheckAtStartRequestsDnsOnlyWhenNoModeListIsInForce) {
 }
 
 // Settings that cannot be read never switch protection off, whether the cloud answers or not: what the
-// listeners and the public-IP refresh store waits in memory, the file stays as it is, the Mac's DNS
-// follows what is held (the strictest mode, where nothing read tells another), and only a change made in
-// the window, with the PIN, replaces the file (kept aside) with everything held.
-TEST_F(MainViewTest, DamagedSettingsAreHeldUntilASettingIsChangedInTheWindow) {
+// listeners and the public-IP refresh store waits in memory, the file and the Mac's DNS stay as they are,
+// and only a change made in the window, with the PIN, replaces the file (kept aside) with everything held.
+TEST_F(MainViewTest, DamagedSettingsLeaveTheDnsAloneUntilASettingIsChangedInTheWindow) {
   const std::filesystem::path path = prefs()->filePath();
   auto keptAside = [&] {
     Strings contents;
@@ -529,7 +528,7 @@ TEST_F(MainViewTest, DamagedSettingsAreHeldUntilASettingIsChangedInTheWindow) {
     return contents;
   };
   auto damage = [] { return damageSettings(); };
-  const std::set<std::string> cloudNormal = {"10.0.5.1", "10.0.5.2"};
+  const std::set<std::string> normal = {"10.0.0.1", "10.0.0.2"}, cloudNormal = {"10.0.5.1", "10.0.5.2"};
 
   set(keys::kBlockerState, true);
   set(keys::kPinProtect, true);
@@ -554,10 +553,10 @@ TEST_F(MainViewTest, DamagedSettingsAreHeldUntilASettingIsChangedInTheWindow) {
   drainDns();
   EXPECT_EQ(readFile(path), firstDamage);
   EXPECT_EQ(keptAside(), Strings{});
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), normal);
   // The resolvers in force are on none of the lists the cloud gives, yet they are the services' own:
-  // protection reads on, in the strictest mode as nothing read tells another, and the DNS follows it.
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.7.1", "Ethernet:10.0.7.1"}));
-  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.7.1"});
+  // protection reads on, in the strictest mode as nothing read tells another.
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   const auto launchErrors = log->texts(platform::logging::LogFlag::Error, "applicationDidFinishLaunching(_:)");
   ASSERT_EQ(launchErrors.size(), 1u);
@@ -741,7 +740,7 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
 // The DNS in force is then on none of the cloud's lists and nothing read tells the mode at a start, yet
 // the window shows protection on in the mode last read (the strictest where nothing was read, whatever
 // mode the cloud recorded when the custom block list was last on), off and a lower mode wait for the
-// PIN, the DNS follows the cloud's new list for that mode at once, as over an intact file, and what
+// PIN, the DNS follows the cloud's new list for the mode read at once, as over an intact file, and what
 // replaces the file keeps protection and the mode: no wake or restart clears the DNS or lowers it.
 TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListIsFollowedAndNeitherShowsNorWritesProtectionOff) {
   const Strings normal = {"10.0.0.1", "10.0.0.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
@@ -787,7 +786,9 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListIsFollowedAndNeitherSho
   EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.4.1"});
   expectFileProtects(2);
 
-  // Damaged again, the list moved again, and a start that has read nothing: the same.
+  // Damaged again, the list moved again, and a start that has read nothing: protection on in the
+  // strictest mode, but nothing tells that the resolvers in force, on no list known in this run, were
+  // that mode's (they might be the custom block list's), so they stay until a change with the PIN.
   damageSettings();
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.5.1"}));
   main = restart();
@@ -795,7 +796,8 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListIsFollowedAndNeitherSho
   ASSERT_TRUE(pinsHeard("2468"));
   ASSERT_TRUE(strictestListIs("10.0.5.1"));
   drainDns();
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.5.1", "Ethernet:10.0.5.1"}));
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.4.1"});
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-list")));
@@ -920,6 +922,20 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
   EXPECT_EQ(takeSetCalls(), Strings{});
   EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.9.8.1", "10.9.8.2"}));
   expectFileProtects(2, true, false);
+
+  // The list's resolvers in force are ones the cloud has since moved away from, and a start over a
+  // damaged file: nothing read or known tells what they are, so no mode's resolvers take their place.
+  inForce(custom);
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(spin([&] {
+    const VrlUserDefault& settings = VrlUserDefault::shared();
+    return settings.customBlacklistDns() == moved && !settings.getDnsPreferences(2).empty();
+  }));
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>(custom.begin(), custom.end()));
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
@@ -1203,46 +1219,62 @@ TEST_F(MainViewTest, OverUnreadableSettingsAStricterModeFromTheCloudIsHeldAndNev
     enterPin(main, "2468");
     click(main->btnMenuBackOutlet);
   };
+  // The extreme mode (with the PIN where it is lower), then the custom block list on, which writes that
+  // mode to the cloud over an older record.
+  auto customListOnAtExtreme = [&](const std::shared_ptr<Main>& main) {
+    parentSets(0, registered);
+    click(main->btnMenuOutlet);
+    if (VrlUserDefault::shared().blockerMode() != 1) {
+      click(main->extremeMode);
+      enterPin(main, "2468");
+    }
+    click(main->customBlacklistMode);
+    click(main->btnMenuBackOutlet);
+    ASSERT_TRUE(spin([&] {
+      drainDns();
+      return servers("Wi-Fi") == std::set<std::string>(custom.begin(), custom.end());
+    }));
+    ASSERT_TRUE(spin([&] { return backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"] == 1; }));
+    expectFileProtects(1, true, false);
+  };
   set(keys::kBlockerState, true);
-  set(keys::kCustomBlacklist, true);
   set(keys::kBlockerMode, platform::Value(int64_t(1)));
   set(keys::kPinProtect, true);
-  inForce(custom);
-  parentSets(1, registered);
-  damageSettings();
-
+  inForce({"10.0.1.1", "10.0.1.2"});
+  parentSets(0, registered);
   auto main = launchSignedIn();
   ASSERT_TRUE(main);
   ASSERT_TRUE(pinsHeard("2468"));
-  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().blockerMode() == 1; }));
+
+  // Intact: the parent's stricter mode is copied into the file and registered with the address.
+  customListOnAtExtreme(main);
+  parentSets(2, nlohmann::json::array());
+  reRegisteredWithMode(2);
+  expectFileProtects(2, true, false);
+  drainDns();
+  takeSetCalls();
+  customListOffWithThePin(main);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+
+  // The same steps with the file damaged under the running application, after it read the extreme mode.
+  customListOnAtExtreme(main);
+  damageSettings();
+  ASSERT_TRUE(prefs()->readError());
   parentSets(2, nlohmann::json::array());
   reRegisteredWithMode(2);
   EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 2);
   click(main->btnMenuOutlet);
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
   click(main->btnMenuBackOutlet);
+  // A weaker mode from the cloud is left for the file to decide: the mode held stays, and the Mac's
+  // registration carries the cloud's own mode, neither the held one nor the older one.
+  parentSets(0, nlohmann::json::array());
+  reRegisteredWithMode(0);
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 2);
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
   expectFileProtects(2, true, false);
-  takeSetCalls();
-  customListOffWithThePin(main);
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
-
-  // Intact: the custom block list on again, the parent's modes are copied into the file.
-  click(main->btnMenuOutlet);
-  click(main->customBlacklistMode);
-  click(main->btnMenuBackOutlet);
-  ASSERT_TRUE(spin([&] {
-    drainDns();
-    return servers("Wi-Fi") == std::set<std::string>(custom.begin(), custom.end());
-  }));
-  parentSets(1, registered);
-  ASSERT_TRUE(spin([] { return VrlUserDefault::shared().blockerMode() == 1; }));
-  parentSets(2, nlohmann::json::array());
-  reRegisteredWithMode(2);
-  expectFileProtects(2, true, false);
-  drainDns();
   takeSetCalls();
   customListOffWithThePin(main);
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
@@ -1274,6 +1306,12 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMasterPinFromTheLocalCopyOpensTheLoc
   EXPECT_FALSE(VrlUserDefault::shared().userPinKnown());
   asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn off.");
   click(main->btnVRLOutlet);
+  // Any other entry is refused, and the person is told why their own PIN could not open it.
+  enterPin(main, "1111");
+  ASSERT_EQ(alerts->count(), 1u);
+  EXPECT_EQ(alerts->alerts()[0].messageText, "Pin is incorrect");
+  EXPECT_EQ(alerts->alerts()[0].informativeText,
+            "Your own PIN is not known yet: until Vorellin has reached the cloud, only the master PIN opens the lock.");
   enterPin(main, "9876");
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
@@ -1281,17 +1319,19 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMasterPinFromTheLocalCopyOpensTheLoc
 }
 
 // A PIN document of the user's whose PIN is not a text is no PIN of theirs, over an intact settings file
-// as over one that cannot be read: the master PIN guards, and what the document holds opens nothing.
+// as over one that cannot be read: the master PIN guards, and neither what the document holds nor the
+// text PIN it held before opens anything.
 TEST_F(MainViewTest, APinDocumentWithoutATextPinLeavesTheLockToTheMasterPin) {
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
   ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
-  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", 2468}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
   protectedInTheStrictestMode();
   auto onlyTheMasterPinOpens = [&](const std::shared_ptr<Main>& main, const std::string& why) {
     asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
     click(main->btnVRLOutlet);
     enterPin(main, "2468");
-    EXPECT_EQ(alertTexts(), Strings{"Pin is incorrect"});
+    enterPin(main, "1357");
+    EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
     EXPECT_EQ(takeSetCalls(), Strings{});
     enterPin(main, "9876");
     EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
@@ -1300,6 +1340,8 @@ TEST_F(MainViewTest, APinDocumentWithoutATextPinLeavesTheLockToTheMasterPin) {
   };
   auto main = launchSignedIn();
   ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468", "9876"));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", 1357}}));
   ASSERT_TRUE(pinsHeard("", "9876"));
   onlyTheMasterPinOpens(main, "");
 
