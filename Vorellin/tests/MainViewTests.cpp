@@ -786,11 +786,18 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListIsFollowedAndNeitherSho
   EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.4.1"});
   expectFileProtects(2);
 
-  // Damaged again, the list moved again, and a start that has read nothing: protection on in the
-  // strictest mode, but nothing tells that the resolvers in force, on no list known in this run, were
-  // that mode's (they might be the custom block list's), so they stay until a change with the PIN.
-  damageSettings();
+  // The list moved again while Vorellin was not running (the Mac still on the old one), damaged, and a
+  // start that has read nothing: protection on in the strictest mode, but nothing tells that the
+  // resolvers in force, on no list known in this run, were that mode's (they might be the custom block
+  // list's), so they stay until a change with the PIN.
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.5.1"}));
+  ASSERT_TRUE(spin([&] {
+    drainDns();
+    return servers("Wi-Fi") == std::set<std::string>{"10.0.5.1"};
+  }));
+  damageSettings();
+  inForce({"10.0.4.1"});
+  takeSetCalls();
   main = restart();
   ASSERT_TRUE(main);
   ASSERT_TRUE(pinsHeard("2468"));
