@@ -137,8 +137,9 @@ void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
   // The store found it first, before any logger was there to take it.
   if (auto readError = VrlUserDefault::shared().preferences->readError()) {
     VRL_LOG_ERROR_AT(__FILE__, "applicationDidFinishLaunching(_:)", __LINE__,
-                     "Settings cannot be read; the DNS stays as it is and changes wait in memory until a setting "
-                     "is changed in the window, with the PIN where one is known: "
+                     "Settings cannot be read; protection is held at its strictest, the DNS follows it, and "
+                     "changes wait in memory until a setting is changed in the window, with the PIN where one is "
+                     "known: "
                          << *readError);
   }
 
@@ -207,7 +208,7 @@ void AppDelegate::startFenwixHealthMonitoring() {
   if (fenwixHealthTimer) fenwixHealthTimer->invalidate();
   fenwixHealthTimer = Timer::scheduled(kHealthInterval, true, [](Timer&) {
     const VrlUserDefault& settings = VrlUserDefault::shared();
-    if (!settings.blockerState() || !settings.customBlacklistState() || !settings.fenwixState()) return;
+    if (!settings.blockerState() || !settings.customBlacklistState() || !settings.fenwixInEffect()) return;
     requestDns(false, false, "startFenwixHealthMonitoring()", __FILE__, __LINE__);
   });
 }

@@ -187,28 +187,34 @@ std::vector<std::string> AppUtils::dnsServersForCurrentState() {
   const VrlUserDefault& settings = VrlUserDefault::shared();
   const bool blocker = settings.blockerState();
   const bool customBlacklist = blocker && settings.customBlacklistState();
-  const bool fenwix = customBlacklist && settings.fenwixState();
+  const bool fenwix = customBlacklist && settings.fenwixInEffect();
   return wantedServers(blocker, customBlacklist, fenwix);
 }
 
 void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std::string file, int line) {
   VRL_LOG_DEBUG_AT(__FILE__, kSetDnsFunction, __LINE__,
                    "Caller: " << functionCaller << " | " << file << " | " << line);
-  // Unreadable settings tell nothing of the custom block list, the proxy or the lists: switching on
-  // what is known of them could drop the filtering in force.
-  if (auto readError = VrlUserDefault::shared().preferences->readError()) {
+  const VrlUserDefault& settings = VrlUserDefault::shared();
+  // Over settings that cannot be read the DNS follows what is held, which is never below what was in
+  // force: nothing clears it, quitting included.
+  if (auto readError = settings.preferences->readError(); readError && clearDns) {
     VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
                      "Settings cannot be read; leaving current DNS settings unchanged: " << *readError);
     return;
   }
+  if (!settings.heldStateTold()) {
+    VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                     "Settings cannot be read and nothing read or in force tells what protection is; leaving "
+                     "current DNS settings unchanged");
+    return;
+  }
   std::vector<std::string> wanted;
   if (!clearDns) {
-    const VrlUserDefault& settings = VrlUserDefault::shared();
     if (std::vector<std::string> custom = settings.customBlacklistDns(); !custom.empty()) {
       std::lock_guard<std::mutex> lock(lastCustomListMutex());
       lastCustomList() = std::move(custom);
     }
-    const bool proxyChecked = settings.blockerState() && settings.customBlacklistState() && settings.fenwixState();
+    const bool proxyChecked = settings.blockerState() && settings.customBlacklistState() && settings.fenwixInEffect();
     if (proxyChecked) {
       FenwixServiceCheck check;
       {
@@ -224,7 +230,7 @@ void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std
     // One reading of the switches, taken after the proxy check, decides both the list and the guard.
     const bool blocker = settings.blockerState();
     const bool customBlacklist = blocker && settings.customBlacklistState();
-    const bool fenwix = customBlacklist && settings.fenwixState();
+    const bool fenwix = customBlacklist && settings.fenwixInEffect();
     wanted = wantedServers(blocker, customBlacklist, fenwix);
     // The option went off during the check (a proxy that failed, as a rule): left as it is, the Mac
     // would stay on the proxy's address, where nothing may answer any more.
@@ -248,6 +254,17 @@ void AppUtils::setDns(bool force, bool clearDns, std::string functionCaller, std
                                                         << " are unavailable; leaving current DNS settings unchanged");
       }
       return;
+    }
+    if (settings.preferences->readError()) {
+      // What is held is never off nor without a list: an empty list is one not known in this run.
+      if (wanted.empty()) {
+        VRL_LOG_ERROR_AT(__FILE__, kSetDnsFunction, __LINE__,
+                         "Settings cannot be read and the DNS addresses of what is held are not known yet; leaving "
+                         "current DNS settings unchanged");
+        return;
+      }
+      // The DNS only follows what is held: what is in force already is not written again.
+      force = false;
     }
   }
   if (!force && dnsAlreadyApplied(wanted)) return;
@@ -416,7 +433,7 @@ void AppUtils::storeAndRegisterPublicIp(const std::string& address) {
   std::lock_guard<std::mutex> lock(publicIpMutex());
   storePublicIpInTurn(address);
   const VrlUserDefault& settings = VrlUserDefault::shared();
-  if (!(settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState())) return;
+  if (!(settings.blockerState() && settings.customBlacklistState() && !settings.fenwixInEffect())) return;
   CurrentIpRegistration registration;
   {
     std::lock_guard<std::mutex> hookLock(hookMutex());

@@ -245,14 +245,13 @@ void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapsh
   for (const auto& document : snapshot->documents()) {
     std::optional<DAVValue> pin = document->valueForField(std::string("pin"));
     if (!pin || !pin->asString()) {
+      // No PIN of the user's own, as without a document: the master PIN guards.
       CLOUD_LOG(kPinCaller, "Ignoring pin document " << document->documentID() << ": \"pin\" is not a text");
       continue;
     }
     store().set(keys::kPin, *pin->asString());
     anyPin = true;
   }
-  // Documents without a usable PIN tell nothing of it.
-  if (!anyPin && !snapshot->documents().empty()) return;
   // A PIN the local copy holds may be used: knowing one only asks for more. Its lack is no answer of
   // the cloud's: the copy may be empty or old.
   if (!anyPin && snapshot->metadata().isFromCache()) {
@@ -260,31 +259,36 @@ void CloudCollections::onUserPin(const std::shared_ptr<DAVQuerySnapshot>& snapsh
     shared().askForPinsLater();
     return;
   }
+  // The cloud's documents hold no PIN of the user's: one heard before opens nothing any more.
+  if (!anyPin && !snapshot->documents().empty()) store().removeObject(keys::kPin);
   settings.userPinAnswered();
   tellTheWindow();
 }
 
 void CloudCollections::onMasterPin(const std::shared_ptr<DAVDocumentSnapshot>& snapshot,
                                    const platform::ErrorPtr& error) {
-  if (error || !snapshot || !snapshot->exists()) {
+  if (error || !snapshot) {
     CLOUD_LOG(kPinCaller, "Document does not exist");
-    if (error || !snapshot) return;
+    return;
+  }
+  const std::optional<DAVValue> masterPin =
+      snapshot->exists() ? snapshot->valueForField(std::string("masterPin")) : std::nullopt;
+  const std::string* text = masterPin ? masterPin->asString() : nullptr;
+  if (!text) {
+    // A document without a text PIN is as none: no master PIN.
+    CLOUD_LOG(kPinCaller, (snapshot->exists() ? "Ignoring the master PIN document: \"masterPin\" is not a text"
+                                              : "Document does not exist"));
     // Missing from the local copy only: no answer of the cloud's.
     if (snapshot->metadata().isFromCache()) {
       CLOUD_LOG(kPinCaller, "No master PIN in the local copy; waiting for the cloud's answer");
       shared().askForPinsLater();
       return;
     }
-    VrlUserDefault::shared().masterPinAnswered();
-    tellTheWindow();
-    return;
+    // The cloud's document holds no master PIN: one heard before opens nothing any more.
+    if (snapshot->exists()) store().removeObject(keys::kMasterPin);
+  } else {
+    store().set(keys::kMasterPin, *text);
   }
-  std::optional<DAVValue> masterPin = snapshot->valueForField(std::string("masterPin"));
-  if (!masterPin || !masterPin->asString()) {
-    CLOUD_LOG(kPinCaller, "Ignoring the master PIN document: \"masterPin\" is not a text");
-    return;
-  }
-  store().set(keys::kMasterPin, *masterPin->asString());
   VrlUserDefault::shared().masterPinAnswered();
   tellTheWindow();
 }
@@ -365,7 +369,7 @@ void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& s
     if (wanted != settings.customBlacklistDns()) {
       store().set(keys::kCustomBlacklistDns, valueList(wanted));
       store().synchronize();
-      if (settings.customBlacklistState() && !settings.fenwixState()) requestDns(kCustomDnsCaller);
+      if (settings.customBlacklistState() && !settings.fenwixInEffect()) requestDns(kCustomDnsCaller);
       tellTheWindow();
     }
   }
@@ -380,7 +384,7 @@ void CloudCollections::onCustomDns(const std::shared_ptr<DAVDocumentSnapshot>& s
   store().set(keys::kFenwixDnsUrls, valueList(wanted));
   store().synchronize();
   FenwixHelper::writeFenwixConfig();
-  if (settings.customBlacklistState() && settings.fenwixState()) requestDns(kCustomDnsCaller);
+  if (settings.customBlacklistState() && settings.fenwixInEffect()) requestDns(kCustomDnsCaller);
 }
 
 void CloudCollections::onCustomBlacklist(const std::shared_ptr<DAVQuerySnapshot>& snapshot,
@@ -392,16 +396,14 @@ void CloudCollections::onCustomBlacklist(const std::shared_ptr<DAVQuerySnapshot>
   VrlUserDefault& settings = VrlUserDefault::shared();
   for (const auto& document : snapshot->documents()) {
     std::optional<DAVValue> mode = document->valueForField(std::string("blockMode"));
-    const int64_t* value = mode ? mode->asInteger() : nullptr;
-    const bool validMode = value && *value >= 0 && *value <= 2;
-    if (validMode) {
-      settings.cloudBlockModeHeard(*value);
+    const std::optional<int64_t> value = cloudvalue::blockMode(mode);
+    if (value) {
+      // Over settings that cannot be read the cloud's mode only raises the one held.
+      if (settings.cloudBlockModeHeard(*value)) requestDns(kCustomBlacklistCaller);
       if (store().readError()) tellTheWindow();
     }
-    // Over settings that cannot be read the mode stays as last read: the cloud's record stands in only
-    // where nothing was read.
     if (settings.customBlacklistState() && !store().readError()) {
-      if (!validMode) {
+      if (!value) {
         CLOUD_LOG(kCustomBlacklistCaller, "Ignoring \"blockMode\" of " << document->documentID() << ": "
                                               << (mode ? mode->ToString() : std::string("missing")));
       } else if (*value != settings.blockerMode()) {
@@ -411,7 +413,7 @@ void CloudCollections::onCustomBlacklist(const std::shared_ptr<DAVQuerySnapshot>
         tellTheWindow();
       }
     }
-    if (settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState()) {
+    if (settings.blockerState() && settings.customBlacklistState() && !settings.fenwixInEffect()) {
       std::optional<std::string> ip = settings.currentIp();
       if (!ip || ip->empty()) continue;
       std::optional<DAVValue> latest = document->valueForField(std::string("latestIpAddress"));

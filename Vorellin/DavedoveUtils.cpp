@@ -63,6 +63,12 @@ std::vector<std::string> validHttpsUrls(const std::vector<std::string>& list, st
   return out;
 }
 
+std::optional<int64_t> blockMode(const std::optional<DAVValue>& value) {
+  const int64_t* mode = value ? value->asInteger() : nullptr;
+  if (!mode || *mode < 0 || *mode > 2) return std::nullopt;
+  return *mode;
+}
+
 }  // namespace cloudvalue
 
 std::optional<std::string> DavedoveUtils::signedInUid() {
@@ -91,6 +97,9 @@ void DavedoveUtils::updateCurrentIp(const std::string& ip) {
       saveBlockMode({ip});
       return;
     }
+    // The mode the document holds is the cloud's own, the one a held mode may not write lower.
+    if (std::optional<int64_t> mode = cloudvalue::blockMode(snapshot->valueForField(std::string("blockMode"))))
+      VrlUserDefault::shared().cloudBlockModeHeard(*mode);
     std::optional<DAVValue> latest = snapshot->valueForField(std::string("latestIpAddress"));
     std::optional<std::vector<std::string>> listed = cloudvalue::textList(latest ? &*latest : nullptr);
     const bool add = !(listed && std::find(listed->begin(), listed->end(), ip) != listed->end());
@@ -100,14 +109,14 @@ void DavedoveUtils::updateCurrentIp(const std::string& ip) {
     const VrlUserDefault& settings = VrlUserDefault::shared();
     if (add && batch) {
       batch->updateData({{"latestIpAddress", DAVValue(DAVFieldValue::fieldValueForArrayUnion({DAVValue(ip)}))},
-                         {"blockMode", DAVValue(settings.blockerMode())}},
+                         {"blockMode", DAVValue(settings.blockModeForCloud())}},
                         document);
     }
     std::optional<std::string> withdrawn = settings.previousIp();
     if (withdrawn && (withdrawn->empty() || *withdrawn == ip)) withdrawn.reset();
     if (withdrawn && batch) {
       batch->updateData({{"latestIpAddress", DAVValue(DAVFieldValue::fieldValueForArrayRemove({DAVValue(*withdrawn)}))},
-                         {"blockMode", DAVValue(settings.blockerMode())}},
+                         {"blockMode", DAVValue(settings.blockModeForCloud())}},
                         document);
     }
     if ((!add && !withdrawn) || !batch) return;
@@ -130,9 +139,9 @@ void DavedoveUtils::saveBlockMode(const std::vector<std::string>& ips) {
   const std::optional<std::string> uid = signedInUid();
   if (!uid) return;
   const VrlUserDefault& settings = VrlUserDefault::shared();
-  DAVValue::Map fields = {{"blockMode", DAVValue(settings.blockerMode())}, {"userId", DAVValue(*uid)}};
+  DAVValue::Map fields = {{"blockMode", DAVValue(settings.blockModeForCloud())}, {"userId", DAVValue(*uid)}};
   std::vector<std::string> list;
-  if (settings.blockerState() && settings.customBlacklistState() && !settings.fenwixState()) {
+  if (settings.blockerState() && settings.customBlacklistState() && !settings.fenwixInEffect()) {
     std::copy_if(ips.begin(), ips.end(), std::back_inserter(list), [](const std::string& s) { return !s.empty(); });
   }
   if (!list.empty()) {

@@ -48,6 +48,8 @@ std::optional<std::vector<std::string>> textList(const DAVValue* value);
 std::vector<std::string> validAddresses(const std::vector<std::string>& list, std::vector<std::string>* dropped);
 // The texts that are plain https URLs (no white space, quotes, backticks, dollars or backslashes).
 std::vector<std::string> validHttpsUrls(const std::vector<std::string>& list, std::vector<std::string>* dropped);
+// A "blockMode" value that names one of the three modes; nullopt for anything else.
+std::optional<int64_t> blockMode(const std::optional<DAVValue>& value);
 }  // namespace cloudvalue
 
 }  // namespace vorellin

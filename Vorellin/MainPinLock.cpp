@@ -35,6 +35,9 @@ constexpr const char* kUnreadablePrompt = "Settings cannot be read. ";
 constexpr const char* kPinNotKnownYet = "Settings cannot be read and your PIN is not known yet.";
 constexpr const char* kPinNotKnownYetInformative =
     "Protection stays as it is. Try again once Vorellin has reached the cloud.";
+// Under "Pin is incorrect" while only the master PIN can open the box.
+constexpr const char* kOwnPinNotKnownYet =
+    "Your own PIN is not known yet: until Vorellin has reached the cloud, only the master PIN opens the lock.";
 
 // The changes asked for in the menu; the PIN box shrinks the window to the normal height over them.
 bool isMenuChange(const std::string& what) {
@@ -51,14 +54,16 @@ bool Main::mayChange(const std::string& what, bool weakens, int64_t mode) {
   if (!settings.preferences->readError()) {
     if (!weakens || !isPinProtectOn()) return true;
   } else {
-    // Whatever the window shows, nothing read tells what this change does to protection.
+    // Whatever the window shows, nothing read tells what this change does to protection. A known master
+    // PIN opens the lock alone, whatever is known of the user's own.
     const std::optional<std::string> user = settings.userPin(), master = settings.masterPin();
-    if (!user || (user->empty() && !master)) {
+    const bool masterKnown = master && !master->empty();
+    if (!masterKnown && (!user || (user->empty() && !master))) {
       showAlert(kPinNotKnownYet, "Ok", kPinNotKnownYetInformative);
       syncMenuControls();
       return false;
     }
-    if (user->empty() && master->empty()) return true;
+    if (!masterKnown && user->empty()) return true;
   }
   if (what == "mode") {
     askPinForMode(mode);
@@ -134,7 +139,7 @@ void Main::btnPinContinue() {
                         (user && !user->empty() && entered == *user) ||
                         (user && master && user->empty() && master->empty() && entered.empty());
   if (!accepted) {
-    showAlert("Pin is incorrect", "Ok");
+    showAlert("Pin is incorrect", "Ok", user ? "" : kOwnPinNotKnownYet);
     // The click that opened the box is refused: the switches show the settings again.
     syncMenuControls();
     return;

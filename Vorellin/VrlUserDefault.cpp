@@ -86,7 +86,8 @@ void VrlUserDefault::holdFailClosed() const {
 
 void VrlUserDefault::holdFailClosedLocked() const {
   if (!preferences->readError()) {
-    lastRead_.reset();
+    heldState_.reset();
+    fenwixFellBack_ = false;
     if (held_.empty()) return;
     // Someone else replaced the file: what it says now stands, what it lacks is written as held.
     const platform::UserDefaults file(preferences->domain());
@@ -96,15 +97,18 @@ void VrlUserDefault::holdFailClosedLocked() const {
     held_.clear();
     return;
   }
-  if (!lastRead_) {
-    // Nothing is held yet: the store still reads what was last read (nothing, at a start over it).
-    lastRead_ = LastRead{preferences->boolForKey(keys::kBlockerState), preferences->boolForKey(keys::kCustomBlacklist),
-                         preferences->boolForKey(keys::kFenwixState), preferences->boolForKey(keys::kPinProtect),
-                         preferences->hasKey(keys::kBlockerMode)
-                             ? std::optional<int64_t>(preferences->integerForKey(keys::kBlockerMode))
-                             : std::nullopt};
+  if (!heldState_) {
+    // Nothing is held yet: the store still reads what was last read (nothing, at a start over it). A
+    // file read without a mode was in the normal mode.
+    const bool read = preferences->wasEverRead();
+    heldState_ = Held{preferences->boolForKey(keys::kBlockerState), preferences->boolForKey(keys::kCustomBlacklist),
+                      preferences->boolForKey(keys::kFenwixState), preferences->boolForKey(keys::kPinProtect),
+                      preferences->hasKey(keys::kBlockerMode) || read
+                          ? std::optional<int64_t>(preferences->integerForKey(keys::kBlockerMode))
+                          : std::nullopt,
+                      read};
   }
-  // The services' DNS is read only when what was last read does not already say on.
+  // The services' DNS is read only when what is held does not already say the most it can.
   std::optional<AppUtils::DnsInForce> dns;
   auto inForce = [&dns]() -> const AppUtils::DnsInForce& {
     if (!dns) dns = AppUtils::dnsInForce();
@@ -118,28 +122,25 @@ void VrlUserDefault::holdFailClosedLocked() const {
   };
   // Once on, a switch stays on: a later reading that is off (the cloud moved the custom block list's
   // resolvers, say) only no longer recognises what is in force.
-  LastRead& last = *lastRead_;
-  last.blocker = last.blocker || inForce().protection;
-  last.customBlacklist = last.customBlacklist || inForce().customBlacklist || inForce().proxy;
-  last.fenwix = last.fenwix || inForce().proxy;
-  hold(keys::kBlockerState, last.blocker);
-  hold(keys::kCustomBlacklist, last.customBlacklist);
-  hold(keys::kFenwixState, last.fenwix);
-  // The cloud records the mode only while the custom block list is on: an older record may be below
-  // the mode whose resolvers are in force.
-  const int64_t cloudMode = cloudBlockMode_;
-  int64_t mode = 2;
-  if (last.mode) {
-    mode = *last.mode;
-  } else if (inForce().mode) {
-    mode = *inForce().mode;
-  } else if (cloudMode >= 0 && preferences->boolForKey(keys::kCustomBlacklist)) {
-    mode = cloudMode;
-  }
-  hold(keys::kBlockerMode, platform::Value(mode));
+  Held& h = *heldState_;
+  h.told = h.told || inForce().proxy || inForce().customBlacklist || inForce().mode;
+  h.blocker = h.blocker || inForce().protection;
+  h.customBlacklist = h.customBlacklist || inForce().customBlacklist || inForce().proxy;
+  h.fenwix = h.fenwix || inForce().proxy;
+  hold(keys::kBlockerState, h.blocker);
+  hold(keys::kCustomBlacklist, h.customBlacklist);
+  hold(keys::kFenwixState, h.fenwix);
+  auto raise = [&h](std::optional<int64_t> mode) {
+    if (mode && (!h.mode || *mode > *h.mode)) h.mode = mode;
+  };
+  if (!h.mode || *h.mode < 2) raise(inForce().mode);
+  // An older record of the cloud's may be below the mode in force; it counts only as far as it raises.
+  if (const int64_t cloudMode = cloudBlockMode_; cloudMode >= 0 && h.customBlacklist) raise(cloudMode);
+  hold(keys::kBlockerMode, platform::Value(h.mode.value_or(2)));
   const std::optional<std::string> user = userPin(), master = masterPin();
+  h.pinProtect = h.pinProtect || (user && !user->empty()) || (master && !master->empty());
   const bool noPinAtAll = user && master && user->empty() && master->empty();
-  hold(keys::kPinProtect, last.pinProtect || !noPinAtAll);
+  hold(keys::kPinProtect, h.pinProtect || !noPinAtAll);
 }
 
 std::optional<std::string> VrlUserDefault::userPin() const {
@@ -170,12 +171,45 @@ void VrlUserDefault::userChanged() {
   preferences->removeObject(keys::kPin);
 }
 
-void VrlUserDefault::cloudBlockModeHeard(int64_t mode) { cloudBlockMode_ = mode; }
+bool VrlUserDefault::cloudBlockModeHeard(int64_t mode) {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdFailClosedLocked();
+  cloudBlockMode_ = mode;
+  if (!heldState_) return false;
+  const int64_t before = heldState_->mode.value_or(-1);
+  holdFailClosedLocked();
+  return heldState_ && heldState_->mode.value_or(-1) != before;
+}
+
+int64_t VrlUserDefault::blockModeForCloud() const {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdFailClosedLocked();
+  const int64_t cloudMode = cloudBlockMode_;
+  if (heldState_ && held_.count(keys::kBlockerMode) && cloudMode >= 0) return cloudMode;
+  return preferences->integerForKey(keys::kBlockerMode);
+}
+
+bool VrlUserDefault::fenwixInEffect() const { return fenwixState() && !fenwixFellBack_; }
+
+bool VrlUserDefault::heldStateTold() const {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdFailClosedLocked();
+  return !heldState_ || heldState_->told;
+}
+
+bool VrlUserDefault::holdFenwixFallback() {
+  std::lock_guard<std::mutex> lock(heldMutex_);
+  holdFailClosedLocked();
+  if (!heldState_) return false;
+  fenwixFellBack_ = true;
+  return true;
+}
 
 void VrlUserDefault::resetForTesting() {
   std::lock_guard<std::mutex> lock(heldMutex_);
   held_.clear();
-  lastRead_.reset();
+  heldState_.reset();
+  fenwixFellBack_ = false;
   userPinAnswered_ = false;
   masterPinAnswered_ = false;
   userChanged_ = false;
@@ -187,10 +221,13 @@ void VrlUserDefault::writeReplacingUnreadable(const char* key, platform::Value v
   std::lock_guard<std::mutex> lock(heldMutex_);
   holdFailClosedLocked();
   held_.erase(key);
+  // A person's choice of the option replaces what a fallback held for it.
+  if (std::string(key) == keys::kFenwixState) fenwixFellBack_ = false;
   preferences->set(key, std::move(value));
   if (preferences->synchronizeReplacingUnreadable()) {
     held_.clear();
-    lastRead_.reset();
+    heldState_.reset();
+    fenwixFellBack_ = false;
   }
 }
 

@@ -79,8 +79,26 @@ class VrlUserDefault {
   // through the form): the PIN held may be someone else's and opens nothing of theirs, and what the cloud
   // answered was about someone else.
   void userChanged();
-  // The block mode the cloud records for the user, taken while nothing read tells the mode.
-  void cloudBlockModeHeard(int64_t mode);
+  // The block mode the cloud records for the user. While the settings cannot be read and the custom
+  // block list holds on, a stricter one raises the mode held (the cloud governs the mode only while the
+  // list is on); true when it did. A weaker one waits for the file to read again.
+  bool cloudBlockModeHeard(int64_t mode);
+  // The block mode to write to the cloud. While the settings cannot be read, a held mode is no choice of
+  // anyone's: the one the cloud last gave stands, and only without one is the held mode written.
+  int64_t blockModeForCloud() const;
+
+  // The encrypted-DNS option as DNS switching follows it: the switch, except after the proxy failed
+  // while the settings could not be read. The fallback may not write the switch off then (that waits for
+  // the file to read again, the switch stays held on), so it is recorded here instead.
+  bool fenwixInEffect() const;
+  // For the proxy's fallback: records it and returns true while the settings cannot be read; false
+  // when they can, and the fallback writes the switch off itself.
+  bool holdFenwixFallback();
+  // While the settings cannot be read: whether what is held rests on something read in this run or
+  // recognised in force. At a start over the damage with resolvers in force that are on no list known
+  // yet, it rests on guesses alone: those resolvers may be a list the cloud moved, the custom block
+  // list's among them, and nothing may take their place. True while the settings can be read.
+  bool heldStateTold() const;
 
   // Forgets what is held and heard, and what the store read, as a new process starts; for tests.
   void resetForTesting();
@@ -92,22 +110,26 @@ class VrlUserDefault {
   VrlUserDefault();
   // While the settings file cannot be read nothing there tells what protection is, and any reading
   // below the truth would let a change or an automatic request weaken it. Protection, the block mode, the
-  // custom block list, the encrypted-DNS option and PIN protection then read fail-closed: protection and
-  // the two options as last read, or on once what is in force says so (any DNS of the services' own,
-  // the custom block list's resolvers, the proxy), and on from then; PIN protection as last read, or on
-  // while a PIN is known or may exist; the mode as last read, else the strictest whose resolvers are in
-  // force, else the cloud's record of it while the custom block list reads on, else the strictest.
-  // A change of a person's waiting in memory stands. They are held among the changes waiting in memory,
-  // so that whatever replaces the file keeps them; once it reads again, what it lacks of them is written.
+  // custom block list, the encrypted-DNS option and PIN protection are then held, each at the strictest
+  // of what was last read, what is in force on the Mac and what the cloud says meanwhile, and they only
+  // rise from then: a switch once on stays on (any DNS of the services' own is protection, the custom
+  // block list's resolvers are the list, the proxy is the list and the option), the mode is the
+  // strictest of the one last read, the strictest whose resolvers are in force and, while the custom
+  // block list holds on, the cloud's record (with none of them, the strictest); PIN protection is on
+  // while a PIN is known or may exist. A change of a person's waiting in memory stands. They are held
+  // among the changes waiting in memory, so that whatever replaces the file keeps them; once it reads
+  // again, what it lacks of them is written.
   void holdFailClosed() const;
   void holdFailClosedLocked() const;  // heldMutex_ held
-  struct LastRead {
+  struct Held {
     bool blocker = false, customBlacklist = false, fenwix = false, pinProtect = false;
     std::optional<int64_t> mode;
+    bool told = false;  // see heldStateTold()
   };
   mutable std::mutex heldMutex_;
-  mutable std::optional<LastRead> lastRead_;  // taken when the file was found unreadable, raised since
-  mutable std::set<std::string> held_;         // keys holding a fail-closed value, not a change of anyone's
+  mutable std::optional<Held> heldState_;  // taken when the file was found unreadable, raised since
+  mutable std::set<std::string> held_;      // keys holding a held value, not a change of anyone's
+  mutable std::atomic<bool> fenwixFellBack_{false};
   std::atomic<bool> userPinAnswered_{false};
   std::atomic<bool> masterPinAnswered_{false};
   std::atomic<bool> userChanged_{false};

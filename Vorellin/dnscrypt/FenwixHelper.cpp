@@ -137,7 +137,7 @@ std::optional<long long> decimalInteger(const std::string& text) {
 
 bool allSwitchesOn() {
   const VrlUserDefault& settings = VrlUserDefault::shared();
-  return settings.blockerState() && settings.customBlacklistState() && settings.fenwixState();
+  return settings.blockerState() && settings.customBlacklistState() && settings.fenwixInEffect();
 }
 
 bool fileExists(const std::string& path) {
@@ -454,9 +454,15 @@ FenwixHelper::Health FenwixHelper::fenwixHealth() {
 }
 
 void FenwixHelper::fallBackFromFenwix() {
-  const std::shared_ptr<platform::UserDefaults>& preferences = VrlUserDefault::shared().preferences;
-  preferences->set(keys::kFenwixState, false);
-  preferences->synchronize();
+  if (VrlUserDefault::shared().holdFenwixFallback()) {
+    VRL_LOG_ERROR_AT(__FILE__, "fallBackFromFenwix()", __LINE__,
+                     "Settings cannot be read: the encrypted-DNS option stays on in them until they read again, "
+                     "while the DNS falls back");
+  } else {
+    const std::shared_ptr<platform::UserDefaults>& preferences = VrlUserDefault::shared().preferences;
+    preferences->set(keys::kFenwixState, false);
+    preferences->synchronize();
+  }
   AppUtils::refreshPublicIp();
   bool shown = false;
   if (unavailableAlertShown.compare_exchange_strong(shown, true))

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "Vorellin/dnscrypt/FenwixHelper.h"
 #include "Vorellin/tests/AppViewTest.h"
 #include "platform/foundation/Bundle.h"
 
@@ -102,6 +103,13 @@ class MainViewTest : public AppViewTest {
       for (auto& s : all) s.dnsServers = list;
       return true;
     }));
+  }
+  // Protection on in the strictest mode under PIN protection, its resolvers in force.
+  static void protectedInTheStrictestMode() {
+    set(keys::kBlockerState, true);
+    set(keys::kBlockerMode, platform::Value(int64_t(2)));
+    set(keys::kPinProtect, true);
+    inForce({"10.0.2.1", "10.0.2.2"});
   }
   // The cloud's resolver lists of the three modes.
   bool modesInCloud(const Strings& normal, const Strings& extreme, const Strings& ultra) {
@@ -732,19 +740,15 @@ TEST_F(MainViewTest, UnreadableSettingsLetAChangeThroughOnlyWithWhatIsKnownOfThe
 // The DNS in force is then on none of the cloud's lists and nothing read tells the mode at a start, yet
 // the window shows protection on in the mode last read (the strictest where nothing was read, whatever
 // mode the cloud recorded when the custom block list was last on), off and a lower mode wait for the
-// PIN, and what replaces the file keeps protection and the mode: no wake or restart clears the DNS or
-// lowers it, and it follows the cloud's new list for that mode. Over an intact file the same steps go
-// as before.
-TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesProtectionOff) {
+// PIN, the DNS follows the cloud's new list for the mode read at once, as over an intact file, and what
+// replaces the file keeps protection and the mode: no wake or restart clears the DNS or lowers it.
+TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListIsFollowedAndNeitherShowsNorWritesProtectionOff) {
   const Strings normal = {"10.0.0.1", "10.0.0.2"}, extreme = {"10.0.1.1", "10.0.1.2"};
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.3.1"}));
   ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
   // A mode recorded when the custom block list was last on: it tells nothing of the mode now.
   ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 0}}));
-  set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  set(keys::kPinProtect, true);
-  inForce({"10.0.2.1", "10.0.2.2"});
+  protectedInTheStrictestMode();
   auto strictestListIs = [](const std::string& address) {
     return spin([&] { return VrlUserDefault::shared().getDnsPreferences(2) == Strings{address}; });
   };
@@ -761,33 +765,46 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
   takeSetCalls();
   expectOffAndLowerModeAskPin(main);
 
-  // Damaged under the running application, then the list moves again: nothing follows it while the
-  // settings cannot be read, and the window still shows protection on in the strictest mode.
+  // Damaged under the running application, then the list moves again: the DNS follows it, and the
+  // window still shows protection on in the strictest mode.
   damageSettings();
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.4.1"}));
   ASSERT_TRUE(strictestListIs("10.0.4.1"));
   drainDns();
-  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.3.1"});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.4.1", "Ethernet:10.0.4.1"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   click(main->btnMenuOutlet);
   EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
   click(main->btnMenuBackOutlet);
   expectOffAndLowerModeAskPin(main, kUnreadable);
-  // Another program's file in place of the damaged one, then a wake: the DNS follows the strictest
+  // Another program's file in place of the damaged one, then a wake: the DNS stays on the strictest
   // mode's new list, and the next start reads protection on in that mode.
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.4.1", "Ethernet:10.0.4.1"}));
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.4.1"});
   expectFileProtects(2);
 
-  // Damaged again, the list moved again, and a start that has read nothing: the same.
-  damageSettings();
+  // The list moved again while Vorellin was not running (the Mac still on the old one), damaged, and a
+  // start that has read nothing: protection on in the strictest mode, but nothing tells that the
+  // resolvers in force, on no list known in this run, were that mode's (they might be the custom block
+  // list's), so they stay until a change with the PIN.
   ASSERT_TRUE(modesInCloud(normal, extreme, {"10.0.5.1"}));
+  ASSERT_TRUE(spin([&] {
+    drainDns();
+    return servers("Wi-Fi") == std::set<std::string>{"10.0.5.1"};
+  }));
+  damageSettings();
+  inForce({"10.0.4.1"});
+  takeSetCalls();
   main = restart();
   ASSERT_TRUE(main);
   ASSERT_TRUE(pinsHeard("2468"));
   ASSERT_TRUE(strictestListIs("10.0.5.1"));
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>{"10.0.4.1"});
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle On");
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-list")));
@@ -821,8 +838,8 @@ TEST_F(MainViewTest, OverUnreadableSettingsAMovedModeListNeitherShowsNorWritesPr
 // be read, at a start that has read nothing: the window shows them on with the mode the cloud records
 // for the user, every change waits for the PIN, and whatever is written in the file's place (a change
 // made with the PIN, another program's file) keeps them, also once the cloud has moved the list, so
-// that neither the change nor a wake moves the Mac to a mode's resolvers. Over an intact file the same
-// change goes as before.
+// that neither the change nor a wake moves the Mac to a mode's resolvers; a list the cloud moves is
+// followed as over an intact file. Over an intact file the same change goes as before.
 TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceStayOn) {
   const Strings custom = {"10.9.9.9", "10.9.9.8"}, moved = {"10.9.8.1", "10.9.8.2"};
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
@@ -896,21 +913,36 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-pin-fenwix-on")));
   click(main->view()->find<Button>("btnBackAskPin"));
   EXPECT_EQ(main->fenwixMode->state(), ControlStateOff);
-  // The cloud moves the list's resolvers: the ones in force are still its, so it stays on, and after
-  // another program's file and a wake the DNS follows the list to its new resolvers.
+  // The cloud moves the list's resolvers: the ones in force were its, so it stays on, and the DNS
+  // follows the list to its new resolvers at once. Another program's file and a wake keep them.
   ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
                                     {{"ipv4", moved}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
   ASSERT_TRUE(spin([&] { return VrlUserDefault::shared().customBlacklistDns() == moved; }));
   drainDns();
   EXPECT_EQ(main->customBlacklistMode->state(), ControlStateOn);
-  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.9.8.1 10.9.8.2", "Ethernet:10.9.8.1 10.9.8.2"}));
   spin([] { return false; }, std::chrono::milliseconds(50));
   ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-moved-custom-list-menu")));
   anotherProgramWritesItsKey();
   platform::appkit::Workspace::shared().postDidWake();
   drainDns();
-  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.9.8.1 10.9.8.2", "Ethernet:10.9.8.1 10.9.8.2"}));
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), (std::set<std::string>{"10.9.8.1", "10.9.8.2"}));
   expectFileProtects(2, true, false);
+
+  // The list's resolvers in force are ones the cloud has since moved away from, and a start over a
+  // damaged file: nothing read or known tells what they are, so no mode's resolvers take their place.
+  inForce(custom);
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(spin([&] {
+    const VrlUserDefault& settings = VrlUserDefault::shared();
+    return settings.customBlacklistDns() == moved && !settings.getDnsPreferences(2).empty();
+  }));
+  drainDns();
+  EXPECT_EQ(takeSetCalls(), Strings{});
+  EXPECT_EQ(servers("Wi-Fi"), std::set<std::string>(custom.begin(), custom.end()));
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 
@@ -922,10 +954,7 @@ TEST_F(MainViewTest, OverUnreadableSettingsTheCustomBlockListAndTheProxyInForceS
 TEST_F(MainViewTest, OverUnreadableSettingsTheMasterPinAloneStillGuards) {
   ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
   ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
-  set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  set(keys::kPinProtect, true);
-  inForce({"10.0.2.1", "10.0.2.2"});
+  protectedInTheStrictestMode();
   auto emptyEntryCannotTurnOff = [&](const std::shared_ptr<Main>& main, const std::string& why) {
     asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
     click(main->btnVRLOutlet);
@@ -1024,10 +1053,7 @@ TEST_F(MainViewTest, AfterAUserChangeOnlyAPinOfTheUserSignedInOpensTheLock) {
   const std::string bea = backend().identity().addUser(backend::TestBackend::passwordUser(beaEmail, beaPassword));
   ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "1111"}}));
   ASSERT_TRUE(backend().setDocument("pin/" + bea, {{"userId", bea}, {"pin", "1357"}}));
-  set(keys::kBlockerState, true);
-  set(keys::kBlockerMode, platform::Value(int64_t(2)));
-  set(keys::kPinProtect, true);
-  inForce({"10.0.2.1", "10.0.2.2"});
+  protectedInTheStrictestMode();
   std::shared_ptr<Main> main = launchSignedIn();
   ASSERT_TRUE(main);
   ASSERT_TRUE(pinsHeard("1111"));
@@ -1093,6 +1119,244 @@ TEST_F(MainViewTest, AfterAUserChangeOnlyAPinOfTheUserSignedInOpensTheLock) {
   EXPECT_EQ(alertTexts(), (Strings{"Settings cannot be read and your PIN is not known yet.", "Pin is incorrect"}));
   EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
   EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// Encrypted DNS on and the proxy's address in force when the proxy stops answering, over a settings file
+// that cannot be read: the health timer and a wake hand the Mac to the custom block list's resolvers as
+// over an intact file, and its address is registered for them, with the cloud's own mode. The option
+// itself stays on in what is held (the fallback's write waits for the file), and the dead proxy is not
+// checked again until the file reads again; then the fallback writes the option off, as it always does.
+TEST_F(MainViewTest, OverUnreadableSettingsADeadProxyHandsTheMacToTheCustomBlockListsResolvers) {
+  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  const std::set<std::string> customSet(custom.begin(), custom.end());
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns",
+                                    {{"ipv4", custom}, {"dnsOverHttps", {"https://dns.vorellin.test/dns-query"}}}));
+  ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid, {{"userId", uid}, {"blockMode", 1}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  set(keys::kBlockerState, true);
+  set(keys::kCustomBlacklist, true);
+  set(keys::kFenwixState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(1)));
+  set(keys::kPinProtect, true);
+  inForce({"127.0.0.1"});
+  FenwixHelper::unavailableAlertShown = false;
+  // The proxy's service is there but answers nothing: its check ends in the real fallback.
+  std::atomic<int> checks{0};
+  AppUtils::setFenwixServiceCheck([&checks](bool) {
+    ++checks;
+    FenwixHelper::fallBackFromFenwix();
+    return false;
+  });
+  auto healthTick = [] {
+    AppDelegate::shared()->fenwixHealthTimer->fire();
+    drainDns();
+  };
+  auto wake = [] {
+    platform::appkit::Workspace::shared().postDidWake();
+    drainDns();
+  };
+  const std::string damaged = damageSettings();
+
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
+  ASSERT_TRUE(spin([&] { return VrlUserDefault::shared().customBlacklistDns() == custom; }));
+  healthTick();
+  wake();
+  EXPECT_EQ(servers("Wi-Fi"), customSet);
+  EXPECT_EQ(servers("Ethernet"), customSet);
+  EXPECT_GE(checks, 1);
+  ASSERT_TRUE(spin([&] { return alerts->count() > 0; }));
+  EXPECT_EQ(alertTexts(), Strings{"FENWIX is unavailable"});
+  ASSERT_TRUE(spin([&] {
+    const nlohmann::json document = backend().getDocument("customBlacklist/" + uid);
+    return document["fields"]["latestIpAddress"] == nlohmann::json::array({testing::kPublicIp});
+  }));
+  EXPECT_EQ(backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"], 1);
+  EXPECT_EQ(readFile(prefs()->filePath()), damaged);
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->fenwixMode->state(), ControlStateOn);
+  EXPECT_EQ(main->extremeMode->state(), ControlStateOn);
+  spin([] { return false; }, std::chrono::milliseconds(50));
+  ASSERT_TRUE(windowController->window()->saveScreenshot(screenshotPath("main-unreadable-dead-proxy-menu")));
+  click(main->btnMenuBackOutlet);
+  const int checked = checks;
+  takeSetCalls();
+  healthTick();
+  wake();
+  EXPECT_EQ(checks, checked);
+  EXPECT_EQ(takeSetCalls(), Strings{});
+
+  anotherProgramWritesItsKey();
+  wake();
+  EXPECT_EQ(checks, checked + 1);
+  EXPECT_EQ(servers("Wi-Fi"), customSet);
+  expectFileProtects(1, true, false);
+  EXPECT_EQ(alertTexts(), Strings{"FENWIX is unavailable"});
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// With the custom block list on, a parent sets a stricter block mode in the cloud. Over a settings file
+// that cannot be read it raises the mode held at once, as it would be copied into an intact file: the
+// Mac's registration of its address writes the parent's mode, never the older one back, the file keeps
+// it once it reads again, and turning the custom block list off (with the PIN) lands on that mode's
+// resolvers. Over an intact file, as before.
+TEST_F(MainViewTest, OverUnreadableSettingsAStricterModeFromTheCloudIsHeldAndNeverWrittenBack) {
+  const Strings custom = {"10.9.9.9", "10.9.9.8"};
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  ASSERT_TRUE(backend().setDocument("dnsServers/customDns", {{"ipv4", custom}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  const nlohmann::json registered = nlohmann::json::array({testing::kPublicIp});
+  auto parentSets = [&](int64_t mode, const nlohmann::json& addresses) {
+    ASSERT_TRUE(backend().setDocument("customBlacklist/" + uid,
+                                      {{"userId", uid}, {"blockMode", mode}, {"latestIpAddress", addresses}}));
+  };
+  // The Mac registers its address again (the parent's write left it out); the mode goes with it.
+  auto reRegisteredWithMode = [&](int64_t mode) {
+    EXPECT_TRUE(spin([&] {
+      return backend().getDocument("customBlacklist/" + uid)["fields"]["latestIpAddress"] == registered;
+    }));
+    EXPECT_EQ(backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"], mode);
+  };
+  auto customListOffWithThePin = [&](const std::shared_ptr<Main>& main) {
+    click(main->btnMenuOutlet);
+    click(main->customBlacklistMode);
+    enterPin(main, "2468");
+    click(main->btnMenuBackOutlet);
+  };
+  // The extreme mode (with the PIN where it is lower), then the custom block list on, which writes that
+  // mode to the cloud over an older record.
+  auto customListOnAtExtreme = [&](const std::shared_ptr<Main>& main) {
+    parentSets(0, registered);
+    click(main->btnMenuOutlet);
+    if (VrlUserDefault::shared().blockerMode() != 1) {
+      click(main->extremeMode);
+      enterPin(main, "2468");
+    }
+    click(main->customBlacklistMode);
+    click(main->btnMenuBackOutlet);
+    ASSERT_TRUE(spin([&] {
+      drainDns();
+      return servers("Wi-Fi") == std::set<std::string>(custom.begin(), custom.end());
+    }));
+    ASSERT_TRUE(spin([&] { return backend().getDocument("customBlacklist/" + uid)["fields"]["blockMode"] == 1; }));
+    expectFileProtects(1, true, false);
+  };
+  set(keys::kBlockerState, true);
+  set(keys::kBlockerMode, platform::Value(int64_t(1)));
+  set(keys::kPinProtect, true);
+  inForce({"10.0.1.1", "10.0.1.2"});
+  parentSets(0, registered);
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468"));
+
+  // Intact: the parent's stricter mode is copied into the file and registered with the address.
+  customListOnAtExtreme(main);
+  parentSets(2, nlohmann::json::array());
+  reRegisteredWithMode(2);
+  expectFileProtects(2, true, false);
+  drainDns();
+  takeSetCalls();
+  customListOffWithThePin(main);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+
+  // The same steps with the file damaged under the running application, after it read the extreme mode.
+  customListOnAtExtreme(main);
+  damageSettings();
+  ASSERT_TRUE(prefs()->readError());
+  parentSets(2, nlohmann::json::array());
+  reRegisteredWithMode(2);
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 2);
+  click(main->btnMenuOutlet);
+  EXPECT_EQ(main->ultraExtremeMode->state(), ControlStateOn);
+  click(main->btnMenuBackOutlet);
+  // A weaker mode from the cloud is left for the file to decide: the mode held stays, and the Mac's
+  // registration carries the cloud's own mode, neither the held one nor the older one.
+  parentSets(0, nlohmann::json::array());
+  reRegisteredWithMode(0);
+  EXPECT_EQ(VrlUserDefault::shared().blockerMode(), 2);
+  anotherProgramWritesItsKey();
+  platform::appkit::Workspace::shared().postDidWake();
+  drainDns();
+  expectFileProtects(2, true, false);
+  takeSetCalls();
+  customListOffWithThePin(main);
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// The master PIN known from the database's own copy opens the lock alone while the user's own PIN waits
+// for an answer that cannot come with the cloud out of reach: the power button asks for it over a
+// settings file that cannot be read, as over an intact one.
+TEST_F(MainViewTest, OverUnreadableSettingsAMasterPinFromTheLocalCopyOpensTheLockWhileTheUsersOwnIsUnanswered) {
+  ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
+  protectedInTheStrictestMode();
+  auto masterFromTheCopy = [] {
+    return spin([] { return VrlUserDefault::shared().masterPin() == std::optional<std::string>("9876"); });
+  };
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  backend().stop();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(masterFromTheCopy());
+  asksPin(main, main->btnVRLOutlet, "Enter pin to turn off.");
+
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(masterFromTheCopy());
+  EXPECT_FALSE(VrlUserDefault::shared().userPinKnown());
+  asksPin(main, main->btnVRLOutlet, std::string(kUnreadable) + "Enter pin to turn off.");
+  click(main->btnVRLOutlet);
+  // Any other entry is refused, and the person is told why their own PIN could not open it.
+  enterPin(main, "1111");
+  ASSERT_EQ(alerts->count(), 1u);
+  EXPECT_EQ(alerts->alerts()[0].messageText, "Pin is incorrect");
+  EXPECT_EQ(alerts->alerts()[0].informativeText,
+            "Your own PIN is not known yet: until Vorellin has reached the cloud, only the master PIN opens the lock.");
+  enterPin(main, "9876");
+  EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+  EXPECT_EQ(main->btnVRLOutlet->image()->name(), "Circle Off");
+  for (const auto& file : asideFiles()) std::filesystem::remove(file);
+}
+
+// A PIN document of the user's whose PIN is not a text is no PIN of theirs, over an intact settings file
+// as over one that cannot be read: the master PIN guards, and neither what the document holds nor the
+// text PIN it held before opens anything.
+TEST_F(MainViewTest, APinDocumentWithoutATextPinLeavesTheLockToTheMasterPin) {
+  ASSERT_TRUE(modesInCloud({"10.0.0.1", "10.0.0.2"}, {"10.0.1.1", "10.0.1.2"}, {"10.0.2.1", "10.0.2.2"}));
+  ASSERT_TRUE(backend().setDocument("admin/masterPin", {{"masterPin", "9876"}}));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", "2468"}}));
+  protectedInTheStrictestMode();
+  auto onlyTheMasterPinOpens = [&](const std::shared_ptr<Main>& main, const std::string& why) {
+    asksPin(main, main->btnVRLOutlet, why + "Enter pin to turn off.");
+    click(main->btnVRLOutlet);
+    enterPin(main, "2468");
+    enterPin(main, "1357");
+    EXPECT_EQ(alertTexts(), (Strings{"Pin is incorrect", "Pin is incorrect"}));
+    EXPECT_EQ(takeSetCalls(), Strings{});
+    enterPin(main, "9876");
+    EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:empty", "Ethernet:empty"}));
+    click(main->btnVRLOutlet);
+    EXPECT_EQ(takeSetCalls(), (Strings{"Wi-Fi:10.0.2.1 10.0.2.2", "Ethernet:10.0.2.1 10.0.2.2"}));
+  };
+  auto main = launchSignedIn();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("2468", "9876"));
+  ASSERT_TRUE(backend().setDocument("pin/" + uid, {{"userId", uid}, {"pin", 1357}}));
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  onlyTheMasterPinOpens(main, "");
+
+  damageSettings();
+  main = restart();
+  ASSERT_TRUE(main);
+  ASSERT_TRUE(pinsHeard("", "9876"));
+  onlyTheMasterPinOpens(main, kUnreadable);
   for (const auto& file : asideFiles()) std::filesystem::remove(file);
 }
 

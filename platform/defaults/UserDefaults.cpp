@@ -137,6 +137,7 @@ bool UserDefaults::reload() const {
   if (readError && readError != readError_)
     VRL_LOG_ERROR("Cannot read the settings of " << domain_ << ": " << *readError);
   readError_ = std::move(readError);
+  everRead_ = everRead_ || !readError_;
   // An unreadable file leaves what was last read as it was.
   values_ = lastRead_;
   for (const auto& [key, change] : pending_) {
@@ -305,6 +306,12 @@ bool UserDefaults::hasUnwrittenChange(const std::string& key) const {
   return pending_.count(key) > 0;
 }
 
+bool UserDefaults::wasEverRead() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refreshIfChanged();
+  return everRead_;
+}
+
 std::optional<Value> UserDefaults::objectForKey(const std::string& key) const { return lookup(key); }
 
 bool UserDefaults::hasKey(const std::string& key) const { return lookup(key).has_value(); }
@@ -353,6 +360,7 @@ void UserDefaults::removePersistentDomain() {
   stamp_.reset();
   readError_.reset();
   loaded_ = true;
+  everRead_ = true;
 }
 
 void UserDefaults::resetForTesting() {
@@ -363,6 +371,7 @@ void UserDefaults::resetForTesting() {
   stamp_.reset();
   readError_.reset();
   loaded_ = false;
+  everRead_ = false;
 }
 
 }  // namespace platform

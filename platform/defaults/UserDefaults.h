@@ -51,6 +51,9 @@ class UserDefaults {
   std::optional<std::string> readError() const;
   // Whether a change of the key made in memory waits to be written (what was last read is none).
   bool hasUnwrittenChange(const std::string& key) const;
+  // Whether the file was read (or found absent, an empty domain) at least once: what was last read is
+  // then the file's, not nothing.
+  bool wasEverRead() const;
   // Forgets what was read and what waits in memory, as a new process starts; for tests, which start
   // several applications in one process.
   void resetForTesting();
@@ -87,6 +90,7 @@ class UserDefaults {
   mutable Dictionary lastRead_;  // what the file held when it was last read; empty when it is absent
   mutable std::optional<FileStamp> stamp_;  // of the file last read; nullopt when there was none
   mutable bool loaded_ = false;
+  mutable bool everRead_ = false;
   mutable std::optional<std::string> readError_;
   std::map<std::string, std::optional<Value>> pending_;  // changes not yet on disk; nullopt removes
 };
