@@ -68,6 +68,21 @@ bool validPath(const std::string& path, bool document) {
   return (segments.size() % 2 == 0) == document;
 }
 
+constexpr size_t kMaxSegmentBytes = 1500;
+
+// Why no route takes `path` as a document or collection path for the length of a segment, or ""
+// when it is short enough: the admin interface and every gRPC route refuse the same paths.
+std::string longSegmentProblem(const std::string& path) {
+  for (const auto& segment : splitPath(path))
+    if (segment.size() > kMaxSegmentBytes) return "a path segment is longer than 1500 bytes";
+  return "";
+}
+
+// How a refusal names the path and what is wrong with it.
+std::string pathRefusal(const std::string& problem, const std::string& path) {
+  return problem + ": " + quoteInput(path);
+}
+
 // ---------------------------------------------------------------- access rules
 
 bool isUserOwnedCollection(const std::string& collection) {
@@ -382,6 +397,13 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     return grpc::Status::OK;
   }
 
+  // INVALID_ARGUMENT for a path that no route takes (see longSegmentProblem), else OK.
+  static grpc::Status checkPath(const std::string& path) {
+    std::string problem = longSegmentProblem(path);
+    if (problem.empty()) return grpc::Status::OK;
+    return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, pathRefusal(problem, path));
+  }
+
   grpc::Status commitWrites(const std::string& uid, const google::protobuf::RepeatedPtrField<v1::Write>& writes,
                             CommitOutcome* outcome) {
     if (static_cast<size_t>(writes.size()) > kMaxCommitWrites)
@@ -392,8 +414,13 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     if (bytes > kMaxCommitBytes)
       return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT,
                           "A commit takes at most " + std::to_string(kMaxCommitBytes) + " bytes of writes");
-    for (const auto& w : writes)
+    for (const auto& w : writes) {
       if (!validator.IsWrite(w)) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid write");
+      const std::string& name = w.has_update() ? w.update().name() : w.has_transform() ? w.transform().document()
+                                                                                         : w.delete_();
+      grpc::Status path = checkPath(*store().pathOfName(name));
+      if (!path.ok()) return path;
+    }
     std::vector<v1::Write> list(writes.begin(), writes.end());
     *outcome = store().commit(list, [this, &uid](const std::string& path, const v1::Document* before,
                                                  v1::Document* after, std::string* message) {
@@ -426,7 +453,9 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     std::set<std::string> named;
     for (const auto& name : request->documents()) {
       auto path = store().pathOfName(name);
-      if (!path) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid document name " + name);
+      if (!path) return grpc::Status(grpc::StatusCode::INVALID_ARGUMENT, "Invalid document name " + quoteInput(name));
+      status = checkPath(*path);
+      if (!status.ok()) return status;
       if (named.insert(*path).second) paths.push_back(std::move(*path));
     }
     // The store's own documents, each copied only as it is sent, and only once the whole answer is
@@ -922,7 +951,7 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
     int32_t id = request.target_change_case() == v1::ListenRequest::kRemoveTarget ? request.remove_target()
                                                                                     : request.add_target().target_id();
     if (request.database() != store().databaseName()) {
-      return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unknown database " + request.database());
+      return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unknown database " + quoteInput(request.database()));
     }
     if (request.target_change_case() == v1::ListenRequest::kRemoveTarget) {
       targets.erase(id);
@@ -945,13 +974,17 @@ struct DocumentService::Impl final : public v1::Verorariv::Service {
       if (wire.documents().documents_size() != 1 || !validator.IsDocumentName(wire.documents().documents(0))) {
         return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Invalid documents target");
       }
-      t.query = serializer.decodedQueryFromDocumentsTarget(wire.documents());
       t.documentPath = *store().pathOfName(wire.documents().documents(0));
+      grpc::Status path = checkPath(*t.documentPath);
+      if (!path.ok()) return reject(id, path.error_code(), path.error_message());
+      t.query = serializer.decodedQueryFromDocumentsTarget(wire.documents());
     } else if (wire.has_query()) {
       std::string collection;
       if (!validator.IsSupportedQuery(wire.query(), &collection)) {
         return reject(id, grpc::StatusCode::INVALID_ARGUMENT, "Unsupported query");
       }
+      grpc::Status path = checkPath(collection);
+      if (!path.ok()) return reject(id, path.error_code(), path.error_message());
       t.query = serializer.decodedQueryFromQueryTarget(wire.query());
       bool refused;
       {
@@ -1126,8 +1159,6 @@ void DocumentService::stop() {
 
 namespace {
 
-constexpr size_t kMaxSegmentBytes = 1500;
-
 // Why the admin interface refuses `path` as a document (or collection) path, or "" when it takes it.
 // Segments must be valid UTF-8 (every reply shows them as JSON text), and neither "." nor "..",
 // which HTTP clients rewrite before they send.
@@ -1137,8 +1168,9 @@ std::string adminPathProblem(const std::string& path, bool document) {
     if (segment.empty()) return "the path has an empty segment";
     if (!platform::isValidUtf8(segment)) return "the path is not valid UTF-8";
     if (segment == "." || segment == "..") return "a path segment is \".\" or \"..\"";
-    if (segment.size() > kMaxSegmentBytes) return "a path segment is longer than 1500 bytes";
   }
+  std::string problem = longSegmentProblem(path);
+  if (!problem.empty()) return problem;
   if (!validPath(path, document))
     return document ? "not a document path (collection/document/...)" : "not a collection path";
   return "";
@@ -1147,7 +1179,7 @@ std::string adminPathProblem(const std::string& path, bool document) {
 bool checkAdminPath(const std::string& path, bool document, std::string* error) {
   std::string problem = adminPathProblem(path, document);
   if (problem.empty()) return true;
-  if (error) *error = problem + ": " + showInLog(path);
+  if (error) *error = pathRefusal(problem, path);
   return false;
 }
 
@@ -1196,8 +1228,10 @@ std::optional<StoreVersion> DocumentService::adminSet(const std::string& path, c
 }
 
 std::optional<StoreVersion> DocumentService::adminDelete(const std::string& path, std::string* error) {
-  // One that an earlier version stored under a name that is not UTF-8 goes by that name's bytes.
-  const bool storedSo = !platform::isValidUtf8(path) && (store_->get(path) || store_->setAside().count(path));
+  // One that an earlier version stored under a name no route takes now (not UTF-8, a segment too
+  // long) goes by that name's bytes.
+  const bool storedSo = (!platform::isValidUtf8(path) || !longSegmentProblem(path).empty()) &&
+                        (store_->get(path) || store_->setAside().count(path));
   if (!storedSo && !checkAdminPath(path, true, error)) return std::nullopt;
   v1::Write write;
   write.set_delete_(store_->documentName(path));
@@ -1286,7 +1320,7 @@ void DocumentService::registerRoutes(httplib::Server& server) {
     if (!checkAdminPath(path, document, &error)) return reply(res, 400, {{"error", error}});
     if (!document) return reply(res, 200, adminList(path));
     nlohmann::json doc = adminGet(path);
-    if (doc.is_null()) return reply(res, 404, {{"error", "no document " + path}});
+    if (doc.is_null()) return reply(res, 404, {{"error", "no document " + quoteInput(path)}});
     reply(res, 200, doc);
   });
   auto write = [=](bool merge) {

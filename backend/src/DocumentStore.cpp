@@ -341,7 +341,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (const model::FieldMask* mask = mutation->fieldMask()) {
       for (const model::FieldPath& field : *mask)
         if (field.size() > static_cast<size_t>(kMaxNesting) + 1)
-          return fail(3 /* INVALID_ARGUMENT */, "The write to " + showInLog(path) + " names a field path of " +
+          return fail(3 /* INVALID_ARGUMENT */, "The write to " + quoteInput(path) + " names a field path of " +
                                                     std::to_string(field.size()) +
                                                     " segments; a document may not nest deeper than " + levels);
     }
@@ -360,18 +360,18 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       const model::Precondition& p = mutation->precondition();
       if (p.type() == model::Precondition::Type::Exists) {
         outcome.code = p.exists() ? 5 /* NOT_FOUND */ : 6 /* ALREADY_EXISTS */;
-        outcome.message = p.exists() ? "No document to update: " + showInLog(path)
-                                     : "Document already exists: " + showInLog(path);
+        outcome.message = p.exists() ? "No document to update: " + quoteInput(path)
+                                     : "Document already exists: " + quoteInput(path);
       } else {
         outcome.code = 9;  // FAILED_PRECONDITION
-        outcome.message = "The document's update time does not match: " + showInLog(path);
+        outcome.message = "The document's update time does not match: " + quoteInput(path);
       }
       return outcome;
     }
     // Set aside, it holds only what the rules need: a merge into it would lose the rest.
     if (mutation->fieldMask() && working.find(path) == working.end() && setAside_.count(path)) {
       if (refused(path, before.get(), nullptr)) return outcome;
-      return fail(9 /* FAILED_PRECONDITION */, "The stored document " + showInLog(path) + " nests deeper than " +
+      return fail(9 /* FAILED_PRECONDITION */, "The stored document " + quoteInput(path) + " nests deeper than " +
                                                    levels + " and cannot be read; it can only be replaced whole or deleted");
     }
 
@@ -414,7 +414,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
     if (refused(path, before.get(), proto.get())) return outcome;
     if (proto && !std::all_of(proto->fields().begin(), proto->fields().end(),
                               [](const auto& field) { return withinNesting(field.second, 0); }))
-      return fail(3 /* INVALID_ARGUMENT */, "The document " + showInLog(path) + " would nest deeper than " + levels);
+      return fail(3 /* INVALID_ARGUMENT */, "The document " + quoteInput(path) + " would nest deeper than " + levels);
     DocumentPtr after = std::move(proto);
 
     v1::WriteResult result;
@@ -442,7 +442,7 @@ CommitOutcome DocumentStore::commit(const std::vector<v1::Write>& writes, const 
       std::string encoded = after->SerializeAsString();
       if (encoded.size() > kMaxDocumentBytes) {
         outcome.code = 3;  // INVALID_ARGUMENT: no retry makes it smaller
-        outcome.message = "The document " + showInLog(path) + " would be " + std::to_string(encoded.size()) +
+        outcome.message = "The document " + quoteInput(path) + " would be " + std::to_string(encoded.size()) +
                           " bytes; a document holds at most " + std::to_string(kMaxDocumentBytes) + " bytes";
         outcome.results.clear();
         return outcome;

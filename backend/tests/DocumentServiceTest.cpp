@@ -77,6 +77,25 @@ class DocumentServiceTest : public ::testing::Test {
     return s;
   }
 
+  // Sends the writes on a write stream after its handshake: the stream's status once the service
+  // has answered them and the client is done.
+  grpc::Status writeOnStream(const std::string& token, std::vector<v1::Write> writes) {
+    auto c = context(token);
+    auto stream = stub_->Write(c.get());
+    v1::WriteRequest request;
+    request.set_database(database());
+    v1::WriteResponse r;
+    if (stream->Write(request) && stream->Read(&r)) {
+      request.set_stream_token(r.stream_token());
+      for (auto& w : writes) *request.add_writes() = w;
+      stream->Write(request);
+      stream->WritesDone();
+      while (stream->Read(&r)) {
+      }
+    }
+    return stream->Finish();
+  }
+
   // found: path -> fields as JSON; missing paths map to null.
   grpc::Status get(const std::string& token, const std::vector<std::string>& paths, json* out = nullptr) {
     v1::BatchGetDocumentsRequest request;
@@ -614,24 +633,8 @@ TEST_F(DocumentServiceTest, OversizedCommitsAndTooManyStreamsOfOneUserAreRefused
   const std::string sixMiB(6 << 20, 'x');
   grpc::Status farTooBig = commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", sixMiB}})});
   EXPECT_EQ(farTooBig.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << farTooBig.error_message();
-  {
-    auto c = context(alice_.idToken);
-    auto stream = stub_->Write(c.get());
-    v1::WriteRequest request;
-    request.set_database(database());
-    ASSERT_TRUE(stream->Write(request));
-    v1::WriteResponse handshake;
-    ASSERT_TRUE(stream->Read(&handshake));
-    request.set_stream_token(handshake.stream_token());
-    *request.add_writes() = set("users/" + alice_.uid, {{"blob", sixMiB}});
-    stream->Write(request);
-    stream->WritesDone();
-    v1::WriteResponse r;
-    while (stream->Read(&r)) {
-    }
-    grpc::Status ended = stream->Finish();
-    EXPECT_EQ(ended.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << ended.error_message();
-  }
+  grpc::Status ended = writeOnStream(alice_.idToken, {set("users/" + alice_.uid, {{"blob", sixMiB}})});
+  EXPECT_EQ(ended.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << ended.error_message();
   // What one request may hold is still bounded.
   EXPECT_EQ(commit(alice_.idToken, {set("users/" + alice_.uid, {{"blob", std::string(kMaxRequestBytes, 'x')}})})
                 .error_code(),
@@ -1073,11 +1076,13 @@ TEST_F(DocumentServiceTest, StreamsThatFloodOrNeverReadAreEndedWhileAReadingClie
       neverRead.push_back(openListen(account.idToken, ownQuery("customBlacklist", account.uid), hostile.get()));
   ASSERT_GT(neverRead.size() * documents * blob.size(), 2 * kMaxHeldBytesTotal);
 
-  // Requests of 4 MB that the stream answers at their size, to a client that reads nothing.
+  // Requests of 4 MB behind a snapshot that the client does not read: the stream holds them unhandled.
   SignedInUser flooding = signUpAnonymously();
-  ListenStream flood;
-  flood.context = context(flooding.idToken, 600);
-  flood.stream = hostile->Listen(flood.context.get());
+  for (int d = 0; d < 2; ++d)
+    ASSERT_TRUE(commit(flooding.idToken, {set("customBlacklist/" + flooding.uid + "-" + std::to_string(d),
+                                              {{"userId", flooding.uid}, {"blob", blob}})})
+                    .ok());
+  ListenStream flood = openListen(flooding.idToken, ownQuery("customBlacklist", flooding.uid), hostile.get());
   v1::ListenRequest large;
   large.set_database(std::string(4000000, 'd'));
   large.mutable_add_target()->set_target_id(1);
@@ -1206,6 +1211,122 @@ TEST_F(DocumentServiceTest, TheStoreIsItsOwnersAloneAndADamagedOneRefusesToStart
   EXPECT_FALSE(startOver(other.dataDir(), &error));
   EXPECT_NE(error.find(otherStore), std::string::npos) << error;
   EXPECT_EQ(filesOf(otherStore), damaged);
+}
+
+// A refusal travels in the call's trailing metadata, which a client takes only up to 8 KiB: one that
+// quoted a long path whole never reached its caller. Every route refuses a path with a segment over
+// 1,500 bytes, with INVALID_ARGUMENT and a message of a few hundred bytes however long the path; a
+// Listen stream loses only that target and goes on serving the others.
+TEST_F(DocumentServiceTest, EveryRouteRefusesAPathWithASegmentOverTheBoundWithAShortMessage) {
+  constexpr size_t kFewHundredBytes = 400;
+  auto refusedShortly = [&](const std::string& what, grpc::StatusCode code, const std::string& message) {
+    ::testing::AssertionResult result = ::testing::AssertionSuccess();
+    if (code != grpc::StatusCode::INVALID_ARGUMENT || message.size() > kFewHundredBytes ||
+        message.find("longer than 1500 bytes") == std::string::npos)
+      result = ::testing::AssertionFailure() << what << ": code " << code << ", " << message.size() << " bytes: "
+                                             << message.substr(0, 300);
+    return result;
+  };
+  auto shortly = [&](const std::string& what, const grpc::Status& status) {
+    return refusedShortly(what, status.error_code(), status.error_message());
+  };
+  const std::string own = "users/" + alice_.uid;
+  ASSERT_TRUE(commit(alice_.idToken, {set(own, {{"userId", alice_.uid}, {"n", "0"}})}).ok());
+
+  for (size_t length : {size_t{1501}, size_t{9000}, size_t{20000}}) {
+    SCOPED_TRACE(length);
+    const std::string path = "users/" + std::string(length, 'l');
+    // An update of a missing document (the application's updateData), a set that would create it
+    // (the rules let the user own it), and a deletion.
+    EXPECT_TRUE(shortly("update", commit(alice_.idToken, {mustExist(set(path, {{"n", "1"}}))})));
+    EXPECT_TRUE(shortly("set", commit(alice_.idToken, {set(own, {{"n", "2"}}), set(path, {{"userId", alice_.uid}})})));
+    EXPECT_TRUE(shortly("delete", commit(alice_.idToken, {erase(path)})));
+    EXPECT_TRUE(shortly("write stream", writeOnStream(alice_.idToken, {mustExist(set(path, {{"n", "1"}}))})));
+    EXPECT_TRUE(shortly("lookup", get(alice_.idToken, {own, path})));
+  }
+  EXPECT_EQ(backend_.getDocument(own)["fields"]["n"], "0") << "a refused commit changed nothing";
+  EXPECT_TRUE(backend_.listDocuments("users").size() == 1u);
+
+  // One stream: the user's own document, then a document and a query that no route takes, and a
+  // request naming a database of 20 kB.
+  ListenStream l;
+  l.context = context(alice_.idToken, 60);
+  l.stream = stub_->Listen(l.context.get());
+  auto add = [&](const v1::Target& target, const std::string& database) {
+    v1::ListenRequest request;
+    request.set_database(database);
+    *request.mutable_add_target() = target;
+    return l.stream->Write(request);
+  };
+  ASSERT_TRUE(add(documentTarget(own), database()));
+  v1::Target longDocument = documentTarget("users/" + std::string(9000, 'l'));
+  longDocument.set_target_id(10);
+  v1::Target longCollection = ownQuery(std::string(2000, 'c'), alice_.uid);
+  longCollection.set_target_id(11);
+  v1::Target elsewhere = documentTarget(own);
+  elsewhere.set_target_id(12);
+  ASSERT_TRUE(add(longDocument, database()));
+  ASSERT_TRUE(add(longCollection, database()));
+  ASSERT_TRUE(add(elsewhere, std::string(20000, 'd')));
+  std::map<int32_t, v1::TargetChange> removed;
+  bool current = false;
+  v1::ListenResponse r;
+  while ((removed.size() < 3 || !current) && l.stream->Read(&r)) {
+    const auto& change = r.target_change();
+    if (!r.has_target_change() || change.target_ids_size() != 1) continue;
+    if (change.target_change_type() == v1::TargetChange::REMOVE) removed[change.target_ids(0)] = change;
+    if (change.target_change_type() == v1::TargetChange::CURRENT) current = change.target_ids(0) == 4;
+  }
+  ASSERT_TRUE(current);
+  ASSERT_EQ(removed.size(), 3u);
+  for (int32_t id : {10, 11}) {
+    const auto& cause = removed[id].cause();
+    EXPECT_TRUE(refusedShortly("target " + std::to_string(id), static_cast<grpc::StatusCode>(cause.code()),
+                               cause.message()));
+  }
+  EXPECT_EQ(removed[12].cause().code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_LE(removed[12].cause().message().size(), kFewHundredBytes);
+  // The user's own target is still served.
+  ASSERT_TRUE(commit(alice_.idToken, {set(own, {{"userId", alice_.uid}, {"n", "3"}})}).ok());
+  bool changed = false;
+  while (!changed && l.stream->Read(&r))
+    changed = r.has_document_change() && r.document_change().document().fields().at("n").string_value() == "3";
+  EXPECT_TRUE(changed);
+}
+
+// A segment of 1,500 bytes is still a segment, on every route and in the admin interface alike, and
+// a refusal that names such a path quotes a cut of it. One stored over the bound by an earlier
+// version, which no client can delete now, the admin interface still can.
+TEST_F(DocumentServiceTest, ASegmentAtTheBoundIsTakenEverywhereAndARefusalQuotesACutOfIt) {
+  const std::string atBound = "users/" + std::string(1500, 'b');
+  grpc::Status missing = commit(alice_.idToken, {mustExist(set(atBound, {{"n", "1"}}))});
+  EXPECT_EQ(missing.error_code(), grpc::StatusCode::NOT_FOUND);
+  EXPECT_LE(missing.error_message().size(), 400u) << missing.error_message().size();
+  EXPECT_EQ(missing.error_message().rfind("No document to update: users/bbb", 0), 0u) << missing.error_message();
+  EXPECT_NE(missing.error_message().find("\xE2\x80\xA6 (1306 bytes cut)"), std::string::npos)
+      << missing.error_message();
+  ASSERT_TRUE(commit(alice_.idToken, {set(atBound, {{"userId", alice_.uid}})}).ok());
+  EXPECT_TRUE(writeOnStream(alice_.idToken, {mustExist(set(atBound, {{"userId", alice_.uid}, {"n", "2"}}))}).ok());
+  json docs;
+  ASSERT_TRUE(get(alice_.idToken, {atBound}, &docs).ok());
+  EXPECT_EQ(docs[atBound]["n"], "2");
+  ListenStream l = openListen(alice_.idToken, documentTarget(atBound));
+  Listened listened = readUntilCurrent(l);
+  EXPECT_TRUE(listened.current);
+  EXPECT_EQ(listened.paths, std::vector<std::string>{atBound});
+
+  std::string error;
+  EXPECT_TRUE(backend_.documents().adminSet("pin/" + std::string(1500, 'p'), {{"pin", "1"}}, false, &error)) << error;
+  EXPECT_FALSE(backend_.documents().adminSet("pin/" + std::string(20000, 'p'), {{"pin", "1"}}, false, &error));
+  EXPECT_NE(error.find("longer than 1500 bytes"), std::string::npos) << error.substr(0, 300);
+  EXPECT_LE(error.size(), 400u);
+
+  const std::string legacy = "users/" + std::string(2000, 'o');
+  v1::Write write = set(legacy, {{"userId", alice_.uid}});
+  ASSERT_EQ(backend_.documents().store().commit({write}, nullptr).code, 0);
+  EXPECT_EQ(commit(alice_.idToken, {erase(legacy)}).error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_TRUE(backend_.documents().adminDelete(legacy, &error)) << error.substr(0, 300);
+  EXPECT_EQ(backend_.documents().store().get(legacy), nullptr);
 }
 
 }  // namespace

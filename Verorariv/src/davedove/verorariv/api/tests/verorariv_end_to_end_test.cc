@@ -1392,4 +1392,54 @@ TEST_F(VerorarivEndToEndTest, MisuseRaisesTheNamedExceptions) {
   EXPECT_EQ(name, "DAVAppNotConfiguredException");
 }
 
+// An id so long that a refusal quoting it whole could not reach the client: the service refuses the
+// write for it, the write completes with that error in seconds, the user's write behind it lands,
+// and the refused one is never sent again, also not after a restart.
+TEST_F(VerorarivEndToEndTest, AWriteToADocumentWhoseIdIsTooLongFailsAndTheWriteBehindItLands) {
+  auto db = standIn_->Database(true);
+  auto pin = db->collectionWithPath("pin")->documentWithPath(alice_);
+  auto codeOf = [](platform::ErrorPtr e) { return e ? static_cast<Code>(e->code()) : Code::Ok; };
+  const std::vector<size_t> lengths = {9000, 20000};
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    SCOPED_TRACE(lengths[i]);
+    auto missing = db->collectionWithPath("users")->documentWithPath(std::string(lengths[i], 'u'));
+    std::optional<Code> refused;
+    std::optional<Code> behind;
+    missing->updateData({{"n", 1}}, [&](platform::ErrorPtr e) { refused = codeOf(e); });
+    pin->setData({{"userId", alice_}, {"n", static_cast<int64_t>(i)}}, /*merge=*/true,
+                 [&](platform::ErrorPtr e) { behind = codeOf(e); });
+    ASSERT_TRUE(Spin([&] { return refused && behind; }))
+        << "refused write done: " << refused.has_value() << ", write behind it done: " << behind.has_value();
+    EXPECT_EQ(*refused, Code::InvalidArgument);
+    EXPECT_EQ(*behind, Code::Ok);
+    EXPECT_EQ(backend().getDocument("pin/" + alice_)["fields"]["n"], i);
+  }
+
+  // A new client over the same storage, with the service away so that nothing queued could be
+  // answered before the look: no write is left to send.
+  backend().stop();
+  standIn_->Restart();
+  db = standIn_->Database(true);
+  ASSERT_TRUE(SetNetwork(db, false));
+  Recorder<DAVDocumentSnapshot> cached;
+  auto registration = db->collectionWithPath("pin")->documentWithPath(alice_)->addSnapshotListener(cached.block());
+  // Once the cache answers, the user's writes are loaded.
+  ASSERT_TRUE(Spin([&] { return !cached.snapshots.empty(); }));
+  bool queued = true;
+  db->workerQueue()->EnqueueBlocking([&] {
+    queued = db->client()->localStore()->nextMutationBatchAfterBatchID(davedove::verorariv::model::kBatchIdUnknown) !=
+             nullptr;
+  });
+  EXPECT_FALSE(queued);
+  registration->remove();
+
+  backend().start();
+  ASSERT_TRUE(SetNetwork(db, true));
+  EXPECT_EQ(WaitForWrite([&](DAVVerorarivErrorBlock done) {
+              db->collectionWithPath("pin")->documentWithPath(alice_)->setData({{"n", 7}}, /*merge=*/true, done);
+            }),
+            Code::Ok);
+  EXPECT_EQ(backend().getDocument("pin/" + alice_)["fields"]["n"], 7);
+}
+
 }  // namespace
