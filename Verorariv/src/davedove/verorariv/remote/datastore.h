@@ -22,9 +22,10 @@ namespace davedove {
 namespace verorariv {
 namespace remote {
 
-// The client's access to the document service: one gRPC channel (TLS, or plain text only for a
-// loopback host with TLS switched off), calls made on the serial rpc queue, every call with the
-// current ID token as its bearer token. Callbacks run on the async queue.
+// The client's access to the document service: gRPC channels (TLS, or plain text only for a
+// loopback host with TLS switched off), one for the unary calls and one for each streaming call,
+// calls made on the serial rpc queue, every call with the current ID token as its bearer token.
+// Callbacks run on the async queue.
 class Datastore : public std::enable_shared_from_this<Datastore> {
  public:
   using LookupCallback = std::function<void(util::StatusOr<std::vector<model::MaybeDocumentPtr>>)>;

@@ -28,6 +28,8 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int r
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
   args.SetMaxReceiveMessageSize(receive_limit);
+  // A connection of this channel's own, shared with no other channel.
+  args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
   std::shared_ptr<grpc::ChannelCredentials> credentials;
   if (!info.ssl_enabled() && platform::isLoopbackHost(info.host())) {
     credentials = grpc::InsecureChannelCredentials();
@@ -69,6 +71,11 @@ std::optional<OversizedMessage> OversizedMessageOf(const util::Status& status) {
   return message;
 }
 
+bool IsOversizedMetadata(const util::Status& status) {
+  return status.code() == VerorarivErrorCode::ResourceExhausted &&
+         status.error_message() == "received initial metadata size exceeds limit";
+}
+
 GrpcConnection::GrpcConnection(const core::DatabaseInfo& database_info,
                                std::shared_ptr<util::AsyncQueue> worker_queue)
     : database_info_(database_info),
@@ -98,12 +105,8 @@ std::unique_ptr<grpc::ClientContext> GrpcConnection::CreateContext(const auth::T
   return context;
 }
 
-std::shared_ptr<grpc::Channel> GrpcConnection::ChannelWithReceiveLimit(int receive_limit) {
-  if (receive_limit == kMaxReceiveMessageBytes) return channel_;
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::shared_ptr<grpc::Channel>& channel = channels_[receive_limit];
-  if (!channel) channel = MakeChannel(database_info_, receive_limit);
-  return channel;
+std::shared_ptr<grpc::Channel> GrpcConnection::NewStreamChannel(int receive_limit) const {
+  return MakeChannel(database_info_, receive_limit);
 }
 
 bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<void()> body) {

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +47,13 @@ struct OversizedMessage {
 };
 std::optional<OversizedMessage> OversizedMessageOf(const util::Status& status);
 
+// Whether our transport refused the service's metadata for passing its limit (8 KiB by default),
+// as with a status whose message is that long. gRPC then ends the call with RESOURCE_EXHAUSTED
+// and "received initial metadata size exceeds limit", for initial and trailing metadata alike,
+// without the sizes; an overloaded service's RESOURCE_EXHAUSTED says something else. A service
+// that sends this status itself gains nothing: INVALID_ARGUMENT refuses anything for good already.
+bool IsOversizedMetadata(const util::Status& status);
+
 // A call in flight that the connection can cancel when it shuts down.
 class GrpcCall {
  public:
@@ -58,7 +64,7 @@ class GrpcCall {
 // The gRPC status as the database's status.
 util::Status ConvertStatus(const grpc::Status& status);
 
-// One channel to the document service, the serial rpc queue on which calls are made, and the
+// The channels to the document service, the serial rpc queue on which calls are made, and the
 // registry of calls in flight. Results are handed to the worker (async) queue.
 class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
  public:
@@ -69,17 +75,21 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   // A client context carrying the bearer token and the two metadata entries.
   std::unique_ptr<grpc::ClientContext> CreateContext(const auth::Token& token) const;
 
+  // For the unary calls.
   variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
-  // Starts the streaming `method` (an object that outlives its calls) on a channel that takes
-  // messages of up to `receive_limit` bytes. Responses arrive as bytes for the caller to decode:
-  // one that cannot be decoded must end the call, and a typed read would only stop reading while
-  // the server keeps the call open.
+  // A channel, and so a connection, for one streaming call alone, taking messages of up to
+  // `receive_limit` bytes. gRPC closes a connection on which the service sent metadata over our
+  // limit, and ends every call on it, one started as it closes too, with that call's refusal.
+  std::shared_ptr<grpc::Channel> NewStreamChannel(int receive_limit) const;
+  // Starts the streaming `method` (an object that outlives its calls) on `channel`, which must
+  // outlive the call. Responses arrive as bytes for the caller to decode: one that cannot be
+  // decoded must end the call, and a typed read would only stop reading while the server keeps the
+  // call open.
   template <typename Request>
-  std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>> OpenStream(
-      const grpc::internal::RpcMethod& method, grpc::ClientContext* context, int receive_limit) {
+  static std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>> OpenStream(
+      grpc::Channel* channel, const grpc::internal::RpcMethod& method, grpc::ClientContext* context) {
     return std::unique_ptr<grpc::ClientReaderWriter<Request, grpc::ByteBuffer>>(
-        grpc::internal::ClientReaderWriterFactory<Request, grpc::ByteBuffer>::Create(
-            ChannelWithReceiveLimit(receive_limit).get(), method, context));
+        grpc::internal::ClientReaderWriterFactory<Request, grpc::ByteBuffer>::Create(channel, method, context));
   }
   const platform::dispatch::QueuePtr& rpc_queue() const { return rpc_queue_; }
   const std::shared_ptr<util::AsyncQueue>& worker_queue() const { return worker_queue_; }
@@ -101,14 +111,11 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   bool is_shut_down() const;
 
  private:
-  // The channel taking messages of up to `receive_limit` bytes, made on first use and kept.
-  std::shared_ptr<grpc::Channel> ChannelWithReceiveLimit(int receive_limit);
-
   core::DatabaseInfo database_info_;
   std::string resource_prefix_;
   std::shared_ptr<util::AsyncQueue> worker_queue_;
   platform::dispatch::QueuePtr rpc_queue_;
-  std::shared_ptr<grpc::Channel> channel_;  // with kMaxReceiveMessageBytes
+  std::shared_ptr<grpc::Channel> channel_;  // for the unary calls
   std::unique_ptr<variru::verorariv::v1::Verorariv::Stub> stub_;
 
   mutable std::mutex mutex_;
@@ -116,8 +123,6 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   bool shut_down_ = false;
   int running_threads_ = 0;
   std::set<std::shared_ptr<GrpcCall>> calls_;
-  // Channels with other receive limits, by limit.
-  std::map<int, std::shared_ptr<grpc::Channel>> channels_;
 };
 
 // One bidirectional streaming call. A thread of its own opens the call and reads; writes go

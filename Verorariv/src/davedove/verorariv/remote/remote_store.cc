@@ -136,6 +136,7 @@ void RemoteStore::StartWatchStream() {
 
 void RemoteStore::SendWatchRequest(const local::QueryDataPtr& query_data) {
   watch_change_aggregator_->RecordPendingTargetRequest(query_data->targetID());
+  targets_asked_.push_back(query_data->targetID());
   watch_stream_->WatchQuery(*query_data);
 }
 
@@ -144,7 +145,10 @@ void RemoteStore::SendUnwatchRequest(TargetId target_id) {
   watch_stream_->UnwatchTargetId(target_id);
 }
 
-void RemoteStore::CleanUpWatchStreamState() { watch_change_aggregator_.reset(); }
+void RemoteStore::CleanUpWatchStreamState() {
+  watch_change_aggregator_.reset();
+  targets_asked_.clear();
+}
 
 void RemoteStore::OnWatchStreamOpen() {
   // A new connection knows no targets: send every one, each from its resume token.
@@ -221,15 +225,32 @@ void RemoteStore::ProcessTargetError(const WatchTargetChange& change) {
   }
 }
 
+std::optional<TargetId> RemoteStore::RefusedTarget() const {
+  if (!watch_change_aggregator_) return std::nullopt;
+  // The service answers in order: the first target asked for that it has not brought up to date.
+  for (TargetId target_id : targets_asked_) {
+    if (listen_targets_.count(target_id) && !watch_change_aggregator_->IsTargetCurrent(target_id)) {
+      return target_id;
+    }
+  }
+  return std::nullopt;
+}
+
 void RemoteStore::OnWatchStreamClose(const util::Status& status) {
+  // An answer over our metadata limit would be as large again: the target it was due to is
+  // rejected with the refusal, not asked for again. The service answered: it is not out of reach.
+  std::optional<TargetId> refused = IsOversizedMetadata(status) ? RefusedTarget() : std::nullopt;
+  if (refused) listen_targets_.erase(*refused);
   CleanUpWatchStreamState();
   if (ShouldStartWatchStream()) {
-    if (!status.ok()) online_state_tracker_.HandleWatchStreamFailure(status);
+    if (!status.ok() && !refused) online_state_tracker_.HandleWatchStreamFailure(status);
     StartWatchStream();
   } else {
     // Closed because nothing is listened to (idle), or the network is off.
     online_state_tracker_.UpdateState(OnlineState::Unknown);
   }
+  // Last, as the sync engine may listen to other targets or stop them in turn.
+  if (refused) sync_engine_->HandleRejectedListen(*refused, status);
 }
 
 // ---------------------------------------------------------------- write

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -98,6 +99,8 @@ class RemoteStore : public TargetMetadataProvider,
   void CleanUpWatchStreamState();
   void RaiseWatchSnapshot(const model::SnapshotVersion& snapshot_version);
   void ProcessTargetError(const WatchTargetChange& change);
+  // The target whose answer was due when the watch stream ended, if any.
+  std::optional<core::TargetId> RefusedTarget() const;
 
   bool CanAddToWritePipeline() const;
   void AddToWritePipeline(const model::MutationBatchPtr& batch);
@@ -114,6 +117,8 @@ class RemoteStore : public TargetMetadataProvider,
 
   std::unordered_map<core::TargetId, local::QueryDataPtr> listen_targets_;
   std::unique_ptr<WatchChangeAggregator> watch_change_aggregator_;
+  // The targets asked for on the current watch connection, in the order their requests went out.
+  std::vector<core::TargetId> targets_asked_;
   std::shared_ptr<WatchStream> watch_stream_;
   std::shared_ptr<WriteStream> write_stream_;
   std::deque<model::MutationBatchPtr> write_pipeline_;

@@ -153,6 +153,10 @@ void Stream::Close(const util::Status& status, bool notify, bool refused) {
     // Not the service's load: a message that will be as large on the next try.
     LOG_ERROR("A message of %s bytes is over the transport's limit of %s bytes: %s", oversized->size,
               oversized->limit, status.error_message());
+  } else if (IsOversizedMetadata(status)) {
+    // Nor is an answer whose metadata is over our limit: it will be as large on the next try.
+    LOG_ERROR("An answer of the document service is over the transport's metadata limit: %s",
+              status.error_message());
   } else if (status.code() == VerorarivErrorCode::ResourceExhausted) {
     LOG_DEBUG("The document service is overloaded; waiting the longest back-off");
     backoff_.ResetToMax();

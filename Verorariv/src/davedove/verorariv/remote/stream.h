@@ -25,7 +25,7 @@ namespace remote {
 // A stream that stays idle (MarkIdle with nothing asked of it) for 60 s is closed; the next
 // use opens it again. A failure with UNAUTHENTICATED makes the next token fetch force a refresh;
 // a failure with RESOURCE_EXHAUSTED waits the longest back-off, unless the transport refused a
-// message for its size (logged as an error).
+// message or an answer's metadata for its size (logged as an error).
 //
 // Every failure retries through the back-off, which grows with each failure in a row. Only a
 // connection that proved itself (still open kHealthyAfter after the first message the client
@@ -109,12 +109,12 @@ class Stream : public std::enable_shared_from_this<Stream> {
     observer.on_undecodable = [weak](const GrpcCall* call, const util::Status& status) {
       if (auto self = weak.lock()) self->OnCallUndecodable(call, status);
     };
-    // The call keeps the connection alive for as long as it runs.
-    GrpcConnection* connection = connection_.get();
+    // The call keeps the connection alive for as long as it runs, and its channel with it.
+    std::shared_ptr<grpc::Channel> channel = connection_->NewStreamChannel(receive_limit);
     auto call = std::make_shared<Call>(
         connection_, connection_->CreateContext(token),
-        [connection, &method, receive_limit](grpc::ClientContext* context) {
-          return connection->OpenStream<Request>(method, context, receive_limit);
+        [channel, &method](grpc::ClientContext* context) {
+          return GrpcConnection::OpenStream<Request>(channel.get(), method, context);
         },
         std::move(observer));
     if (!call->Start()) return nullptr;

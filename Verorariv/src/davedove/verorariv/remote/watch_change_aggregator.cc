@@ -148,6 +148,11 @@ util::Status WatchChangeAggregator::HandleTargetChange(const WatchTargetChange& 
   return util::Status::OK();
 }
 
+bool WatchChangeAggregator::IsTargetCurrent(TargetId target_id) const {
+  auto it = target_states_.find(target_id);
+  return it != target_states_.end() && it->second.current();
+}
+
 std::vector<TargetId> WatchChangeAggregator::TargetIds(const WatchTargetChange& change) const {
   if (!change.target_ids().empty()) return change.target_ids();
   std::vector<TargetId> all;

@@ -128,8 +128,12 @@ void WriteStream::ReconnectWhenAnswered() {
 }
 
 std::optional<size_t> WriteStream::OversizedRequest(const util::Status& status) const {
+  if (unanswered_sizes_.empty()) return std::nullopt;
+  // The status that ended the stream, over our metadata limit: the answer due next, the oldest
+  // request's (the initial metadata came before the handshake's answer).
+  if (IsOversizedMetadata(status)) return 0;
   std::optional<OversizedMessage> oversized = OversizedMessageOf(status);
-  if (!oversized || unanswered_sizes_.empty()) return std::nullopt;
+  if (!oversized) return std::nullopt;
   // Over this connection's own limit: the answer due next, the oldest request's. The limit fits
   // each request's answer, and so the request: no request is that large.
   if (oversized->limit == static_cast<size_t>(receive_limit_) && oversized->size > oversized->limit) return 0;

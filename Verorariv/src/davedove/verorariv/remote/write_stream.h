@@ -52,8 +52,8 @@ class WriteStream : public Stream {
   // One batch's mutations. The handshake must be complete.
   void WriteMutations(const std::vector<model::MutationPtr>& mutations);
   // When `status` is the transport's refusal, for its size, of one of this connection's
-  // unanswered mutation requests or of the answer to it, that request's place among them (0 for
-  // the oldest).
+  // unanswered mutation requests or of the answer to it (its message or its metadata), that
+  // request's place among them (0 for the oldest).
   std::optional<size_t> OversizedRequest(const util::Status& status) const;
   // The receive limit of a connection that must take the answer to `request`.
   static int ReceiveLimitFor(const variru::verorariv::v1::WriteRequest& request);
