@@ -1,5 +1,6 @@
 #include "davedove/verorariv/remote/remote_store.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "davedove/verorariv/util/hard_assert.h"
@@ -148,11 +149,16 @@ void RemoteStore::SendUnwatchRequest(TargetId target_id) {
 void RemoteStore::CleanUpWatchStreamState() {
   watch_change_aggregator_.reset();
   targets_asked_.clear();
+  watch_stream_answered_ = false;
 }
 
 void RemoteStore::OnWatchStreamOpen() {
-  // A new connection knows no targets: send every one, each from its resume token.
-  for (const auto& entry : listen_targets_) SendWatchRequest(entry.second);
+  // A new connection knows no targets: send every one, each from its resume token, in the order
+  // they were listened to, so that the service's answers come in an order that does not change.
+  std::vector<TargetId> target_ids;
+  for (const auto& entry : listen_targets_) target_ids.push_back(entry.first);
+  std::sort(target_ids.begin(), target_ids.end());
+  for (TargetId target_id : target_ids) SendWatchRequest(listen_targets_.at(target_id));
   // Every target went away while connecting: nothing to keep the stream open for.
   if (listen_targets_.empty()) watch_stream_->MarkIdle();
 }
@@ -161,6 +167,7 @@ void RemoteStore::OnWatchStreamChange(const WatchChange& change,
                                       const model::SnapshotVersion& snapshot_version) {
   // A message from the server: it is reachable.
   online_state_tracker_.UpdateState(OnlineState::Online);
+  watch_stream_answered_ = true;
   HARD_ASSERT(watch_change_aggregator_ != nullptr, "A watch change without a watch stream");
 
   util::Status handled;
@@ -226,7 +233,9 @@ void RemoteStore::ProcessTargetError(const WatchTargetChange& change) {
 }
 
 std::optional<TargetId> RemoteStore::RefusedTarget() const {
-  if (!watch_change_aggregator_) return std::nullopt;
+  // Before any message, the connection's own headers may be what passed the limit: no target is to
+  // blame, and the stream is tried again.
+  if (!watch_change_aggregator_ || !watch_stream_answered_) return std::nullopt;
   // The service answers in order: the first target asked for that it has not brought up to date.
   for (TargetId target_id : targets_asked_) {
     if (listen_targets_.count(target_id) && !watch_change_aggregator_->IsTargetCurrent(target_id)) {

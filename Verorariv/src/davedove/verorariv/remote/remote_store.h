@@ -119,6 +119,8 @@ class RemoteStore : public TargetMetadataProvider,
   std::unique_ptr<WatchChangeAggregator> watch_change_aggregator_;
   // The targets asked for on the current watch connection, in the order their requests went out.
   std::vector<core::TargetId> targets_asked_;
+  // Whether the current watch connection has delivered a message: its headers then passed our limits.
+  bool watch_stream_answered_ = false;
   std::shared_ptr<WatchStream> watch_stream_;
   std::shared_ptr<WriteStream> write_stream_;
   std::deque<model::MutationBatchPtr> write_pipeline_;

@@ -150,7 +150,7 @@ util::Status WatchChangeAggregator::HandleTargetChange(const WatchTargetChange& 
 
 bool WatchChangeAggregator::IsTargetCurrent(TargetId target_id) const {
   auto it = target_states_.find(target_id);
-  return it != target_states_.end() && it->second.current();
+  return it != target_states_.end() && it->second.current() && !it->second.IsPending();
 }
 
 std::vector<TargetId> WatchChangeAggregator::TargetIds(const WatchTargetChange& change) const {

@@ -55,7 +55,8 @@ class WatchChangeAggregator {
   void RecordPendingTargetRequest(core::TargetId target_id);
   // Forgets the target (after a rejection, or when it was unlistened).
   void RemoveTarget(core::TargetId target_id);
-  // Whether the server has brought the target up to date on this stream.
+  // Whether the server has brought the target up to date on this stream, and it has not been asked
+  // for again since.
   bool IsTargetCurrent(core::TargetId target_id) const;
   // The targets whose existence filter did not match since the last call.
   std::vector<core::TargetId> TakeTargetsToReset();

@@ -109,7 +109,7 @@ int WriteStream::ReceiveLimitFor(const v1::WriteRequest& request) {
   }
   size_t bound = kAnswerFramingBytes + request.ByteSizeLong() +
                  static_cast<size_t>(request.writes_size()) * kResultFramingBytes + results;
-  // Powers of two, so that connections share a few channels; past 1 GiB, all the transport takes.
+  // Powers of two, so that a connection's limit grows in few steps; past 1 GiB, all the transport takes.
   size_t limit = kMaxReceiveMessageBytes;
   while (limit < bound && limit < (size_t{1} << 30)) limit *= 2;
   return limit < bound ? std::numeric_limits<int>::max() : static_cast<int>(limit);

@@ -77,9 +77,12 @@ class ScriptedService final : public v1::Verorariv::Service {
   std::function<void(int, ListenStream*)> listen = [](int, ListenStream*) {};
   std::function<void(int, WriteStream*)> write = [](int, WriteStream*) {};
   std::function<grpc::Status(int)> end_with;
+  // Sets what a Listen connection sends before its first message (its headers), when set.
+  std::function<void(int, grpc::ServerContext*)> listen_headers;
 
-  grpc::Status Listen(grpc::ServerContext*, ListenStream* stream) override {
+  grpc::Status Listen(grpc::ServerContext* context, ListenStream* stream) override {
     int connection = Begin(&listen_starts_);
+    if (listen_headers) listen_headers(connection, context);
     listen(connection, stream);
     if (end_with) return end_with(connection);
     Serve(stream);
@@ -373,12 +376,13 @@ class CountingExecutor : public util::Executor {
   CountingExecutor() : inner_(platform::dispatch::Queue::serial("com.variru.davedove.verorariv")) {}
 
   void Execute(util::Operation&& operation) override {
-    inner_.Execute(std::move(operation));
+    // Counted before it can run: what it queues in turn is never counted ahead of it.
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++queued_;
     }
     changed_.notify_all();
+    inner_.Execute(std::move(operation));
   }
   void ExecuteBlocking(util::Operation&& operation) override { inner_.ExecuteBlocking(std::move(operation)); }
   util::DelayedOperation Schedule(util::Milliseconds delay, TaggedOperation&& operation) override {
@@ -1185,6 +1189,39 @@ TEST_F(HostileServiceTest, AGetAndAListenerWhoseRefusalIsOverTheMetadataLimitEnd
   // then, and the document is asked for again), and neither was asked for afterwards.
   EXPECT_EQ(ErrorsLogged("over the transport's metadata limit"), 2u);
   service_.Locked([&] { EXPECT_TRUE(seen->asked.back().empty()); });
+}
+
+// Headers over the client's metadata limit before any answer (a proxy's, say) are no answer to any
+// target: the stream is tried again, no listener is refused, and once they fit every one is served.
+TEST_F(HostileServiceTest, HeadersOverTheMetadataLimitBeforeAnyAnswerRefuseNoListener) {
+  auto asked = std::make_shared<std::map<int, int>>();  // targets asked for, by connection
+  service_.listen_headers = [](int connection, grpc::ServerContext* context) {
+    if (connection < 3) context->AddInitialMetadata("x-padding", std::string(9000, 'p'));
+  };
+  service_.listen = [this, asked](int connection, ListenStream* stream) {
+    v1::ListenRequest request;
+    while (stream->Read(&request)) {
+      if (request.target_change_case() != v1::ListenRequest::kAddTarget) continue;
+      const int32_t id = request.add_target().target_id();
+      service_.Locked([&] { ++(*asked)[connection]; });
+      stream->Write(Target(v1::TargetChange::ADD, {id}));
+      stream->Write(Target(v1::TargetChange::CURRENT, {id}, "r" + std::to_string(connection)));
+      stream->Write(Snapshot(10 + connection));
+    }
+  };
+  SyncClient client(host());
+  std::vector<std::shared_ptr<std::vector<util::Status>>> heard;
+  for (const char* path : {"users", "pin", "settings"})
+    heard.push_back(client.AddListener(VRVQuery::queryWithPath(model::ResourcePath::FromString(path)), ListenOptions()));
+  ASSERT_TRUE(service_.WaitFor([&] { return asked->count(3) && asked->at(3) == 3; }))
+      << "the listeners were not all asked for once the headers fit";
+  ASSERT_TRUE(client.WaitFor([&] {
+    return std::all_of(heard.begin(), heard.end(), [](const auto& events) { return !events->empty(); });
+  }));
+  client.Read([&] {
+    for (const auto& events : heard)
+      for (const util::Status& status : *events) EXPECT_TRUE(status.ok()) << status.ToString();
+  });
 }
 
 TEST_F(HostileServiceTest, AnAnswerWithNothingInFlightEndsTheWriteStreamAndAcknowledgesNoHeldBatch) {
