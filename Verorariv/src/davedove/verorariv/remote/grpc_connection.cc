@@ -21,12 +21,19 @@ namespace {
 
 constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
 
+// How long one attempt to connect to the document service may take, its TLS handshake included:
+// gRPC's own default, ample for a satellite link.
+constexpr int kConnectDeadlineMs = 20000;
+
 std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int receive_limit) {
   grpc::ChannelArguments args;
   // The streams pace their own reconnects; the channel must not add minutes of its own.
   args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
-  args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
+  // gRPC takes this as the deadline of one connection attempt (TCP, TLS, up to the service's first
+  // SETTINGS frame), not as a pause: it must leave room for a slow link. A new stream starts on a
+  // new channel, so a short one would cut every attempt alike.
+  args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, kConnectDeadlineMs);
   args.SetMaxReceiveMessageSize(receive_limit);
   // A connection of this channel's own, shared with no other channel.
   args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "backend/src/SlowLink.h"
 #include "davedove/verorariv/api/DAVCollectionReference.h"
 #include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVDocumentSnapshot.h"
@@ -1441,5 +1442,77 @@ TEST_F(VerorarivEndToEndTest, AWriteToADocumentWhoseIdIsTooLongFailsAndTheWriteB
             Code::Ok);
   EXPECT_EQ(backend().getDocument("pin/" + alice_)["fields"]["n"], 7);
 }
+
+// A user far from the service: every identity and document request crosses a link that holds each
+// chunk of bytes for the given time each way. The client signs in, hears the server's snapshot,
+// has its writes acknowledged, comes back after the service restarts, and refreshes its token.
+class VerorarivOverASlowLinkTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServiceRestarts) {
+  const std::chrono::milliseconds oneWay(GetParam());
+  vrvtest::StandIn standIn("slow-link-" + std::to_string(GetParam()));
+  backend::TestBackend& backend = standIn.backend();
+  backend::SlowLink http(backend.port(), oneWay);
+  backend::SlowLink documents(backend.documents().port(), oneWay);
+  standIn.UseHosts(http.baseURL(), documents.hostAndPort());
+
+  ASSERT_TRUE(standIn.SignIn("alice@example.com"));
+  EXPECT_GE(http.accepted(), 1) << "the sign-in went around the link";
+  const std::string alice = standIn.aliceUid;
+  const std::string path = "users/" + alice;
+  ASSERT_TRUE(backend.setDocument(path, {{"userId", alice}, {"n", 1}}));
+
+  auto db = standIn.Database(false);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  auto fromServer = [&](int64_t n) {
+    return Spin(
+        [&] {
+          return !recorder.snapshots.empty() && !recorder.snapshots.back()->metadata().isFromCache() &&
+                 IntField(recorder.snapshots.back(), "n") == n;
+        },
+        std::chrono::seconds(30));
+  };
+  auto write = [&](int64_t n) {
+    std::optional<Code> answer;
+    doc->setData({{"n", n}}, /*merge=*/true, [&](platform::ErrorPtr e) {
+      answer = e ? static_cast<Code>(e->code()) : Code::Ok;
+    });
+    if (!Spin([&] { return answer.has_value(); }, std::chrono::seconds(30))) return Code::DeadlineExceeded;
+    return *answer;
+  };
+  ASSERT_TRUE(fromServer(1)) << "no snapshot from the server";
+  EXPECT_GE(documents.accepted(), 1) << "the listen went around the link";
+  ASSERT_EQ(write(2), Code::Ok);
+  EXPECT_EQ(backend.getDocument(path)["fields"]["n"], 2);
+
+  // Every stream breaks; the client reconnects through the link, resumes the listen and writes.
+  backend.restart();
+  ASSERT_TRUE(backend.mergeDocument(path, {{"n", 3}}));
+  ASSERT_TRUE(fromServer(3)) << "the listen did not come back";
+  ASSERT_EQ(write(4), Code::Ok);
+  EXPECT_EQ(backend.getDocument(path)["fields"]["n"], 4);
+  EXPECT_TRUE(recorder.errors.empty());
+
+  std::optional<std::string> token, refreshed;
+  platform::ErrorPtr error;
+  bool done = false;
+  standIn.auth->currentUser()->getIDTokenWithCompletion([&](std::optional<std::string> t, platform::ErrorPtr) {
+    token = t;
+    standIn.auth->currentUser()->getIDTokenForcingRefresh(true, [&](std::optional<std::string> t, platform::ErrorPtr e) {
+      refreshed = t;
+      error = e;
+      done = true;
+    });
+  });
+  ASSERT_TRUE(Spin([&] { return done; }, std::chrono::seconds(30)));
+  ASSERT_FALSE(error) << error->description();
+  ASSERT_TRUE(refreshed && token);
+  EXPECT_NE(*refreshed, *token);
+  EXPECT_FALSE(backend.requestsForPath("/v1/token").empty()) << "the refresh reached the service";
+}
+
+INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, VerorarivOverASlowLinkTest, ::testing::Values(50, 150));
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "auth/DAVAuth.h"
@@ -132,6 +133,14 @@ class StandIn {
     DAVAuth::load();
     DAVVerorariv::load();
     Configure();
+  }
+
+  // Sends the client's identity and document requests to these hosts (a relay in front of the
+  // stand-in, say) from the next configuration on, and configures the app again.
+  void UseHosts(std::string baseURL, std::string documentsHost) {
+    baseURL_ = std::move(baseURL);
+    documentsHost_ = std::move(documentsHost);
+    Restart();
   }
 
   void ShutDownDatabase() {
