@@ -97,6 +97,10 @@ void RemoteStore::Listen(const local::QueryDataPtr& query_data) {
     StartWatchStream();
   } else if (watch_stream_->IsOpen()) {
     SendWatchRequest(query_data);
+  } else if (watch_stream_->IsStarted()) {
+    // Waits for a connection already under way, which may take as long as a connection attempt
+    // may: the state that nothing listened to left unknown gets the usual bound again.
+    online_state_tracker_.HandleWatchStreamStart();
   }
 }
 
