@@ -1,0 +1,145 @@
+// How soon the client is of use over a slow link: identity and document requests cross a relay
+// that holds every chunk for the one-way delay given as the argument (0, 50, 150 or 300 ms). Measured
+// from a fresh client (a new database instance, the user signed in before) and again after the
+// stream closed as idle: the time to a listener's first snapshot from the server, and to a first
+// write's acknowledgement. The "_ms" counters are medians of the runs in milliseconds, and each
+// "_round_trips" counter divides one by the link's round trip (twice the delay, "round_trip_ms").
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backend/src/SlowLink.h"
+#include "davedove/verorariv/api/DAVCollectionReference.h"
+#include "davedove/verorariv/api/DAVDocumentReference.h"
+#include "davedove/verorariv/api/DAVDocumentSnapshot.h"
+#include "davedove/verorariv/api/DAVListenerRegistration.h"
+#include "davedove/verorariv/api/tests/verorariv_test_support.h"
+#include "davedove/verorariv/util/async_queue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using davedove::verorariv::util::TimerId;
+constexpr std::chrono::seconds kPatience(60);
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// What a listener or a completion heard; shared with it, as it may be called after we gave up.
+struct Heard {
+  bool done = false;
+  platform::ErrorPtr error;
+};
+
+// From adding a listener until its first snapshot from the server; nullopt when none came.
+std::optional<double> TimeToServerSnapshot(const std::shared_ptr<DAVDocumentReference>& doc,
+                                           std::shared_ptr<DAVListenerRegistration>* registration) {
+  auto heard = std::make_shared<Heard>();
+  Clock::time_point start = Clock::now();
+  *registration = doc->addSnapshotListener([heard](std::shared_ptr<DAVDocumentSnapshot> snapshot,
+                                                   platform::ErrorPtr) {
+    if (snapshot && !snapshot->metadata().isFromCache()) heard->done = true;
+  });
+  if (!vrvtest::Spin([&] { return heard->done; }, kPatience)) return std::nullopt;
+  return MillisecondsSince(start);
+}
+
+// From a write until the server's acknowledgement; nullopt when it failed or none came.
+std::optional<double> TimeToAcknowledgement(const std::shared_ptr<DAVDocumentReference>& doc, int64_t n) {
+  auto heard = std::make_shared<Heard>();
+  Clock::time_point start = Clock::now();
+  doc->setData({{"n", n}}, /*merge=*/true, [heard](platform::ErrorPtr e) {
+    heard->error = e;
+    heard->done = true;
+  });
+  if (!vrvtest::Spin([&] { return heard->done; }, kPatience) || heard->error) return std::nullopt;
+  return MillisecondsSince(start);
+}
+
+// Closes the stream behind `timer` as 60 s without use would, once the stream has marked itself
+// idle; false when it never did.
+bool CloseAsIdle(const std::shared_ptr<DAVVerorariv>& db, TimerId timer) {
+  if (!vrvtest::Spin([&] { return db->workerQueue()->IsScheduled(timer); })) return false;
+  db->workerQueue()->RunScheduledOperationsUntil(timer);
+  return true;
+}
+
+// Starts the SDK afresh, as a new run of the program does, and waits until the auth client has
+// loaded the signed-in user: a database started before that begins signed out, and its writes stay
+// the signed-out user's.
+void FreshClient(vrvtest::StandIn& standIn) {
+  standIn.Restart();
+  (void)standIn.auth->currentUser();
+  vrvtest::StandIn::Settle();
+}
+
+void BM_SlowLinkFirstAnswers(benchmark::State& state) {
+  const std::chrono::milliseconds oneWay(state.range(0));
+  vrvtest::StandIn standIn("bench-slow-link");
+  backend::SlowLink http(standIn.backend().port(), oneWay);
+  backend::SlowLink documents(standIn.backend().documents().port(), oneWay);
+  standIn.UseHosts(http.baseURL(), documents.hostAndPort());
+  if (!standIn.SignIn("alice@example.com")) {
+    state.SkipWithError("sign-in failed");
+    return;
+  }
+  const std::string alice = standIn.aliceUid;
+  standIn.backend().setDocument("users/" + alice, {{"userId", alice}, {"n", 0}});
+
+  std::map<std::string, std::vector<double>> samples;
+  int64_t n = 0;
+  for (auto _ : state) {
+    // A listener of a fresh client, and once more after its stream closed as idle.
+    FreshClient(standIn);
+    auto db = standIn.Database(false);
+    auto doc = db->collectionWithPath("users")->documentWithPath(alice);
+    std::shared_ptr<DAVListenerRegistration> registration;
+    std::optional<double> fresh = TimeToServerSnapshot(doc, &registration);
+    registration->remove();
+    bool closed = CloseAsIdle(db, TimerId::WatchStreamIdle);
+    std::optional<double> again = TimeToServerSnapshot(doc, &registration);
+    registration->remove();
+    if (!fresh || !closed || !again) {
+      state.SkipWithError(!fresh ? "no snapshot from the server" : !closed ? "the watch stream never went idle"
+                                                                            : "no snapshot after the idle close");
+      return;
+    }
+    samples["snapshot_fresh"].push_back(*fresh);
+    samples["snapshot_after_idle"].push_back(*again);
+
+    // A write of a fresh client with nothing listened to, and once more after its stream closed.
+    FreshClient(standIn);
+    db = standIn.Database(false);
+    doc = db->collectionWithPath("users")->documentWithPath(alice);
+    fresh = TimeToAcknowledgement(doc, ++n);
+    closed = CloseAsIdle(db, TimerId::WriteStreamIdle);
+    again = TimeToAcknowledgement(doc, ++n);
+    if (!fresh || !closed || !again) {
+      state.SkipWithError(!fresh ? "a write was not acknowledged" : !closed ? "the write stream never went idle"
+                                                                             : "no acknowledgement after the idle close");
+      return;
+    }
+    samples["ack_fresh"].push_back(*fresh);
+    samples["ack_after_idle"].push_back(*again);
+  }
+
+  const double roundTrip = 2.0 * static_cast<double>(oneWay.count());
+  state.counters["round_trip_ms"] = roundTrip;
+  for (auto& [name, values] : samples) {
+    std::sort(values.begin(), values.end());
+    double median = values[values.size() / 2];
+    state.counters[name + "_ms"] = median;
+    if (roundTrip > 0) state.counters[name + "_round_trips"] = median / roundTrip;
+  }
+}
+BENCHMARK(BM_SlowLinkFirstAnswers)->Arg(0)->Arg(50)->Arg(150)->Arg(300)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
