@@ -190,13 +190,6 @@ SlowLink::~SlowLink() {
   for (int fd : {listenFd_, wakeFds_[0], wakeFds_[1]}) ::close(fd);
 }
 
-int SlowLink::open() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  int open = 0;
-  for (const auto& connection : connections_) open += connection->finished ? 0 : 1;
-  return open;
-}
-
 void SlowLink::acceptLoop() {
   for (;;) {
     pollfd waiting[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
@@ -234,13 +227,7 @@ void SlowLink::relay(const std::shared_ptr<Connection>& connection) {
     const Clock::time_point accepted = Clock::now() + 3 * oneWay_;
     connection->toServer.changed.wait_until(lock, accepted, [&] { return connection->toServer.stopped; });
   }
-  if (stopping_) {
-    connection->breakOff();
-    clientReader.join();
-    closeAll(*connection);
-    return;
-  }
-  int upstream = connectToTarget();
+  int upstream = stopping_ ? -1 : connectToTarget();
   if (upstream < 0) {
     connection->breakOff();
     clientReader.join();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -39,24 +40,28 @@ struct Heard {
   platform::ErrorPtr error;
 };
 
+using Measure = std::function<std::optional<double>(const std::shared_ptr<DAVDocumentReference>&)>;
+
 // From adding a listener until its first snapshot from the server; nullopt when none came.
-std::optional<double> TimeToServerSnapshot(const std::shared_ptr<DAVDocumentReference>& doc,
-                                           std::shared_ptr<DAVListenerRegistration>* registration) {
+std::optional<double> TimeToServerSnapshot(const std::shared_ptr<DAVDocumentReference>& doc) {
   auto heard = std::make_shared<Heard>();
   Clock::time_point start = Clock::now();
-  *registration = doc->addSnapshotListener([heard](std::shared_ptr<DAVDocumentSnapshot> snapshot,
-                                                   platform::ErrorPtr) {
+  auto registration = doc->addSnapshotListener([heard](std::shared_ptr<DAVDocumentSnapshot> snapshot,
+                                                       platform::ErrorPtr) {
     if (snapshot && !snapshot->metadata().isFromCache()) heard->done = true;
   });
-  if (!vrvtest::Spin([&] { return heard->done; }, kPatience)) return std::nullopt;
+  bool arrived = vrvtest::Spin([&] { return heard->done; }, kPatience);
+  registration->remove();
+  if (!arrived) return std::nullopt;
   return MillisecondsSince(start);
 }
 
 // From a write until the server's acknowledgement; nullopt when it failed or none came.
-std::optional<double> TimeToAcknowledgement(const std::shared_ptr<DAVDocumentReference>& doc, int64_t n) {
+std::optional<double> TimeToAcknowledgement(const std::shared_ptr<DAVDocumentReference>& doc) {
+  static int64_t n = 0;
   auto heard = std::make_shared<Heard>();
   Clock::time_point start = Clock::now();
-  doc->setData({{"n", n}}, /*merge=*/true, [heard](platform::ErrorPtr e) {
+  doc->setData({{"n", ++n}}, /*merge=*/true, [heard](platform::ErrorPtr e) {
     heard->error = e;
     heard->done = true;
   });
@@ -81,6 +86,29 @@ void FreshClient(vrvtest::StandIn& standIn) {
   vrvtest::StandIn::Settle();
 }
 
+// Times `measure` on a fresh client, and again after the stream behind `idleTimer` closed as
+// idle, into samples "<name>_fresh" and "<name>_after_idle"; false (the run skipped) when one failed.
+bool FreshAndAfterIdle(benchmark::State& state, vrvtest::StandIn& standIn, const std::string& name,
+                       TimerId idleTimer, const Measure& measure,
+                       std::map<std::string, std::vector<double>>& samples) {
+  FreshClient(standIn);
+  auto db = standIn.Database(false);
+  auto doc = db->collectionWithPath("users")->documentWithPath(standIn.aliceUid);
+  std::optional<double> fresh = measure(doc);
+  bool closed = fresh && CloseAsIdle(db, idleTimer);
+  std::optional<double> again = closed ? measure(doc) : std::nullopt;
+  if (!again) {
+    static std::string failure;  // outlives the run, whatever the library keeps of it
+    failure = name + (!fresh ? ": nothing on a fresh client" : !closed ? ": the stream never went idle"
+                                                                       : ": nothing after the idle close");
+    state.SkipWithError(failure.c_str());
+    return false;
+  }
+  samples[name + "_fresh"].push_back(*fresh);
+  samples[name + "_after_idle"].push_back(*again);
+  return true;
+}
+
 void BM_SlowLinkFirstAnswers(benchmark::State& state) {
   const std::chrono::milliseconds oneWay(state.range(0));
   vrvtest::StandIn standIn("bench-slow-link");
@@ -91,44 +119,15 @@ void BM_SlowLinkFirstAnswers(benchmark::State& state) {
     state.SkipWithError("sign-in failed");
     return;
   }
-  const std::string alice = standIn.aliceUid;
-  standIn.backend().setDocument("users/" + alice, {{"userId", alice}, {"n", 0}});
+  standIn.backend().setDocument("users/" + standIn.aliceUid, {{"userId", standIn.aliceUid}, {"n", 0}});
 
   std::map<std::string, std::vector<double>> samples;
-  int64_t n = 0;
   for (auto _ : state) {
-    // A listener of a fresh client, and once more after its stream closed as idle.
-    FreshClient(standIn);
-    auto db = standIn.Database(false);
-    auto doc = db->collectionWithPath("users")->documentWithPath(alice);
-    std::shared_ptr<DAVListenerRegistration> registration;
-    std::optional<double> fresh = TimeToServerSnapshot(doc, &registration);
-    registration->remove();
-    bool closed = CloseAsIdle(db, TimerId::WatchStreamIdle);
-    std::optional<double> again = TimeToServerSnapshot(doc, &registration);
-    registration->remove();
-    if (!fresh || !closed || !again) {
-      state.SkipWithError(!fresh ? "no snapshot from the server" : !closed ? "the watch stream never went idle"
-                                                                            : "no snapshot after the idle close");
+    // A listener, and apart from it a write with nothing listened to.
+    if (!FreshAndAfterIdle(state, standIn, "snapshot", TimerId::WatchStreamIdle, TimeToServerSnapshot, samples) ||
+        !FreshAndAfterIdle(state, standIn, "ack", TimerId::WriteStreamIdle, TimeToAcknowledgement, samples)) {
       return;
     }
-    samples["snapshot_fresh"].push_back(*fresh);
-    samples["snapshot_after_idle"].push_back(*again);
-
-    // A write of a fresh client with nothing listened to, and once more after its stream closed.
-    FreshClient(standIn);
-    db = standIn.Database(false);
-    doc = db->collectionWithPath("users")->documentWithPath(alice);
-    fresh = TimeToAcknowledgement(doc, ++n);
-    closed = CloseAsIdle(db, TimerId::WriteStreamIdle);
-    again = TimeToAcknowledgement(doc, ++n);
-    if (!fresh || !closed || !again) {
-      state.SkipWithError(!fresh ? "a write was not acknowledged" : !closed ? "the write stream never went idle"
-                                                                             : "no acknowledgement after the idle close");
-      return;
-    }
-    samples["ack_fresh"].push_back(*fresh);
-    samples["ack_after_idle"].push_back(*again);
   }
 
   const double roundTrip = 2.0 * static_cast<double>(oneWay.count());
