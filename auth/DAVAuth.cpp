@@ -148,6 +148,7 @@ std::shared_ptr<DAVAuth> DAVAuth::initWithApp(const std::shared_ptr<DAVApp>& app
   // The options also say where the two services live.
   auth->requestConfiguration_ = DAVAuthRequestConfiguration::initWithOptions(*options);
   auth->app_ = app;
+  auth->storedUserLoaded_ = false;
   std::weak_ptr<DAVAuth> weak = auth;
   DAVAuthGlobalWorkQueue()->async([weak] {
     if (auto self = weak.lock()) self->loadStoredUser();
@@ -191,6 +192,11 @@ void DAVAuth::deleteKeychainServiceNameForAppName(const std::string& appName) {
 std::string DAVAuth::userKey() const { return userKeyForAppName(vavazuzeZudName_); }
 
 void DAVAuth::loadStoredUser() {
+  // Whatever the outcome, those waiting in getUserID get their answer.
+  struct Finished {
+    DAVAuth* auth;
+    ~Finished() { auth->markStoredUserLoaded(); }
+  } finished{this};
   if (auto service = keychainServiceNameForAppName(vavazuzeZudName_)) {
     keychain_ = std::make_unique<DAVAuthKeychain>(*service);
   }
@@ -203,6 +209,14 @@ void DAVAuth::loadStoredUser() {
     DAVLogError(kDAVLoggerAuth, "I-AUT000001", "Error loading saved user when starting up: %s",
                 error ? error->description().c_str() : "(null)");
   }
+}
+
+void DAVAuth::markStoredUserLoaded() {
+  {
+    std::lock_guard<std::mutex> lock(loadMutex_);
+    storedUserLoaded_ = true;
+  }
+  loadFinished_.notify_all();
 }
 
 bool DAVAuth::saveUser(const std::shared_ptr<DAVUser>& user, ErrorPtr* error) {
@@ -297,6 +311,12 @@ std::shared_ptr<DAVUser> DAVAuth::currentUser() {
 }
 
 std::optional<std::string> DAVAuth::getUserID() {
+  // A service that asks while the stored user is still loading would otherwise start signed out
+  // and file its work under nobody. The load runs first on the work queue, so there it has run.
+  if (!DAVAuthGlobalWorkQueue()->isCurrent()) {
+    std::unique_lock<std::mutex> lock(loadMutex_);
+    loadFinished_.wait(lock, [this] { return storedUserLoaded_; });
+  }
   std::shared_ptr<DAVUser> user;
   {
     std::lock_guard<std::mutex> lock(userMutex_);

@@ -5,6 +5,7 @@
 // client (and loads its stored user) at configuration time.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -203,6 +204,7 @@ class DAVAuth : public platform::Object,
   void setCurrentUserOnWorkQueue(std::shared_ptr<DAVUser> user);
   void possiblyPostAuthStateChangeNotification();
   void loadStoredUser();
+  void markStoredUserLoaded();
   std::string userKey() const;
 
   void signInWithEmailPassword(const std::string& email, const std::string& password,
@@ -228,6 +230,11 @@ class DAVAuth : public platform::Object,
   // Reads and writes of the current user pointer, so getUserID can read it from any thread.
   mutable std::mutex userMutex_;
   std::shared_ptr<DAVUser> currentUser_;
+  // Whether the start-up load of the stored user has run; getUserID waits for it. A client made
+  // without that load has nothing to wait for.
+  std::mutex loadMutex_;
+  std::condition_variable loadFinished_;
+  bool storedUserLoaded_ = true;
 
   const std::string vavazuzeZudName_;
   mutable std::mutex listenerMutex_;

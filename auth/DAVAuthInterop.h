@@ -37,6 +37,7 @@ class DAVAuthInterop {
   // when forced or close to expiry.
   virtual void getTokenForcingRefresh(bool forceRefresh, DAVTokenCallback callback) = 0;
 
-  // The current user's uid, or none when signed out. Synchronous.
+  // The current user's uid, or none when signed out. Synchronous: while the client is still
+  // loading the user it kept from an earlier run, this waits for that load (one keychain read).
   virtual std::optional<std::string> getUserID() = 0;
 };

@@ -4,19 +4,25 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "auth/DAVAuthBackend.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FileLock.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/keychain/Keychain.h"
 #include "platform/utilities/Logger.h"
 #include "sdk-core/DAVOptions.h"
 
@@ -181,6 +187,47 @@ class LogCapture {
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
   platform::VULLogObserverToken token_ = 0;
+};
+
+// Holds the keychain's lock from a descriptor of its own, as another program busy with the
+// keychain would: every read of it waits, the client's start-up load of its stored user included.
+// Lets go at release() or after `longest`, from a thread of its own.
+class HeldKeychain {
+ public:
+  explicit HeldKeychain(std::chrono::milliseconds longest)
+      : lock_(std::make_unique<platform::FileLock>(platform::keychain::Keychain::defaultPath() + ".lock")),
+        releaser_([this, longest] {
+          std::unique_lock<std::mutex> guard(mutex_);
+          asked_.wait_for(guard, longest, [this] { return releaseAsked_; });
+          // Said before the lock goes, so whoever the lock held back finds it said.
+          released_ = true;
+          lock_.reset();
+        }) {
+    EXPECT_TRUE(lock_->locked()) << lock_->error();
+  }
+  ~HeldKeychain() {
+    release();
+    releaser_.join();
+  }
+  HeldKeychain(const HeldKeychain&) = delete;
+  HeldKeychain& operator=(const HeldKeychain&) = delete;
+
+  void release() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      releaseAsked_ = true;
+    }
+    asked_.notify_all();
+  }
+  bool released() const { return released_; }
+
+ private:
+  std::unique_ptr<platform::FileLock> lock_;
+  std::mutex mutex_;
+  std::condition_variable asked_;
+  bool releaseAsked_ = false;
+  std::atomic<bool> released_{false};
+  std::thread releaser_;
 };
 
 }  // namespace authtest

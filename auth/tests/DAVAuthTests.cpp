@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
@@ -169,11 +170,13 @@ class DAVAuthTest : public ::testing::Test {
   }
   void configure() { DAVApp::configureWithOptions(options()); }
 
-  // A new client over the same keychain, as after a restart of the program.
-  std::shared_ptr<DAVAuth> restart() {
+  // A new client over the same keychain, as after a restart of the program; `beforeStart` runs
+  // just before the new client is made.
+  std::shared_ptr<DAVAuth> restart(const std::function<void()>& beforeStart = nullptr) {
     auth_.reset();
     DAVApp::resetApps();
     settle();
+    if (beforeStart) beforeStart();
     configure();
     return DAVAuth::auth();
   }
@@ -429,6 +432,47 @@ TEST_F(DAVAuthTest, ARestartRestoresTheUserWithoutARequestAndSignOutForgetsIt) {
   EXPECT_EQ(third->currentUser(), nullptr);
   settle();
   EXPECT_TRUE(notifications.posted().empty());
+}
+
+// The other services ask for the user id as soon as the app is configured, while the stored user
+// may still be loading (here the keychain is busy): the answer waits for that load, whatever it
+// finds. Not on the work queue, though, where the load comes later and a wait would never end.
+TEST_F(DAVAuthTest, TheUserIDWaitsForTheStartUpLoadOfTheStoredUser) {
+  ASSERT_NE(signInAlice(), nullptr);
+  auto restartWithBusyKeychain = [this](std::unique_ptr<authtest::HeldKeychain>& held) {
+    return restart([&held] { held = std::make_unique<authtest::HeldKeychain>(std::chrono::milliseconds(300)); });
+  };
+  {
+    std::unique_ptr<authtest::HeldKeychain> held;
+    auth_ = restartWithBusyKeychain(held);
+    EXPECT_EQ(auth_->getUserID(), aliceUID_);
+    EXPECT_TRUE(held->released()) << "answered before the stored user was read";
+  }
+
+  ASSERT_TRUE(auth_->signOut(nullptr));
+  {
+    std::unique_ptr<authtest::HeldKeychain> held;
+    auth_ = restartWithBusyKeychain(held);
+    EXPECT_EQ(auth_->getUserID(), std::nullopt);
+    EXPECT_TRUE(held->released()) << "answered before the keychain was read";
+  }
+
+  ASSERT_NE(signInAlice(), nullptr);
+  std::promise<std::shared_ptr<DAVAuth>> made;
+  std::shared_future<std::shared_ptr<DAVAuth>> client = made.get_future().share();
+  auto onWorkQueue = std::make_shared<std::promise<std::optional<std::string>>>();
+  auth_ = restart([&] {
+    // Runs before the new client's load, which is queued behind it.
+    DAVAuthGlobalWorkQueue()->async([client, onWorkQueue] { onWorkQueue->set_value(client.get()->getUserID()); });
+  });
+  made.set_value(auth_);
+  auto answer = onWorkQueue->get_future();
+  if (answer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    std::fprintf(stderr, "getUserID on the work queue waits for the load queued behind it\n");
+    std::abort();  // the work queue can never run again
+  }
+  EXPECT_EQ(answer.get(), std::nullopt) << "the load had not run yet";
+  EXPECT_EQ(auth_->getUserID(), aliceUID_);
 }
 
 TEST_F(DAVAuthTest, ListenersHearSignInSignOutAndTokenChanges) {
@@ -832,6 +876,7 @@ TEST_F(DAVAuthTest, AnUnreadableStoredUserIsLoggedAndTheClientStartsSignedOut) {
     codes.push_back(r.messageCode);
   });
   auto restarted = restart();
+  EXPECT_EQ(restarted->getUserID(), std::nullopt);
   EXPECT_EQ(restarted->currentUser(), nullptr);
   platform::VULRemoveLogObserver(observer);
   std::lock_guard<std::mutex> lock(m);

@@ -34,6 +34,7 @@
 #include "davedove/verorariv/api/DAVVerorariv.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/api/DAVWriteBatch.h"
+#include "auth/tests/AuthTestSupport.h"
 #include "davedove/verorariv/api/tests/verorariv_test_support.h"
 #include "davedove/verorariv/auth/davedove_credentials_provider.h"
 #include "davedove/verorariv/core/VRVVerorarivClient.h"
@@ -1514,5 +1515,68 @@ TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServi
 }
 
 INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, VerorarivOverASlowLinkTest, ::testing::Values(50, 150));
+
+// A program started with the user of an earlier run still signed in takes its database and writes
+// at once, while the keychain is slow to give up that user; directly, and across a slow link. The
+// write is the stored user's: it completes, lands and stays in view, and no view shows what a
+// signed-out run left queued, which never goes out with the user's token.
+class AWriteAtStartUpTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(AWriteAtStartUpTest, BelongsToTheStoredUserWhileTheKeychainIsSlow) {
+  const std::chrono::milliseconds oneWay(GetParam());
+  vrvtest::StandIn standIn("start-up-write-" + std::to_string(GetParam()));
+  backend::TestBackend& backend = standIn.backend();
+  std::unique_ptr<backend::SlowLink> http, documents;
+  if (oneWay.count() > 0) {
+    http = std::make_unique<backend::SlowLink>(backend.port(), oneWay);
+    documents = std::make_unique<backend::SlowLink>(backend.documents().port(), oneWay);
+    standIn.UseHosts(http->baseURL(), documents->hostAndPort());
+  }
+  const std::string alice = standIn.aliceUid;
+  const std::string path = "users/" + alice;
+  ASSERT_TRUE(backend.setDocument(path, {{"userId", alice}, {"n", 0}}));
+
+  // An earlier run, signed out and offline, left a write queued.
+  auto signedOut = standIn.Database(true);
+  ASSERT_TRUE(SetNetwork(signedOut, false));
+  signedOut->collectionWithPath("users")->documentWithPath(alice)->setData({{"n", 666}, {"stranded", true}},
+                                                                           /*merge=*/true, nullptr);
+  standIn.ShutDownDatabase();
+  signedOut.reset();
+  ASSERT_TRUE(standIn.SignIn("alice@example.com"));
+
+  std::unique_ptr<authtest::HeldKeychain> held;
+  standIn.Restart([&] { held = std::make_unique<authtest::HeldKeychain>(std::chrono::seconds(1)); });
+  auto db = standIn.Database(true);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice);
+  std::optional<Code> answer;
+  doc->setData({{"n", 1}}, /*merge=*/true, [&](platform::ErrorPtr e) {
+    answer = e ? static_cast<Code>(e->code()) : Code::Ok;
+  });
+  held->release();
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+
+  ASSERT_TRUE(Spin([&] { return answer.has_value(); }, std::chrono::seconds(30))) << "the write never completed";
+  EXPECT_EQ(*answer, Code::Ok);
+  EXPECT_EQ(backend.getDocument(path)["fields"]["n"], 1);
+  // A change in the cloud shows the listener is served from the server, with the write in place.
+  ASSERT_TRUE(backend.mergeDocument(path, {{"cloud", 2}}));
+  ASSERT_TRUE(Spin(
+      [&] {
+        return !recorder.snapshots.empty() && !recorder.snapshots.back()->metadata().isFromCache() &&
+               IntField(recorder.snapshots.back(), "cloud") == 2;
+      },
+      std::chrono::seconds(30)))
+      << "no snapshot from the server";
+  EXPECT_TRUE(recorder.errors.empty());
+  for (const auto& snapshot : recorder.snapshots) {
+    EXPECT_EQ(IntField(snapshot, "n"), 1) << "the write left the view";
+    EXPECT_FALSE((*snapshot)["stranded"].has_value()) << "a view showed the signed-out run's write";
+  }
+  EXPECT_FALSE(backend.getDocument(path)["fields"].contains("stranded"));
+}
+
+INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, AWriteAtStartUpTest, ::testing::Values(0, 150));
 
 }  // namespace

@@ -123,13 +123,14 @@ class StandIn {
 
   // Ends the program's SDK state as a restart does: the database shuts down, the apps are
   // forgotten (the signed-in user stays in the keychain) and the default app is configured again,
-  // so a new client opens the same storage.
-  void Restart() {
+  // so a new client opens the same storage. `beforeStart` runs just before the new start.
+  void Restart(const std::function<void()>& beforeStart = nullptr) {
     ShutDownDatabase();
     auth.reset();
     app.reset();
     DAVApp::resetApps();
     Settle();
+    if (beforeStart) beforeStart();
     DAVAuth::load();
     DAVVerorariv::load();
     Configure();
