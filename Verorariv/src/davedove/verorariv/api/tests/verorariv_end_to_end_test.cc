@@ -1443,6 +1443,16 @@ TEST_F(VerorarivEndToEndTest, AWriteToADocumentWhoseIdIsTooLongFailsAndTheWriteB
   EXPECT_EQ(backend().getDocument("pin/" + alice_)["fields"]["n"], 7);
 }
 
+// Merges {"n": n} into `doc`: the server's answer, or DeadlineExceeded when none came within 30 s.
+Code MergeN(const std::shared_ptr<DAVDocumentReference>& doc, int64_t n) {
+  std::optional<Code> answer;
+  doc->setData({{"n", n}}, /*merge=*/true, [&](platform::ErrorPtr e) {
+    answer = e ? static_cast<Code>(e->code()) : Code::Ok;
+  });
+  if (!Spin([&] { return answer.has_value(); }, std::chrono::seconds(30))) return Code::DeadlineExceeded;
+  return *answer;
+}
+
 // A user far from the service: every identity and document request crosses a link that holds each
 // chunk of bytes for the given time each way. The client signs in, hears the server's snapshot,
 // has its writes acknowledged, comes back after the service restarts, and refreshes its token.
@@ -1474,14 +1484,7 @@ TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServi
         },
         std::chrono::seconds(30));
   };
-  auto write = [&](int64_t n) {
-    std::optional<Code> answer;
-    doc->setData({{"n", n}}, /*merge=*/true, [&](platform::ErrorPtr e) {
-      answer = e ? static_cast<Code>(e->code()) : Code::Ok;
-    });
-    if (!Spin([&] { return answer.has_value(); }, std::chrono::seconds(30))) return Code::DeadlineExceeded;
-    return *answer;
-  };
+  auto write = [&](int64_t n) { return MergeN(doc, n); };
   ASSERT_TRUE(fromServer(1)) << "no snapshot from the server";
   EXPECT_GE(documents.accepted(), 1) << "the listen went around the link";
   ASSERT_EQ(write(2), Code::Ok);
@@ -1514,5 +1517,64 @@ TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServi
 }
 
 INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, VerorarivOverASlowLinkTest, ::testing::Values(50, 150));
+
+size_t ThreadCount() {
+  std::error_code error;
+  std::filesystem::directory_iterator tasks("/proc/self/task", error), end;
+  return error ? 0 : static_cast<size_t>(std::distance(tasks, end));
+}
+
+// A laptop far from the service whose network goes off and on again and again (sleeps, wakes, a
+// new Wi-Fi), each time before the streams are back, with writes made offline in between: once
+// it settles, it holds as many connections and threads as before, and the last write lands. A
+// shutdown then leaves none.
+TEST(VerorarivNetworkCyclesTest, OffAndOnWhileConnectingLeavesNoConnectionOrThreadBehind) {
+  const std::chrono::milliseconds oneWay(150);
+  vrvtest::StandIn standIn("off-on-cycles");
+  backend::TestBackend& backend = standIn.backend();
+  backend::SlowLink documents(backend.documents().port(), oneWay);
+  standIn.UseHosts(backend.baseURL(), documents.hostAndPort());
+  ASSERT_TRUE(standIn.SignIn("alice@example.com"));
+  const std::string alice = standIn.aliceUid;
+  ASSERT_TRUE(backend.setDocument("users/" + alice, {{"userId", alice}, {"n", 1}}));
+
+  auto db = standIn.Database(false);
+  auto doc = db->collectionWithPath("users")->documentWithPath(alice);
+  Recorder<DAVDocumentSnapshot> recorder;
+  auto registration = doc->addSnapshotListener(recorder.block());
+  auto write = [&](int64_t n) { return MergeN(doc, n); };
+  ASSERT_TRUE(Spin([&] { return !recorder.snapshots.empty() && !recorder.snapshots.back()->metadata().isFromCache(); },
+                   std::chrono::seconds(30)));
+  ASSERT_EQ(write(2), Code::Ok);
+  const int connections = documents.open();
+  const size_t threads = ThreadCount();
+  ASSERT_EQ(connections, 2) << "a connection for each stream";
+
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    ASSERT_TRUE(SetNetwork(db, false));
+    doc->setData({{"n", 100 + cycle}}, /*merge=*/true, nullptr);
+    ASSERT_TRUE(SetNetwork(db, true));
+    // Off again within the two round trips a new connection takes.
+    Spin([] { return false; }, std::chrono::milliseconds(100 * (1 + cycle % 4)));
+  }
+  ASSERT_EQ(write(1000), Code::Ok);
+  EXPECT_EQ(backend.getDocument("users/" + alice)["fields"]["n"], 1000);
+  EXPECT_TRUE(SpinPolling([&] { return documents.open() <= connections && ThreadCount() <= threads; },
+                          std::chrono::seconds(3)))
+      << "connections " << connections << " -> " << documents.open() << ", threads " << threads << " -> "
+      << ThreadCount();
+  EXPECT_TRUE(recorder.errors.empty());
+
+  // A shutdown lets go of every connection, even of one still being set up.
+  standIn.ShutDownDatabase();
+  EXPECT_TRUE(SpinPolling([&] { return documents.open() == 0; }, std::chrono::seconds(3))) << documents.open();
+  auto next = standIn.Database(false)->collectionWithPath("users")->documentWithPath(alice);
+  auto nextRegistration = next->addSnapshotListener(Recorder<DAVDocumentSnapshot>().block());
+  next->setData({{"n", 2000}}, /*merge=*/true, nullptr);
+  Spin([] { return false; }, std::chrono::milliseconds(30));
+  standIn.ShutDownDatabase();
+  EXPECT_TRUE(SpinPolling([&] { return documents.open() == 0 && ThreadCount() <= threads; }, std::chrono::seconds(5)))
+      << "connections " << documents.open() << ", threads " << threads << " -> " << ThreadCount();
+}
 
 }  // namespace
