@@ -26,6 +26,12 @@ constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
 // gRPC's own default, ample for a satellite link.
 constexpr int kConnectDeadlineMs = 20000;
 
+// A stream's connection, kept between its calls, may have died silently meanwhile (a new Wi-Fi
+// after a sleep): while a call is open, a ping every this often, unanswered for as long, ends the
+// connection and the stream reconnects, instead of waiting on it for good. gRPC sends at most two
+// pings after each message of ours, which a server's default ping policy allows.
+constexpr int kKeepaliveMs = 10000;
+
 // How often a channel let go while it connects is looked at again.
 constexpr std::chrono::milliseconds kSettleCheck(50);
 
@@ -51,6 +57,8 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int r
   // gRPC takes this as the deadline of one connection attempt (TCP, TLS, up to the service's first
   // SETTINGS frame), not as a pause: it must leave room for a slow link.
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, kConnectDeadlineMs);
+  args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
+  args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveMs);
   args.SetMaxReceiveMessageSize(receive_limit);
   // A connection of this channel's own, shared with no other channel.
   args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
