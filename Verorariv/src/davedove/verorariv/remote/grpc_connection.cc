@@ -57,6 +57,10 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int r
   // gRPC takes this as the deadline of one connection attempt (TCP, TLS, up to the service's first
   // SETTINGS frame), not as a pause: it must leave room for a slow link.
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, kConnectDeadlineMs);
+  // All of the name's addresses at once, not one after another: an address that drops packets
+  // listed first (a broken IPv6 path) would cost the whole deadline. Our choice, not the DNS's.
+  args.SetServiceConfigJSON(R"({"loadBalancingConfig":[{"round_robin":{}}]})");
+  args.SetInt(GRPC_ARG_SERVICE_CONFIG_DISABLE_RESOLUTION, 1);
   args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
   args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveMs);
   args.SetMaxReceiveMessageSize(receive_limit);
