@@ -1460,9 +1460,10 @@ Code MergeN(const std::shared_ptr<DAVDocumentReference>& doc, int64_t n) {
   return *answer;
 }
 
-// A user far from the service: every identity and document request crosses a link that holds each
-// chunk of bytes for the given time each way. The client signs in, hears the server's snapshot,
-// has its writes acknowledged, comes back after the service restarts, and refreshes its token.
+// A user far from the service, up to a satellite link's 300 ms: every identity and document request
+// crosses a link that holds each chunk of bytes for the given time each way. The client signs in,
+// hears the server's snapshot, has its writes acknowledged, comes back after the service
+// restarts, and refreshes its token.
 class VerorarivOverASlowLinkTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServiceRestarts) {
@@ -1493,7 +1494,8 @@ TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServi
   };
   auto write = [&](int64_t n) { return MergeN(doc, n); };
   ASSERT_TRUE(fromServer(1)) << "no snapshot from the server";
-  EXPECT_GE(documents.accepted(), 1) << "the listen went around the link";
+  // However far the service, a connection attempt lasts until it is through.
+  EXPECT_EQ(documents.accepted(), 1) << "the listen took more than one connection attempt";
   ASSERT_EQ(write(2), Code::Ok);
   EXPECT_EQ(backend.getDocument(path)["fields"]["n"], 2);
 
@@ -1523,7 +1525,7 @@ TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServi
   EXPECT_FALSE(backend.requestsForPath("/v1/token").empty()) << "the refresh reached the service";
 }
 
-INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, VerorarivOverASlowLinkTest, ::testing::Values(50, 150));
+INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, VerorarivOverASlowLinkTest, ::testing::Values(50, 150, 300));
 
 size_t ThreadCount() {
   std::error_code error;
