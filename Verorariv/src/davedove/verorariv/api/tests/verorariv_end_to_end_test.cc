@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,8 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "backend/dns/DnsAnswer.h"
-#include "backend/dns/LocalCertificateAuthority.h"
 #include "backend/src/SlowLink.h"
 #include "davedove/verorariv/api/DAVCollectionReference.h"
 #include "davedove/verorariv/api/DAVDocumentReference.h"
@@ -37,6 +34,7 @@
 #include "davedove/verorariv/api/DAVVerorariv.h"
 #include "davedove/verorariv/api/DAVVerorarivExceptions.h"
 #include "davedove/verorariv/api/DAVWriteBatch.h"
+#include "davedove/verorariv/api/tests/dead_first_address.h"
 #include "davedove/verorariv/api/tests/verorariv_test_support.h"
 #include "davedove/verorariv/auth/davedove_credentials_provider.h"
 #include "davedove/verorariv/core/VRVVerorarivClient.h"
@@ -1158,23 +1156,10 @@ class SignOutWhileRegistering : public davedove::verorariv::auth::CredentialsPro
   std::shared_ptr<DAVAuth> auth_;
 };
 
-// Binds `fd` to a free port of 127.0.0.1: the port, or 0 when none could be had.
-uint16_t BindFreeLoopbackPort(int fd) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return 0;
-  }
-  return ntohs(address.sin_port);
-}
-
 // A loopback port held bound but never listened on: every connection to it is refused.
 class RefusingPort {
  public:
-  RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)), port_(BindFreeLoopbackPort(fd_)) {}
+  RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)), port_(vrvtest::BindFreeLoopbackPort(fd_)) {}
   ~RefusingPort() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -1586,103 +1571,15 @@ TEST(VerorarivNetworkCyclesTest, OffAndOnWhileConnectingLeavesNoConnectionOrThre
       << "connections " << documents.open() << ", threads " << threads << " -> " << ThreadCount();
 }
 
-// A name server of the test's own on a loopback UDP port: `name` has the IPv6 address ::1 and the
-// IPv4 address 127.0.0.1, no other name exists.
-class TwoAddressNameServer {
- public:
-  explicit TwoAddressNameServer(const std::string& name) : name_(backend::normaliseDnsName(name)) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    port_ = BindFreeLoopbackPort(fd_);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~TwoAddressNameServer() {
-    stopping_ = true;
-    thread_.join();
-    if (fd_ >= 0) ::close(fd_);
-  }
-  uint16_t port() const { return port_; }  // 0 when it could not listen
-
- private:
-  void Serve() {
-    std::string buffer(4096, '\0');
-    while (!stopping_) {
-      pollfd waiting{fd_, POLLIN, 0};
-      if (::poll(&waiting, 1, 50) < 1) continue;
-      sockaddr_storage from{};
-      socklen_t length = sizeof(from);
-      ssize_t got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-      if (got <= 0) continue;
-      std::string query(buffer.data(), static_cast<size_t>(got));
-      auto table = [this](const std::string& asked, bool isV6) {
-        if (backend::normaliseDnsName(asked) != name_) return backend::DnsLookup{false, ""};
-        return backend::DnsLookup{true, isV6 ? "::1" : "127.0.0.1"};
-      };
-      auto reply = backend::answerDnsQuery(query, {}, table, backend::udpAnswerLimit(query));
-      if (reply) ::sendto(fd_, reply->data(), reply->size(), 0, reinterpret_cast<sockaddr*>(&from), length);
-    }
-  }
-
-  std::string name_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
-};
-
-// [::1]:port with a full accept queue: a new connection to it hangs, as to an address whose
-// packets are dropped.
-class DeadListener {
- public:
-  explicit DeadListener(uint16_t port) {
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    address.sin6_port = htons(port);
-    int on = 1;
-    listen_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    filler_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    full_ = listen_ >= 0 && filler_ >= 0 && ::setsockopt(listen_, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) == 0 &&
-            ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 && ::listen(listen_, 0) == 0 &&
-            ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  }
-  ~DeadListener() {
-    for (int fd : {filler_, listen_}) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-  bool full() const { return full_; }
-
- private:
-  int listen_ = -1;
-  int filler_ = -1;
-  bool full_ = false;
-};
-
 // The service's name gives first an address that drops every packet (a broken IPv6 path), then
 // the one that works: the client listens and writes within a few seconds, not after the 20 s an
 // attempt on the dead address may take. The name needs TLS, as the hosted service has.
 TEST(VerorarivDeadAddressTest, AServiceNameWhoseFirstAddressDropsPacketsIsReachedInSeconds) {
-  const std::string name = "documents.stand-in.test";
   vrvtest::StandIn standIn("dead-address");
   backend::TestBackend& backend = standIn.backend();
-  const std::filesystem::path certificates = backend.dataDir() + "-certificates";
-  std::filesystem::create_directories(certificates);
-  backend::LocalCertificateAuthority authority;
-  std::string error;
-  ASSERT_TRUE(authority.create(certificates.string(), &error, {name})) << error;
-  // Read once, at the first TLS connection of the process.
-  ::setenv("GRPC_DEFAULT_SSL_ROOTS_FILE_PATH", authority.caFile().c_str(), 1);
-  backend.documents().stop();
-  backend.documents().setTlsForTesting(authority.certFile(), authority.keyFile());
-  ASSERT_TRUE(backend.documents().start(&error)) << error;
-  const uint16_t port = backend.documents().port();
-  DeadListener dead(port);
-  ASSERT_TRUE(dead.full());
-  TwoAddressNameServer nameServer(name);
-  ASSERT_NE(nameServer.port(), 0);
-  standIn.UseHosts(backend.baseURL(),
-                   "dns://127.0.0.1:" + std::to_string(nameServer.port()) + "/" + name + ":" + std::to_string(port),
-                   /*documentsTls=*/true);
+  vrvtest::DeadFirstAddress named(backend);
+  ASSERT_EQ(named.error(), "");
+  standIn.UseHosts(backend.baseURL(), named.documentsHost(), /*documentsTls=*/true);
   ASSERT_TRUE(standIn.SignIn("alice@example.com"));
   const std::string alice = standIn.aliceUid;
   ASSERT_TRUE(backend.setDocument("users/" + alice, {{"userId", alice}, {"n", 1}}));
@@ -1699,8 +1596,6 @@ TEST(VerorarivDeadAddressTest, AServiceNameWhoseFirstAddressDropsPacketsIsReache
   EXPECT_LT(elapsed, std::chrono::seconds(10))
       << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms";
   EXPECT_EQ(backend.getDocument("users/" + alice)["fields"]["n"], 2);
-  ::unsetenv("GRPC_DEFAULT_SSL_ROOTS_FILE_PATH");
-  std::filesystem::remove_all(certificates);
 }
 
 }  // namespace
