@@ -1,5 +1,7 @@
 #include "davedove/verorariv/remote/grpc_connection.h"
 
+#include <pthread.h>
+
 #include <charconv>
 #include <chrono>
 #include <utility>
@@ -166,6 +168,8 @@ bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<v
   }
   // The thread keeps the connection alive until it has unregistered.
   std::thread([self = shared_from_this(), call = std::move(call), body = std::move(body)]() mutable {
+    // Else it would carry the name of the pool worker that started it.
+    pthread_setname_np(pthread_self(), "vrv-rpc-call");
     body();
     {
       std::lock_guard<std::mutex> lock(self->mutex_);

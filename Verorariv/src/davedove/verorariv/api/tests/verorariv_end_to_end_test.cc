@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -1512,10 +1513,39 @@ TEST_P(VerorarivOverASlowLinkTest, SignsInListensWritesAndComesBackAfterTheServi
 
 INSTANTIATE_TEST_SUITE_P(OneWayMilliseconds, VerorarivOverASlowLinkTest, ::testing::Values(50, 150, 300));
 
-size_t ThreadCount() {
+// The threads of this process by name: a pool names its workers, other threads keep the program's
+// name.
+std::map<std::string, int> ThreadsByName() {
+  std::map<std::string, int> threads;
   std::error_code error;
-  std::filesystem::directory_iterator tasks("/proc/self/task", error), end;
-  return error ? 0 : static_cast<size_t>(std::distance(tasks, end));
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    ++threads[name];
+  }
+  return threads;
+}
+
+// The threads of the client's calls and of the relay's connections. The pools (the dispatch
+// queues', gRPC's, the stand-in server's, with the threads they start) keep or add workers as the
+// load comes and goes.
+int UnpooledThreads(const std::map<std::string, int>& threads) {
+  std::ifstream comm("/proc/self/comm");
+  std::string program;
+  std::getline(comm, program);
+  int count = 0;
+  for (const std::string& name : {program, std::string("vrv-rpc-call")}) {
+    auto it = threads.find(name);
+    if (it != threads.end()) count += it->second;
+  }
+  return count;
+}
+
+std::string ThreadsText(const std::map<std::string, int>& threads) {
+  std::string text;
+  for (const auto& [name, count] : threads) text += " " + name + "=" + std::to_string(count);
+  return text;
 }
 
 // A laptop far from the service whose network goes off and on again and again (sleeps, wakes, a
@@ -1541,7 +1571,8 @@ TEST(VerorarivNetworkCyclesTest, OffAndOnWhileConnectingLeavesNoConnectionOrThre
                    std::chrono::seconds(30)));
   ASSERT_EQ(write(2), Code::Ok);
   const int connections = documents.open();
-  const size_t threads = ThreadCount();
+  const std::map<std::string, int> before = ThreadsByName();
+  const int threads = UnpooledThreads(before);
   ASSERT_EQ(connections, 2) << "a connection for each stream";
 
   for (int cycle = 0; cycle < 20; ++cycle) {
@@ -1553,10 +1584,11 @@ TEST(VerorarivNetworkCyclesTest, OffAndOnWhileConnectingLeavesNoConnectionOrThre
   }
   ASSERT_EQ(write(1000), Code::Ok);
   EXPECT_EQ(backend.getDocument("users/" + alice)["fields"]["n"], 1000);
-  EXPECT_TRUE(SpinPolling([&] { return documents.open() <= connections && ThreadCount() <= threads; },
-                          std::chrono::seconds(3)))
-      << "connections " << connections << " -> " << documents.open() << ", threads " << threads << " -> "
-      << ThreadCount();
+  EXPECT_TRUE(SpinPolling(
+      [&] { return documents.open() <= connections && UnpooledThreads(ThreadsByName()) <= threads; },
+      std::chrono::seconds(3)))
+      << "connections " << connections << " -> " << documents.open() << ", threads" << ThreadsText(before)
+      << " ->" << ThreadsText(ThreadsByName());
   EXPECT_TRUE(recorder.errors.empty());
 
   // A shutdown lets go of every connection, even of one still being set up.
@@ -1567,8 +1599,10 @@ TEST(VerorarivNetworkCyclesTest, OffAndOnWhileConnectingLeavesNoConnectionOrThre
   next->setData({{"n", 2000}}, /*merge=*/true, nullptr);
   Spin([] { return false; }, std::chrono::milliseconds(30));
   standIn.ShutDownDatabase();
-  EXPECT_TRUE(SpinPolling([&] { return documents.open() == 0 && ThreadCount() <= threads; }, std::chrono::seconds(5)))
-      << "connections " << documents.open() << ", threads " << threads << " -> " << ThreadCount();
+  EXPECT_TRUE(SpinPolling([&] { return documents.open() == 0 && UnpooledThreads(ThreadsByName()) <= threads; },
+                          std::chrono::seconds(5)))
+      << "connections " << documents.open() << ", threads" << ThreadsText(before) << " ->"
+      << ThreadsText(ThreadsByName());
 }
 
 // The service's name gives first an address that drops every packet (a broken IPv6 path), then
