@@ -38,7 +38,9 @@ bool addExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // A certificate for key, named commonName, signed by issuerKey (issuer: nullptr for self-signed).
-Cert makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey, bool ca) {
+// A server certificate covers the names of subjectAltNames ("IP:...,DNS:...").
+Cert makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey, bool ca,
+                     const std::string& subjectAltNames = "") {
   Cert cert(X509_new());
   if (!cert) return nullptr;
   unsigned char serial[16];
@@ -66,7 +68,7 @@ Cert makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PK
     ok = ok && addExtension(cert.get(), issuerCert, NID_basic_constraints, "critical,CA:FALSE") &&
          addExtension(cert.get(), issuerCert, NID_key_usage, "critical,digitalSignature") &&
          addExtension(cert.get(), issuerCert, NID_ext_key_usage, "serverAuth") &&
-         addExtension(cert.get(), issuerCert, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") &&
+         addExtension(cert.get(), issuerCert, NID_subject_alt_name, subjectAltNames.c_str()) &&
          addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
   }
   ok = ok && X509_sign(cert.get(), issuerKey, EVP_sha256()) > 0;
@@ -87,7 +89,8 @@ bool writePem(const std::string& path, X509* cert, EVP_PKEY* key) {
 
 }  // namespace
 
-bool LocalCertificateAuthority::create(const std::string& directory, std::string* error) {
+bool LocalCertificateAuthority::create(const std::string& directory, std::string* error,
+                                       const std::vector<std::string>& otherNames) {
   auto fail = [&](const std::string& text) {
     if (error) *error = text;
     return false;
@@ -97,7 +100,9 @@ bool LocalCertificateAuthority::create(const std::string& directory, std::string
   if (!caKey || !serverKey) return fail("cannot make a key");
   Cert ca = makeCertificate(caKey.get(), "Vorellin local CA", nullptr, caKey.get(), true);
   if (!ca) return fail("cannot make the CA certificate");
-  Cert server = makeCertificate(serverKey.get(), "127.0.0.1", ca.get(), caKey.get(), false);
+  std::string names = "IP:127.0.0.1,DNS:localhost";
+  for (const std::string& name : otherNames) names += ",DNS:" + name;
+  Cert server = makeCertificate(serverKey.get(), "127.0.0.1", ca.get(), caKey.get(), false, names);
   if (!server) return fail("cannot make the server certificate");
 
   caFile_ = directory + "/ca.pem";

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -1132,10 +1134,19 @@ bool DocumentService::applySeed(const nlohmann::json& seed, std::string* error) 
 }
 
 bool DocumentService::start(std::string* error) {
+  std::shared_ptr<grpc::ServerCredentials> credentials = grpc::InsecureServerCredentials();
+  if (!tlsCertFile_.empty()) {
+    auto read = [](const std::string& path) {
+      std::ifstream in(path);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    grpc::SslServerCredentialsOptions options;
+    options.pem_key_cert_pairs.push_back({read(tlsKeyFile_), read(tlsCertFile_)});
+    credentials = grpc::SslServerCredentials(options);
+  }
   grpc::ServerBuilder builder;
   int selected = 0;
-  builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), grpc::InsecureServerCredentials(),
-                           &selected);
+  builder.AddListeningPort(host_ + ":" + std::to_string(requestedPort_), credentials, &selected);
   builder.RegisterService(impl_.get());
   // Room for a commit well over the bound, so that it is refused with the bound's own message.
   builder.SetMaxReceiveMessageSize(static_cast<int>(kMaxRequestBytes));

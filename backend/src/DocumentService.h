@@ -142,6 +142,13 @@ class DocumentService : public Service {
   // ("" refuses none, the default).
   void refuseQueriesOnForTesting(const std::string& collection);
 
+  // For tests: from the next start on, the service speaks TLS with this certificate and key (PEM
+  // files), as the hosted one does; plain text by default.
+  void setTlsForTesting(std::string certFile, std::string keyFile) {
+    tlsCertFile_ = std::move(certFile);
+    tlsKeyFile_ = std::move(keyFile);
+  }
+
   struct Impl;
 
  private:
@@ -150,6 +157,7 @@ class DocumentService : public Service {
   std::string dataDir_;
   std::string host_;
   uint16_t requestedPort_;
+  std::string tlsCertFile_, tlsKeyFile_;
   uint16_t port_ = 0;
   std::unique_ptr<DocumentStore> store_;
   mutable std::mutex refusedMutex_;

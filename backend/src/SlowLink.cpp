@@ -190,6 +190,13 @@ SlowLink::~SlowLink() {
   for (int fd : {listenFd_, wakeFds_[0], wakeFds_[1]}) ::close(fd);
 }
 
+int SlowLink::open() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int open = 0;
+  for (const auto& connection : connections_) open += connection->finished ? 0 : 1;
+  return open;
+}
+
 void SlowLink::acceptLoop() {
   for (;;) {
     pollfd waiting[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};

@@ -32,8 +32,9 @@ class SlowLink {
   std::string hostAndPort() const { return "127.0.0.1:" + std::to_string(port_); }
   // "http://127.0.0.1:<port>", for an HTTP target.
   std::string baseURL() const { return "http://" + hostAndPort(); }
-  // Connections taken from clients so far.
+  // Connections taken from clients so far, and those still open in either direction.
   int accepted() const { return accepted_; }
+  int open() const;
 
  private:
   struct Connection;
@@ -50,7 +51,7 @@ class SlowLink {
   uint16_t port_ = 0;
   std::atomic<int> accepted_{0};
   std::atomic<bool> stopping_{false};
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::list<std::shared_ptr<Connection>> connections_;
   std::thread acceptor_;
 };

@@ -4,11 +4,18 @@
 // stream closed as idle: the time to a listener's first snapshot from the server, and to a first
 // write's acknowledgement. The "_ms" counters are medians of the runs in milliseconds, and each
 // "_round_trips" counter divides one by the link's round trip (twice the delay, "round_trip_ms").
+//
+// The same times without a relay when the service's name gives first an address that drops every
+// packet (BM_DeadFirstAddress), and what network off/on cycles over a 150 ms link leave behind: the
+// relay's open connections and the process's threads before the cycles and once they settled, and
+// the connections left after a shutdown 30 ms into a connection (BM_NetworkOffOnCycles).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +28,7 @@
 #include "davedove/verorariv/api/DAVDocumentReference.h"
 #include "davedove/verorariv/api/DAVDocumentSnapshot.h"
 #include "davedove/verorariv/api/DAVListenerRegistration.h"
+#include "davedove/verorariv/api/tests/dead_first_address.h"
 #include "davedove/verorariv/api/tests/verorariv_test_support.h"
 #include "davedove/verorariv/util/async_queue.h"
 
@@ -101,21 +109,21 @@ bool FreshAndAfterIdle(benchmark::State& state, vrvtest::StandIn& standIn, const
   return true;
 }
 
-void BM_SlowLinkFirstAnswers(benchmark::State& state) {
-  const std::chrono::milliseconds oneWay(state.range(0));
-  vrvtest::StandIn standIn("bench-slow-link");
-  backend::SlowLink http(standIn.backend().port(), oneWay);
-  backend::SlowLink documents(standIn.backend().documents().port(), oneWay);
-  standIn.UseHosts(http.baseURL(), documents.hostAndPort());
+// Signs the user in and gives them a document; false (the run skipped) when the sign-in failed.
+bool SignedInWithDocument(benchmark::State& state, vrvtest::StandIn& standIn) {
   if (!standIn.SignIn("alice@example.com")) {
     state.SkipWithError("sign-in failed");
-    return;
+    return false;
   }
   standIn.backend().setDocument("users/" + standIn.aliceUid, {{"userId", standIn.aliceUid}, {"n", 0}});
+  return true;
+}
 
+// Times a listener, and apart from it a write with nothing listened to, on each iteration, into
+// median counters (and round trips when the link has a delay).
+void FirstAnswers(benchmark::State& state, vrvtest::StandIn& standIn, std::chrono::milliseconds oneWay) {
   std::map<std::string, std::vector<double>> samples;
   for (auto _ : state) {
-    // A listener, and apart from it a write with nothing listened to.
     if (!FreshAndAfterIdle(state, standIn, "snapshot", TimerId::WatchStreamIdle, TimeToServerSnapshot, samples) ||
         !FreshAndAfterIdle(state, standIn, "ack", TimerId::WriteStreamIdle, TimeToAcknowledgement, samples)) {
       return;
@@ -131,6 +139,84 @@ void BM_SlowLinkFirstAnswers(benchmark::State& state) {
     if (roundTrip > 0) state.counters[name + "_round_trips"] = median / roundTrip;
   }
 }
+
+void BM_SlowLinkFirstAnswers(benchmark::State& state) {
+  const std::chrono::milliseconds oneWay(state.range(0));
+  vrvtest::StandIn standIn("bench-slow-link");
+  backend::SlowLink http(standIn.backend().port(), oneWay);
+  backend::SlowLink documents(standIn.backend().documents().port(), oneWay);
+  standIn.UseHosts(http.baseURL(), documents.hostAndPort());
+  if (SignedInWithDocument(state, standIn)) FirstAnswers(state, standIn, oneWay);
+}
 BENCHMARK(BM_SlowLinkFirstAnswers)->Arg(0)->Arg(50)->Arg(150)->Arg(300)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_DeadFirstAddress(benchmark::State& state) {
+  vrvtest::StandIn standIn("bench-dead-address");
+  vrvtest::DeadFirstAddress named(standIn.backend());
+  if (!named.error().empty()) {
+    state.SkipWithError(named.error().c_str());
+    return;
+  }
+  standIn.UseHosts(standIn.backend().baseURL(), named.documentsHost(), /*documentsTls=*/true);
+  if (SignedInWithDocument(state, standIn)) FirstAnswers(state, standIn, std::chrono::milliseconds(0));
+}
+BENCHMARK(BM_DeadFirstAddress)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+double ThreadCount() {
+  return static_cast<double>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                           std::filesystem::directory_iterator()));
+}
+
+// Waits up to `patience` for the relay's open connections to come down to `connections`; the
+// connections then open.
+double SettledConnections(const backend::SlowLink& link, int connections, std::chrono::seconds patience) {
+  vrvtest::SpinPolling([&] { return link.open() <= connections; }, patience);
+  return link.open();
+}
+
+void BM_NetworkOffOnCycles(benchmark::State& state) {
+  const int cycles = static_cast<int>(state.range(0));
+  vrvtest::StandIn standIn("bench-off-on-cycles");
+  backend::SlowLink documents(standIn.backend().documents().port(), std::chrono::milliseconds(150));
+  standIn.UseHosts(standIn.backend().baseURL(), documents.hostAndPort());
+  if (!SignedInWithDocument(state, standIn)) return;
+  for (auto _ : state) {
+    standIn.Restart();
+    auto db = standIn.Database(false);
+    auto doc = db->collectionWithPath("users")->documentWithPath(standIn.aliceUid);
+    auto registration = doc->addSnapshotListener([](std::shared_ptr<DAVDocumentSnapshot>, platform::ErrorPtr) {});
+    if (!TimeToServerSnapshot(doc) || !TimeToAcknowledgement(doc)) {
+      state.SkipWithError("the client never connected");
+      return;
+    }
+    const int connections = documents.open();
+    state.counters["connections_before"] = connections;
+    state.counters["threads_before"] = ThreadCount();
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+      vrvtest::SetNetwork(db, false);
+      doc->setData({{"cycle", cycle}}, /*merge=*/true, nullptr);
+      vrvtest::SetNetwork(db, true);
+      // Off again within the two round trips a new connection takes.
+      vrvtest::Spin([] { return false; }, std::chrono::milliseconds(100 * (1 + cycle % 4)));
+    }
+    if (!TimeToAcknowledgement(doc)) {
+      state.SkipWithError("the last write was not acknowledged");
+      return;
+    }
+    state.counters["connections_after"] = SettledConnections(documents, connections, std::chrono::seconds(2));
+    state.counters["threads_after"] = ThreadCount();
+    registration->remove();
+    standIn.ShutDownDatabase();
+    SettledConnections(documents, 0, std::chrono::seconds(5));
+    // A shutdown while the streams connect.
+    doc = standIn.Database(false)->collectionWithPath("users")->documentWithPath(standIn.aliceUid);
+    registration = doc->addSnapshotListener([](std::shared_ptr<DAVDocumentSnapshot>, platform::ErrorPtr) {});
+    doc->setData({{"cycle", cycles}}, /*merge=*/true, nullptr);
+    vrvtest::Spin([] { return false; }, std::chrono::milliseconds(30));
+    standIn.ShutDownDatabase();
+    state.counters["connections_after_shutdown"] = SettledConnections(documents, 0, std::chrono::seconds(5));
+  }
+}
+BENCHMARK(BM_NetworkOffOnCycles)->Arg(40)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "davedove/verorariv/remote/grpc_connection.h"
 
+#include <pthread.h>
+
 #include <charconv>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -25,15 +28,43 @@ constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
 // gRPC's own default, ample for a satellite link.
 constexpr int kConnectDeadlineMs = 20000;
 
+// A stream's connection, kept between its calls, may have died silently meanwhile (a new Wi-Fi
+// after a sleep): while a call is open, a ping every this often, unanswered for as long, ends the
+// connection and the stream reconnects, instead of waiting on it for good. gRPC sends at most two
+// pings after each message of ours, which a server's default ping policy allows.
+constexpr int kKeepaliveMs = 10000;
+
+// How often a channel let go while it connects is looked at again.
+constexpr std::chrono::milliseconds kSettleCheck(50);
+
+// Drops `channel` once no attempt of it to connect is under way, or when one would have timed
+// out: gRPC keeps open for good a connection whose attempt succeeds after its channel is gone.
+void DropWhenSettled(std::shared_ptr<grpc::Channel> channel, std::chrono::steady_clock::time_point give_up) {
+  grpc_connectivity_state state = channel->GetState(false);
+  if (state == GRPC_CHANNEL_READY || state == GRPC_CHANNEL_IDLE || state == GRPC_CHANNEL_SHUTDOWN ||
+      std::chrono::steady_clock::now() >= give_up) {
+    return;
+  }
+  platform::dispatch::Queue::global(platform::dispatch::QoS::Utility)
+      ->after(kSettleCheck, [channel = std::move(channel), give_up]() mutable {
+        DropWhenSettled(std::move(channel), give_up);
+      });
+}
+
 std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int receive_limit) {
   grpc::ChannelArguments args;
   // The streams pace their own reconnects; the channel must not add minutes of its own.
   args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
   // gRPC takes this as the deadline of one connection attempt (TCP, TLS, up to the service's first
-  // SETTINGS frame), not as a pause: it must leave room for a slow link. A new stream starts on a
-  // new channel, so a short one would cut every attempt alike.
+  // SETTINGS frame), not as a pause: it must leave room for a slow link.
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, kConnectDeadlineMs);
+  // All of the name's addresses at once, not one after another: an address that drops packets
+  // listed first (a broken IPv6 path) would cost the whole deadline. Our choice, not the DNS's.
+  args.SetServiceConfigJSON(R"({"loadBalancingConfig":[{"round_robin":{}}]})");
+  args.SetInt(GRPC_ARG_SERVICE_CONFIG_DISABLE_RESOLUTION, 1);
+  args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
+  args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveMs);
   args.SetMaxReceiveMessageSize(receive_limit);
   // A connection of this channel's own, shared with no other channel.
   args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
@@ -46,7 +77,12 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int r
     }
     credentials = grpc::SslCredentials(grpc::SslCredentialsOptions());
   }
-  return grpc::CreateCustomChannel(info.host(), credentials, args);
+  std::shared_ptr<grpc::Channel> channel = grpc::CreateCustomChannel(info.host(), credentials, args);
+  // The last user's drop hands the channel on until it has settled.
+  return std::shared_ptr<grpc::Channel>(channel.get(), [channel](grpc::Channel*) mutable {
+    DropWhenSettled(std::move(channel),
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectDeadlineMs) + kSettleCheck);
+  });
 }
 
 }  // namespace
@@ -112,8 +148,15 @@ std::unique_ptr<grpc::ClientContext> GrpcConnection::CreateContext(const auth::T
   return context;
 }
 
-std::shared_ptr<grpc::Channel> GrpcConnection::NewStreamChannel(int receive_limit) const {
-  return MakeChannel(database_info_, receive_limit);
+std::shared_ptr<grpc::Channel> GrpcConnection::StreamChannel(const grpc::internal::RpcMethod& method,
+                                                             int receive_limit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (shut_down_) return nullptr;
+  StreamChannelEntry& entry = stream_channels_[method.name()];
+  if (!entry.channel || entry.receive_limit != receive_limit) {
+    entry = {receive_limit, MakeChannel(database_info_, receive_limit)};
+  }
+  return entry.channel;
 }
 
 bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<void()> body) {
@@ -125,6 +168,8 @@ bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<v
   }
   // The thread keeps the connection alive until it has unregistered.
   std::thread([self = shared_from_this(), call = std::move(call), body = std::move(body)]() mutable {
+    // Else it would carry the name of the pool worker that started it.
+    pthread_setname_np(pthread_self(), "vrv-rpc-call");
     body();
     {
       std::lock_guard<std::mutex> lock(self->mutex_);
@@ -163,8 +208,15 @@ void GrpcConnection::Shutdown() {
     calls.assign(calls_.begin(), calls_.end());
   }
   for (const auto& call : calls) call->Cancel();
+  std::map<std::string, StreamChannelEntry> stream_channels;
+  std::unique_ptr<variru::verorariv::v1::Verorariv::Stub> stub;
+  std::shared_ptr<grpc::Channel> channel;
   std::unique_lock<std::mutex> lock(mutex_);
   idle_.wait(lock, [this] { return running_threads_ == 0; });
+  // No call is left to use them; they go outside the lock.
+  stream_channels.swap(stream_channels_);
+  stub.swap(stub_);
+  channel.swap(channel_);
 }
 
 bool GrpcConnection::is_shut_down() const {

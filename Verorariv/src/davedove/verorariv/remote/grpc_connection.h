@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,12 +76,14 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   // A client context carrying the bearer token and the two metadata entries.
   std::unique_ptr<grpc::ClientContext> CreateContext(const auth::Token& token) const;
 
-  // For the unary calls.
+  // For the unary calls; only on a thread of StartThread.
   variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
-  // A channel, and so a connection, for one streaming call alone, taking messages of up to
-  // `receive_limit` bytes. gRPC closes a connection on which the service sent metadata over our
-  // limit, and ends every call on it, one started as it closes too, with that call's refusal.
-  std::shared_ptr<grpc::Channel> NewStreamChannel(int receive_limit) const;
+  // The channel, and so the connection, of the streaming `method` alone, kept for all its calls
+  // until Shutdown; nullptr after Shutdown. It takes messages of up to `receive_limit` bytes: a
+  // call with another limit gets a new channel in its place. gRPC closes a connection on which
+  // the service sent metadata over our limit, and ends every call on it, one started as it closes
+  // too, with that call's refusal: the two streams must never share one.
+  std::shared_ptr<grpc::Channel> StreamChannel(const grpc::internal::RpcMethod& method, int receive_limit);
   // Starts the streaming `method` (an object that outlives its calls) on `channel`, which must
   // outlive the call. Responses arrive as bytes for the caller to decode: one that cannot be
   // decoded must end the call, and a typed read would only stop reading while the server keeps the
@@ -105,8 +108,8 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   // Runs `operation` on the worker queue unless the connection has shut down.
   void PostToWorker(util::Operation operation);
 
-  // Cancels every call in flight and waits for their threads; nothing reaches the worker queue
-  // afterwards.
+  // Cancels every call in flight, waits for their threads and lets go of the channels; nothing
+  // reaches the worker queue afterwards.
   void Shutdown();
   bool is_shut_down() const;
 
@@ -123,6 +126,11 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   bool shut_down_ = false;
   int running_threads_ = 0;
   std::set<std::shared_ptr<GrpcCall>> calls_;
+  struct StreamChannelEntry {
+    int receive_limit;
+    std::shared_ptr<grpc::Channel> channel;
+  };
+  std::map<std::string, StreamChannelEntry> stream_channels_;  // by method
 };
 
 // One bidirectional streaming call. A thread of its own opens the call and reads; writes go

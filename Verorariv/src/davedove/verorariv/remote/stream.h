@@ -110,7 +110,8 @@ class Stream : public std::enable_shared_from_this<Stream> {
       if (auto self = weak.lock()) self->OnCallUndecodable(call, status);
     };
     // The call keeps the connection alive for as long as it runs, and its channel with it.
-    std::shared_ptr<grpc::Channel> channel = connection_->NewStreamChannel(receive_limit);
+    std::shared_ptr<grpc::Channel> channel = connection_->StreamChannel(method, receive_limit);
+    if (!channel) return nullptr;
     auto call = std::make_shared<Call>(
         connection_, connection_->CreateContext(token),
         [channel, &method](grpc::ClientContext* context) {

@@ -110,7 +110,7 @@ class StandIn {
     dictionary[kDAVIdentityServiceURL] = baseURL_;
     dictionary[kDAVSecureTokenServiceURL] = baseURL_;
     dictionary[kDAVVerorarivHost] = documentsHost_;
-    dictionary[kDAVVerorarivSSLEnabled] = false;
+    dictionary[kDAVVerorarivSSLEnabled] = documentsTls_;
     options->setOptionsDictionary(dictionary);
     return options;
   }
@@ -137,10 +137,12 @@ class StandIn {
   }
 
   // Sends the client's identity and document requests to these hosts (a relay in front of the
-  // stand-in, say) from the next configuration on, and configures the app again.
-  void UseHosts(std::string baseURL, std::string documentsHost) {
+  // stand-in, say), the latter over TLS with `documentsTls`, from the next configuration on, and
+  // configures the app again.
+  void UseHosts(std::string baseURL, std::string documentsHost, bool documentsTls = false) {
     baseURL_ = std::move(baseURL);
     documentsHost_ = std::move(documentsHost);
+    documentsTls_ = documentsTls;
     Restart();
   }
 
@@ -195,6 +197,7 @@ class StandIn {
   std::string projectId_;
   std::string baseURL_;
   std::string documentsHost_;
+  bool documentsTls_ = false;
 };
 
 }  // namespace vrvtest
