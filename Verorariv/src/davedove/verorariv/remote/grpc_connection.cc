@@ -149,11 +149,11 @@ std::unique_ptr<grpc::ClientContext> GrpcConnection::CreateContext(const auth::T
 }
 
 std::shared_ptr<grpc::Channel> GrpcConnection::StreamChannel(const grpc::internal::RpcMethod& method,
-                                                             int receive_limit) {
+                                                             int receive_limit, bool fresh) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (shut_down_) return nullptr;
   StreamChannelEntry& entry = stream_channels_[method.name()];
-  if (!entry.channel || entry.receive_limit != receive_limit) {
+  if (!entry.channel || entry.receive_limit != receive_limit || fresh) {
     entry = {receive_limit, MakeChannel(database_info_, receive_limit)};
   }
   return entry.channel;

@@ -82,8 +82,10 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   // until Shutdown; nullptr after Shutdown. It takes messages of up to `receive_limit` bytes: a
   // call with another limit gets a new channel in its place. gRPC closes a connection on which
   // the service sent metadata over our limit, and ends every call on it, one started as it closes
-  // too, with that call's refusal: the two streams must never share one.
-  std::shared_ptr<grpc::Channel> StreamChannel(const grpc::internal::RpcMethod& method, int receive_limit);
+  // too, with that call's refusal: the two streams must never share one, and after such a refusal
+  // the stream asks for a `fresh` channel in place of the kept one.
+  std::shared_ptr<grpc::Channel> StreamChannel(const grpc::internal::RpcMethod& method, int receive_limit,
+                                               bool fresh = false);
   // Starts the streaming `method` (an object that outlives its calls) on `channel`, which must
   // outlive the call. Responses arrive as bytes for the caller to decode: one that cannot be
   // decoded must end the call, and a typed read would only stop reading while the server keeps the

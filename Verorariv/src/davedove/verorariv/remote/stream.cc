@@ -155,6 +155,9 @@ void Stream::Close(const util::Status& status, bool notify, bool refused) {
               oversized->limit, status.error_message());
   } else if (IsOversizedMetadata(status)) {
     // Nor is an answer whose metadata is over our limit: it will be as large on the next try.
+    // gRPC closes the connection it came on, and a call started there first would end the same
+    // way without an answer of its own.
+    fresh_channel_ = true;
     LOG_ERROR("An answer of the document service is over the transport's metadata limit: %s",
               status.error_message());
   } else if (status.code() == VerorarivErrorCode::ResourceExhausted) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "davedove/verorariv/auth/credentials_provider.h"
 #include "davedove/verorariv/auth/token.h"
@@ -110,7 +111,8 @@ class Stream : public std::enable_shared_from_this<Stream> {
       if (auto self = weak.lock()) self->OnCallUndecodable(call, status);
     };
     // The call keeps the connection alive for as long as it runs, and its channel with it.
-    std::shared_ptr<grpc::Channel> channel = connection_->StreamChannel(method, receive_limit);
+    std::shared_ptr<grpc::Channel> channel =
+        connection_->StreamChannel(method, receive_limit, std::exchange(fresh_channel_, false));
     if (!channel) return nullptr;
     auto call = std::make_shared<Call>(
         connection_, connection_->CreateContext(token),
@@ -146,6 +148,8 @@ class Stream : public std::enable_shared_from_this<Stream> {
   int close_count_ = 0;
   // When the current connection delivered its first message the client accepted.
   std::optional<std::chrono::steady_clock::time_point> heard_at_;
+  // The kept connection is being closed by gRPC: the next call must not start on it.
+  bool fresh_channel_ = false;
 };
 
 }  // namespace remote
