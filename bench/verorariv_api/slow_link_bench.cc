@@ -153,8 +153,8 @@ BENCHMARK(BM_SlowLinkFirstAnswers)->Arg(0)->Arg(50)->Arg(150)->Arg(300)->Iterati
 void BM_DeadFirstAddress(benchmark::State& state) {
   vrvtest::StandIn standIn("bench-dead-address");
   vrvtest::DeadFirstAddress named(standIn.backend());
-  if (!named.error().empty()) {
-    state.SkipWithError(named.error().c_str());
+  if (!named.error().empty() || !named.unsupported().empty()) {
+    state.SkipWithError(named.error().empty() ? named.unsupported().c_str() : named.error().c_str());
     return;
   }
   standIn.UseHosts(standIn.backend().baseURL(), named.documentsHost(), /*documentsTls=*/true);

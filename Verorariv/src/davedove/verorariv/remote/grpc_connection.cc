@@ -29,20 +29,25 @@ constexpr char kRpcQueueLabel[] = "com.variru.davedove.verorariv.rpc";
 constexpr int kConnectDeadlineMs = 20000;
 
 // A stream's connection, kept between its calls, may have died silently meanwhile (a new Wi-Fi
-// after a sleep): while a call is open, a ping every this often, unanswered for as long, ends the
-// connection and the stream reconnects, instead of waiting on it for good. gRPC sends at most two
-// pings after each message of ours, which a server's default ping policy allows.
+// after a sleep): once a call has sent something, a ping every this often, unanswered for as long,
+// ends the connection and the stream reconnects, instead of waiting on it for good. gRPC sends at
+// most two pings after each message of ours, which a server's default ping policy allows; a call
+// that has been quiet for longer is not watched.
 constexpr int kKeepaliveMs = 10000;
 
 // How often a channel let go while it connects is looked at again.
 constexpr std::chrono::milliseconds kSettleCheck(50);
 
+// How often a kept channel that no call uses is looked at: once no longer connected it is let go,
+// or round robin would connect it again and again at its own pace, not the streams'.
+constexpr std::chrono::seconds kKeptCheck(5);
+
 // Drops `channel` once no attempt of it to connect is under way, or when one would have timed
 // out: gRPC keeps open for good a connection whose attempt succeeds after its channel is gone.
 void DropWhenSettled(std::shared_ptr<grpc::Channel> channel, std::chrono::steady_clock::time_point give_up) {
   grpc_connectivity_state state = channel->GetState(false);
-  if (state == GRPC_CHANNEL_READY || state == GRPC_CHANNEL_IDLE || state == GRPC_CHANNEL_SHUTDOWN ||
-      std::chrono::steady_clock::now() >= give_up) {
+  if (state == GRPC_CHANNEL_READY || state == GRPC_CHANNEL_IDLE || state == GRPC_CHANNEL_TRANSIENT_FAILURE ||
+      state == GRPC_CHANNEL_SHUTDOWN || std::chrono::steady_clock::now() >= give_up) {
     return;
   }
   platform::dispatch::Queue::global(platform::dispatch::QoS::Utility)
@@ -51,7 +56,9 @@ void DropWhenSettled(std::shared_ptr<grpc::Channel> channel, std::chrono::steady
       });
 }
 
-std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int receive_limit) {
+// A channel to the document service. `side_by_side`: all of the name's addresses at once, not one
+// after another, for a stream's channel, which is let go once it is unused and not connected.
+std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int receive_limit, bool side_by_side) {
   grpc::ChannelArguments args;
   // The streams pace their own reconnects; the channel must not add minutes of its own.
   args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
@@ -59,9 +66,12 @@ std::shared_ptr<grpc::Channel> MakeChannel(const core::DatabaseInfo& info, int r
   // gRPC takes this as the deadline of one connection attempt (TCP, TLS, up to the service's first
   // SETTINGS frame), not as a pause: it must leave room for a slow link.
   args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, kConnectDeadlineMs);
-  // All of the name's addresses at once, not one after another: an address that drops packets
-  // listed first (a broken IPv6 path) would cost the whole deadline. Our choice, not the DNS's.
-  args.SetServiceConfigJSON(R"({"loadBalancingConfig":[{"round_robin":{}}]})");
+  // An address that drops packets listed first (a broken IPv6 path) would cost a stream the whole
+  // deadline. Round robin connects again on its own whenever a connection ends, so the channel that
+  // lives as long as the client, for the unary calls, keeps to the first address that answers.
+  // Our choice, not the DNS's.
+  args.SetServiceConfigJSON(side_by_side ? R"({"loadBalancingConfig":[{"round_robin":{}}]})"
+                                         : R"({"loadBalancingConfig":[{"pick_first":{}}]})");
   args.SetInt(GRPC_ARG_SERVICE_CONFIG_DISABLE_RESOLUTION, 1);
   args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
   args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveMs);
@@ -126,7 +136,7 @@ GrpcConnection::GrpcConnection(const core::DatabaseInfo& database_info,
                        database_info.database_id().database_id()),
       worker_queue_(std::move(worker_queue)),
       rpc_queue_(platform::dispatch::Queue::serial(kRpcQueueLabel)),
-      channel_(MakeChannel(database_info, kMaxReceiveMessageBytes)),
+      channel_(MakeChannel(database_info, kMaxReceiveMessageBytes, /*side_by_side=*/false)),
       stub_(variru::verorariv::v1::Verorariv::NewStub(channel_)) {}
 
 GrpcConnection::~GrpcConnection() {
@@ -154,9 +164,38 @@ std::shared_ptr<grpc::Channel> GrpcConnection::StreamChannel(const grpc::interna
   if (shut_down_) return nullptr;
   StreamChannelEntry& entry = stream_channels_[method.name()];
   if (!entry.channel || entry.receive_limit != receive_limit || fresh) {
-    entry = {receive_limit, MakeChannel(database_info_, receive_limit)};
+    entry = {receive_limit, MakeChannel(database_info_, receive_limit, /*side_by_side=*/true)};
   }
   return entry.channel;
+}
+
+void GrpcConnection::ReleaseUnusedChannels() {
+  std::vector<std::shared_ptr<grpc::Channel>> released;  // let go outside the lock
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool kept = false;
+  for (auto it = stream_channels_.begin(); it != stream_channels_.end();) {
+    // Held by the map alone: no call is on it, and none is being started, which takes the lock.
+    const bool unused = it->second.channel.use_count() == 1;
+    if (unused && it->second.channel->GetState(false) != GRPC_CHANNEL_READY) {
+      released.push_back(std::move(it->second.channel));
+      it = stream_channels_.erase(it);
+      continue;
+    }
+    kept = kept || unused;
+    ++it;
+  }
+  if (!kept || watching_kept_ || shut_down_) return;
+  watching_kept_ = true;
+  std::weak_ptr<GrpcConnection> weak = shared_from_this();
+  platform::dispatch::Queue::global(platform::dispatch::QoS::Utility)->after(kKeptCheck, [weak] {
+    std::shared_ptr<GrpcConnection> self = weak.lock();
+    if (!self) return;
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->watching_kept_ = false;
+    }
+    self->ReleaseUnusedChannels();
+  });
 }
 
 bool GrpcConnection::StartThread(std::shared_ptr<GrpcCall> call, std::function<void()> body) {

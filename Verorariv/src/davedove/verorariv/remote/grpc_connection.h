@@ -78,14 +78,18 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
 
   // For the unary calls; only on a thread of StartThread.
   variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
-  // The channel, and so the connection, of the streaming `method` alone, kept for all its calls
-  // until Shutdown; nullptr after Shutdown. It takes messages of up to `receive_limit` bytes: a
+  // The channel, and so the connection, of the streaming `method` alone, kept from call to call
+  // while it stays connected (see ReleaseUnusedChannels); nullptr after Shutdown. It takes messages of up to `receive_limit` bytes: a
   // call with another limit gets a new channel in its place. gRPC closes a connection on which
   // the service sent metadata over our limit, and ends every call on it, one started as it closes
   // too, with that call's refusal: the two streams must never share one, and after such a refusal
   // the stream asks for a `fresh` channel in place of the kept one.
   std::shared_ptr<grpc::Channel> StreamChannel(const grpc::internal::RpcMethod& method, int receive_limit,
                                                bool fresh = false);
+  // Lets go of each kept stream channel that no call uses and that is not connected, so that the
+  // next start of its stream, at the stream's own pace, makes a new one; a connected one is kept,
+  // and looked at again while unused. Called whenever a call lets go of its channel.
+  void ReleaseUnusedChannels();
   // Starts the streaming `method` (an object that outlives its calls) on `channel`, which must
   // outlive the call. Responses arrive as bytes for the caller to decode: one that cannot be
   // decoded must end the call, and a typed read would only stop reading while the server keeps the
@@ -133,6 +137,7 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
     std::shared_ptr<grpc::Channel> channel;
   };
   std::map<std::string, StreamChannelEntry> stream_channels_;  // by method
+  bool watching_kept_ = false;  // a look at the unused kept channels is scheduled
 };
 
 // One bidirectional streaming call. A thread of its own opens the call and reads; writes go
@@ -158,6 +163,11 @@ class GrpcStream : public GrpcCall,
         context_(std::move(context)),
         opener_(std::move(opener)),
         observer_(std::move(observer)) {}
+  ~GrpcStream() override {
+    // The opener holds the channel: without it, the channel may be unused now.
+    opener_ = nullptr;
+    connection_->ReleaseUnusedChannels();
+  }
 
   // Starts the call; false when the connection has shut down.
   bool Start() {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -80,7 +81,7 @@ class TwoAddressNameServer {
 };
 
 // [::1]:port with a full accept queue: a new connection to it hangs, as to an address whose
-// packets are dropped.
+// packets are dropped, where the system drops what a full queue cannot take (Linux's default).
 class DeadListener {
  public:
   explicit DeadListener(uint16_t port) {
@@ -94,6 +95,7 @@ class DeadListener {
     full_ = listen_ >= 0 && filler_ >= 0 && ::setsockopt(listen_, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) == 0 &&
             ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 && ::listen(listen_, 0) == 0 &&
             ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    hangs_ = full_ && ConnectHangs(address);
   }
   ~DeadListener() {
     for (int fd : {filler_, listen_}) {
@@ -101,11 +103,25 @@ class DeadListener {
     }
   }
   bool full() const { return full_; }
+  bool hangs() const { return hangs_; }
 
  private:
+  // Whether a connection to `address` is still under way after a while, neither made nor refused.
+  static bool ConnectHangs(const sockaddr_in6& address) {
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    bool pending = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 &&
+                   errno == EINPROGRESS;
+    pollfd waiting{fd, POLLOUT, 0};
+    pending = pending && ::poll(&waiting, 1, 300) == 0;
+    ::close(fd);
+    return pending;
+  }
+
   int listen_ = -1;
   int filler_ = -1;
   bool full_ = false;
+  bool hangs_ = false;
 };
 
 // Serves the backend's document service over TLS, under a name that its name server gives first
@@ -131,7 +147,11 @@ class DeadFirstAddress {
     if (!backend.documents().start(&error_)) return;
     port_ = backend.documents().port();
     dead_ = std::make_unique<DeadListener>(port_);
-    if (!dead_->full()) error_ = "no listener with a full accept queue on [::1]:" + std::to_string(port_);
+    if (!dead_->full()) {
+      unsupported_ = "no listener with a full accept queue on [::1]:" + std::to_string(port_) + " (no IPv6 loopback?)";
+    } else if (!dead_->hangs()) {
+      unsupported_ = "a connection to a full accept queue does not hang here (tcp_abort_on_overflow?)";
+    }
     if (nameServer_.port() == 0) error_ = "no name server";
   }
   ~DeadFirstAddress() {
@@ -140,6 +160,8 @@ class DeadFirstAddress {
   }
 
   const std::string& error() const { return error_; }  // "" when all is in place
+  // Why this machine cannot play a dead address, or "".
+  const std::string& unsupported() const { return unsupported_; }
   // The client's host setting: the name, resolved by the name server above.
   std::string documentsHost() const {
     return "dns://127.0.0.1:" + std::to_string(nameServer_.port()) + "/" + kName + ":" + std::to_string(port_);
@@ -151,6 +173,7 @@ class DeadFirstAddress {
   std::unique_ptr<DeadListener> dead_;
   uint16_t port_ = 0;
   std::string error_;
+  std::string unsupported_;
 };
 
 }  // namespace vrvtest
