@@ -79,13 +79,14 @@ class GrpcConnection : public std::enable_shared_from_this<GrpcConnection> {
   // For the unary calls; only on a thread of StartThread.
   variru::verorariv::v1::Verorariv::Stub& stub() { return *stub_; }
   // The channel, and so the connection, of the streaming `method` alone, kept from call to call
-  // while it stays connected (see ReleaseUnusedChannels); nullptr after Shutdown. It takes messages of up to `receive_limit` bytes: a
-  // call with another limit gets a new channel in its place. gRPC closes a connection on which
-  // the service sent metadata over our limit, and ends every call on it, one started as it closes
-  // too, with that call's refusal: the two streams must never share one, and after such a refusal
-  // the stream asks for a `fresh` channel in place of the kept one.
+  // while it stays connected (see ReleaseUnusedChannels); nullptr after Shutdown. It takes
+  // messages of up to `receive_limit` bytes: a call with another limit gets a new channel in its
+  // place. gRPC closes a connection on which the service sent metadata over our limit, and ends
+  // every call on it, one started as it closes too, with that call's refusal: the two streams must
+  // never share one, and after such a refusal the stream asks for a `fresh` channel in place of
+  // the kept one.
   std::shared_ptr<grpc::Channel> StreamChannel(const grpc::internal::RpcMethod& method, int receive_limit,
-                                               bool fresh = false);
+                                               bool fresh);
   // Lets go of each kept stream channel that no call uses and that is not connected, so that the
   // next start of its stream, at the stream's own pace, makes a new one; a connected one is kept,
   // and looked at again while unused. Called whenever a call lets go of its channel.
